@@ -1,0 +1,24 @@
+# Convenience entry points: `make run` builds and runs the example basin,
+# `make test` builds and runs every test.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all build run test bench clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	cd examples && ../$(BUILD_DIR)/ruvex example.ctl -diagfile:example_diag.xml
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	cmake --build $(BUILD_DIR) --target bench
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,134 @@
+#pragma once
+// Base of every model component: control-file reading primitives with their
+// uniform error reports, cell statistics, the end date and its date key, the
+// instance log and teardown. The grid table, grid and stack files and output
+// by write code are operations of this class too (see their own files).
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <type_traits>
+
+#include "framework/memory_handling.h"
+
+struct MemoryGrid;
+struct ZoneRecord;
+struct RowExtent;
+
+// A comparable key of a date: later dates have larger keys (hours 0 to 24,
+// days 1 to 31, months 1 to 12).
+constexpr int64_t DateKey(int64_t year, int64_t month, int64_t day, int64_t hour) {
+    return year * 93000 + month * 7750 + day * 250 + hour;
+}
+
+class modelobject : public memory_handling {
+public:
+    modelobject(DiagnosticsWriter* writer, const std::string& controlFilePath, bool writeAsciiGrids = false,
+                bool writeDoubleGrids = false, const std::string& inputDirectory = "",
+                const std::string& outputDirectory = "");
+    ~modelobject() override;
+
+    virtual void WriteInstanceLog(int unused, const std::string& text);
+    virtual void SetEndDate(int64_t year, int64_t month, int64_t day, int64_t hour);
+    virtual void SetLogInterval(int hours);
+    virtual int GetLogInterval();
+    virtual double GetTimeShift();
+
+    [[noreturn]] virtual void ControlFileError(const std::string& description, const std::string& detail);
+    [[noreturn]] virtual void WriteError(const std::string& fileName, int number);
+    [[noreturn]] virtual void ReadError(const std::string& fileName, int number);
+
+    // Reads one value with a scan format ("%d", "%ld", "%lf", ...). On success
+    // the rest of the current line goes into `rest` (when given) and 1 is
+    // returned; otherwise the next word is echoed and the control-file error
+    // (code 17) raised with the description.
+    template <typename T>
+    int ReadValue(FILE* stream, const char* format, T* target, const std::string& description,
+                  std::string* rest = nullptr) {
+        static_assert(std::is_arithmetic_v<T>, "numeric target expected");
+        const int converted = std::fscanf(stream, format, target);
+        return FinishReadValue(stream, converted, description, rest);
+    }
+    // A word of any length. A word longer than `maxLength` characters (when
+    // positive) is a control-file error, never a silent truncation.
+    int ReadValue(FILE* stream, const char* format, std::string* target, const std::string& description,
+                  std::string* rest = nullptr, size_t maxLength = 0);
+
+    template <typename T, typename U>
+    int ReadTwoValues(FILE* stream, const char* format, T* first, U* second, const std::string& description,
+                      std::string* rest = nullptr) {
+        static_assert(std::is_arithmetic_v<T> && std::is_arithmetic_v<U>, "numeric targets expected");
+        const int converted = std::fscanf(stream, format, first, second);
+        if (converted != 2) ControlFileError(description, ModuleName);
+        ReadRestOfLine(stream, rest);
+        return converted;
+    }
+
+    // Rewinds the control-file stream and looks for a line whose first word is
+    // the section name (in brackets). Leaves the stream on the line after it.
+    virtual bool FindSection(const std::string& sectionName, bool required);
+
+    virtual void ResetCellStatistics(double threshold);
+    virtual void AddCellStatistics(double value, double weight);
+    virtual void GetCellStatistics(double* weightSum, double* minimum, double* maximum, double* sum, double* mean,
+                                   double* standardDeviation);
+
+    virtual double Interpolate(double x0, double y0, double x1, double y1, double x);
+    virtual void SetStatus(int status);
+    virtual void DeleteModule();
+
+    // Reads the rest of the current line (the line end included).
+    static void ReadRestOfLine(FILE* stream, std::string* rest);
+    // Reads the next whitespace-delimited word of any length; false at end.
+    static bool ReadWord(FILE* stream, std::string* word);
+
+    // Time shift: minutes from the hour of a meteorological record to the end
+    // of its step, and the same in hours.
+    double TimeShiftMinutes = 0;
+    double TimeShiftHours = 0;
+    int DaysPerMonth[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+    std::string LineBuffer;
+    std::string SectionName;
+    std::string ControlFilePath;
+    FILE* ControlFile = nullptr;
+
+    // Cell statistics accumulator.
+    double StatWeightSum = 0, StatMinimum = 0, StatMaximum = 0, StatSum = 0, StatSumSquares = 0,
+           StatThreshold = 0;
+    bool StatHasValue = false;
+
+    // Model grid geometry.
+    int32_t NCols = 0, NRows = 0, FirstRow = 0, LastRow = 0;
+    double XllCorner = 0, YllCorner = 0, CellSize = 0, NoData = -9999;
+    double** RelCellArea = nullptr;  // owned by the grid table
+
+    // Header of the last grid read or written: columns, rows, corner x and y,
+    // cell size, nodata, weighted count, minimum, maximum, sum, mean, standard
+    // deviation.
+    double GridHeader[12] = {};
+
+    ZoneRecord* Zones = nullptr;      // owned elsewhere
+    RowExtent* RowExtents = nullptr;  // owned elsewhere
+
+    // Current date of the component and the end date of the run.
+    int64_t StepHour = 0, StepDay = 0, StepMonth = 0, StepYear = 0;
+    int64_t EndHour = 0, EndDay = 0, EndMonth = 0, EndYear = 0, EndKey = 0;
+
+    bool WriteAsciiGrids = false;
+    bool WriteDoubleGrids = false;
+    std::string InputDirectory;
+    std::string OutputDirectory;
+
+    MemoryGrid* GridTable = nullptr;  // owned by the application
+
+    int32_t ProcessNumber = 0;
+    int32_t ProcessCount = 1;
+    int32_t LogInterval = 1;
+
+    bool Deleted() const { return ModuleDeleted; }
+
+private:
+    int FinishReadValue(FILE* stream, int converted, const std::string& description, std::string* rest);
+    bool ModuleDeleted = false;
+};

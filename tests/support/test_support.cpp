@@ -1,0 +1,174 @@
+#include "support/test_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+namespace testsupport {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ruvex_test_XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+    Path = buffer.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(Path, ignored);
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+namespace {
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    return quoted + "'";
+}
+}  // namespace
+
+RunResult RunRuvex(const std::string& directory, const std::vector<std::string>& arguments,
+                   const std::string& environment) {
+    std::string command = "cd " + Quote(directory) + " && " + environment + " " + Quote(RUVEX_BINARY);
+    for (const auto& a : arguments) command += " " + Quote(a);
+    command += " 2>&1 </dev/null";
+    RunResult result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+    const int status = pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+std::string XmlProblem(const std::string& text) {
+    size_t i = 0;
+    std::vector<std::string> open;
+    bool rootSeen = false;
+    auto isNameChar = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == ':' || c == '_' || c == '-' || c == '.'; };
+    for (unsigned char c : text) {
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return "forbidden control byte";
+    }
+    auto checkEntities = [](const std::string& s) -> std::string {
+        for (size_t k = 0; k < s.size(); ++k) {
+            if (s[k] == '<') return "raw < in text or attribute";
+            if (s[k] == '&') {
+                static const char* entities[] = {"&amp;", "&lt;", "&gt;", "&apos;", "&quot;"};
+                bool ok = false;
+                for (const char* e : entities) {
+                    if (s.compare(k, std::strlen(e), e) == 0) ok = true;
+                }
+                if (!ok) return "bad entity";
+            }
+        }
+        return "";
+    };
+    while (i < text.size()) {
+        if (text[i] != '<') {
+            size_t next = text.find('<', i);
+            std::string chunk = text.substr(i, next == std::string::npos ? std::string::npos : next - i);
+            if (open.empty() && chunk.find_first_not_of(" \t\r\n") != std::string::npos) return "text outside root";
+            auto p = checkEntities(chunk);
+            if (!p.empty()) return p;
+            if (next == std::string::npos) break;
+            i = next;
+            continue;
+        }
+        if (text.compare(i, 5, "<?xml") == 0) {
+            size_t end = text.find("?>", i);
+            if (end == std::string::npos) return "unterminated declaration";
+            i = end + 2;
+            continue;
+        }
+        if (text.compare(i, 2, "</") == 0) {
+            size_t end = text.find('>', i);
+            if (end == std::string::npos) return "unterminated end tag";
+            std::string name = text.substr(i + 2, end - i - 2);
+            if (open.empty() || open.back() != name) return "mismatched end tag " + name;
+            open.pop_back();
+            i = end + 1;
+            continue;
+        }
+        size_t k = i + 1;
+        while (k < text.size() && isNameChar(text[k])) ++k;
+        std::string name = text.substr(i + 1, k - i - 1);
+        if (name.empty()) return "empty tag name";
+        if (open.empty()) {
+            if (rootSeen) return "second root element";
+            rootSeen = true;
+        }
+        while (true) {
+            while (k < text.size() && std::isspace(static_cast<unsigned char>(text[k]))) ++k;
+            if (k >= text.size()) return "unterminated tag " + name;
+            if (text.compare(k, 2, "/>") == 0) {
+                k += 2;
+                break;
+            }
+            if (text[k] == '>') {
+                open.push_back(name);
+                ++k;
+                break;
+            }
+            size_t a = k;
+            while (k < text.size() && isNameChar(text[k])) ++k;
+            if (k == a) return "bad attribute in " + name;
+            while (k < text.size() && std::isspace(static_cast<unsigned char>(text[k]))) ++k;
+            if (k >= text.size() || text[k] != '=') return "attribute without = in " + name;
+            ++k;
+            while (k < text.size() && std::isspace(static_cast<unsigned char>(text[k]))) ++k;
+            if (k >= text.size() || (text[k] != '"' && text[k] != '\'')) return "unquoted attribute in " + name;
+            char q = text[k];
+            size_t end = text.find(q, k + 1);
+            if (end == std::string::npos) return "unterminated attribute in " + name;
+            auto p = checkEntities(text.substr(k + 1, end - k - 1));
+            if (!p.empty()) return p;
+            k = end + 1;
+        }
+        i = k;
+    }
+    if (!open.empty()) return "unclosed element " + open.back();
+    if (!rootSeen) return "no root element";
+    return "";
+}
+
+std::vector<DiagLine> DiagLines(const std::string& xml) {
+    std::vector<DiagLine> lines;
+    static const std::regex pattern("<line level=\"([0-9])\" description= \"([^\"]*)\"/>");
+    for (auto it = std::sregex_iterator(xml.begin(), xml.end(), pattern); it != std::sregex_iterator(); ++it) {
+        lines.push_back({std::stoi((*it)[1]), (*it)[2]});
+    }
+    return lines;
+}
+
+std::string TestDataPath(const std::string& name) { return std::string(RUVEX_TEST_DATA) + "/" + name; }
+
+}  // namespace testsupport

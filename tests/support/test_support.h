@@ -1,0 +1,52 @@
+#pragma once
+// Helpers shared by the tests: temporary directories, files, running the real
+// executable and checking the diagnostics file.
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh directory under the system's temporary directory, removed at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return Path; }
+    std::string file(const std::string& name) const { return Path + "/" + name; }
+
+private:
+    std::string Path;
+};
+
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+
+struct RunResult {
+    int exitCode = -1;
+    std::string output;  // standard output and standard error
+};
+
+// Runs the ruvex executable in `directory` with the arguments (shell-quoted).
+RunResult RunRuvex(const std::string& directory, const std::vector<std::string>& arguments,
+                   const std::string& environment = "");
+
+// A minimal XML well-formedness check: one root element, properly nested
+// tags, quoted attributes, only the predefined entities, no forbidden bytes.
+// Returns an empty string when the text is well-formed, else the reason.
+std::string XmlProblem(const std::string& text);
+
+// The description attributes of the <line> elements of a diagnostics file,
+// with their levels.
+struct DiagLine {
+    int level;
+    std::string description;
+};
+std::vector<DiagLine> DiagLines(const std::string& xml);
+
+std::string TestDataPath(const std::string& name);
+
+}  // namespace testsupport
