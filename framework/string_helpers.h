@@ -1,0 +1,18 @@
+#pragma once
+// Small text helpers used by the table readers and the control-file code.
+
+#include <string>
+#include <vector>
+
+// Appends the pieces of `text` separated by any of `delimiters` to `list`;
+// double-quoted pieces stay whole (quotes included) unless the quote is a
+// delimiter. Runs of delimiters give no empty pieces. Returns the list size.
+size_t SplitString(const std::string& text, const std::string& delimiters, std::vector<std::string>& list);
+
+// Offset of the first occurrence of `pattern` in `text`, or 0 when it does not
+// occur (a pattern at the start also gives 0).
+long FindSubstringOffset(const std::string& text, const std::string& pattern);
+
+// Keeps the length + 1 characters that begin at `start` (fewer when the text
+// ends earlier); a negative start or length leaves the text unchanged.
+std::string& CutSubstring(std::string& buffer, long start, long length);
