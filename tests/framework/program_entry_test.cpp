@@ -1,8 +1,24 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
+
+#include "framework/signals.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
+
+namespace {
+
+bool HasLine(const std::vector<DiagLine>& lines, int level, const std::string& text) {
+    for (const auto& l : lines) {
+        if (l.level == level && l.description == text) return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 TEST(ProgramEntry, NoArgumentPrintsUsageAndExits2) {
     TempDir dir;
@@ -15,4 +31,107 @@ TEST(ProgramEntry, NoArgumentPrintsUsageAndExits2) {
     bool usage = false;
     for (auto& l : lines) usage |= (l.level == 0 && l.description.find(";usage: ") == 0);
     EXPECT_TRUE(usage) << xml;
+    EXPECT_TRUE(HasLine(lines, 0, "Exception 2 caught at top level!"));
+    EXPECT_TRUE(HasLine(lines, 0, "Program aborted with exit code 2"));
+}
+
+TEST(ProgramEntry, OptionsOnlyRunNothingAndExit0) {
+    TempDir dir;
+    auto r = RunRuvex(dir.path(), {"-diaglevel:INFO"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.output.find("exitcode 0"), std::string::npos);
+    EXPECT_NE(r.output.find("Ruvex-QOR (OpenMP)"), std::string::npos);
+    const std::string xml = ReadFile(dir.file("Ruvex_Diag.xml"));
+    EXPECT_EQ(XmlProblem(xml), "") << xml;
+    auto lines = DiagLines(xml);
+    ASSERT_EQ(lines.size(), 2u) << xml;  // start and finish lines, no DEBUG entries
+    EXPECT_EQ(lines[0].description.rfind("Ruvex start at ", 0), 0u);
+    EXPECT_EQ(lines[1].description.rfind("Ruvex finished at ", 0), 0u);
+}
+
+TEST(ProgramEntry, MissingControlFileEndsWithCode28) {
+    TempDir dir;
+    auto r = RunRuvex(dir.path(), {"no_such.ctl", "-diagfile:run.xml"});
+    EXPECT_EQ(r.exitCode, 28);
+    const std::string xml = ReadFile(dir.file("run.xml"));
+    EXPECT_EQ(XmlProblem(xml), "");
+    auto lines = DiagLines(xml);
+    EXPECT_TRUE(HasLine(lines, 0, "error opening no_such.ctl"));
+    EXPECT_TRUE(HasLine(lines, 0, "Exception 28 caught at top level!"));
+    EXPECT_TRUE(HasLine(lines, 0, "Program aborted with exit code 28"));
+}
+
+TEST(ProgramEntry, OptionsAreNeverTakenAsControlFiles) {
+    TempDir dir;
+    WriteFile(dir.file("a.ctl"), "[model_time]\n");
+    // Every occurrence of a repeated option is skipped; the last value counts.
+    auto r = RunRuvex(dir.path(), {"-diagfile:first.xml", "-dumpmode", "a.ctl", "-closeAfterDump",
+                                   "-diaglevel:FATAL", "-diagfile:second.xml", "-diaglevel:warning"});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_FALSE(FileExists(dir.file("first.xml")));
+    const std::string xml = ReadFile(dir.file("second.xml"));
+    EXPECT_EQ(XmlProblem(xml), "");
+    for (const auto& l : DiagLines(xml)) EXPECT_LE(l.level, 3) << l.description;
+    // a look-alike of an option is a control file
+    r = RunRuvex(dir.path(), {"-dumpmodeX"});
+    EXPECT_EQ(r.exitCode, 28);
+}
+
+TEST(ProgramEntry, FatalErrorInFirstControlFileStopsTheRest) {
+    TempDir dir;
+    WriteFile(dir.file("b.ctl"), "[model_time]\n");
+    auto r = RunRuvex(dir.path(), {"missing.ctl", "b.ctl"});
+    EXPECT_EQ(r.exitCode, 28);
+    EXPECT_EQ(r.output.find("reached end of simulation"), std::string::npos);
+    r = RunRuvex(dir.path(), {"b.ctl", "b.ctl"});
+    EXPECT_EQ(r.exitCode, 0);
+}
+
+TEST(Signals, FloatingPointErrorEndsTheProcessWith136) {
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        InstallSignalHandlers();
+        raise(SIGFPE);
+        _exit(0);  // never reached
+    }
+    close(pipeFds[1]);
+    char buffer[128] = {};
+    const ssize_t n = read(pipeFds[0], buffer, sizeof buffer - 1);
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 136);
+    EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), "floating point error\n");
+}
+
+TEST(Signals, CtrlCSetsStateOnceAndOnlyDuringARun) {
+    struct sigaction saved;
+    sigaction(SIGINT, nullptr, &saved);
+    CtrlCState = 0;
+    ApplicationRunning = 0;
+    ArmCtrlCHandler();
+    raise(SIGINT);  // no application: nothing happens
+    EXPECT_EQ(CtrlCState, 0);
+    ApplicationRunning = 1;
+    ArmCtrlCHandler();
+    raise(SIGINT);
+    EXPECT_EQ(CtrlCState, 1);
+    raise(SIGINT);  // disarmed until armed again: ignored
+    EXPECT_EQ(CtrlCState, 1);
+    {
+        CtrlCIgnored quiet;  // writers ignore SIGINT and restore the previous disposition
+        CtrlCState = 0;
+        ArmCtrlCHandler();
+    }
+    struct sigaction now;
+    sigaction(SIGINT, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_IGN);  // the disposition before the guard was "ignore"
+    ApplicationRunning = 0;
+    CtrlCState = 0;
+    sigaction(SIGINT, &saved, nullptr);
 }

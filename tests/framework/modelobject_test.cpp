@@ -1,0 +1,153 @@
+#include "framework/modelobject.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "framework/diagnostics_writer.h"
+#include "support/test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+// A model object reading a control file with the given text.
+struct Fixture {
+    TempDir dir;
+    std::ostringstream console;
+    DiagnosticsWriter writer{dir.file("d.xml"), DiagDebug, console};
+    modelobject object;
+    explicit Fixture(const std::string& controlText) : object(&writer, dir.file("control.txt")) {
+        WriteFile(dir.file("control.txt"), controlText);
+        object.ModuleName = "snow_model";
+        object.ControlFile = std::fopen(object.ControlFilePath.c_str(), "r");
+    }
+    std::string xml() {
+        writer.Close();
+        return ReadFile(dir.file("d.xml"));
+    }
+};
+
+template <typename F> int ThrownCode(F f) {
+    try {
+        f();
+    } catch (int code) {
+        return code;
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(FindSection, FirstWordOfALineOnly) {
+    Fixture f("[a]\n1\nvalue [b]\n  [b]  trailing text\n2\n[last]");
+    EXPECT_TRUE(f.object.FindSection("[b]", true));
+    int v = 0;
+    f.object.ReadValue(f.object.ControlFile, "%d", &v, "value");
+    EXPECT_EQ(v, 2);
+    EXPECT_TRUE(f.object.FindSection("[a]", true));  // rewinds
+    // a header on a last line without line end counts as missing
+    EXPECT_FALSE(f.object.FindSection("[last]", false));
+    EXPECT_FALSE(f.object.FindSection("[missing]", false));
+    EXPECT_EQ(ThrownCode([&] { f.object.FindSection("[missing]", true); }), 17);
+    const auto xml = f.xml();
+    EXPECT_NE(xml.find("error in control file, [missing]; (EOF)not found!"), std::string::npos) << xml;
+}
+
+TEST(ReadValue, StoresValueAndKeepsRestOfLine) {
+    Fixture f("12   free text here\n3.5e2 x\n7 8 pair\n");
+    int i = 0;
+    double d = 0;
+    long a = 0, b = 0;
+    std::string rest;
+    EXPECT_EQ(f.object.ReadValue(f.object.ControlFile, "%d", &i, "count", &rest), 1);
+    EXPECT_EQ(i, 12);
+    EXPECT_EQ(rest, "   free text here\n");
+    f.object.ReadValue(f.object.ControlFile, "%lf", &d, "value", &rest);
+    EXPECT_EQ(d, 350.0);
+    EXPECT_EQ(f.object.ReadTwoValues(f.object.ControlFile, "%ld %ld", &a, &b, "pair", &rest), 2);
+    EXPECT_EQ(a, 7);
+    EXPECT_EQ(b, 8);
+}
+
+TEST(ReadValue, UnreadableValueEchoesWordAndFails17) {
+    Fixture f("abc def\n");
+    int i = 0;
+    EXPECT_EQ(ThrownCode([&] { f.object.ReadValue(f.object.ControlFile, "%d", &i, "number of layers"); }), 17);
+    auto lines = DiagLines(f.xml());
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[1].description, "--&gt; In .;  Next line in Ruvex control file: ");
+    EXPECT_EQ(lines[2].description, "abc");
+    EXPECT_EQ(lines[3].level, 0);
+    EXPECT_EQ(lines[3].description, "error in control file, number of layers; snow_modelnot found!");
+}
+
+TEST(ReadValue, WordsOfAnyLengthAndTheirLimit) {
+    const std::string longWord(5000, 'x');
+    Fixture f(longWord + " rest\n" + longWord + "\n");
+    std::string word;
+    f.object.ReadValue(f.object.ControlFile, "%s", &word, "file name");
+    EXPECT_EQ(word, longWord);
+    EXPECT_EQ(ThrownCode([&] { f.object.ReadValue(f.object.ControlFile, "%s", &word, "grid name", nullptr, 100); }),
+              17);
+}
+
+TEST(CellStatistics, WeightedAccumulation) {
+    Fixture f("");
+    auto& o = f.object;
+    double w, mn, mx, s, mean, sd;
+    o.ResetCellStatistics(-9999);
+    o.AddCellStatistics(5, 1);
+    o.AddCellStatistics(-9999, 1);  // at or below threshold + 1: ignored
+    o.AddCellStatistics(-9998, 1);
+    o.GetCellStatistics(&w, &mn, &mx, &s, &mean, &sd);
+    EXPECT_EQ(w, 1);
+    EXPECT_EQ(mn, 5);
+    EXPECT_EQ(mx, 5);
+    EXPECT_EQ(mean, 5);
+    EXPECT_EQ(sd, -9999);
+
+    o.ResetCellStatistics(-9999);
+    for (double v : {3.0, 7.0, 5.0}) o.AddCellStatistics(v, 0.5);
+    o.GetCellStatistics(&w, &mn, &mx, &s, &mean, &sd);
+    EXPECT_EQ(mn, 3);
+    EXPECT_EQ(mx, 7);
+    EXPECT_DOUBLE_EQ(w, 1.5);
+    EXPECT_DOUBLE_EQ(mean, 5);
+    EXPECT_EQ(sd, -9999);
+
+    o.ResetCellStatistics(-9999);
+    for (double v : {2.0, 4.0, 4.0, 4.0, 5.0, 5.0, 7.0, 9.0}) o.AddCellStatistics(v, 1);
+    o.GetCellStatistics(&w, &mn, &mx, &s, &mean, &sd);
+    EXPECT_DOUBLE_EQ(mean, 5);
+    EXPECT_NEAR(sd, std::sqrt(32.0 / 7.0), 1e-12);
+
+    o.ResetCellStatistics(-9999);
+    o.GetCellStatistics(&w, &mn, &mx, &s, &mean, &sd);
+    EXPECT_EQ(mean, -9999);
+}
+
+TEST(DateKey, OrdersDates) {
+    EXPECT_EQ(DateKey(2016, 12, 31, 24), 2016 * 93000 + 12 * 7750 + 31 * 250 + 24);
+    EXPECT_GT(DateKey(2016, 12, 31, 24), DateKey(2016, 12, 31, 23));
+    EXPECT_GT(DateKey(2016, 12, 31, 24), DateKey(2016, 2, 29, 24));
+    EXPECT_LT(DateKey(2016, 3, 5, 24), DateKey(2016, 3, 6, 1));
+    EXPECT_LT(DateKey(2016, 12, 31, 24), DateKey(2017, 1, 1, 0));
+    Fixture f("");
+    f.object.SetEndDate(2016, 12, 31, 24);
+    EXPECT_EQ(f.object.EndKey, DateKey(2016, 12, 31, 24));
+}
+
+TEST(ModelObject, InterpolateAndErrors) {
+    Fixture f("");
+    EXPECT_DOUBLE_EQ(f.object.Interpolate(1, 10, 3, 20, 2), 15);
+    EXPECT_DOUBLE_EQ(f.object.Interpolate(1, 10, 1, 20, 2), 10);
+    EXPECT_EQ(ThrownCode([&] { f.object.WriteError("out.asc", 3); }), 18);
+    EXPECT_EQ(ThrownCode([&] { f.object.ReadError("in.asc", 4); }), 19);
+    f.object.DeleteModule();
+    const auto xml = f.xml();
+    EXPECT_NE(xml.find("write error out.asc ! (3)"), std::string::npos);
+    EXPECT_NE(xml.find("read error in.asc ! (4)"), std::string::npos);
+    EXPECT_NE(xml.find("deleting module snow_model"), std::string::npos);
+}
