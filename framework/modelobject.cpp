@@ -192,3 +192,10 @@ void modelobject::DeleteModule() {
     }
     ModuleDeleted = true;
 }
+
+void modelobject::SetGifGeoreference(double** mask, double originX, double originY, double cellSize) {
+    GifMask = mask;
+    GifOriginX = originX;
+    GifOriginY = originY;
+    GifCellSize = cellSize;
+}

@@ -103,6 +103,15 @@ public:
     double XllCorner = 0, YllCorner = 0, CellSize = 0, NoData = -9999;
     double** RelCellArea = nullptr;  // owned by the grid table
 
+    // GIF input (see gifreader.h): lower-left corner and pixel size of the
+    // image in model coordinates, an optional mask on the model grid (not
+    // owned) and the five parameters that turn pixel values into values.
+    void SetGifGeoreference(double** mask, double originX, double originY, double cellSize);
+    double** GifMask = nullptr;
+    double GifOriginX = 0, GifOriginY = 0, GifCellSize = 0;
+    double GifF1 = 0, GifX1 = 0, GifF2 = 0, GifX2 = 0;
+    int32_t GifThreshold = 0;
+
     // Header of the last grid read or written: columns, rows, corner x and y,
     // cell size, nodata, weighted count, minimum, maximum, sum, mean, standard
     // deviation.
