@@ -77,6 +77,31 @@ public:
     virtual void SetStatus(int status);
     virtual void DeleteModule();
 
+    // Grid table (gridtable.cpp). Lookups answer an index 1 to 999.
+    virtual int FindGrid(const std::string& name);
+    virtual int GetGridIndex(const std::string& name);
+    virtual int FindOneOfThreeGrids(const std::string& name1, const std::string& name2, const std::string& name3);
+    virtual int FindOneOfFourGrids(const std::string& name1, const std::string& name2, const std::string& name3,
+                                   const std::string& name4);
+    virtual void StoreGrid(int index, const std::string& fileName, double** data, GridStack stack, int numLevels,
+                           const std::string& internalName, int writeCode, long firstRow, long lastRow);
+    virtual void ReleaseGrid(int index);
+    // Ends the run with code 12 unless 1 <= index <= 999.
+    void CheckGridIndex(int index);
+
+    // Grid and stack files (gridfiles_*.cpp). Relative names get the input
+    // directory (readers) or the output directory (writers) in front.
+    virtual void ReadGrid(const std::string& fileName, double**& grid, int fillMode, bool allocate, bool verbose,
+                          double fillValue, bool fillFromNeighbours, bool directRead = true, int unused = 0,
+                          bool haloRows = false);
+    // Returns the number of levels n; the new stack holds levels 0 to n.
+    virtual int ReadStack(const std::string& fileName, GridStack& stack, bool allRows = true);
+    virtual void WriteGrid(const std::string& fileName, double** grid, bool textOutput, bool doublePrecision);
+    virtual void WriteGridMasked(const std::string& fileName, double** grid, bool textOutput, bool doublePrecision);
+    virtual void WriteStack(const std::string& fileName, GridStack stack, int numLevels, bool textOutput,
+                            bool doublePrecision);
+    virtual void WriteGridByCode(int index, bool regionFilter, bool suppressAggregates);
+
     // Reads the rest of the current line (the line end included).
     static void ReadRestOfLine(FILE* stream, std::string* rest);
     // Reads the next whitespace-delimited word of any length; false at end.

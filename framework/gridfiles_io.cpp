@@ -1,0 +1,83 @@
+#include "framework/gridfiles_io.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+#include "framework/gridfiles.h"
+#include "framework/modelobject.h"
+#include "framework/zonetable.h"
+
+void PrefixDirectory(const std::string& directory, std::string& name) {
+    if (directory.empty()) return;
+    if (!name.empty() && (name[0] == '/' || name[0] == '~')) return;
+    name.insert(0, directory);
+}
+
+namespace gridio {
+
+long long FileSize(FILE* file) {
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0) return -1;
+    return static_cast<long long>(info.st_size);
+}
+
+std::string Tail(const std::string& text, size_t count) {
+    return text.size() <= count ? text : text.substr(text.size() - count);
+}
+
+void AppendNumber(std::string& out, double value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr);
+}
+
+bool ParseNumber(std::string_view token, double* value) {
+    if (!token.empty() && token.front() == '+') {
+        token.remove_prefix(1);
+        if (!token.empty() && token.front() == '-') return false;
+    }
+    if (token.empty()) return false;
+    const auto result = std::from_chars(token.data(), token.data() + token.size(), *value);
+    return result.ec == std::errc() && result.ptr == token.data() + token.size();
+}
+
+bool TextScanner::Fill() {
+    if (std::ferror(File) || std::feof(File)) return false;
+    End = std::fread(Buffer.data(), 1, Buffer.size(), File);
+    Position = 0;
+    return End > 0;
+}
+
+bool TextScanner::NextToken(std::string& token) {
+    token.clear();
+    // Skip whitespace.
+    for (;;) {
+        if (Position == End && !Fill()) return false;
+        while (Position < End && std::isspace(static_cast<unsigned char>(Buffer[Position]))) ++Position;
+        if (Position < End) break;
+    }
+    for (;;) {
+        const size_t start = Position;
+        while (Position < End && !std::isspace(static_cast<unsigned char>(Buffer[Position]))) ++Position;
+        token.append(Buffer.data() + start, Position - start);
+        if (Position < End) return true;
+        if (!Fill()) return !std::ferror(File);
+    }
+}
+
+bool TextScanner::NextNumber(double* value) { return NextToken(Token) && ParseNumber(Token, value); }
+
+void RowRange(const modelobject& owner, long row, long* first, long* last) {
+    if (!owner.RowExtents) {
+        *first = 1;
+        *last = owner.NCols;
+        return;
+    }
+    *first = std::max<long>(1, owner.RowExtents[row].first);
+    *last = std::min<long>(owner.NCols, owner.RowExtents[row].last);
+}
+
+}  // namespace gridio
