@@ -101,6 +101,7 @@ template <typename T> bool ReadPerHorizon(const std::string& text, int count, st
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string Number(double value) {
+    if (std::isnan(value)) return "nan";
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%g", value);
     return buffer;
@@ -153,6 +154,11 @@ SoilKeyRead SoilType::ReadHorizonList(const std::string& entry, const std::strin
         return SoilKeyRead::Read;
     }
 
+    // Lists are assigned to the horizons read before; without them there is
+    // nowhere to put the numbers.
+    if (HorizonCount < 1 || LayersPerHorizon.size() != static_cast<size_t>(HorizonCount) + 1 ||
+        target->size() != static_cast<size_t>(LayerCount) + 1 || LayersPerHorizon[0] != LayerCount)
+        return SoilKeyRead::Unreadable;
     std::vector<double> perHorizon(static_cast<size_t>(HorizonCount) + 1, 0.0);
     if (!ReadPerHorizon(text, HorizonCount, perHorizon)) return SoilKeyRead::Unreadable;
     std::vector<double>& list = *target;
