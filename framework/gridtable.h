@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/memory_handling.h"
 
@@ -45,6 +46,9 @@ struct MemoryGrid {
     int32_t OwnData = 0;         // 1: a stack's owner keeps its own data grid
     double StepCount = 1.0;      // aggregation calls since the last written sum or mean
     int32_t ThousandsDigit = 0;  // vegetation-period mode
+    // Per cell of the sum grid, the number of values in the running sum
+    // (rows FirstRow to LastRow, columns 0 to AggregateColumns).
+    std::vector<double> SumCounts;
 
     double** VegGrid = nullptr;  // vegetation-period sum; owned
     std::string VegFileName;

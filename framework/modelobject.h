@@ -100,6 +100,11 @@ public:
     virtual void WriteGridMasked(const std::string& fileName, double** grid, bool textOutput, bool doublePrecision);
     virtual void WriteStack(const std::string& fileName, GridStack stack, int numLevels, bool textOutput,
                             bool doublePrecision);
+    // Output of a grid-table entry by its write code at the component's
+    // current date (StepYear, StepMonth, StepDay, StepHour), its time shift
+    // and end key: snapshots, and the sums, means, minima, maxima and
+    // vegetation-period grids the entry keeps (writecode_*.cpp).
+    virtual void WriteStackByCode(int index);
     virtual void WriteGridByCode(int index, bool regionFilter, bool suppressAggregates);
 
     // Reads the rest of the current line (the line end included).
@@ -157,6 +162,7 @@ public:
     MemoryGrid* GridTable = nullptr;  // owned by the application
 
     int32_t ProcessNumber = 0;
+    int32_t RegionGridIndex = 0;  // grid-table entry of "MPIRegions" once found
     int32_t ProcessCount = 1;
     int32_t LogInterval = 1;
 

@@ -1,0 +1,47 @@
+#include <string>
+
+#include "framework/gridtable.h"
+#include "framework/modelobject.h"
+#include "framework/writecode.h"
+
+// Snapshots of an entry's stack; stacks keep no aggregates. Dated names keep
+// the whole prefix of the file name, so that stacks whose names share their
+// first letters never overwrite each other.
+void modelobject::WriteStackByCode(int index) {
+    if (!GridTable || index < 1 || index > 1000) return;
+    MemoryGrid& entry = GridTable[index];
+    if (entry.UnitsDigit == 0 && entry.TensDigit == 0) return;
+    if (!entry.Stack) return;
+
+    const WriteMoments at =
+        WriteMomentsAt(StepYear, StepMonth, StepDay, StepHour, GetTimeShift(), EndKey, DaysPerMonth);
+    bool due = false;
+    bool dated = false;
+    switch (entry.UnitsDigit) {
+        case 1:
+            due = true;
+            break;
+        case 2:
+            due = dated = true;
+            break;
+        case 3:
+            due = at.RunEnd;
+            break;
+        case 4:
+            due = at.DayEnd;
+            break;
+        case 5:
+            due = dated = at.DayEnd;
+            break;
+        default:
+            break;
+    }
+    if (!due) return;
+    std::string name = entry.FileName;
+    if (dated) {
+        const int64_t repeat = NextDatedRepeat(entry, StepYear, StepMonth, StepDay, StepHour);
+        name = PrefixedName(entry.FileName, DatedTail(StepYear, StepMonth, StepDay, StepHour, repeat));
+    }
+    WriteStack(name, entry.Stack, entry.NumLevels, WriteAsciiGrids, WriteDoubleGrids);
+    if (dated && at.RunEnd) WriteStack(entry.FileName, entry.Stack, entry.NumLevels, WriteAsciiGrids, WriteDoubleGrids);
+}
