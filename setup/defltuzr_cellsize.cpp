@@ -23,8 +23,8 @@ void CheckGivenX(double x, int32_t row, int32_t col, const CellSizeGrids& g, Dia
               ",\nread from file ", g.FileX, "\n");
     }
     if (!(x > 0)) {
-        Fatal(writer, 66, "FATAL: cell size in x direction is negative or missing (", x, ") at row ", row,
-              ", column ", col, ",\nread from file ", g.FileX, "\n");
+        Fatal(writer, 66, "FATAL: cell size in x direction is negative or missing (", x, ") at row ", row, ", column ",
+              col, ",\nread from file ", g.FileX, "\n");
     }
 }
 
@@ -34,8 +34,8 @@ void CheckGivenY(double y, int32_t row, int32_t col, const CellSizeGrids& g, Dia
               ",\nread from file ", g.FileY);
     }
     if (!(y > 0)) {
-        Fatal(writer, 66, "FATAL: cell size in y direction is negative or missing (", y, ") at row ", row,
-              ", column ", col, ",\nread from file ", g.FileY);
+        Fatal(writer, 66, "FATAL: cell size in y direction is negative or missing (", y, ") at row ", row, ", column ",
+              col, ",\nread from file ", g.FileY);
     }
 }
 
@@ -58,7 +58,9 @@ void RequirePositiveCellSize(double cellSize, DiagnosticsWriter* writer) {
 void CheckCellSizes(double** zoneGrid, int32_t rows, int32_t cols, double cellSize, double nodata,
                     const CellSizeGrids& g, DiagnosticsWriter* writer) {
     RequirePositiveCellSize(cellSize, writer);
-    if (writer) *writer << "Checking cell sizes for variable Cells..." << "[end-entry]";
+    if (writer)
+        *writer << "Checking cell sizes for variable Cells..."
+                << "[end-entry]";
     const double cs2 = cellSize * cellSize;
 
     // Runs once; kept serial so that the first offending cell in row and

@@ -8,6 +8,7 @@
 #include "framework/diagnostics_writer.h"
 #include "framework/zonetable.h"
 #include "setup/defltuzr_cellsize.h"
+#include "setup/derived_grid_names.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ namespace {
 
 // The nearest cells of up to two other regions found around one cell.
 struct Neighbourhood {
-    int Region2 = 0, Region3 = 0;
+    double Region2 = 0, Region3 = 0;               // region codes, 0 for none
     double Weight1 = 0, Weight2 = 0, Weight3 = 0;  // distances [cells] until the weights are made
     int32_t Row2 = 0, Col2 = 0, Row3 = 0, Col3 = 0;
 };
@@ -40,7 +41,7 @@ struct Neighbourhood {
 // q. Distances are whole cells; with two regions every other cell belongs to
 // region 2, with more the two nearest found are kept.
 Neighbourhood SearchNeighbourhood(double** regionGrid, int32_t rows, int32_t cols, double nodata, int regionCount,
-                                  int32_t i, int32_t j, int q, double m, int32_t radiusRows) {
+                                  int32_t i, int32_t j, double q, double m, int32_t radiusRows) {
     Neighbourhood n;
     n.Weight1 = n.Weight2 = n.Weight3 = m;
     n.Row2 = n.Row3 = i;
@@ -56,7 +57,7 @@ Neighbourhood SearchNeighbourhood(double** regionGrid, int32_t rows, int32_t col
         for (int32_t l = lFirst; l <= lLast; ++l) {
             const double value = regionGrid[k][l];
             if (value <= nodata) continue;
-            const int v = static_cast<int>(ZoneCodeOf(value));
+            const double v = ZoneCodeOf(value);
             if (v == q) continue;
             const double dj = j - l;
             const double dist = std::trunc(std::sqrt(di * di + dj * dj));
@@ -135,6 +136,19 @@ void MakeWeights(Neighbourhood& n, int regionCount, int32_t i, int32_t j, double
 
 }  // namespace
 
+std::vector<DerivedRegionGrid> RegionWeightGridsFor(int regionCount) {
+    std::vector<DerivedRegionGrid> grids{{"regression_weights1", Weights1Suffix}};
+    if (regionCount > 1) {
+        grids.push_back({"regression_regions2", Regions2Suffix});
+        grids.push_back({"regression_weights2", Weights2Suffix});
+    }
+    if (regionCount > 2) {
+        grids.push_back({"regression_regions3", Regions3Suffix});
+        grids.push_back({"regression_weights3", Weights3Suffix});
+    }
+    return grids;
+}
+
 void MakeRegionGridFromZones(double** zoneGrid, double** regionGrid, int32_t rows, int32_t cols, double nodata) {
     for (int32_t i = 1; i <= rows; ++i) {
         for (int32_t j = 1; j <= cols; ++j) regionGrid[i][j] = zoneGrid[i][j] != nodata ? 1 : nodata;
@@ -156,8 +170,8 @@ RegionTable RankRegions(double** zoneGrid, double** regionGrid, int32_t rows, in
             const double value = regionGrid[i][j];
             const double code = ZoneCodeOf(value);
             if (!(code >= 1 && code <= MaxRegionCode)) {
-                Fatal(writer, 3, "FATAL: invalid region code in ", regionFileName, "!\n (codes has to be between 1 and ",
-                      MaxRegionCode, ")!\n");
+                Fatal(writer, 3, "FATAL: invalid region code in ", regionFileName,
+                      "!\n (codes has to be between 1 and ", MaxRegionCode, ")!\n");
             }
             const int c = static_cast<int>(code);
             if (seen[c]) continue;
@@ -214,7 +228,9 @@ void GenerateRegionWeights(double** zoneGrid, double** regionGrid, int32_t rows,
     REGION_CHECK(r <= 2 || (grids.Regions3 != nullptr && grids.Weights3 != nullptr));
     RequirePositiveCellSize(cellSize, writer);
 
-    if (writer) *writer << "generating region weight grids" << "[end-entry]";
+    if (writer)
+        *writer << "generating region weight grids"
+                << "[end-entry]";
     if (!(*transitionDistance > 0)) *transitionDistance = 0.01;
     if (std::isinf(*transitionDistance)) {
         Fatal(writer, 17, "FATAL: the transition distance in [region_transition_distance] must be finite, not ",
@@ -258,7 +274,7 @@ void GenerateRegionWeights(double** zoneGrid, double** regionGrid, int32_t rows,
                 grids.Weights1[i][j] = 1;
                 continue;
             }
-            const int q = static_cast<int>(ZoneCodeOf(regionGrid[i][j]));
+            const double q = ZoneCodeOf(regionGrid[i][j]);
             Neighbourhood n = SearchNeighbourhood(regionGrid, rows, cols, nodata, r, i, j, q, m, radiusRows);
             MakeWeights(n, r, i, j, m);
             grids.Weights1[i][j] = n.Weight1;

@@ -16,11 +16,11 @@ inline constexpr int MaxRegionCount = 30;
 
 // One regression region: the mean position of its cells and their number.
 struct RegionRecord {
-    int MeanRow = 0;             // mean row, truncated towards zero
-    int MeanCol = 0;             // mean column, truncated towards zero
-    double MeanRowExact = 0;     // mean row
-    double MeanColExact = 0;     // mean column
-    double CellCount = 0;        // number of cells
+    int MeanRow = 0;          // mean row, truncated towards zero
+    int MeanCol = 0;          // mean column, truncated towards zero
+    double MeanRowExact = 0;  // mean row
+    double MeanColExact = 0;  // mean column
+    double CellCount = 0;     // number of cells
 };
 
 struct RegionTable {
@@ -41,6 +41,19 @@ struct RegionWeightGrids {
     double** Regions3 = nullptr;  // "regression_regions3": second other region, 0 when none
     double** Weights3 = nullptr;  // "regression_weights3"
 };
+
+// Internal name and file-name suffix of a derived region grid.
+struct DerivedRegionGrid {
+    const char* InternalName;
+    const char* Suffix;
+};
+
+// The weight and region grids made for `regionCount` regions, in the order in
+// which they take grid-table entries and are written: "regression_weights1",
+// then with more than one region "regression_regions2" and
+// "regression_weights2", with more than two "regression_regions3" and
+// "regression_weights3".
+std::vector<DerivedRegionGrid> RegionWeightGridsFor(int regionCount);
 
 // The region grid used when the user gave none: 1 where the zone grid differs
 // from nodata, nodata elsewhere.

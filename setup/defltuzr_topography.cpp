@@ -35,7 +35,9 @@ void make_Slope_and_Aspect(double** elevation, int32_t rows, int32_t cols, doubl
                            double** slopeAngle, double** slopeAspect, DiagnosticsWriter* writer) {
     if (!slopeAngle && !slopeAspect) return;
     RequirePositiveCellSize(cellSize, writer);
-    if (writer) *writer << "calculating the lokal topography (aspect, slope ...).. " << "[end-entry]";
+    if (writer)
+        *writer << "calculating the lokal topography (aspect, slope ...).. "
+                << "[end-entry]";
     if (rows < 1 || cols < 1) return;
 
     // A file may mark missing cells with a value below the model's nodata.
@@ -73,7 +75,8 @@ void make_Slope_and_Aspect(double** elevation, int32_t rows, int32_t cols, doubl
         for (int32_t i = 1; i <= rows; ++i) {
             for (int32_t j = 1; j <= cols; ++j) {
                 if (!valid(i, j)) continue;
-                if (slopeAspect && slopeAspect[i][j] == nodata) FillFromNeighbours(i, j, slopeAspect, rows, cols, nodata);
+                if (slopeAspect && slopeAspect[i][j] == nodata)
+                    FillFromNeighbours(i, j, slopeAspect, rows, cols, nodata);
                 if (slopeAngle && slopeAngle[i][j] == nodata) FillFromNeighbours(i, j, slopeAngle, rows, cols, nodata);
             }
         }

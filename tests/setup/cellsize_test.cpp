@@ -149,8 +149,7 @@ TEST(CheckCellSizes, BadValuesOutsideTheBasinAreIgnored) {
 TEST(CheckCellSizes, ANonPositiveRasterCellSizeIsRefused) {
     for (double cs : {0.0, -10.0, NaN, std::numeric_limits<double>::infinity()}) {
         CellGeometry g(NaN, NaN, NaN);
-        EXPECT_EQ(ThrownCode([&] { CheckCellSizes(g.Zones.data(), 2, 3, cs, Nodata, g.Grids, g.Diag.writer()); }),
-                  22)
+        EXPECT_EQ(ThrownCode([&] { CheckCellSizes(g.Zones.data(), 2, 3, cs, Nodata, g.Grids, g.Diag.writer()); }), 22)
             << cs;
     }
 }

@@ -61,7 +61,8 @@ private:
 };
 
 // Runs `action` and returns the int it throws, or 0 when it throws nothing.
-template <typename Action> int ThrownCode(Action&& action) {
+template <typename Action>
+int ThrownCode(Action&& action) {
     try {
         action();
     } catch (int code) {

@@ -43,7 +43,7 @@ TEST(SlopeAndAspect, PlanesTiltedTowardEachCompassDirection) {
         double aspect;
     };
     const Case cases[] = {
-        {"north", 0, 1, 180}, {"north-east", s, s, 225}, {"east", 1, 0, 270}, {"south-east", s, -s, 315},
+        {"north", 0, 1, 180}, {"north-east", s, s, 225},  {"east", 1, 0, 270}, {"south-east", s, -s, 315},
         {"south", 0, -1, 0},  {"south-west", -s, -s, 45}, {"west", -1, 0, 90}, {"north-west", -s, s, 135},
     };
     const double cs = 25;
@@ -85,22 +85,23 @@ TEST(SlopeAndAspect, GentleAndFlatPlanes) {
 TEST(SlopeAndAspect, Cone) {
     // z = 10 - distance from the centre cell (3,3), in cells of 1 m.
     Topography t(5, 5);
-    FillElevation(t.Elevation, [](int i, int j) { return 10 - std::sqrt(double((i - 3) * (i - 3) + (j - 3) * (j - 3))); });
+    FillElevation(t.Elevation,
+                  [](int i, int j) { return 10 - std::sqrt(double((i - 3) * (i - 3) + (j - 3) * (j - 3))); });
     t.Derive(1);
     struct Expected {
         int i, j;
         double slope, aspect;
     };
     const Expected inner[] = {
-        {3, 3, 0, 0},                      // the top: both differences vanish
-        {2, 3, Slope45, 0},                // north of the top faces north
-        {2, 4, SlopeConeDiagonal, 45},     // north-east
-        {3, 4, Slope45, 90},               // east
-        {4, 4, SlopeConeDiagonal, 135},    // south-east
-        {4, 3, Slope45, 180},              // south
-        {4, 2, SlopeConeDiagonal, 225},    // south-west
-        {3, 2, Slope45, 270},              // west
-        {2, 2, SlopeConeDiagonal, 315},    // north-west
+        {3, 3, 0, 0},                    // the top: both differences vanish
+        {2, 3, Slope45, 0},              // north of the top faces north
+        {2, 4, SlopeConeDiagonal, 45},   // north-east
+        {3, 4, Slope45, 90},             // east
+        {4, 4, SlopeConeDiagonal, 135},  // south-east
+        {4, 3, Slope45, 180},            // south
+        {4, 2, SlopeConeDiagonal, 225},  // south-west
+        {3, 2, Slope45, 270},            // west
+        {2, 2, SlopeConeDiagonal, 315},  // north-west
     };
     for (const Expected& e : inner) {
         EXPECT_NEAR(t.Slope.at(e.i, e.j), e.slope, Tol) << e.i << "," << e.j;
