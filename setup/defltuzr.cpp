@@ -36,6 +36,7 @@ void defaultini::FreeBuffers(void* first, void* second, void* third, void* fourt
 
 void defaultini::DeleteModule() {
     if (Deleted()) return;
+    ReleaseModelGrids();
     Settings.MeteoNames = nullptr;
     Settings.OutputListCodes = nullptr;
     MeteoNameList.clear();

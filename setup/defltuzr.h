@@ -25,7 +25,7 @@ public:
     defaultini(int* status, DiagnosticsWriter* writer, const std::string& controlFilePath,
                StatisticsTableEntry* statisticsTable, int statisticsTableSize, int modelVariant,
                MemoryGrid* gridTable);
-    ~defaultini() override = default;
+    ~defaultini() override;
 
     // Frees each buffer from AllocBuffer that is not null.
     virtual void FreeBuffers(void* first = nullptr, void* second = nullptr, void* third = nullptr,
@@ -93,4 +93,80 @@ private:
     // Arrays handed out by reference through the settings (1-based).
     std::vector<std::string> MeteoNameList;
     std::vector<int> OutputListCodeList;
+
+    // ---- Model grids: zone grid (entry 1), elevation model (entry 2), the
+    // standard grids (entries 3 to n + 2) and the variable grids after them.
+    // Settings.SetupGridCount counts the entries in use after entries 1 and 2.
+public:
+    // Reads "[zone_grid]", "[elevation_model]" and "[standard_grids]" into the
+    // grid table: names and options only, no grid file is read. Uses the open
+    // control file, or opens ControlFilePath for the call.
+    virtual void ReadStandardGrids();
+    // Reads the header of entry 1's file (text, binary double or binary
+    // single grid); columns and rows are the whole parts of the first two
+    // values.
+    virtual void ReadGridHeader(int32_t& columns, int32_t& rows, double& xllCorner, double& yllCorner,
+                                double& cellSize, double& noData);
+    // Reads "[variable_grids]" (opening the control file itself), reads or
+    // creates every variable grid, raises the set-up grid count and returns
+    // the number of variable grids.
+    virtual int ReadVariableGrids();
+    // Every time step, before the grids are written: re-reads the dated files
+    // of periodic standard grids, and gives non-persistent grids their set-up
+    // values back after their persistence steps.
+    virtual void UpdatePeriodicGrids(int64_t hour, int64_t day, int64_t month, int64_t year);
+    // Every time step, in this order: output by write code of the elevation
+    // model, the standard and the derived grids, then of the variable grids.
+    virtual void WriteStandardGrids(int64_t hour, int64_t day, int64_t month, int64_t year);
+    virtual void WriteVariableGrids(int64_t hour, int64_t day, int64_t month, int64_t year);
+    // Largest value of a grid over the rows handled and the valid columns of
+    // each row; the nodata value when no value is larger.
+    virtual double GridMaximum(int index);
+    virtual double GetMaxElevation();
+    // Reports when no grid is named "ice_firn".
+    virtual void check_ice_firn_grid();
+
+    // Steps of the initialisation. Step 6 (before the region decomposition):
+    // the raster from the zone-grid header, the zone grid read into entry 1.
+    void ReadZoneGrid();
+    // Step 8 (before ReadVariableGrids): reads or creates the elevation model
+    // and every standard grid that holds no grid yet.
+    void ReadOrCreateStandardGrids();
+    // Step 12: keeps entry 2's grid as the elevation model and its maximum.
+    void TakeElevationModel();
+    // Matrices of set-up grids that DeleteModule (or the destructor) frees:
+    // a new one over rows first to last and the model's columns, or one
+    // allocated elsewhere (over the model's columns) whose ownership passes
+    // to the set-up.
+    double** NewOwnedMatrix(long firstRow, long lastRow);
+    void AdoptOwnedMatrix(double** grid, long firstRow, long lastRow);
+
+    double** ZoneGrid = nullptr;        // entry 1's grid
+    double** ElevationModel = nullptr;  // entry 2's grid, from step 12
+    double MaxElevation = 0;
+    double** SoilStorageGrid = nullptr;  // the variable grid "soil_storage", if any
+    int FirstVariableEntry = 0;          // 0 without variable grids
+    int VariableGridCount = 0;
+    std::vector<int> VariableGridReadFlags;  // 1-based
+
+private:
+    struct OwnedMatrix {
+        double** Grid;
+        long FirstRow;
+        long LastRow;
+        long Columns;
+    };
+    void ParseStandardGridLine(int k, const std::string& line);
+    // A grid of `inside` where `isInside` holds for the zone-grid value and
+    // nodata elsewhere, over the rows handled.
+    template <typename InsideTest>
+    double** CreateMaskedGrid(double inside, InsideTest isInside);
+    void RereadPeriodicGrid(int index, int64_t hour, int64_t day, int64_t month, int64_t year);
+    void ReleaseModelGrids();
+    void FreeOwnedMatrices();
+
+    std::vector<OwnedMatrix> OwnedMatrices;
+    // The file each set-up grid was read from, by entry: an entry's own file
+    // name becomes its output name when one was given.
+    std::vector<std::string> InputFileNames;
 };
