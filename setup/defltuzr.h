@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "framework/modelobject.h"
+#include "framework/zonetable.h"
+#include "setup/defltuzr_decomposition.h"
+#include "setup/defltuzr_regions.h"
 #include "setup/model_settings.h"
 
 struct StatisticsTableEntry;
@@ -169,4 +172,52 @@ private:
     // The file each set-up grid was read from, by entry: an entry's own file
     // name becomes its output name when one was given.
     std::vector<std::string> InputFileNames;
+
+    // ---- Derived grids of the set-up: cell geometry, coordinates, slope and
+    // aspect, regions and their weights (steps 9 to 12, 18 and 20).
+public:
+    // Step 10: makes "CellSizeX", "CellSizeY" and "RelCellArea" exist, complete
+    // and consistent; writes the ones it created.
+    virtual void CheckCellSizes();
+    // Step 11: creates, fills and writes "CoordX" and "CoordY".
+    virtual void MakeCoordinateGrids();
+    // Step 18: "slope_angle" and "slope_aspect" from the elevation model
+    // where they are not given.
+    virtual void make_Slope_and_Aspect();
+    virtual void FillFromNeighbours(int32_t row, int32_t col, double** grid);
+    // Step 20: the region grid, its ranking and the region weight grids.
+    virtual void MakeRegionWeightGrids();
+    virtual void RankRegions(int index);
+    virtual void GenerateRegionWeights();
+
+    // Cell geometry and coordinates (grid-table indices and matrices).
+    int CellSizeXIndex = 0, CellSizeYIndex = 0, RelCellAreaIndex = 0, CoordXIndex = 0, CoordYIndex = 0;
+    double** CellSizeXGrid = nullptr;
+    double** CellSizeYGrid = nullptr;
+    double** CoordXGrid = nullptr;
+    double** CoordYGrid = nullptr;
+    bool CellSizeXGiven = false, CellSizeYGiven = false, RelCellAreaGiven = false;
+    // Regions: the table and the transition distance [m].
+    RegionTable Regions;
+    double RegionTransitionDistance = 0;
+
+    // ---- Stepwise initialisation and export.
+public:
+    // Performs the step given by InitStepCounter; `done` is set after the last.
+    virtual void InitStep(int* done);
+    // Step 7: ranks the zone grid (entry 1) into the model's zone table.
+    virtual void RankZonesMaster();
+    // Zonal statistics of the standard grids with a statistics file.
+    void InitGridStatistics();
+    void ResetGridStatistics();
+    void AddGridStatistics();
+    void CloseGridStatisticsStep(int64_t hour, int64_t day, int64_t month, int64_t year);
+    void FlushGridStatistics();
+    void CloseGridStatistics();
+    // Hands the model-wide settings to the application.
+    void ExportSettings(ModelSettings& receiver);
+
+    ZoneTable ModelZones;                // step 7
+    RegionDecomposition Decomposition;  // step 6
+    int IrrigationSwitch = 0;            // step 5
 };
