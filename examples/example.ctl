@@ -1,1 +1,125 @@
+# Example basin: two subbasins on a small raster. Every sub-model is off; the
+# set-up reads the grids, derives cell geometry, slope and aspect, and writes
+# the elevation model with its zonal statistics in every step.
+$set $in = input/
+$set $out = output/
+
+[output_interval]
+24             # log interval [h]
+0              # warnings of the meteorological inputs
+1              # output unit
+0              # minutes from the hour of a record to the end of its step
+WriteAsciiGrids = 1
+InitialStateDirectory = $in
+DefaultOutputDirectory = $out
+
+[output_list]
+0
+
+[coordinates]
+47.5           # latitude [deg]
+8.25           # longitude [deg]
+15             # reference meridian [deg]
+1              # time shift to local time [h]
+
+[meteo_data_count]
+0
+
+[meteo_names]
+
 [model_time]
+24             # start hour
+1              # start day
+1              # start month
+2020           # start year
+24             # end hour
+10             # end day
+1              # end month
+2020           # end year
+
+[zone_grid]
+zones.asc
+
+[elevation_model]
+dem.asc
+
+[standard_grids]
+1
+dem.asc elevation 0 writecode = 1 statfile = elevation.sta statcode = 2001 outname = elevation.asc
+
+[variable_grids]
+0
+
+[multilayer_landuse]
+0
+
+[landuse_table]
+0
+
+[soil_table]
+0
+
+[irrigation_table]
+0
+
+[substance_transport]
+0
+
+[region_transition_distance]
+500
+
+[precipitation_correction]
+0              # correction off
+0
+1
+0
+1
+0
+
+[radiation_correction]
+0
+1440
+
+[RegionalSuperposition]
+0
+1440
+
+[evapotranspiration]
+0
+1440
+
+[snow_model]
+0
+1440
+
+[interception_model]
+0
+1440
+
+[SiltingUpModel]
+0
+1440
+
+[unsatzon_model]
+0
+1440
+
+[SurfaceRoutingModel]
+0
+1440
+
+[irrigation]
+0
+1440
+
+[groundwater_flow]
+0
+1440
+
+[routing_model]
+0
+1440
+
+[special_output]
+0
+1440

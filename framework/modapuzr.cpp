@@ -1,38 +1,458 @@
 #include "framework/modapuzr.h"
 
-#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
+#include "forcing/expokorr.h"
+#include "forcing/meteoint.h"
+#include "forcing/meteoint_precicorr.h"
+#include "forcing/meteoint_superposition.h"
 #include "framework/diagnostics_writer.h"
+#include "framework/gridtable.h"
 #include "framework/signals.h"
+#include "framework/statistics_table.h"
+#include "framework/teilmod_special.h"
+#include "lateral/gwflow.h"
+#include "lateral/irrigate.h"
+#include "lateral/siltingup.h"
+#include "lateral/surfrout.h"
+#include "routing/abfluss.h"
+#include "setup/defltuzr.h"
+#include "setup/tracer_ini.h"
+#include "soil/unsatzon.h"
+#include "surface/etpetr.h"
+#include "surface/interzep.h"
+#include "surface/snowmod.h"
 
-ModellApplication::~ModellApplication() = default;
+#ifndef RUVEX_BUILD_STAMP
+#define RUVEX_BUILD_STAMP __DATE__ " " __TIME__
+#endif
+
+namespace {
+
+// Throws a non-zero status reported by a constructor.
+void ThrowStatus(int status) {
+    if (status != 0) throw status;
+}
+
+}  // namespace
+
+ModellApplication::ModellApplication() = default;
+
+ModellApplication::~ModellApplication() {
+    // Only memory is freed here; a component whose run never reached the
+    // teardown writes nothing.
+    DeleteComponents();
+}
 
 void ModellApplication::init(DiagnosticsWriter* writer, int argc, char** argv, int index) {
     Writer = writer;
-    ModuleName = "application";
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-dumpmode") == 0) DumpMode = true;
-        if (std::strcmp(argv[i], "-closeAfterDump") == 0) CloseAfterDump = true;
-    }
-    ControlFilePath = argv[index];
+    ModuleName = "modapuzr";
     try {
-        FILE* control = std::fopen(ControlFilePath.c_str(), "r");
-        if (!control) {
-            *Writer << "FATAL: error opening " << ControlFilePath << "[end-entry]";
-            throw 28;
-        }
-        std::fclose(control);
-        InitComplete = 1;
+        *Writer << "file " << "modapuzr" << ", compiled at " << RUVEX_BUILD_STAMP << "[end-entry]";
+        ControlFileName = argv[index];
+        Construct(argc, argv);
     } catch (int code) {
-        *Writer << "FATAL: Exception " << code << " caught in ModellApplication::init()" << "[end-entry]";
+        *Writer << "FATAL: exceptions in ModellApplication::init() caught!" << "[end-entry]";
         throw;
     }
 }
 
-int ModellApplication::run() {
-    *Writer << "INFO: reached end of simulation sucessfully" << "[end-entry]";
-    return CtrlCState == 1 ? 1 : 0;
+void ModellApplication::Construct(int argc, char** argv) {
+    GridTable = CreateGridTable();
+    StatisticsTable.assign(static_cast<size_t>(StatisticsTableSize) + 1, StatisticsTableEntry{});
+    MemoryGrid* grids = GridTable.get();
+    StatisticsTableEntry* statistics = StatisticsTable.data();
+    const int size = StatisticsTableSize;
+    int status = 0;
+
+    // The set-up object, driven through its steps.
+    Setup = new defaultini(&status, Writer, ControlFileName, statistics, size, 2, grids);
+    ThrowStatus(status);
+    int done = 0;
+    while (!done) Setup->InitStep(&done);
+    Setup->InitGridStatistics();
+    Setup->ExportSettings(Settings);
+    CompiledControlFileName = Settings.CompiledControlFile;
+    MeteoInputCount = Settings.MeteoInputCount;
+    Setup->SetStatus(1);
+    const ModelSettings& s = Settings;
+
+    SpinUpSettings spinUp = Setup->ReadSpinUpAndCreateHRUs();
+    SpinUpSwitch = spinUp.SpinUpSwitch;
+    doTemperaturePreSpinUp = spinUp.doTemperaturePreSpinUp;
+    repeatCnt = spinUp.repeatCnt;
+    HRUList = std::move(spinUp.HRUList);
+
+    // Meteorological inputs, in the order of their names.
+    MeteoInputs.assign(static_cast<size_t>(MeteoInputCount) + 1, nullptr);
+    MeteoInputNames.assign(static_cast<size_t>(MeteoInputCount) + 1, std::string());
+    for (int i = 1; i <= MeteoInputCount; ++i) {
+        MeteoInputNames[static_cast<size_t>(i)] = s.MeteoNames[i];
+        const int entry = FindFreeGridEntry(grids);
+        if (entry == NoFreeGridEntry) {
+            *Writer << "FATAL: no more free grids in memeory, (max. " << 1000 << ")!" << "[end-entry]";
+            throw 12;
+        }
+        auto* input = new meteointerpol(&status, Writer, statistics, size, s.MeteoNames[i], entry, s, grids);
+        MeteoInputs[static_cast<size_t>(i)] = input;
+        ThrowStatus(status);
+        input->SetWarnings(s.SearchRadiusWarning);
+        input->SetTimeStep(s.MinToIntEnd / 60.0);
+        if (s.MeteoNames[i].find("irrigation_amounts") != std::string::npos) input->SetWarnings(0);
+        input->SetStatus(1);
+    }
+
+    TracerSettings = new tracer_ini_class(&status, Writer, s.CompiledControlFile, &TracerCount, &Tracers,
+                                          s.WriteAsciiGrids, s.WriteDoubleGrids, s.InitialStateDirectory,
+                                          s.DefaultOutputDirectory);
+    ThrowStatus(status);
+    TracerSettings->SetStatus(1);
+
+    Superposition = new RegionalSuperposition(&status, Writer, statistics, size, "RegionalSuperposition", s, grids);
+    PrecipitationCorrection = new precicorrclass(&status, Writer, statistics, size, MeteoInputs.data(),
+                                                 MeteoInputNames.data(), MeteoInputCount, s, grids);
+    ThrowStatus(status);
+    PrecipitationCorrection->SetMaxAltitude(Setup->GetMaxElevation());
+    PrecipitationCorrection->SetStatus(1);
+
+    RadiationCorrection = new expokorrklasse(&status, Writer, statistics, size, "radiation_correction", s, grids);
+    ThrowStatus(status);
+    RadiationCorrection->SetStatus(1);
+
+    Evapotranspiration =
+        new verdunstungsmodellklasse(&status, Writer, statistics, size, "evapotranspiration", s, grids);
+    ThrowStatus(status);
+    Evapotranspiration->SetCorrectedRadiationGrid(RadiationCorrection->GetCorrectedRadiationGrid());
+
+    Snow = new schneemodellklasse(&status, Writer, statistics, size, "snow_model", s, grids);
+    ThrowStatus(status);
+    Snow->SetCorrectedRadiationGrid(RadiationCorrection->GetCorrectedRadiationGrid());
+    Evapotranspiration->SetSnowStorageGrid(Snow->GetSnowStorageGrid());
+    Evapotranspiration->SetSnowMethod(Snow->GetSnowMethod());
+    Evapotranspiration->SetStatus(1);
+
+    Interception = new interzeptionsmodellklasse(&status, Writer, statistics, size, "interception_model", s, grids);
+    ThrowStatus(status);
+    SiltingUp = new siltingupclass(&status, Writer, statistics, size, "SiltingUpModel", s, grids);
+    ThrowStatus(status);
+
+    const int subSteps = Setup->ReadSubsteps();
+    IrrigationRule* irrigationTable = s.IrrigationTable;
+    UnsaturatedZone = new unsatzonmodellklasse(&status, Writer, statistics, size, "unsatzon_model", s, grids,
+                                               irrigationTable, subSteps);
+    ThrowStatus(status);
+    UnsaturatedZone->UpdateMaxPumping();
+    int dumpMode = 0, closeAfterDump = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-dumpmode") == 0) dumpMode = 1;
+        if (std::strcmp(argv[i], "-closeAfterDump") == 0) closeAfterDump = 1;
+    }
+    UnsaturatedZone->SetDumpMode(dumpMode, closeAfterDump);
+    Evapotranspiration->InitLakes("[lake_model]");
+    Snow->InitLakes("[lake_model]");
+
+    SurfaceRouting =
+        new surfaceroutingclass(&status, Writer, statistics, size, "SurfaceRoutingModel", s, grids, subSteps);
+    ThrowStatus(status);
+    Irrigation = new irrigationclass(&status, Writer, statistics, size, "irrigation", s, grids, irrigationTable,
+                                     UnsaturatedZone->GetSubbasinTable());
+    ThrowStatus(status);
+    Groundwater = new gwflowclass(&status, Writer, statistics, size, "groundwater_flow", s, grids, irrigationTable,
+                                  UnsaturatedZone->GetSubbasinTable(), subSteps);
+    ThrowStatus(status);
+
+    Evapotranspiration->SetSubSteps(subSteps);
+    UnsaturatedZone->GroundwaterActive = Groundwater->GetMethod() != 0 ? 1 : 0;
+
+    // Tracer set-up of seven sub-models.
+    auto initTracers = [&](teilmodellklasse* model, bool ready) {
+        model->InitTracers(&status, TracerCount, Tracers, statistics, size);
+        ThrowStatus(status);
+        if (ready) model->SetStatus(1);
+    };
+    initTracers(Irrigation, false);
+    initTracers(Snow, false);
+    initTracers(Interception, true);
+    initTracers(SiltingUp, true);
+    initTracers(Groundwater, false);
+    initTracers(UnsaturatedZone, true);
+    initTracers(SurfaceRouting, true);
+
+    Routing = new abflussmodellklasse(&status, Writer, statistics, size, "routing_model", s, grids,
+                                      UnsaturatedZone->GetSubbasinTable(), TracerCount, Tracers,
+                                      UnsaturatedZone->ReadGridsCode);
+    ThrowStatus(status);
+
+    // Runoff for the routing: from surface routing when it is on.
+    if (SurfaceRouting->GetMethod() > 0) {
+        SurfaceRouting->SetQBb(UnsaturatedZone->GetQBb());
+        SurfaceRouting->SetKelsqd(UnsaturatedZone->GetKelsqd());
+        SurfaceRouting->SetKelsqi(UnsaturatedZone->GetKelsqi());
+        UnsaturatedZone->SetSurfaceRoutingActive(1);
+        if (Routing->GetMethod() > 0) Routing->SetQg(SurfaceRouting->GetQg());
+    } else if (Routing->GetMethod() > 0) {
+        Routing->SetQg(UnsaturatedZone->GetQg());
+    }
+    Routing->LinkLakeGrids();
+    if (Routing->GetMethod() > 0) {
+        Routing->InitRouting();
+        Routing->SetIrrigationDemand(Irrigation->GetIrrigationDemand());
+        Groundwater->SetRiverflowTable(UnsaturatedZone->GetRiverflowTable());
+        Routing->SetRiverflowTable(UnsaturatedZone->GetRiverflowTable());
+        Routing->ReadStorageFile(UnsaturatedZone->GetStorageFileName(), UnsaturatedZone->ReadGridsCode);
+        Routing->SetStatus(1);
+    }
+
+    Irrigation->SetRiverflowTable(UnsaturatedZone->GetRiverflowTable());
+    Irrigation->SetQg(UnsaturatedZone->GetQg());
+    Irrigation->LinkGroundwaterTracerStorage();
+    IrrigationAvailability fromReservoirs = Routing->GetMaxIrrigFromReservoirs();
+    Irrigation->SetMaxIrrigTables(Routing->GetMaxIrrig(), fromReservoirs);
+    Irrigation->SetRoutingTargetTable(Routing->GetRoutingTargetTable());
+    Irrigation->SetAbfrel(Routing->GetAbfrel());
+    Irrigation->SetStatus(1);
+
+    Groundwater->SetQg(UnsaturatedZone->GetQg());
+    Groundwater->SetStatus(1);
+
+    if (Snow->GetMethod() > 0) {
+        Snow->SetGlacierRunoffTarget(UnsaturatedZone->GetQg());
+        Snow->ReadStorageContent(UnsaturatedZone->GetStorageFileName(), UnsaturatedZone->ReadGridsCode);
+        Snow->SetStatus(1);
+    }
+
+    SpecialOutput = new SpecialOutputClass(&status, Writer, statistics, size, "special_output", s, grids, subSteps);
+    ThrowStatus(status);
+
+    *Writer << "end of initialization reached..." << "[end-entry]";
+    InitComplete = 1;
 }
 
-void ModellApplication::ClearMemory() {}
+int ModellApplication::run() {
+    try {
+        if (SpinUpSwitch > 0 && doTemperaturePreSpinUp > 0) PreSpinUp();
+        if (SpinUpSwitch > 0 && repeatCnt <= 0) Finished = 1;
+        int repetition = 1;
+        while (!Finished) {
+            TimeStep();
+            if (SpinUpSwitch == 1 && Finished && repetition < repeatCnt) {
+                *Writer << "INFO: SpinUp reached end of defined time range for run #" << repetition
+                        << ", resetting inputs and starting again now (repetition " << repetition + 1 << " of "
+                        << repeatCnt << ")" << "[end-entry]";
+                Finished = 0;
+                for (int i = 1; i <= MeteoInputCount; ++i) {
+                    MeteoInputs[static_cast<size_t>(i)]->ResetToStart();
+                    MeteoInputs[static_cast<size_t>(i)]->ReadNextStep();
+                }
+                ++repetition;
+            }
+        }
+    } catch (int code) {
+        *Writer << "FATAL: Exception in Modellapplication::run() caught!" << "[end-entry]";
+        throw;
+    }
+    return CtrlCState;
+}
+
+void ModellApplication::PreSpinUp() {
+    if (MeteoInputCount < 1 || MeteoInputNames[1] != "temperature") {
+        *Writer << "FATAL: temperature interpolation not found. This is required for pre-SpinUp! (no regions should "
+                   "be used for pre-SpinUp)"
+                << "[end-entry]";
+        throw 1035;
+    }
+    meteointerpol* temperature = MeteoInputs[1];
+    while (!Finished) {
+        CtrlCState = 0;
+        temperature->GetActualDate(&CurrentHour, &CurrentDay, &CurrentMonth, &CurrentYear);
+        const int64_t h = CurrentHour, d = CurrentDay, m = CurrentMonth, y = CurrentYear;
+        if (temperature->InterpolationMethod == 10 || temperature->InterpolationMethod == 11) {
+            temperature->CalcElevationRegression(0);
+        }
+        if (static_cast<double>(h) + Settings.MinToIntEnd / 60.0 == 24) {
+            Writer->SetWidth(20);
+            *Writer << "temperature pre-SpinUp " << d << "." << m << "." << y << " " << h << ". h " << "[end-entry]";
+        }
+        temperature->InterpolateStep(h, d, m, y);
+        temperature->WriteResultGrid();
+        UnsaturatedZone->PreSpinUpStep(h, d, m, y);
+        temperature->ReadNextStep();
+        if (temperature->EndOfData()) Finished = 1;
+    }
+    *Writer << "INFO: pre-SpinUp reached end of defined time range. Soil-temperatures are going to be set now."
+            << "[end-entry]";
+    UnsaturatedZone->FinishPreSpinUp();
+    Finished = 0;
+    temperature->ResetToStart();
+    temperature->ReadNextStep();
+}
+
+void ModellApplication::TimeStep() {
+    // Ctrl-C: the state is examined and cleared at the start of every step.
+    CtrlCState = 0;
+
+    if (MeteoInputCount >= 1) {
+        MeteoInputs[1]->GetActualDate(&CurrentHour, &CurrentDay, &CurrentMonth, &CurrentYear);
+    } else {
+        CurrentHour = CurrentDay = CurrentMonth = CurrentYear = -9999;
+    }
+    const int64_t h = CurrentHour, d = CurrentDay, m = CurrentMonth, y = CurrentYear;
+
+    for (int i = 1; i <= MeteoInputCount; ++i) {
+        meteointerpol* input = MeteoInputs[static_cast<size_t>(i)];
+        if (input->InterpolationMethod == 10 || input->InterpolationMethod == 11) input->CalcElevationRegression(0);
+    }
+    if (Superposition->GetMethod() == 0) PrecipitationCorrection->CorrectStationData();
+    for (int i = 1; i <= MeteoInputCount; ++i) MeteoInputs[static_cast<size_t>(i)]->InterpolateStep(h, d, m, y);
+    Superposition->RunTimeStep(h, d, m, y);
+    if (Superposition->GetMethod() != 0) PrecipitationCorrection->CorrectGrid();
+
+    Setup->UpdatePeriodicGrids(h, d, m, y);
+
+    for (int i = 1; i <= MeteoInputCount; ++i) MeteoInputs[static_cast<size_t>(i)]->WriteResultGrid();
+    Superposition->WriteOutputs();
+
+    RadiationCorrection->RunTimeStep(h, d, m, y);
+    Evapotranspiration->PotentialEvapotranspiration(h, d, m, y);
+    Irrigation->RunTimeStep(h, d, m, y);
+    Evapotranspiration->SnowEvaporation(h, d, m, y);
+    Snow->RunTimeStep(h, d, m, y);
+    Interception->RunTimeStep(h, d, m, y);
+    SiltingUp->RunTimeStep(h, d, m, y);
+
+    UnsaturatedZone->BeginTimeStep(h, d, m, y);
+    SurfaceRouting->BeginTimeStep(h, d, m, y);
+    Evapotranspiration->BeginRealEvapotranspiration(h, d, m, y);
+    Groundwater->BeginTimeStep(h, d, m, y);
+    const int subSteps = UnsaturatedZone->GetSubSteps();
+    for (int j = 1; j <= subSteps; ++j) {
+        UnsaturatedZone->RunTimeStep(h, d, m, y);
+        SurfaceRouting->RunTimeStep(h, d, m, y);
+        Evapotranspiration->RunSubstep(h, d, m, y);
+        Groundwater->RunTimeStep(h, d, m, y);
+        SpecialOutput->Step(h, d, m, y, true, j);
+    }
+    UnsaturatedZone->UpdateMaxPumping();
+    UnsaturatedZone->EndTimeStep(h, d, m, y);
+    SurfaceRouting->RouteZonesToSubbasins(h, d, m, y);
+    Evapotranspiration->SumRealEvapotranspiration(h, d, m, y);
+    Groundwater->WriteOutput(h, d, m, y);
+    Routing->RunTimeStep(h, d, m, y);
+
+    Setup->WriteStandardGrids(h, d, m, y);
+    Setup->WriteVariableGrids(h, d, m, y);
+    Setup->ResetGridStatistics();
+    Setup->AddGridStatistics();
+    Setup->CloseGridStatisticsStep(h, d, m, y);
+
+    SpecialOutput->Step(h, d, m, y, false, 0);
+
+    Finished = 1;
+    for (int i = 1; i <= MeteoInputCount; ++i) {
+        meteointerpol* input = MeteoInputs[static_cast<size_t>(i)];
+        input->ReadNextStep();
+        if (!input->EndOfData()) Finished = 0;
+    }
+}
+
+void ModellApplication::FlushAll() {
+    for (int i = 1; i <= MeteoInputCount; ++i) {
+        if (MeteoInputs[static_cast<size_t>(i)]) MeteoInputs[static_cast<size_t>(i)]->FlushStatistics();
+    }
+    if (Superposition) Superposition->FlushStatistics();
+    if (Evapotranspiration) Evapotranspiration->FlushStatistics();
+    if (Snow) Snow->FlushStatistics();
+    if (Interception) Interception->FlushStatistics();
+    if (Irrigation) Irrigation->FlushStatistics();
+    if (SiltingUp) SiltingUp->FlushStatistics();
+    if (UnsaturatedZone) UnsaturatedZone->FlushOutputs();
+    if (SurfaceRouting) SurfaceRouting->FlushStatistics();
+    if (Groundwater) Groundwater->FlushOutputs();
+    if (Routing) Routing->FlushOutputs();
+    if (SpecialOutput) SpecialOutput->Flush();
+    if (Setup) Setup->FlushGridStatistics();
+}
+
+void ModellApplication::ClearMemory() {
+    try {
+        *Writer << "reached end of simulation sucessfully" << "[end-entry]";
+        if (InitComplete) FlushAll();
+        FinishComponents();
+        *Writer << "o.k.\n" << "[end-entry]";
+        *Writer << "deleting modules..." << "[end-entry]";
+    } catch (int code) {
+        *Writer << "FATAL: Exception in Modellapplication::ClearMemory() caught!" << "[end-entry]";
+        throw;
+    }
+    DeleteComponents();
+}
+
+void ModellApplication::FinishComponents() {
+    for (int i = MeteoInputCount; i >= 1; --i) {
+        if (MeteoInputs[static_cast<size_t>(i)]) MeteoInputs[static_cast<size_t>(i)]->DeleteModule();
+        MeteoInputNames[static_cast<size_t>(i)].clear();
+    }
+    for (teilmodellklasse* model : std::initializer_list<teilmodellklasse*>{
+             Snow, Interception, SiltingUp, Irrigation, Groundwater, Superposition}) {
+        if (model) model->ReleaseTracers();
+    }
+    int r = 0;
+    if (Routing) {
+        r = Routing->GetMethod() != 0 ? 1 : 0;
+        Routing->DeleteModule();
+    }
+    if (UnsaturatedZone) {
+        UnsaturatedZone->FinishRun(r);
+        r = (r == 1 || UnsaturatedZone->GetMethod() != 0) ? 1 : 0;
+    }
+    if (SiltingUp) SiltingUp->DeleteModule();
+    if (SurfaceRouting) SurfaceRouting->FinishRun(r);
+    for (modelobject* component : std::initializer_list<modelobject*>{
+             Interception, Irrigation, Snow, Evapotranspiration, RadiationCorrection, Superposition,
+             PrecipitationCorrection, Groundwater, TracerSettings, SpecialOutput, Setup}) {
+        if (component) component->DeleteModule();
+    }
+}
+
+void ModellApplication::DeleteComponents() {
+    for (int i = MeteoInputCount; i >= 1; --i) {
+        delete MeteoInputs[static_cast<size_t>(i)];
+        MeteoInputs[static_cast<size_t>(i)] = nullptr;
+    }
+    MeteoInputs.clear();
+    MeteoInputCount = 0;
+    delete TracerSettings;
+    TracerSettings = nullptr;
+    delete Routing;
+    Routing = nullptr;
+    delete Groundwater;
+    Groundwater = nullptr;
+    delete Irrigation;
+    Irrigation = nullptr;
+    delete SiltingUp;
+    SiltingUp = nullptr;
+    delete SurfaceRouting;
+    SurfaceRouting = nullptr;
+    delete UnsaturatedZone;
+    UnsaturatedZone = nullptr;
+    delete Interception;
+    Interception = nullptr;
+    delete Snow;
+    Snow = nullptr;
+    delete Evapotranspiration;
+    Evapotranspiration = nullptr;
+    delete RadiationCorrection;
+    RadiationCorrection = nullptr;
+    delete Superposition;
+    Superposition = nullptr;
+    delete PrecipitationCorrection;
+    PrecipitationCorrection = nullptr;
+    delete SpecialOutput;
+    SpecialOutput = nullptr;
+    delete Setup;
+    Setup = nullptr;
+    StatisticsTable.clear();
+    GridTable.reset();
+    HRUList.clear();
+}

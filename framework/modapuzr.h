@@ -3,25 +3,92 @@
 // run described by one control file.
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/memory_handling.h"
+#include "parameters/defltuzr_spinup.h"
+#include "setup/model_settings.h"
 
 class DiagnosticsWriter;
+class defaultini;
+class tracer_ini_class;
+class meteointerpol;
+class precicorrclass;
+class RegionalSuperposition;
+class expokorrklasse;
+class verdunstungsmodellklasse;
+class schneemodellklasse;
+class interzeptionsmodellklasse;
+class siltingupclass;
+class unsatzonmodellklasse;
+class surfaceroutingclass;
+class irrigationclass;
+class gwflowclass;
+class abflussmodellklasse;
+class SpecialOutputClass;
+struct MemoryGrid;
+struct StatisticsTableEntry;
+struct TracerInfo;
 
 class ModellApplication : public memory_handling {
 public:
-    ModellApplication() = default;
+    ModellApplication();
     ~ModellApplication() override;
 
-    // Takes argument `index` of the command line as the control file.
+    // Builds the application for the control file in argument `index`; every
+    // failure is thrown as an integer code.
     void init(DiagnosticsWriter* writer, int argc, char** argv, int index);
+    // Runs the time loop; returns the Ctrl-C state as it stands at the end.
     virtual int run();
+    // Flushes, lets every component finish in a fixed order and releases all.
     virtual void ClearMemory();
 
     int InitComplete = 0;
-    bool DumpMode = false;
-    bool CloseAfterDump = false;
-    std::string ControlFilePath;
+    int Finished = 0;
     int64_t CurrentHour = 0, CurrentDay = 0, CurrentMonth = 0, CurrentYear = 0;
+    std::string ControlFileName;
+    std::string CompiledControlFileName;
+
+    std::unique_ptr<MemoryGrid[]> GridTable;
+    std::vector<StatisticsTableEntry> StatisticsTable;
+    int StatisticsTableSize = 200;
+    ModelSettings Settings;
+
+    int MeteoInputCount = 0;
+    std::vector<meteointerpol*> MeteoInputs;  // 1-based
+    std::vector<std::string> MeteoInputNames;  // 1-based
+
+    int SpinUpSwitch = 0;
+    int doTemperaturePreSpinUp = 0;
+    int repeatCnt = 0;
+    std::vector<HRUEntry> HRUList;
+
+    int TracerCount = 0;
+    TracerInfo* Tracers = nullptr;
+
+    defaultini* Setup = nullptr;
+    tracer_ini_class* TracerSettings = nullptr;
+    RegionalSuperposition* Superposition = nullptr;
+    precicorrclass* PrecipitationCorrection = nullptr;
+    expokorrklasse* RadiationCorrection = nullptr;
+    verdunstungsmodellklasse* Evapotranspiration = nullptr;
+    schneemodellklasse* Snow = nullptr;
+    interzeptionsmodellklasse* Interception = nullptr;
+    siltingupclass* SiltingUp = nullptr;
+    unsatzonmodellklasse* UnsaturatedZone = nullptr;
+    surfaceroutingclass* SurfaceRouting = nullptr;
+    irrigationclass* Irrigation = nullptr;
+    gwflowclass* Groundwater = nullptr;
+    abflussmodellklasse* Routing = nullptr;
+    SpecialOutputClass* SpecialOutput = nullptr;
+
+private:
+    void Construct(int argc, char** argv);
+    void TimeStep();
+    void PreSpinUp();
+    void FlushAll();
+    void FinishComponents();
+    void DeleteComponents();
 };

@@ -36,7 +36,14 @@ void defaultini::FreeBuffers(void* first, void* second, void* third, void* fourt
 
 void defaultini::DeleteModule() {
     if (Deleted()) return;
+    MultilayerTable.clear();
+    LanduseTable.clear();
+    SoilTable.clear();
+    IrrigationTable.clear();
+    LanduseLayers.clear();
+    CloseGridStatistics();
     ReleaseModelGrids();
+    FreeMPIRegions(*this, Decomposition);
     Settings.MeteoNames = nullptr;
     Settings.OutputListCodes = nullptr;
     MeteoNameList.clear();

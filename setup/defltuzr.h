@@ -12,6 +12,13 @@
 #include "setup/defltuzr_decomposition.h"
 #include "setup/defltuzr_regions.h"
 #include "setup/model_settings.h"
+#include "parameters/landuse.h"
+#include "parameters/multilayer_landuse.h"
+#include "parameters/soil.h"
+#include "setup/irrigation_table.h"
+#include "parameters/defltuzr_spinup.h"
+#include "framework/zonalstatistic.h"
+#include <memory>
 
 struct StatisticsTableEntry;
 
@@ -216,8 +223,34 @@ public:
     void CloseGridStatistics();
     // Hands the model-wide settings to the application.
     void ExportSettings(ModelSettings& receiver);
+    // Reads "[SpinUp]" and classifies the cells into hydrologic response
+    // units; the unit grids become the set-up's.
+    SpinUpSettings ReadSpinUpAndCreateHRUs();
 
     ZoneTable ModelZones;                // step 7
     RegionDecomposition Decomposition;  // step 6
     int IrrigationSwitch = 0;            // step 5
+
+    // ---- Parameter tables (steps 3 to 5); entry 0 of each holds no record of
+    // its own. An empty table means the section was absent.
+    std::vector<MultilayerLanduseType> MultilayerTable;
+    std::vector<LanduseType> LanduseTable;
+    std::vector<SoilType> SoilTable;
+    std::vector<IrrigationRule> IrrigationTable;
+    // Land-use layers (step 13): slot k holds the matrix of layer k, slot 0
+    // the first layer too; empty without a land-use grid.
+    std::vector<double**> LanduseLayers;
+    int LanduseLayerCount = 0;
+
+private:
+    // Per standard grid with a statistics file: its writer and zone records.
+    struct GridStatistics {
+        int Index = 0;
+        std::vector<ZoneRecord> Zones;
+        std::unique_ptr<zonalstatistic> Writer;
+    };
+    std::vector<GridStatistics> StandardGridStatistics;
+    void OpenControlFile();
+    void CloseControlFile();
+    void Progress(const char* text);
 };

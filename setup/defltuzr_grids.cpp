@@ -174,6 +174,10 @@ double** defaultini::NewOwnedMatrix(long firstRow, long lastRow) {
 }
 
 void defaultini::AdoptOwnedMatrix(double** grid, long firstRow, long lastRow) {
+    if (!grid) return;
+    for (const OwnedMatrix& owned : OwnedMatrices) {
+        if (owned.Grid == grid) return;
+    }
     OwnedMatrices.push_back({grid, firstRow, lastRow, NCols});
 }
 

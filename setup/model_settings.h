@@ -57,6 +57,8 @@ struct ModelSettings {
     SoilType* SoilTable = nullptr;
     IrrigationRule* IrrigationTable = nullptr;  // null unless irrigation is on
     MultilayerLanduseType* MultilayerLanduseTable = nullptr;
+    // Number of entries of each table (entries 1 to the count; 0 when absent).
+    int LanduseCount = 0, SoilCount = 0, IrrigationCount = 0, MultilayerLanduseCount = 0;
 
     bool WriteAsciiGrids = false;
     bool WriteDoubleGrids = false;
