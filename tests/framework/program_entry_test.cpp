@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 
 #include "framework/signals.h"
+#include "support/model_fixture.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
@@ -63,7 +65,8 @@ TEST(ProgramEntry, MissingControlFileEndsWithCode28) {
 
 TEST(ProgramEntry, OptionsAreNeverTakenAsControlFiles) {
     TempDir dir;
-    WriteFile(dir.file("a.ctl"), "[model_time]\n");
+    ModelFiles().Write(dir);
+    std::filesystem::copy_file(dir.file("model.ctl"), dir.file("a.ctl"));
     // Every occurrence of a repeated option is skipped; the last value counts.
     auto r = RunRuvex(dir.path(), {"-diagfile:first.xml", "-dumpmode", "a.ctl", "-closeAfterDump",
                                    "-diaglevel:FATAL", "-diagfile:second.xml", "-diaglevel:warning"});
@@ -79,7 +82,8 @@ TEST(ProgramEntry, OptionsAreNeverTakenAsControlFiles) {
 
 TEST(ProgramEntry, FatalErrorInFirstControlFileStopsTheRest) {
     TempDir dir;
-    WriteFile(dir.file("b.ctl"), "[model_time]\n");
+    ModelFiles().Write(dir);
+    std::filesystem::copy_file(dir.file("model.ctl"), dir.file("b.ctl"));
     auto r = RunRuvex(dir.path(), {"missing.ctl", "b.ctl"});
     EXPECT_EQ(r.exitCode, 28);
     EXPECT_EQ(r.output.find("reached end of simulation"), std::string::npos);

@@ -1,0 +1,112 @@
+// End-to-end runs of the real executable: construction, wiring, the time
+// loop and teardown of a whole model run.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "support/model_fixture.h"
+#include "support/test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+bool HasEntry(const std::string& xml, int level, const std::string& text) {
+    for (const auto& line : DiagLines(xml)) {
+        if (line.level == level && line.description.find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+std::vector<double> LastRowValues(const std::string& table) {
+    std::istringstream in(table);
+    std::string line, last;
+    while (std::getline(in, line)) {
+        if (!line.empty()) last = line;
+    }
+    std::istringstream row(last);
+    std::vector<double> values;
+    double v;
+    while (row >> v) values.push_back(v);
+    return values;
+}
+
+}  // namespace
+
+TEST(Application, RunsFromConstructionToTeardown) {
+    TempDir dir;
+    const auto control = ModelFiles().Write(dir);
+    auto r = RunRuvex(dir.path(), {control});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    const std::string xml = ReadFile(dir.file("Ruvex_Diag.xml"));
+    EXPECT_EQ(XmlProblem(xml), "");
+    EXPECT_TRUE(HasEntry(xml, 4, "end of initialization reached..."));
+    EXPECT_TRUE(HasEntry(xml, 4, "reached end of simulation sucessfully"));
+    EXPECT_TRUE(HasEntry(xml, 4, "make_Slope_and_Aspect..."));
+    EXPECT_TRUE(HasEntry(xml, 4, "deleting module defaults"));
+    EXPECT_FALSE(HasEntry(xml, 0, ""));
+
+    // The statistics of the elevation grid are its zone means: zone 1 holds
+    // 500, 520, 480, 505, 470 and zone 2 610, 600, 640, 580.
+    const auto values = LastRowValues(ReadFile(dir.file("output/elevation.sta")));
+    ASSERT_EQ(values.size(), 7u);
+    EXPECT_NEAR(values[4], 495, 1e-6);
+    EXPECT_NEAR(values[5], 607.5, 1e-6);
+    EXPECT_NEAR(values[6], 4905.0 / 9, 1e-4);
+    // derived grids are written once, named after their source
+    for (const char* name : {"output/zones.$rca", "output/zones.$cx", "output/dem.$sl", "output/dem.$ex"}) {
+        EXPECT_TRUE(FileExists(dir.file(name))) << name;
+    }
+}
+
+TEST(Application, WiringFailures) {
+    struct Case {
+        const char* what;
+        std::map<std::string, int> methods;
+        int code;
+        std::string message;
+    } cases[] = {
+        {"missing sub-model section", {{"snow_model", -1}}, 17, "error in control file, [snow_model]; (EOF)not found!"},
+        {"missing regional superposition section", {{"RegionalSuperposition", -1}}, 17, "[RegionalSuperposition]"},
+        {"routing without runoff", {{"routing_model", 1}}, 43, "No valid discharges for discharge routing!"},
+        {"irrigation without routing", {{"irrigation", 1}}, 60,
+         "if irrigation is modelled, also routing has to be modelled!"},
+        {"missing special output section is fine", {{"special_output", -1}}, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        ModelFiles files;
+        files.Methods = c.methods;
+        auto r = RunRuvex(dir.path(), {files.Write(dir)});
+        EXPECT_EQ(r.exitCode, c.code) << r.output;
+        if (c.code == 0) continue;
+        const std::string xml = ReadFile(dir.file("Ruvex_Diag.xml"));
+        EXPECT_EQ(XmlProblem(xml), "");
+        EXPECT_TRUE(HasEntry(xml, 0, c.message)) << xml;
+        EXPECT_TRUE(HasEntry(xml, 0, "exceptions in ModellApplication::init() caught!"));
+        EXPECT_TRUE(HasEntry(xml, 0, "Program aborted with exit code " + std::to_string(c.code)));
+    }
+}
+
+TEST(Application, CheckerboardZoneGrid) {
+    // Every cell of a row starts a new run of owners and nodata.
+    std::string zone = "ncols 9\nnrows 4\nxllcorner 1000\nyllcorner 2000\ncellsize 100\nnodata_value -9999\n";
+    std::string dem = zone;
+    for (int r = 1; r <= 4; ++r) {
+        for (int c = 1; c <= 9; ++c) {
+            const bool valid = (r + c) % 2 == 0;
+            zone += valid ? std::to_string(1 + c % 3) + " " : "-9999 ";
+            dem += valid ? std::to_string(400 + 10 * r + c) + " " : "-9999 ";
+        }
+        zone += "\n";
+        dem += "\n";
+    }
+    TempDir dir;
+    ModelFiles files;
+    files.ZoneGrid = zone;
+    files.Elevation = dem;
+    auto r = RunRuvex(dir.path(), {files.Write(dir)});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+}
