@@ -110,3 +110,43 @@ TEST(Application, CheckerboardZoneGrid) {
     auto r = RunRuvex(dir.path(), {files.Write(dir)});
     EXPECT_EQ(r.exitCode, 0) << r.output;
 }
+
+TEST(Application, SpinUpRepetition) {
+    struct Case {
+        const char* what;
+        std::string section;
+        int code;
+        int rows;  // statistics rows written: one per step
+    } cases[] = {
+        {"three repetitions", "[SpinUp]\n1\n0\n3\n1\nelevation 100 linear\n", 0, 3},
+        {"no repetition", "[SpinUp]\n1\n0\n0\n1\nelevation 100 linear\n", 0, 0},
+        {"switch above 1 runs once", "[SpinUp]\n2\n0\n3\n1\nelevation 100 linear\n", 0, 1},
+        {"pre-spin-up needs a temperature input", "[SpinUp]\n1\n1\n1\n1\nelevation 100 linear\n", 1035, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        ModelFiles files;
+        files.Extra = c.section;
+        auto r = RunRuvex(dir.path(), {files.Write(dir)});
+        ASSERT_EQ(r.exitCode, c.code & 0xff) << r.output;  // the process keeps the low 8 bits
+        const std::string xml = ReadFile(dir.file("Ruvex_Diag.xml"));
+        if (c.code != 0) {
+            EXPECT_TRUE(HasEntry(xml, 0, "temperature interpolation not found. This is required for pre-SpinUp!"));
+            EXPECT_TRUE(HasEntry(xml, 0, "Program aborted with exit code " + std::to_string(c.code)));
+            continue;
+        }
+        std::istringstream table(ReadFile(dir.file("output/elevation.sta")));
+        std::string line;
+        int rows = 0;
+        for (int k = 0; std::getline(table, line); ++k) rows += k >= 3 && !line.empty();
+        EXPECT_EQ(rows, c.rows);
+        EXPECT_TRUE(FileExists(dir.file("output/All_HydrologicResponseUnits")));
+        if (c.rows == 3) {
+            EXPECT_TRUE(HasEntry(xml, 3,
+                                 "SpinUp reached end of defined time range for run #1, resetting inputs and starting "
+                                 "again now (repetition 2 of 3)"));
+            EXPECT_TRUE(HasEntry(xml, 3, "for run #2, resetting inputs and starting again now (repetition 3 of 3)"));
+        }
+    }
+}
