@@ -412,17 +412,10 @@ void LanduseParameterGrids::Release(bool writeAsciiGrids, bool writeDoubleGrids)
 
 void LanduseParameterGrids::FreeCreated(bool releaseEntries) {
     for (const CreatedGrid& grid : Created) {
-        if (Setup.GridTable && grid.Index >= FirstGridIndex && grid.Index <= LastGridIndex) {
-            MemoryGrid& entry = Setup.GridTable[grid.Index];
+        if (releaseEntries && Setup.GridTable && grid.Index >= FirstGridIndex && grid.Index <= LastGridIndex) {
+            const MemoryGrid& entry = Setup.GridTable[grid.Index];
             const bool ours = (grid.Data && entry.Data == grid.Data) || (grid.Stack && entry.Stack == grid.Stack);
-            if (ours) {
-                if (releaseEntries) {
-                    Setup.ReleaseGrid(grid.Index);
-                } else {
-                    entry.Data = nullptr;
-                    entry.Stack = nullptr;
-                }
-            }
+            if (ours) Setup.ReleaseGrid(grid.Index);
         }
         if (grid.Data) Setup.free_matrix(grid.Data, 1, Setup.NRows, 1, Setup.NCols);
         if (grid.Stack) Setup.free_matrix3d(grid.Stack, 1, Setup.NRows);

@@ -14,7 +14,6 @@
 // below nodata, or outside 1..N, means that the cell has no land use there.
 
 #include <array>
-#include <exception>
 #include <vector>
 
 #include "framework/memory_handling.h"
@@ -47,6 +46,8 @@ public:
     static const char* const LayerGridNames[LayerGridCount];
 
     explicit LanduseParameterGrids(modelobject& setup);
+    // Frees what Release has not freed, without touching the grid table
+    // (which may be gone by then): call Release at teardown.
     ~LanduseParameterGrids();
     LanduseParameterGrids(const LanduseParameterGrids&) = delete;
     LanduseParameterGrids& operator=(const LanduseParameterGrids&) = delete;
@@ -157,6 +158,6 @@ private:
 
     std::vector<CreatedGrid> Created;
     int NextFreeEntry = 1;
-    int* GridCount = nullptr;
+    int* GridCount = nullptr;  // the set-up grid count, while the grids are created
     bool Released = false;
 };
