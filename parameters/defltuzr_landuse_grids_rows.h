@@ -1,0 +1,32 @@
+#pragma once
+// Row loops of the daily land-use parameter grids: rows in parallel, each row
+// written by one thread only; a failure stops its row, and after the loop the
+// failure of the lowest row is raised again, whatever the thread count.
+
+#include <exception>
+#include <vector>
+
+// An internal invariant broken by a caller (not by input): stops at once,
+// naming the file and line; stays on in release builds.
+[[noreturn]] void RuvexInvariantFailure(const char* what, const char* file, int line);
+
+// Grids of fewer rows are not worth waking the threads for.
+constexpr int MinimumParallelRows = 16;
+
+template <typename RowBody>
+void ForEachRow(int firstRow, int lastRow, RowBody body) {
+    if (lastRow < firstRow) return;
+    std::vector<std::exception_ptr> failures(static_cast<size_t>(lastRow - firstRow) + 1);
+    const bool parallel = lastRow - firstRow + 1 >= MinimumParallelRows;
+#pragma omp parallel for schedule(static) if (parallel)
+    for (int row = firstRow; row <= lastRow; ++row) {
+        try {
+            body(row);
+        } catch (...) {
+            failures[static_cast<size_t>(row - firstRow)] = std::current_exception();
+        }
+    }
+    for (const std::exception_ptr& failure : failures) {
+        if (failure) std::rethrow_exception(failure);
+    }
+}
