@@ -308,7 +308,9 @@ void ModellApplication::TimeStep() {
     Superposition->RunTimeStep(h, d, m, y);
     if (Superposition->GetMethod() != 0) PrecipitationCorrection->CorrectGrid();
 
+    const int period = Evapotranspiration->GetMethod() != 0 ? Evapotranspiration->GetTimeStep() : 1440;
     Setup->UpdatePeriodicGrids(h, d, m, y);
+    Setup->CalcActualLanduseParameters(h, d, m, y, period);
 
     for (int i = 1; i <= MeteoInputCount; ++i) MeteoInputs[static_cast<size_t>(i)]->WriteResultGrid();
     Superposition->WriteOutputs();

@@ -17,6 +17,7 @@
 #include "parameters/soil.h"
 #include "setup/irrigation_table.h"
 #include "parameters/defltuzr_spinup.h"
+#include "parameters/defltuzr_landuse_grids.h"
 #include "framework/zonalstatistic.h"
 #include <memory>
 
@@ -241,6 +242,11 @@ public:
     // the first layer too; empty without a land-use grid.
     std::vector<double**> LanduseLayers;
     int LanduseLayerCount = 0;
+    // Daily land-use parameter grids and phenology (step 14 and every step).
+    std::unique_ptr<LanduseParameterGrids> LanduseGrids;
+    virtual void generateMultiLayerParameterGrids(int layerCount);
+    virtual void CalcActualLanduseParameters(int64_t hour, int64_t day, int64_t month, int64_t year,
+                                             int periodMinutes);
 
 private:
     // Per standard grid with a statistics file: its writer and zone records.

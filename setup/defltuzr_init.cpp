@@ -108,6 +108,11 @@ void defaultini::InitStep(int* done) {
         break;
     }
     case 14:
+        if (!LanduseLayers.empty()) {
+            Progress("generateMultiLayerParameterGrids...");
+            generateMultiLayerParameterGrids(LanduseLayerCount);
+            Progress("...ok");
+        }
         break;
     case 15:
         if (IrrigationSwitch) {
@@ -272,4 +277,16 @@ SpinUpSettings defaultini::ReadSpinUpAndCreateHRUs() {
         if (index > 0) AdoptOwnedMatrix(GridTable[index].Data, 1, NRows);
     }
     return settings;
+}
+
+void defaultini::generateMultiLayerParameterGrids(int layerCount) {
+    if (!LanduseGrids) LanduseGrids = std::make_unique<LanduseParameterGrids>(*this);
+    LanduseGrids->generateMultiLayerParameterGrids(layerCount, LanduseTable, LanduseLayers.data(), Settings.StartDay,
+                                                   Settings.StartMonth, Settings.StartYear, Settings.SetupGridCount);
+}
+
+void defaultini::CalcActualLanduseParameters(int64_t hour, int64_t day, int64_t month, int64_t year,
+                                             int periodMinutes) {
+    if (!LanduseGrids) LanduseGrids = std::make_unique<LanduseParameterGrids>(*this);
+    LanduseGrids->CalcActualLanduseParameters(hour, day, month, year, periodMinutes);
 }
