@@ -225,6 +225,8 @@ void ModellApplication::Construct(int argc, char** argv) {
     SpecialOutput = new SpecialOutputClass(&status, Writer, statistics, size, "special_output", s, grids, subSteps);
     ThrowStatus(status);
 
+    Setup->FindCouplingEntities(statistics, size);
+
     *Writer << "end of initialization reached..." << "[end-entry]";
     InitComplete = 1;
 }
@@ -263,8 +265,9 @@ void ModellApplication::PreSpinUp() {
         throw 1035;
     }
     meteointerpol* temperature = MeteoInputs[1];
+    const RunHooks hooks = MenuHooks();
     while (!Finished) {
-        CtrlCState = 0;
+        CheckCtrlC(hooks);
         temperature->GetActualDate(&CurrentHour, &CurrentDay, &CurrentMonth, &CurrentYear);
         const int64_t h = CurrentHour, d = CurrentDay, m = CurrentMonth, y = CurrentYear;
         if (temperature->InterpolationMethod == 10 || temperature->InterpolationMethod == 11) {
@@ -288,9 +291,40 @@ void ModellApplication::PreSpinUp() {
     temperature->ReadNextStep();
 }
 
+RunHooks ModellApplication::MenuHooks() {
+    RunHooks hooks;
+    hooks.Writer = Writer;
+    hooks.StopInputsAtActualDate = [this] {
+        for (int i = 1; i <= MeteoInputCount; ++i) MeteoInputs[static_cast<size_t>(i)]->StopAtActualDate();
+    };
+    hooks.ActualDate = [this](StepDate& date) {
+        if (MeteoInputCount < 1) return false;
+        MeteoInputs[1]->GetActualDate(&date.Hour, &date.Day, &date.Month, &date.Year);
+        return true;
+    };
+    hooks.SetEndDate = [this](int64_t year, int64_t month, int64_t day, int64_t hour) {
+        for (modelobject* component : std::initializer_list<modelobject*>{
+                 RadiationCorrection, Superposition, Evapotranspiration, Snow, Interception, SiltingUp, Irrigation,
+                 UnsaturatedZone, SurfaceRouting, Groundwater, Routing, Setup, SpecialOutput}) {
+            if (component) component->SetEndDate(year, month, day, hour);
+        }
+    };
+    hooks.FlushOutputs = [this] { FlushAll(); };
+    hooks.ApplyExternalGWTable = [this](int step) {
+        if (UnsaturatedZone) UnsaturatedZone->ApplyExternalGWTable(step);
+    };
+    hooks.WaitTicks = [this](long ticks) { WaitTicks(ticks); };
+    return hooks;
+}
+
+void ModellApplication::WaitTicks(long ticks) { ::WaitTicks(ticks); }
+
+void ModellApplication::WaitForFile(const std::string& name, long ticks) { ::WaitForFile(MenuHooks(), name, ticks); }
+
 void ModellApplication::TimeStep() {
+    const RunHooks hooks = MenuHooks();
     // Ctrl-C: the state is examined and cleared at the start of every step.
-    CtrlCState = 0;
+    CheckCtrlC(hooks);
 
     if (MeteoInputCount >= 1) {
         MeteoInputs[1]->GetActualDate(&CurrentHour, &CurrentDay, &CurrentMonth, &CurrentYear);
@@ -298,6 +332,7 @@ void ModellApplication::TimeStep() {
         CurrentHour = CurrentDay = CurrentMonth = CurrentYear = -9999;
     }
     const int64_t h = CurrentHour, d = CurrentDay, m = CurrentMonth, y = CurrentYear;
+    if (Setup->IsCoupled()) CouplingWait(hooks, Setup->Coupling, CouplingState, StepDate{h, d, m, y});
 
     for (int i = 1; i <= MeteoInputCount; ++i) {
         meteointerpol* input = MeteoInputs[static_cast<size_t>(i)];
@@ -355,6 +390,14 @@ void ModellApplication::TimeStep() {
         meteointerpol* input = MeteoInputs[static_cast<size_t>(i)];
         input->ReadNextStep();
         if (!input->EndOfData()) Finished = 0;
+    }
+    if (Setup->IsCoupled()) {
+        StepDate current{CurrentHour, CurrentDay, CurrentMonth, CurrentYear};
+        CouplingExchange(hooks, Setup->Coupling, CouplingState, current, Finished == 1);
+        CurrentHour = current.Hour;
+        CurrentDay = current.Day;
+        CurrentMonth = current.Month;
+        CurrentYear = current.Year;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/memory_handling.h"
+#include "framework/modapuzr_menu.h"
 #include "parameters/defltuzr_spinup.h"
 #include "setup/model_settings.h"
 
@@ -50,6 +51,12 @@ public:
     int64_t CurrentHour = 0, CurrentDay = 0, CurrentMonth = 0, CurrentYear = 0;
     std::string ControlFileName;
     std::string CompiledControlFileName;
+
+    // The Ctrl-C menu and the coupling waits.
+    virtual void WaitTicks(long ticks);
+    virtual void WaitForFile(const std::string& name, long ticks);
+    RunHooks MenuHooks();
+    CouplingProgress CouplingState;
 
     std::unique_ptr<MemoryGrid[]> GridTable;
     std::vector<StatisticsTableEntry> StatisticsTable;

@@ -36,6 +36,7 @@ void defaultini::FreeBuffers(void* first, void* second, void* third, void* fourt
 
 void defaultini::DeleteModule() {
     if (Deleted()) return;
+    Coupling.Release();
     if (LanduseGrids) LanduseGrids->Release(Settings.WriteAsciiGrids, Settings.WriteDoubleGrids);
     MultilayerTable.clear();
     LanduseTable.clear();

@@ -18,6 +18,7 @@
 #include "setup/irrigation_table.h"
 #include "parameters/defltuzr_spinup.h"
 #include "parameters/defltuzr_landuse_grids.h"
+#include "setup/defltuzr_coupling.h"
 #include "framework/zonalstatistic.h"
 #include <memory>
 
@@ -242,6 +243,13 @@ public:
     // the first layer too; empty without a land-use grid.
     std::vector<double**> LanduseLayers;
     int LanduseLayerCount = 0;
+    // External coupling with another program (step 22 and every step).
+    ExternalCoupling Coupling{*this};
+    bool IsCoupled() const { return Coupling.IsCoupled(); }
+    void GetCouplingParameters() { Coupling.GetCouplingParameters(); }
+    void FindCouplingEntities(StatisticsTableEntry* table, int entries) {
+        Coupling.FindCouplingEntities(table, entries, Settings.ZoneCount);
+    }
     // Daily land-use parameter grids and phenology (step 14 and every step).
     std::unique_ptr<LanduseParameterGrids> LanduseGrids;
     virtual void generateMultiLayerParameterGrids(int layerCount);

@@ -148,7 +148,10 @@ void defaultini::InitStep(int* done) {
     case 21:
         break;
     case 22:
+        Progress("GetCouplingParameters...");
         OpenControlFile();
+        GetCouplingParameters();
+        Progress("...ok");
         break;
     default:
         CloseControlFile();
