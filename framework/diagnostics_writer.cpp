@@ -216,7 +216,11 @@ DiagnosticsWriter& DiagnosticsWriter::operator<<(const char* piece) {
     }
     size_t prefixLength = 0;
     if (PrefixLevel(shown, &prefixLength) >= 0) shown.erase(0, prefixLength);
-    if (!shown.empty()) Console << shown;
+    if (!shown.empty()) {
+        // A prompt or a waiting notice must be seen before its entry ends.
+        Console << shown;
+        Console.flush();
+    }
 
     BeginEntry(text, true);
     if (!Suppressed && FileUsable()) File << PendingText;
