@@ -424,6 +424,7 @@ void ModellApplication::ClearMemory() {
         *Writer << "reached end of simulation sucessfully" << "[end-entry]";
         if (InitComplete) FlushAll();
         FinishComponents();
+        StorageContent.Commit(Writer);
         *Writer << "o.k.\n" << "[end-entry]";
         *Writer << "deleting modules..." << "[end-entry]";
     } catch (int code) {

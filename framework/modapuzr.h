@@ -9,6 +9,7 @@
 
 #include "framework/memory_handling.h"
 #include "framework/modapuzr_menu.h"
+#include "framework/storage_content_file.h"
 #include "parameters/defltuzr_spinup.h"
 #include "setup/model_settings.h"
 
@@ -57,6 +58,9 @@ public:
     virtual void WaitForFile(const std::string& name, long ticks);
     RunHooks MenuHooks();
     CouplingProgress CouplingState;
+    // The sections of the storage content file, renamed over the target
+    // once the last section is written.
+    StorageContentStage StorageContent;
 
     std::unique_ptr<MemoryGrid[]> GridTable;
     std::vector<StatisticsTableEntry> StatisticsTable;

@@ -1,0 +1,41 @@
+#pragma once
+// The storage content file (the state of a run, one section per sub-model)
+// is written whole or not at all: the sections go to a temporary file in the
+// target's directory, which is renamed over the target only after the last
+// section has been written.
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+class DiagnosticsWriter;
+
+class StorageContentStage {
+public:
+    StorageContentStage() = default;
+    ~StorageContentStage();
+    StorageContentStage(const StorageContentStage&) = delete;
+    StorageContentStage& operator=(const StorageContentStage&) = delete;
+
+    // The first section: a new, empty staged copy of `target`.
+    FILE* Create(const std::string& target, DiagnosticsWriter* writer);
+    // A later section: appends to the staged copy (started from the existing
+    // target when this run has not created it).
+    FILE* Append(const std::string& target, DiagnosticsWriter* writer);
+    // Closes every staged copy and renames it over its target; a failing
+    // write, close or rename is FATAL (code 18).
+    void Commit(DiagnosticsWriter* writer);
+    // Drops every staged copy; the targets stay as they were.
+    void Discard();
+
+    static std::string StagedName(const std::string& target);
+
+private:
+    struct Staged {
+        FILE* File = nullptr;
+        std::string Path;
+    };
+    FILE* Open(const std::string& target, const char* mode, bool copyExisting, DiagnosticsWriter* writer);
+    [[noreturn]] static void Fail(DiagnosticsWriter* writer, const std::string& file, int number);
+    std::map<std::string, Staged> Files;
+};
