@@ -199,3 +199,28 @@ void modelobject::SetGifGeoreference(double** mask, double originX, double origi
     GifOriginY = originY;
     GifCellSize = cellSize;
 }
+
+LentControlFile::LentControlFile(modelobject& reader, FILE* stream) : Reader(reader), Previous(reader.ControlFile) {
+    Reader.ControlFile = stream;
+}
+
+LentControlFile::~LentControlFile() { Reader.ControlFile = Previous; }
+
+void modelobject::OpenControlFile() {
+    if (ControlFile) return;
+    ControlFile = std::fopen(ControlFilePath.c_str(), "r");
+    if (!ControlFile) {
+        if (Writer) *Writer << "FATAL: error opening " << ControlFilePath << "[end-entry]";
+        throw 28;
+    }
+}
+
+void modelobject::CloseControlFile() {
+    if (!ControlFile) return;
+    const int result = std::fclose(ControlFile);
+    ControlFile = nullptr;
+    if (result != 0) {
+        if (Writer) *Writer << "FATAL: error closing " << ControlFilePath << "[end-entry]";
+        throw 11;
+    }
+}

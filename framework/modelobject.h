@@ -21,6 +21,22 @@ constexpr int64_t DateKey(int64_t year, int64_t month, int64_t day, int64_t hour
     return year * 93000 + month * 7750 + day * 250 + hour;
 }
 
+class modelobject;
+
+// The section search works on an object's own control-file stream: this lends
+// it another stream for a scope and gives the previous one back.
+class LentControlFile {
+public:
+    LentControlFile(modelobject& reader, FILE* stream);
+    ~LentControlFile();
+    LentControlFile(const LentControlFile&) = delete;
+    LentControlFile& operator=(const LentControlFile&) = delete;
+
+private:
+    modelobject& Reader;
+    FILE* Previous;
+};
+
 class modelobject : public memory_handling {
 public:
     modelobject(DiagnosticsWriter* writer, const std::string& controlFilePath, bool writeAsciiGrids = false,
@@ -67,6 +83,10 @@ public:
     // Rewinds the control-file stream and looks for a line whose first word is
     // the section name (in brackets). Leaves the stream on the line after it.
     virtual bool FindSection(const std::string& sectionName, bool required);
+    // Opens the compiled control file for reading ("FATAL: error opening",
+    // code 28) unless it is open; closes it ("FATAL: error closing", code 11).
+    void OpenControlFile();
+    void CloseControlFile();
 
     virtual void ResetCellStatistics(double threshold);
     virtual void AddCellStatistics(double value, double weight);

@@ -48,11 +48,7 @@ teilmodellklasse::teilmodellklasse(DiagnosticsWriter* writer, const std::string&
     ModuleName = sectionName;
     if (Writer) *Writer << "DEBUG: initializing module " << ModuleName << "[end-entry]";
 
-    ControlFile = std::fopen(ControlFilePath.c_str(), "r");
-    if (!ControlFile) {
-        if (Writer) *Writer << "FATAL: error opening " << ControlFilePath << "[end-entry]";
-        throw 28;
-    }
+    OpenControlFile();
     const std::string bracketed = "[" + sectionName + "]";
     if (!required) {
         // An optional section that is missing still leaves its entry in the
@@ -96,16 +92,6 @@ void teilmodellklasse::CheckTimeShift() {
                 << "[end-entry]";
     }
     throw 63;
-}
-
-void teilmodellklasse::CloseControlFile() {
-    if (!ControlFile) return;
-    const int result = std::fclose(ControlFile);
-    ControlFile = nullptr;
-    if (result != 0) {
-        if (Writer) *Writer << "FATAL: error closing " << ControlFilePath << "[end-entry]";
-        throw 11;
-    }
 }
 
 int teilmodellklasse::GetMethod() { return Method; }

@@ -89,5 +89,4 @@ public:
 
 private:
     void CheckTimeShift();
-    void CloseControlFile();
 };

@@ -73,20 +73,6 @@ bool KeyValueText(const std::string& entry, const std::string& key, std::string*
     throw 110;
 }
 
-// The section search works on the reader's own stream: lend it the given one.
-class LentStream {
-public:
-    LentStream(modelobject& reader, FILE* stream) : Reader(reader), Previous(reader.ControlFile) {
-        Reader.ControlFile = stream;
-    }
-    ~LentStream() { Reader.ControlFile = Previous; }
-    LentStream(const LentStream&) = delete;
-    LentStream& operator=(const LentStream&) = delete;
-
-private:
-    modelobject& Reader;
-    FILE* Previous;
-};
 
 }  // namespace
 
@@ -166,7 +152,7 @@ void ReadMultilayerLanduseTable(modelobject& reader, FILE* controlFile, int /*mo
                                 std::vector<MultilayerLanduseType>& table) {
     table.clear();
     DiagnosticsWriter* writer = reader.Writer;
-    LentStream lent(reader, controlFile);
+    LentControlFile lent(reader, controlFile);
     if (!reader.FindSection("[multilayer_landuse]", false)) return;
 
     long count = 0;

@@ -37,26 +37,12 @@ int LeadingCode(const std::string& entry, int fallback) {
     return result.ec == std::errc() ? code : fallback;
 }
 
-// The section search works on the reader's own stream: lend it the given one.
-class LentStream {
-public:
-    LentStream(modelobject& reader, FILE* stream) : Reader(reader), Previous(reader.ControlFile) {
-        Reader.ControlFile = stream;
-    }
-    ~LentStream() { Reader.ControlFile = Previous; }
-    LentStream(const LentStream&) = delete;
-    LentStream& operator=(const LentStream&) = delete;
-
-private:
-    modelobject& Reader;
-    FILE* Previous;
-};
 
 }  // namespace
 
 void ReadSoilTable(modelobject& reader, FILE* controlFile, int modelVariant, std::vector<SoilType>& table) {
     DiagnosticsWriter* writer = reader.Writer;
-    LentStream lent(reader, controlFile);
+    LentControlFile lent(reader, controlFile);
     reader.FindSection("[soil_table]", true);
 
     long count = 0;

@@ -264,7 +264,6 @@ private:
         std::unique_ptr<zonalstatistic> Writer;
     };
     std::vector<GridStatistics> StandardGridStatistics;
-    void OpenControlFile();
-    void CloseControlFile();
     void Progress(const char* text);
+    void CopyGeometryToSettings();
 };

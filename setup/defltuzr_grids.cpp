@@ -149,14 +149,7 @@ void defaultini::ReadZoneGrid() {
     // One process handles every row.
     FirstRow = 1;
     LastRow = NRows;
-    Settings.NCols = NCols;
-    Settings.NRows = NRows;
-    Settings.FirstRow = FirstRow;
-    Settings.LastRow = LastRow;
-    Settings.XllCorner = XllCorner;
-    Settings.YllCorner = YllCorner;
-    Settings.CellSize = CellSize;
-    Settings.NoData = NoData;
+    CopyGeometryToSettings();
 
     MemoryGrid& zone = GridTable[1];
     const std::string fileName = zone.FileName;
@@ -348,4 +341,15 @@ void defaultini::ReleaseModelGrids() {
 void defaultini::FreeOwnedMatrices() {
     for (const OwnedMatrix& owned : OwnedMatrices) free_matrix(owned.Grid, owned.FirstRow, owned.LastRow, 1, owned.Columns);
     OwnedMatrices.clear();
+}
+
+void defaultini::CopyGeometryToSettings() {
+    Settings.NCols = NCols;
+    Settings.NRows = NRows;
+    Settings.FirstRow = FirstRow;
+    Settings.LastRow = LastRow;
+    Settings.XllCorner = XllCorner;
+    Settings.YllCorner = YllCorner;
+    Settings.CellSize = CellSize;
+    Settings.NoData = NoData;
 }

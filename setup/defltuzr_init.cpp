@@ -12,25 +12,6 @@
 #include "setup/defltuzr.h"
 #include "setup/defltuzr_codes.h"
 
-void defaultini::OpenControlFile() {
-    if (ControlFile) return;
-    ControlFile = std::fopen(ControlFilePath.c_str(), "r");
-    if (!ControlFile) {
-        if (Writer) *Writer << "FATAL: error opening " << ControlFilePath << "[end-entry]";
-        throw 28;
-    }
-}
-
-void defaultini::CloseControlFile() {
-    if (!ControlFile) return;
-    const int result = std::fclose(ControlFile);
-    ControlFile = nullptr;
-    if (result != 0) {
-        if (Writer) *Writer << "FATAL: error closing " << ControlFilePath << "[end-entry]";
-        throw 11;
-    }
-}
-
 void defaultini::Progress(const char* text) {
     if (Writer) *Writer << "DEBUG: " << text << "[end-entry]";
 }
@@ -246,14 +227,7 @@ void defaultini::ExportSettings(ModelSettings& receiver) {
     Settings.RegionCount = Regions.Count;
     Settings.MaxRegionCode = Regions.LargestCode;
     Settings.RegionRank = Regions.CodeToRank.empty() ? nullptr : Regions.CodeToRank.data();
-    Settings.NCols = NCols;
-    Settings.NRows = NRows;
-    Settings.FirstRow = FirstRow;
-    Settings.LastRow = LastRow;
-    Settings.XllCorner = XllCorner;
-    Settings.YllCorner = YllCorner;
-    Settings.CellSize = CellSize;
-    Settings.NoData = NoData;
+    CopyGeometryToSettings();
     auto tableOf = [](auto& table) { return table.empty() ? nullptr : table.data(); };
     auto countOf = [](auto& table) { return table.empty() ? 0 : static_cast<int>(table.size()) - 1; };
     Settings.LanduseTable = tableOf(LanduseTable);

@@ -30,20 +30,6 @@ const char* const HelpText =
 // Longest day of each month in any year (February 29 included).
 constexpr int MaxMonthDays[13] = {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-// The section search works on the reader's own stream: lend it the given one.
-class LentStream {
-public:
-    LentStream(modelobject& reader, FILE* stream) : Reader(reader), Previous(reader.ControlFile) {
-        Reader.ControlFile = stream;
-    }
-    ~LentStream() { Reader.ControlFile = Previous; }
-    LentStream(const LentStream&) = delete;
-    LentStream& operator=(const LentStream&) = delete;
-
-private:
-    modelobject& Reader;
-    FILE* Previous;
-};
 
 // --- Reading from the stream (values may run over several lines) -----------
 
@@ -272,7 +258,7 @@ void ReadIrrigationTable(modelobject& reader, FILE* controlFile, int& irrigation
                          std::vector<IrrigationRule>& table) {
     table.clear();
     DiagnosticsWriter* writer = reader.Writer;
-    LentStream lent(reader, controlFile);
+    LentControlFile lent(reader, controlFile);
 
     reader.FindSection("[irrigation]", true);
     int on = 0;
