@@ -50,6 +50,7 @@ std::string ControlFile(const std::map<std::string, int>& methods) {
         if (method < 0) continue;
         text += std::string("[") + section + "]\n" + std::to_string(method) + " method\n60 interval [min]\n";
         if (std::string(section) == "RegionalSuperposition" && method != 0) text += "NumberOfEntities = 0;\n";
+        if (std::string(section) == "special_output" && method != 0) text += "numfiles = 0;\n";
     }
     return text;
 }

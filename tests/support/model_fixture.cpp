@@ -28,6 +28,8 @@ std::string ModelFiles::ControlText() const {
         if (method < 0) continue;
         text += std::string("[") + section + "]\n" + std::to_string(method) + "\n1440\n";
         if (std::string(section) == "RegionalSuperposition" && method != 0) text += "NumberOfEntities = 0;\n";
+        const auto body = SectionBodies.find(section);
+        if (body != SectionBodies.end()) text += body->second;
     }
     return text;
 }
@@ -37,6 +39,7 @@ std::string ModelFiles::Write(const TempDir& dir) const {
     std::filesystem::create_directories(dir.file("output"));
     WriteFile(dir.file("input/zones.asc"), ZoneGrid);
     WriteFile(dir.file("input/dem.asc"), Elevation);
+    for (const auto& [name, content] : InputFiles) WriteFile(dir.file("input/" + name), content);
     WriteFile(dir.file("model.ctl"), ControlText());
     return "model.ctl";
 }

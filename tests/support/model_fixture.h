@@ -16,6 +16,10 @@ struct ModelFiles {
     std::map<std::string, int> Methods;
     // Text inserted before the sub-model sections (extra sections).
     std::string Extra;
+    // Text following the method and interval lines of a sub-model section.
+    std::map<std::string, std::string> SectionBodies;
+    // Further files written into "input/", by name.
+    std::map<std::string, std::string> InputFiles;
     // The standard grids section body (count line and grid lines).
     std::string StandardGrids = "1\ndem.asc elevation 0 writecode = 1 statfile = elevation.sta statcode = 2001\n";
     std::string ModelTime = "24\n1\n1\n2020\n24\n10\n1\n2020\n";
