@@ -90,7 +90,7 @@ TEST(RegionDecomposition, NoValidCells) {
 TEST(RegionDecomposition, FullTableGivesCode12) {
     DecompositionFixture f(2, 2);
     for (int i = 2; i <= 998; ++i) {
-        f.table[i].InternalName = "x" + std::to_string(i);
+        f.table[i].InternalName = std::to_string(i) + "_taken";
         f.table[i].EverUsed = true;
     }
     try {
