@@ -274,7 +274,9 @@ TEST(SpecialOutput, HeaderAndRowsOfGridsAndStacks) {
     const std::string xml = f.xml();
     EXPECT_TRUE(HasEntry(xml, DiagDebug, "file teilmod, compiled at "));
     EXPECT_TRUE(HasEntry(xml, DiagDebug, "write " + file));
-    EXPECT_TRUE(HasEntry(xml, DiagDebug, "(" + std::to_string((6 * 8 + 32) * 2) + " of 2097152 buffer-bytes)"));
+    const std::string bufferLine =
+        std::string("(").append(std::to_string((6 * 8 + 32) * 2)).append(" of 2097152 buffer-bytes)");
+    EXPECT_TRUE(HasEntry(xml, DiagDebug, bufferLine));
 }
 
 TEST(SpecialOutput, StackLevelsAndMissingValues) {
