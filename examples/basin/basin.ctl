@@ -1,0 +1,311 @@
+# Example basin: a valley of 80 x 60 cells of 100 m with two tributaries,
+# three subbasins, three land uses, two soils and five meteorological stations
+# with hourly data for 2019 and 2020. The input files are written by
+# tools/make_example_basin.py. Every sub-model is off: the set-up reads the
+# grids and tables and checks the codes, the meteorological inputs are
+# interpolated by inverse-distance weighting and written with their
+# statistics, and the daily land-use parameter grids follow the calendar.
+# Station data: hourly, the hour (1 to 24) ends the step, local time of the
+# reference meridian; -9999 marks a missing value (station Northbrook lacks
+# 5 to 7 March 2020).
+# Run it from this directory:  ../../build/ruvex basin.ctl
+$set $in = input/
+$set $out = output/
+
+[output_interval]
+24                         # log interval [h]
+0                          # warnings of the meteorological inputs
+1                          # output unit
+0                          # minutes from the hour of a record to the end of its step
+WriteAsciiGrids = 1
+InitialStateDirectory = $in
+DefaultOutputDirectory = $out
+
+[output_list]
+3                          # subbasins listed in statistics with codes 5 and 6
+1
+2
+3
+
+[coordinates]
+47.5                       # latitude [deg]
+8.25                       # longitude [deg]
+15                         # reference meridian [deg]
+0                          # time shift of the data to local time [h]: the data are in local time
+
+[meteo_data_count]
+5
+
+[meteo_names]
+temperature
+precipitation
+air_humidity
+wind_speed
+global_radiation
+
+[model_time]
+1                          # start hour
+1                          # start day
+1                          # start month
+2019                       # start year
+24                         # end hour
+31                         # end day
+12                         # end month
+2020                       # end year
+
+[zone_grid]
+zones.asc
+
+[elevation_model]
+dem.asc
+
+[standard_grids]
+2                          # number of standard grids
+landuse.asc landuse fillcode = 0 writecode = 3 statfile = landuse.sta statcode = 2024
+soils.asc soil_types fillcode = 0 writecode = 3 statfile = soil_types.sta statcode = 2024
+
+[variable_grids]
+1                          # number of variable grids
+albedo.asc albedo 0 0.2      # created with 0.2, then set daily from the land-use table
+0                          # write code
+0                          # created, not read
+
+[landuse_table]
+3                          # land-use classes
+11 meadow method = VariableDayCount {
+  RootDist = 1.0; TReduWet = 0.95; LimitReduWet = 0.5; HReduDry = 3.45; IntercepCap = 0.3;
+  JulDays = 15 105 135 166 258 319;
+  Albedo = 0.23 0.22 0.20 0.20 0.21 0.23;
+  rsc = 80 60 50 50 60 80;
+  rs_interception = 50 50 50 50 50 50;
+  rs_evaporation = 250 250 250 250 250 250;
+  LAI = 1.5 2.5 4.0 4.5 3.0 1.5;
+  Z0 = 0.01 0.02 0.04 0.05 0.03 0.01;
+  VCF = 0.6 0.8 0.95 0.95 0.85 0.6;
+  RootDepth = 0.2 0.3 0.4 0.4 0.3 0.2;
+  AltDep = 0.025 0.025 0.025 -0.025 -0.025 -0.025;
+}
+21 forest method = VariableDayCount {
+  RootDist = 1.0; TReduWet = 0.95; LimitReduWet = 0.5; HReduDry = 3.45; IntercepCap = 0.4;
+  JulDays = 15 105 135 166 258 319;
+  Albedo = 0.12 0.12 0.12 0.12 0.12 0.12;
+  rsc = 100 85 75 75 85 100;
+  rs_interception = 30 30 30 30 30 30;
+  rs_evaporation = 300 300 300 300 300 300;
+  LAI = 8 9 10 10 10 8;
+  Z0 = 1.5 1.5 1.5 1.5 1.5 1.5;
+  VCF = 0.9 0.9 0.95 0.95 0.95 0.9;
+  RootDepth = 0.9 0.9 1.0 1.0 1.0 0.9;
+  AltDep = 0.025 0.025 0.025 -0.025 -0.025 -0.025;
+}
+31 alpine_pasture method = VariableDayCount {
+  RootDist = 1.0; TReduWet = 0.95; LimitReduWet = 0.5; HReduDry = 3.45; IntercepCap = 0.2;
+  JulDays = 15 135 166 196 244 288;
+  Albedo = 0.25 0.24 0.22 0.20 0.22 0.25;
+  rsc = 120 90 70 60 80 120;
+  rs_interception = 50 50 50 50 50 50;
+  rs_evaporation = 200 200 200 200 200 200;
+  LAI = 0.5 0.8 1.5 2.5 1.5 0.5;
+  Z0 = 0.01 0.01 0.02 0.03 0.02 0.01;
+  VCF = 0.3 0.4 0.6 0.7 0.6 0.3;
+  RootDepth = 0.15 0.15 0.2 0.25 0.2 0.15;
+  AltDep = 0.025 0.025 0.025 -0.025 -0.025 -0.025;
+}
+
+[soil_table]
+2                          # soil types, each with 14 layers in three horizons
+3 loam {
+  method = MultipleHorizons;
+  FCap = 25; mSB = 35; ksat_topmodel = 0.0001; suction = 300;
+  layers = 4 6 4;
+  thickness = 0.05 0.1 0.25;
+  ksat = 5e-6 2e-6 8e-7;
+  theta_sat = 0.45 0.43 0.40;
+  theta_res = 0.05 0.05 0.04;
+  alpha = 1.8 1.5 1.2;
+  Par_n = 1.45 1.40 1.35;
+  k_recession = 0.9 0.9 0.9;
+  EvapMaxDepth = 0.15; maxratio = 1000; MaxInterflowDepth = 2;
+  PMacroThresh = 10; MacroCapacity = 5; CapacityRedu = 0.8; MacroDepth = 0.6;
+  GrainSizeDist = 0.40 0.40 0.20 0 0 0 0;
+}
+7 stony {
+  method = MultipleHorizons;
+  FCap = 18; mSB = 28; ksat_topmodel = 0.0003; suction = 150;
+  layers = 4 6 4;
+  thickness = 0.05 0.08 0.15;
+  ksat = 3e-5 1e-5 5e-6;
+  theta_sat = 0.40 0.36 0.30;
+  theta_res = 0.04 0.03 0.03;
+  alpha = 3.5 3.0 2.5;
+  Par_n = 1.9 1.8 1.7;
+  k_recession = 0.8 0.8 0.8;
+  EvapMaxDepth = 0.1; maxratio = 1000; MaxInterflowDepth = 1.5;
+  PMacroThresh = 15; MacroCapacity = 10; CapacityRedu = 0.7; MacroDepth = 0.4;
+  GrainSizeDist = 0.65 0.25 0.10 0 0 0 0;
+}
+
+[irrigation_table]
+0
+
+[substance_transport]
+0
+
+[region_transition_distance]
+500
+
+[precipitation_correction]
+0                          # correction off
+0
+1
+0
+1
+0
+
+[temperature]
+1                          # method: inverse-distance weighting
+$in//temperature.dat       # station file: air temperature [degC], hourly
+none                       # regression file (not read by this method)
+temperature.asc            # result grid
+60                         # write code: yearly means
+1                          # scaling factor
+temperature.sta 2024       # statistics file and code: daily means per subbasin
+9998                       # station nodata bound: -9999 marks a missing value
+2                          # weight of the inverse distance
+0.5                        # share of inverse-distance weighting (combined methods only)
+50000                      # maximum distance [m]
+0                          # slope of the main axis of the anisotropy ellipse [deg]
+1                          # anisotropy b/a: isotropic
+-60                        # lower limit of the results
+-60                        # replacement below the lower limit
+60                         # upper limit of the results
+60                         # replacement above the upper limit
+0                          # no scenarios
+
+[precipitation]
+1                          # method: inverse-distance weighting
+$in//precipitation.dat     # station file: precipitation [mm/h], hourly
+none                       # regression file (not read by this method)
+precipitation.asc          # result grid
+20                         # write code: yearly sums
+1                          # scaling factor
+precipitation.sta 4024     # statistics file and code: daily sums per subbasin
+9998                       # station nodata bound: -9999 marks a missing value
+2                          # weight of the inverse distance
+0.5                        # share of inverse-distance weighting (combined methods only)
+50000                      # maximum distance [m]
+0                          # slope of the main axis of the anisotropy ellipse [deg]
+1                          # anisotropy b/a: isotropic
+0                          # lower limit of the results
+0                          # replacement below the lower limit
+200                        # upper limit of the results
+200                        # replacement above the upper limit
+0                          # no scenarios
+
+[air_humidity]
+1                          # method: inverse-distance weighting
+$in//air_humidity.dat      # station file: relative air humidity [%], hourly
+none                       # regression file (not read by this method)
+air_humidity.asc           # result grid
+0                          # write code: no grids
+1                          # scaling factor
+air_humidity.sta 2024      # statistics file and code: daily means per subbasin
+9998                       # station nodata bound: -9999 marks a missing value
+2                          # weight of the inverse distance
+0.5                        # share of inverse-distance weighting (combined methods only)
+50000                      # maximum distance [m]
+0                          # slope of the main axis of the anisotropy ellipse [deg]
+1                          # anisotropy b/a: isotropic
+1                          # lower limit of the results
+1                          # replacement below the lower limit
+100                        # upper limit of the results
+100                        # replacement above the upper limit
+0                          # no scenarios
+
+[wind_speed]
+1                          # method: inverse-distance weighting
+$in//wind_speed.dat        # station file: wind speed [m/s], hourly
+none                       # regression file (not read by this method)
+wind_speed.asc             # result grid
+0                          # write code: no grids
+1                          # scaling factor
+wind_speed.sta 2024        # statistics file and code: daily means per subbasin
+9998                       # station nodata bound: -9999 marks a missing value
+2                          # weight of the inverse distance
+0.5                        # share of inverse-distance weighting (combined methods only)
+50000                      # maximum distance [m]
+0                          # slope of the main axis of the anisotropy ellipse [deg]
+1                          # anisotropy b/a: isotropic
+0.1                        # lower limit of the results
+0.1                        # replacement below the lower limit
+60                         # upper limit of the results
+60                         # replacement above the upper limit
+0                          # no scenarios
+
+[global_radiation]
+1                          # method: inverse-distance weighting
+$in//global_radiation.dat  # station file: global radiation [W/m2], hourly
+none                       # regression file (not read by this method)
+global_radiation.asc       # result grid
+0                          # write code: no grids
+1                          # scaling factor
+global_radiation.sta 2024  # statistics file and code: daily means per subbasin
+9998                       # station nodata bound: -9999 marks a missing value
+2                          # weight of the inverse distance
+0.5                        # share of inverse-distance weighting (combined methods only)
+50000                      # maximum distance [m]
+0                          # slope of the main axis of the anisotropy ellipse [deg]
+1                          # anisotropy b/a: isotropic
+0                          # lower limit of the results
+0                          # replacement below the lower limit
+1400                       # upper limit of the results
+1400                       # replacement above the upper limit
+0                          # no scenarios
+
+[radiation_correction]
+0                          # off
+60                         # time step [min]
+
+[RegionalSuperposition]
+0                          # off
+60                         # time step [min]
+
+[evapotranspiration]
+0                          # off
+60                         # time step [min]
+
+[snow_model]
+0                          # off
+60                         # time step [min]
+
+[interception_model]
+0                          # off
+60                         # time step [min]
+
+[SiltingUpModel]
+0                          # off
+60                         # time step [min]
+
+[unsatzon_model]
+0                          # off
+60                         # time step [min]
+
+[SurfaceRoutingModel]
+0                          # off
+60                         # time step [min]
+
+[irrigation]
+0                          # off
+60                         # time step [min]
+
+[groundwater_flow]
+0                          # off
+60                         # time step [min]
+
+[routing_model]
+0                          # off
+60                         # time step [min]
+
+[special_output]
+0                          # off
+60                         # time step [min]
