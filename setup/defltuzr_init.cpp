@@ -40,6 +40,9 @@ void defaultini::InitStep(int* done) {
         break;
     case 3:
         ReadMultilayerLanduseTable(*this, ControlFile, ModelVariant, MultilayerTable);
+        // A section without entries describes no layers: the land-use grid is
+        // then the one layer, as without the section.
+        if (MultilayerTable.size() <= 1) MultilayerTable.clear();
         LanduseTable = ReadLanduseTable(*this, ModelVariant);
         break;
     case 4:

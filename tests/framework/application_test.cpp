@@ -150,3 +150,57 @@ TEST(Application, SpinUpRepetition) {
         }
     }
 }
+
+TEST(Application, LanduseGridWithAnEmptyMultilayerSection) {
+    // A multilayer section with no entries leaves the land-use grid as the one
+    // layer; the daily land-use grids exist for layer 1.
+    TempDir dir;
+    ModelFiles files;
+    files.StandardGrids = "1\nlanduse.asc landuse 0 writecode = 3\n";
+    files.InputFiles["landuse.asc"] =
+        "ncols 4\nnrows 3\nxllcorner 1000\nyllcorner 2000\ncellsize 100\nnodata_value -9999\n"
+        "-9999 11 11 21\n11 11 21 21\n-9999 11 21 -9999\n";
+    files.Extra = "";
+    std::string control = files.ControlText();
+    const std::string empty = "[landuse_table]\n0\n";
+    const std::string table =
+        "[landuse_table]\n2\n"
+        "11 meadow method = VariableDayCount {\n"
+        "  RootDist = 1.0; TReduWet = 0.95; LimitReduWet = 0.5; HReduDry = 3.45; IntercepCap = 0.3;\n"
+        "  JulDays = 15 105 135 166 258 319;\n"
+        "  Albedo = 0.23 0.22 0.20 0.20 0.21 0.23;\n"
+        "  rsc = 80 60 50 50 60 80;\n"
+        "  rs_interception = 50 50 50 50 50 50;\n"
+        "  rs_evaporation = 250 250 250 250 250 250;\n"
+        "  LAI = 1.5 2.5 4.0 4.5 3.0 1.5;\n"
+        "  Z0 = 0.01 0.02 0.04 0.05 0.03 0.01;\n"
+        "  VCF = 0.6 0.8 0.95 0.95 0.85 0.6;\n"
+        "  RootDepth = 0.2 0.3 0.4 0.4 0.3 0.2;\n"
+        "  AltDep = 0.025 0.025 0.025 -0.025 -0.025 -0.025;\n"
+        "}\n"
+        "21 forest method = VariableDayCount {\n"
+        "  RootDist = 1.0; TReduWet = 0.95; LimitReduWet = 0.5; HReduDry = 3.45; IntercepCap = 0.4;\n"
+        "  JulDays = 15 105 135 166 258 319;\n"
+        "  Albedo = 0.12 0.12 0.12 0.12 0.12 0.12;\n"
+        "  rsc = 100 85 75 75 85 100;\n"
+        "  rs_interception = 30 30 30 30 30 30;\n"
+        "  rs_evaporation = 300 300 300 300 300 300;\n"
+        "  LAI = 8 9 10 10 10 8;\n"
+        "  Z0 = 1.5 1.5 1.5 1.5 1.5 1.5;\n"
+        "  VCF = 0.9 0.9 0.95 0.95 0.95 0.9;\n"
+        "  RootDepth = 0.9 0.9 1.0 1.0 1.0 0.9;\n"
+        "  AltDep = 0.025 0.025 0.025 -0.025 -0.025 -0.025;\n"
+        "}\n";
+    control.replace(control.find(empty), empty.size(), table);
+    // the daily land-use grids overwrite an albedo grid, created here
+    const std::string variable = "[variable_grids]\n0\n";
+    control.replace(control.find(variable), variable.size(), "[variable_grids]\n1\nalbedo.asc albedo 0 0.2\n0\n0\n");
+    files.Write(dir);
+    WriteFile(dir.file("model.ctl"), control);
+    auto r = RunRuvex(dir.path(), {"model.ctl"});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("generateMultiLayerParameterGrids..."), std::string::npos);
+    // the land-use grid holds table positions after the code check
+    EXPECT_NE(r.output.find("11 replaced by 1"), std::string::npos);
+    EXPECT_NE(r.output.find("21 replaced by 2"), std::string::npos);
+}
