@@ -154,14 +154,18 @@ void meteointerpol::ReadControlSection() {
     ReadInteger(ResultWriteCode, "grid write code for result grid in ");
     ReadNumber(ScalingFactor, "scaling factor for ");
     {
+        // The file name and its code, both on one line.
         std::string word;
         const bool got = ReadWord(ControlFile, &word);
         if (got) StatisticsFileName = word;
-        std::string code;
-        if (!got || !ReadWord(ControlFile, &code) || !Int32(code, StatisticsCode)) {
+        ReadRestOfLine(ControlFile, &LineBuffer);
+        std::string_view rest(LineBuffer);
+        if (!rest.empty() && rest.back() == '\n') rest.remove_suffix(1);
+        std::vector<std::string_view> tokens;
+        meteofiles::SplitTokens(rest, tokens);
+        if (!got || tokens.empty() || !Int32(tokens[0], StatisticsCode)) {
             ControlFileError("name of the statistic result file in ", ModuleName);
         }
-        ReadRestOfLine(ControlFile, &LineBuffer);
     }
     ReadNumber(NoDataBound, "nodata value in ");
     if (!(NoDataBound > 0)) {
