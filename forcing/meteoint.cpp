@@ -70,7 +70,9 @@ meteointerpol::~meteointerpol() { ReleaseAll(false); }
 void meteointerpol::Construct(const std::string& name, int gridIndex) {
     ModuleName = name;
     if (Writer) {
-        *Writer << "file " << "meteoint" << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+        *Writer << "file "
+                << "meteoint"
+                << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
         *Writer << "DEBUG: initializing interpolator for " << name << "[end-entry]";
     }
     AdoptModelSettings(*this, Settings, GridTable);
@@ -95,11 +97,12 @@ void meteointerpol::Construct(const std::string& name, int gridIndex) {
     const int relCellArea = FindGrid("RelCellArea");
     if (relCellArea <= 0) {
         if (Writer) {
-            *Writer << "FATAL: \n-----------------------------------------------------------\nRuvex-QOR no longer works "
-                       "without a RelCellArea-Grid.\nIf this message appears, then something is wrong with the "
-                       "code,\nso please contact the author.\n-----------------------------------------------------"
-                       "------\n\n"
-                    << "[end-entry]";
+            *Writer
+                << "FATAL: \n-----------------------------------------------------------\nRuvex-QOR no longer works "
+                   "without a RelCellArea-Grid.\nIf this message appears, then something is wrong with the "
+                   "code,\nso please contact the author.\n-----------------------------------------------------"
+                   "------\n\n"
+                << "[end-entry]";
         }
         throw MissingRelCellAreaCode;
     }

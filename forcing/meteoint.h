@@ -116,8 +116,8 @@ public:
         int64_t AdditionalColumns = 0;
     };
     std::vector<StationFileLine> StationFileLines;  // one, or two for methods 6 and 8
-    std::string RegressionFileName;                  // methods 1 to 8
-    double GifParameters[5] = {0, 0, 0, 0, 0};       // method 9: f1, x1, threshold, f2, x2
+    std::string RegressionFileName;                 // methods 1 to 8
+    double GifParameters[5] = {0, 0, 0, 0, 0};      // method 9: f1, x1, threshold, f2, x2
     // Methods 10 and 11: lower and upper inversion, tolerance, overlap,
     // cluster range and the lapse rate above the upper inversion (-9999 when
     // not given).
@@ -129,15 +129,15 @@ public:
     double ScalingFactor = 1;
     std::string StatisticsFileName;
     int32_t StatisticsCode = 0;
-    double NoDataBound = 9999;        // N
-    double IdwWeight = 2;             // w
-    double IdwFraction = 0;           // f
-    double MaxDistance = 0;           // D [m], as read
-    double AnisotropySlope = 0;       // degrees as read, radians after construction
-    double AnisotropyRatio = 1;       // b/a
+    double NoDataBound = 9999;   // N
+    double IdwWeight = 2;        // w
+    double IdwFraction = 0;      // f
+    double MaxDistance = 0;      // D [m], as read
+    double AnisotropySlope = 0;  // degrees as read, radians after construction
+    double AnisotropyRatio = 1;  // b/a
     double LowerLimit = 0, LowerReplacement = 0, UpperLimit = 0, UpperReplacement = 0;
     int32_t SzenUse = 0, SzenMeth = 0, SzenNum = 0;
-    std::vector<std::string> ScenarioGridNames;  // SzenMeth 5 and 6: January to December
+    std::vector<std::string> ScenarioGridNames;        // SzenMeth 5 and 6: January to December
     std::vector<meteoint::ScenarioRow> ScenarioTable;  // SzenMeth 0 to 4
 
 private:
@@ -205,8 +205,8 @@ private:
     // Hydrologic response units: both grids exist only in the spin-up mode.
     double** UnitGrid = nullptr;
     double** MasterGrid = nullptr;
-    double** Regions = nullptr;  // "MPIRegions"
-    std::vector<RowExtent> Extents;  // per row 1..NRows the valid columns, within 1..NCols
+    double** Regions = nullptr;                            // "MPIRegions"
+    std::vector<RowExtent> Extents;                        // per row 1..NRows the valid columns, within 1..NCols
     std::vector<std::pair<int32_t, int32_t>> MasterCells;  // per unit id its master cell (row, column)
 
     // Station geometry.

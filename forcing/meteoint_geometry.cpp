@@ -45,24 +45,29 @@ void meteointerpol::SetUpStationGeometry() {
     BuildMethodData();
 
     if (Writer) {
-        *Writer << "calculating average horizontal and vertical distance to the next station..." << "[end-entry]";
+        *Writer << "calculating average horizontal and vertical distance to the next station..."
+                << "[end-entry]";
     }
     Spacing = meteoint::CalcStationDistances(Method.Files[0].XRot, Method.Files[0].YRot);
     if (Writer) {
-        *Writer << "avg. horizontal distance: " << Spacing.Horizontal << " m" << "[end-entry]";
-        *Writer << "avg. vertical   distance: " << Spacing.Vertical << " m" << "[end-entry]";
+        *Writer << "avg. horizontal distance: " << Spacing.Horizontal << " m"
+                << "[end-entry]";
+        *Writer << "avg. vertical   distance: " << Spacing.Vertical << " m"
+                << "[end-entry]";
     }
 
     if (method == 5 || method == 6) {
-        if (Writer) *Writer << "choosing look-up-stations..." << "[end-entry]";
+        if (Writer)
+            *Writer << "choosing look-up-stations..."
+                    << "[end-entry]";
         const std::span<const RowExtent> extents(Extents);
         const auto selected = [this](int32_t row, int32_t col) {
             return ZoneGrid[row][col] != NoData && (!Regions || Regions[row][col] == ProcessNumber);
         };
         LookUp.clear();
         for (int f = 0; f < files; ++f) {
-            LookUp.push_back(meteoint::ChooseLookUpStations(Method.Files[f], Spacing, NRows, NCols, IdwX, IdwY,
-                                                            extents, selected));
+            LookUp.push_back(
+                meteoint::ChooseLookUpStations(Method.Files[f], Spacing, NRows, NCols, IdwX, IdwY, extents, selected));
         }
     }
 }
@@ -71,7 +76,9 @@ void meteointerpol::CreateRotatedCoordGrids() {
     const int xIndex = FindFreeGridEntry(GridTable);
     const int yIndex = xIndex == NoFreeGridEntry ? NoFreeGridEntry : FindFreeGridEntry(GridTable, xIndex + 1);
     if (yIndex == NoFreeGridEntry) {
-        if (Writer) *Writer << "FATAL: no more free grids in memeory, (max. " << 1000 << ")!" << "[end-entry]";
+        if (Writer)
+            *Writer << "FATAL: no more free grids in memeory, (max. " << 1000 << ")!"
+                    << "[end-entry]";
         throw 12;
     }
     RotatedX = matrix(1, NRows, 1, NCols, NRows);

@@ -94,8 +94,8 @@ int LeadingValues(const std::vector<std::string_view>& tokens, std::string_view 
 
 void meteointerpol::ValueNotAllowed(const std::string& what, const std::string& allowed, const std::string& read) {
     if (Writer) {
-        *Writer << "FATAL: error in control file, " << what << " in [" << ModuleName << "]: " << allowed
-                << ", read " << read << "[end-entry]";
+        *Writer << "FATAL: error in control file, " << what << " in [" << ModuleName << "]: " << allowed << ", read "
+                << read << "[end-entry]";
     }
     throw ControlFileCode;
 }
@@ -109,7 +109,10 @@ void meteointerpol::ReadInteger(int32_t& target, const std::string& description)
     const bool got = ReadWord(ControlFile, &word);
     if (!got || !Int32(word, target)) {
         if (Writer) {
-            *Writer << "--> In ." << "\n" << "  Next line in Ruvex control file: " << "[end-entry]";
+            *Writer << "--> In ."
+                    << "\n"
+                    << "  Next line in Ruvex control file: "
+                    << "[end-entry]";
             *Writer << word << "[end-entry]";
         }
         ControlFileError(description, ModuleName);
@@ -122,7 +125,10 @@ void meteointerpol::ReadNumber(double& target, const std::string& description) {
     const bool got = ReadWord(ControlFile, &word);
     if (!got || !FiniteNumber(word, target)) {
         if (Writer) {
-            *Writer << "--> In ." << "\n" << "  Next line in Ruvex control file: " << "[end-entry]";
+            *Writer << "--> In ."
+                    << "\n"
+                    << "  Next line in Ruvex control file: "
+                    << "[end-entry]";
             *Writer << word << "[end-entry]";
         }
         ControlFileError(description, ModuleName);
@@ -220,8 +226,8 @@ void meteointerpol::ReadStationFileLine(int f) {
     meteofiles::SplitTokens(line, tokens);
     auto fail = [&](const std::string& detail) {
         if (Writer) {
-            *Writer << "FATAL: error reading station data file name nr. " << f << " for interpolation of "
-                    << ModuleName << detail << "[end-entry]";
+            *Writer << "FATAL: error reading station data file name nr. " << f << " for interpolation of " << ModuleName
+                    << detail << "[end-entry]";
         }
         throw MethodLineCode;
     };
@@ -312,8 +318,7 @@ void meteointerpol::ReadScenarioSection() {
             std::string name;
             if (!ReadWord(ControlFile, &name)) {
                 if (Writer) {
-                    *Writer << "FATAL: error in control file: scenario grid for month " << month << " in "
-                            << ModuleName
+                    *Writer << "FATAL: error in control file: scenario grid for month " << month << " in " << ModuleName
                             << " not found!\nThere have to be exactly 12 filenames after the sceario application "
                                "mode\nreferring to each of the 12 months if using scenario method 5.\nHowever, if "
                                "methods 0..4 are used, NO FILENAMES are allowed there\n (for backwards compatibility "
@@ -338,7 +343,8 @@ void meteointerpol::ReadScenarioSection() {
             if (!ReadWord(ControlFile, &word) || !FiniteNumber(word, value)) {
                 if (Writer) {
                     *Writer << "FATAL: error! scenario-data row " << r << ", column " << column << " in " << ModuleName
-                            << ": read error!" << "[end-entry]";
+                            << ": read error!"
+                            << "[end-entry]";
                 }
                 throw ScenarioRowCode;
             }

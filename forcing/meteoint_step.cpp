@@ -139,8 +139,8 @@ bool meteointerpol::StationValuesAllEqual() const {
 }
 
 double meteointerpol::PostProcess(double value, int row, int column, double x, double y) const {
-    double v = meteoint::ScaleAndLimit(value, ScalingFactor, LowerLimit, LowerReplacement, UpperLimit,
-                                       UpperReplacement);
+    double v =
+        meteoint::ScaleAndLimit(value, ScalingFactor, LowerLimit, LowerReplacement, UpperLimit, UpperReplacement);
     if (SzenUse == 1) {
         v = meteoint::ApplyScenario(v, ScenarioChange(row, column, x, y), SzenMeth);
     }
@@ -198,7 +198,8 @@ void meteointerpol::WriteWarnings(const std::vector<std::vector<std::pair<double
     const char* start = InterpolationMethod == 1 ? "WARNING:  at x=" : "WARNING: at x=";
     for (const RowWarnings& row : warnings) {
         for (const auto& [x, y] : row) {
-            *Writer << start << x << ", y=" << y << " " << "no station within the specified search radius!"
+            *Writer << start << x << ", y=" << y << " "
+                    << "no station within the specified search radius!"
                     << "[end-entry]";
         }
     }

@@ -177,7 +177,8 @@ TEST(MeteoClock, ConstructionFailures) {
          " dosnt contain date 1.1.2020, hour 24(feof)!"},
         {"station file missing", [](Section& s) { s.StationLine = "absent.txt"; }, DailyStations(5), 49,
          "error opening"},
-        {"method 0", [](Section& s) { s.Method = 0; }, "", 53, "interpolation method has to range from 1..12 (here: 0)"},
+        {"method 0", [](Section& s) { s.Method = 0; }, "", 53,
+         "interpolation method has to range from 1..12 (here: 0)"},
         {"method 13", [](Section& s) { s.Method = 13; }, "", 53, "(here: 13)"},
         {"splines", [](Section& s) { s.Method = 7; }, "", 53, "interpolates with splines on the station mesh"},
         {"no station file line", [](Section& s) { s.StationLine = ""; }, "", 49,
@@ -255,8 +256,8 @@ TEST(MeteoClock, AdditionalColumns) {
     InputFixture f;
     Section section;
     section.StationLine = "stations.txt  comment AdditionalColumns= 2 more comment";
-    auto input = Build(f, section,
-                       StationText(Two, DailyRows(Start, 3, 2, [](int day, int s) { return day + 0.5 * s; }), 2));
+    auto input =
+        Build(f, section, StationText(Two, DailyRows(Start, 3, 2, [](int day, int s) { return day + 0.5 * s; }), 2));
     ASSERT_NE(input, nullptr);
     input->ReadNextStep();
     EXPECT_EQ(input->StationFile(0)->Values()[2], 2);

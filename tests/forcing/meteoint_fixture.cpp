@@ -75,9 +75,9 @@ std::vector<MeteoDate> DailyDates(MeteoDate first, int count) {
 std::string Section::Text(const std::string& name) const {
     std::string text = "[" + name + "]\n" + std::to_string(Method) + "\n" + StationLine + "\n";
     if (!SecondStationLine.empty()) text += SecondStationLine + "\n";
-    text += ThirdLine + "\n" + ResultName + "\n" + std::to_string(WriteCode) + "\n" + Scaling + "\n" +
-            StatisticsLine + "\n" + NoData + "\n" + Weight + "\n" + Fraction + "\n" + MaxDistance + "\n" + Slope +
-            "\n" + Ratio + "\n" + Limits + Scenario;
+    text += ThirdLine + "\n" + ResultName + "\n" + std::to_string(WriteCode) + "\n" + Scaling + "\n" + StatisticsLine +
+            "\n" + NoData + "\n" + Weight + "\n" + Fraction + "\n" + MaxDistance + "\n" + Slope + "\n" + Ratio + "\n" +
+            Limits + Scenario;
     return text;
 }
 

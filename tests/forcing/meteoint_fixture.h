@@ -72,8 +72,8 @@ std::vector<StationRow> DailyRows(MeteoDate first, int count, int stations, F va
 struct Section {
     int Method = 1;
     std::string StationLine = "stations.txt";
-    std::string SecondStationLine;     // methods 6 and 8
-    std::string ThirdLine = "none";    // regression file, or the method's parameter line
+    std::string SecondStationLine;   // methods 6 and 8
+    std::string ThirdLine = "none";  // regression file, or the method's parameter line
     std::string ResultName = "result.asc";
     int WriteCode = 0;
     std::string Scaling = "1";

@@ -50,9 +50,10 @@ TEST(MeteoInput, InverseDistanceOnTheExampleGrid) {
     } cases[] = {
         {"2", (5 * 10 + 5 * 20 + 2 * 30) / 12.0, (10 + 20 + 4 * 30) / 6.0,
          (10 + 20 / 80000.0 + 30 / 50000.0) / (1 + 1 / 80000.0 + 1 / 50000.0)},
-        {"1", (10 / std::sqrt(2e4) + 20 / std::sqrt(2e4) + 30 / std::sqrt(5e4)) /
-                  (2 / std::sqrt(2e4) + 1 / std::sqrt(5e4)),
-         (10 + 20 + 2 * 30) / 4.0, (10 + 20 / std::sqrt(8e4) + 30 / std::sqrt(5e4)) / (1 + 1 / std::sqrt(8e4) + 1 / std::sqrt(5e4))},
+        {"1",
+         (10 / std::sqrt(2e4) + 20 / std::sqrt(2e4) + 30 / std::sqrt(5e4)) / (2 / std::sqrt(2e4) + 1 / std::sqrt(5e4)),
+         (10 + 20 + 2 * 30) / 4.0,
+         (10 + 20 / std::sqrt(8e4) + 30 / std::sqrt(5e4)) / (1 + 1 / std::sqrt(8e4) + 1 / std::sqrt(5e4))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.weight);
@@ -205,7 +206,7 @@ TEST(MeteoInput, RegressionFileAndBlend) {
         ASSERT_EQ(status, 0);
         Step(*input);
         const double idw32 = (10 + 20 + 4 * 30) / 6.0;
-        const double regression32 = 10 - 0.01 * 470;  // below the lower inversion
+        const double regression32 = 10 - 0.01 * 470;   // below the lower inversion
         const double regression12 = 12 - 0.012 * 500;  // middle layer
         const double regression14 = 5;                 // above the upper inversion
         double** r = input->ResultGrid;
@@ -353,9 +354,8 @@ TEST(MeteoInput, Scenarios) {
         Section section;
         section.Scenario = "1\n" + std::to_string(method) + "\n" + names;
         f.Control(section.Text("temperature"));
-        f.Input("stations.txt", StationText(Three, DailyRows({2020, 1, 31, 24}, 2, 3, [](int, int s) {
-                                                 return 10.0 * s;
-                                             })));
+        f.Input("stations.txt",
+                StationText(Three, DailyRows({2020, 1, 31, 24}, 2, 3, [](int, int s) { return 10.0 * s; })));
         int status = -1;
         auto input = f.Make("temperature", &status);
         ASSERT_EQ(status, 0);
@@ -478,7 +478,8 @@ TEST(MeteoInput, StatisticsAndResultGrid) {
     for (size_t k = 0; k < rows.size(); ++k) {
         ASSERT_EQ(rows[k].size(), 7u);
         EXPECT_EQ(rows[k][2], static_cast<double>(k + 1));
-        for (int z = 0; z < 3; ++z) EXPECT_NEAR(rows[k][4 + static_cast<size_t>(z)], grids[k][static_cast<size_t>(z)], 1e-5);
+        for (int z = 0; z < 3; ++z)
+            EXPECT_NEAR(rows[k][4 + static_cast<size_t>(z)], grids[k][static_cast<size_t>(z)], 1e-5);
     }
     const auto written = ReadTextGrid(f.dir.file("out/result_20200103.024"));
     EXPECT_NEAR(written.at(3, 2), (12 + 22 + 4 * 32) / 6.0, 1e-12);
