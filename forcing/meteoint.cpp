@@ -90,8 +90,13 @@ void meteointerpol::Construct(const std::string& name, int gridIndex) {
 
     ZoneGrid = GridTable[1].Data;
     ElevationGrid = GridTable[2].Data;
-    if (!ZoneGrid) RequiredGrid(GridTable[1].InternalName.empty() ? "zone_grid" : GridTable[1].InternalName);
-    if (!ElevationGrid) RequiredGrid(GridTable[2].InternalName.empty() ? "elevation" : GridTable[2].InternalName);
+    if (!ZoneGrid || !ElevationGrid) {
+        if (Writer) {
+            *Writer << "FATAL: the zone grid and the elevation model (grid-table entries 1 and 2) are needed by "
+                    << ModuleName << "[end-entry]";
+        }
+        throw 33;
+    }
     FindHydrologicResponseUnits();
 
     const int relCellArea = FindGrid("RelCellArea");

@@ -159,6 +159,8 @@ void meteointerpol::InterpolateCells(std::vector<std::vector<std::pair<double, d
     const int32_t firstRow = std::max(FirstRow, 1);
     const int32_t lastRow = std::min(LastRow, NRows);
 
+    std::vector<unsigned char> failed(static_cast<size_t>(std::max(NRows, 0)) + 1, 0);
+
 #pragma omp parallel for schedule(static)
     for (int32_t row = firstRow; row <= lastRow; ++row) {
         double* result = ResultGrid[row];
@@ -185,11 +187,21 @@ void meteointerpol::InterpolateCells(std::vector<std::vector<std::pair<double, d
             cell.Grid = result[col];
             const meteoint::CellOutcome outcome = meteoint::InterpolateCellValue(Method, cell, common);
             if (!outcome.Computed) continue;
-            if (warn && outcome.NoStationInRadius) rowWarnings.emplace_back(cell.QX, cell.QY);
+            if (warn && outcome.NoStationInRadius) {
+                // No exception may leave the parallel loop.
+                try {
+                    rowWarnings.emplace_back(cell.QX, cell.QY);
+                } catch (...) {
+                    failed[static_cast<size_t>(row)] = 1;
+                }
+            }
             double v = PostProcess(outcome.Value, row, col, cell.X, cell.Y);
             if (ScalingGrid) v *= ScalingGrid[row][col];
             result[col] = v;
         }
+    }
+    for (unsigned char rowFailed : failed) {
+        if (rowFailed) AllocationError(1);
     }
 }
 
