@@ -12,6 +12,7 @@ build:
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 run: build
+	mkdir -p examples/output
 	cd examples && ../$(BUILD_DIR)/ruvex example.ctl -diagfile:example_diag.xml
 
 test: build

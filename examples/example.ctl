@@ -1,6 +1,9 @@
 # Example basin: two subbasins on a small raster. Every sub-model is off; the
 # set-up reads the grids, derives cell geometry, slope and aspect, and writes
-# the elevation model with its zonal statistics in every step.
+# the elevation model with its zonal statistics in every step. One
+# meteorological input, the daily temperature of three stations, is
+# interpolated onto the grid by inverse-distance weighting and written as a
+# dated grid and as zonal statistics in every step.
 $set $in = input/
 $set $out = output/
 
@@ -23,9 +26,30 @@ DefaultOutputDirectory = $out
 1              # time shift to local time [h]
 
 [meteo_data_count]
-0
+1
 
 [meteo_names]
+temperature
+
+[temperature]
+1                    # method: inverse-distance weighting
+temperature.txt      # station file (in the input directory)
+none                 # regression file (not used by this method)
+temperature.asc      # result grid (in the output directory)
+2                    # write code: a dated grid in every step
+1                    # scaling factor
+temperature.sta 2001 # statistics file and code: zone means in every step
+9999                 # station values below -9999 or above 9999 are missing
+2                    # weight: inverse squared distance
+0                    # share of inverse-distance weighting (methods 3 and 11 only)
+5000                 # maximum distance [m]
+0                    # slope of the main axis of the anisotropy ellipse [deg]
+1                    # anisotropy b/a: none
+-60                  # lower limit of results
+-60                  # replacement below the lower limit
+60                   # upper limit of results
+60                   # replacement above the upper limit
+0                    # no climate scenario
 
 [model_time]
 24             # start hour

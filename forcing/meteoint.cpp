@@ -1,9 +1,25 @@
+// A meteorological input: construction, the clock (current date, advancing,
+// end of data, rewinding) and teardown.
+
 #include "forcing/meteoint.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
+#include "forcing/meteoint_files_set.h"
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/zonalstatistic.h"
+
+namespace {
+
+constexpr int MissingRelCellAreaCode = 74;
+constexpr int MethodUnavailableCode = 53;
+// Decimals of the statistics files.
+constexpr int StatisticsPrecision = 5;
+
+}  // namespace
 
 void AdoptModelSettings(modelobject& component, const ModelSettings& settings, MemoryGrid* gridTable) {
     component.GridTable = gridTable;
@@ -32,75 +48,209 @@ meteointerpol::meteointerpol(int* status, DiagnosticsWriter* writer, StatisticsT
       StatisticsTableSize(statisticsTableSize),
       Settings(settings) {
     *status = 0;
+    GridTable = gridTable;
     try {
-        ModuleName = name;
-        if (Writer) {
-            *Writer << "file "
-                    << "meteoint"
-                    << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
-            *Writer << "DEBUG: initializing interpolator for " << name << "[end-entry]";
-        }
-        AdoptModelSettings(*this, settings, gridTable);
-        CheckGridIndex(gridIndex);
-        ReadSection();
-
-        ResultGrid = matrix(1, NRows, 1, NCols, NRows);
-        for (int r = 1; r <= NRows; ++r) {
-            for (int c = 1; c <= NCols; ++c) ResultGrid[r][c] = NoData;
-        }
-        StoreGrid(gridIndex, name, ResultGrid, nullptr, 1, name, 0, 1, NRows);
-        ResultGridIndex = gridIndex;
-
-        CurrentHour = settings.StartHour;
-        CurrentDay = settings.StartDay;
-        CurrentMonth = settings.StartMonth;
-        CurrentYear = settings.StartYear;
-        RecordCursor = 0;
+        Construct(name, gridIndex);
         return;
     } catch (int code) {
         *status = code;
     } catch (...) {
         *status = 103;
     }
-    // A failed construction leaves no grid behind.
-    ReleaseResultGrid();
+    // A failed construction leaves nothing behind in the grid table.
+    try {
+        ReleaseAll(true);
+    } catch (...) {
+    }
     throw *status;
 }
 
-// Frees the result grid of an input that was never torn down (its
-// construction failed, or the run ended with a code).
-meteointerpol::~meteointerpol() {
-    if (ResultGrid) free_matrix(ResultGrid, 1, NRows, 1, NCols);
+meteointerpol::~meteointerpol() { ReleaseAll(false); }
+
+void meteointerpol::Construct(const std::string& name, int gridIndex) {
+    ModuleName = name;
+    if (Writer) {
+        *Writer << "file "
+                << "meteoint"
+                << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+        *Writer << "DEBUG: initializing interpolator for " << name << "[end-entry]";
+    }
+    AdoptModelSettings(*this, Settings, GridTable);
+    CheckGridIndex(gridIndex);
+
+    // The rows and their valid columns, kept within the grid.
+    Extents.assign(static_cast<size_t>(std::max(NRows, 0)) + 1, RowExtent{});
+    for (int32_t row = 1; row <= NRows; ++row) {
+        RowExtent extent{1, NCols};
+        if (Settings.RowExtents) extent = Settings.RowExtents[row];
+        extent.first = std::max(extent.first, 1);
+        extent.last = std::min(extent.last, NCols);
+        Extents[static_cast<size_t>(row)] = extent;
+    }
+
+    ZoneGrid = GridTable[1].Data;
+    ElevationGrid = GridTable[2].Data;
+    if (!ZoneGrid || !ElevationGrid) {
+        if (Writer) {
+            *Writer << "FATAL: the zone grid and the elevation model (grid-table entries 1 and 2) are needed by "
+                    << ModuleName << "[end-entry]";
+        }
+        throw 33;
+    }
+    FindHydrologicResponseUnits();
+
+    const int relCellArea = FindGrid("RelCellArea");
+    if (relCellArea <= 0) {
+        if (Writer) {
+            *Writer
+                << "FATAL: \n-----------------------------------------------------------\nRuvex-QOR no longer works "
+                   "without a RelCellArea-Grid.\nIf this message appears, then something is wrong with the "
+                   "code,\nso please contact the author.\n-----------------------------------------------------"
+                   "------\n\n"
+                << "[end-entry]";
+        }
+        throw MissingRelCellAreaCode;
+    }
+    RelCellArea = GridTable[relCellArea].Data;
+    CoordX = RequiredGrid("CoordX");
+    CoordY = RequiredGrid("CoordY");
+    IdwX = CoordX;
+    IdwY = CoordY;
+    const int regions = FindGrid("MPIRegions");
+    Regions = regions > 0 ? GridTable[regions].Data : nullptr;
+
+    ReadControlSection();
+    CreateResultGrid(gridIndex);
+    CreateScenarioGrid();
+
+    const int64_t unset = static_cast<int64_t>(-NoDataBound - 1);
+    CurrentHour = CurrentDay = CurrentMonth = CurrentYear = unset;
+    EndOfDataFlag = false;
+
+    ComposeDescription();
+    CreateStatistics();
+    OpenFiles();
+
+    const int scaling = FindGrid("ScalingGrid_" + ModuleName);
+    ScalingGrid = scaling > 0 ? GridTable[scaling].Data : nullptr;
+    BuildMethodData();
 }
 
-void meteointerpol::ReadSection() {
-    ControlFile = std::fopen(ControlFilePath.c_str(), "r");
-    if (!ControlFile) {
-        if (Writer) *Writer << "FATAL: error opening " << ControlFilePath << "[end-entry]";
-        throw 28;
-    }
-    FindSection("[" + ModuleName + "]", true);
-    ReadValue(ControlFile, "%d", &InterpolationMethod,
-              "1 [idw], 2 [regress], [3] [idw+regr], 4 [thiessen] 5 [bilinear] 6 [BIGRES] 7 [bicubic spline] 8 "
-              "[SPLINERES] 9 [ReadGrid] 10 [EDR from station data] 11 [IDW + EDR from station data] 12 [Thiessen "
-              "combines with elevation gradient] for ",
-              &LineBuffer);
-    const int closed = std::fclose(ControlFile);
-    ControlFile = nullptr;
-    if (closed != 0) {
-        if (Writer) *Writer << "FATAL: error closing " << ControlFilePath << "[end-entry]";
-        throw 11;
-    }
-    if (InterpolationMethod < 1 || InterpolationMethod > 12) {
-        EndOfDataFlag = InterpolationMethod == 0;
-        if (Writer) {
-            *Writer << "FATAL: error! interpolation method has to range from 1..12 (here: " << InterpolationMethod
-                    << ")\n"
-                    << "[end-entry]";
+double** meteointerpol::RequiredGrid(const std::string& name) {
+    const int index = FindGrid(name);
+    if (index > 0) return GridTable[index].Data;
+    // Not there at all: the common report. Named but without data: the same.
+    GetGridIndex(name);
+    if (Writer) *Writer << "FATAL: the grid " << name << " holds no data (needed by " << ModuleName << ")[end-entry]";
+    throw 33;
+}
+
+void meteointerpol::FindHydrologicResponseUnits() {
+    const int units = FindGrid("HydrologicResponseUnits");
+    const int masters = FindGrid("MasterHydrologicResponseUnits");
+    MasterCells.clear();
+    if (units <= 0 || masters <= 0) return;
+    UnitGrid = GridTable[units].Data;
+    MasterGrid = GridTable[masters].Data;
+    // The master cell of every unit: the one cell where the master grid holds
+    // the unit's id.
+    const double largestId = static_cast<double>(NRows) * static_cast<double>(NCols);
+    for (int32_t row = 1; row <= NRows; ++row) {
+        for (int32_t col = 1; col <= NCols; ++col) {
+            const double id = MasterGrid[row][col];
+            if (id == NoData || !(id >= 1 && id <= largestId) || id != std::floor(id)) continue;
+            const size_t k = static_cast<size_t>(id);
+            if (MasterCells.size() <= k) MasterCells.resize(k + 1, {0, 0});
+            MasterCells[k] = {row, col};
         }
-        throw 53;
     }
 }
+
+void meteointerpol::CreateResultGrid(int gridIndex) {
+    ResultGrid = matrix(1, NRows, 1, NCols, NRows);
+    for (int32_t row = 1; row <= NRows; ++row) std::fill(ResultGrid[row] + 1, ResultGrid[row] + NCols + 1, NoData);
+    StoreGrid(gridIndex, ResultFileName, ResultGrid, nullptr, 1, ModuleName, ResultWriteCode, 1, NRows);
+    ResultGridIndex = gridIndex;
+}
+
+void meteointerpol::CreateScenarioGrid() {
+    if (SzenUse != 1 || (SzenMeth != 5 && SzenMeth != 6)) return;
+    // The entry after the result grid's, unless that one is taken.
+    const int index = FindFreeGridEntry(GridTable, ResultGridIndex + 1);
+    CheckGridIndex(index);
+    ScenarioMonth = ((Settings.StartMonth - 1) % 12 + 12) % 12 + 1;
+    ReadGrid(ScenarioGridNames[static_cast<size_t>(ScenarioMonth)], ScenarioGrid, 0, true, true, 0, false);
+    StoreGrid(index, ScenarioGridNames[static_cast<size_t>(ScenarioMonth)], ScenarioGrid, nullptr, 1,
+              "scenariogrid_" + ModuleName, 0, 1, NRows);
+    ScenarioGridIndex = index;
+}
+
+void meteointerpol::CreateStatistics() {
+    const int zoneCount = Settings.Zones ? Settings.ZoneCount : 0;
+    StatisticsZones.assign(static_cast<size_t>(zoneCount) + 1, ZoneRecord{});
+    for (int z = 0; z <= zoneCount && Settings.Zones; ++z) {
+        const ZoneRecord& source = Settings.Zones[z];
+        ZoneRecord& copy = StatisticsZones[static_cast<size_t>(z)];
+        copy.zonenwert = source.zonenwert;
+        copy.rel = source.rel;
+        copy.RelCellSum = source.RelCellSum;
+    }
+    int status = 0;
+    std::string fileName = StatisticsFileName;
+    Statistics = std::make_unique<zonalstatistic>(
+        &status, Writer, StatisticsTable, StatisticsTableSize, RelCellArea, NRows, NCols,
+        Settings.Zones ? StatisticsZones.data() : nullptr, zoneCount, StatisticsCode, StatisticsPrecision, fileName,
+        Settings.DefaultOutputDirectory, Settings.OutputListCount, Settings.OutputListCodes);
+    if (status != 0) throw status;
+    Statistics->WriteHeader(DescriptionLine, ModuleName);
+}
+
+void meteointerpol::OpenFiles() {
+    const MeteoDate start{Settings.StartYear, Settings.StartMonth, Settings.StartDay, Settings.StartHour};
+    FileSet = std::make_unique<MeteoFileSet>(Writer, ModuleName, InterpolationMethod, NoDataBound, start);
+    const int stationFiles = MeteoFileSet::StationFileCount(InterpolationMethod);
+    for (int f = 0; f < stationFiles; ++f) {
+        const StationFileLine& line = StationFileLines[static_cast<size_t>(f)];
+        FileSet->OpenStationFile(f, line.FileName, line.AdditionalColumns);
+    }
+    if (stationFiles > 0) SetUpStationGeometry();
+    // The slope is held in radians from here on, whatever the method.
+    if (stationFiles == 0) AnisotropySlope = meteoint::SlopeToRadians(AnisotropySlope);
+
+    // A regression set is missing until a file or a fit gives one.
+    Method.Regression = meteoint::RegressionSet{};
+    Method.Regression.A1 = Method.Regression.C0 = -NoDataBound - 1;
+    if (MeteoFileSet::UsesRegressionFile(InterpolationMethod)) {
+        FileSet->OpenRegressionFile(RegressionFileName);
+        TakeRegressionFromFile();
+    }
+    if (MeteoFileSet::UsesGridList(InterpolationMethod)) {
+        const StationFileLine& line = StationFileLines[0];
+        const GridListReader& list = FileSet->OpenGridList(line.FileName, line.AdditionalColumns);
+        const StationDescription& columns = list.Columns();
+        SetGifGeoreference(ZoneGrid, columns.X[1], columns.Y[1], columns.Altitude[1]);
+    }
+    TakeDateFromFiles();
+}
+
+void meteointerpol::TakeRegressionFromFile() {
+    const RegressionFileReader* file = FileSet ? FileSet->Regression() : nullptr;
+    if (!file) return;
+    const RegressionCoefficients& c = file->Coefficients();
+    Method.Regression = meteoint::RegressionSet{c.a1, c.b1, c.hl, c.a2, c.b2, c.hu, c.a3, c.b3, c.c0, c.cx, c.cy};
+}
+
+void meteointerpol::TakeDateFromFiles() {
+    const MeteoDate& date = FileSet->CurrentDate();
+    CurrentHour = date.Hour;
+    CurrentDay = date.Day;
+    CurrentMonth = date.Month;
+    CurrentYear = date.Year;
+}
+
+StationFileReader* meteointerpol::StationFile(int f) const { return FileSet ? FileSet->Station(f) : nullptr; }
+
+int meteointerpol::StationFileCount() const { return MeteoFileSet::StationFileCount(InterpolationMethod); }
 
 void meteointerpol::SetWarnings(int on) { WarningsOn = on; }
 
@@ -116,65 +266,73 @@ void meteointerpol::GetActualDate(int64_t* hour, int64_t* day, int64_t* month, i
     *year = CurrentYear;
 }
 
-void meteointerpol::InterpolateStep(int64_t hour, int64_t day, int64_t month, int64_t year) {
-    if (hour != CurrentHour || day != CurrentDay || month != CurrentMonth || year != CurrentYear) {
-        if (Writer) {
-            *Writer << "FATAL: -----------------------------------------------------------------------------\n"
-                    << "error in date columns of " << ModuleName
-                    << "\n\nfirst Meteo data set (this is the set from which data is get:\n"
-                    << day << "." << month << "." << year << " " << hour << ". h\n\nbut in " << ModuleName << ":\n"
-                    << CurrentDay << "." << CurrentMonth << "." << CurrentYear << " " << CurrentHour << ". h\n\n"
-                    << "-----------------------------------------------------------------------------\n"
-                    << "[end-entry]";
-        }
-        throw 52;
-    }
-    StepHour = hour;
-    StepDay = day;
-    StepMonth = month;
-    StepYear = year;
-}
-
 void meteointerpol::ReadNextStep() {
-    if (EndOfDataFlag) return;
-    if (DateKey(CurrentYear, CurrentMonth, CurrentDay, CurrentHour) >= EndKey || RecordCursor >= 0) {
-        // The placeholder holds one record: after it the data end.
+    if (!FileSet) {
         EndOfDataFlag = true;
         return;
     }
-    RecordCursor = 0;
+    FileSet->ReadNextStep(EndKey);
+    EndOfDataFlag = FileSet->EndOfData();
+    TakeDateFromFiles();
+    if (!EndOfDataFlag) TakeRegressionFromFile();
 }
 
 bool meteointerpol::EndOfData() { return EndOfDataFlag; }
 
 void meteointerpol::StopAtActualDate() { SetEndDate(CurrentYear, CurrentMonth, CurrentDay, CurrentHour); }
 
-void meteointerpol::FlushStatistics() {}
+void meteointerpol::FlushStatistics() {
+    if (Statistics) Statistics->Flush();
+}
 
 void meteointerpol::ResetToStart() {
     EndOfDataFlag = false;
-    RecordCursor = -1;
-    CurrentHour = Settings.StartHour;
-    CurrentDay = Settings.StartDay;
-    CurrentMonth = Settings.StartMonth;
-    CurrentYear = Settings.StartYear;
+    if (!FileSet) return;
+    FileSet->ResetToStart();
+    TakeDateFromFiles();
 }
 
-void meteointerpol::CalcElevationRegression(int) {}
+void meteointerpol::CalcElevationRegression(int stationFile) {
+    if (InterpolationMethod != 10 && InterpolationMethod != 11) return;
+    if (Writer) {
+        *Writer << "FATAL: interpolation method " << InterpolationMethod << " of " << ModuleName
+                << " fits an elevation-dependent regression to the values of station file " << stationFile
+                << ", which this build of the model does not provide; choose another method (1 to 6, 9 or 12)"
+                << "[end-entry]";
+    }
+    throw MethodUnavailableCode;
+}
 
-void meteointerpol::WriteResultGrid() {}
+void meteointerpol::WriteResultGrid() {
+    if (ResultGridIndex > 0 && ResultGrid) WriteGridByCode(ResultGridIndex, true, false);
+}
 
-void meteointerpol::ReleaseResultGrid() {
-    if (!ResultGrid) return;
-    free_matrix(ResultGrid, 1, NRows, 1, NCols);
-    ResultGrid = nullptr;
-    if (ResultGridIndex > 0) ReleaseGrid(ResultGridIndex);
-    ResultGridIndex = 0;
+void meteointerpol::ReleaseAll(bool touchGridTable) {
+    auto release = [&](double**& grid, int& index) {
+        if (touchGridTable && GridTable && index >= FirstGridIndex && index <= LastGridIndex) ReleaseGrid(index);
+        index = index > 0 ? 0 : index;
+        if (grid) free_matrix(grid, 1, NRows, 1, NCols);
+        grid = nullptr;
+    };
+    release(ScenarioGrid, ScenarioGridIndex);
+    release(ResultGrid, ResultGridIndex);
+    release(RotatedX, RotatedXIndex);
+    release(RotatedY, RotatedYIndex);
+    RotatedXIndex = RotatedYIndex = -1;
+    IdwX = CoordX;
+    IdwY = CoordY;
+    if (Statistics && touchGridTable) Statistics->Close();
+    Statistics.reset();
+    LookUp.clear();
+    Method.Files[0] = Method.Files[1] = meteoint::StationFile{};
+    FileSet.reset();
+    ScenarioTable.clear();
+    ScenarioGridNames.clear();
 }
 
 void meteointerpol::DeleteModule() {
     if (Deleted()) return;
     if (Writer) *Writer << "DEBUG: deleting interpolator for " << ModuleName << "[end-entry]";
-    ReleaseResultGrid();
+    ReleaseAll(true);
     modelobject::DeleteModule();
 }

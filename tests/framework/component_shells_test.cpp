@@ -39,11 +39,26 @@ const char* const SubModelSections[] = {
     "SiltingUpModel",        "unsatzon_model",       "SurfaceRoutingModel", "irrigation", "groundwater_flow",
     "routing_model",         "special_output"};
 
+// The section of a meteorological input that reads the station file
+// "$DIR/<name>.txt" (the fixture puts its directory in place of "$DIR").
+std::string MeteoSection(const std::string& name, int method) {
+    return "[" + name + "]\n" + std::to_string(method) + " method\n$DIR/" + name +
+           ".txt station file\nnone regression file\n" + name +
+           ".asc result grid\n0 write code\n1 scaling\n" + name +
+           ".sta 0 statistics\n9999 nodata\n2 idw weight\n0.5 fraction\n1e6 distance\n0 slope\n1 ratio\n"
+           "-1e9\n-1e9\n1e9\n1e9\n0 no scenarios\n";
+}
+
+// A station file with one station and one row, dated 1.1.1990 hour 1.
+const char* const OneRowStationFile =
+    "stations\nz z z z 500\nx x x x 1150\ny y y y 2150\nname\n1990 1 1 1 4.5\n";
+
 // A control file with every sub-model section at the given method (1 when
 // not named), a meteorological input "temperature" and the precipitation
 // correction. Sections named with a negative method are left out.
 std::string ControlFile(const std::map<std::string, int>& methods) {
-    std::string text = "[temperature]\n4 method\n[precipitation_correction]\n1\n0\n1.1\n0.01\n1.3\n0.02\n";
+    std::string text =
+        MeteoSection("temperature", 4) + "[precipitation_correction]\n1\n0\n1.1\n0.01\n1.3\n0.02\n";
     for (const char* section : SubModelSections) {
         const auto it = methods.find(section);
         const int method = it == methods.end() ? 1 : it->second;
@@ -69,7 +84,13 @@ struct ShellFixture {
     memory_handling memory;
     double** zoneGrid = memory.matrix(1, 3, 1, 4, 3);
 
-    explicit ShellFixture(const std::string& control) {
+    // The grids a meteorological input needs besides the zone grid: the
+    // elevation model in entry 2, "RelCellArea", "CoordX" and "CoordY".
+    std::vector<double**> meteoGrids;
+
+    explicit ShellFixture(std::string control) {
+        for (size_t at = control.find("$DIR"); at != std::string::npos; at = control.find("$DIR"))
+            control.replace(at, 4, dir.path());
         WriteFile(dir.file("model.ctl"), control);
         settings.CompiledControlFile = dir.file("model.ctl");
         settings.NRows = 3;
@@ -92,7 +113,33 @@ struct ShellFixture {
         table[1].InternalName = "zone_grid";
         table[1].EverUsed = true;
     }
-    ~ShellFixture() { memory.free_matrix(zoneGrid, 1, 3, 1, 4); }
+    ~ShellFixture() {
+        memory.free_matrix(zoneGrid, 1, 3, 1, 4);
+        for (double** grid : meteoGrids) memory.free_matrix(grid, 1, 3, 1, 4);
+    }
+
+    // Adds the grids of a meteorological input (entries 2 to 5) and the
+    // one-row station files of the named inputs.
+    void AddMeteoGrids(std::initializer_list<const char*> inputs = {"temperature"}) {
+        const char* const names[] = {"elevation", "RelCellArea", "CoordX", "CoordY"};
+        for (int k = 0; k < 4; ++k) {
+            double** grid = memory.matrix(1, 3, 1, 4, 3);
+            for (int r = 1; r <= 3; ++r) {
+                for (int c = 1; c <= 4; ++c) {
+                    const double values[4] = {500, 1, 1000 + 100.0 * (c - 1), 2000 + 100.0 * (3 - r)};
+                    grid[r][c] = values[k];
+                }
+            }
+            meteoGrids.push_back(grid);
+            MemoryGrid& entry = table[2 + k];
+            entry.Data = grid;
+            entry.InternalName = names[k];
+            entry.EverUsed = true;
+        }
+        for (const char* input : inputs) WriteFile(dir.file(std::string(input) + ".txt"), OneRowStationFile);
+    }
+    // True for the entries the fixture fills itself.
+    static bool OwnEntry(int index) { return index >= 1 && index <= 5; }
 
     SubbasinTable Subbasins() { return {zones.data(), zoneRank.data(), 2, 9}; }
     std::string Console() const { return console.str(); }
@@ -246,7 +293,9 @@ TEST(ComponentShells, MissingSections) {
          }},
         {"temperature",
          [](ShellFixture& f, int* st) {
-             meteointerpol m(st, &f.writer, f.statistics, 200, "temperature", 5, f.settings, f.table.get());
+             f.AddMeteoGrids();
+             meteointerpol m(st, &f.writer, f.statistics, 200, "temperature", FindFreeGridEntry(f.table.get()),
+                             f.settings, f.table.get());
          }},
     };
     for (const auto& [section, make] : makers) {
@@ -367,6 +416,7 @@ TEST(ComponentShells, WiringChecks) {
 // it was given, carries the clock and checks the date of the step.
 TEST(ComponentShells, MeteorologicalInput) {
     ShellFixture f(ControlFile({}));
+    f.AddMeteoGrids();
     int status = -1;
     const int entry = FindFreeGridEntry(f.table.get());
     auto input = std::make_unique<meteointerpol>(&status, &f.writer, f.statistics, 200, "temperature", entry,
@@ -402,13 +452,14 @@ TEST(ComponentShells, MeteorologicalInput) {
 
     for (const char* method : {"0", "13"}) {
         ShellFixture bad(std::string("[temperature]\n") + method + "\n");
+        bad.AddMeteoGrids();
         EXPECT_EQ(ThrownCode([&] {
-                      meteointerpol m(&status, &bad.writer, bad.statistics, 200, "temperature", 5, bad.settings,
+                      meteointerpol m(&status, &bad.writer, bad.statistics, 200, "temperature", 6, bad.settings,
                                       bad.table.get());
                   }),
                   53);
         EXPECT_EQ(status, 53);
-        EXPECT_EQ(bad.table[5].Data, nullptr);
+        EXPECT_EQ(bad.table[6].Data, nullptr);
     }
 }
 
@@ -470,7 +521,8 @@ TEST(ComponentShells, SuperpositionAndPrecipitationCorrection) {
 // wiring, two time steps and teardown in the application's order leave the
 // grid table as they found it.
 TEST(ComponentShells, WholeRunInApplicationOrder) {
-    ShellFixture f(ControlFile({}) + "[precipitation]\n1 method\n");
+    ShellFixture f(ControlFile({}) + MeteoSection("precipitation", 1));
+    f.AddMeteoGrids({"temperature", "precipitation"});
     f.settings.LogInterval = 1;
     std::vector<TracerInfo> tracers(2);
     tracers[1].name = "abc";
@@ -638,8 +690,9 @@ TEST(ComponentShells, WholeRunInApplicationOrder) {
              superposition.get(), correction.get(), groundwater.get(), special.get()})
         component->DeleteModule();
 
-    // nothing but the zone grid is left in the grid table
+    // nothing but the fixture's own grids is left in the grid table
     for (int i = 2; i < GridTableEntries; ++i) {
+        if (ShellFixture::OwnEntry(i)) continue;
         SCOPED_TRACE(i);
         EXPECT_EQ(f.table[i].Data, nullptr);
         EXPECT_TRUE(f.table[i].InternalName.empty());

@@ -13,7 +13,8 @@ const char* const SubModelSections[] = {"radiation_correction", "RegionalSuperpo
 
 std::string ModelFiles::ControlText() const {
     std::string text =
-        "[output_interval]\n24\n0\n1\n0\nWriteAsciiGrids = 1\nInitialStateDirectory = input/\n"
+        "[output_interval]\n24\n" + std::to_string(SearchRadiusWarning) +
+        "\n1\n0\nWriteAsciiGrids = 1\nInitialStateDirectory = input/\n"
         "DefaultOutputDirectory = output/\n\n"
         "[output_list]\n0\n[coordinates]\n47.5\n8.25\n15\n1\n" +
         MeteoInputs + "\n[model_time]\n" + ModelTime +

@@ -23,6 +23,8 @@ struct ModelFiles {
     // The standard grids section body (count line and grid lines).
     std::string StandardGrids = "1\ndem.asc elevation 0 writecode = 1 statfile = elevation.sta statcode = 2001\n";
     std::string ModelTime = "24\n1\n1\n2020\n24\n10\n1\n2020\n";
+    // The warnings switch of the meteorological inputs ("[output_interval]").
+    int SearchRadiusWarning = 0;
     std::string MeteoInputs = "[meteo_data_count]\n0\n[meteo_names]\n";
     std::string ZoneGrid =
         "ncols 4\nnrows 3\nxllcorner 1000\nyllcorner 2000\ncellsize 100\nnodata_value -9999\n"
