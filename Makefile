@@ -3,7 +3,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all build run test bench clean
+.PHONY: all build run run-small test bench clean
 
 all: build
 
@@ -12,6 +12,11 @@ build:
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 run: build
+	mkdir -p examples/basin/output
+	cd examples/basin && ../../$(BUILD_DIR)/ruvex basin.ctl -diagfile:output/basin_diag.xml
+
+# The smallest run: two subbasins, one temperature station file, ten days.
+run-small: build
 	mkdir -p examples/output
 	cd examples && ../$(BUILD_DIR)/ruvex example.ctl -diagfile:example_diag.xml
 

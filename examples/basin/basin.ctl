@@ -164,7 +164,7 @@ albedo.asc albedo 0 0.2      # created with 0.2, then set daily from the land-us
 
 [temperature]
 1                          # method: inverse-distance weighting
-$in//temperature.dat       # station file: air temperature [degC], hourly
+temperature.dat       # station file: air temperature [degC], hourly
 none                       # regression file (not read by this method)
 temperature.asc            # result grid
 60                         # write code: yearly means
@@ -184,7 +184,7 @@ temperature.sta 2024       # statistics file and code: daily means per subbasin
 
 [precipitation]
 1                          # method: inverse-distance weighting
-$in//precipitation.dat     # station file: precipitation [mm/h], hourly
+precipitation.dat     # station file: precipitation [mm/h], hourly
 none                       # regression file (not read by this method)
 precipitation.asc          # result grid
 20                         # write code: yearly sums
@@ -204,7 +204,7 @@ precipitation.sta 4024     # statistics file and code: daily sums per subbasin
 
 [air_humidity]
 1                          # method: inverse-distance weighting
-$in//air_humidity.dat      # station file: relative air humidity [%], hourly
+air_humidity.dat      # station file: relative air humidity [%], hourly
 none                       # regression file (not read by this method)
 air_humidity.asc           # result grid
 0                          # write code: no grids
@@ -224,7 +224,7 @@ air_humidity.sta 2024      # statistics file and code: daily means per subbasin
 
 [wind_speed]
 1                          # method: inverse-distance weighting
-$in//wind_speed.dat        # station file: wind speed [m/s], hourly
+wind_speed.dat        # station file: wind speed [m/s], hourly
 none                       # regression file (not read by this method)
 wind_speed.asc             # result grid
 0                          # write code: no grids
@@ -244,7 +244,7 @@ wind_speed.sta 2024        # statistics file and code: daily means per subbasin
 
 [global_radiation]
 1                          # method: inverse-distance weighting
-$in//global_radiation.dat  # station file: global radiation [W/m2], hourly
+global_radiation.dat  # station file: global radiation [W/m2], hourly
 none                       # regression file (not read by this method)
 global_radiation.asc       # result grid
 0                          # write code: no grids

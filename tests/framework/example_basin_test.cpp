@@ -1,0 +1,61 @@
+// The example basin that comes with the model: a shortened copy runs to its
+// end, and its outputs do not depend on the number of threads.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "support/test_support.h"
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string BasinDir = std::string(RUVEX_TEST_DATA) + "/../../examples/basin";
+
+// A copy of the example basin in `dir` whose run covers the first `days`
+// days of January 2019.
+void CopyShortenedBasin(const TempDir& dir, int days) {
+    fs::copy(BasinDir + "/input", dir.file("input"), fs::copy_options::recursive);
+    fs::create_directories(dir.file("output"));
+    std::string control = ReadFile(BasinDir + "/basin.ctl");
+    const std::regex endOfRun(R"(\[model_time\]\n(.*\n){4}24 .*\n31 .*\n12 .*\n2020 .*\n)");
+    const std::string shortened = "[model_time]\n1\n1\n1\n2019\n24\n" + std::to_string(days) + "\n1\n2019\n";
+    const std::string replaced = std::regex_replace(control, endOfRun, shortened);
+    ASSERT_NE(replaced, control) << "the model time of the example basin has moved";
+    WriteFile(dir.file("basin.ctl"), replaced);
+}
+
+// Every output file, by name.
+std::map<std::string, std::string> Outputs(const TempDir& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir.file("output"))) {
+        files[entry.path().filename().string()] = ReadFile(entry.path().string());
+    }
+    return files;
+}
+
+}  // namespace
+
+TEST(ExampleBasin, OutputsAreTheSameOnOneAndFourThreads) {
+    TempDir one, four;
+    CopyShortenedBasin(one, 3);
+    CopyShortenedBasin(four, 3);
+    const auto a = RunRuvex(one.path(), {"basin.ctl"}, "OMP_NUM_THREADS=1");
+    const auto b = RunRuvex(four.path(), {"basin.ctl"}, "OMP_NUM_THREADS=4");
+    ASSERT_EQ(a.exitCode, 0) << a.output;
+    ASSERT_EQ(b.exitCode, 0) << b.output;
+    const auto first = Outputs(one);
+    const auto second = Outputs(four);
+    ASSERT_FALSE(first.empty());
+    ASSERT_EQ(first.size(), second.size());
+    for (const auto& [name, content] : first) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(second.count(name), 1u);
+        EXPECT_TRUE(content == second.at(name)) << "differs between 1 and 4 threads";
+    }
+    // the daily statistics hold one row per simulated day
+    EXPECT_NE(first.at("temperature.sta").find("2019\t 1\t 3\t24"), std::string::npos);
+}
