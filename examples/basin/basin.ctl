@@ -163,9 +163,9 @@ albedo.asc albedo 0 0.2      # created with 0.2, then set daily from the land-us
 0
 
 [temperature]
-1                          # method: inverse-distance weighting
+12                         # method: nearest station moved to the cell's altitude
 temperature.dat       # station file: air temperature [degC], hourly
-none                       # regression file (not read by this method)
+-0.0065                    # lapse rate [K/m]
 temperature.asc            # result grid
 60                         # write code: yearly means
 1                          # scaling factor
@@ -203,7 +203,7 @@ precipitation.sta 4024     # statistics file and code: daily sums per subbasin
 0                          # no scenarios
 
 [air_humidity]
-1                          # method: inverse-distance weighting
+4                          # method: nearest station (Thiessen polygons)
 air_humidity.dat      # station file: relative air humidity [%], hourly
 none                       # regression file (not read by this method)
 air_humidity.asc           # result grid
@@ -307,5 +307,28 @@ global_radiation.sta 2024  # statistics file and code: daily means per subbasin
 60                         # time step [min]
 
 [special_output]
-0                          # off
-60                         # time step [min]
+1                          # on
+60                         # interval [min]
+numfiles = 1;
+{
+  header = two_points_of_the_example_basin;
+  filename = points.txt;
+  entity {
+    ID = temperature;
+    Symbol = T;
+    Xcoords = 603050 606550;
+    Ycoords = 202550 204050;
+  }
+  entity {
+    ID = precipitation;
+    Symbol = P;
+    Xcoords = 603050 606550;
+    Ycoords = 202550 204050;
+  }
+  entity {
+    ID = leaf_area_index1;
+    Symbol = LAI;
+    Xcoords = 603050 606550;
+    Ycoords = 202550 204050;
+  }
+}

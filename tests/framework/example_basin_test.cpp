@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 
@@ -58,4 +59,8 @@ TEST(ExampleBasin, OutputsAreTheSameOnOneAndFourThreads) {
     }
     // the daily statistics hold one row per simulated day
     EXPECT_NE(first.at("temperature.sta").find("2019\t 1\t 3\t24"), std::string::npos);
+    // the point file: three header lines and one row per hourly step
+    const std::string& points = first.at("points.txt");
+    EXPECT_EQ(std::count(points.begin(), points.end(), '\n'), 3 + 3 * 24);
+    EXPECT_EQ(points.rfind("YY\tMM\tDD\tHH\tT/31/35", 0), 0u);
 }
