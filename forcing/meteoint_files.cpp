@@ -170,4 +170,11 @@ void InvariantFailure(const char* file, int line, const char* condition) {
     std::abort();
 }
 
+void MissingStartDate(DiagnosticsWriter* writer, const std::string& fileName, const MeteoDate& start, bool progress) {
+    if (progress) *writer << "[end-entry]";
+    *writer << "FATAL: \nfile " << fileName << " dosnt contain date " << start.Day << "." << start.Month << "."
+            << start.Year << ", hour " << start.Hour << "(feof)![end-entry]";
+    throw MeteoStartDateErrorCode;
+}
+
 }  // namespace meteofiles

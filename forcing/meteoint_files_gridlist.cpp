@@ -112,10 +112,7 @@ void GridListReader::FindStartDateGridList(const MeteoDate& start) {
         // Dates increase, so the start date cannot come later.
         if (date.Key() > start.Key()) break;
     }
-    if (progress) *Writer << "[end-entry]";
-    *Writer << "FATAL: \nfile " << FileNameText << " dosnt contain date " << start.Day << "." << start.Month << "."
-            << start.Year << ", hour " << start.Hour << "(feof)![end-entry]";
-    throw MeteoStartDateErrorCode;
+    MissingStartDate(Writer, FileNameText, start, progress);
 }
 
 void GridListReader::CloseList() {

@@ -80,6 +80,10 @@ std::string DateText(const MeteoDate& date);
 [[noreturn]] void ReadFailure(DiagnosticsWriter* writer, const std::string& fileName);
 // Closes the file; a failure is "FATAL: error closing <file>" and code 50.
 void CloseChecked(DiagnosticsWriter* writer, PositionedFile& file, const std::string& fileName);
+// The start date was not found in the file (code 51); `progress` closes the
+// open entry of the search's progress dots first.
+[[noreturn]] void MissingStartDate(DiagnosticsWriter* writer, const std::string& fileName, const MeteoDate& start,
+                                   bool progress);
 
 std::string LineText(int64_t line);
 

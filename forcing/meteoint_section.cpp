@@ -108,14 +108,7 @@ void meteointerpol::ReadInteger(int32_t& target, const std::string& description)
     std::string word;
     const bool got = ReadWord(ControlFile, &word);
     if (!got || !Int32(word, target)) {
-        if (Writer) {
-            *Writer << "--> In ."
-                    << "\n"
-                    << "  Next line in Ruvex control file: "
-                    << "[end-entry]";
-            *Writer << word << "[end-entry]";
-        }
-        ControlFileError(description, ModuleName);
+        UnreadableValue(word, description);
     }
     ReadRestOfLine(ControlFile, &LineBuffer);
 }
@@ -124,14 +117,7 @@ void meteointerpol::ReadNumber(double& target, const std::string& description) {
     std::string word;
     const bool got = ReadWord(ControlFile, &word);
     if (!got || !FiniteNumber(word, target)) {
-        if (Writer) {
-            *Writer << "--> In ."
-                    << "\n"
-                    << "  Next line in Ruvex control file: "
-                    << "[end-entry]";
-            *Writer << word << "[end-entry]";
-        }
-        ControlFileError(description, ModuleName);
+        UnreadableValue(word, description);
     }
     ReadRestOfLine(ControlFile, &LineBuffer);
 }

@@ -49,13 +49,9 @@ bool modelobject::ReadWord(FILE* stream, std::string* word) {
 int modelobject::FinishReadValue(FILE* stream, int converted, const std::string& description, std::string* rest) {
     if (converted != 1) {
         std::string next;
-        if (Writer) {
-            *Writer << "--> In ." << "\n" << "  Next line in Ruvex control file: " << "[end-entry]";
-            std::clearerr(stream);
-            ReadWord(stream, &next);
-            *Writer << next << "[end-entry]";
-        }
-        ControlFileError(description, ModuleName);
+        std::clearerr(stream);
+        ReadWord(stream, &next);
+        UnreadableValue(next, description);
     }
     ReadRestOfLine(stream, rest);
     return converted;
@@ -92,6 +88,14 @@ bool modelobject::FindSection(const std::string& sectionName, bool required) {
     SectionName = sectionName;
     if (!found && required) ControlFileError(sectionName, "(EOF)");
     return found;
+}
+
+void modelobject::UnreadableValue(const std::string& word, const std::string& description) {
+    if (Writer) {
+        *Writer << "--> In ." << "\n" << "  Next line in Ruvex control file: " << "[end-entry]";
+        *Writer << word << "[end-entry]";
+    }
+    ControlFileError(description, ModuleName);
 }
 
 void modelobject::ControlFileError(const std::string& description, const std::string& detail) {

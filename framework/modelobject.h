@@ -51,6 +51,9 @@ public:
     virtual double GetTimeShift();
 
     [[noreturn]] virtual void ControlFileError(const std::string& description, const std::string& detail);
+    // An unreadable value: echoes the word found in its place and raises the
+    // control-file error (code 17) with the description.
+    [[noreturn]] void UnreadableValue(const std::string& word, const std::string& description);
     [[noreturn]] virtual void WriteError(const std::string& fileName, int number);
     [[noreturn]] virtual void ReadError(const std::string& fileName, int number);
 
