@@ -324,6 +324,7 @@ void meteointerpol::ReleaseAll(bool touchGridTable) {
     if (Statistics && touchGridTable) Statistics->Close();
     Statistics.reset();
     LookUp.clear();
+    ReleaseSplines();
     Method.Files[0] = Method.Files[1] = meteoint::StationFile{};
     FileSet.reset();
     ScenarioTable.clear();

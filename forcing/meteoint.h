@@ -13,7 +13,9 @@
 // meteoint_section.cpp (the control-file section and the description line),
 // meteoint_geometry.cpp (station geometry set-up), meteoint_step.cpp (the
 // time step and its cell loop), meteoint_point.cpp (the point service and the
-// scenario value), meteoint_postprocess.h/.cpp (pure post-processing kernels).
+// scenario value), meteoint_splines_step.cpp (the station mesh and the splines
+// of methods 7 and 8), meteoint_postprocess.h/.cpp (pure post-processing
+// kernels).
 
 #include <cstdint>
 #include <memory>
@@ -24,6 +26,7 @@
 #include "forcing/meteoint_methods.h"
 #include "forcing/meteoint_methods_mesh.h"
 #include "forcing/meteoint_postprocess.h"
+#include "forcing/splines.h"
 #include "framework/modelobject.h"
 #include "setup/model_settings.h"
 
@@ -155,6 +158,10 @@ private:
     void OpenFiles();
     void SetUpStationGeometry();
     void CreateRotatedCoordGrids();
+    // Methods 7 and 8: the station mesh of a station file and its splines
+    // (meteoint_splines_step.cpp).
+    void StationsToMesh(int stationFile);
+    void ReleaseSplines();
     void BuildMethodData();
     void FindHydrologicResponseUnits();
     void TakeDateFromFiles();
@@ -172,6 +179,9 @@ private:
     void ReportStep(int64_t hour, int64_t day, int64_t month, int64_t year);
     void UpdateScenario(int64_t day, int64_t month);
     void ReadListedGrid();
+    // Methods 7 and 8: the spline values of the step in the result grid (and
+    // for method 8 those of station file 1 in the second spline grid).
+    void InterpolateSplines();
     void InterpolateCells(std::vector<std::vector<std::pair<double, double>>>& warnings);
     void WriteWarnings(const std::vector<std::vector<std::pair<double, double>>>& warnings);
     void AddStatistics(int64_t hour, int64_t day, int64_t month, int64_t year);
@@ -213,6 +223,9 @@ private:
     std::vector<double> RotatedStationX[2], RotatedStationY[2];
     meteoint::StationSpacing Spacing;
     std::vector<meteoint::LookUpGrids> LookUp;  // methods 5 and 6: per station file
+    std::unique_ptr<SplineMeshGrids> Mesh;      // methods 7 and 8
+    std::unique_ptr<TSplines> Splines;
+    double** SplineGrid2 = nullptr;  // method 8: S2, owned
     meteoint::MethodData Method;
 
     std::string LastValidGridName;  // method 9

@@ -56,6 +56,7 @@ void meteointerpol::SetUpStationGeometry() {
                 << "[end-entry]";
     }
 
+    if (method == 7 || method == 8) StationsToMesh(0);
     if (method == 5 || method == 6) {
         if (Writer)
             *Writer << "choosing look-up-stations..."

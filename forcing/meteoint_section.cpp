@@ -23,7 +23,6 @@ constexpr int ControlFileCode = 17;
 constexpr int ScenarioRowCode = 48;
 constexpr int MethodLineCode = 49;
 constexpr int MethodRangeCode = 53;
-constexpr int MethodUnavailableCode = 53;
 
 const char* const MethodDescription =
     "1 [idw], 2 [regress], [3] [idw+regr], 4 [thiessen] 5 [bilinear] 6 [BIGRES] 7 [bicubic spline] 8 [SPLINERES] "
@@ -191,17 +190,6 @@ void meteointerpol::CheckMethod() {
                     << "[end-entry]";
         }
         throw MethodRangeCode;
-    }
-    // The spline methods need the station mesh and the splines, which this
-    // build does not have.
-    if (InterpolationMethod == 7 || InterpolationMethod == 8) {
-        if (Writer) {
-            *Writer << "FATAL: interpolation method " << InterpolationMethod << " of " << ModuleName
-                    << " interpolates with splines on the station mesh, which this build of the model does not "
-                       "provide; choose another method (1 to 6, 9 to 12)"
-                    << "[end-entry]";
-        }
-        throw MethodUnavailableCode;
     }
 }
 

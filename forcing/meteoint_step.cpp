@@ -45,6 +45,7 @@ void meteointerpol::InterpolateStep(int64_t hour, int64_t day, int64_t month, in
     ReportStep(hour, day, month, year);
     if (SzenUse == 1) UpdateScenario(day, month);
     if (InterpolationMethod == 9) ReadListedGrid();
+    if (InterpolationMethod == 7 || InterpolationMethod == 8) InterpolateSplines();
     RegionGrid();
 
     if (Statistics) Statistics->ResetStep();
@@ -185,6 +186,7 @@ void meteointerpol::InterpolateCells(std::vector<std::vector<std::pair<double, d
                 for (size_t f = 0; f < LookUp.size() && f < 2; ++f) cell.Corners[f] = LookUp[f].At(row, col);
             }
             cell.Grid = result[col];
+            if (SplineGrid2) cell.Grid2 = SplineGrid2[row][col];
             const meteoint::CellOutcome outcome = meteoint::InterpolateCellValue(Method, cell, common);
             if (!outcome.Computed) continue;
             if (warn && outcome.NoStationInRadius) {
