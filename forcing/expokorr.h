@@ -1,10 +1,12 @@
 #pragma once
 // Radiation correction for slope, aspect and terrain shadow, and the
-// corrected temperature.
+// exposition-corrected temperature.
 //
-// This is the sub-model's shell: construction, the section switch and the
-// operations the application calls exist; the correction grids and the step
-// are still to come, so the corrected-radiation grid does not exist yet.
+// Per computed step the sub-model sums, over its sub-steps, the clear-sky
+// direct radiation on every cell's sloped surface (with the shadow of the
+// terrain) and on a horizontal surface; their ratio is "radiation_correction",
+// which evapotranspiration and snow receive by pointer. It also keeps
+// "Shadow", "Ieff_max", "corr_temperature" and "temperature_night".
 
 #include <cstdint>
 #include <string>
@@ -15,16 +17,67 @@ struct StatisticsTableEntry;
 
 class expokorrklasse : public teilmodellklasse {
 public:
-    // Section "radiation_correction". The status is 0; failures of the base
-    // are thrown.
+    // Section "radiation_correction". The status is 0 or the code of a
+    // failure after the base was built (103 for anything but a code);
+    // failures of the base are thrown.
     expokorrklasse(int* status, DiagnosticsWriter* writer, StatisticsTableEntry* statisticsTable,
                    int statisticsTableSize, const std::string& sectionName, const ModelSettings& settings,
                    MemoryGrid* gridTable);
+    ~expokorrklasse() override;
 
-    // The "radiation_correction" grid when the method is 1, else null.
+    // The "radiation_correction" grid when the switch is 1, else null.
     virtual double** GetCorrectedRadiationGrid();
+    void RunTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year) override;
+    void DeleteModule() override;
+    // Bodies of the two cell loops: one sub-step, and the end of a computed step.
+    virtual void AccumulateSlopeRadiation(double cosZenith);
+    virtual void FinishCorrection();
 
     StatisticsTableEntry* StatisticsTable = nullptr;
     int StatisticsTableSize = 0;
-    double** CorrectedRadiation = nullptr;  // not created yet
+
+    // Section values.
+    int CorrectionMethod = 2;  // 1 to 4
+    std::string TemperatureFileName, RatioFileName, ShadowFileName;
+    int TemperatureWriteCode = 0, RatioWriteCode = 0, ShadowWriteCode = 0;
+    double TemperatureScaling = 0;  // k
+    int StepsPerComputation = 1;    // N
+    int StepCounter = 0;
+    int Splittings = 1;  // s, sub-steps per computed step
+
+    // Grids read.
+    double** Elevation = nullptr;
+    double** Aspect = nullptr;  // [deg] clockwise from north
+    double** Slope = nullptr;   // [deg]
+    double** Sunshine = nullptr;  // relative sunshine duration, optional
+    double** Temperature = nullptr;  // optional
+    double** Regions = nullptr;
+    double** MasterGrid = nullptr;  // with hydrologic response units
+
+    // Grids created, with their grid-table entries (0 when not created).
+    double** CorrectedRadiation = nullptr;
+    double** ShadowGrid = nullptr;
+    double** SlopeRadiationSum = nullptr;  // "Ieff_max"
+    double** CorrectedTemperatureGrid = nullptr;
+    double** NightTemperature = nullptr;  // "temperature_night" when created, else the temperature
+    int RatioIndex = 0, ShadowIndex = 0, SlopeRadiationIndex = 0, TemperatureIndex = 0, NightIndex = 0;
+    int32_t ShadowFirstRow = 1, ShadowLastRow = 0;
+
+    // Solar values of the current sub-step and step.
+    double HorizontalSum = 0;  // H
+    double BeamEnergy = 0;     // W
+    bool Night = true;
+
+private:
+    void Construct();
+    void ReadSection();
+    double** RequiredGrid(const std::string& name);
+    double** OptionalGrid(const std::string& name);
+    double** CreateGrid(int& index, const std::string& fileName, const std::string& name, int writeCode,
+                        int32_t firstRow, int32_t lastRow);
+    bool ValidCell(int32_t row, int32_t col) const;
+    void ResetShadow();
+    void ReleaseOwnGrids();
+    bool ShadowsComputed() const { return CorrectionMethod == 1 || CorrectionMethod == 2; }
+    bool TemperatureCorrected() const { return CorrectionMethod == 2 || CorrectionMethod == 4; }
 };
