@@ -21,7 +21,7 @@ std::string ModelFiles::ControlText() const {
         "[zone_grid]\nzones.asc\n[elevation_model]\ndem.asc\n[standard_grids]\n" + StandardGrids +
         "[variable_grids]\n0\n[multilayer_landuse]\n0\n[landuse_table]\n0\n[soil_table]\n0\n"
         "[irrigation_table]\n0\n[substance_transport]\n0\n[region_transition_distance]\n500\n"
-        "[precipitation_correction]\n0\n0\n1\n0\n1\n0\n" +
+        "[precipitation_correction]\n" + PrecipitationCorrection +
         Extra;
     for (const char* section : SubModelSections) {
         const auto it = Methods.find(section);

@@ -26,6 +26,9 @@ struct ModelFiles {
     // The warnings switch of the meteorological inputs ("[output_interval]").
     int SearchRadiusWarning = 0;
     std::string MeteoInputs = "[meteo_data_count]\n0\n[meteo_names]\n";
+    // The "[precipitation_correction]" section body: do_it, threshold
+    // temperature, rain constant and slope, snow constant and slope.
+    std::string PrecipitationCorrection = "0\n0\n1\n0\n1\n0\n";
     std::string ZoneGrid =
         "ncols 4\nnrows 3\nxllcorner 1000\nyllcorner 2000\ncellsize 100\nnodata_value -9999\n"
         "-9999 1 1 2\n1 1 2 2\n-9999 1 2 -9999\n";
