@@ -13,7 +13,9 @@
 // meteoint_section.cpp (the control-file section and the description line),
 // meteoint_geometry.cpp (station geometry set-up), meteoint_step.cpp (the
 // time step and its cell loop), meteoint_point.cpp (the point service and the
-// scenario value), meteoint_postprocess.h/.cpp (pure post-processing kernels).
+// scenario value), meteoint_regression_step.cpp (the regression fit of
+// methods 10 and 11), meteoint_postprocess.h/.cpp (pure post-processing
+// kernels).
 
 #include <cstdint>
 #include <memory>
