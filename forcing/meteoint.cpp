@@ -15,7 +15,6 @@
 namespace {
 
 constexpr int MissingRelCellAreaCode = 74;
-constexpr int MethodUnavailableCode = 53;
 // Decimals of the statistics files.
 constexpr int StatisticsPrecision = 5;
 
@@ -290,17 +289,6 @@ void meteointerpol::ResetToStart() {
     if (!FileSet) return;
     FileSet->ResetToStart();
     TakeDateFromFiles();
-}
-
-void meteointerpol::CalcElevationRegression(int stationFile) {
-    if (InterpolationMethod != 10 && InterpolationMethod != 11) return;
-    if (Writer) {
-        *Writer << "FATAL: interpolation method " << InterpolationMethod << " of " << ModuleName
-                << " fits an elevation-dependent regression to the values of station file " << stationFile
-                << ", which this build of the model does not provide; choose another method (1 to 6, 9 or 12)"
-                << "[end-entry]";
-    }
-    throw MethodUnavailableCode;
 }
 
 void meteointerpol::WriteResultGrid() {

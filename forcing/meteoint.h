@@ -14,7 +14,8 @@
 // meteoint_geometry.cpp (station geometry set-up), meteoint_step.cpp (the
 // time step and its cell loop), meteoint_point.cpp (the point service and the
 // scenario value), meteoint_splines_step.cpp (the station mesh and the splines
-// of methods 7 and 8), meteoint_postprocess.h/.cpp (pure post-processing
+// of methods 7 and 8), meteoint_regression_step.cpp (the regression fit of
+// methods 10 and 11), meteoint_postprocess.h/.cpp (pure post-processing
 // kernels).
 
 #include <cstdint>

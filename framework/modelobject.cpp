@@ -96,6 +96,7 @@ void modelobject::UnreadableValue(const std::string& word, const std::string& de
         *Writer << word << "[end-entry]";
     }
     ControlFileError(description, ModuleName);
+    throw 17;  // not reached: the control-file error throws
 }
 
 void modelobject::ControlFileError(const std::string& description, const std::string& detail) {

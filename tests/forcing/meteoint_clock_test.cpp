@@ -241,20 +241,6 @@ TEST(MeteoClock, ConstructionFailures) {
     EXPECT_NE(noArea.Console().find("Ruvex-QOR no longer works without a RelCellArea-Grid."), std::string::npos);
 }
 
-// Methods 10 and 11 read their section and files, but the regression fit from
-// station data that they need ends the run.
-TEST(MeteoClock, ElevationRegressionIsNotAvailable) {
-    InputFixture f;
-    Section section;
-    section.Method = 11;
-    section.ThirdLine = "100 2000 50 1 200";
-    auto input = Build(f, section, DailyStations(5));
-    ASSERT_NE(input, nullptr);
-    EXPECT_EQ(input->RegressionUpperLapseRate, -9999);
-    EXPECT_EQ(ThrownCode([&] { input->CalcElevationRegression(0); }), 53);
-    EXPECT_NE(f.Console().find("fits an elevation-dependent regression"), std::string::npos);
-}
-
 // Additional columns between the date and the values are skipped.
 TEST(MeteoClock, AdditionalColumns) {
     InputFixture f;

@@ -88,7 +88,9 @@ TEST(LanduseGridsRun, GrasslandLeafAreaIndexOnChosenDays) {
         SCOPED_TRACE(d.file);
         ASSERT_TRUE(FileExists(dir.file(d.file)));
         for (double cell : Cells(ReadFile(dir.file(d.file)))) {
-            if (cell != -9999) EXPECT_NEAR(cell, d.lai, 1e-9);
+            if (cell != -9999) {
+                EXPECT_NEAR(cell, d.lai, 1e-9);
+            }
         }
     }
 }
