@@ -30,7 +30,7 @@ cSuperposition::cSuperposition(RegionalSuperposition* owner, const std::string& 
     NoData = Owner->NoData;
     InstanceNumber = Owner->ProcessNumber;
     ZoneGrid = Owner->GridTable ? Owner->GridTable[1].Data : nullptr;
-    if (!ZoneGrid) Fatal("FATAL: the zone grid (grid-table entry 1) is needed by " + Owner->ModuleName, MissingGridCode);
+    if (!ZoneGrid) Fatal("the zone grid (grid-table entry 1) is needed by " + Owner->ModuleName, MissingGridCode);
     Extents.assign(static_cast<size_t>(std::max(Rows, 0)) + 1, RowExtent{});
     for (int32_t row = 1; row <= Rows; ++row) {
         RowExtent extent{1, Cols};
@@ -63,7 +63,7 @@ cSuperposition::~cSuperposition() {
 }
 
 void cSuperposition::Fatal(const std::string& text, int code) const {
-    if (Owner->Writer) *Owner->Writer << text << "[end-entry]";
+    if (Owner->Writer) *Owner->Writer << "FATAL: " << text << "[end-entry]";
     throw code;
 }
 
@@ -71,13 +71,13 @@ void cSuperposition::ParseBlock(const std::string& blockText) {
     const size_t brace = blockText.find('{');
     const size_t start = blockText.find_first_not_of(" \t");
     if (brace == std::string::npos || start == std::string::npos || start > brace) {
-        Fatal("FATAL: error in control file, an entity block of [" + Owner->ModuleName +
+        Fatal("error in control file, an entity block of [" + Owner->ModuleName +
                   "] must begin with the entity's name and \"{\":\n" + blockText,
               ControlFileCode);
     }
     Name = superposition::FirstWord(blockText.substr(start, brace - start));
     if (Name.empty()) {
-        Fatal("FATAL: error in control file, an entity block of [" + Owner->ModuleName +
+        Fatal("error in control file, an entity block of [" + Owner->ModuleName +
                   "] has no name before \"{\":\n" + blockText,
               ControlFileCode);
     }
@@ -96,7 +96,7 @@ void cSuperposition::ParseInput(std::string& body) {
     input.GridName = FirstWord(grid.Value);
     body.erase(0, grid.After);
     if (input.GridName.empty()) {
-        Fatal("FATAL: error in control file, \"entityinputgrid\" = grid name; of entity " + Name + "; " +
+        Fatal("error in control file, \"entityinputgrid\" = grid name; of entity " + Name + "; " +
                   Owner->ModuleName + "not found!",
               ControlFileCode);
     }
@@ -116,7 +116,7 @@ void cSuperposition::ParseInput(std::string& body) {
     for (const std::string& item : items) {
         int code = 0;
         if (!ParseInt(item, &code)) {
-            Fatal("FATAL: " + where + "\nthe region code \"" + item + "\" is no whole number\n", RegionListCode);
+            Fatal(where + "\nthe region code \"" + item + "\" is no whole number\n", RegionListCode);
         }
         input.RegionCodes.push_back(code);
     }
@@ -159,7 +159,7 @@ void cSuperposition::ParseInput(std::string& body) {
     for (const std::string& item : items) {
         double weight = 0;
         if (!ParseDouble(item, &weight)) {
-            Fatal("FATAL: " + weightsWhere + "\nthe weight \"" + item + "\" is no number\n", WeightListCode);
+            Fatal(weightsWhere + "\nthe weight \"" + item + "\" is no number\n", WeightListCode);
         }
         input.Weights.push_back(weight);
     }
@@ -195,7 +195,7 @@ void cSuperposition::ParseOutputKeys(const std::string& rest) {
         const KeyValue found = FindKeyValue(rest, key);
         const std::string word = FirstWord(found.Value);
         if (word.empty()) {
-            Fatal(std::string("FATAL: error in control file, \"") + key + "\" = " + what + "; of entity " + Name +
+            Fatal(std::string("error in control file, \"") + key + "\" = " + what + "; of entity " + Name +
                       "; " + Owner->ModuleName + "not found!",
                   ControlFileCode);
         }
@@ -205,7 +205,7 @@ void cSuperposition::ParseOutputKeys(const std::string& rest) {
         const std::string word = value(key, "integer");
         int number = 0;
         if (!ParseInt(word, &number)) {
-            Fatal(std::string("FATAL: error in control file, \"") + key + "\" = integer; of entity " + Name +
+            Fatal(std::string("error in control file, \"") + key + "\" = integer; of entity " + Name +
                       " (read \"" + word + "\"); " + Owner->ModuleName + "not found!",
                   ControlFileCode);
         }
@@ -277,7 +277,7 @@ int cSuperposition::RequiredGrid(const std::string& name) const {
     if (index > 0) return index;
     // Not there at all: the grid table's own report.
     Owner->GetGridIndex(name);
-    Fatal("FATAL: " + name + " is registered in the grid table without a grid, but " + Owner->ModuleName +
+    Fatal(name + " is registered in the grid table without a grid, but " + Owner->ModuleName +
               " entity " + Name + " needs its values",
           MissingGridCode);
 }
