@@ -351,6 +351,13 @@ TEST(SuperpositionRun, WritesItsGridAndStatistics) {
         for (int c = 1; c <= 4; ++c) EXPECT_NEAR(mixed.at(r, c), input.at(r, c), 1e-9) << r << "," << c;
     }
     EXPECT_EQ(mixed.at(1, 1), -9999);
+    // Both regions took part: the set-up made the second layer's weights.
+    bool secondLayer = false;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("output"))) {
+        const std::string name = entry.path().filename().string();
+        secondLayer = secondLayer || (name.size() > 4 && name.substr(name.size() - 4) == ".$w2");
+    }
+    EXPECT_TRUE(secondLayer);
     const auto rows = meteotest::StatisticsRows(dir.file("output/mixed.sta"));
     ASSERT_EQ(rows.size(), 10u);
     EXPECT_EQ(std::vector<double>(rows.back().begin(), rows.back().begin() + 4),
