@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "framework/diagnostics_writer.h"
+#include "framework/zonalstatistic.h"
 
 RegionalSuperposition::RegionalSuperposition(int* status, DiagnosticsWriter* writer,
                                              StatisticsTableEntry* statisticsTable, int statisticsTableSize,
@@ -17,7 +18,11 @@ RegionalSuperposition::RegionalSuperposition(int* status, DiagnosticsWriter* wri
     *status = 0;
     if (Method == 0) return;
     ReadEntities();
+    CloseControlFile();
+    for (const std::string& text : EntityTexts) Entities.push_back(std::make_unique<cSuperposition>(this, text));
 }
+
+RegionalSuperposition::~RegionalSuperposition() = default;
 
 namespace {
 
@@ -75,12 +80,23 @@ void RegionalSuperposition::RunTimeStep(int64_t hour, int64_t day, int64_t month
     CurrentMonth = month;
     CurrentYear = year;
     teilmodellklasse::RunTimeStep(hour, day, month, year);
+    if (Method == 0) return;
+    for (auto& entity : Entities) entity->Superpose(hour, day, month, year);
 }
 
-void RegionalSuperposition::WriteOutputs() {}
-void RegionalSuperposition::FlushStatistics() {}
+void RegionalSuperposition::WriteOutputs() {
+    if (Method == 0) return;
+    for (auto& entity : Entities) entity->WriteOutput();
+}
+
+void RegionalSuperposition::FlushStatistics() {
+    if (Method == 0) return;
+    for (auto& entity : Entities) entity->FlushStatistics();
+}
 
 void RegionalSuperposition::DeleteModule() {
+    for (auto& entity : Entities) entity->Release();
+    Entities.clear();
     EntityTexts.clear();
     modelobject::DeleteModule();
 }

@@ -476,7 +476,10 @@ TEST(ComponentShells, SuperpositionAndPrecipitationCorrection) {
         int code;
         size_t entities;
     } cases[] = {
-        {"two blocks", "NumberOfEntities = 2;\na { x = 1;\n}\nb {\n y = 2; }\n", 0, 2},
+        {"two blocks",
+         "NumberOfEntities = 2;\na { outputgrid = oa; writecode = 0;\noutputtable = a.txt; statcode = 0;\n}\n"
+         "b {\n outputgrid = ob; writecode = 0; outputtable = b.txt; statcode = 0; }\n",
+         0, 2},
         {"no keyword", "Entities = 2;\n", 133, 0},
         {"no number", "NumberOfEntities = two;\n", 133, 0},
         {"negative count", "NumberOfEntities = -1;\n", 133, 0},

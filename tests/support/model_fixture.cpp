@@ -28,8 +28,10 @@ std::string ModelFiles::ControlText() const {
         const int method = it == Methods.end() ? 0 : it->second;
         if (method < 0) continue;
         text += std::string("[") + section + "]\n" + std::to_string(method) + "\n1440\n";
-        if (std::string(section) == "RegionalSuperposition" && method != 0) text += "NumberOfEntities = 0;\n";
         const auto body = SectionBodies.find(section);
+        // A superposition without a body of its own has no entities.
+        if (std::string(section) == "RegionalSuperposition" && method != 0 && body == SectionBodies.end())
+            text += "NumberOfEntities = 0;\n";
         if (body != SectionBodies.end()) text += body->second;
     }
     return text;

@@ -17,6 +17,7 @@ struct ModelFiles {
     // Text inserted before the sub-model sections (extra sections).
     std::string Extra;
     // Text following the method and interval lines of a sub-model section.
+    // Without one, an active "RegionalSuperposition" gets "NumberOfEntities = 0;".
     std::map<std::string, std::string> SectionBodies;
     // Further files written into "input/", by name.
     std::map<std::string, std::string> InputFiles;
