@@ -32,6 +32,11 @@ struct WriteMoments {
 WriteMoments WriteMomentsAt(int64_t year, int64_t month, int64_t day, int64_t hour, double timeShiftHours,
                             int64_t endKey, const int* daysPerMonth);
 
+// Whether the snapshot of a units digit is due at these moments, and whether
+// it carries a dated name. `highestUnits` is the largest digit the writer
+// knows (stacks know 1 to 5, grids 1 to 8).
+bool SnapshotDue(int unitsDigit, int highestUnits, const WriteMoments& at, bool* dated);
+
 // An output name derived from a file name: the directory part (up to and
 // including the last "/"), then the prefix (the rest up to its first "."),
 // then the tail.

@@ -288,34 +288,8 @@ void VegetationPeriod(modelobject& owner, MemoryGrid& entry, const CellTest& tes
 
 // The snapshot of the units digit, when one is due now.
 void Snapshot(modelobject& owner, MemoryGrid& entry, const WriteMoments& at) {
-    bool due = false;
     bool dated = false;
-    switch (entry.UnitsDigit) {
-        case 1:
-        case 8:
-            due = true;
-            break;
-        case 2:
-            due = dated = true;
-            break;
-        case 3:
-            due = at.RunEnd;
-            break;
-        case 4:
-            due = at.DayEnd;
-            break;
-        case 5:
-            due = dated = at.DayEnd;
-            break;
-        case 6:
-            due = dated = at.MonthEnd;
-            break;
-        case 7:
-            due = dated = at.YearEnd;
-            break;
-        default:
-            break;
-    }
+    const bool due = SnapshotDue(entry.UnitsDigit, 8, at, &dated);
     if (!due) return;
     std::string name = entry.FileName;
     if (entry.UnitsDigit == 8) {

@@ -113,3 +113,27 @@ int64_t NextDatedRepeat(MemoryGrid& entry, int64_t year, int64_t month, int64_t 
     entry.DatedWriteCounter = 0;
     return 0;
 }
+
+bool SnapshotDue(int unitsDigit, int highestUnits, const WriteMoments& at, bool* dated) {
+    *dated = false;
+    if (unitsDigit < 1 || unitsDigit > highestUnits) return false;
+    switch (unitsDigit) {
+        case 1:
+        case 8:
+            return true;
+        case 2:
+            return *dated = true;
+        case 3:
+            return at.RunEnd;
+        case 4:
+            return at.DayEnd;
+        case 5:
+            return *dated = at.DayEnd;
+        case 6:
+            return *dated = at.MonthEnd;
+        case 7:
+            return *dated = at.YearEnd;
+        default:
+            return false;
+    }
+}

@@ -15,27 +15,8 @@ void modelobject::WriteStackByCode(int index) {
 
     const WriteMoments at =
         WriteMomentsAt(StepYear, StepMonth, StepDay, StepHour, GetTimeShift(), EndKey, DaysPerMonth);
-    bool due = false;
     bool dated = false;
-    switch (entry.UnitsDigit) {
-        case 1:
-            due = true;
-            break;
-        case 2:
-            due = dated = true;
-            break;
-        case 3:
-            due = at.RunEnd;
-            break;
-        case 4:
-            due = at.DayEnd;
-            break;
-        case 5:
-            due = dated = at.DayEnd;
-            break;
-        default:
-            break;
-    }
+    const bool due = SnapshotDue(entry.UnitsDigit, 5, at, &dated);
     if (!due) return;
     std::string name = entry.FileName;
     if (dated) {
