@@ -177,4 +177,10 @@ void MissingStartDate(DiagnosticsWriter* writer, const std::string& fileName, co
     throw MeteoStartDateErrorCode;
 }
 
+void OpenOrFail(DiagnosticsWriter* writer, const std::string& fileName, PositionedFile& file) {
+    if (file.Open(fileName)) return;
+    *writer << "FATAL: \nerror opening file " << fileName << "[end-entry]";
+    throw MeteoFileErrorCode;
+}
+
 }  // namespace meteofiles

@@ -55,10 +55,7 @@ void GridListReader::FindStartDateGridList(const MeteoDate& start) {
         throw MeteoFileErrorCode;
     }
     PositionedFile file;
-    if (!file.Open(FileNameText)) {
-        *Writer << "FATAL: \nerror opening file " << FileNameText << "[end-entry]";
-        throw MeteoFileErrorCode;
-    }
+    OpenOrFail(Writer, FileNameText, file);
     std::string text, name;
     std::vector<std::string_view> tokens;
     int64_t line = 0;
@@ -127,10 +124,7 @@ bool GridListReader::NextGridListEntry(int64_t endKey) {
     }
     if (Ended) return false;
     if (!List->IsOpen()) {
-        if (!List->Open(FileNameText)) {
-            *Writer << "FATAL: \nerror opening file " << FileNameText << "[end-entry]";
-            throw MeteoFileErrorCode;
-        }
+        OpenOrFail(Writer, FileNameText, *List);
         if (!List->Seek(KeptPosition)) ReadFailure(Writer, FileNameText);
     }
     std::string text, name;

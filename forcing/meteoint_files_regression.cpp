@@ -120,10 +120,7 @@ void RegressionFileReader::FindStartDateRegression(const MeteoDate& start) {
     *Writer << "looking for starting date " << start.Day << "." << start.Month << "." << start.Year << " for "
             << InputName << " in " << FileNameText << "[end-entry]";
     PositionedFile file;
-    if (!file.Open(FileNameText)) {
-        *Writer << "FATAL: \nerror opening file " << FileNameText << "[end-entry]";
-        throw MeteoFileErrorCode;
-    }
+    OpenOrFail(Writer, FileNameText, file);
     unsigned char head[5] = {0, 0, 0, 0, 0};
     const size_t got = file.ReadBytes(head, sizeof head);
     if (file.Failed()) ReadFailure(Writer, FileNameText);

@@ -149,10 +149,7 @@ void StationFileReader::FindStartDate(const MeteoDate& start) {
     *Writer << "looking for starting date " << start.Day << "." << start.Month << "." << start.Year << " for "
             << InputName << " in " << FileNameText << "[end-entry]";
     PositionedFile file;
-    if (!file.Open(FileNameText)) {
-        *Writer << "FATAL: \nerror opening file " << FileNameText << "[end-entry]";
-        throw MeteoFileErrorCode;
-    }
+    OpenOrFail(Writer, FileNameText, file);
     std::fill(CurrentValues.begin(), CurrentValues.end(), Invalid());
     std::string text, problem;
     std::vector<std::string_view> tokens;
@@ -226,10 +223,7 @@ void StationFileReader::FindStartDate(const MeteoDate& start) {
 
 void StationFileReader::FillStationBuffer() {
     PositionedFile file;
-    if (!file.Open(FileNameText)) {
-        *Writer << "FATAL: \nerror opening file " << FileNameText << "[end-entry]";
-        throw MeteoFileErrorCode;
-    }
+    OpenOrFail(Writer, FileNameText, file);
     if (!file.Seek(KeptPosition)) ReadFailure(Writer, FileNameText);
     std::string text, problem;
     std::vector<std::string_view> tokens;

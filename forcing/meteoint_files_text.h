@@ -80,6 +80,9 @@ std::string DateText(const MeteoDate& date);
 [[noreturn]] void ReadFailure(DiagnosticsWriter* writer, const std::string& fileName);
 // Closes the file; a failure is "FATAL: error closing <file>" and code 50.
 void CloseChecked(DiagnosticsWriter* writer, PositionedFile& file, const std::string& fileName);
+// Opens a meteorological file for reading; a file that cannot be opened is
+// FATAL (code 49).
+void OpenOrFail(DiagnosticsWriter* writer, const std::string& fileName, PositionedFile& file);
 // The start date was not found in the file (code 51); `progress` closes the
 // open entry of the search's progress dots first.
 [[noreturn]] void MissingStartDate(DiagnosticsWriter* writer, const std::string& fileName, const MeteoDate& start,
