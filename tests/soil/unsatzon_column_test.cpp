@@ -1,0 +1,397 @@
+#include "soil/unsatzon_column.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "parameters/soil.h"
+
+using namespace unsatzon;
+
+namespace {
+
+// Loam: theta_s 0.45, theta_r 0.05, alpha 2 1/m, n 1.5 (m = 1/3), tau 0.5,
+// ksat 1e-5 m/s, layers of 0.2 m. Retention points used below:
+//   W(h) = 0.40 (1 / (1 + (2 h)^1.5))^(1/3) + 0.05
+//   W(0.1) = 0.438739368121182, W(1.2) = 0.2884910295282894, W(3.45) = 0.1995756481539146
+//   Kr = Se^0.5 (1 - (1 - Se^3)^(1/3))^2: Kr(0.1) = 0.31511876894132773, Kr(1.2) = 0.004498588142571186
+constexpr double W01 = 0.438739368121182, W12 = 0.2884910295282894, W345 = 0.1995756481539146;
+constexpr double Kr01 = 0.31511876894132773, Kr12 = 0.004498588142571186;
+
+SoilType Loam(int layers) {
+    SoilType soil(1);
+    soil.CreateLayers(layers, 0);
+    for (int l = 0; l <= layers; ++l) {
+        soil.theta_sat[l] = 0.45;
+        soil.theta_res[l] = 0.05;
+        soil.alpha[l] = 2;
+        soil.Par_n[l] = 1.5;
+        soil.Par_m[l] = 1 - 1 / 1.5;
+        soil.Par_tau[l] = 0.5;
+        soil.ksat[l] = 1e-5;
+        soil.thickness[l] = 0.2;
+        soil.MakeHydraulicTables(l);
+    }
+    soil.maxratio = 1000;
+    return soil;
+}
+
+// Owns the arrays of one column with the surface at 100 m.
+struct Column {
+    explicit Column(const SoilType& soil) : n(soil.LayerCount) {
+        for (auto* v : {&thetaStart, &thetaIter, &thetaNew, &thetaTrial, &flux, &interflow, &riverIn, &riverEx,
+                        &thickness, &elevation, &head, &suction, &sat, &res})
+            v->assign(n + 1, 0.0);
+        elevation[0] = 100;
+        for (int j = 1; j <= n; ++j) {
+            thickness[j] = soil.thickness[j];
+            elevation[j] = elevation[j - 1] - thickness[j];
+            sat[j] = soil.theta_sat[j];
+            res[j] = soil.theta_res[j];
+        }
+    }
+    void SetTheta(const std::vector<double>& theta) {
+        for (int j = 1; j <= n; ++j) thetaStart[j] = thetaIter[j] = thetaNew[j] = theta[j - 1];
+    }
+    SoilColumn View(int g, int inputDepth = 1) {
+        SoilColumn c;
+        c.LayerCount = n;
+        c.GroundwaterLayer = g;
+        c.InputDepthLayer = inputDepth;
+        c.thetaStart = thetaStart;
+        c.thetaIter = thetaIter;
+        c.thetaNew = thetaNew;
+        c.thetaTrial = thetaTrial;
+        c.interfaceFlux = flux;
+        c.layerInterflow = interflow;
+        c.riverInfiltration = riverIn;
+        c.riverExfiltration = riverEx;
+        c.layerThickness = thickness;
+        c.boundaryElevation = elevation;
+        c.hydraulicHead = head;
+        c.suctionStart = suction;
+        c.thetaSat = sat;
+        c.thetaRes = res;
+        return c;
+    }
+    double Water(const std::vector<double>& theta) const {
+        double w = 0;
+        for (int j = 1; j <= n; ++j) w += theta[j] * thickness[j];
+        return w;
+    }
+    int n;
+    std::vector<double> thetaStart, thetaIter, thetaNew, thetaTrial, flux, interflow, riverIn, riverEx, thickness,
+        elevation, head, suction, sat, res;
+};
+
+}  // namespace
+
+TEST(SoilColumnHeads, FromThetaAndBackAgainstVanGenuchten) {
+    const SoilType soil = Loam(4);
+    struct Case {
+        double theta1, theta2, theta3;  // start = iterate
+        int g;
+        double gwDistance;
+        double head1, head2, head3;  // expected [m]
+    };
+    // Centres 99.9, 99.7, 99.5; layer 3 spans 99.6..99.4.
+    const Case cases[] = {
+        {W12, W01, W345, 4, -1.0, 99.9 - 1.2, 99.7 - 0.1, 99.5 - 3.45},
+        {0.45, 0.45, 0.45, 4, -1.0, 99.9, 99.7, 99.5},
+        {0.05, W12, W01, 4, -1.0, 99.9 - 150, 99.7 - 1.2, 99.5 - 0.1},
+        // Table inside the groundwater layer 2: its head is the table.
+        {W12, 0.45, 0.45, 2, -0.35, 99.9 - 1.2, 99.65, 99.65},
+        // Table outside layer 2: the layer's own head; layer 3 keeps its own
+        // where the groundwater head is below its centre.
+        {W12, W01, 0.45, 2, -0.9, 99.9 - 1.2, 99.7 - 0.1, 99.6},
+    };
+    for (const Case& k : cases) {
+        Column col(soil);
+        col.SetTheta({k.theta1, k.theta2, k.theta3, 0.45});
+        col.head[4] = 12345;
+        SoilColumn c = col.View(k.g);
+        HydraulicHeads(soil, c, 0, k.gwDistance);
+        EXPECT_NEAR(col.head[1], k.head1, 1e-9) << k.theta1;
+        EXPECT_NEAR(col.head[2], k.head2, 1e-9) << k.theta2;
+        EXPECT_NEAR(col.head[3], k.head3, 1e-9) << k.theta3;
+        EXPECT_EQ(col.head[4], 12345);  // the lowest layer keeps its stored head
+        for (int j = 1; j <= 3; ++j)
+            if (col.suction[j] < 100) {
+                EXPECT_NEAR(soil.ThetaFromSuction(j, col.suction[j]), col.thetaStart[j], 1e-12) << j;
+            }
+    }
+
+    // A later pass averages the suction at the start with the iterate's.
+    Column col(soil);
+    col.SetTheta({W12, W01, W01, 0.45});
+    SoilColumn c = col.View(4);
+    HydraulicHeads(soil, c, 0, -1);
+    col.thetaIter[1] = W01;
+    HydraulicHeads(soil, c, 1, -1);
+    EXPECT_NEAR(col.head[1], 99.9 - (1.2 + 0.1) / 2, 1e-9);
+}
+
+TEST(SoilColumnFluxes, DarcyFluxAgainstHandValues) {
+    struct Case {
+        double k, hUpper, hLower, dzUpper, dzLower, flux;
+    };
+    const Case cases[] = {
+        {1e-5, 99.0, 99.0, 0.2, 0.2, 0},
+        {1e-5, 99.0, 98.0, 0.2, 0.2, -5e-5},  // higher upper head: downward
+        {1e-5, 98.0, 99.0, 0.1, 0.3, 5e-5},
+        {2e-6, 97.0, 99.0, 0.5, 0.3, 1e-5},
+        {1e-5, 99.0, 98.0, 0.0, 0.0, 0},  // no distance, no flux
+    };
+    for (const Case& k : cases)
+        EXPECT_NEAR(DarcyFlux(k.k, k.hUpper, k.hLower, k.dzUpper, k.dzLower), k.flux, 1e-18) << k.hUpper;
+}
+
+TEST(SoilColumnFluxes, InterfaceConductivityMeans) {
+    struct Case {
+        double k1, k2, ks1, ks2, dz1, dz2, ratio;
+        bool harmonic;
+        double K;
+    };
+    const Case cases[] = {
+        {0.3, 0.004, 1e-5, 2e-5, 0.2, 0.2, 1000, false, 3e-6},            // larger of the two
+        {1, 1, 1e-5, 1e-6, 0.1, 0.3, 1000, true, 1.2903225806451612e-6},  // 4e-12 / 3.1e-6
+        {0.5, 1e-5, 1e-5, 1e-5, 0.2, 0.2, 1000, true, 9.99000999000999e-9},  // k2 raised to 5e-4
+        {0, 0.2, 1e-5, 1e-5, 0.2, 0.2, 1000, false, 2e-6},
+        {0, 0, 1e-5, 1e-5, 0.2, 0.2, 1000, true, 0},
+        {0.5, 0.5, 0, 1e-5, 0.2, 0.0, 1000, true, 0},  // no conductivity, no thickness: no division by zero
+    };
+    for (const Case& k : cases) {
+        const double K = InterfaceConductivity(k.k1, k.k2, k.ks1, k.ks2, k.dz1, k.dz2, k.ratio, k.harmonic);
+        EXPECT_NEAR(K, k.K, 1e-12 * std::max(1e-6, k.K)) << k.k1 << " " << k.k2;
+        EXPECT_TRUE(std::isfinite(K));
+    }
+}
+
+TEST(SoilColumnFluxes, TwoLayerLoamFluxAgainstHandValue) {
+    const SoilType soil = Loam(2);
+    Column col(soil);
+    col.SetTheta({W12, W01});
+    col.head[2] = 99.7 - 0.1;
+    SoilColumn c = col.View(2);
+    HydraulicHeads(soil, c, 0, -0.3);
+    EXPECT_NEAR(col.head[1], 98.7, 1e-9);
+    FluxSettings s;
+    ComputeFluxes(soil, c, s, 2e-7, 1.0);
+    // Harmonic mean of K1 = Kr(1.2) 1e-5 and K2 = Kr(0.1) 1e-5 over equal
+    // thicknesses: 8.87054176528324e-08 m/s; head difference 0.9 m over 0.2 m.
+    EXPECT_NEAR(col.flux[0], -2e-7, 1e-20);
+    EXPECT_NEAR(col.flux[1], 3.991743794377458e-07, 1e-18);
+    EXPECT_EQ(col.interflow[1], 0);
+    EXPECT_NEAR(Kr12 * 1e-5, 4.498588142571186e-8, 1e-20);
+    EXPECT_NEAR(soil.KrelFromTheta(1, W01, 1), Kr01, 1e-14);
+}
+
+TEST(SoilColumnFluxes, PermafrostCapsTheSurfaceFlux) {
+    const SoilType soil = Loam(2);
+    Column col(soil);
+    col.SetTheta({W12, W01});
+    SoilColumn c = col.View(2);
+    FluxSettings s;
+    s.permafrost = true;
+    s.permafrostThawDepth = 0.1;
+    s.permafrostKsat = 1e-9;
+    ComputeFluxes(soil, c, s, 5e-6, 60);
+    EXPECT_EQ(col.flux[0], -1e-9);
+}
+
+TEST(SoilColumnLimiter, KeepsLayersWithinResidualAndSaturation) {
+    const SoilType soil = Loam(2);
+    std::mt19937 random(42);
+    std::uniform_real_distribution<double> theta(0.05, 0.45), flux(-2e-5, 2e-5), outflow(0, 1e-6);
+    for (int trial = 0; trial < 400; ++trial) {
+        Column col(soil);
+        col.SetTheta({theta(random), theta(random)});
+        SoilColumn c = col.View(2);
+        HydraulicHeads(soil, c, 0, -0.4);
+        col.head[2] = 99.7 - soil.SuctionFromTheta(2, col.thetaStart[2]);
+        col.interflow[1] = outflow(random);
+        col.interflow[2] = outflow(random);
+        const double above = flux(random), q = flux(random), below = flux(random), dt = 600;
+        const double interflowBefore = col.interflow[1];
+        const double result =
+            LimitInterfaceFlux(soil, c, 1, col.interflow, col.thetaStart[1], col.thetaStart[2], above, q, below, dt);
+        ASSERT_TRUE(std::isfinite(result));
+        EXPECT_LE(std::fabs(result), std::fabs(q) + 1e-20);
+        EXPECT_GE(result * q, 0);
+        EXPECT_LE(col.interflow[1], interflowBefore);
+        // The layers without this flux, and with it.
+        const double base1 = col.thetaStart[1] + (-above - col.interflow[1]) * dt / 0.2;
+        const double base2 = col.thetaStart[2] + (below - col.interflow[2]) * dt / 0.2;
+        const double t1 = base1 + result * dt / 0.2, t2 = base2 - result * dt / 0.2;
+        if (result > 0) {
+            EXPECT_LE(t1, std::max(0.45, base1) + 1e-12);
+            EXPECT_GE(t2, std::min(0.05, base2) - 1e-12);
+        } else if (result < 0) {
+            EXPECT_GE(t1, std::min(0.05, base1) - 1e-12);
+            EXPECT_LE(t2, std::max(0.45, base2) + 1e-12);
+        }
+    }
+}
+
+TEST(SoilColumnLimiter, ScalesFluxAndInterflowTogetherOnOvershoot) {
+    const SoilType soil = Loam(2);
+    Column col(soil);
+    col.SetTheta({W345, W01});
+    col.head[1] = 99.9 - 3.45;
+    col.head[2] = 99.7 - 0.1;
+    col.interflow[1] = 1e-6;
+    SoilColumn c = col.View(2);
+    const double q = 4e-4, dt = 100;
+    // Moving 4 cm of water upward would turn the upper layer's head above the lower's.
+    const double result = LimitInterfaceFlux(soil, c, 1, col.interflow, W345, W01, 0, q, 0, dt);
+    ASSERT_GT(result, 0);
+    ASSERT_LT(result, q);
+    EXPECT_NEAR(col.interflow[1] / 1e-6, result / q, 1e-12);
+    const double t1 = W345 + (result - col.interflow[1]) * dt / 0.2, t2 = W01 - result * dt / 0.2;
+    const double h1 = 99.9 - soil.SuctionFromTheta(1, t1), h2 = 99.7 - soil.SuctionFromTheta(2, t2);
+    EXPECT_GE(h2, h1 - 0.001);
+
+    // Without overshoot the flux passes unchanged.
+    col.interflow[1] = 1e-6;
+    EXPECT_EQ(LimitInterfaceFlux(soil, c, 1, col.interflow, W345, W01, 0, 1e-7, 0, dt), 1e-7);
+    EXPECT_EQ(col.interflow[1], 1e-6);
+}
+
+TEST(SoilColumnBalance, RedistributionAndUpdateConserveWater) {
+    struct Case {
+        int layers, g;
+        RiverSettings river;
+        unsigned seed;
+    };
+    const Case cases[] = {
+        {5, 5, {false, 0}, 1},
+        {5, 5, {true, 2}, 2},
+        {5, 5, {true, 1}, 3},
+        {6, 1, {false, 0}, 4},  // redistribution reaches below the groundwater layer
+        {6, 1, {true, 2}, 5},
+    };
+    for (const Case& k : cases) {
+        const SoilType soil = Loam(k.layers);
+        std::mt19937 random(k.seed);
+        std::uniform_real_distribution<double> theta(0.06, 0.44), flux(-3e-5, 3e-5), positive(0, 5e-6);
+        for (int trial = 0; trial < 50; ++trial) {
+            Column col(soil);
+            std::vector<double> start;
+            for (int j = 1; j <= k.layers; ++j) start.push_back(theta(random));
+            col.SetTheta(start);
+            for (int j = 0; j <= k.layers; ++j) col.flux[j] = flux(random);
+            for (int j = 1; j <= k.layers; ++j) {
+                col.interflow[j] = positive(random);
+                col.riverIn[j] = trial % 2 ? positive(random) : 0;
+                col.riverEx[j] = trial % 3 ? positive(random) : 0;
+            }
+            SoilColumn c = col.View(k.g);
+            double inBefore = 0, exBefore = 0;
+            for (int j = 1; j <= k.layers; ++j) {
+                inBefore += col.riverIn[j];
+                exBefore += col.riverEx[j];
+            }
+            c.riverInfiltrationTotal = inBefore;
+            c.riverExfiltrationTotal = exBefore;
+            const double dt = 900;
+            RedistributeExcessWater(c, k.river, 10, dt);
+            int passCount = 0;
+            UpdateTheta(c, 1, dt, passCount);
+
+            double in = 0, ex = 0, lateral = 0;
+            for (int j = 1; j <= k.layers; ++j) {
+                in += col.riverIn[j];
+                ex += col.riverEx[j];
+                lateral += col.interflow[j];
+                EXPECT_GE(col.interflow[j], 0);
+            }
+            EXPECT_NEAR(c.riverInfiltrationTotal, in, 1e-18);
+            EXPECT_NEAR(c.riverExfiltrationTotal, ex, 1e-18);
+            const double outflow = (col.flux[0] - col.flux[k.layers] + lateral + ex - in) * dt;
+            EXPECT_NEAR(col.Water(col.thetaStart), col.Water(col.thetaNew) + outflow, 1e-12)
+                << "layers " << k.layers << " trial " << trial;
+        }
+    }
+}
+
+TEST(SoilColumnUpdate, RunningMeanOfIterates) {
+    const SoilType soil = Loam(2);
+    Column col(soil);
+    col.SetTheta({0.3, 0.3});
+    SoilColumn c = col.View(2);
+    int passCount = 0;
+    const double dt = 1000;
+    // Layer 1 loses 0.2 m x 0.01 per pass raw: raw iterates 0.29, 0.28, ...
+    struct Step {
+        int pass;
+        double q0, iter;
+    };
+    // pass 1-3: mean of previous raw and new raw; pass 4: 1:1 with the
+    // iterate, 5: 2:1, 6: 3:1.
+    const Step steps[] = {
+        {1, 2e-6, (0.3 + 0.29) / 2}, {2, 2e-6, 0.29}, {3, 4e-6, (0.29 + 0.28) / 2},
+        {4, 4e-6, (0.285 + 0.28) / 2}, {5, 2e-6, (2 * 0.2825 + 0.29) / 3}, {6, 2e-6, (3 * 0.285 + 0.29) / 4},
+    };
+    for (const Step& s : steps) {
+        col.flux[0] = s.q0;
+        const double before = col.thetaNew[1];
+        const double change = UpdateTheta(c, s.pass, dt, passCount);
+        const double raw = 0.3 - s.q0 * dt / 0.2;
+        EXPECT_NEAR(col.thetaNew[1], raw, 1e-15);
+        EXPECT_NEAR(change, std::fabs(raw - before), 1e-15);
+        EXPECT_NEAR(col.thetaIter[1], s.iter, 1e-15) << "pass " << s.pass;
+        if (s.pass >= 4) {
+            EXPECT_EQ(passCount, s.pass - 3);
+        }
+    }
+}
+
+TEST(SoilColumnSteadyState, HydrostaticColumnStaysAtRest) {
+    // Table at 99.3 m in layer 4; the layers above hold the content of their
+    // height above it, the layers at and below are saturated.
+    const SoilType soil = Loam(5);
+    Column col(soil);
+    col.SetTheta({soil.ThetaFromSuction(1, 0.6), soil.ThetaFromSuction(2, 0.4), soil.ThetaFromSuction(3, 0.2), 0.45,
+                  0.45});
+    col.head[5] = 99.3;
+    SoilColumn c = col.View(4);
+    FluxSettings s;
+    s.groundwaterDistance = -0.7;
+    const std::vector<double> start = col.thetaStart;
+    int passCount = 0;
+    for (int pass = 0; pass < 6; ++pass) {
+        HydraulicHeads(soil, c, pass, s.groundwaterDistance);
+        for (int j = 1; j <= 5; ++j) EXPECT_NEAR(col.head[j], 99.3, 1e-12) << j;
+        ComputeFluxes(soil, c, s, 0, 900);
+        RedistributeExcessWater(c, RiverSettings{}, 10, 900);
+        UpdateTheta(c, pass + 1, 900, passCount);
+        for (int j = 0; j <= 5; ++j) EXPECT_NEAR(col.flux[j], 0, 1e-16) << j;
+        for (int j = 1; j <= 5; ++j) EXPECT_NEAR(col.thetaNew[j], start[j], 1e-12) << j;
+    }
+}
+
+TEST(SoilColumnMeanWater, IntervalsOfTheProfile) {
+    const std::vector<double> dz = {0, 0.1, 0.2, 0.3};
+    const std::vector<double> theta = {0, 0.2, 0.3, 0.4};
+    const std::vector<double> sat = {0, 0.4, 0.4, 0.5};
+    struct Case {
+        int mode;
+        double top, bottom, expected;
+    };
+    const Case cases[] = {
+        {1, 0, 9999, 0.02 + 0.06 + 0.12 - 0.4 * 1e-8},
+        {1, 0.2, 0.2, 1},                    // empty interval
+        {1, 0.15, 0.25, 0.3 * 0.1},          // inside layer 2
+        {2, 0.15, 0.25, 0.75},               // theta / thetaSat
+        {1, 0.05, 0.45, 0.2 * 0.05 + 0.06 + 0.4 * 0.15},
+        {2, 0.0, 0.3, (0.5 * 0.1 + 0.75 * 0.2) / 0.3},
+        {1, 0.1, 0.6 - 1e-8, 0.06 + 0.12 - 0.4 * 1e-8},  // top on a boundary
+        {1, 0.1, 0.0, -9999},                            // bottom at the surface
+        {1, -0.01, 0.3, -9999},                          // top above the surface
+    };
+    for (const Case& k : cases)
+        EXPECT_NEAR(MeanWaterContent(dz, theta, sat, 3, k.mode, k.top, k.bottom, -9999), k.expected, 1e-12)
+            << k.mode << " " << k.top << " " << k.bottom;
+}
