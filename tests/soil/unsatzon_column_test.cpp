@@ -395,3 +395,20 @@ TEST(SoilColumnMeanWater, IntervalsOfTheProfile) {
         EXPECT_NEAR(MeanWaterContent(dz, theta, sat, 3, k.mode, k.top, k.bottom, -9999), k.expected, 1e-12)
             << k.mode << " " << k.top << " " << k.bottom;
 }
+
+TEST(SoilColumnLimiter, EachLayerJudgedByItsOwnRetentionCurve) {
+    // A fine lower layer (alpha 0.5 1/m) under the loam: its content at 1.05 m
+    // suction reads as a much smaller suction on the loam's curve, which
+    // would turn a tiny downward flux into a head inversion.
+    SoilType soil = Loam(2);
+    soil.alpha[2] = 0.5;
+    soil.MakeHydraulicTables(2);
+    Column col(soil);
+    const double theta2 = soil.ThetaFromSuction(2, 1.05);
+    col.SetTheta({W12, theta2});
+    col.head[1] = 99.9 - 1.2;
+    col.head[2] = 99.7 - soil.SuctionFromTheta(2, theta2);
+    ASSERT_GT(col.head[1], col.head[2]);
+    SoilColumn c = col.View(2);
+    EXPECT_EQ(LimitInterfaceFlux(soil, c, 1, col.interflow, W12, theta2, 0, -1e-9, 0, 60), -1e-9);
+}
