@@ -129,9 +129,11 @@ void RedistributeExcessWater(SoilColumn& c, const RiverSettings& river, int maxS
 
 // The water contents of pass `pass` (1 for the first) from the fluxes:
 //   theta = thetaStart + (q[j] - q[j-1] - I - R + S) dt / dz
-// thetaNew takes the raw value, thetaIter the mean of the iterates (see the
-// source). `passCount` keeps the averaging weight from pass 4 on. Returns the
-// largest change of a layer's content against the previous raw iterate.
+// thetaNew takes the raw value. thetaIter takes, in passes 1 to 3, the mean
+// of the previous and the new raw value, from pass 4 on the running mean
+// (m thetaIter + theta) / (m + 1) with m = pass - 3, kept in `passCount`.
+// Returns the largest change of a layer's content against the previous raw
+// iterate (0 for an empty range).
 double UpdateTheta(SoilColumn& c, int pass, double dt, int& passCount);
 
 // Mode 1: the water [m] in the depth interval [top, bottom] below the surface
