@@ -257,6 +257,9 @@ TEST(SoilColumnLimiter, ScalesFluxAndInterflowTogetherOnOvershoot) {
     col.interflow[1] = 1e-6;
     EXPECT_EQ(LimitInterfaceFlux(soil, c, 1, col.interflow, W345, W01, 0, 1e-7, 0, dt), 1e-7);
     EXPECT_EQ(col.interflow[1], 1e-6);
+
+    // A flux that is not a number (from a head that is not) moves no water.
+    EXPECT_EQ(LimitInterfaceFlux(soil, c, 1, col.interflow, W345, W01, 0, std::nan(""), 0, dt), 0);
 }
 
 TEST(SoilColumnBalance, RedistributionAndUpdateConserveWater) {
