@@ -17,6 +17,7 @@
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
 #include "framework/statistics_table.h"
+#include "parameters/multilayer_landuse.h"
 #include "support/model_fixture.h"
 #include "support/test_support.h"
 #include "surface/etpetr.h"
@@ -294,6 +295,72 @@ TEST(Evapotranspiration, PenmanMonteithOneLayer) {
     }
     omp_set_num_threads(omp_get_num_procs());
     EXPECT_EQ(results[0], results[1]);
+}
+
+// Two vegetation layers: each layer gets its file names, the lower layer
+// alone yields soil evaporation, a cell without the second layer gives it 0,
+// and a daily method refuses layered vegetation.
+TEST(Evapotranspiration, TwoLayers) {
+    std::vector<MultilayerLanduseType> multilayer(2);
+    multilayer[1].Code = 3;
+    multilayer[1].LayerCount = 2;
+    multilayer[1].k_extinct = 0.5;
+    multilayer[1].LAI_scale = 8;
+    auto layered = [&](EtpFixture& f) {
+        f.settings.MultilayerLanduseTable = multilayer.data();
+        f.settings.MultilayerLanduseCount = 1;
+        f.Add("landuse", 3);
+        f.Add("landuse1", 1);
+        double** second = f.Add("landuse2", 2);
+        second[1][1] = -9999;
+    };
+    {
+        EtpFixture f;
+        layered(f);
+        f.Add("temperature", 10);
+        EXPECT_EQ(ThrownCode([&] { f.Make(SectionLines{}); }), 44);
+        EXPECT_NE(f.Diagnostics().find("number of layers: 2"), std::string::npos);
+    }
+    EtpFixture f;
+    layered(f);
+    f.Add("temperature", 16);
+    f.Add("temperature_night", 9);
+    f.Add("vapor_pressure", 9);
+    f.Add("wind_speed", 3);
+    f.Add("global_radiation", 3500);
+    f.Add("albedo", 0.18);
+    const double values[2][6] = {{6, 1, 0.9, 90, 50, 1.5}, {2, 0.3, 0.7, 60, 30, 0.05}};
+    const char* stems[6] = {"leaf_area_index", "root_depth", "vegetation_coverage_degree",
+                            "SurfaceCanopyResistance", "SurfaceIntercepResistance", "RoughnessLength"};
+    for (int k = 1; k <= 2; ++k)
+        for (int p = 0; p < 6; ++p) f.Add(stems[p] + std::to_string(k), values[k - 1][p]);
+    f.Grid("leaf_area_index2")[1][1] = -9999;
+    f.Add("SurfaceEvaporationResistance", 150);
+    SectionLines lines;
+    lines.Method = "1";
+    auto model = f.Make(lines);
+    for (int k = 0; k <= 2; ++k) {
+        const int index = FindGridEntry(f.table.get(), "pot_transpiration" + std::to_string(k), true);
+        const std::string expected = k == 0 ? "etp.grd" : "etp_Layer_" + std::to_string(k) + ".grd";
+        EXPECT_NE(f.table[index].OutputName.find(expected), std::string::npos) << f.table[index].OutputName;
+    }
+    model->PotentialEvapotranspiration(24, 10, 5, 2020);
+    double** total = f.Grid("pot_transpiration0");
+    double** first = f.Grid("pot_transpiration1");
+    double** second = f.Grid("pot_transpiration2");
+    double** soil = f.Grid("potential_evaporation");
+    double** interception = f.Grid("potential_InterceptionEvap0");
+    EXPECT_GT(first[2][2], 0);
+    EXPECT_GT(second[2][2], 0);
+    EXPECT_GT(soil[2][2], 0);
+    EXPECT_DOUBLE_EQ(total[2][2], first[2][2] + second[2][2] + soil[2][2]);
+    EXPECT_DOUBLE_EQ(interception[2][2],
+                     f.Grid("potential_InterceptionEvap1")[2][2] + f.Grid("potential_InterceptionEvap2")[2][2]);
+    // Without the second layer the first one is the lowest and holds the soil term.
+    EXPECT_EQ(second[1][1], 0);
+    EXPECT_GT(soil[1][1], 0);
+    EXPECT_DOUBLE_EQ(total[1][1], first[1][1] + soil[1][1]);
+    EXPECT_NE(soil[1][1], soil[2][2]);
 }
 
 // Whole runs: Hamon over ten days with its grids and statistics written, the
