@@ -1,25 +1,28 @@
 #pragma once
-// Potential evapotranspiration and the bookkeeping of real
-// evapotranspiration.
+// Potential evapotranspiration (Penman-Monteith per vegetation layer, Hamon,
+// Wendling, Haude) and the bookkeeping of real evapotranspiration.
 //
-// This is the sub-model's shell: construction, the section switch and the
-// wiring operations exist; the methods, the grids and the statistics are
-// still to come.
+// Construction reads the section "[evapotranspiration]", selects the input
+// grids of the method and creates the per-layer grids and statistics.
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/teilmod.h"
+#include "framework/zonetable.h"
 
 struct StatisticsTableEntry;
+class zonalstatistic;
 
 class verdunstungsmodellklasse : public teilmodellklasse {
 public:
-    // Section "evapotranspiration". The status is 0; failures of the base are
-    // thrown.
+    // Section "evapotranspiration". The status is 0; failures are thrown.
     verdunstungsmodellklasse(int* status, DiagnosticsWriter* writer, StatisticsTableEntry* statisticsTable,
                              int statisticsTableSize, const std::string& sectionName, const ModelSettings& settings,
                              MemoryGrid* gridTable);
+    ~verdunstungsmodellklasse() override;
 
     // The grids may be null; they are kept only while on.
     virtual void SetCorrectedRadiationGrid(double** grid);
@@ -38,7 +41,103 @@ public:
 
     StatisticsTableEntry* StatisticsTable = nullptr;
     int StatisticsTableSize = 0;
-    double** CorrectedRadiation = nullptr;
+    double** CorrectedRadiation = nullptr;  // "radiation_correction", ratio chi
     double** SnowStorage = nullptr;
     int SnowMethod = 0;
+
+    // Settings.
+    int EtpMethod = 0;             // 1 Penman-Monteith, 2 Hamon, 3 Wendling, 4 Haude
+    int LayerCount = 1;            // L
+    double PecTable[14] = {};      // 0 December, 1..12, 13 January
+    double FhTable[14] = {};
+    double AmplitudeTable[14] = {};
+    double CoastFactor = 0;        // fk
+    double RadiationPoly[4] = {};  // a0..a3, a0 the diffuse fraction
+    double SunshinePoly[4] = {};   // CS[0..3]
+    double SunshineThreshold = 0;
+    double T0 = 0, T1 = 0;         // transmissivity
+    double AmplitudeScaleHeight = 0;  // H [m]
+    double DayFraction = 0, NightFraction = 1, AnnualVariability = 0;  // f, 1 - f, v
+    double SigmaDt = 0;            // 5.67e-8 interval/60
+
+    // Grids of the layers 0..L (created).
+    std::vector<double**> PotTranspiration, RealTranspiration, PotInterception;
+    double** PotEvaporation = nullptr;
+    double** RealEvaporation = nullptr;
+    double** SnowEvaporationGrid = nullptr;
+    double** CorrectedGlobalRadiation = nullptr;  // "AspectCorrectedGlobalRadiation"
+    double** Cloudiness = nullptr;
+    double** SsdTemp = nullptr;
+
+    // Per-step sun geometry.
+    int SubStepCount = 0;     // n
+    double SubStepHours = 0;  // h
+    double CosZenith[25] = {};
+    double Tau = 0;
+    double DayAmplitude = 0, SeasonalTerm = 0;  // A_d, V
+    bool BrightPartBegun = false;
+    int BrightSteps = 0;
+
+private:
+    struct OwnGrid {
+        int Index = 0;
+        double** Data = nullptr;
+    };
+    struct OwnStatistics {
+        std::vector<ZoneRecord> Zones;
+        std::unique_ptr<zonalstatistic> Statistics;
+    };
+    struct CellInputs;
+
+    void Construct();
+    void ReadSection();
+    void ReadMonthlyTable(double table[14], bool pec);
+    void SelectInputs();
+    void CreateGridsAndStatistics();
+    double** CreateGrid(const std::string& fileName, const std::string& name, int writeCode, double activeValue,
+                        const char* fullMessage);
+    zonalstatistic* CreateStatistics(const std::string& fileName, int code, int precision, const std::string& header,
+                                     const std::string& suffix);
+    double** OptionalGrid(const std::string& name);
+    double** RequiredGrid(const std::string& name);
+    bool ActiveCell(int32_t row, int32_t col) const;
+    int ZoneRankOfCell(int32_t row, int32_t col) const;
+    void ComputeRows(int32_t row);
+    void PenmanMonteithCell(int32_t row, int32_t col, double sunshine, double shortwave, double beta);
+    void ReleaseAll();
+
+    bool NetRadiation = false;
+    double** Regions = nullptr;
+    double** MasterGrid = nullptr;
+    double** Elevation = nullptr;
+    double** Temperature = nullptr;
+    double** NightTemperature = nullptr;
+    double** Radiation = nullptr;  // net or global radiation
+    double** Sunshine = nullptr;
+    double** VapourPressure = nullptr;
+    double** Humidity = nullptr;
+    double** AirPressure = nullptr;
+    double** WindSpeed = nullptr;
+    double** Albedo = nullptr;
+    double** SoilResistance = nullptr;
+    double** GlacierFraction = nullptr;
+    std::vector<double**> Landuse, LeafArea, RootDepth, Coverage, CanopyResistance, InterceptResistance, Roughness;
+
+    std::vector<OwnGrid> OwnGrids;
+    std::vector<std::unique_ptr<OwnStatistics>> OwnStats;
+    std::vector<zonalstatistic*> PotTranspirationStats, RealTranspirationStats, PotInterceptionStats;
+    zonalstatistic* PotEvaporationStats = nullptr;
+    zonalstatistic* RealEvaporationStats = nullptr;
+    zonalstatistic* SnowEvaporationStats = nullptr;
+    zonalstatistic* RadiationStats = nullptr;
+    zonalstatistic* CloudinessStats = nullptr;
+    std::vector<int> PotTranspirationIndex, PotInterceptionIndex;
+    int PotEvaporationIndex = 0;
+
+    // Section values: grid file names, write codes, statistics names and codes.
+    std::string EtpName, EtrName, EvapName, EvarName, SnowEvapName, EipName;
+    int EtpWrite = 0, EtrWrite = 0, EvapWrite = 0, EvarWrite = 0, SnowEvapWrite = 0, EipWrite = 0;
+    std::string EtpStat, EtrStat, EvapStat, EvarStat, SnowEvapStat, EipStat, RadStat, CloudStat;
+    int EtpStatCode = 0, EtrStatCode = 0, EvapStatCode = 0, EvarStatCode = 0, SnowEvapStatCode = 0,
+        EipStatCode = 0, RadStatCode = 0, CloudStatCode = 0;
 };

@@ -49,6 +49,14 @@ std::string MeteoSection(const std::string& name, int method) {
            "-1e9\n-1e9\n1e9\n1e9\n0 no scenarios\n";
 }
 
+// The evapotranspiration lines after the switch and the interval: Hamon,
+// every output and statistics off.
+const char* const HamonSectionBody =
+    "2 method\n1 1 1 1 1 1 1 1 1 1 1 1\n0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3\n1 fk\n"
+    "etp.grd\n0\netp.sta 0\netr.grd\n0\netr.sta 0\nevap.grd\n0\nevap.sta 0\nevar.grd\n0\nevar.sta 0\n"
+    "snev.grd\n0\nsnev.sta 0\neip.grd\n0\neip.sta 0\nrgex.sta 0\n0.25 0.25 0.25 0.25\n0.1 -0.5 0 0\n"
+    "0.7 0.1\n1000\n4 4 4 4 4 4 4 4 4 4 4 4\n0.5 0\ncloud.sta 0\n";
+
 // A station file with one station and one row, dated 1.1.1990 hour 1.
 const char* const OneRowStationFile =
     "stations\nz z z z 500\nx x x x 1150\ny y y y 2150\nname\n1990 1 1 1 4.5\n";
@@ -66,7 +74,11 @@ std::string ControlFile(const std::map<std::string, int>& methods) {
         const int fallback = std::string(section) == "radiation_correction" ? 0 : 1;
         const int method = it == methods.end() ? fallback : it->second;
         if (method < 0) continue;
-        text += std::string("[") + section + "]\n" + std::to_string(method) + " method\n60 interval [min]\n";
+        // Evapotranspiration runs Hamon here, a daily method.
+        const bool etp = std::string(section) == "evapotranspiration" && method != 0;
+        text += std::string("[") + section + "]\n" + std::to_string(method) + " method\n" +
+                (etp ? "1440" : "60") + " interval [min]\n";
+        if (etp) text += HamonSectionBody;
         if (std::string(section) == "RegionalSuperposition" && method != 0) text += "NumberOfEntities = 0;\n";
         if (std::string(section) == "special_output" && method != 0) text += "numfiles = 0;\n";
     }
@@ -124,7 +136,7 @@ struct ShellFixture {
     // Adds the grids of a meteorological input (entries 2 to 5) and the
     // one-row station files of the named inputs.
     void AddMeteoGrids(std::initializer_list<const char*> inputs = {"temperature"}) {
-        const char* const names[] = {"elevation", "RelCellArea", "CoordX", "CoordY"};
+        const char* const names[] = {"[elevation_model]", "RelCellArea", "CoordX", "CoordY"};
         for (int k = 0; k < 4; ++k) {
             double** grid = memory.matrix(1, 3, 1, 4, 3);
             for (int r = 1; r <= 3; ++r) {
@@ -140,6 +152,17 @@ struct ShellFixture {
             entry.EverUsed = true;
         }
         for (const char* input : inputs) WriteFile(dir.file(std::string(input) + ".txt"), OneRowStationFile);
+    }
+    // A uniform grid in the next free entry, freed with the fixture.
+    void AddGrid(const std::string& name, double value) {
+        double** grid = memory.matrix(1, 3, 1, 4, 3);
+        for (int r = 1; r <= 3; ++r)
+            for (int c = 1; c <= 4; ++c) grid[r][c] = value;
+        meteoGrids.push_back(grid);
+        MemoryGrid& entry = table[FindFreeGridEntry(table.get())];
+        entry.Data = grid;
+        entry.InternalName = name;
+        entry.EverUsed = true;
     }
     // True for the entries the fixture fills itself.
     static bool OwnEntry(int index) { return index >= 1 && index <= 5; }
@@ -169,6 +192,8 @@ TEST(ComponentShells, SectionSwitchAndGetters) {
         for (const char* section : SubModelSections) methods[section] = method;
         methods["radiation_correction"] = 0;
         ShellFixture f(ControlFile(methods));
+        f.AddMeteoGrids();
+        f.AddGrid("temperature", 5);
         auto* st = f.statistics;
         const ModelSettings& s = f.settings;
         MemoryGrid* g = f.table.get();
