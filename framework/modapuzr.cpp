@@ -11,7 +11,7 @@
 #include "framework/gridtable.h"
 #include "framework/signals.h"
 #include "framework/statistics_table.h"
-#include "framework/teilmod_special.h"
+#include "framework/teilmod_pointseries.h"
 #include "lateral/gwflow.h"
 #include "lateral/irrigate.h"
 #include "lateral/siltingup.h"

@@ -17,7 +17,7 @@
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
 #include "framework/statistics_table.h"
-#include "framework/teilmod_special.h"
+#include "framework/teilmod_pointseries.h"
 #include "lateral/gwflow.h"
 #include "lateral/irrigate.h"
 #include "lateral/siltingup.h"

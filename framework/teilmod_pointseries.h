@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "framework/teilmod.h"
-#include "framework/teilmod_special_file.h"
+#include "framework/teilmod_pointseries_file.h"
 
 struct StatisticsTableEntry;
 

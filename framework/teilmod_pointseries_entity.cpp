@@ -1,8 +1,8 @@
-#include "framework/teilmod_special_entity.h"
+#include "framework/teilmod_pointseries_entity.h"
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
-#include "framework/teilmod_special_text.h"
+#include "framework/teilmod_pointseries_text.h"
 
 using special_output::Missing;
 

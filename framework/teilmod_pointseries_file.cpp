@@ -1,4 +1,4 @@
-#include "framework/teilmod_special_file.h"
+#include "framework/teilmod_pointseries_file.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -6,7 +6,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/signals.h"
-#include "framework/teilmod_special_text.h"
+#include "framework/teilmod_pointseries_text.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "framework/teilmod_special.h"
+#include "framework/teilmod_pointseries.h"
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
-#include "framework/teilmod_special_text.h"
+#include "framework/teilmod_pointseries_text.h"
 
 SpecialOutputClass::SpecialOutputClass(int* status, DiagnosticsWriter* writer, StatisticsTableEntry* statisticsTable,
                                        int statisticsTableSize, const std::string& sectionName,

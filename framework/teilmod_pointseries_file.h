@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/teilmod_special_entity.h"
+#include "framework/teilmod_pointseries_entity.h"
 #include "framework/zonalstatistic.h"
 
 class SpecialOutputClass;

@@ -1,4 +1,4 @@
-#include "framework/teilmod_special_text.h"
+#include "framework/teilmod_pointseries_text.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,7 +1,7 @@
 // Special output: point time series of grids and stacks of the grid table,
 // from the brace blocks of "[special_output]" to the appended rows.
 
-#include "framework/teilmod_special.h"
+#include "framework/teilmod_pointseries.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
 #include "framework/statistics_table.h"
-#include "framework/teilmod_special_text.h"
+#include "framework/teilmod_pointseries_text.h"
 #include "support/model_fixture.h"
 #include "support/test_support.h"
 
