@@ -266,6 +266,18 @@ void RedistributeExcessWater(SoilColumn& c, const RiverSettings& river, int maxS
                     I = 0;
                 }
             };
+            // A deficit B met from the water the river gives to the layer.
+            auto fromRiver = [&]() {
+                if (R >= B) {
+                    R -= B;
+                    exTotal -= B;
+                    B = 0;
+                } else {
+                    B -= R;
+                    exTotal -= R;
+                    R = 0;
+                }
+            };
 
             if (trial > c.thetaSat[k]) {
                 changed = true;
@@ -320,15 +332,7 @@ void RedistributeExcessWater(SoilColumn& c, const RiverSettings& river, int maxS
                         if (I > 0) {
                             fromInterflow();
                         } else if (riverGives) {
-                            if (R >= B) {
-                                R -= B;
-                                exTotal -= B;
-                                B = 0;
-                            } else {
-                                B -= R;
-                                exTotal -= R;
-                                R = 0;
-                            }
+                            fromRiver();
                         } else {
                             B = 0;
                         }
@@ -342,15 +346,7 @@ void RedistributeExcessWater(SoilColumn& c, const RiverSettings& river, int maxS
                             if (I > 0) {
                                 fromInterflow();
                             } else if (riverGives) {
-                                if (R >= B) {
-                                    R -= B;
-                                    exTotal -= B;
-                                    B = 0;
-                                } else {
-                                    B -= R;
-                                    exTotal -= R;
-                                    R = 0;
-                                }
+                                fromRiver();
                             }
                         }
                     }
