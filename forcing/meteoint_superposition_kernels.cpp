@@ -1,5 +1,7 @@
 #include "forcing/meteoint_superposition_kernels.h"
 
+#include "framework/zonetable.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -60,7 +62,7 @@ bool ParseDouble(const std::string& word, double* value) {
 }
 
 int64_t RegionCodeOf(double value) {
-    const double code = std::floor(value + 0.5);
+    const double code = ZoneCodeOf(value);
     if (!(code >= static_cast<double>(INT_MIN) && code <= static_cast<double>(INT_MAX))) return 0;
     return static_cast<int64_t>(code);
 }

@@ -9,6 +9,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/signals.h"
+#include "framework/zonetable.h"
 
 namespace {
 
@@ -152,7 +153,7 @@ zonalstatistic::~zonalstatistic() {
 }
 
 int64_t zonalstatistic::ZoneCode(const ZoneRecord& record) {
-    return static_cast<int64_t>(std::floor(record.zonenwert + 0.5));
+    return static_cast<int64_t>(ZoneCodeOf(record.zonenwert));
 }
 
 int zonalstatistic::ZoneColumnCount() const {

@@ -226,10 +226,7 @@ void defaultini::ExportSettings(ModelSettings& receiver) {
     Settings.RowExtents = ModelZones.RowExtents.empty() ? nullptr : ModelZones.RowExtents.data();
     Settings.ZoneCount = ModelZones.Count;
     Settings.MaxZoneCode = ModelZones.LargestCode;
-    Settings.Regions = Regions.Records.empty() ? nullptr : Regions.Records.data();
-    Settings.RegionCount = Regions.Count;
-    Settings.MaxRegionCode = Regions.LargestCode;
-    Settings.RegionRank = Regions.CodeToRank.empty() ? nullptr : Regions.CodeToRank.data();
+    // The region table's fields are kept current by the region ranking.
     CopyGeometryToSettings();
     auto tableOf = [](auto& table) { return table.empty() ? nullptr : table.data(); };
     auto countOf = [](auto& table) { return table.empty() ? 0 : static_cast<int>(table.size()) - 1; };
