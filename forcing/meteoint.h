@@ -28,8 +28,8 @@
 #include "forcing/meteoint_methods_mesh.h"
 #include "forcing/meteoint_postprocess.h"
 #include "forcing/splines.h"
+#include "framework/model_settings.h"
 #include "framework/modelobject.h"
-#include "setup/model_settings.h"
 
 struct StatisticsTableEntry;
 class zonalstatistic;

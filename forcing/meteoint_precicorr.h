@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/model_settings.h"
 #include "framework/modelobject.h"
-#include "setup/model_settings.h"
 
 class meteointerpol;
 struct StatisticsTableEntry;

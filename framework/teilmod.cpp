@@ -6,8 +6,8 @@
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
 #include "framework/statistics_table.h"
+#include "framework/tracer_info.h"
 #include "framework/zonalstatistic.h"
-#include "setup/tracer_ini.h"
 
 TracerStorageRecord::TracerStorageRecord() = default;
 TracerStorageRecord::~TracerStorageRecord() = default;

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "framework/model_settings.h"
 #include "framework/modelobject.h"
 #include "framework/solar_geometry.h"
 #include "framework/zonetable.h"
-#include "setup/model_settings.h"
 
 class zonalstatistic;
 struct StatisticsTableEntry;

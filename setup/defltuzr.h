@@ -11,7 +11,7 @@
 #include "framework/zonetable.h"
 #include "setup/defltuzr_decomposition.h"
 #include "setup/defltuzr_regions.h"
-#include "setup/model_settings.h"
+#include "framework/model_settings.h"
 #include "parameters/landuse.h"
 #include "parameters/multilayer_landuse.h"
 #include "parameters/soil.h"

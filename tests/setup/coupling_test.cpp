@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/modapuzr_menu.h"
 #include "framework/gridtable.h"
-#include "framework/modapuzr_menu.h"
 #include "framework/modelobject.h"
 #include "framework/signals.h"
 #include "framework/statistics_table.h"

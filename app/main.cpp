@@ -8,8 +8,8 @@
 #include <new>
 #include <string>
 
+#include "app/modapuzr.h"
 #include "framework/diagnostics_writer.h"
-#include "framework/modapuzr.h"
 #include "framework/signals.h"
 
 #ifndef RUVEX_BUILD_STAMP

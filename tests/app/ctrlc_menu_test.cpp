@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "app/modapuzr_menu.h"
 #include "framework/diagnostics_writer.h"
-#include "framework/modapuzr_menu.h"
 #include "framework/signals.h"
 #include "support/test_support.h"
 

@@ -1,4 +1,4 @@
-#include "framework/modapuzr_menu.h"
+#include "app/modapuzr_menu.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "framework/modapuzr.h"
+#include "app/modapuzr.h"
 
 #include <cstring>
 #include <initializer_list>

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "app/modapuzr_menu.h"
 #include "framework/memory_handling.h"
-#include "framework/modapuzr_menu.h"
+#include "framework/model_settings.h"
 #include "framework/storage_content_file.h"
 #include "parameters/defltuzr_spinup.h"
-#include "setup/model_settings.h"
 
 class DiagnosticsWriter;
 class defaultini;
