@@ -231,3 +231,30 @@ TEST(RoutingSetUp, TableFileThatCannotBeWrittenEndsTheRun) {
         << h.Console();
     routing->DeleteModule();
 }
+
+TEST(RoutingSetUp, RoutedDischargeHeaderByOutputUnit) {
+    struct Case {
+        const char* unit;
+        const char* title;
+    } cases[] = {{"0", "routed discharge [mm per subbasin] "},
+                 {"1", "routed discharge [ m3 per sec ] "},
+                 {"2", "routed discharge (unknown measure)"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.unit);
+        RoutingHarness h;
+        int status = -1;
+        auto routing = h.Build(ControlText("network.ctl", {{"1                          # output unit",
+                                                            std::string(c.unit) + " output unit"},
+                                                           {"Qrouted.sta 0", "Qrouted.sta 2001"}}),
+                               &status);
+        ASSERT_EQ(status, 0) << h.Console();
+        EXPECT_EQ(routing->OutputUnit, std::atoi(c.unit));
+        routing->FlushOutputs();
+        const std::string header = h.File("Qrouted.sta");
+        EXPECT_NE(header.find(c.title), std::string::npos) << header;
+        // the weights after the area check: subbasin 3 stands for its routed
+        // catchment
+        EXPECT_NE(header.find("\t0.1326000"), std::string::npos) << header;
+        routing->DeleteModule();
+    }
+}
