@@ -137,6 +137,8 @@ private:
     void BuildDescription(int k, const std::string& text);
     void CreateTablesAndStatistics();
     void SetUpObservedDischarge();
+    // Rank of a subbasin code, 0 for a code that is no subbasin.
+    int SubbasinRank(int code) const;
     [[noreturn]] void DescriptionError(int k, int outlet, int element, const std::string& what);
     // Checks a tributary code (41) and enters it into the routing target
     // table; `lineEnd` ends the "OL" messages with a line end.

@@ -71,6 +71,12 @@ struct DescriptionCursor {
 
 }  // namespace
 
+int abflussmodellklasse::SubbasinRank(int code) const {
+    if (!Subbasins.CodeToRank || code < 0 || code > Subbasins.LargestCode) return 0;
+    const int rank = Subbasins.CodeToRank[code];
+    return rank >= 1 && rank <= Subbasins.Count ? rank : 0;
+}
+
 int abflussmodellklasse::CountSubstring(const std::string& line, const std::string& pattern) {
     if (pattern.empty()) return 0;
     int count = 0;
@@ -189,7 +195,7 @@ void abflussmodellklasse::DescriptionError(int k, int outlet, int element, const
 
 void abflussmodellklasse::AddTributary(int k, int outlet, int element, int code, bool lineEnd) {
     const int n = Subbasins.Count;
-    const int rank = code >= 0 && code <= Subbasins.LargestCode ? Subbasins.CodeToRank[code] : 0;
+    const int rank = SubbasinRank(code);
     if (rank < 1 || rank > n) {
         if (Writer) {
             *Writer << "FATAL: there cant be a tributary with code " << code << " for no subbasin (according to zones)"
@@ -215,7 +221,7 @@ void abflussmodellklasse::AddTributary(int k, int outlet, int element, int code,
         }
         throw 41;
     }
-    const int outletRank = Subbasins.CodeToRank[outlet];
+    const int outletRank = SubbasinRank(outlet);
     // Each subbasin enters the list once, so 2n+1 entries always suffice.
     while (FirstTargetFree < static_cast<int>(TargetList.size()) && TargetList[static_cast<size_t>(FirstTargetFree)] > 0)
         ++FirstTargetFree;
@@ -238,7 +244,7 @@ void abflussmodellklasse::BuildDescription(int k, const std::string& text) {
     s.Find("TG");
     int outlet = 0;
     if (!s.ReadInt(outlet)) DescriptionError(k, 0, 0, "no subbasin code after \"TG\"");
-    const int outletRank = outlet >= 0 && outlet <= Subbasins.LargestCode ? Subbasins.CodeToRank[outlet] : 0;
+    const int outletRank = SubbasinRank(outlet);
     if (outletRank < 1 || outletRank > n) {
         if (Writer) *Writer << "FATAL: there is no subbasin with code " << outlet << "[end-entry]";
         throw 41;

@@ -167,10 +167,8 @@ void abflussmodellklasse::ReadSettings() {
         ReadRestOfLine(f, &LineBuffer);
         // A code outside the code-to-rank table or a negative column is no
         // gauge.
-        if (code >= 0 && code <= Subbasins.LargestCode && Subbasins.CodeToRank && column >= 0) {
-            const int rank = Subbasins.CodeToRank[code];
-            if (rank >= 1 && rank <= Subbasins.Count) GaugeColumns[static_cast<size_t>(rank)] = column;
-        }
+        const int rank = SubbasinRank(code);
+        if (rank > 0 && column >= 0) GaugeColumns[static_cast<size_t>(rank)] = column;
     }
     ReadValue(f, "%d", &RSquareOffset, "Zeitoffset fuer Beginn der R-square-Berechnung fuer ", &LineBuffer);
 }
