@@ -9,6 +9,7 @@
 
 #include "routing/routing_harness.h"
 #include "soil/unsatzon.h"
+#include "support/element_balance.h"
 
 using namespace routingtest;
 
@@ -162,4 +163,24 @@ TEST(RoutingChannelState, StartFromConstantRunoff) {
     routing->DeleteModule();
     for (const auto& tracer : E)
         for (const auto& elements : tracer) EXPECT_TRUE(elements.empty());
+}
+
+TEST(RoutingChannelState, ElementBalanceNamesTheElementThatLosesWater) {
+    testsupport::ElementBalance b({"channel 1", "outlet"});
+    b.BeginStep();
+    b.Storage(0, 10.0);
+    b.In(0, 2.0);
+    b.Move(0, 1, 3.0);
+    b.Out(1, 3.0);
+    b.EndStorage(0, 9.0);
+    EXPECT_EQ(b.Check(1e-12), "");
+    b.BeginStep();
+    b.Storage(0, 10.0);
+    b.Move(0, 1, 3.0);
+    b.EndStorage(0, 7.5);  // half a unit gone
+    b.EndStorage(1, 3.0);
+    EXPECT_EQ(b.Check(1e-12).rfind("step 2, element channel 1: in 0, out 3, before 10, after 7.5, residual -0.5", 0),
+              0u)
+        << b.Check(1e-12);
+    EXPECT_EQ(b.LargestResidual(), 0.5);
 }
