@@ -258,3 +258,19 @@ TEST(RoutingSetUp, RoutedDischargeHeaderByOutputUnit) {
         routing->DeleteModule();
     }
 }
+
+TEST(RoutingSetUp, FurtherTributariesEndAtTheFirstBlank) {
+    RoutingHarness h;
+    int status = -1;
+    auto routing = h.Build(ControlText("network.ctl", {{"12&13&14", "12 &13&14"}}), &status);
+    ASSERT_EQ(status, 0) << h.Console();
+    routingclass& d = *routing->Descriptions[2];
+    EXPECT_EQ(d.Code[2], 12);
+    EXPECT_EQ(d.Tributaries[2], std::vector<int>{0});
+    EXPECT_EQ(routing->GetRoutingTargetTable()[1][h.Rank(13)], 0);
+    char name[32];
+    std::snprintf(name, sizeof name, "wq_table.%.3d", h.Rank(12));
+    EXPECT_EQ(FirstLine(h.File(name)),
+              "waterlevel-discharge-table for the channel of subbasins 12 to the outlet of subbasin 20\n");
+    routing->DeleteModule();
+}
