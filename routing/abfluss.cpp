@@ -1,48 +1,15 @@
+// The routing model's wiring with the other sub-models, the start of the
+// channel state and the teardown.
+
 #include "routing/abfluss.h"
 
 #include "framework/diagnostics_writer.h"
-
-abflussmodellklasse::abflussmodellklasse(int* status, DiagnosticsWriter* writer, StatisticsTableEntry* statisticsTable,
-                                         int statisticsTableSize, const std::string& sectionName,
-                                         const ModelSettings& settings, MemoryGrid* gridTable,
-                                         const SubbasinTable& subbasins, int tracerCount, TracerInfo* tracers,
-                                         int soilReadCode)
-    : teilmodellklasse(writer, sectionName, settings, gridTable, 1),
-      StatisticsTable(statisticsTable),
-      StatisticsTableSize(statisticsTableSize),
-      Subbasins(subbasins),
-      RoutingTracerCount(tracerCount > 0 ? tracerCount : 0),
-      RoutingTracers(tracers),
-      SoilReadCode(soilReadCode) {
-    *status = 0;
-    if (Method == 0) return;
-    try {
-        const int n = Subbasins.Count > 0 ? Subbasins.Count : 0;
-        MaxIrrig.Allocate(RoutingTracerCount + 1, n + 1);
-        MaxIrrigFromReservoirs.Allocate(RoutingTracerCount + 1, n + 1);
-        TargetList.assign(static_cast<size_t>(2 * n + 1), 0);
-        TargetOfSubbasin.assign(static_cast<size_t>(n + 1), 0);
-        DescriptionOfOutlet.assign(static_cast<size_t>(n + 1), 0);
-        TargetRows[0] = TargetList.data();
-        TargetRows[1] = TargetOfSubbasin.data();
-        TargetRows[2] = DescriptionOfOutlet.data();
-        // Area fractions from the subbasin table (entry 0: the total area),
-        // area factors 1.
-        Abfrel.Allocate(2, n + 1);
-        double** abfrel = Abfrel.Rows();
-        for (int i = 0; i <= n; ++i) {
-            abfrel[0][i] = Subbasins.Records ? Subbasins.Records[i].rel : 0.0;
-            abfrel[1][i] = 1.0;
-        }
-    } catch (int code) {
-        *status = code;
-    } catch (...) {
-        *status = 103;
-    }
-}
+#include "framework/routstatistic.h"
 
 void abflussmodellklasse::SetQg(RunoffTable qg) {
     if (Method == 0) return;
+    const int n = Subbasins.Count > 0 ? Subbasins.Count : 0;
+    StepFlows.Allocate(RoutingTracerCount + 1, n + Totals.ZL + Totals.AL + 3);
     if (!qg) {
         if (Writer) {
             *Writer << "FATAL: No valid discharges for discharge routing!\nYou have to run the model including at "
@@ -55,14 +22,40 @@ void abflussmodellklasse::SetQg(RunoffTable qg) {
 }
 
 void abflussmodellklasse::LinkLakeGrids() {}
-void abflussmodellklasse::InitRouting() {}
+
+// The start of the channel state: the runoff of the start into the flow
+// arrays, every description's storage elements filled from it. The initial
+// routing passes follow with the channel routing.
+void abflussmodellklasse::InitRouting() {
+    if (Method == 0 || !Qg || !StepFlows.Rows()) return;
+    const int n = Subbasins.Count;
+    const int entries = n + Totals.ZL;
+    double** F = StepFlows.Rows();
+    double*** Fs = SubIntervalFlows.Rows();
+    for (int t = 0; t <= RoutingTracerCount; ++t) {
+        for (int i = 1; i <= n; ++i) F[t][i] = Qg[t][i];
+        for (int i = n + 1; i <= entries; ++i) F[t][i] = 0.0;
+    }
+    for (int k = 1; k <= DescriptionCount; ++k) {
+        Descriptions[static_cast<size_t>(k)]->SetFlowArrays(F, Fs, &StorageElements, ObservedWindow,
+                                                             GaugeColumns.data());
+    }
+    for (int t = 0; t <= RoutingTracerCount; ++t)
+        for (int s = 1; s <= SubIntervals; ++s)
+            for (int i = 1; i <= entries; ++i) Fs[t][s][i] = F[t][i];
+    for (int k = 1; k <= DescriptionCount; ++k) Descriptions[static_cast<size_t>(k)]->InitStorageElements();
+}
 
 void abflussmodellklasse::SetIrrigationDemand(ZoneRecord* demand) {
-    if (Method != 0) IrrigationDemand = demand;
+    if (Method == 0) return;
+    IrrigationDemand = demand;
+    for (int k = 1; k <= DescriptionCount; ++k) Descriptions[static_cast<size_t>(k)]->SetIrrigationDemand(demand);
 }
 
 void abflussmodellklasse::SetRiverflowTable(riverflow_table* table) {
-    if (Method != 0) RiverFlows = table;
+    if (Method == 0) return;
+    RiverFlows = table;
+    for (int k = 1; k <= DescriptionCount; ++k) Descriptions[static_cast<size_t>(k)]->SetRiverflowTable(table, k);
 }
 
 void abflussmodellklasse::ReadStorageFile(const std::string*, int) {}
@@ -79,20 +72,20 @@ RoutingTargetTable abflussmodellklasse::GetRoutingTargetTable() {
 
 AreaFractionTable abflussmodellklasse::GetAbfrel() { return Method == 0 ? nullptr : Abfrel.Rows(); }
 
-void abflussmodellklasse::FlushOutputs() {}
+void abflussmodellklasse::FlushOutputs() {
+    if (Method == 0) return;
+    if (RoutedStatistics) RoutedStatistics->Flush();
+    for (int k = 1; k <= DescriptionCount; ++k)
+        if (Descriptions[static_cast<size_t>(k)]) Descriptions[static_cast<size_t>(k)]->FlushOutputs();
+}
 
 void abflussmodellklasse::DeleteModule() {
+    if (Deleted()) return;
     // The routing releases its own tracers while it finishes.
     ReleaseTracers();
     Qg = nullptr;
     IrrigationDemand = nullptr;
     RiverFlows = nullptr;
-    MaxIrrig.Release();
-    MaxIrrigFromReservoirs.Release();
-    Abfrel.Release();
-    TargetList.clear();
-    TargetOfSubbasin.clear();
-    DescriptionOfOutlet.clear();
-    TargetRows[0] = TargetRows[1] = TargetRows[2] = nullptr;
+    ReleaseAll(true);
     modelobject::DeleteModule();
 }

@@ -1,21 +1,21 @@
 #pragma once
-// The discharge routing model and the exchange tables it owns for
-// irrigation.
-//
-// This is the sub-model's shell: construction, the section switch, the
-// wiring checks and the exchange tables exist; the routing descriptions, the
-// routing step, the outputs and the storage content section are still to
-// come.
+// The discharge routing model: it reads "[routing_model]", builds one routing
+// description per "TG" line with a water-level/discharge table per channel,
+// owns the flow arrays the descriptions route through and the exchange
+// tables it shares with irrigation.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/teilmod.h"
+#include "routing/abfluss_routingclass.h"
 #include "soil/unsatzon.h"
 
 struct StatisticsTableEntry;
 struct TracerInfo;
+class routstatistic;
 
 // `maxirrig` and `maxirrigFromReservoirs`: rows 0..T (0 water [mm per step],
 // 1..T tracer concentrations), columns 0..n by subbasin rank.
@@ -28,16 +28,39 @@ using RoutingTargetTable = int**;
 // [1][i] the area factor of its values.
 using AreaFractionTable = double**;
 
+// Per tracer 0..T, per sub-interval 0..S, entries 0..n+Z, in one block.
+class SubIntervalFlowArray {
+public:
+    void Allocate(int tracers, int subIntervals, int entries);
+    void Release();
+    double*** Rows() { return Tracers.empty() ? nullptr : Tracers.data(); }
+
+private:
+    std::vector<double> Block;
+    std::vector<double*> Intervals;
+    std::vector<double**> Tracers;
+};
+
 class abflussmodellklasse : public teilmodellklasse {
 public:
     // Section "routing_model". `subbasins` is the soil model's subbasin
     // table, `soilReadCode` its read code for storage grids. The status is 0,
-    // or the code of a failure inside the body (103 for anything but a code);
-    // failures of the base are thrown.
+    // or the code of the first failure inside the body (103 for anything but
+    // a code); failures of the base are thrown.
     abflussmodellklasse(int* status, DiagnosticsWriter* writer, StatisticsTableEntry* statisticsTable,
                         int statisticsTableSize, const std::string& sectionName, const ModelSettings& settings,
                         MemoryGrid* gridTable, const SubbasinTable& subbasins, int tracerCount, TracerInfo* tracers,
                         int soilReadCode);
+    ~abflussmodellklasse() override;
+
+    // Occurrences of `pattern` in `line`; overlapping occurrences count.
+    virtual int CountSubstring(const std::string& line, const std::string& pattern);
+    int CountOL(const std::string& line) { return CountSubstring(line, "OL"); }
+    int CountSUMTRIB(const std::string& line) { return CountSubstring(line, "SUMTRIB"); }
+    int CountAmpersand(const std::string& line) { return CountSubstring(line, "&"); }
+    int CountZL(const std::string& line) { return CountSubstring(line, "ZL"); }
+    int CountAL(const std::string& line) { return CountSubstring(line, "AL"); }
+    int CountSP(const std::string& line) { return CountSubstring(line, "SP"); }
 
     // The runoff table to route; when on, a null table ends the run (code 43).
     virtual void SetQg(RunoffTable qg);
@@ -47,6 +70,8 @@ public:
     virtual void SetRiverflowTable(riverflow_table* table);
     // `fileName` may be null (the soil model is off).
     virtual void ReadStorageFile(const std::string* fileName, int readCode);
+    virtual void SetOutputUnit(int unit);
+    virtual void ReadLakeModel(const std::string& sectionName);
 
     // The exchange tables when on, else null.
     virtual IrrigationAvailability GetMaxIrrig();
@@ -67,8 +92,64 @@ public:
     ZoneRecord* IrrigationDemand = nullptr;
     riverflow_table* RiverFlows = nullptr;
 
+    // Settings of the section.
+    int Substitution = 0;
+    double QMinSpecific = 0, QMaxSpecific = 0;  // bounds of the w-q tables [l/s/km2]
+    double WqIntervals = 0;
+    int SubIntervals = 0;
+    std::string QstatName;
+    int QstatCode = 0;
+    std::string ObservedFileName;
+    std::vector<int> GaugeColumns;  // 0..n by rank; 0 = no gauge
+    int DescriptorCount = 0;  // N, the column descriptor lines
+    int RSquareOffset = 0;
+    int OutputUnit = 0;
+    int ProcessOffMethod = 1;
+
+    // Totals of the first pass and the descriptions 1..N (slot 0 empty).
+    ElementCounts Totals;
+    int DescriptionCount = 0;
+    std::vector<std::unique_ptr<routingclass>> Descriptions;
+
+    std::unique_ptr<routstatistic> RoutedStatistics;
+    int ObservedStatisticsEntry = 0;
+    // Efficiency sums: 21 shifts x (n+1) subbasins x 6 values each.
+    std::vector<double> EfficiencyPlain, EfficiencyLog;
+    int RowsPastEnd = 10;
+    double** ObservedWindow = nullptr;
+
+    // Flow arrays: the step flow array F[t][0..n+Z+A+2] (from SetQg), the
+    // sub-interval flows and the storage-element arrays.
+    ExchangeTable<double> StepFlows;
+    SubIntervalFlowArray SubIntervalFlows;
+    StorageElementArrays StorageElements;
+
+    int LakeSwitch = 0;
+    int GridReadMode = 0;
+    int PrecOnLakesIndex = 0;
+    double** PrecOnLakes = nullptr;
+
 private:
-    ExchangeTable<double> MaxIrrig, MaxIrrigFromReservoirs, Abfrel;
+    void Construct();
+    void ReadSettings();
+    void CountDescriptions();
+    void BuildDescriptions();
+    void BuildDescription(int k, const std::string& text);
+    void CreateTablesAndStatistics();
+    void SetUpObservedDischarge();
+    // Rank of a subbasin code, 0 for a code that is no subbasin.
+    int SubbasinRank(int code) const;
+    [[noreturn]] void DescriptionError(int k, int outlet, int element, const std::string& what);
+    // Checks a tributary code (41) and enters it into the routing target
+    // table; `lineEnd` ends the "OL" messages with a line end.
+    void AddTributary(int k, int outlet, int element, int code, bool lineEnd);
+    // Releases everything; the teardown also ends every description and
+    // closes the statistics.
+    void ReleaseAll(bool teardown);
+
+    ExchangeTable<double> MaxIrrig, MaxIrrigFromReservoirs, Abfrel, FurtherPerSubbasin;
     std::vector<int> TargetList, TargetOfSubbasin, DescriptionOfOutlet;
     int* TargetRows[3] = {nullptr, nullptr, nullptr};
+    std::vector<char> InflowUsed;
+    int FirstTargetFree = 1;
 };

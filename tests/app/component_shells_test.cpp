@@ -81,6 +81,9 @@ std::string ControlFile(const std::map<std::string, int>& methods) {
         if (etp) text += HamonSectionBody;
         if (std::string(section) == "RegionalSuperposition" && method != 0) text += "NumberOfEntities = 0;\n";
         if (std::string(section) == "special_output" && method != 0) text += "numfiles = 0;\n";
+        // A routing without descriptions; it reads its output unit itself.
+        if (std::string(section) == "routing_model" && method != 0)
+            text += "1 1000 10 2\nQ.sta 0\nnone\n0\n0\n\n[output_interval]\n24\n0\n1\n";
     }
     return text;
 }

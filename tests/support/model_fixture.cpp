@@ -33,6 +33,9 @@ std::string ModelFiles::ControlText() const {
         if (std::string(section) == "RegionalSuperposition" && method != 0 && body == SectionBodies.end())
             text += "NumberOfEntities = 0;\n";
         if (body != SectionBodies.end()) text += body->second;
+        // A routing without a body of its own has no routing descriptions.
+        if (std::string(section) == "routing_model" && method != 0 && body == SectionBodies.end())
+            text += "1 1000 10 2\nQ.sta 0\nnone\n0\n0\n\n";
     }
     return text;
 }

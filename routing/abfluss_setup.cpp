@@ -1,0 +1,241 @@
+// Construction of the routing model: the section's settings, the exchange
+// tables, the routed-discharge statistics and the flow arrays. The routing
+// descriptions themselves are read in abfluss_descriptions.cpp.
+
+#include <cmath>
+#include <cstdio>
+
+#include "framework/diagnostics_writer.h"
+#include "framework/gridtable.h"
+#include "framework/routstatistic.h"
+#include "routing/abfluss.h"
+
+void SubIntervalFlowArray::Allocate(int tracers, int subIntervals, int entries) {
+    const size_t t = static_cast<size_t>(tracers), s = static_cast<size_t>(subIntervals + 1),
+                 n = static_cast<size_t>(entries);
+    Block.assign(t * s * n, 0.0);
+    Intervals.assign(t * s, nullptr);
+    Tracers.assign(t, nullptr);
+    for (size_t i = 0; i < t * s; ++i) Intervals[i] = Block.data() + i * n;
+    for (size_t i = 0; i < t; ++i) Tracers[i] = Intervals.data() + i * s;
+}
+
+void SubIntervalFlowArray::Release() { *this = SubIntervalFlowArray{}; }
+
+abflussmodellklasse::abflussmodellklasse(int* status, DiagnosticsWriter* writer, StatisticsTableEntry* statisticsTable,
+                                         int statisticsTableSize, const std::string& sectionName,
+                                         const ModelSettings& settings, MemoryGrid* gridTable,
+                                         const SubbasinTable& subbasins, int tracerCount, TracerInfo* tracers,
+                                         int soilReadCode)
+    : teilmodellklasse(writer, sectionName, settings, gridTable, 1),
+      StatisticsTable(statisticsTable),
+      StatisticsTableSize(statisticsTableSize),
+      Subbasins(subbasins),
+      RoutingTracerCount(tracerCount > 0 ? tracerCount : 0),
+      RoutingTracers(tracers),
+      SoilReadCode(soilReadCode) {
+    *status = 0;
+    if (Method == 0) return;
+    try {
+        Construct();
+    } catch (int code) {
+        *status = code;
+    } catch (...) {
+        *status = 103;
+    }
+    if (*status != 0 && ControlFile) {
+        std::fclose(ControlFile);
+        ControlFile = nullptr;
+    }
+}
+
+abflussmodellklasse::~abflussmodellklasse() { ReleaseAll(false); }
+
+void abflussmodellklasse::Construct() {
+    if (Writer) {
+        *Writer << "file "
+                << "abfluss"
+                << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+    }
+    Substitution = Method == 2 ? 1 : 0;
+    const int n = Subbasins.Count > 0 ? Subbasins.Count : 0;
+    TargetList.assign(static_cast<size_t>(2 * n + 1), 0);
+    TargetOfSubbasin.assign(static_cast<size_t>(n + 1), 0);
+    DescriptionOfOutlet.assign(static_cast<size_t>(n + 1), 0);
+    TargetRows[0] = TargetList.data();
+    TargetRows[1] = TargetOfSubbasin.data();
+    TargetRows[2] = DescriptionOfOutlet.data();
+    // Area fractions from the subbasin table (entry 0: the total area),
+    // area factors 1.
+    Abfrel.Allocate(2, n + 1);
+    double** abfrel = Abfrel.Rows();
+    for (int i = 0; i <= n; ++i) {
+        abfrel[0][i] = Subbasins.Records ? Subbasins.Records[i].rel : 0.0;
+        abfrel[1][i] = 1.0;
+    }
+    GaugeColumns.assign(static_cast<size_t>(n + 1), 0);
+    GridReadMode = SoilReadCode;
+
+    ReadSettings();
+    CountDescriptions();
+    // The tracer statistics of the routing are set up with the routing step.
+    MaxIrrig.Allocate(RoutingTracerCount + 1, n + 1);
+    MaxIrrigFromReservoirs.Allocate(RoutingTracerCount + 1, n + 1);
+    FurtherPerSubbasin.Allocate(1, n + 1);
+    Descriptions.clear();
+    Descriptions.resize(static_cast<size_t>(DescriptionCount + 1));
+    ReadLakeModel("[lake_model]");
+
+    PrecOnLakesIndex = FindFreeGridEntry(GridTable);
+    if (PrecOnLakesIndex < FirstGridIndex || PrecOnLakesIndex > LastGridIndex) {
+        PrecOnLakesIndex = 0;
+        if (Writer) *Writer << "FATAL: no more free grids in memory, (max. " << 1000 << ")!" << "[end-entry]";
+        throw 12;
+    }
+    PrecOnLakes = matrix(1, NRows, 1, NCols, NRows);
+    for (int r = 1; r <= NRows; ++r)
+        for (int c = 1; c <= NCols; ++c)
+            if (ZoneGrid && ZoneGrid[r][c] == NoData) PrecOnLakes[r][c] = NoData;
+    StoreGrid(PrecOnLakesIndex, "PrecOnLakes", PrecOnLakes, nullptr, 1, "PrecOnLakes", 0, 1, NRows);
+
+    EfficiencyPlain.assign(static_cast<size_t>(21 * (n + 1) * 6), 0.0);
+    EfficiencyLog.assign(EfficiencyPlain.size(), 0.0);
+    BuildDescriptions();
+
+    for (int k = 1; k <= DescriptionCount; ++k) {
+        Descriptions[static_cast<size_t>(k)]->InitReservoirs(ControlFile);
+        Descriptions[static_cast<size_t>(k)]->InitAbstractionRules(ControlFile);
+    }
+    for (int k = 1; k <= DescriptionCount; ++k) {
+        routingclass& d = *Descriptions[static_cast<size_t>(k)];
+        d.CheckSubbasinAreas();
+        d.WriteWQTables();
+        d.SetMaxIrrigTables(MaxIrrig.Rows(), MaxIrrigFromReservoirs.Rows());
+    }
+    CreateTablesAndStatistics();
+    SetUpObservedDischarge();
+    CloseControlFile();
+}
+
+void abflussmodellklasse::ReadSettings() {
+    FILE* f = ControlFile;
+    double qMin = 0, qMax = 0, intervals = 0;
+    int subIntervals = 0;
+    const int read = std::fscanf(f, "%lf%lf%lf%d", &qMin, &qMax, &intervals, &subIntervals);
+    ReadRestOfLine(f, &LineBuffer);
+    // Every table row takes logarithms of both bounds and the channel step
+    // divides by the intervals: the bounds must be ordered and positive.
+    const bool usable = read == 4 && std::isfinite(qMin) && std::isfinite(qMax) && std::isfinite(intervals) &&
+                        qMin > 0 && qMax > qMin && intervals >= 1 && intervals < 1e6 && subIntervals >= 1;
+    if (!usable) {
+        if (Writer) {
+            *Writer << "FATAL: values for min/max specific discharge and/or discharge and time interval splitting   "
+                       "\nnot found in control file"
+                    << "[end-entry]";
+        }
+        throw 17;
+    }
+    QMinSpecific = qMin;
+    QMaxSpecific = qMax;
+    WqIntervals = intervals;
+    SubIntervals = subIntervals;
+
+    if (!ReadWord(f, &QstatName)) ControlFileError("name of the Qstatfiles for ", ModuleName);
+    ReadValue(f, "%d", &QstatCode, "name of the Qstatfiles for ", &LineBuffer);
+    ReadValue(f, "%s", &ObservedFileName, "name of spec.discharge files for ", &LineBuffer);
+    int descriptors = 0;
+    ReadValue(f, "%d", &descriptors, "number column descriptors for", &LineBuffer);
+    // A negative count would misplace the second pass over the descriptions.
+    if (descriptors < 0) ControlFileError("number column descriptors for", ModuleName);
+    DescriptorCount = descriptors;
+    for (int j = 0; j < descriptors; ++j) {
+        int code = 0, column = 0;
+        if (std::fscanf(f, "%d", &code) != 1) {
+            if (Writer) {
+                *Writer << "FATAL: error reading a subbasin index for column indexing in routing model"
+                        << "[end-entry]";
+            }
+            throw 17;
+        }
+        if (std::fscanf(f, "%d", &column) != 1) {
+            if (Writer) {
+                *Writer << "FATAL: error reading a column number for column indexing in routing model"
+                        << "[end-entry]";
+            }
+            throw 17;
+        }
+        ReadRestOfLine(f, &LineBuffer);
+        // A code outside the code-to-rank table or a negative column is no
+        // gauge.
+        const int rank = SubbasinRank(code);
+        if (rank > 0 && column >= 0) GaugeColumns[static_cast<size_t>(rank)] = column;
+    }
+    ReadValue(f, "%d", &RSquareOffset, "Zeitoffset fuer Beginn der R-square-Berechnung fuer ", &LineBuffer);
+}
+
+void abflussmodellklasse::CreateTablesAndStatistics() {
+    const int n = Subbasins.Count > 0 ? Subbasins.Count : 0;
+    int status = 0;
+    RoutedStatistics = std::make_unique<routstatistic>(
+        &status, Writer, StatisticsTable, StatisticsTableSize, nullptr, 1, 1, Subbasins.Records, Abfrel.Rows()[0],
+        n, QstatCode, 5, QstatName, OutputDirectory, Settings.OutputListCount, Settings.OutputListCodes);
+    FindSection("[output_interval]", true);
+    ReadRestOfLine(ControlFile, &LineBuffer);
+    ReadRestOfLine(ControlFile, &LineBuffer);
+    ReadValue(ControlFile, "%d", &OutputUnit, "output unit of routed discharge for ", &LineBuffer);
+    if (status != 0) throw status;
+    const char* title = OutputUnit == 0   ? "routed discharge [mm per subbasin] "
+                        : OutputUnit == 1 ? "routed discharge [ m3 per sec ] "
+                                          : "routed discharge (unknown measure)";
+    ObservedStatisticsEntry = RoutedStatistics->WriteHeader(title, ModuleName, StatisticsTable, StatisticsTableSize);
+
+    const int entries = n + Totals.ZL + 1;
+    StorageElements.assign(static_cast<size_t>(RoutingTracerCount + 1),
+                           std::vector<std::vector<double>>(static_cast<size_t>(entries)));
+    SubIntervalFlows.Allocate(RoutingTracerCount + 1, SubIntervals, entries);
+}
+
+// Without an observed-discharge window nothing is compared or substituted;
+// reading the file comes with the comparison.
+void abflussmodellklasse::SetUpObservedDischarge() {
+    RowsPastEnd = 10;
+    ObservedWindow = nullptr;
+}
+
+// Lakes on the grid come with their own set-up; until then lake modelling is
+// off and the grid-read mode stays the soil model's.
+void abflussmodellklasse::ReadLakeModel(const std::string&) { LakeSwitch = 0; }
+
+void abflussmodellklasse::SetOutputUnit(int unit) {
+    if (Method != 0) OutputUnit = unit;
+}
+
+void abflussmodellklasse::ReleaseAll(bool teardown) {
+    if (teardown) {
+        for (auto& d : Descriptions)
+            if (d) d->DeleteModule();
+        if (RoutedStatistics) RoutedStatistics->Close();
+    }
+    Descriptions.clear();
+    RoutedStatistics.reset();
+    StepFlows.Release();
+    SubIntervalFlows.Release();
+    StorageElements.clear();
+    EfficiencyPlain.clear();
+    EfficiencyLog.clear();
+    GaugeColumns.clear();
+    MaxIrrig.Release();
+    MaxIrrigFromReservoirs.Release();
+    FurtherPerSubbasin.Release();
+    Abfrel.Release();
+    TargetList.clear();
+    TargetOfSubbasin.clear();
+    DescriptionOfOutlet.clear();
+    TargetRows[0] = TargetRows[1] = TargetRows[2] = nullptr;
+    if (PrecOnLakes) {
+        if (PrecOnLakesIndex > 0 && GridTable) ReleaseGrid(PrecOnLakesIndex);
+        free_matrix(PrecOnLakes, 1, NRows, 1, NCols);
+        PrecOnLakes = nullptr;
+        PrecOnLakesIndex = 0;
+    }
+}
