@@ -14,7 +14,7 @@
 #include "framework/statistics_table.h"
 #include "framework/zonetable.h"
 #include "routing/abfluss.h"
-#include "setup/model_settings.h"
+#include "framework/model_settings.h"
 #include "support/test_support.h"
 
 namespace routingtest {
