@@ -87,10 +87,9 @@ void meteointerpol::InterpolateSplines() {
         Splines->InterpolateMesh(Mesh->Value, Mesh->SecondDerivative, target);
     };
     // A step whose stations all report one value takes that value without
-    // interpolating file 0.
-    if (!meteoint::AllEqualCommonValue(StationValuesAllEqual(), Method.Files[0], NoDataBound)) {
-        interpolate(0, ResultGrid);
-    }
+    // interpolating.
+    if (meteoint::AllEqualCommonValue(StationValuesAllEqual(), Method.Files[0], NoDataBound)) return;
+    interpolate(0, ResultGrid);
     if (InterpolationMethod == 8 && SplineGrid2) interpolate(1, SplineGrid2);
 }
 
