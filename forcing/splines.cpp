@@ -163,8 +163,6 @@ SubgridSize MeshSubgridSize(double** meshX, double** meshY, int32_t meshRows, in
     SubgridSize size;
     size.Rows = std::floor((ymax - ymin) / subgridCellSize + 0.49999) + 1;
     size.Cols = std::floor((xmax - xmin) / subgridCellSize + 0.49999) + 1;
-    if (!std::isfinite(size.Rows)) size.Rows = std::nan("");
-    if (!std::isfinite(size.Cols)) size.Cols = std::nan("");
     return size;
 }
 

@@ -97,7 +97,8 @@ struct SubgridSize {
 // The sub-grid size of a mesh: xmin = the smallest x' of mesh column 1 and
 // the origin, xmax = the largest x' of column nC, ymin = the smallest y' of
 // mesh row nR and the origin, ymax = the largest y' of row 1; cs the cell
-// size over the refinement. Not a number when an extent is not finite.
+// size over the refinement. Infinite or not a number when an extent is not
+// finite, so that no limit holds it.
 SubgridSize MeshSubgridSize(double** meshX, double** meshY, int32_t meshRows, int32_t meshCols, double originX,
                             double originY, double subgridCellSize);
 
