@@ -314,8 +314,9 @@ TEST(MeteoInput, AnisotropicInverseDistance) {
 // axis at -30 or -70 deg is not rotated. Methods 1, 3, 4 and 10 to 12 check
 // the section's values (code 54) and rotate when b/a < 1; the regression (2)
 // and the grid list (9) use neither, so any values pass and nothing is
-// rotated.
-TEST(MeteoInput, AnisotropyByMethod) {
+// rotated. On the second day every station reports 3: every cell gets 3,
+// except with the regression, the grid list and the lapse rate.
+TEST(MeteoInput, AnisotropyShortcutAndExemptionsByMethod) {
     struct Case {
         std::string what;
         int method;
@@ -324,25 +325,29 @@ TEST(MeteoInput, AnisotropyByMethod) {
         int code;
         double slopeDegrees, ratioAfter;
         bool rotatedGrids;
+        bool allEqualGivesCommon;
     };
     const double none = std::nan("");
     const std::string regression = "regression.txt";
     const std::string gif = "8.916787e-5 0.0767528404 127 6.00e-006 0.098";
     const std::vector<Case> cases = {
-        {"IDW, slope 100", 1, "none", "100", "1", none, 54, 0, 0, false},
-        {"IDW, ratio 0", 1, "none", "0", "0", none, 54, 0, 0, false},
-        {"IDW + regression, slope 100", 3, regression, "100", "1", none, 54, 0, 0, false},
-        {"Thiessen, ratio 1.5", 4, "none", "0", "1.5", none, 54, 0, 0, false},
-        {"EDR from stations, ratio 0", 10, "400 700 50 0 10", "0", "0", none, 54, 0, 0, false},
-        {"lapse rate, slope -91", 12, "-0.0065", "-91", "1", none, 54, 0, 0, false},
-        {"IDW, slope 30, ratio 0.5", 1, "none", "30", "0.5", none, 0, 30, 0.5, true},
-        {"regression, slope 100, ratio 0", 2, regression, "100", "0", none, 0, 100, 0, false},
-        {"regression, slope 30, ratio 0.5", 2, regression, "30", "0.5", none, 0, 30, 0.5, false},
-        {"grid list, slope 100, ratio 0", 9, gif, "100", "0", none, 0, 100, 0, false},
-        {"bilinear, mesh at 20 deg", 5, "none", "100", "0", 20, 0, 20, 0.995, true},
-        {"bilinear, mesh at 60 deg", 5, "none", "0", "1", 60, 0, -30, 0.995, true},
-        {"bilinear, mesh at -30 deg", 5, "none", "0", "1", -30, 0, 0, 1, false},
-        {"bilinear, mesh at -70 deg", 5, "none", "0", "1", -70, 0, 0, 1, false},
+        {"IDW, slope 100", 1, "none", "100", "1", none, 54, 0, 0, false, false},
+        {"IDW, ratio 0", 1, "none", "0", "0", none, 54, 0, 0, false, false},
+        {"IDW + regression, slope 100", 3, regression, "100", "1", none, 54, 0, 0, false, false},
+        {"Thiessen, ratio 1.5", 4, "none", "0", "1.5", none, 54, 0, 0, false, false},
+        {"EDR from stations, ratio 0", 10, "400 700 50 0 10", "0", "0", none, 54, 0, 0, false, false},
+        {"lapse rate, slope -91", 12, "-0.0065", "-91", "1", none, 54, 0, 0, false, false},
+        {"IDW, slope 30, ratio 0.5", 1, "none", "30", "0.5", none, 0, 30, 0.5, true, true},
+        {"IDW + regression", 3, regression, "0", "1", none, 0, 0, 1, false, true},
+        {"Thiessen", 4, "none", "0", "1", none, 0, 0, 1, false, true},
+        {"lapse rate", 12, "-0.0065", "0", "1", none, 0, 0, 1, false, false},
+        {"regression, slope 100, ratio 0", 2, regression, "100", "0", none, 0, 100, 0, false, false},
+        {"regression, slope 30, ratio 0.5", 2, regression, "30", "0.5", none, 0, 30, 0.5, false, false},
+        {"grid list, slope 100, ratio 0", 9, gif, "100", "0", none, 0, 100, 0, false, false},
+        {"bilinear, mesh at 20 deg", 5, "none", "100", "0", 20, 0, 20, 0.995, true, true},
+        {"bilinear, mesh at 60 deg", 5, "none", "0", "1", 60, 0, -30, 0.995, true, true},
+        {"bilinear, mesh at -30 deg", 5, "none", "0", "1", -30, 0, 0, 1, false, true},
+        {"bilinear, mesh at -70 deg", 5, "none", "0", "1", -70, 0, 0, 1, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -354,8 +359,10 @@ TEST(MeteoInput, AnisotropyByMethod) {
         section.Ratio = c.ratio;
         if (c.method == 9) section.StationLine = "list.txt";
         f.Control(section.Text("temperature"));
+        // Day 2 (the second step) has every station at 3.
+        auto values = [](int day, int s) { return day == 1 ? 3.0 : 10.0 * s + day; };
         if (std::isnan(c.meshAxis)) {
-            f.Input("stations.txt", ThreeStations());
+            f.Input("stations.txt", StationText(Three, DailyRows(Start, 3, 3, values)));
         } else {
             // Spacing 150 m along the axis, 250 m across it, around the grid.
             const double t = c.meshAxis * 3.14159265358979 / 180;
@@ -364,13 +371,15 @@ TEST(MeteoInput, AnisotropyByMethod) {
                 for (int i = 0; i < 3; ++i)
                     mesh.push_back({1150 + (i - 1) * 150 * std::cos(t) - (j - 1) * 250 * std::sin(t),
                                     2150 + (i - 1) * 150 * std::sin(t) + (j - 1) * 250 * std::cos(t), 500});
-            f.Input("stations.txt", StationText(mesh, DailyRows(Start, 3, 9, [](int, int s) { return 1.0 * s; })));
+            f.Input("stations.txt", StationText(mesh, DailyRows(Start, 3, 9, values)));
         }
         f.Input("regression.txt",
-                "jr mo a1 b1 hl a2 b2 hu a3 b3 c0 cx cy\n2020 1 1 24 10 -0.01 490 12 -0.012 600 5 0 -10000 0 0\n");
+                "jr mo a1 b1 hl a2 b2 hu a3 b3 c0 cx cy\n2020 1 1 24 10 -0.01 490 12 -0.012 600 5 0 -10000 0 0\n"
+                "2020 1 2 24 10 -0.01 490 12 -0.012 600 5 0 -10000 0 0\n");
         f.Input("a.asc", "ncols 4\nnrows 3\nxllcorner 1000\nyllcorner 2000\ncellsize 100\nnodata_value -9999\n"
                          "1 2 3 4 5 6 7 8 9 10 11 12\n");
-        f.Input("list.txt", "grids\nYY MM DD HH 0\nYY MM DD HH 1000\nYY MM DD HH 2000\nname\n2020 1 1 24 a.asc\n");
+        f.Input("list.txt", "grids\nYY MM DD HH 0\nYY MM DD HH 1000\nYY MM DD HH 2000\nname\n2020 1 1 24 a.asc\n"
+                            "2020 1 2 24 a.asc\n");
         int status = -1;
         std::unique_ptr<meteointerpol> input;
         const int code = ThrownCode([&] { input = f.Make("temperature", &status); });
@@ -388,6 +397,11 @@ TEST(MeteoInput, AnisotropyByMethod) {
         EXPECT_EQ(FindGridEntry(f.table.get(), "CoordYRot_temperature", true) > 0, c.rotatedGrids);
         Step(*input);
         EXPECT_GT(input->ResultGrid[2][2], -9999);
+        input->ReadNextStep();
+        Step(*input);
+        bool allCommon = true;
+        for (auto [row, col] : ValidCells) allCommon = allCommon && input->ResultGrid[row][col] == 3;
+        EXPECT_EQ(allCommon, c.allEqualGivesCommon);
     }
 }
 
