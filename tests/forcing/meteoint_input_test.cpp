@@ -348,6 +348,9 @@ TEST(MeteoInput, AnisotropyShortcutAndExemptionsByMethod) {
         {"bilinear, mesh at 60 deg", 5, "none", "0", "1", 60, 0, -30, 0.995, true, true},
         {"bilinear, mesh at -30 deg", 5, "none", "0", "1", -30, 0, 0, 1, false, true},
         {"bilinear, mesh at -70 deg", 5, "none", "0", "1", -70, 0, 0, 1, false, true},
+        {"splines, mesh at 20 deg", 7, "none", "0", "1", 20, 0, 20, 0.995, true, true},
+        // Unrotated, the windows of the column walk miss the tilted columns.
+        {"splines, mesh at -30 deg", 7, "none", "0", "1", -30, 70, 0, 1, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -385,8 +388,9 @@ TEST(MeteoInput, AnisotropyShortcutAndExemptionsByMethod) {
         const int code = ThrownCode([&] { input = f.Make("temperature", &status); });
         EXPECT_EQ(code, c.code);
         if (c.code != 0) {
-            const char* text = c.slope == "0" ? "ratio of anisotropy has to range from +1 to >0 liegen"
-                                              : "anisotropy slope has to range from -90 to +90 degree \n";
+            const char* text = c.code == 70      ? "Error converting the station coordinates into a grid"
+                               : c.slope == "0" ? "ratio of anisotropy has to range from +1 to >0 liegen"
+                                                : "anisotropy slope has to range from -90 to +90 degree \n";
             EXPECT_NE(f.Console().find(text), std::string::npos) << f.Console();
             continue;
         }
