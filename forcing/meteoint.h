@@ -162,6 +162,9 @@ private:
     // Methods 7 and 8: the station mesh of a station file and its splines
     // (meteoint_splines_step.cpp).
     void StationsToMesh(int stationFile);
+    // Ends the run (code 70) when the mesh's sub-grid would exceed the limit
+    // the model grid sets, naming the station farthest outside the grid.
+    void RefuseFarStations(int stationFile);
     void ReleaseSplines();
     void BuildMethodData();
     void FindHydrologicResponseUnits();

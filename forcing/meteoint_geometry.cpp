@@ -4,7 +4,9 @@
 // station spacing and the look-up stations of the bilinear methods; and the
 // station arrays the kernels read.
 
+#include <algorithm>
 #include <span>
+#include <string>
 
 #include "forcing/meteoint.h"
 #include "forcing/meteoint_files_set.h"
@@ -20,19 +22,23 @@ void meteointerpol::SetUpStationGeometry() {
         AnisotropyRatio = estimate.Ratio;
     }
     AnisotropySlope = meteoint::SlopeToRadians(AnisotropySlope);
-    switch (meteoint::CheckAnisotropy(AnisotropySlope, AnisotropyRatio)) {
-        case meteoint::AnisotropyCheck::SlopeOutOfRange:
-            if (Writer) *Writer << meteoint::SlopeOutOfRangeText << "[end-entry]";
-            throw meteoint::AnisotropyErrorCode;
-        case meteoint::AnisotropyCheck::RatioOutOfRange:
-            if (Writer) *Writer << meteoint::RatioOutOfRangeText << "[end-entry]";
-            throw meteoint::AnisotropyErrorCode;
-        case meteoint::AnisotropyCheck::Ok:
-            break;
+    // The regression (2) and the grid list (9) use neither slope nor ratio.
+    const bool anisotropic = meteoint::UsesAnisotropy(method);
+    if (anisotropic) {
+        switch (meteoint::CheckAnisotropy(AnisotropySlope, AnisotropyRatio)) {
+            case meteoint::AnisotropyCheck::SlopeOutOfRange:
+                if (Writer) *Writer << meteoint::SlopeOutOfRangeText << "[end-entry]";
+                throw meteoint::AnisotropyErrorCode;
+            case meteoint::AnisotropyCheck::RatioOutOfRange:
+                if (Writer) *Writer << meteoint::RatioOutOfRangeText << "[end-entry]";
+                throw meteoint::AnisotropyErrorCode;
+            case meteoint::AnisotropyCheck::Ok:
+                break;
+        }
     }
 
     const int files = StationFileCount();
-    if (AnisotropyRatio < 1) {
+    if (anisotropic && AnisotropyRatio < 1) {
         CreateRotatedCoordGrids();
         for (int f = 0; f < files; ++f) {
             const StationDescription& stations = FileSet->Station(f)->Stations();
@@ -58,17 +64,18 @@ void meteointerpol::SetUpStationGeometry() {
 
     if (method == 7 || method == 8) StationsToMesh(0);
     if (method == 5 || method == 6) {
-        if (Writer)
-            *Writer << "choosing look-up-stations..."
-                    << "[end-entry]";
+        if (Writer) *Writer << "choosing look-up-stations...";
         const std::span<const RowExtent> extents(Extents);
         const auto selected = [this](int32_t row, int32_t col) {
             return ZoneGrid[row][col] != NoData && (!Regions || Regions[row][col] == ProcessNumber);
         };
+        // One "." per grid row in the entry, which ends with each file.
+        const std::string rowDots(static_cast<size_t>(std::max(NRows, 0)), '.');
         LookUp.clear();
         for (int f = 0; f < files; ++f) {
             LookUp.push_back(
                 meteoint::ChooseLookUpStations(Method.Files[f], Spacing, NRows, NCols, IdwX, IdwY, extents, selected));
+            if (Writer) *Writer << rowDots << "[end-entry]";
         }
     }
 }
@@ -100,7 +107,8 @@ void meteointerpol::BuildMethodData() {
     Method.Method = InterpolationMethod;
     Method.NoData = NoDataBound;
     Method.GridNoData = NoData;
-    Method.Idw = meteoint::MakeIdwParameters(IdwWeight, MaxDistance, AnisotropyRatio);
+    const double ratio = meteoint::UsesAnisotropy(InterpolationMethod) ? AnisotropyRatio : 1.0;
+    Method.Idw = meteoint::MakeIdwParameters(IdwWeight, MaxDistance, ratio);
     Method.IdwFraction = IdwFraction;
     for (int f = 0; f < 2; ++f) {
         Method.Files[f] = meteoint::StationFile{};

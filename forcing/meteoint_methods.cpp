@@ -217,7 +217,6 @@ CellOutcome InterpolateCellValue(const MethodData& data, const CellPoint& cell, 
     const StationFile& file0 = data.Files[0];
     const StationFile& file1 = data.Files[1];
     const auto idw0 = [&] { return IdwSelected(file0, data.Idw, N, cell.QX, cell.QY); };
-    const auto idw1 = [&] { return IdwSelected(file1, data.Idw, N, cell.QX, cell.QY); };
     const bool regressionSet = data.Regression.A1 >= -N;
 
     CellOutcome out;
@@ -241,28 +240,10 @@ CellOutcome InterpolateCellValue(const MethodData& data, const CellPoint& cell, 
             break;
     }
 
+    // Every station of file 0 holds one value: every other method gives it.
     if (common) {
-        const double c = *common;
-        switch (data.Method) {
-            case 3:
-            case 11:
-                out.Value = regressionSet ? (1 - data.IdwFraction) *
-                                                    RegressionValue(data.Regression, N, G, cell.X, cell.Y,
-                                                                    cell.Elevation) +
-                                                data.IdwFraction * c
-                                          : c;
-                return out;
-            case 6:
-                out.Value = InterceptPlusGradient(
-                    c, BilinearValue(file1, cell.Corners[1], data.Idw, N, cell.QX, cell.QY), cell.Elevation, N);
-                return out;
-            case 8:
-                out.Value = InterceptPlusGradient(c, cell.Grid2 == G ? idw1() : cell.Grid2, cell.Elevation, N);
-                return out;
-            default:
-                out.Value = c;
-                return out;
-        }
+        out.Value = *common;
+        return out;
     }
 
     switch (data.Method) {
@@ -297,8 +278,7 @@ CellOutcome InterpolateCellValue(const MethodData& data, const CellPoint& cell, 
             out.Value = cell.Grid == G ? idw0() : cell.Grid;
             return out;
         case 8:
-            out.Value = InterceptPlusGradient(cell.Grid == G ? idw0() : cell.Grid,
-                                              cell.Grid2 == G ? idw1() : cell.Grid2, cell.Elevation, N);
+            out.Value = cell.Grid == G || cell.Grid2 == G ? idw0() : cell.Grid + cell.Grid2 * cell.Elevation;
             return out;
         default:
             out.Value = InvalidValue(N);

@@ -26,8 +26,8 @@
 //   5        BilinearValue of station file 0
 //   6        BilinearValue of file 0 + BilinearValue of file 1 x elevation
 //   7        spline value, IDW where the spline has none
-//   8        spline values of files 0 and 1 (second x elevation), IDW of the
-//            file where its spline has none
+//   8        spline values of files 0 and 1 (second x elevation), IDW of
+//            file 0 where either spline has none
 //   9        the grid read in the step
 //   12       ThiessenLapseValue
 //   Determinant3 serves the regression fit of methods 10 and 11.
@@ -200,12 +200,12 @@ struct CellOutcome {
 };
 
 // The value of one cell by the input's method, before scaling, limits,
-// scenario and scaling grid. `common` is `AllEqualCommonValue` of the step.
-// The all-equal shortcut replaces only the station interpolation of file 0
-// by the common value; a method's regression and its gradient x elevation
-// term still apply, so a constant station field with a gradient still varies
-// with elevation. Methods 6 and 8 give -N - 1 when either of their two terms
-// has nothing to interpolate from.
+// scenario and scaling grid. `common` is `AllEqualCommonValue` of the step:
+// when there is one, every method but 2, 9, 10 (regression and grids) and 12
+// (which still applies its lapse rate) gives it, without interpolating.
+// Method 6 gives -N - 1 when either of its two terms has nothing to
+// interpolate from; method 8 takes the inverse-distance value of file 0 where
+// either spline grid holds G.
 CellOutcome InterpolateCellValue(const MethodData& data, const CellPoint& cell, std::optional<double> common);
 
 // What the point service knows of one point.

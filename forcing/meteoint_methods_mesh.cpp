@@ -85,17 +85,20 @@ Anisotropy EstimateAnisotropy(std::span<const double> x, std::span<const double>
         }
     }
 
-    // Mean direction of the main class, each direction taken modulo 180 into
-    // the class's window so that a direction and its opposite count alike.
+    // Mean direction of the main class over the directions that fall into
+    // the class's window when taken as 0..360 deg; for class 0 the
+    // directions just below 360 are turned back by 180 deg. Directions below
+    // 0 deg therefore never count, and a mesh whose closer spacing runs at
+    // such a direction keeps slope 0 and ratio 1.
     const double low = 10.0 * main - 5;
+    const double high = 10.0 * main + 5;
     double sum = 0;
     int32_t count = 0;
     for (int32_t i = 1; i <= n; ++i) {
         if (klass[i] != main) continue;
-        double dd = degrees[i];
-        while (dd < low) dd += 180;
-        while (dd >= low + 180) dd -= 180;
-        if (dd >= low && dd <= low + 10) {
+        double dd = std::fmod(degrees[i] + 360, 360);
+        if (main == 0 && dd > 5) dd -= 180;
+        if (dd >= low && dd <= high) {
             sum += dd;
             ++count;
         }
@@ -104,11 +107,8 @@ Anisotropy EstimateAnisotropy(std::span<const double> x, std::span<const double>
     Anisotropy result;
     if (count > 0) {
         double s = sum / count;
-        // The mesh has two axes 90 deg apart: take the one within -45..45.
-        if (s > 135)
-            s -= 180;
-        else if (s > 45)
-            s -= 90;
+        // Beyond 45 deg the mesh's other axis is taken.
+        if (s > 45) s -= 90;
         if (std::fabs(s) > 0.001) {
             result.SlopeDegrees = s;
             result.Ratio = 0.995;

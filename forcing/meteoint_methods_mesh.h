@@ -35,16 +35,23 @@ struct Anisotropy {
 // Main direction of a station mesh from the directions between nearest
 // neighbours (unrotated coordinates of station file 0, 1-based, n + 1 each).
 // Directions are folded to -90..90 deg and counted in 18 classes of 10 deg;
-// the fullest class (the first of equally full ones) gives the mean direction
-// of its stations, which is turned by 90 or 180 deg into -45..45 deg. A slope
-// of more than 0.001 deg gives the ratio 0.995, which makes the later steps
-// rotate stations and cells into the mesh's frame; otherwise slope 0 and
-// ratio 1. Stations at the same place are not each other's neighbours.
+// the fullest class (the first of equally full ones) gives the mean of its
+// directions from 0 to 95 deg (directions below 0 deg do not count), less
+// 90 deg when above 45 deg. A slope of more than 0.001 deg gives the ratio
+// 0.995, which makes the later steps rotate stations and cells into the
+// mesh's frame; otherwise slope 0 and ratio 1, also when the main class
+// holds only directions below 0 deg. Stations at the same place are not
+// each other's neighbours.
 // Methods 5 to 8.
 Anisotropy EstimateAnisotropy(std::span<const double> x, std::span<const double> y);
 
 // Degrees to radians as the input converts the slope: deg x 0.017453292519944444.
 double SlopeToRadians(double degrees);
+
+// The methods that check the slope and ratio and rotate stations and cells
+// when b/a < 1: 1, 3 to 8 and 10 to 12 (not the regression, 2, nor the grid
+// list, 9).
+inline bool UsesAnisotropy(int method) { return method == 1 || (method >= 3 && method <= 8) || method >= 10; }
 
 enum class AnisotropyCheck {
     Ok,

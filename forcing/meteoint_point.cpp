@@ -36,7 +36,7 @@ double meteointerpol::InterpolatePoint(double* /*work*/, double x, double y, dou
     point.Z = z;
     point.QX = x;
     point.QY = y;
-    if (AnisotropyRatio < 1 && x != NoData && y != NoData) {
+    if (Method.Idw.Ratio < 1 && x != NoData && y != NoData) {
         const meteoint::RotatedPoint rotated = meteoint::RotatePoint(x, y, XllCorner, YllCorner, AnisotropySlope);
         point.QX = rotated.X;
         point.QY = rotated.Y;

@@ -6,6 +6,7 @@
 
 #include "forcing/meteoint.h"
 #include "forcing/meteoint_files_set.h"
+#include "forcing/meteoint_files_station.h"
 #include "framework/diagnostics_writer.h"
 
 namespace {
@@ -34,6 +35,7 @@ void meteointerpol::StationsToMesh(int stationFile) {
             Mesh->Y[r][p] = stations.YRot[station];
         }
     }
+    RefuseFarStations(stationFile);
     if (InterpolationMethod == 8) {
         SplineGrid2 = matrix(1, NRows, 1, NCols, NRows);
         for (int32_t row = 1; row <= NRows; ++row) std::fill(SplineGrid2[row] + 1, SplineGrid2[row] + NCols + 1, NoData);
@@ -66,6 +68,30 @@ void meteointerpol::StationsToMesh(int stationFile) {
     Splines = std::make_unique<TSplines>(settings);
 }
 
+void meteointerpol::RefuseFarStations(int stationFile) {
+    const int32_t nR = Mesh->Rows;
+    const int32_t nC = Mesh->Cols;
+    const splines::SubgridSize size =
+        splines::MeshSubgridSize(Mesh->X, Mesh->Y, nR, nC, Mesh->X[nR][1], Mesh->Y[nR][1], CellSize);
+    const double limit = splines::LargestSubgridSide(NRows, NCols);
+    if (size.Rows <= limit && size.Cols <= limit) return;
+    const meteoint::StationFile& stations = Method.Files[stationFile];
+    const int32_t far =
+        splines::StationFarthestOutside(stations.X, stations.Y, XllCorner, YllCorner, CellSize, NRows, NCols);
+    const StationFileReader* reader = FileSet ? FileSet->Station(stationFile) : nullptr;
+    if (Writer) {
+        *Writer << "FATAL: Error converting the station coordinates into a grid:\nstation " << far;
+        if (far > 0) *Writer << " (x = " << stations.X[static_cast<size_t>(far)] << ", y = "
+                             << stations.Y[static_cast<size_t>(far)] << ")";
+        *Writer << " of " << (reader ? reader->FileName() : ModuleName)
+                << " lies too far from the model grid: the station mesh would span " << size.Rows << " rows and "
+                << size.Cols << " columns of " << CellSize << " m, more than " << limit
+                << " (100 times the larger side of the model grid, at least 10000)\n"
+                << "[end-entry]";
+    }
+    throw splines::IrregularMeshCode;
+}
+
 void meteointerpol::InterpolateSplines() {
     if (!Mesh || !Splines) return;
     auto interpolate = [this](int f, double** target) {
@@ -87,10 +113,9 @@ void meteointerpol::InterpolateSplines() {
         Splines->InterpolateMesh(Mesh->Value, Mesh->SecondDerivative, target);
     };
     // A step whose stations all report one value takes that value without
-    // interpolating file 0.
-    if (!meteoint::AllEqualCommonValue(StationValuesAllEqual(), Method.Files[0], NoDataBound)) {
-        interpolate(0, ResultGrid);
-    }
+    // interpolating.
+    if (meteoint::AllEqualCommonValue(StationValuesAllEqual(), Method.Files[0], NoDataBound)) return;
+    interpolate(0, ResultGrid);
     if (InterpolationMethod == 8 && SplineGrid2) interpolate(1, SplineGrid2);
 }
 

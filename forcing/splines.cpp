@@ -2,7 +2,10 @@
 
 #include "forcing/splines.h"
 
+#include <algorithm>
+#include <cmath>
 #include <iostream>
+#include <limits>
 #include <span>
 
 namespace splines {
@@ -139,6 +142,48 @@ MeshResult BuildStationMesh(const meteoint::StationFile& stations, const meteoin
         for (size_t r = 0; r < rows; ++r) out.Mesh.Station[r * columns.size() + p] = columns[p][r];
     }
     return out;
+}
+
+double LargestSubgridSide(int32_t modelRows, int32_t modelCols) {
+    return std::max(100.0 * std::max(modelRows, modelCols), 10000.0);
+}
+
+SubgridSize MeshSubgridSize(double** meshX, double** meshY, int32_t meshRows, int32_t meshCols, double originX,
+                            double originY, double subgridCellSize) {
+    double xmin = originX, xmax = meshX[1][meshCols];
+    double ymin = originY, ymax = meshY[1][1];
+    for (int32_t r = 1; r <= meshRows; ++r) {
+        xmin = std::min(xmin, meshX[r][1]);
+        xmax = std::max(xmax, meshX[r][meshCols]);
+    }
+    for (int32_t p = 1; p <= meshCols; ++p) {
+        ymin = std::min(ymin, meshY[meshRows][p]);
+        ymax = std::max(ymax, meshY[1][p]);
+    }
+    SubgridSize size;
+    size.Rows = std::floor((ymax - ymin) / subgridCellSize + 0.49999) + 1;
+    size.Cols = std::floor((xmax - xmin) / subgridCellSize + 0.49999) + 1;
+    return size;
+}
+
+int32_t StationFarthestOutside(std::span<const double> x, std::span<const double> y, double xll, double yll,
+                               double cellSize, int32_t rows, int32_t cols) {
+    const double xur = xll + cols * cellSize;
+    const double yur = yll + rows * cellSize;
+    int32_t farthest = 0;
+    double worst = -1;
+    const size_t n = std::min(x.size(), y.size());
+    for (size_t i = 1; i < n; ++i) {
+        const double dx = std::max({0.0, xll - x[i], x[i] - xur});
+        const double dy = std::max({0.0, yll - y[i], y[i] - yur});
+        double d = std::hypot(dx, dy);
+        if (std::isnan(d)) d = std::numeric_limits<double>::infinity();
+        if (d > worst) {
+            worst = d;
+            farthest = static_cast<int32_t>(i);
+        }
+    }
+    return farthest;
 }
 
 }  // namespace splines

@@ -13,6 +13,7 @@
 // 1-based.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,31 @@ struct MeshResult {
 // walked down and up through windows of one mean vertical spacing Dv (t of it
 // either way) and t Dh wide. Columns are ordered as they were made.
 MeshResult BuildStationMesh(const meteoint::StationFile& stations, const meteoint::StationSpacing& spacing);
+
+// The sub-grid of a mesh spans its stations at the model's cell size, so one
+// station far from the others (a typing error in a coordinate) would make it
+// huge. A sub-grid side may hold at most 100 times the larger side of the
+// model grid in cells, and at least 10000 cells.
+double LargestSubgridSide(int32_t modelRows, int32_t modelCols);
+
+struct SubgridSize {
+    double Rows = 0;  // NR = floor((ymax - ymin) / cs + 0.49999) + 1
+    double Cols = 0;  // NC = floor((xmax - xmin) / cs + 0.49999) + 1
+};
+
+// The sub-grid size of a mesh: xmin = the smallest x' of mesh column 1 and
+// the origin, xmax = the largest x' of column nC, ymin = the smallest y' of
+// mesh row nR and the origin, ymax = the largest y' of row 1; cs the cell
+// size over the refinement. Infinite or not a number when an extent is not
+// finite, so that no limit holds it.
+SubgridSize MeshSubgridSize(double** meshX, double** meshY, int32_t meshRows, int32_t meshCols, double originX,
+                            double originY, double subgridCellSize);
+
+// The station of `x`, `y` (1-based, unrotated) farthest outside the model
+// grid's rectangle (lower-left corner, rows x cols cells of `cellSize`); the
+// first of equally far ones, 0 without stations.
+int32_t StationFarthestOutside(std::span<const double> x, std::span<const double> y, double xll, double yll,
+                               double cellSize, int32_t rows, int32_t cols);
 
 }  // namespace splines
 

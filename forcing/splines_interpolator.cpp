@@ -10,7 +10,7 @@
 namespace {
 
 // A sub-grid larger than this in either direction cannot be held.
-constexpr double LargestSubgridSide = 1.0e8;
+constexpr double HardSubgridSide = 1.0e8;
 
 }  // namespace
 
@@ -29,9 +29,12 @@ TSplines::TSplines(const SplineSettings& settings) : S(settings) {
     Ymax = S.MeshY[1][1];
     for (int32_t p = 1; p <= nC; ++p) Ymax = std::max(Ymax, S.MeshY[1][p]);
     Cs = S.CellSize / (S.Refinement > 0 ? S.Refinement : 1.0);
-    const double rows = std::floor((Ymax - Ymin) / Cs + 0.49999) + 1;
-    const double cols = std::floor((Xmax - Xmin) / Cs + 0.49999) + 1;
-    if (!(rows <= LargestSubgridSide) || !(cols <= LargestSubgridSide) || !(Cs > 0)) AllocationError(2);
+    const splines::SubgridSize size =
+        splines::MeshSubgridSize(S.MeshX, S.MeshY, nR, nC, S.OriginX, S.OriginY, Cs);
+    const double rows = size.Rows;
+    const double cols = size.Cols;
+    // The input refuses larger meshes before it builds the interpolator.
+    if (!(rows <= HardSubgridSide) || !(cols <= HardSubgridSide) || !(Cs > 0)) AllocationError(2);
     NR = std::max(1, static_cast<int32_t>(rows));
     NC = std::max(1, static_cast<int32_t>(cols));
 

@@ -226,7 +226,9 @@ PenmanMonteithResult PenmanMonteith(const PenmanMonteithLayer& in, double& topRe
     double available = radiationLeft;
     if (in.topLayer) {
         if (in.netRadiationInput) {
-            available = in.netRadiation / LatentHeatDivisor(t);
+            // Each part gets its share b of the step's net radiation, so that
+            // night and day together receive it once.
+            available = in.partFraction * in.netRadiation / LatentHeatDivisor(t);
         } else {
             const double lw =
                 NetLongwaveLoss(in.vapourPressure, in.a0, in.sunshine, in.partFraction, in.sigmaDt, t);

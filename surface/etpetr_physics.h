@@ -145,7 +145,7 @@ struct PenmanMonteithLayer {
     double extinction = 0.3;          // kappa
     double leafAreaScale = 10;        // sigma_L
     double leafAreaAbove = 0;         // Lambda
-    double netRadiation = 0;          // Rn of the step [Wh/m2], net input only
+    double netRadiation = 0;          // Rn of the whole step [Wh/m2], net input only; the part takes b Rn
     double shortwave = 0;             // SW [Wh/m2]
     double sunshine = 0;              // s [1/1]
     double a0 = 0.23;

@@ -212,14 +212,15 @@ void verdunstungsmodellklasse::PenmanMonteithCell(int32_t i, int32_t j, double s
     PotTranspiration[0][i][j] = PotInterception[0][i][j] = RealTranspiration[0][i][j] = 0;
     double topResistance = 0, leftNight = 0, leftDay = 0, leafAbove = 0;
 
+    // The set-up has renumbered "landuse" to positions in the multilayer
+    // table, so the cell value is the entry itself.
     double extinction = 0.3, leafScale = 10;
     if (layers > 1 && Landuse[0]) {
-        const int code = static_cast<int>(ZoneCodeOf(Landuse[0][i][j]));
-        for (int e = 1; e <= Settings.MultilayerLanduseCount; ++e) {
-            if (Settings.MultilayerLanduseTable[e].Code != code) continue;
-            extinction = Settings.MultilayerLanduseTable[e].k_extinct;
-            leafScale = Settings.MultilayerLanduseTable[e].LAI_scale;
-            break;
+        const double position = ZoneCodeOf(Landuse[0][i][j]);
+        if (position >= 1 && position <= Settings.MultilayerLanduseCount) {
+            const MultilayerLanduseType& entry = Settings.MultilayerLanduseTable[static_cast<int>(position)];
+            extinction = entry.k_extinct;
+            leafScale = entry.LAI_scale;
         }
     }
     const double pressure = AirPressure ? AirPressure[i][j]

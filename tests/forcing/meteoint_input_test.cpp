@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
@@ -223,8 +224,7 @@ TEST(MeteoInput, RegressionFileAndBlend) {
 }
 
 // Bilinear interpolation in a 2 x 2 station mesh reproduces a plane; method
-// 6 adds the second file's gradient times the elevation, with the all-equal
-// shortcut as without it.
+// 6 adds the second file's gradient times the elevation.
 TEST(MeteoInput, BilinearMeshAndGradients) {
     const std::vector<StationPlace> mesh = {{950, 1950, 0}, {1350, 1950, 0}, {950, 2250, 0}, {1350, 2250, 0}};
     auto plane = [](double x, double y) { return x / 100 + y / 1000; };
@@ -249,14 +249,18 @@ TEST(MeteoInput, BilinearMeshAndGradients) {
     section.Method = 6;
     section.SecondStationLine = "gradients.txt";
     g.Control(section.Text("temperature"));
-    g.Input("stations.txt", StationText(mesh, DailyRows(Start, 2, 4, [](int, int) { return 1.0; })));
+    g.Input("stations.txt", StationText(mesh, DailyRows(Start, 2, 4, [&](int, int s) {
+                                            return plane(mesh[static_cast<size_t>(s - 1)].X,
+                                                         mesh[static_cast<size_t>(s - 1)].Y);
+                                        })));
     g.Input("gradients.txt", StationText(mesh, DailyRows(Start, 2, 4, [](int, int) { return 0.01; })));
     auto combined = g.Make("temperature", &status);
     ASSERT_EQ(status, 0);
     for (int step = 0; step < 2; ++step) {
         Step(*combined);
         for (auto [row, col] : ValidCells) {
-            EXPECT_NEAR(combined->ResultGrid[row][col], 1 + 0.01 * g.elevation.at(row, col), 1e-9);
+            EXPECT_NEAR(combined->ResultGrid[row][col],
+                        plane(g.coordX.at(row, col), g.coordY.at(row, col)) + 0.01 * g.elevation.at(row, col), 1e-9);
         }
         combined->ReadNextStep();
     }
@@ -302,6 +306,128 @@ TEST(MeteoInput, AnisotropicInverseDistance) {
     for (const char* name : {"CoordXRot_temperature", "CoordYRot_temperature", "temperature"}) {
         EXPECT_EQ(FindGridEntry(f.table.get(), name, false), 0) << name;
     }
+}
+
+// Slope and ratio by method, at construction. Methods 5 to 8 estimate them
+// from the station mesh (the section's values do not matter): a 3 x 3 mesh
+// closer along an axis at 20 deg is rotated by 20 deg; one closer along an
+// axis at -30 or -70 deg is not rotated. Methods 1, 3, 4 and 10 to 12 check
+// the section's values (code 54) and rotate when b/a < 1; the regression (2)
+// and the grid list (9) use neither, so any values pass and nothing is
+// rotated. On the second day every station reports 3: every cell gets 3,
+// except with the regression, the grid list and the lapse rate.
+TEST(MeteoInput, AnisotropyShortcutAndExemptionsByMethod) {
+    struct Case {
+        std::string what;
+        int method;
+        std::string third, slope, ratio;
+        double meshAxis;  // degrees of the closer axis of a station mesh; NaN: three stations
+        int code;
+        double slopeDegrees, ratioAfter;
+        bool rotatedGrids;
+        bool allEqualGivesCommon;
+    };
+    const double none = std::nan("");
+    const std::string regression = "regression.txt";
+    const std::string gif = "8.916787e-5 0.0767528404 127 6.00e-006 0.098";
+    const std::vector<Case> cases = {
+        {"IDW, slope 100", 1, "none", "100", "1", none, 54, 0, 0, false, false},
+        {"IDW, ratio 0", 1, "none", "0", "0", none, 54, 0, 0, false, false},
+        {"IDW + regression, slope 100", 3, regression, "100", "1", none, 54, 0, 0, false, false},
+        {"Thiessen, ratio 1.5", 4, "none", "0", "1.5", none, 54, 0, 0, false, false},
+        {"EDR from stations, ratio 0", 10, "400 700 50 0 10", "0", "0", none, 54, 0, 0, false, false},
+        {"lapse rate, slope -91", 12, "-0.0065", "-91", "1", none, 54, 0, 0, false, false},
+        {"IDW, slope 30, ratio 0.5", 1, "none", "30", "0.5", none, 0, 30, 0.5, true, true},
+        {"IDW + regression", 3, regression, "0", "1", none, 0, 0, 1, false, true},
+        {"Thiessen", 4, "none", "0", "1", none, 0, 0, 1, false, true},
+        {"lapse rate", 12, "-0.0065", "0", "1", none, 0, 0, 1, false, false},
+        {"regression, slope 100, ratio 0", 2, regression, "100", "0", none, 0, 100, 0, false, false},
+        {"regression, slope 30, ratio 0.5", 2, regression, "30", "0.5", none, 0, 30, 0.5, false, false},
+        {"grid list, slope 100, ratio 0", 9, gif, "100", "0", none, 0, 100, 0, false, false},
+        {"bilinear, mesh at 20 deg", 5, "none", "100", "0", 20, 0, 20, 0.995, true, true},
+        {"bilinear, mesh at 60 deg", 5, "none", "0", "1", 60, 0, -30, 0.995, true, true},
+        {"bilinear, mesh at -30 deg", 5, "none", "0", "1", -30, 0, 0, 1, false, true},
+        {"bilinear, mesh at -70 deg", 5, "none", "0", "1", -70, 0, 0, 1, false, true},
+        {"splines, mesh at 20 deg", 7, "none", "0", "1", 20, 0, 20, 0.995, true, true},
+        // Unrotated, the windows of the column walk miss the tilted columns.
+        {"splines, mesh at -30 deg", 7, "none", "0", "1", -30, 70, 0, 1, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        InputFixture f;
+        Section section;
+        section.Method = c.method;
+        section.ThirdLine = c.third;
+        section.Slope = c.slope;
+        section.Ratio = c.ratio;
+        if (c.method == 9) section.StationLine = "list.txt";
+        f.Control(section.Text("temperature"));
+        // Day 2 (the second step) has every station at 3.
+        auto values = [](int day, int s) { return day == 1 ? 3.0 : 10.0 * s + day; };
+        if (std::isnan(c.meshAxis)) {
+            f.Input("stations.txt", StationText(Three, DailyRows(Start, 3, 3, values)));
+        } else {
+            // Spacing 150 m along the axis, 250 m across it, around the grid.
+            const double t = c.meshAxis * 3.14159265358979 / 180;
+            std::vector<StationPlace> mesh;
+            for (int j = 0; j < 3; ++j)
+                for (int i = 0; i < 3; ++i)
+                    mesh.push_back({1150 + (i - 1) * 150 * std::cos(t) - (j - 1) * 250 * std::sin(t),
+                                    2150 + (i - 1) * 150 * std::sin(t) + (j - 1) * 250 * std::cos(t), 500});
+            f.Input("stations.txt", StationText(mesh, DailyRows(Start, 3, 9, values)));
+        }
+        f.Input("regression.txt",
+                "jr mo a1 b1 hl a2 b2 hu a3 b3 c0 cx cy\n2020 1 1 24 10 -0.01 490 12 -0.012 600 5 0 -10000 0 0\n"
+                "2020 1 2 24 10 -0.01 490 12 -0.012 600 5 0 -10000 0 0\n");
+        f.Input("a.asc", "ncols 4\nnrows 3\nxllcorner 1000\nyllcorner 2000\ncellsize 100\nnodata_value -9999\n"
+                         "1 2 3 4 5 6 7 8 9 10 11 12\n");
+        f.Input("list.txt", "grids\nYY MM DD HH 0\nYY MM DD HH 1000\nYY MM DD HH 2000\nname\n2020 1 1 24 a.asc\n"
+                            "2020 1 2 24 a.asc\n");
+        int status = -1;
+        std::unique_ptr<meteointerpol> input;
+        const int code = ThrownCode([&] { input = f.Make("temperature", &status); });
+        EXPECT_EQ(code, c.code);
+        if (c.code != 0) {
+            const char* text = c.code == 70      ? "Error converting the station coordinates into a grid"
+                               : c.slope == "0" ? "ratio of anisotropy has to range from +1 to >0 liegen"
+                                                : "anisotropy slope has to range from -90 to +90 degree \n";
+            EXPECT_NE(f.Console().find(text), std::string::npos) << f.Console();
+            continue;
+        }
+        ASSERT_TRUE(input);
+        EXPECT_NEAR(input->AnisotropySlope / 0.017453292519944444, c.slopeDegrees, 1e-6);
+        EXPECT_EQ(input->AnisotropyRatio, c.ratioAfter);
+        EXPECT_EQ(FindGridEntry(f.table.get(), "CoordXRot_temperature", true) > 0, c.rotatedGrids);
+        EXPECT_EQ(FindGridEntry(f.table.get(), "CoordYRot_temperature", true) > 0, c.rotatedGrids);
+        Step(*input);
+        EXPECT_GT(input->ResultGrid[2][2], -9999);
+        input->ReadNextStep();
+        Step(*input);
+        bool allCommon = true;
+        for (auto [row, col] : ValidCells) allCommon = allCommon && input->ResultGrid[row][col] == 3;
+        EXPECT_EQ(allCommon, c.allEqualGivesCommon);
+    }
+}
+
+// Choosing the look-up stations writes one "." per grid row to the entry
+// that announces it, and ends that entry after each station file.
+TEST(MeteoInput, LookUpStationsProgress) {
+    const std::vector<StationPlace> mesh = {{950, 1950, 0}, {1350, 1950, 0}, {950, 2250, 0}, {1350, 2250, 0}};
+    InputFixture f;
+    Section section;
+    section.Method = 6;
+    section.SecondStationLine = "gradients.txt";
+    f.Control(section.Text("temperature"));
+    f.Input("stations.txt", StationText(mesh, DailyRows(Start, 2, 4, [](int, int s) { return 1.0 * s; })));
+    f.Input("gradients.txt", StationText(mesh, DailyRows(Start, 2, 4, [](int, int) { return 0.01; })));
+    int status = -1;
+    auto input = f.Make("temperature", &status);
+    ASSERT_EQ(status, 0);
+    const std::vector<std::string> entries = f.Entries(DiagDebug);
+    auto at = std::find(entries.begin(), entries.end(), "choosing look-up-stations......");
+    ASSERT_NE(at, entries.end()) << f.Console();
+    ASSERT_NE(at + 1, entries.end());
+    EXPECT_EQ(*(at + 1), "...");
 }
 
 // Scenario tables: SzenMeth 3 holds percentages as factors, SzenMeth 1 adds;

@@ -347,55 +347,29 @@ meteoint::CellPoint Cell(double x, double y, double elevation, double grid = 0, 
     return c;
 }
 
-TEST(MeteointCellValue, AllEqualShortcutKeepsTheGradientTerm) {
-    // Every residual 5, every gradient 0.01 per m: at 1000 m the value is 15,
-    // with and without the shortcut.
-    for (int32_t method : {6, 8}) {
-        TwoFiles input(method, 5, 5, 5, 0.01);
-        const auto common = meteoint::AllEqualCommonValue(true, input.data.Files[0], N);
-        ASSERT_TRUE(common.has_value());
-        EXPECT_EQ(*common, 5);
-        // Method 8: the spline grids hold 5 and 0.01; method 6 looks up
-        // no corners and takes the IDW of each file.
-        const auto cell = Cell(300, 300, 1000, 5, 0.01);
-        EXPECT_NEAR(meteoint::InterpolateCellValue(input.data, cell, common).Value, 15, 1e-12) << method;
-        EXPECT_NEAR(meteoint::InterpolateCellValue(input.data, cell, std::nullopt).Value, 15, 1e-12) << method;
-        EXPECT_NEAR(meteoint::InterpolateCellValue(input.data, Cell(300, 300, 2000, 5, 0.01), common).Value, 25,
-                    1e-12)
-            << method;
-    }
-    // Methods without a gradient take the common value.
-    for (int32_t method : {1, 4, 5, 7}) {
-        TwoFiles input(method, 5, 5, 5, 0.01);
-        const auto common = meteoint::AllEqualCommonValue(true, input.data.Files[0], N);
-        EXPECT_EQ(meteoint::InterpolateCellValue(input.data, Cell(300, 300, 1000, G), common).Value, 5) << method;
-    }
-}
-
-TEST(MeteointCellValue, AllEqualShortcutKeepsTheRegression) {
-    // Regression a1 = 2, b1 = -0.005 (one layer), IDW share 0.25, stations 4:
-    // r = 2 - 5 = -3 at 1000 m, value 0.75 r + 0.25 x 4 = -1.25.
-    for (int32_t method : {3, 11}) {
-        TwoFiles input(method, 4, 4, 4, 0);
+// Every station of file 0 reports 5: every cell gets 5 whatever the method,
+// except the regressions (2, 10: a1 = 2, b1 = -0.005 give -3 at 1000 m), the
+// grid (9) and the lapse rate (12), which still apply as without the
+// shortcut. The gradients (0.01) of methods 6 and 8 and the regression of
+// methods 3 and 11 are not added.
+TEST(MeteointCellValue, AllEqualShortcutByMethod) {
+    struct Case {
+        int32_t method;
+        double expected;
+    };
+    const double lapse = 5 + (1000 - 600) * -0.0065;  // station 2 is the nearest to (900, 100)
+    const std::vector<Case> cases = {{1, 5},  {2, -3}, {3, 5},  {4, 5},  {5, 5},  {6, 5},
+                                     {7, 5},  {8, 5},  {9, 7.5}, {10, -3}, {11, 5}, {12, lapse}};
+    for (const auto& c : cases) {
+        TwoFiles input(c.method, 5, 5, 5, 0.01);
         input.data.IdwFraction = 0.25;
         input.data.Regression = {2, -0.005, -1e9, 2, -0.005, 1e9, 2, -0.005, Missing, 0, 0};
+        input.data.Lapse = {-0.0065, -9999, -9999, false};
         const auto common = meteoint::AllEqualCommonValue(true, input.data.Files[0], N);
-        EXPECT_NEAR(meteoint::InterpolateCellValue(input.data, Cell(300, 300, 1000), common).Value, -1.25, 1e-12);
-        EXPECT_NEAR(meteoint::InterpolateCellValue(input.data, Cell(300, 300, 1000), std::nullopt).Value, -1.25,
-                    1e-12);
-        // Without a regression set the common value alone.
-        input.data.Regression.A1 = Missing;
-        EXPECT_EQ(meteoint::InterpolateCellValue(input.data, Cell(300, 300, 1000), common).Value, 4);
+        ASSERT_EQ(common, std::optional<double>(5));
+        const auto cell = Cell(900, 100, 1000, 7.5, 0.01);
+        EXPECT_NEAR(meteoint::InterpolateCellValue(input.data, cell, common).Value, c.expected, 1e-12) << c.method;
     }
-}
-
-TEST(MeteointCellValue, AllEqualShortcutWithTheLapseRate) {
-    // Method 12 moves the common value of the nearest station to the cell.
-    TwoFiles input(12, 0, 0, 0, 0);
-    input.data.Lapse = {-0.0065, -9999, -9999, false};
-    const auto common = meteoint::AllEqualCommonValue(true, input.data.Files[0], N);
-    EXPECT_NEAR(meteoint::InterpolateCellValue(input.data, Cell(900, 100, 1600), common).Value, -0.0065 * 1000,
-                1e-12);
 }
 
 TEST(MeteointCellValue, CommonValue) {
@@ -409,7 +383,10 @@ TEST(MeteointCellValue, CommonValue) {
     EXPECT_EQ(meteoint::AllEqualCommonValue(true, Stations{}.File(), N), std::nullopt);
 }
 
-TEST(MeteointCellValue, SplineFallbacksKeepTheGradientTerm) {
+// Method 8 adds the gradient spline times the elevation to the residual
+// spline; where either spline has no value the cell takes the
+// inverse-distance value of file 0.
+TEST(MeteointCellValue, SplineFallbacks) {
     // Residuals 2, 4, 6 and gradients 0.01 at three stations; the cell at 500 m.
     TwoFiles input(8, 2, 4, 6, 0.01);
     const auto cell = [](double grid, double grid2) { return Cell(100, 100, 500, grid, grid2); };
@@ -420,9 +397,9 @@ TEST(MeteointCellValue, SplineFallbacksKeepTheGradientTerm) {
     };
     const std::vector<Case> cases = {
         {"both splines", 3, 0.02, 3 + 10},
-        {"no gradient spline", 3, G, 3 + 5},
-        {"no residual spline", G, 0.02, idw0 + 10},
-        {"neither", G, G, idw0 + 5},
+        {"no gradient spline", 3, G, idw0},
+        {"no residual spline", G, 0.02, idw0},
+        {"neither", G, G, idw0},
     };
     for (const auto& c : cases)
         EXPECT_NEAR(meteoint::InterpolateCellValue(input.data, cell(c.grid, c.grid2), std::nullopt).Value, c.expected,
@@ -441,9 +418,6 @@ TEST(MeteointCellValue, MissingTermsGiveTheInvalidValue) {
     for (double elevation : {-5.0, 0.0, 800.0}) {
         TwoFiles input(6, 2, 4, 6, -10000);
         EXPECT_EQ(meteoint::InterpolateCellValue(input.data, Cell(100, 100, elevation), std::nullopt).Value, Missing);
-        input.data.Method = 8;
-        EXPECT_EQ(meteoint::InterpolateCellValue(input.data, Cell(100, 100, elevation, 3, G), std::nullopt).Value,
-                  Missing);
     }
     // Method 1 with no station within the search radius: -N - 1 and the warning.
     TwoFiles input(1, 2, 4, 6, 0);

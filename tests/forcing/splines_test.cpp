@@ -374,4 +374,34 @@ TEST(SplineRun, IrregularMeshEndsTheRun) {
     EXPECT_TRUE(found);
 }
 
+// One station whose y was typed with five digits too many: the stations of
+// a single row each form a column of their own, so the mesh is regular but
+// would span 21.5 million sub-grid rows of 100 m (gigabytes and minutes of
+// work). The run ends at once with code 70, naming the station and its file.
+TEST(SplineRun, StationFarFromTheGridEndsTheRun) {
+    std::vector<StationPlace> row;
+    for (int j = 0; j < 8; ++j) row.push_back({800.0 + 100 * j, 2150, 500});
+    row.push_back({1570, 2150000000, 500});
+    testsupport::ModelFiles files;
+    files.MeteoInputs = "[meteo_data_count]\n1\n[meteo_names]\ntemperature\n";
+    Section section;
+    section.Method = 7;
+    section.StationLine = "temperature.txt";
+    files.Extra = section.Text("temperature");
+    testsupport::TempDir dir;
+    const auto control = files.Write(dir);
+    testsupport::WriteFile(dir.file("input/temperature.txt"),
+                           StationText(row, DailyRows({2020, 1, 1, 24}, 10, 9, [](int, int s) { return 1.0 * s; })));
+    const auto run = testsupport::RunRuvex(dir.path(), {control});
+    EXPECT_EQ(run.exitCode, 70) << run.output;
+    std::string fatal;
+    for (const auto& line : testsupport::DiagLines(testsupport::ReadFile(dir.file("Ruvex_Diag.xml")))) {
+        if (line.level == 0 && line.description.find("Error converting the station coordinates") != std::string::npos)
+            fatal = line.description;
+    }
+    EXPECT_NE(fatal.find("station 9 (x = 1570, y = 2.15e+09)"), std::string::npos) << fatal;
+    EXPECT_NE(fatal.find("temperature.txt"), std::string::npos) << fatal;
+    EXPECT_NE(fatal.find("more than 10000"), std::string::npos) << fatal;
+}
+
 }  // namespace

@@ -227,7 +227,8 @@ TEST(EtpetrPhysics, PenmanMonteithOpenWaterNightAndNetRadiation) {
     EXPECT_EQ(r.interception, 0.0);
     EXPECT_EQ(r.soilEvaporation, 0.0);
 
-    // Net radiation input: the step's full net radiation for either part.
+    // Net radiation input: each part takes its share b of the step's net
+    // radiation (2000 Wh/m2 at 15 deg C are 2.92062 mm for the whole step).
     PenmanMonteithLayer net = DayTopLayer();
     net.netRadiationInput = true;
     net.netRadiation = 2000;
@@ -242,9 +243,38 @@ TEST(EtpetrPhysics, PenmanMonteithOpenWaterNightAndNetRadiation) {
         net.coverage = 0;
         l = 0;
         PenmanMonteith(net, rt, l);
-        EXPECT_NEAR(l, 2.9206183241053965, 1e-12);
+        EXPECT_NEAR(l, 0.5 * 2.9206183241053965, 1e-12);
         net.coverage = 1;
     }
+}
+
+// A step with net radiation split into a night part (b = 0.3) and a day part
+// (b = 0.7) evaporates what one part of fraction 1 does: the radiation counts
+// once. With rsc = 0 both parts have r_s = 0, so the sums must match; the
+// values are computed by hand from the formulas.
+TEST(EtpetrPhysics, NetRadiationCountsOncePerStep) {
+    PenmanMonteithLayer in = DayTopLayer();
+    in.netRadiationInput = true;
+    in.netRadiation = 2000;
+    in.temperature = 15;
+    in.vapourPressure = 8;
+    in.saturationPressure = SaturationVapourPressure(15);
+    in.canopyResistance = 0;
+    auto run = [&](bool day, double fraction) {
+        in.dayPart = day;
+        in.partFraction = fraction;
+        double rTop = 0, left = 0;
+        return PenmanMonteith(in, rTop, left);
+    };
+    const PenmanMonteithResult whole = run(true, 1.0);
+    EXPECT_NEAR(whole.transpiration, 4.323766327354755, 1e-10);
+    EXPECT_NEAR(whole.interception, 3.5014999440629073, 1e-10);
+    EXPECT_NEAR(whole.soilEvaporation, 2.0311811954376067, 1e-10);
+    const PenmanMonteithResult night = run(false, 0.3);
+    const PenmanMonteithResult day = run(true, 0.7);
+    EXPECT_NEAR(night.transpiration + day.transpiration, whole.transpiration, 1e-12);
+    EXPECT_NEAR(night.interception + day.interception, whole.interception, 1e-12);
+    EXPECT_NEAR(night.soilEvaporation + day.soilEvaporation, whole.soilEvaporation, 1e-12);
 }
 
 }  // namespace

@@ -309,7 +309,7 @@ TEST(Evapotranspiration, TwoLayers) {
     auto layered = [&](EtpFixture& f) {
         f.settings.MultilayerLanduseTable = multilayer.data();
         f.settings.MultilayerLanduseCount = 1;
-        f.Add("landuse", 3);
+        f.Add("landuse", 1);  // the set-up has renumbered code 3 to its position
         f.Add("landuse1", 1);
         double** second = f.Add("landuse2", 2);
         second[1][1] = -9999;
@@ -361,6 +361,52 @@ TEST(Evapotranspiration, TwoLayers) {
     EXPECT_GT(soil[1][1], 0);
     EXPECT_DOUBLE_EQ(total[1][1], first[1][1] + soil[1][1]);
     EXPECT_NE(soil[1][1], soil[2][2]);
+}
+
+// The multilayer entry of a cell is the one at the table position the
+// "landuse" grid holds (the set-up renumbers codes to positions), not the
+// entry whose code equals that number. Polar night with net radiation input
+// leaves one night part of fraction 1, so the lower layer's transpiration can
+// be computed by hand: with the entry at position 1 (k_extinct 0.6, LAI_scale
+// 2) it is 3.255975622531565 mm; the entry whose code is 1 (position 2:
+// 0.05, 60) would give 0.34677652337993825 mm, the defaults 1.466989337282404.
+TEST(Evapotranspiration, LayerEntryByTablePosition) {
+    std::vector<MultilayerLanduseType> multilayer(3);
+    multilayer[1].Code = 2;
+    multilayer[1].LayerCount = 2;
+    multilayer[1].k_extinct = 0.6;
+    multilayer[1].LAI_scale = 2;
+    multilayer[2].Code = 1;
+    multilayer[2].LayerCount = 2;
+    multilayer[2].k_extinct = 0.05;
+    multilayer[2].LAI_scale = 60;
+    EtpFixture f;
+    f.settings.Latitude = 80;
+    f.settings.MultilayerLanduseTable = multilayer.data();
+    f.settings.MultilayerLanduseCount = 2;
+    f.Add("landuse", 1);
+    f.Add("landuse1", 1);
+    f.Add("landuse2", 2);
+    f.Add("temperature", 5);
+    f.Add("temperature_night", 2);
+    f.Add("vapor_pressure", 5);
+    f.Add("air_pressure", 950);
+    f.Add("wind_speed", 3);
+    f.Add("net_radiation", 1500);
+    f.Add("albedo", 0.2);
+    const double values[2][6] = {{4, 1, 0.9, 80, 40, 1.0}, {2, 0.3, 0.6, 0, 30, 0.05}};
+    const char* stems[6] = {"leaf_area_index", "root_depth", "vegetation_coverage_degree",
+                            "SurfaceCanopyResistance", "SurfaceIntercepResistance", "RoughnessLength"};
+    for (int k = 1; k <= 2; ++k)
+        for (int p = 0; p < 6; ++p) f.Add(stems[p] + std::to_string(k), values[k - 1][p]);
+    f.Add("SurfaceEvaporationResistance", 150);
+    SectionLines lines;
+    lines.Method = "1";
+    auto model = f.Make(lines);
+    model->PotentialEvapotranspiration(24, 21, 12, 2020);
+    ASSERT_EQ(model->SunlitFraction, 0);
+    EXPECT_NEAR(f.Grid("pot_transpiration2")[2][2], 3.255975622531565, 1e-10);
+    EXPECT_NEAR(f.Grid("pot_transpiration2")[1][3], 3.255975622531565, 1e-10);
 }
 
 // Whole runs: Hamon over ten days with its grids and statistics written, the
