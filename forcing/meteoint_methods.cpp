@@ -240,8 +240,29 @@ CellOutcome InterpolateCellValue(const MethodData& data, const CellPoint& cell, 
             break;
     }
 
-    // Every station of file 0 holds one value: every other method gives it.
+    // Every station of file 0 holds one value: it stands for the term that
+    // file 0 contributes. A regression or a gradient of file 1 still applies,
+    // so that equal intercepts at every station keep their elevation term.
     if (common) {
+        switch (data.Method) {
+            case 3:
+            case 11:
+                if (regressionSet) {
+                    const double r = RegressionValue(data.Regression, N, G, cell.X, cell.Y, cell.Elevation);
+                    out.Value = (1 - data.IdwFraction) * r + data.IdwFraction * *common;
+                    return out;
+                }
+                break;
+            case 6:
+                out.Value = InterceptPlusGradient(
+                    *common, BilinearValue(file1, cell.Corners[1], data.Idw, N, cell.QX, cell.QY), cell.Elevation, N);
+                return out;
+            case 8:
+                out.Value = cell.Grid2 == G ? *common : *common + cell.Grid2 * cell.Elevation;
+                return out;
+            default:
+                break;
+        }
         out.Value = *common;
         return out;
     }

@@ -201,8 +201,10 @@ struct CellOutcome {
 
 // The value of one cell by the input's method, before scaling, limits,
 // scenario and scaling grid. `common` is `AllEqualCommonValue` of the step:
-// when there is one, every method but 2, 9, 10 (regression and grids) and 12
-// (which still applies its lapse rate) gives it, without interpolating.
+// when there is one, it replaces the term of file 0 without interpolating:
+// methods 1, 4, 5 and 7 give it, 3 and 11 mix it with their regression, 6 and
+// 8 add their gradient times the elevation; 2, 9, 10 (regression and grids)
+// and 12 (which applies its lapse rate) do not use it.
 // Method 6 gives -N - 1 when either of its two terms has nothing to
 // interpolate from; method 8 takes the inverse-distance value of file 0 where
 // either spline grid holds G.

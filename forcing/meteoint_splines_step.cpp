@@ -113,9 +113,10 @@ void meteointerpol::InterpolateSplines() {
         Splines->InterpolateMesh(Mesh->Value, Mesh->SecondDerivative, target);
     };
     // A step whose stations all report one value takes that value without
-    // interpolating.
-    if (meteoint::AllEqualCommonValue(StationValuesAllEqual(), Method.Files[0], NoDataBound)) return;
-    interpolate(0, ResultGrid);
+    // interpolating; the gradient grid of method 8 is still interpolated.
+    const bool allEqual =
+        meteoint::AllEqualCommonValue(StationValuesAllEqual(), Method.Files[0], NoDataBound).has_value();
+    if (!allEqual) interpolate(0, ResultGrid);
     if (InterpolationMethod == 8 && SplineGrid2) interpolate(1, SplineGrid2);
 }
 

@@ -338,7 +338,8 @@ TEST(MeteoInput, AnisotropyShortcutAndExemptionsByMethod) {
         {"EDR from stations, ratio 0", 10, "400 700 50 0 10", "0", "0", none, 54, 0, 0, false, false},
         {"lapse rate, slope -91", 12, "-0.0065", "-91", "1", none, 54, 0, 0, false, false},
         {"IDW, slope 30, ratio 0.5", 1, "none", "30", "0.5", none, 0, 30, 0.5, true, true},
-        {"IDW + regression", 3, regression, "0", "1", none, 0, 0, 1, false, true},
+        // Equal stations stand for the inverse-distance part; the regression still applies.
+        {"IDW + regression", 3, regression, "0", "1", none, 0, 0, 1, false, false},
         {"Thiessen", 4, "none", "0", "1", none, 0, 0, 1, false, true},
         {"lapse rate", 12, "-0.0065", "0", "1", none, 0, 0, 1, false, false},
         {"regression, slope 100, ratio 0", 2, regression, "100", "0", none, 0, 100, 0, false, false},

@@ -358,8 +358,12 @@ TEST(MeteointCellValue, AllEqualShortcutByMethod) {
         double expected;
     };
     const double lapse = 5 + (1000 - 600) * -0.0065;  // station 2 is the nearest to (900, 100)
-    const std::vector<Case> cases = {{1, 5},  {2, -3}, {3, 5},  {4, 5},  {5, 5},  {6, 5},
-                                     {7, 5},  {8, 5},  {9, 7.5}, {10, -3}, {11, 5}, {12, lapse}};
+    // Equal intercepts keep their elevation terms: the regression (-3 at
+    // 1000 m) mixes with the common value in methods 3 and 11, and the
+    // gradient 0.01 of file 1 adds 10 at 1000 m in methods 6 and 8.
+    const double mixed = 0.75 * -3 + 0.25 * 5;
+    const std::vector<Case> cases = {{1, 5},  {2, -3}, {3, mixed}, {4, 5},  {5, 5},     {6, 15},
+                                     {7, 5},  {8, 15}, {9, 7.5},   {10, -3}, {11, mixed}, {12, lapse}};
     for (const auto& c : cases) {
         TwoFiles input(c.method, 5, 5, 5, 0.01);
         input.data.IdwFraction = 0.25;
