@@ -351,6 +351,7 @@ public:
 
     // True for a model cell of this process.
     bool OwnModelCell(int row, int column) const;
+    int64_t Cells() const { return static_cast<int64_t>(NRows) * NCols; }
     // The soil-table entry of a model cell.
     const SoilType& CellSoil(int row, int column) const;
 
