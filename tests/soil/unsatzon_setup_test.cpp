@@ -429,6 +429,55 @@ TEST(SoilSetup, ReadModes) {
     }
 }
 
+// The state files of a warm start: stacks of L levels, the groundwater
+// grids with the table in layer `level`.
+void WriteWarmStart(SoilFixture& f, double level) {
+    modelobject io(nullptr, "");
+    io.NRows = Rows;
+    io.NCols = Cols;
+    io.CellSize = 100;
+    GridStack stack = io.matrix3d(1, Rows, 1, Cols, Layers, Rows);
+    for (const char* name : {"theta.stk", "hh.stk", "hgeo.stk"}) {
+        for (int r = 1; r <= Rows; ++r)
+            for (int c = 1; c <= Cols; ++c)
+                for (int l = 0; l <= Layers; ++l) stack[r][c][l] = 0.3 + 0.001 * l;
+        io.WriteStack(f.dir.file(name), stack, Layers, true, false);
+    }
+    io.free_matrix3d(stack, 1, Rows);
+    f.WriteGridFile("gwstand.asc", -0.65);
+    f.WriteGridFile("gwlevel.asc", level);
+    f.WriteGridFile("gwtheta.asc", 0.3);
+    f.WriteGridFile("deltagw.asc", 0);
+}
+
+TEST(SoilSetup, WarmStart) {
+    {
+        SoilFixture f;
+        WriteWarmStart(f, 7);
+        SoilSection section;
+        section.Tail = "3 readgrid\nstorage.txt\n";
+        ASSERT_EQ(f.Make(section), 0) << f.Diagnostics();
+        EXPECT_EQ(f.Stack("theta")[6][6][4], 0.304);
+        EXPECT_EQ(f.Grid("groundwater_level")[6][6], 7);
+        // The layer boundaries always come from the elevation and the soil.
+        EXPECT_NEAR(f.Stack("geodetic_heads")[6][6][2], 600 - 6 - 0.2, 1e-9);
+        EXPECT_EQ(f.model->GetReadGridMode(), 3);
+        EXPECT_EQ(f.Grid("ponding_storage"), nullptr);
+    }
+    {
+        // A groundwater level outside the profile would index past the column.
+        SoilFixture f;
+        WriteWarmStart(f, 11);
+        SoilSection section;
+        section.Tail = "1 readgrid\nstorage.txt\n";
+        EXPECT_EQ(f.Make(section), 22);
+        EXPECT_NE(f.Diagnostics().find("the groundwater level 11 of the grid gwlevel.asc in row 1, column 1 is not a "
+                                       "soil layer (1 to 10)"),
+                  std::string::npos)
+            << f.Diagnostics();
+    }
+}
+
 TEST(SoilSetup, DrainageAndIrrigationGrids) {
     SoilFixture f;
     double** depth = f.Add("drainage_depth", 0.005);
