@@ -72,7 +72,7 @@ void unsatzonmodellklasse::Construct() {
     ReadHeatSection();
     ReopenControlFile();
     ReadTuningSection();
-    CloseControlFile();
+    CloseSectionFile();
     ReadPermafrostSection();
     LookUpInputGrids();
     CreateMainStatistics();

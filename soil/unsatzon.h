@@ -362,7 +362,9 @@ private:
     void ReadHeatSection();
     void ReadTuningSection();
     void ReadPermafrostSection();
+    // Closes the control file (code 11) and opens it again (code 28).
     void ReopenControlFile();
+    void CloseSectionFile();
     void CheckHeatSettings();
     void PrepareThermalTables();
     // Subbasins (unsatzon_subbasins.cpp).

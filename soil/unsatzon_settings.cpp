@@ -112,18 +112,21 @@ void unsatzonmodellklasse::ReadModelSection() {
     }
 }
 
-void unsatzonmodellklasse::ReopenControlFile() {
-    if (ControlFile) {
-        const int closed = std::fclose(ControlFile);
-        ControlFile = nullptr;
-        if (closed != 0) {
-            if (Writer) {
-                *Writer << "FATAL: control file " << "\"" << ControlFilePath << "\"" << " cannot be closed"
-                        << "[end-entry]";
-            }
-            throw 11;
+void unsatzonmodellklasse::CloseSectionFile() {
+    if (!ControlFile) return;
+    const int closed = std::fclose(ControlFile);
+    ControlFile = nullptr;
+    if (closed != 0) {
+        if (Writer) {
+            *Writer << "FATAL: control file " << "\"" << ControlFilePath << "\"" << " cannot be closed"
+                    << "[end-entry]";
         }
+        throw 11;
     }
+}
+
+void unsatzonmodellklasse::ReopenControlFile() {
+    CloseSectionFile();
     ControlFile = std::fopen(ControlFilePath.c_str(), "r");
     if (!ControlFile) {
         if (Writer) *Writer << "FATAL: error opening " << ControlFilePath << "[end-entry]";
@@ -227,7 +230,7 @@ void unsatzonmodellklasse::ReadPermafrostSection() {
     if (!ReadWord(f, &name)) ControlFileError("permafrost grid name in [permafrost]", ModuleName);
     ReadValue(f, "%d", &integer, "permafrost grid name in [permafrost]", &LineBuffer);
     ReadValue(f, "%lf", &reducedKsatPermafrost, "reduced k_sat (in m/s)", &LineBuffer);
-    CloseControlFile();
+    CloseSectionFile();
 }
 
 void unsatzonmodellklasse::PrepareThermalTables() {

@@ -60,9 +60,18 @@ TEST(SoilInitialState, ColdStartTenLayers) {
     ASSERT_EQ(k, 5);
     const GroundwaterScan scan = c.Start(k, true);
     const double suction[] = {0.5, 0.4, 0.3, 0.2, 0.1};
+    // The retention curve at those suctions: 0.40 (1 / (1 + (2 h)^1.5))^(1/3) + 0.05.
+    const double curve[] = {0.36748021039363993, 0.38413827575903864, 0.4022124459080349, 0.42103227511032065,
+                            0.438739368121182};
+    double water = 0;
+    for (int l = 1; l <= 10; ++l) water += c.theta[l] * 0.1;
+    double expectedWater = 5 * 0.1 * 0.45;
+    for (double w : curve) expectedWater += w * 0.1;
+    EXPECT_NEAR(water, expectedWater, 2e-3);
     for (int l = 1; l <= 5; ++l) {
         SCOPED_TRACE(l);
         EXPECT_NEAR(c.theta[l], soil.ThetaFromSuction(l, suction[l - 1]), 1e-12);
+        EXPECT_NEAR(c.theta[l], curve[l - 1], 2e-3);
         // Equilibrium: every unsaturated layer has the head of the table at
         // the centre of layer 6.
         EXPECT_NEAR(c.head[l], 100 - 0.55, 2e-3);
