@@ -58,7 +58,7 @@ void unsatzonmodellklasse::Construct() {
     ReadValue(ControlFile, "%d", &readgrid, "read control parameter for storage grids for ", &LineBuffer);
     ReadGridsCode = readgrid;
     ReadValue(ControlFile, "%s", &storageFileName, "name of the storage content file ", &LineBuffer);
-    storageFileName += "_" + std::to_string(ProcessNumber);
+    storageFileName.append("_").append(std::to_string(ProcessNumber));
     StorageFileName = storageFileName;
     if (solverMethod == 3) {
         ReadValue(ControlFile, "%lf", &dParameterMinStep, "minimum dynamic time step in secounds ", &LineBuffer);

@@ -27,7 +27,7 @@ std::string LayerPointHeader(const std::string& quantity, int row, int column, i
                              const std::string& note) {
     std::string text =
         "YY\tMM\tDD\tHH\t" + quantity + "[" + std::to_string(row) + "][" + std::to_string(column) + "]" + note;
-    for (int l = firstLayer; l <= lastLayer; ++l) text += "[" + std::to_string(l) + "]\t";
+    for (int l = firstLayer; l <= lastLayer; ++l) text.append("[").append(std::to_string(l)).append("]\t");
     return text + "\n";
 }
 
