@@ -102,6 +102,14 @@ std::string LayerPointHeader(const std::string& quantity, int row, int column, i
                              const std::string& note = "");
 std::string OtherDataPointHeader(int row, int column, int vegetationLayers);
 
+// The dump switches of the command line: an argument after the program name
+// that is exactly "-dumpmode" or "-closeAfterDump".
+struct DumpSwitches {
+    int DumpMode = 0;
+    int CloseAfterDump = 0;
+};
+DumpSwitches DumpSwitchesOf(int argc, const char* const* argv);
+
 // The short tag of the active options shown in the step's log line.
 std::string MakeUnsatzonOptionTag(bool flowTimes, bool irrigation, int surfaceWaterInteraction, bool drainage,
                                   bool clay, bool ponding);

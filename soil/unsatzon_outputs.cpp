@@ -42,6 +42,16 @@ std::string OtherDataPointHeader(int row, int column, int vegetationLayers) {
     return text + "\n";
 }
 
+DumpSwitches DumpSwitchesOf(int argc, const char* const* argv) {
+    DumpSwitches switches;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "-dumpmode") switches.DumpMode = 1;
+        if (argument == "-closeAfterDump") switches.CloseAfterDump = 1;
+    }
+    return switches;
+}
+
 std::string MakeUnsatzonOptionTag(bool flowTimes, bool irrigation, int surfaceWaterInteraction, bool drainage,
                                   bool clay, bool ponding) {
     std::string tag;

@@ -250,6 +250,12 @@ TEST(SoilOutputs, PointFilesAndTags) {
     EXPECT_EQ(MakeUnsatzonOptionTag(false, true, 2, true, true, false), "+ir,+srf2,+dr,+cl,");
     EXPECT_EQ(MakeUnsatzonOptionTag(false, false, 0, false, false, false), "");
     EXPECT_EQ(MakeUnsatzonOptionTag(false, false, 5, false, false, false), "+srf2,");
+    const char* arguments[] = {"ruvex", "-dumpmodeX", "run.ctl", "-closeAfterDump"};
+    EXPECT_EQ(DumpSwitchesOf(4, arguments).DumpMode, 0);
+    EXPECT_EQ(DumpSwitchesOf(4, arguments).CloseAfterDump, 1);
+    arguments[1] = "-dumpmode";
+    EXPECT_EQ(DumpSwitchesOf(4, arguments).DumpMode, 1);
+    EXPECT_EQ(DumpSwitchesOf(1, arguments).DumpMode, 0);
     EXPECT_EQ(ImmobilisedFileName("out/sb2.sta"), "out/sb2_immo.sta");
     EXPECT_EQ(ImmobilisedFileName("out.d/sb2"), "out.d/sb2_immo");
     EXPECT_EQ(ImmobilisedFileName("a.b.c"), "a.b_immo.c");

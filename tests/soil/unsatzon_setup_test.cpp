@@ -251,7 +251,10 @@ TEST(SoilSetup, HeatOnNeverReadsPermafrost) {
     f.Add("ThawCoeffPermaFrost", 0);
     f.Add("temperature", 5);
     f.extraSections = HeatSection();
-    ASSERT_EQ(f.Make(SoilSection()), 0) << f.Diagnostics();
+    SoilSection section;
+    section.Control = "3 3\n";
+    ASSERT_EQ(f.Make(section), 0) << f.Diagnostics();
+    EXPECT_EQ(ReadFile(f.dir.file("temper.txt")), LayerPointHeader("temper", 3, 3, 1, Layers));
     EXPECT_EQ(f.model->PermafrostThawDepth, nullptr);
     EXPECT_EQ(f.model->InitialTemperatureProfile, 1);
     EXPECT_TRUE(f.soils[1].FreezingTablesReady(1));
