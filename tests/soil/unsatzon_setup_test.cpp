@@ -519,6 +519,43 @@ TEST(SoilSetup, DrainageAndIrrigationGrids) {
     EXPECT_EQ(f.model->UnsatzonOptionTag, "+ir,+dr,");
 }
 
+TEST(SoilSetup, GlacierTable) {
+    {
+        SoilFixture f;
+        double** ice = f.Add("ice_firn", 0);
+        ice[1][1] = 0.5;
+        ice[2][12] = 1;
+        ASSERT_EQ(f.Make(SoilSection()), 0) << f.Diagnostics();
+        const auto& table = f.model->GlacierSubbasins;
+        ASSERT_EQ(table.size(), 3u);
+        EXPECT_EQ(table[1].hasGlacier, 1);
+        EXPECT_EQ(table[1].glacierSum, 0.5);
+        EXPECT_EQ(table[1].unglacierisedSum, 199.5);
+        EXPECT_EQ(table[2].glacierSum, 1);
+        EXPECT_EQ(table[2].unglacierisedSum, 198);
+        EXPECT_EQ(f.model->Statistics[unsatzonmodellklasse::wIMMO], nullptr);
+    }
+    {
+        // Dynamic glaciers need the fractions of the previous step too.
+        SoilFixture f;
+        f.Add("GlacierMassBalance", 0);
+        f.Add("GlacierizedCells", 0);
+        EXPECT_EQ(f.Make(SoilSection()), 33);
+        EXPECT_NE(f.Diagnostics().find("GlacierizedCellsOld"), std::string::npos) << f.Diagnostics();
+    }
+    {
+        SoilFixture f;
+        f.Add("GlacierMassBalance", 0);
+        f.Add("GlacierizedCells", 0);
+        f.Add("GlacierizedCellsOld", 0);
+        SoilSection section;
+        section.Statistics.replace(section.Statistics.find("sb2.sta 0"), 9, "sb2.sta 2001");
+        ASSERT_EQ(f.Make(section), 0) << f.Diagnostics();
+        EXPECT_NE(f.model->Statistics[unsatzonmodellklasse::wIMMO], nullptr);
+        EXPECT_TRUE(FileExists(f.dir.file("sb2_immo.sta")));
+    }
+}
+
 TEST(SoilSetup, SwitchedOff) {
     SoilFixture f;
     WriteFile(f.dir.file("model.ctl"), "[unsatzon_model]\n0\n60\nnot read\n");
