@@ -194,10 +194,11 @@ void unsatzonmodellklasse::WriteStartReport() {
                 g = std::clamp(g, 0.0, 1.0);
                 const double r = RelCellArea ? RelCellArea[i][j] : 1;
                 const SoilType& soil = CellSoil(i, j);
+                // Each cell's water counts with its area, as in the weights.
                 for (int l = 1; l <= maxLayers; ++l) {
                     const double dz = soil.thickness[static_cast<size_t>(l)];
-                    a += Theta[i][j][l] * dz * (1 - g);
-                    b += soil.theta_sat[static_cast<size_t>(l)] * dz * g;
+                    a += r * Theta[i][j][l] * dz * (1 - g);
+                    b += r * soil.theta_sat[static_cast<size_t>(l)] * dz * g;
                 }
                 w1 += r * (1 - g) + g;
                 w2 += (1 - g) + g * r;

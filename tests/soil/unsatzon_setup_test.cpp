@@ -321,6 +321,11 @@ TEST(SoilSetup, SubbasinsAndSettings) {
 
 TEST(SoilSetup, ColdStartAndStartReport) {
     SoilFixture f;
+    // Cells of different areas: every cell holds the same column, so the
+    // area-weighted mean is that column.
+    double** area = f.Add("RelCellArea", 1);
+    for (int r = 1; r <= 10; ++r)
+        for (int c = 1; c <= Cols; ++c) area[r][c] = 0.5;
     SoilSection section;
     section.Control = "4 7\n";
     // The start report goes to the working directory.
