@@ -4,8 +4,8 @@
 // records and its subbasin table.
 //
 // The constructor does the whole set-up (settings, subbasin table, output
-// files, grids and the initial soil state); the time-step operations are the
-// column solver's.
+// files, grids and the initial soil state); the time-step operations that
+// drive the column solver are still to come and do nothing yet.
 
 #include <cstdint>
 #include <memory>
