@@ -143,12 +143,8 @@ void ModellApplication::Construct(int argc, char** argv) {
                                                irrigationTable, subSteps);
     ThrowStatus(status);
     UnsaturatedZone->UpdateMaxPumping();
-    int dumpMode = 0, closeAfterDump = 0;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-dumpmode") == 0) dumpMode = 1;
-        if (std::strcmp(argv[i], "-closeAfterDump") == 0) closeAfterDump = 1;
-    }
-    UnsaturatedZone->SetDumpMode(dumpMode, closeAfterDump);
+    const DumpSwitches dump = DumpSwitchesOf(argc, argv);
+    UnsaturatedZone->SetDumpMode(dump.DumpMode, dump.CloseAfterDump);
     Evapotranspiration->InitLakes("[lake_model]");
     Snow->InitLakes("[lake_model]");
 

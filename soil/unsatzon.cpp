@@ -1,6 +1,11 @@
 #include "soil/unsatzon.h"
 
+#include <cstdio>
+
 #include "framework/diagnostics_writer.h"
+#include "framework/gridtable.h"
+#include "parameters/multilayer_landuse.h"
+#include "parameters/soil.h"
 
 unsatzonmodellklasse::unsatzonmodellklasse(int* status, DiagnosticsWriter* writer,
                                            StatisticsTableEntry* statisticsTable, int statisticsTableSize,
@@ -11,28 +16,101 @@ unsatzonmodellklasse::unsatzonmodellklasse(int* status, DiagnosticsWriter* write
       StatisticsTableSize(statisticsTableSize),
       IrrigationTable(irrigationTable) {
     *status = 0;
-    // Until the soil model ranks "zonegrid_soilmodel" itself, its subbasins
-    // are the application's zones.
+    // Switched off, the subbasins are the application's zones.
     Subbasins.Records = settings.Zones;
     Subbasins.CodeToRank = settings.ZoneRank;
     Subbasins.Count = settings.ZoneCount;
     Subbasins.LargestCode = settings.MaxZoneCode;
     if (Method == 0) return;
     try {
-        Kelsqd.assign(static_cast<size_t>(Subbasins.Count) + 1, 0.0);
-        Kelsqi.assign(static_cast<size_t>(Subbasins.Count) + 1, 0.0);
+        Construct();
     } catch (int code) {
         *status = code;
     } catch (...) {
         *status = 103;
     }
+    if (*status != 0) {
+        if (ControlFile) {
+            std::fclose(ControlFile);
+            ControlFile = nullptr;
+        }
+        ReleaseAll();
+    }
+}
+
+unsatzonmodellklasse::~unsatzonmodellklasse() { ReleaseAll(); }
+
+void unsatzonmodellklasse::Construct() {
+    irrigationRules = IrrigationTable;
+    soilTypes = Settings.SoilTable;
+    if (Writer) {
+        *Writer << "DEBUG: file "
+                << "unsatzon"
+                << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+    }
+    Regions = OptionalGrid("MPIRegions");
+    vegetationLayers = 1;
+    if (Settings.MultilayerLanduseTable && Settings.MultilayerLanduseCount > 0)
+        vegetationLayers = std::max(1, Settings.MultilayerLanduseTable[1].LayerCount);
+    RankSubbasins();
+    ReadModelSection();
+    ReadSubbasinBlock();
+    ReadValue(ControlFile, "%d", &readgrid, "read control parameter for storage grids for ", &LineBuffer);
+    ReadGridsCode = readgrid;
+    ReadValue(ControlFile, "%s", &storageFileName, "name of the storage content file ", &LineBuffer);
+    storageFileName.append("_").append(std::to_string(ProcessNumber));
+    StorageFileName = storageFileName;
+    if (solverMethod == 3) {
+        ReadValue(ControlFile, "%lf", &dParameterMinStep, "minimum dynamic time step in secounds ", &LineBuffer);
+        if (!ReadWord(ControlFile, &SubstepsStatistics.Name))
+            ControlFileError("name of the SUBSTEPSstatfiles in ", ModuleName);
+        ReadValue(ControlFile, "%d", &SubstepsStatistics.Code, "name of the SUBSTEPSstatfiles in ", &LineBuffer);
+        ReadValue(ControlFile, "%s", &SubstepsGrid.Name, "name of SUBSTEPS-Grids for ", &LineBuffer);
+        ReadValue(ControlFile, "%d", &SubstepsGrid.Code, "Writegrid SUBSTEPS-Grid in   ", &LineBuffer);
+    }
+    ReopenControlFile();
+    ReadHeatSection();
+    ReopenControlFile();
+    ReadTuningSection();
+    CloseSectionFile();
+    ReadPermafrostSection();
+    LookUpInputGrids();
+    CreateMainStatistics();
+    CreateStateGrids();
+    CreateOtherGrids();
+    CreateDrainagePondStatistics();
+    InitLakes("[lake_model]");
+    CreatePointFiles();
+    UnsatzonOptionTag = MakeUnsatzonOptionTag(FlowTimes != nullptr, irrigationRules != nullptr,
+                                              surfaceWaterInteraction, DrainageDepth != nullptr,
+                                              ClayDepth != nullptr, MaxPonding != nullptr);
+    if (heatTransferSwitch > 0) PrepareThermalTables();
+    BuildGlacierTable();
+    WriteStartReport();
+    LookUpResponseUnits();
+}
+
+bool unsatzonmodellklasse::OwnModelCell(int row, int column) const {
+    if (SubbasinGrid[row][column] == NoData) return false;
+    return !Regions || Regions[row][column] == ProcessNumber;
+}
+
+const SoilType& unsatzonmodellklasse::CellSoil(int row, int column) const {
+    return soilTypes[static_cast<int>(SoilTypeGrid[row][column])];
 }
 
 void unsatzonmodellklasse::UpdateMaxPumping() {}
 
 void unsatzonmodellklasse::SetDumpMode(int dumpMode, int closeAfterDump) {
-    DumpMode = dumpMode;
-    CloseAfterDump = closeAfterDump;
+    DumpMode = static_cast<uint8_t>(dumpMode);
+    CloseAfterDump = static_cast<uint8_t>(closeAfterDump);
+}
+
+int unsatzonmodellklasse::GetReadGridMode() { return readgrid; }
+
+void unsatzonmodellklasse::InitLakes(const std::string&) {
+    LakesActive = 0;
+    if (Writer) *Writer << "INFO: no lakes are modelled in " << ModuleName << "[end-entry]";
 }
 
 void unsatzonmodellklasse::InitTracers(int* status, int n, TracerInfo* table, StatisticsTableEntry* statisticsTable,
@@ -80,8 +158,8 @@ RunoffTable unsatzonmodellklasse::CheckedTable(ExchangeTable<double>& table, con
 
 RunoffTable unsatzonmodellklasse::GetQg() { return CheckedTable(Qg, "Qg"); }
 RunoffTable unsatzonmodellklasse::GetQBb() { return CheckedTable(QBb, "QBb"); }
-double* unsatzonmodellklasse::GetKelsqd() { return Method == 0 || Kelsqd.empty() ? nullptr : Kelsqd.data(); }
-double* unsatzonmodellklasse::GetKelsqi() { return Method == 0 || Kelsqi.empty() ? nullptr : Kelsqi.data(); }
+double* unsatzonmodellklasse::GetKelsqd() { return Method == 0 || kelsqd.empty() ? nullptr : kelsqd.data(); }
+double* unsatzonmodellklasse::GetKelsqi() { return Method == 0 || kelsqi.empty() ? nullptr : kelsqi.data(); }
 
 riverflow_table* unsatzonmodellklasse::GetRiverflowTable() {
     return Method == 0 || RiverFlows.empty() ? nullptr : RiverFlows.data();
@@ -100,7 +178,7 @@ void unsatzonmodellklasse::EndTimeStep(int64_t, int64_t, int64_t, int64_t) {}
 void unsatzonmodellklasse::ApplyExternalGWTable(int) {}
 
 void unsatzonmodellklasse::PreSpinUpStep(int64_t, int64_t, int64_t, int64_t) {
-    if (HeatTransferActive != 0) return;
+    if (heatTransferSwitch > 0) return;
     if (Writer) {
         *Writer << "FATAL: heat transfer model not active in unsatzon_model. This is required for pre-SpinUp!"
                 << "[end-entry]";
@@ -109,11 +187,16 @@ void unsatzonmodellklasse::PreSpinUpStep(int64_t, int64_t, int64_t, int64_t) {
 }
 
 void unsatzonmodellklasse::FinishPreSpinUp() {}
-void unsatzonmodellklasse::FlushOutputs() {}
+
+void unsatzonmodellklasse::FlushOutputs() {
+    for (auto& s : OwnStats) {
+        if (s->Writer && s->Writer->IsOn()) s->Writer->Flush();
+    }
+}
 
 void unsatzonmodellklasse::FinishRun(int /*append*/) {
+    if (Deleted()) return;
     ReleaseTracers();
-    Kelsqd.clear();
-    Kelsqi.clear();
+    ReleaseAll();
     modelobject::DeleteModule();
 }

@@ -3,18 +3,21 @@
 // models and the routing: the runoff tables per subbasin, the river-flow
 // records and its subbasin table.
 //
-// This is the sub-model's shell: construction, the section switch, the
-// wiring operations and the tables exist; the soil physics, the storage
-// content section and the outputs are still to come.
+// The constructor does the whole set-up (settings, subbasin table, output
+// files, grids and the initial soil state); the time-step operations that
+// drive the column solver are still to come and do nothing yet.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/teilmod.h"
+#include "framework/zonalstatistic.h"
 #include "framework/zonetable.h"
 
 struct IrrigationRule;
+class SoilType;
 struct StatisticsTableEntry;
 
 // Rows 0..rows-1 of `columns` values each, carved from one zero-filled block.
@@ -71,6 +74,108 @@ struct SubbasinTable {
     int LargestCode = 0;
 };
 
+// Per subbasin rank, when glaciers are modelled.
+struct GlacierSubbasinRecord {
+    uint8_t hasGlacier = 0;      // 1: some cell has a glacier fraction above 0
+    double glacierSum = 0;       // sum of the glacier fractions of the cells
+    double unglacierisedSum = 0; // sum of 1 - fraction (1 for a cell without glacier)
+};
+
+// One point-output buffer: `Capacity` rows, each with its dated values.
+struct ControlPointBuffer {
+    std::vector<DatedRow> Rows;    // rows 1..Capacity (row 0 unused)
+    std::vector<double> Values;    // one block for all rows
+    int64_t Capacity = 0;
+    int64_t Fill = 0;
+    int ValuesPerRow = 0;
+    void Allocate(int valuesPerRow);
+};
+
+// Rows a point buffer of `values` doubles per row holds: 2097152 bytes at
+// 8 bytes a value and 32 a row, at least 1.
+int64_t ControlPointCapacity(int values);
+
+// The header line of a point file of per-layer values: "YY\tMM\tDD\tHH\t",
+// the quantity with "[row][column]" and the note, then "[l]\t" for layers
+// first..last.
+std::string LayerPointHeader(const std::string& quantity, int row, int column, int firstLayer, int lastLayer,
+                             const std::string& note = "");
+std::string OtherDataPointHeader(int row, int column, int vegetationLayers);
+
+// The dump switches of the command line: an argument after the program name
+// that is exactly "-dumpmode" or "-closeAfterDump".
+struct DumpSwitches {
+    int DumpMode = 0;
+    int CloseAfterDump = 0;
+};
+DumpSwitches DumpSwitchesOf(int argc, const char* const* argv);
+
+// The short tag of the active options shown in the step's log line.
+std::string MakeUnsatzonOptionTag(bool flowTimes, bool irrigation, int surfaceWaterInteraction, bool drainage,
+                                  bool clay, bool ponding);
+
+// "x.sta" -> "x_immo.sta"; the insert goes before the last "." of the file
+// name part, or at the end when that part has none.
+std::string ImmobilisedFileName(const std::string& name);
+
+// The key = value lines of "[unsatzon_tuning]" from `stream` (after the
+// header line): a line with "max_error" or "max_iterations" sets the value
+// after its first "="; the section ends at a blank line, at the end of the
+// stream or at a last line without newline, which is not evaluated. A line
+// without "=" or without a number keeps the value.
+void ReadTuningLines(FILE* stream, double* maxError, double* maxIterations);
+
+// The subbasin code line: each listed code marks its rank; ranks skipped
+// between two listed codes are gaps that take the values of the rank below.
+// When the first listed code is not the smallest, the smallest counts as
+// listed before it (if a gap follows it). Marks: the code, -1 for a gap, 0 for
+// an unmarked rank (which also takes the rank below, rank 0 being 0).
+class SubbasinCodeMarks {
+public:
+    SubbasinCodeMarks(const int* codeToRank, int largestCode, int count, int smallestCode);
+    // False for a code below 1, above the largest, without a subbasin, or
+    // listed out of ascending order or twice.
+    bool Add(int code);
+    // True once the largest code has been listed.
+    bool Complete() const { return Previous == LargestCode && AnyListed; }
+    const std::vector<double>& Marks() const { return MarksByRank; }
+
+private:
+    const int* CodeToRank;
+    int LargestCode, Count, SmallestCode, Previous;
+    int LastRank = 0;
+    bool AnyListed = false;
+    std::vector<double> MarksByRank;  // ranks 0..n
+};
+
+// Per rank 1..n the value of a parameter line: a marked rank takes the next
+// number from `next` (false: unreadable, `failedRank` tells which), the others
+// the stored value of the rank below. `convert` turns a number into the
+// stored value.
+template <typename Next, typename Convert>
+bool AssignGroupValues(const std::vector<double>& marks, std::vector<double>& values, Next next, Convert convert,
+                       int* failedRank) {
+    values.assign(marks.size(), 0.0);
+    for (size_t r = 1; r < marks.size(); ++r) {
+        if (marks[r] > 0) {
+            double v = 0;
+            if (!next(&v)) {
+                *failedRank = static_cast<int>(r);
+                return false;
+            }
+            values[r] = convert(v);
+        } else {
+            values[r] = values[r - 1];
+        }
+    }
+    return true;
+}
+
+// Recession constant in hours to minutes: 60 h, 0.06 below 0.001 h.
+inline double RecessionMinutes(double hours) { return hours >= 0.001 ? hours * 60 : 0.06; }
+// The reciprocal of kelsqlat; 0 for a negative value.
+inline double LateralReciprocal(double value) { return value >= 0 ? 1 / value : 0; }
+
 class unsatzonmodellklasse : public teilmodellklasse {
 public:
     // Section "unsatzon_model". `subSteps` comes from
@@ -80,60 +185,245 @@ public:
     unsatzonmodellklasse(int* status, DiagnosticsWriter* writer, StatisticsTableEntry* statisticsTable,
                          int statisticsTableSize, const std::string& sectionName, const ModelSettings& settings,
                          MemoryGrid* gridTable, IrrigationRule* irrigationTable, int subSteps);
+    ~unsatzonmodellklasse() override;
 
     // Set by the application before the tracer set-up: 1 when the
     // groundwater model is on.
     int GroundwaterActive = 0;
 
-    virtual void UpdateMaxPumping();
-    virtual void SetDumpMode(int dumpMode, int closeAfterDump);
     // Allocates the runoff tables and, with the groundwater model on, the
     // river-flow records. Off: status 0 and nothing else.
     void InitTracers(int* status, int n, TracerInfo* table, StatisticsTableEntry* statisticsTable,
                      int statisticsTableSize) override;
     void ReleaseTracers() override;
-    virtual void SetSurfaceRoutingActive(int active);
+    // One sub-step.
+    void RunTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year) override;
 
+    // Null when off.
+    virtual const std::string* GetStorageFileName();
+    virtual void FlushOutputs();
+    virtual void UpdateMaxPumping();
     // Null when off. When on, a table that does not exist yet ends the run
     // (code 57).
     virtual RunoffTable GetQg();
-    virtual RunoffTable GetQBb();
     // Recession constants [min] per subbasin rank; null when off.
-    virtual double* GetKelsqd();
     virtual double* GetKelsqi();
+    virtual double* GetKelsqd();
+    virtual RunoffTable GetQBb();
     // Null when off or when the groundwater model is off.
     virtual riverflow_table* GetRiverflowTable();
-    // Null when off.
-    virtual const std::string* GetStorageFileName();
-    // The subbasin table that irrigation, groundwater and routing receive.
-    SubbasinTable GetSubbasinTable();
-
     virtual void BeginTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year);
-    // One sub-step.
-    void RunTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year) override;
     virtual void EndTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year);
-    virtual void ApplyExternalGWTable(int externalTimeStep);
-    virtual void PreSpinUpStep(int64_t hour, int64_t day, int64_t month, int64_t year);
-    virtual void FinishPreSpinUp();
-    virtual void FlushOutputs();
     // End of run in place of DeleteModule. `append` is 1 when an earlier
     // section has already created the storage content file.
     virtual void FinishRun(int append);
+    // The read mode of the state grids, 0 to 3.
+    virtual int GetReadGridMode();
+    virtual void ApplyExternalGWTable(int externalTimeStep);
+    // Lakes on the grid from `sectionName`; none yet.
+    virtual void InitLakes(const std::string& sectionName);
+    virtual void SetSurfaceRoutingActive(int active);
+    virtual void PreSpinUpStep(int64_t hour, int64_t day, int64_t month, int64_t year);
+    virtual void FinishPreSpinUp();
+    virtual void SetDumpMode(int dumpMode, int closeAfterDump);
 
-    int DumpMode = 0;
-    int CloseAfterDump = 0;
+    // The subbasin table that irrigation, groundwater and routing receive.
+    SubbasinTable GetSubbasinTable();
+
+    // --- Settings --------------------------------------------------------
+    int solverMethod = 0;
+    int surfaceWaterInteraction = 0;
+    int pondSwitch = 0;
+    int drainageSwitch = 0;
+    int claySwitch = 0;
+    double ksatClay = 0;      // [m/s]
+    double ini_gw_level = 0;  // (L - 1) / ini_gw_level places the table of a cold start
+    int controlRow = 0, controlColumn = 0;
+    int readgrid = 0;
+    std::string storageFileName;
+    double dParameterMinStep = 0;  // [s]
+    double max_error = 1e-5;
+    double max_iterations = 100;
+    double reducedKsatPermafrost = 1e-9;  // [m/s]
+    int heatTransferSwitch = 0;
+    int heatMethod = 0;
+    double dTModLowBoundBase = 12;  // [degC]
+    double dTModLapseRate = -0.007; // [K/m]
+    double dTModCDrySoil = 800;
+    double dTModRhoDrySoil = 1500;
+    double dTModLamDrySoil = 0.58;
+    double dTModKmin = 1e-10;
+    double dTModLamWat = 0.5562;
+    double dTModLamIce = 2.33;
+    double dTModCWater = 4187;
+    double dTModCIce20 = 1940;
+    double dTModCIce0 = 2090;
+    double dTModLatHeat = 334000;
+    double dTModRhoWater = 1000;
+    double dTModFactor = 1.22;
+    double dTModSEForStat = 0.5;
+    double dTModShortestStep = 60;  // [s]
+    double dTModLongestStep = 1800; // [s]
+    double dTModNFactorFreezing = 1;
+    double dTModNFactorThawing = 1;
+    int maxLayers = 0;
+    int vegetationLayers = 1;
+    IrrigationRule* irrigationRules = nullptr;
+    SoilType* soilTypes = nullptr;
+
+    // Statistics files of the section: name and output code.
+    struct NamedCode {
+        std::string Name;
+        int Code = 0;
+    };
+    enum StatisticsLine { sQDRAIN, sGWSTAND, sGWN, sSB_1, sSB_2, sROOT, sINFEX, sPOND, sQD, sQI, sQB, sQg, sGWIN,
+                          sGWEX, sMACRO, sINFILT, StatisticsLines };
+    NamedCode StatisticsFiles[StatisticsLines];
+    NamedCode SubstepsStatistics, TemperatureStatistics;
+    // The 24 grid and stack pairs (1-based, as numbered in the section).
+    NamedCode GridFiles[25];
+    NamedCode SubstepsGrid, TemperatureStack, ThawDepthGrid;
+    enum PointFile { QBottomFile, ThetaFile, HhydFile, OtherDataFile, EtrFile, InterflowFile, PointFiles };
+    std::string PointFileNames[PointFiles];
+    std::string TemperatureFileName;
+
+    // --- Subbasins ---------------------------------------------------------
+    std::vector<double> subbasinCodes, kelsqd, kelsqi, channelNetworkDensity, kelsqlat, qbRedFaktor,
+        SnowRunoff_fraction;
+    std::vector<GlacierSubbasinRecord> GlacierSubbasins;
+
+    // --- Outputs -------------------------------------------------------------
+    enum StatisticsWriter { wGWSTAND, wGWN, wSB_1, wSB_2, wROOT, wINFEX, wQD, wQI, wQB, wQg, wMACRO, wINFILT,
+                            wSUBSTEPS, wTHAW, wQDRAIN, wPOND, wIMMO, StatisticsWriters };
+    zonalstatistic* Statistics[StatisticsWriters] = {};
+    ControlPointBuffer PointBuffers[PointFiles + 1];  // the last one: temperatures
+    bool PointOutput = false;
+    std::string UnsatzonOptionTag;
+    uint8_t DumpMode = 0;
+    uint8_t CloseAfterDump = 0;
     int SurfaceRoutingActive = 0;
-    int HeatTransferActive = 0;
     std::string StorageFileName;
     StatisticsTableEntry* StatisticsTable = nullptr;
     int StatisticsTableSize = 0;
     IrrigationRule* IrrigationTable = nullptr;
 
+    // --- Grids -------------------------------------------------------------
+    double** Regions = nullptr;  // "MPIRegions"
+    double** Elevation = nullptr;
+    double** SoilTypeGrid = nullptr;
+    double** SlopeAngle = nullptr;
+    double** WaterInput = nullptr;
+    double** MaxPonding = nullptr;
+    double** DrainageDepth = nullptr;
+    double** DrainageDistance = nullptr;
+    double** ClayDepth = nullptr;
+    double** SnowStorage = nullptr;
+    double** FlowTimes = nullptr;
+    double** AirTemperature = nullptr;
+    double** PermafrostThawDepth = nullptr;
+    double** IrrigationCodes = nullptr;
+    double** Etr2Etp = nullptr;
+    int Etr2EtpIndex = 0;  // negative: the grid of another component
+    double** SiltingUp = nullptr;
+    uint8_t SiltingUpIsSurfaceStorage = 0;
+    double** GlacierFraction = nullptr;
+    double** GlacierFractionOld = nullptr;
+    double** GwStorageCoeff = nullptr;
+    double** GwKx = nullptr;
+    double** GwKy = nullptr;
+    double** SurfaceEvaporationResistance = nullptr;
+    double** Albedo = nullptr;
+    double** PotEvaporation = nullptr;
+    double** RealEvaporation = nullptr;
+    std::vector<double**> Landuse, RootDepth, Coverage, LeafArea, CanopyResistance, InterceptResistance,
+        Roughness, PotTranspiration, RealTranspiration;
+    int LowerBoundaryIndex = 0;  // -99 while the grid has to be created
+    int HeatFluxLowerBoundary = 0;
+    int InitialTemperatureProfile = 0;
+    int LakesActive = 0;
+    double** HydrologicResponseUnits = nullptr;
+    double** MasterHydrologicResponseUnits = nullptr;
+
+    GridStack Theta = nullptr, HydraulicHeads = nullptr, GeodeticHeads = nullptr, QDown = nullptr,
+              SoilTemperature = nullptr;
+    double **GroundwaterDistance = nullptr, **GroundwaterLevel = nullptr, **ThetaInGwLevel = nullptr,
+           **Baseflow = nullptr, **PondingStorage = nullptr, **QDownExt = nullptr, **SB1 = nullptr,
+           **MeanThetaInRootZone = nullptr, **IrrigationAmounts = nullptr, **MaxPumping = nullptr,
+           **SBLow = nullptr, **SBHigh = nullptr, **GWTableExtern = nullptr, **Balance = nullptr,
+           **TangensBeta = nullptr, **SB2 = nullptr, **MacroporeInfiltration = nullptr,
+           **NumberOfSubsteps = nullptr, **RootGrid = nullptr, **GroundwaterRecharge = nullptr,
+           **CapillarUprise = nullptr, **Percolation = nullptr, **DirectFlow = nullptr, **InterFlow = nullptr,
+           **InfiltrationExcess = nullptr, **TotalInfiltration = nullptr, **InfiltrationSaturation = nullptr,
+           **FrozenSoilInGroundwater = nullptr, **ThawDepth = nullptr, **DrainageFlow = nullptr,
+           **DrainageLevel = nullptr, **LowerBoundaryTemperature = nullptr;
+
+    // True for a model cell of this process.
+    bool OwnModelCell(int row, int column) const;
+    int64_t Cells() const { return static_cast<int64_t>(NRows) * NCols; }
+    // The soil-table entry of a model cell.
+    const SoilType& CellSoil(int row, int column) const;
+
 private:
+    void Construct();
+    // Settings (unsatzon_settings.cpp).
+    void ReadModelSection();
+    void ReadHeatSection();
+    void ReadTuningSection();
+    void ReadPermafrostSection();
+    // Closes the control file (code 11) and opens it again (code 28).
+    void ReopenControlFile();
+    void CloseSectionFile();
+    void CheckHeatSettings();
+    void PrepareThermalTables();
+    // Subbasins (unsatzon_subbasins.cpp).
+    void RankSubbasins();
+    void ReadSubbasinBlock();
+    void BuildGlacierTable();
+    [[noreturn]] void SubbasinError(const std::string& first, const std::string& value, bool extraNewline);
+    // Outputs (unsatzon_outputs.cpp).
+    zonalstatistic* CreateStatistics(const NamedCode& file, int precision, const std::string& title);
+    void CreateMainStatistics();
+    void CreateDrainagePondStatistics();
+    void CreatePointFiles();
+    void WriteStartReport();
+    // Grids (unsatzon_grids.cpp).
+    double** OptionalGrid(const std::string& name);
+    double** RequiredGrid(const std::string& name);
+    void LookUpInputGrids();
+    int TakeFreeEntry();
+    double** CreateGrid(const std::string& fileName, const std::string& name, int writeCode, double modelValue,
+                        bool everyCell = false);
+    GridStack CreateStack(const std::string& fileName, const std::string& name, int writeCode);
+    GridStack ReadStateStack(const std::string& fileName, const std::string& name, int writeCode);
+    double** ReadStateGrid(const std::string& fileName, const std::string& name, int writeCode);
+    void CreateStateGrids();
+    void ColdStart(int mode);
+    void CheckGroundwaterLevels(const std::string& fileName);
+    void ComputeGeodeticHeads();
+    void CreateLowerBoundaryTemperature();
+    void CreateOtherGrids();
+    void ComputeIrrigationGrids();
+    void ComputeDrainageLevels();
+    void LookUpResponseUnits();
+    void ReleaseAll();
     RunoffTable CheckedTable(ExchangeTable<double>& table, const char* name);
+    // Raises the failure of the lowest cell recorded by a parallel loop.
+    void RaiseCellFailure(const std::vector<int>& failedColumn, int code, const std::string& what);
 
     SubbasinTable Subbasins;
-    std::vector<double> Kelsqd, Kelsqi;
+    ZoneTable OwnSubbasins;
+    double** SubbasinGrid = nullptr;  // "zonegrid_soilmodel"
+    struct OwnStatistics {
+        std::vector<ZoneRecord> Zones;
+        std::unique_ptr<zonalstatistic> Writer;
+    };
+    std::vector<std::unique_ptr<OwnStatistics>> OwnStats;
+    struct OwnGrid {
+        int Index = 0;
+        double** Data = nullptr;
+        GridStack Stack = nullptr;
+    };
+    std::vector<OwnGrid> OwnGrids;
     ExchangeTable<double> Qg, QBb;
     std::vector<riverflow_table> RiverFlows;
 };

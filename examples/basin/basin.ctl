@@ -1,10 +1,11 @@
 # Example basin: a valley of 80 x 60 cells of 100 m with two tributaries,
 # three subbasins, three land uses, two soils and five meteorological stations
 # with hourly data for 2019 and 2020. The input files are written by
-# tools/make_example_basin.py. Every sub-model is off: the set-up reads the
-# grids and tables and checks the codes, the meteorological inputs are
-# interpolated by inverse-distance weighting and written with their
-# statistics, and the daily land-use parameter grids follow the calendar.
+# tools/make_example_basin.py. The set-up reads the grids and tables and
+# checks the codes, the meteorological inputs are interpolated by
+# inverse-distance weighting and written with their statistics, and the daily
+# land-use parameter grids follow the calendar. Evapotranspiration and the
+# soil model are on; the soil model starts cold, its steps are still to come.
 # Station data: hourly, the hour (1 to 24) ends the step, local time of the
 # reference meridian; -9999 marks a missing value (station Northbrook lacks
 # 5 to 7 March 2020).
@@ -60,7 +61,8 @@ zones.asc
 dem.asc
 
 [standard_grids]
-2                          # number of standard grids
+3                          # number of standard grids
+zones.asc zonegrid_soilmodel fillcode = 0 writecode = 0 statfile = zonegrid_soilmodel.sta statcode = 0
 landuse.asc landuse fillcode = 0 writecode = 3 statfile = landuse.sta statcode = 2024
 soils.asc soil_types fillcode = 0 writecode = 3 statfile = soil_types.sta statcode = 2024
 
@@ -271,8 +273,38 @@ global_radiation.sta 2024  # statistics file and code: daily means per subbasin
 60                         # time step [min]
 
 [evapotranspiration]
-0                          # off
+1                          # on
 60                         # time step [min]
+1                          # method: Penman-Monteith
+1 2 3 4 5 6 7 8 9 10 11 12 # monthly PEC factors (Hamon only)
+0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1.0 1.1 1.2 # monthly fh factors (Haude only)
+1.5                        # coast factor (Wendling only)
+etp.grd
+0
+etp.sta 0
+etr.grd
+0
+etr.sta 0
+evap.grd
+0
+evap.sta 0
+evar.grd
+0
+evar.sta 0
+snev.grd
+0
+snev.sta 0
+eip.grd
+0
+eip.sta 0
+rgex.sta 0
+0.25 0.25 0.25 0.25        # radiation coefficients a0..a3
+0.1 -0.5 0 0               # sunshine duration coefficients
+0.7 0.1                    # transmissivity T0, T1
+1000                       # scale height of the temperature amplitude [m]
+4 4 4 4 4 4 4 4 4 4 4 4    # monthly temperature amplitudes [K]
+0.5 0                      # day fraction of the amplitude, annual variability
+cloud.sta 0
 
 [snow_model]
 0                          # off
@@ -287,8 +319,95 @@ global_radiation.sta 2024  # statistics file and code: daily means per subbasin
 60                         # time step [min]
 
 [unsatzon_model]
-0                          # off
+1                          # on
 60                         # time step [min]
+2                          # method: finite differences with a fixed time step
+0                          # surface water interaction
+0                          # ponding
+0                          # tile drainage
+0                          # clay layer
+1e-8                       # k_sat of the clay [m/s]
+2                          # ini_gw_level: the table of the cold start lies halfway down the profile
+qdrain.sta 2024            # QDRAIN statistics
+gwstand.sta 2024           # GWSTAND statistics
+gwn.sta 2024               # GWN statistics
+sb1.sta 2024               # SB_1 statistics
+sb2.sta 2024               # SB_2 statistics
+root.sta 2024              # ROOT statistics
+infex.sta 2024             # INFEX statistics
+pond.sta 2024              # POND statistics
+qd.sta 2024                # QD statistics
+qi.sta 2024                # QI statistics
+qb.sta 2024                # QB statistics
+qg.sta 2024                # Qg statistics
+gwin.sta 2024              # GWIN statistics
+gwex.sta 2024              # GWEX statistics
+macro.sta 2024             # MACRO statistics
+infilt.sta 2024            # INFILT statistics
+sb05.asc                   # grid or stack 1
+0
+sb1.asc                    # grid or stack 2
+0
+wurz.asc                   # grid or stack 3
+0
+theta.stk                  # grid or stack 4
+0
+hh.stk                     # grid or stack 5
+0
+hgeo.stk                   # grid or stack 6
+0
+qunten.stk                 # grid or stack 7
+0
+gwstand.asc                # grid or stack 8
+0
+gwtheta.asc                # grid or stack 9
+0
+gwn.asc                    # grid or stack 10
+0
+gwlevel.asc                # grid or stack 11
+0
+qdrain.asc                 # grid or stack 12
+0
+satt.asc                   # grid or stack 13
+0
+infex.asc                  # grid or stack 14
+0
+qd.asc                     # grid or stack 15
+0
+qi.asc                     # grid or stack 16
+0
+deltagw.asc                # grid or stack 17
+0
+gwin.asc                   # grid or stack 18
+0
+gwex.asc                   # grid or stack 19
+0
+pond.asc                   # grid or stack 20
+0
+uprise.asc                 # grid or stack 21
+0
+percol.asc                 # grid or stack 22
+0
+macro.asc                  # grid or stack 23
+0
+irrig.asc                  # grid or stack 24
+0
+0 0                        # control point (row column): none
+qbottom.txt
+theta.txt
+hhyd.txt
+otherdata.txt
+etr.txt
+interflow.txt
+1 3                        # subbasin codes: 1 lends its values to 2
+1 2                        # kelsqd [h]
+20 30                      # kelsqi [h]
+1 1                        # channel network density
+-1 -1                      # kelsqlat
+0.5 0.5                    # QB-Red.Faktor (Q0)
+0 0                        # SnowRunoff_fraction
+0                          # read mode of the state grids: cold start
+storage_content.txt        # storage content file
 
 [SurfaceRoutingModel]
 0                          # off

@@ -24,6 +24,7 @@
 #include "lateral/surfrout.h"
 #include "routing/abfluss.h"
 #include "setup/tracer_ini.h"
+#include "parameters/soil.h"
 #include "soil/unsatzon.h"
 #include "support/test_support.h"
 #include "surface/etpetr.h"
@@ -57,6 +58,17 @@ const char* const HamonSectionBody =
     "snev.grd\n0\nsnev.sta 0\neip.grd\n0\neip.sta 0\nrgex.sta 0\n0.25 0.25 0.25 0.25\n0.1 -0.5 0 0\n"
     "0.7 0.1\n1000\n4 4 4 4 4 4 4 4 4 4 4 4\n0.5 0\ncloud.sta 0\n";
 
+// The soil model's lines after the switch and the interval: a cold start,
+// every output off, both subbasins (codes 7 and 9) listed.
+std::string SoilSectionBody() {
+    std::string text = "2 method\n0\n0\n0\n0\n0 ksat clay\n2 ini_gw_level\n";
+    for (int i = 0; i < 16; ++i) text += "soil" + std::to_string(i) + ".sta 0\n";
+    for (int i = 0; i < 24; ++i) text += "soil" + std::to_string(i) + ".grd\n0\n";
+    text += "0 0 control point\nqb.txt\ntheta.txt\nhhyd.txt\nother.txt\netr.txt\ninterflow.txt\n7 9\n1 1\n1 1\n1 1\n"
+            "1 1\n1 1\n0 0\n0 readgrid\nstorage.txt\n";
+    return text;
+}
+
 // A station file with one station and one row, dated 1.1.1990 hour 1.
 const char* const OneRowStationFile =
     "stations\nz z z z 500\nx x x x 1150\ny y y y 2150\nname\n1990 1 1 1 4.5\n";
@@ -79,6 +91,7 @@ std::string ControlFile(const std::map<std::string, int>& methods) {
         text += std::string("[") + section + "]\n" + std::to_string(method) + " method\n" +
                 (etp ? "1440" : "60") + " interval [min]\n";
         if (etp) text += HamonSectionBody;
+        if (std::string(section) == "unsatzon_model" && method != 0) text += SoilSectionBody();
         if (std::string(section) == "RegionalSuperposition" && method != 0) text += "NumberOfEntities = 0;\n";
         if (std::string(section) == "special_output" && method != 0) text += "numfiles = 0;\n";
         // A routing without descriptions; it reads its output unit itself.
@@ -167,8 +180,45 @@ struct ShellFixture {
         entry.InternalName = name;
         entry.EverUsed = true;
     }
+    // What the soil model reads besides the grids of evapotranspiration: the
+    // land-use and soil grids, a soil table of two layers and, with
+    // `waterInput`, a precipitation grid.
+    std::vector<SoilType> soils;
+    std::vector<RowExtent> extents;
+    void AddSoilInputs(bool waterInput) {
+        AddGrid("zonegrid_soilmodel", 0);
+        double** zone = meteoGrids.back();
+        for (int r = 1; r <= 3; ++r)
+            for (int c = 1; c <= 4; ++c) zone[r][c] = zoneGrid[r][c];
+        for (const char* name : {"landuse1", "root_depth1", "vegetation_coverage_degree1", "leaf_area_index1",
+                                 "SurfaceCanopyResistance1", "SurfaceIntercepResistance1", "RoughnessLength1",
+                                 "SurfaceEvaporationResistance", "albedo", "slope_angle", "soil_types"})
+            AddGrid(name, 1);
+        if (waterInput) AddGrid("precipitation", 0);
+        soils.assign(2, SoilType());
+        soils[1].CreateLayers(2, 0);
+        for (int l = 0; l <= 2; ++l) {
+            soils[1].theta_sat[l] = 0.4;
+            soils[1].theta_res[l] = 0.05;
+            soils[1].alpha[l] = 2;
+            soils[1].Par_n[l] = 1.5;
+            soils[1].Par_m[l] = 1 - 1 / 1.5;
+            soils[1].Par_tau[l] = 0.5;
+            soils[1].thickness[l] = 0.3;
+            soils[1].MakeHydraulicTables(l);
+        }
+        settings.SoilTable = soils.data();
+        settings.SoilCount = 1;
+        extents = DeriveRowExtents(zoneGrid, 3, 4, -9999);
+        settings.RowExtents = extents.data();
+    }
     // True for the entries the fixture fills itself.
-    static bool OwnEntry(int index) { return index >= 1 && index <= 5; }
+    bool OwnEntry(int index) const {
+        if (index >= 1 && index <= 5) return true;
+        for (double** grid : meteoGrids)
+            if (table[index].Data == grid) return true;
+        return false;
+    }
 
     SubbasinTable Subbasins() { return {zones.data(), zoneRank.data(), 2, 9}; }
     std::string Console() const { return console.str(); }
@@ -197,6 +247,7 @@ TEST(ComponentShells, SectionSwitchAndGetters) {
         ShellFixture f(ControlFile(methods));
         f.AddMeteoGrids();
         f.AddGrid("temperature", 5);
+        if (method != 0) f.AddSoilInputs(true);
         auto* st = f.statistics;
         const ModelSettings& s = f.settings;
         MemoryGrid* g = f.table.get();
@@ -558,6 +609,7 @@ TEST(ComponentShells, SuperpositionAndPrecipitationCorrection) {
 TEST(ComponentShells, WholeRunInApplicationOrder) {
     ShellFixture f(ControlFile({}) + MeteoSection("precipitation", 1));
     f.AddMeteoGrids({"temperature", "precipitation"});
+    f.AddSoilInputs(false);
     f.settings.LogInterval = 1;
     std::vector<TracerInfo> tracers(2);
     tracers[1].name = "abc";
@@ -727,7 +779,7 @@ TEST(ComponentShells, WholeRunInApplicationOrder) {
 
     // nothing but the fixture's own grids is left in the grid table
     for (int i = 2; i < GridTableEntries; ++i) {
-        if (ShellFixture::OwnEntry(i)) continue;
+        if (f.OwnEntry(i)) continue;
         SCOPED_TRACE(i);
         EXPECT_EQ(f.table[i].Data, nullptr);
         EXPECT_TRUE(f.table[i].InternalName.empty());
