@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
             } catch (...) {
                 ApplicationRunning = 0;
                 CurrentApplication = nullptr;
+                application->FlushAfterError();
                 delete application;
                 throw;
             }
