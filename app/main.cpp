@@ -90,9 +90,17 @@ int main(int argc, char** argv) {
             try {
                 exitCode = application->run();
                 application->ClearMemory();
+            } catch (int code) {
+                ApplicationRunning = 0;
+                CurrentApplication = nullptr;
+                // "Cancel now" is the user's choice to leave without saving.
+                if (code != CtrlCCancelNow) application->FlushAfterError();
+                delete application;
+                throw;
             } catch (...) {
                 ApplicationRunning = 0;
                 CurrentApplication = nullptr;
+                application->FlushAfterError();
                 delete application;
                 throw;
             }

@@ -1,6 +1,7 @@
 #include "app/modapuzr.h"
 
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 
 #include "forcing/expokorr.h"
@@ -397,28 +398,58 @@ void ModellApplication::TimeStep() {
     }
 }
 
-void ModellApplication::FlushAll() {
+std::vector<std::function<void()>> ModellApplication::FlushOperations() {
+    std::vector<std::function<void()>> operations;
     for (int i = 1; i <= MeteoInputCount; ++i) {
-        if (MeteoInputs[static_cast<size_t>(i)]) MeteoInputs[static_cast<size_t>(i)]->FlushStatistics();
+        if (meteointerpol* input = MeteoInputs[static_cast<size_t>(i)]) {
+            operations.emplace_back([input] { input->FlushStatistics(); });
+        }
     }
-    if (Superposition) Superposition->FlushStatistics();
-    if (Evapotranspiration) Evapotranspiration->FlushStatistics();
-    if (Snow) Snow->FlushStatistics();
-    if (Interception) Interception->FlushStatistics();
-    if (Irrigation) Irrigation->FlushStatistics();
-    if (SiltingUp) SiltingUp->FlushStatistics();
-    if (UnsaturatedZone) UnsaturatedZone->FlushOutputs();
-    if (SurfaceRouting) SurfaceRouting->FlushStatistics();
-    if (Groundwater) Groundwater->FlushOutputs();
-    if (Routing) Routing->FlushOutputs();
-    if (SpecialOutput) SpecialOutput->Flush();
-    if (Setup) Setup->FlushGridStatistics();
+    if (Superposition) operations.emplace_back([this] { Superposition->FlushStatistics(); });
+    if (Evapotranspiration) operations.emplace_back([this] { Evapotranspiration->FlushStatistics(); });
+    if (Snow) operations.emplace_back([this] { Snow->FlushStatistics(); });
+    if (Interception) operations.emplace_back([this] { Interception->FlushStatistics(); });
+    if (Irrigation) operations.emplace_back([this] { Irrigation->FlushStatistics(); });
+    if (SiltingUp) operations.emplace_back([this] { SiltingUp->FlushStatistics(); });
+    if (UnsaturatedZone) operations.emplace_back([this] { UnsaturatedZone->FlushOutputs(); });
+    if (SurfaceRouting) operations.emplace_back([this] { SurfaceRouting->FlushStatistics(); });
+    if (Groundwater) operations.emplace_back([this] { Groundwater->FlushOutputs(); });
+    if (Routing) operations.emplace_back([this] { Routing->FlushOutputs(); });
+    if (SpecialOutput) operations.emplace_back([this] { SpecialOutput->Flush(); });
+    if (Setup) operations.emplace_back([this] { Setup->FlushGridStatistics(); });
+    return operations;
+}
+
+void ModellApplication::FlushAll() {
+    for (const auto& flush : FlushOperations()) flush();
+}
+
+void ModellApplication::FlushAfterError() noexcept {
+    // Nothing is buffered before the construction is complete, and once the
+    // teardown has let the components finish their buffers are gone.
+    if (!InitComplete || TeardownStarted) return;
+    TeardownStarted = 1;
+    try {
+        *Writer << "writing the buffered statistics and point series of the completed steps" << "[end-entry]";
+    } catch (...) {
+    }
+    // Every buffer gets its chance: one that cannot be written does not keep
+    // the others from their files, and the run keeps the code it ended with.
+    for (const auto& flush : FlushOperations()) {
+        try {
+            flush();
+        } catch (...) {
+        }
+    }
+    // The storage content file stays as it was: its staged sections are
+    // dropped with the application.
 }
 
 void ModellApplication::ClearMemory() {
     try {
         *Writer << "reached end of simulation sucessfully" << "[end-entry]";
         if (InitComplete) FlushAll();
+        TeardownStarted = 1;
         FinishComponents();
         StorageContent.Commit(Writer);
         *Writer << "o.k.\n" << "[end-entry]";

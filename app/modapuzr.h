@@ -3,6 +3,7 @@
 // run described by one control file.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,8 +47,13 @@ public:
     virtual int run();
     // Flushes, lets every component finish in a fixed order and releases all.
     virtual void ClearMemory();
+    // The end of a run by a thrown code: the buffered statistics and point
+    // series of the completed steps go to their files; nothing else is
+    // written and nothing thrown leaves it.
+    void FlushAfterError() noexcept;
 
     int InitComplete = 0;
+    int TeardownStarted = 0;  // set once the components have been told to finish
     int Finished = 0;
     int64_t CurrentHour = 0, CurrentDay = 0, CurrentMonth = 0, CurrentYear = 0;
     std::string ControlFileName;
@@ -99,6 +105,8 @@ private:
     void Construct(int argc, char** argv);
     void TimeStep();
     void PreSpinUp();
+    // The flush of every statistics and output buffer, in the teardown's order.
+    std::vector<std::function<void()>> FlushOperations();
     void FlushAll();
     void FinishComponents();
     void DeleteComponents();

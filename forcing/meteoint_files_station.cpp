@@ -229,7 +229,17 @@ void StationFileReader::FillStationBuffer() {
     std::vector<std::string_view> tokens;
     int64_t line = KeptLine;
     Filled = 0;
+    // A bad row ends the run only when it is due: the fill stops before it,
+    // so that the steps of the rows before it are computed and written, and
+    // the next fill, which starts with it, reports it.
+    int64_t rowPosition = file.Position();
+    bool stoppedBeforeBadRow = false;
+    const auto badRow = [&](const std::string& what) {
+        if (Filled == 0) FormatError(Writer, FileNameText, LineText(line), what);
+        stoppedBeforeBadRow = true;
+    };
     while (Filled < BufferCapacity) {
+        rowPosition = file.Position();
         if (!file.ReadLine(text)) {
             if (file.Failed()) ReadFailure(Writer, FileNameText);
             LastBuffer = true;
@@ -240,7 +250,10 @@ void StationFileReader::FillStationBuffer() {
         SplitTokens(text, tokens);
         MeteoDate date;
         const RowDate kind = ParseRowDate(tokens, 99, date, problem);
-        if (kind == RowDate::Malformed) FormatError(Writer, FileNameText, LineText(line), problem);
+        if (kind == RowDate::Malformed) {
+            badRow(problem);
+            break;
+        }
         if (kind == RowDate::EndMarker) {
             LastBuffer = true;
             break;
@@ -249,10 +262,14 @@ void StationFileReader::FillStationBuffer() {
             const StationRecord& before = Rows[static_cast<size_t>(Filled)];
             const MeteoDate previous = Filled > 0 ? MeteoDate{before.Year, before.Month, before.Day, before.Hour}
                                                   : CurrentDate;
-            FormatError(Writer, FileNameText, LineText(line), OrderProblem(date, previous));
+            badRow(OrderProblem(date, previous));
+            break;
         }
         StationRecord& row = Rows[static_cast<size_t>(Filled) + 1];
-        if (!ParseValues(tokens, row.Values, problem)) FormatError(Writer, FileNameText, LineText(line), problem);
+        if (!ParseValues(tokens, row.Values, problem)) {
+            badRow(problem);
+            break;
+        }
         row.Year = date.Year;
         row.Month = date.Month;
         row.Day = date.Day;
@@ -260,8 +277,13 @@ void StationFileReader::FillStationBuffer() {
         LastKey = date.Key();
         ++Filled;
     }
-    KeptPosition = file.Position();
-    KeptLine = line;
+    if (stoppedBeforeBadRow) {
+        KeptPosition = rowPosition;
+        KeptLine = line - 1;
+    } else {
+        KeptPosition = file.Position();
+        KeptLine = line;
+    }
     Cursor = 1;
     CloseChecked(Writer, file, FileNameText);
 }

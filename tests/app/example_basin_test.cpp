@@ -64,3 +64,41 @@ TEST(ExampleBasin, OutputsAreTheSameOnOneAndFourThreads) {
     EXPECT_EQ(std::count(points.begin(), points.end(), '\n'), 3 + 3 * 24);
     EXPECT_EQ(points.rfind("YY\tMM\tDD\tHH\tT/31/35", 0), 0u);
 }
+
+// A run that ends in error keeps every step it finished: the station file of
+// temperature is malformed on day 10, and every statistics file and the point
+// file hold what a run of nine days writes.
+TEST(ExampleBasin, MalformedStationRowOnDay10KeepsTheNineFinishedDays) {
+    TempDir complete, broken;
+    CopyShortenedBasin(complete, 9);
+    CopyShortenedBasin(broken, 12);
+    const std::string stations = broken.file("input/temperature.dat");
+    std::string text = ReadFile(stations);
+    const std::string row = "\n2019 1 10 1 ";
+    const size_t at = text.find(row);
+    ASSERT_NE(at, std::string::npos);
+    const size_t value = text.find(' ', at + row.size());  // the second station's value
+    ASSERT_NE(value, std::string::npos);
+    WriteFile(stations, text.substr(0, value + 1) + "x" + text.substr(value + 1));
+
+    const auto normal = RunRuvex(complete.path(), {"basin.ctl"}, "OMP_NUM_THREADS=1");
+    const auto failed = RunRuvex(broken.path(), {"basin.ctl"}, "OMP_NUM_THREADS=1");
+    ASSERT_EQ(normal.exitCode, 0) << normal.output;
+    ASSERT_EQ(failed.exitCode, 49) << failed.output;
+    EXPECT_NE(failed.output.find("error reading input/temperature.dat, line 222"), std::string::npos);
+
+    const auto expected = Outputs(complete);
+    const auto written = Outputs(broken);
+    int compared = 0;
+    for (const auto& [name, content] : expected) {
+        if (name != "points.txt" && (name.size() < 4 || name.substr(name.size() - 4) != ".sta")) continue;
+        SCOPED_TRACE(name);
+        ASSERT_EQ(written.count(name), 1u);
+        EXPECT_TRUE(content == written.at(name)) << "differs from the run of nine days:\n" << written.at(name);
+        ++compared;
+    }
+    EXPECT_GE(compared, 6);
+    EXPECT_NE(written.at("temperature.sta").find("2019\t 1\t 9\t24"), std::string::npos);
+    const std::string& points = written.at("points.txt");
+    EXPECT_EQ(std::count(points.begin(), points.end(), '\n'), 3 + 9 * 24);
+}

@@ -398,6 +398,34 @@ TEST(StationFile, MalformedLinesEndWith49) {
     }
 }
 
+// A bad row ends the reading only when it is due: every row before it is
+// delivered first, whichever buffer it falls in.
+TEST(StationFile, BadRowIsReportedWhenItIsDue) {
+    const std::string header = StationHeader(2);
+    std::string rows;
+    for (int day = 1; day <= 6; ++day) rows += "2001 1 " + std::to_string(day) + " 24 1 2\n";
+    const std::string bad[] = {"2001 1 7 24 1 x\n", "2001 1 7 24 1\n", "2001 1 6 24 1 2\n", "2001 13 7 24 1 2\n"};
+    for (int64_t capacity : {1, 2, 4, 100}) {
+        for (const std::string& row : bad) {
+            SCOPED_TRACE("capacity " + std::to_string(capacity) + ", row " + row);
+            Diag d;
+            const std::string file = d.write("st.txt", header + rows + row + "2001 1 8 24 1 2\n");
+            StationFileReader reader(&d.writer, "temperature", file, 0, 9999, BytesForCapacity(capacity, 2));
+            reader.ReadStationDescription();
+            reader.FindStartDate(Start2001);
+            MeteoDate last = reader.Date();
+            const int code = ThrownCode([&] {
+                while (reader.NextStationRecord(NoEndKey)) last = reader.Date();
+            });
+            EXPECT_EQ(code, 49);
+            EXPECT_EQ(last, (MeteoDate{2001, 1, 6, 24}));
+            const auto fatals = d.fatals();
+            ASSERT_EQ(fatals.size(), 1u);
+            EXPECT_NE(fatals[0].find("error reading " + file + ", line 12:"), std::string::npos) << fatals[0];
+        }
+    }
+}
+
 TEST(StationFile, FileThatCannotBeOpenedEndsWith49) {
     Diag d;
     EXPECT_EQ(ThrownCode([&] { ReadStationDescription(&d.writer, "wind", d.path("missing.txt"), 0); }), 49);

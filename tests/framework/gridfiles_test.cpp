@@ -441,19 +441,54 @@ TEST_F(GridFilesTest, MissingFileIsRetriedThenCode21) {
     EXPECT_EQ(ThrownCode([&] { ReadStack("absent.stk", &s); }), 21);
 }
 
+// A console that runs an action once the text written to it holds a marker.
+class ConsoleTrigger : public std::streambuf {
+public:
+    ConsoleTrigger(std::string marker, std::function<void()> action)
+        : Marker(std::move(marker)), Action(std::move(action)) {}
+    std::string Text;
+
+protected:
+    int overflow(int c) override {
+        if (c != traits_type::eof()) Text += static_cast<char>(c);
+        Check();
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        Text.append(s, static_cast<size_t>(n));
+        Check();
+        return n;
+    }
+
+private:
+    void Check() {
+        if (!Done && Text.find(Marker) != std::string::npos) {
+            Done = true;
+            Action();
+        }
+    }
+    std::string Marker;
+    std::function<void()> Action;
+    bool Done = false;
+};
+
 TEST_F(GridFilesTest, FileThatAppearsDuringTheRetriesIsRead) {
     const std::string content = TextHeader() + "1 2 3 4\n5 6 7 8\n9 10 11 12\n";
-    std::thread late([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The file appears when the reader announces its first retry.
+    ConsoleTrigger trigger("(retriesleft = 5)", [&] {
         WriteFile(dir.file("late.tmp"), content);
         std::filesystem::rename(dir.file("late.tmp"), dir.file("late.asc"));
     });
+    std::ostream lateConsole(&trigger);
+    DiagnosticsWriter lateWriter(dir.file("late.xml"), DiagDebug, lateConsole);
+    model->Writer = &lateWriter;
     double** g = nullptr;
     const int code = ThrownCode([&] { g = Read("late.asc"); });
-    late.join();
-    ASSERT_EQ(code, 0);
+    model->Writer = writer.get();
+    ASSERT_EQ(code, 0) << trigger.Text;
     EXPECT_EQ(g[3][4], 12);
-    EXPECT_NE(Console().find("(retriesleft = 5)"), std::string::npos);
+    EXPECT_NE(trigger.Text.find("(retriesleft = 5)"), std::string::npos);
+    EXPECT_EQ(trigger.Text.find("(retriesleft = 4)"), std::string::npos);
 }
 
 TEST_F(GridFilesTest, RelativeNamesGetTheConfiguredDirectories) {

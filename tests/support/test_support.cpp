@@ -13,6 +13,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/child_process.h"
+
 namespace testsupport {
 
 TempDir::TempDir() {
@@ -56,7 +58,9 @@ std::string Quote(const std::string& text) {
 
 RunResult RunRuvex(const std::string& directory, const std::vector<std::string>& arguments,
                    const std::string& environment) {
-    std::string command = "cd " + Quote(directory) + " && " + environment + " " + Quote(RUVEX_BINARY);
+    std::string command = "cd " + Quote(directory) + " && env";
+    for (const auto& entry : DefaultRunEnvironment(environment)) command += " " + Quote(entry);
+    command += " " + Quote(RUVEX_BINARY);
     for (const auto& a : arguments) command += " " + Quote(a);
     command += " 2>&1 </dev/null";
     RunResult result;

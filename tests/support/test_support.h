@@ -31,6 +31,8 @@ struct RunResult {
 };
 
 // Runs the ruvex executable in `directory` with the arguments (shell-quoted).
+// `environment` holds "NAME=value" entries separated by blanks; the thread
+// settings of DefaultRunEnvironment apply where it sets none.
 RunResult RunRuvex(const std::string& directory, const std::vector<std::string>& arguments,
                    const std::string& environment = "");
 
