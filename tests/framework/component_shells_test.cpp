@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <functional>
 #include <map>
 #include <memory>
@@ -57,6 +59,11 @@ const char* const HamonSectionBody =
     "snev.grd\n0\nsnev.sta 0\neip.grd\n0\neip.sta 0\nrgex.sta 0\n0.25 0.25 0.25 0.25\n0.1 -0.5 0 0\n"
     "0.7 0.1\n1000\n4 4 4 4 4 4 4 4 4 4 4 4\n0.5 0\ncloud.sta 0\n";
 
+// The interception lines after the switch and the interval: evaporation by
+// potential transpiration, every output and statistics off.
+const char* const InterceptionSectionBody =
+    "1 method\ntf.grd\n0\ntf.sta 0\nei.grd\n0\nei.sta 0\nsi.grd\n0\nsi.sta 0\n0.2 SIdicke\n0 read mode\n";
+
 // A station file with one station and one row, dated 1.1.1990 hour 1.
 const char* const OneRowStationFile =
     "stations\nz z z z 500\nx x x x 1150\ny y y y 2150\nname\n1990 1 1 1 4.5\n";
@@ -79,6 +86,7 @@ std::string ControlFile(const std::map<std::string, int>& methods) {
         text += std::string("[") + section + "]\n" + std::to_string(method) + " method\n" +
                 (etp ? "1440" : "60") + " interval [min]\n";
         if (etp) text += HamonSectionBody;
+        if (std::string(section) == "interception_model" && method != 0) text += InterceptionSectionBody;
         if (std::string(section) == "RegionalSuperposition" && method != 0) text += "NumberOfEntities = 0;\n";
         if (std::string(section) == "special_output" && method != 0) text += "numfiles = 0;\n";
     }
@@ -159,13 +167,24 @@ struct ShellFixture {
         for (int r = 1; r <= 3; ++r)
             for (int c = 1; c <= 4; ++c) grid[r][c] = value;
         meteoGrids.push_back(grid);
-        MemoryGrid& entry = table[FindFreeGridEntry(table.get())];
+        const int index = FindFreeGridEntry(table.get());
+        MemoryGrid& entry = table[index];
         entry.Data = grid;
         entry.InternalName = name;
         entry.EverUsed = true;
+        added.push_back(index);
+    }
+    // The land-use grids of one vegetation layer, which interception reads.
+    void AddVegetationGrids() {
+        AddGrid("landuse1", 1);
+        AddGrid("leaf_area_index1", 2);
+        AddGrid("vegetation_coverage_degree1", 0.8);
     }
     // True for the entries the fixture fills itself.
-    static bool OwnEntry(int index) { return index >= 1 && index <= 5; }
+    bool OwnEntry(int index) const {
+        return (index >= 1 && index <= 5) || std::find(added.begin(), added.end(), index) != added.end();
+    }
+    std::vector<int> added;
 
     SubbasinTable Subbasins() { return {zones.data(), zoneRank.data(), 2, 9}; }
     std::string Console() const { return console.str(); }
@@ -194,6 +213,8 @@ TEST(ComponentShells, SectionSwitchAndGetters) {
         ShellFixture f(ControlFile(methods));
         f.AddMeteoGrids();
         f.AddGrid("temperature", 5);
+        f.AddGrid("precipitation", 1);
+        f.AddVegetationGrids();
         auto* st = f.statistics;
         const ModelSettings& s = f.settings;
         MemoryGrid* g = f.table.get();
@@ -555,6 +576,7 @@ TEST(ComponentShells, SuperpositionAndPrecipitationCorrection) {
 TEST(ComponentShells, WholeRunInApplicationOrder) {
     ShellFixture f(ControlFile({}) + MeteoSection("precipitation", 1));
     f.AddMeteoGrids({"temperature", "precipitation"});
+    f.AddVegetationGrids();
     f.settings.LogInterval = 1;
     std::vector<TracerInfo> tracers(2);
     tracers[1].name = "abc";
@@ -724,7 +746,7 @@ TEST(ComponentShells, WholeRunInApplicationOrder) {
 
     // nothing but the fixture's own grids is left in the grid table
     for (int i = 2; i < GridTableEntries; ++i) {
-        if (ShellFixture::OwnEntry(i)) continue;
+        if (f.OwnEntry(i)) continue;
         SCOPED_TRACE(i);
         EXPECT_EQ(f.table[i].Data, nullptr);
         EXPECT_TRUE(f.table[i].InternalName.empty());
