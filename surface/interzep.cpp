@@ -13,6 +13,11 @@
 #include "surface/interzep_physics.h"
 #include "surface/layer_file_name.h"
 
+namespace {
+// Grids of fewer cells run the step on one thread.
+constexpr int64_t ParallelCells = 65536;
+}  // namespace
+
 interzeptionsmodellklasse::interzeptionsmodellklasse(int* status, DiagnosticsWriter* writer,
                                                      StatisticsTableEntry* statisticsTable, int statisticsTableSize,
                                                      const std::string& sectionName, const ModelSettings& settings,
@@ -401,7 +406,9 @@ void interzeptionsmodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t m
         if (TracerStorage[static_cast<size_t>(n)].Statistics) TracerStorage[static_cast<size_t>(n)].Statistics->ResetStep();
     }
 
-#pragma omp parallel for schedule(static)
+    // A cell costs a few dozen operations: threads pay off on large grids only.
+    const bool parallel = static_cast<int64_t>(NRows) * NCols >= ParallelCells;
+#pragma omp parallel for schedule(static) if (parallel)
     for (int32_t i = 1; i <= NRows; ++i) ComputeRow(i);
 
     AddStepStatistics();

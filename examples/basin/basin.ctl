@@ -1,10 +1,14 @@
 # Example basin: a valley of 80 x 60 cells of 100 m with two tributaries,
 # three subbasins, three land uses, two soils and five meteorological stations
 # with hourly data for 2019 and 2020. The input files are written by
-# tools/make_example_basin.py. Every sub-model is off: the set-up reads the
-# grids and tables and checks the codes, the meteorological inputs are
-# interpolated by inverse-distance weighting and written with their
-# statistics, and the daily land-use parameter grids follow the calendar.
+# tools/make_example_basin.py. The set-up reads the grids and tables and
+# checks the codes, the meteorological inputs are interpolated and written
+# with their statistics, and the daily land-use parameter grids follow the
+# calendar. Evapotranspiration (Penman-Monteith, hourly) and interception
+# run; the other sub-models are off, so the throughfall is where the water
+# leaves the model. Precipitation summed per year equals the run sums of
+# throughfall and interception evaporation plus the interception storage at
+# the end, cell by cell.
 # Station data: hourly, the hour (1 to 24) ends the step, local time of the
 # reference meridian; -9999 marks a missing value (station Northbrook lacks
 # 5 to 7 March 2020).
@@ -208,7 +212,7 @@ air_humidity.dat      # station file: relative air humidity [%], hourly
 none                       # regression file (not read by this method)
 air_humidity.asc           # result grid
 0                          # write code: no grids
-1                          # scaling factor
+0.01                       # scaling factor: % to 1/1, as evapotranspiration reads it
 air_humidity.sta 2024      # statistics file and code: daily means per subbasin
 9998                       # station nodata bound: -9999 marks a missing value
 2                          # weight of the inverse distance
@@ -216,10 +220,10 @@ air_humidity.sta 2024      # statistics file and code: daily means per subbasin
 50000                      # maximum distance [m]
 0                          # slope of the main axis of the anisotropy ellipse [deg]
 1                          # anisotropy b/a: isotropic
-1                          # lower limit of the results
-1                          # replacement below the lower limit
-100                        # upper limit of the results
-100                        # replacement above the upper limit
+0.01                       # lower limit of the results [1/1]
+0.01                       # replacement below the lower limit
+1                          # upper limit of the results
+1                          # replacement above the upper limit
 0                          # no scenarios
 
 [wind_speed]
@@ -271,16 +275,58 @@ global_radiation.sta 2024  # statistics file and code: daily means per subbasin
 60                         # time step [min]
 
 [evapotranspiration]
-0                          # off
+1                          # on
 60                         # time step [min]
+1                          # method: Penman-Monteith
+0 0 0 0 0 0 0 0 0 0 0 0
+0 0 0 0 0 0 0 0 0 0 0 0
+1                          # coast factor (Wendling only)
+etp.asc                    # potential transpiration grid
+0                          # write code: no grids
+etp.sta 2024               # statistics: daily means per subbasin
+etr.asc                    # real evapotranspiration grid
+0                          # write code: no grids
+etr.sta 2024               # statistics: daily means per subbasin
+evap.asc                   # potential soil evaporation grid
+0                          # write code: no grids
+evap.sta 2024              # statistics: daily means per subbasin
+evar.asc                   # real soil evaporation grid
+0                          # write code: no grids
+evar.sta 0                 # statistics: off
+snowevap.asc               # snow evaporation grid
+0                          # write code: no grids
+snowevap.sta 0             # statistics: off
+eip.asc                    # potential interception evaporation grid
+0                          # write code: no grids
+eip.sta 2024               # statistics: daily means per subbasin
+rgex.sta 2024              # corrected global radiation statistics: daily means per subbasin
+0.23 0.52 0.16 0.09        # radiation from sunshine: a0 (diffuse fraction) to a3
+0.072 -0.808 1.749 -0.239  # sunshine from radiation: CS[0] to CS[3]
+0.7 0.1                    # transmissivity T0, T1
+1000                       # scale height of the temperature amplitude [m]
+4 5 6 7 8 8 8 8 7 6 5 4    # monthly day/night temperature amplitudes [K]
+0.5 0                      # day fraction of the amplitude, annual variability
+cloudiness.sta 0           # cloudiness statistics: off
 
 [snow_model]
 0                          # off
 60                         # time step [min]
 
 [interception_model]
-0                          # off
+1                          # on
 60                         # time step [min]
+1                          # evaporation by the potential transpiration
+throughfall.asc            # throughfall grid
+10                         # write code: sum over the run
+throughfall.sta 2024       # statistics: daily means per subbasin
+interception_evaporation.asc  # interception evaporation grid
+10                         # write code: sum over the run
+interception_evaporation.sta 2024  # statistics: daily means per subbasin
+interception_storage.asc   # interception storage grid
+3                          # write code: at the end of the run
+interception_storage.sta 2024  # statistics: daily means per subbasin
+0.2                        # SIdicke: storage per unit of leaf area where the land use gives none [mm]
+0                          # storages start empty
 
 [SiltingUpModel]
 0                          # off

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <omp.h>
-
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -351,32 +349,6 @@ TEST(Interception, WaterBalanceOfEveryCellAndStep) {
         EXPECT_EQ(f.Grid("throughfall0"), nullptr);
     }
     std::printf("largest interception balance residual: %.3g mm\n", largest);
-}
-
-// One thread and four give the same grids.
-TEST(Interception, ThreadCountInvariance) {
-    std::vector<double> results[2];
-    for (int t = 0; t < 2; ++t) {
-        omp_set_num_threads(t == 0 ? 1 : 4);
-        InterceptionFixture f(3);
-        f.Grid("landuse2")[1][3] = -9999;
-        auto model = f.Make(2);
-        for (int step = 1; step <= 5; ++step) {
-            for (int r = 1; r <= 3; ++r)
-                for (int c = 1; c <= 4; ++c) {
-                    if (r == 3 && c == 4) continue;
-                    f.Grid("precipitation")[r][c] = 0.3 * step + 0.1 * r * c;
-                    f.Grid("potential_InterceptionEvap1")[r][c] = 0.07 * c;
-                }
-            model->RunTimeStep(step, 3, 6, 2020);
-        }
-        for (const char* stem : {"throughfall", "interception_storage", "interception_evaporation"})
-            for (int k = 0; k <= 3; ++k)
-                for (int r = 1; r <= 3; ++r)
-                    for (int c = 1; c <= 4; ++c) results[t].push_back(f.Grid(stem, k)[r][c]);
-    }
-    omp_set_num_threads(omp_get_num_procs());
-    EXPECT_EQ(results[0], results[1]);
 }
 
 // The section: twelve lines, each with its own description when it is missing.
