@@ -19,7 +19,9 @@ void verdunstungsmodellklasse::InitLakes(const std::string& sectionName) {
     FindSection(sectionName, true);
     FILE* f = ControlFile;
     ReadValue(f, "%d", &LakeSwitch, "flow control parameter for ", &LineBuffer);
-    if (MasterGrid) {
+    const bool responseUnits =
+        FindGrid("HydrologicResponseUnits") > 0 && FindGrid("MasterHydrologicResponseUnits") > 0;
+    if (responseUnits) {
         // Lakes are off for hydrologic response units.
         LakeSwitch = 0;
     } else if (LakeSwitch != 0) {

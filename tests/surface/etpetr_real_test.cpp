@@ -147,6 +147,7 @@ TEST(Lakes, SettingsTable) {
          false},
         {"evapotranspiration off still reads the settings", true, "ponding_storage", false, 0, "1\n1\n0.08\n0.001\n",
          0, "", 1, true},
+        {"evapotranspiration off with response units", true, "ponding_storage", true, 0, "1\nx\n", 0, "", 0, false},
         {"section missing", true, "ponding_storage", false, 1, nullptr, 17, "[lake_model]", 0, false},
     };
     for (const Case& c : cases) {
