@@ -351,6 +351,22 @@ TEST(Interception, WaterBalanceOfEveryCellAndStep) {
     std::printf("largest interception balance residual: %.3g mm\n", largest);
 }
 
+// Read mode 1 starts every layer's storage from its own file.
+TEST(Interception, StoragesReadFromFiles) {
+    InterceptionFixture f(1);
+    const std::string header = "ncols 4\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n";
+    WriteFile(f.dir.file("si.asc"), header + "0.1 0.2 0.3 0.4\n0.5 0.6 0.7 0.8\n0.9 1.0 1.1 -9999\n");
+    WriteFile(f.dir.file("si_Layer_1.asc"), header + "1 2 3 4\n5 6 7 8\n9 10 11 -9999\n");
+    WriteFile(f.dir.file("model.ctl"), "[interception_model]\n1\n60\n1\ntf.grd\n0\ntf.sta 0\nei.grd\n0\nei.sta 0\n" +
+                                           f.dir.file("si.asc") + "\n0\nsi.sta 0\n0.3\n1 read mode\n");
+    f.settings.CompiledControlFile = f.dir.file("model.ctl");
+    int status = -1;
+    interzeptionsmodellklasse model(&status, &f.writer, f.statistics, StatisticsTableSize, "interception_model",
+                                    f.settings, f.table.get());
+    EXPECT_DOUBLE_EQ(f.Grid("interception_storage0")[2][3], 0.7);
+    EXPECT_DOUBLE_EQ(f.Grid("interception_storage1")[2][3], 7);
+}
+
 // The section: twelve lines, each with its own description when it is missing.
 TEST(Interception, SectionErrors) {
     InterceptionFixture f(1);
