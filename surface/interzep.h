@@ -58,10 +58,6 @@ private:
         std::vector<ZoneRecord> Zones;
         std::unique_ptr<zonalstatistic> Statistics;
     };
-    // The step's results of one cell that the statistics need.
-    struct CellTracer {
-        double Storage = 0;  // concentration (evaporating) or load
-    };
 
     void Construct();
     void ReadSection();

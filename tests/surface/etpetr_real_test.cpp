@@ -165,7 +165,9 @@ TEST(Lakes, SettingsTable) {
         EXPECT_NE(f.Diagnostics().find(c.text), std::string::npos) << f.Diagnostics();
         EXPECT_EQ(model->LakeSwitch, c.lakeSwitch);
         EXPECT_EQ(model->Ponding != nullptr, c.grids);
-        if (c.pondingName && c.grids) EXPECT_EQ(model->Ponding, f.Grid(c.pondingName));
+        if (c.pondingName && c.grids) {
+            EXPECT_EQ(model->Ponding, f.Grid(c.pondingName));
+        }
         if (c.grids && c.code == 0) {
             EXPECT_DOUBLE_EQ(model->OpenWaterAlbedo, 0.08);
             EXPECT_DOUBLE_EQ(model->OpenWaterRoughness, 0.001);

@@ -224,7 +224,9 @@ TEST(Interception, HandCases) {
         EXPECT_NEAR(f.Grid("interception_evaporation0")[2][2], c.evaporation0, 1e-12);
         EXPECT_NEAR(f.Grid("pot_transpiration1")[2][2], c.potTranspiration1, 1e-12);
         EXPECT_NEAR(f.Grid("pot_transpiration0")[2][2], tp0 - c.potTranspiration0Drop, 1e-12);
-        if (layers == 1) EXPECT_DOUBLE_EQ(f.Grid("throughfall1")[2][2], c.throughfall0);
+        if (layers == 1) {
+            EXPECT_DOUBLE_EQ(f.Grid("throughfall1")[2][2], c.throughfall0);
+        }
         // outside the basin the fluxes are nodata
         EXPECT_EQ(f.Grid("throughfall0")[3][4], -9999);
         EXPECT_EQ(f.Grid("interception_evaporation0")[3][4], -9999);
