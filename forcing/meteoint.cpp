@@ -10,6 +10,7 @@
 #include "forcing/meteoint_files_set.h"
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/hru_cells.h"
 #include "framework/zonalstatistic.h"
 
 namespace {
@@ -151,18 +152,7 @@ void meteointerpol::FindHydrologicResponseUnits() {
     if (units <= 0 || masters <= 0) return;
     UnitGrid = GridTable[units].Data;
     MasterGrid = GridTable[masters].Data;
-    // The master cell of every unit: the one cell where the master grid holds
-    // the unit's id.
-    const double largestId = static_cast<double>(NRows) * static_cast<double>(NCols);
-    for (int32_t row = 1; row <= NRows; ++row) {
-        for (int32_t col = 1; col <= NCols; ++col) {
-            const double id = MasterGrid[row][col];
-            if (id == NoData || !(id >= 1 && id <= largestId) || id != std::floor(id)) continue;
-            const size_t k = static_cast<size_t>(id);
-            if (MasterCells.size() <= k) MasterCells.resize(k + 1, {0, 0});
-            MasterCells[k] = {row, col};
-        }
-    }
+    MasterCells = FindHruMasterCells(MasterGrid, NRows, NCols, NoData);
 }
 
 void meteointerpol::CreateResultGrid(int gridIndex) {

@@ -221,7 +221,7 @@ private:
     double** MasterGrid = nullptr;
     double** Regions = nullptr;                            // "MPIRegions"
     std::vector<RowExtent> Extents;                        // per row 1..NRows the valid columns, within 1..NCols
-    std::vector<std::pair<int32_t, int32_t>> MasterCells;  // per unit id its master cell (row, column)
+    std::vector<std::pair<int32_t, int32_t>> MasterCells;  // per unit id its master cell (FindHruMasterCells)
 
     // Station geometry.
     std::vector<double> RotatedStationX[2], RotatedStationY[2];

@@ -6,22 +6,16 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/hru_cells.h"
 #include "framework/zonalstatistic.h"
 #include "parameters/multilayer_landuse.h"
 #include "surface/etpetr_physics.h"
+#include "surface/layer_file_name.h"
 
 namespace {
 
 const char* const ErrorHeader = "FATAL: \n---------------------- error in evapotranspiration model ------------------- \n";
 const char* const ErrorFooter = "\n\n-----------------------------------------------------------------------\n";
-
-// "etp.grd" -> "etp_Layer_2.grd"; a name without a point gets the suffix at its end.
-std::string LayerFileName(const std::string& name, int layer) {
-    const size_t point = name.rfind('.');
-    const std::string head = point == std::string::npos ? name : name.substr(0, point);
-    const std::string tail = point == std::string::npos ? std::string() : name.substr(point);
-    return head + "_Layer_" + std::to_string(layer) + tail;
-}
 
 }  // namespace
 
@@ -64,6 +58,11 @@ void verdunstungsmodellklasse::Construct() {
     CreateGridsAndStatistics();
     GlacierFraction = OptionalGrid("GlacierizedCells");
     if (!GlacierFraction) GlacierFraction = OptionalGrid("ice_firn");
+    if (FindGrid("HydrologicResponseUnits") > 0 && FindGrid("MasterHydrologicResponseUnits") > 0) {
+        UnitGrid = RequiredGrid("HydrologicResponseUnits");
+        MasterGrid = RequiredGrid("MasterHydrologicResponseUnits");
+        HruMasters = FindHruMasterCells(MasterGrid, NRows, NCols, NoData);
+    }
 }
 
 void verdunstungsmodellklasse::ReadMonthlyTable(double table[14], bool pec) {
@@ -336,12 +335,33 @@ void verdunstungsmodellklasse::SelectInputs() {
     if (humidity) Humidity = RequiredGrid(humidityName);
     if (pressure) AirPressure = RequiredGrid("air_pressure");
     SigmaDt = TimeInterval / 60 * 5.67e-8;
-    if (FindGrid("MasterHydrologicResponseUnits") > 0) MasterGrid = RequiredGrid("MasterHydrologicResponseUnits");
 }
 
 bool verdunstungsmodellklasse::ActiveCell(int32_t row, int32_t col) const {
     if (ZoneGrid[row][col] == NoData) return false;
     return !Regions || Regions[row][col] == ProcessNumber;
+}
+
+double verdunstungsmodellklasse::GlacierFractionOf(int32_t row, int32_t col) const {
+    if (!GlacierFraction) return 0;
+    const double g = GlacierFraction[row][col];
+    if (!(g > 0)) return 0;  // nodata and negative values: no glacier
+    return std::min(g, 1.0);
+}
+
+std::pair<int32_t, int32_t> verdunstungsmodellklasse::MasterOf(int32_t row, int32_t col) const {
+    return HruMasterOf(HruMasters, UnitGrid[row][col]);
+}
+
+void verdunstungsmodellklasse::CopyPotentialsFromMaster(int32_t i, int32_t j) {
+    const auto [r, c] = MasterOf(i, j);
+    for (int k = 0; k <= LayerCount; ++k) {
+        PotTranspiration[k][i][j] = PotTranspiration[k][r][c];
+        PotInterception[k][i][j] = PotInterception[k][r][c];
+    }
+    PotEvaporation[i][j] = PotEvaporation[r][c];
+    CorrectedGlobalRadiation[i][j] = CorrectedGlobalRadiation[r][c];
+    Cloudiness[i][j] = Cloudiness[r][c];
 }
 
 int verdunstungsmodellklasse::ZoneRankOfCell(int32_t row, int32_t col) const {
@@ -404,6 +424,7 @@ void verdunstungsmodellklasse::CreateGridsAndStatistics() {
     PotInterceptionStats.assign(layers, nullptr);
     PotTranspirationIndex.assign(layers, 0);
     PotInterceptionIndex.assign(layers, 0);
+    RealTranspirationIndex.assign(layers, 0);
 
     std::string etp = EtpName, etpStat = EtpStat, eip = EipName, eipStat = EipStat, etr = EtrName, etrStat = EtrStat;
     for (int k = 0; k <= LayerCount; ++k) {
@@ -414,6 +435,7 @@ void verdunstungsmodellklasse::CreateGridsAndStatistics() {
             CreateStatistics(etpStat, EtpStatCode, 5, "pot_transpiration" + n + methodName, ModuleName);
         RealTranspiration[k] =
             CreateGrid(etr, "real_transpiration" + n, EtrWrite, 0, "FATAL: no free grid left of 1000!\n");
+        RealTranspirationIndex[k] = OwnGrids.back().Index;
         RealTranspirationStats[k] = CreateStatistics(
             etrStat, EtrStatCode, 5,
             k == 0 ? std::string("total_Evapotranspiration_as_sum_of_ETR1..n_EI1..n_EVAR_and_EVRS_")
@@ -437,7 +459,9 @@ void verdunstungsmodellklasse::CreateGridsAndStatistics() {
     PotEvaporation = CreateGrid(EvapName, "potential_evaporation", EvapWrite, 0, full);
     PotEvaporationIndex = OwnGrids.back().Index;
     RealEvaporation = CreateGrid(EvarName, "real_evaporation", EvarWrite, 0, full);
+    RealEvaporationIndex = OwnGrids.back().Index;
     SnowEvaporationGrid = CreateGrid(SnowEvapName, "snow_evaporation", SnowEvapWrite, 0, full);
+    SnowEvaporationIndex = OwnGrids.back().Index;
     CorrectedGlobalRadiation = CreateGrid("correctedradiation", "AspectCorrectedGlobalRadiation", 0, 0, full);
     Cloudiness = CreateGrid("cloudiness", "cloudiness", 0, 0, full);
     SsdTemp = CreateGrid("SSDTemp", "SSDTemp", 0, 0.5, full);
@@ -460,12 +484,6 @@ void verdunstungsmodellklasse::SetSnowStorageGrid(double** grid) {
 
 void verdunstungsmodellklasse::SetSnowMethod(int method) { SnowMethod = method; }
 
-void verdunstungsmodellklasse::InitLakes(const std::string&) {}
-
-void verdunstungsmodellklasse::SnowEvaporation(int64_t, int64_t, int64_t, int64_t) {}
-void verdunstungsmodellklasse::BeginRealEvapotranspiration(int64_t, int64_t, int64_t, int64_t) {}
-void verdunstungsmodellklasse::RunSubstep(int64_t, int64_t, int64_t, int64_t) {}
-void verdunstungsmodellklasse::SumRealEvapotranspiration(int64_t, int64_t, int64_t, int64_t) {}
 
 void verdunstungsmodellklasse::FlushStatistics() {
     for (auto& s : OwnStats) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/teilmod.h"
@@ -37,6 +38,10 @@ public:
     virtual void RunSubstep(int64_t hour, int64_t day, int64_t month, int64_t year);
     virtual void SumRealEvapotranspiration(int64_t hour, int64_t day, int64_t month, int64_t year);
     virtual void FlushStatistics();
+    // Real evapotranspiration of its own from the soil storage grids; the
+    // soil model computes it instead, so nothing calls these two.
+    virtual void LinkSoilStorageGrids();
+    virtual void RealEvapotranspiration(int64_t hour, int64_t day, int64_t month, int64_t year);
     void DeleteModule() override;
 
     StatisticsTableEntry* StatisticsTable = nullptr;
@@ -78,6 +83,29 @@ public:
     bool BrightPartBegun = false;
     int BrightSteps = 0;
 
+    // Lakes ("[lake_model]"): a lake cell has a lake code and a ponding
+    // storage above 0 and evaporates as open water.
+    int LakeSwitch = 0;
+    int LakeInitMethod = 0;
+    double OpenWaterAlbedo = 0;
+    double OpenWaterRoughness = 0;  // [m]
+    double** LakeCodes = nullptr;
+    double** Ponding = nullptr;     // "ponding_storage" or "ponding_storage_top"
+    bool LakeCell(int32_t row, int32_t col) const {
+        return LakeCodes && Ponding && LakeCodes[row][col] > 0 && Ponding[row][col] > 0;
+    }
+
+    // Snow on the glacier part of a cell (snow model), looked up at the first
+    // snow-evaporation step.
+    double** GlacierSnowEvaporation = nullptr;  // "SnowEvaporation_onGlacier"
+    double** GlacierSnowStorage = nullptr;      // "SolidSnowStorage_onGlacier"
+    bool FirstSnowEvaporation = true;
+    // Interception's total evaporation "interception_evaporation0", once found.
+    double** InterceptionTotal = nullptr;
+    bool InterceptionFound = false;
+    double** SoilStorage = nullptr;
+    double** AvailableSoilMoisture = nullptr;
+
 private:
     struct OwnGrid {
         int Index = 0;
@@ -101,6 +129,14 @@ private:
     double** OptionalGrid(const std::string& name);
     double** RequiredGrid(const std::string& name);
     bool ActiveCell(int32_t row, int32_t col) const;
+    double GlacierFractionOf(int32_t row, int32_t col) const;
+    bool LayerPresent(int k, int32_t row, int32_t col) const {
+        return !Landuse[k] || Landuse[k][row][col] != NoData;
+    }
+    // In hydrologic-response-unit mode a cell that is not its unit's master.
+    bool CopiesMaster(int32_t row, int32_t col) const { return MasterGrid && MasterGrid[row][col] == NoData; }
+    std::pair<int32_t, int32_t> MasterOf(int32_t row, int32_t col) const;
+    void CopyPotentialsFromMaster(int32_t row, int32_t col);
     int ZoneRankOfCell(int32_t row, int32_t col) const;
     void ComputeRows(int32_t row);
     void PenmanMonteithCell(int32_t row, int32_t col, double sunshine, double shortwave, double beta);
@@ -109,6 +145,8 @@ private:
     bool NetRadiation = false;
     double** Regions = nullptr;
     double** MasterGrid = nullptr;
+    double** UnitGrid = nullptr;
+    std::vector<std::pair<int32_t, int32_t>> HruMasters;  // per unit id its master cell
     double** Elevation = nullptr;
     double** Temperature = nullptr;
     double** NightTemperature = nullptr;
@@ -131,8 +169,8 @@ private:
     zonalstatistic* SnowEvaporationStats = nullptr;
     zonalstatistic* RadiationStats = nullptr;
     zonalstatistic* CloudinessStats = nullptr;
-    std::vector<int> PotTranspirationIndex, PotInterceptionIndex;
-    int PotEvaporationIndex = 0;
+    std::vector<int> PotTranspirationIndex, PotInterceptionIndex, RealTranspirationIndex;
+    int PotEvaporationIndex = 0, RealEvaporationIndex = 0, SnowEvaporationIndex = 0;
 
     // Section values: grid file names, write codes, statistics names and codes.
     std::string EtpName, EtrName, EvapName, EvarName, SnowEvapName, EipName;

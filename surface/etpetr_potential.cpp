@@ -89,7 +89,7 @@ void verdunstungsmodellklasse::PotentialEvapotranspiration(int64_t hour, int64_t
     for (int32_t i = 1; i <= NRows; ++i) {
         for (int32_t j = 1; j <= NCols; ++j) {
             if (!ActiveCell(i, j)) continue;
-            if (MasterGrid && MasterGrid[i][j] == NoData) continue;
+            if (CopiesMaster(i, j)) CopyPotentialsFromMaster(i, j);
             const int zone = ZoneRankOfCell(i, j);
             if (EtpMethod == 1) {
                 for (int k = 1; k <= LayerCount; ++k) {
@@ -161,7 +161,7 @@ void verdunstungsmodellklasse::ComputeRows(int32_t i) {
             SsdTemp[i][j] += s;
             r = std::min(r, 1260 * TimeInterval / 60 * beta);
             CorrectedGlobalRadiation[i][j] = r;
-            sw = (1 - Albedo[i][j]) * r;
+            sw = (1 - (LakeCell(i, j) ? OpenWaterAlbedo : Albedo[i][j])) * r;
             Cloudiness[i][j] = etpetr::Cloudiness(b);
         }
         PotEvaporation[i][j] = 0;
@@ -186,7 +186,7 @@ void verdunstungsmodellklasse::ComputeRows(int32_t i) {
                 break;
             }
             case 3:
-                etp = etpetr::WendlingEtp(r, Albedo[i][j], CoastFactor, t);
+                etp = etpetr::WendlingEtp(r, LakeCell(i, j) ? OpenWaterAlbedo : Albedo[i][j], CoastFactor, t);
                 break;
             case 4: {
                 const double es = etpetr::HaudeSaturationVapourPressure(t);
@@ -248,12 +248,12 @@ void verdunstungsmodellklasse::PenmanMonteithCell(int32_t i, int32_t j, double s
         if (k >= 2) leafAbove += std::max(0.0, LeafArea[k - 1][i][j]);
         in.topLayer = k == 1;
         in.lowestLayer = layers == 1 || k == layers || LeafArea[k + 1][i][j] == NoData;
-        in.openWater = false;
+        in.openWater = in.lowestLayer && LakeCell(i, j);
         in.coverage = Coverage[k][i][j];
         in.leafAreaIndex = LeafArea[k][i][j];
         in.canopyResistance = CanopyResistance[k][i][j];
         in.interceptionResistance = InterceptResistance[k][i][j];
-        in.roughnessLength = Roughness[k][i][j];
+        in.roughnessLength = in.openWater ? OpenWaterRoughness : Roughness[k][i][j];
         in.leafAreaAbove = leafAbove;
 
         etpetr::PenmanMonteithResult night, dayPart;

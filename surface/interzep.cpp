@@ -1,5 +1,23 @@
 #include "surface/interzep.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "framework/diagnostics_writer.h"
+#include "framework/gridtable.h"
+#include "framework/zonalstatistic.h"
+#include "parameters/landuse.h"
+#include "parameters/multilayer_landuse.h"
+#include "setup/tracer_ini.h"
+#include "surface/interzep_physics.h"
+#include "surface/layer_file_name.h"
+
+namespace {
+// Grids of fewer cells run the step on one thread.
+constexpr int64_t ParallelCells = 65536;
+}  // namespace
+
 interzeptionsmodellklasse::interzeptionsmodellklasse(int* status, DiagnosticsWriter* writer,
                                                      StatisticsTableEntry* statisticsTable, int statisticsTableSize,
                                                      const std::string& sectionName, const ModelSettings& settings,
@@ -8,16 +26,472 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(int* status, DiagnosticsWri
       StatisticsTable(statisticsTable),
       StatisticsTableSize(statisticsTableSize) {
     *status = 0;
+    if (Method == 0) return;
+    try {
+        Construct();
+    } catch (...) {
+        if (ControlFile) {
+            std::fclose(ControlFile);
+            ControlFile = nullptr;
+        }
+        ReleaseAll();
+        throw;
+    }
+}
+
+interzeptionsmodellklasse::~interzeptionsmodellklasse() { ReleaseAll(); }
+
+void interzeptionsmodellklasse::Construct() {
+    if (Writer) {
+        *Writer << "file "
+                << "interzep"
+                << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+    }
+    Regions = OptionalGrid("MPIRegions");
+    LayerCount = 1;
+    if (Settings.MultilayerLanduseTable && Settings.MultilayerLanduseCount > 0) {
+        LayerCount = std::max(1, Settings.MultilayerLanduseTable[1].LayerCount);
+    }
+    ReadSection();
+    LookUpInputs();
+    CreateGridsAndStatistics();
+    GlacierFraction = OptionalGrid("GlacierizedCells");
+    if (!GlacierFraction) GlacierFraction = OptionalGrid("ice_firn");
+    if (FindGrid("HydrologicResponseUnits") > 0 && FindGrid("MasterHydrologicResponseUnits") > 0) {
+        UnitGrid = RequiredGrid("HydrologicResponseUnits");
+        MasterGrid = RequiredGrid("MasterHydrologicResponseUnits");
+    }
+}
+
+void interzeptionsmodellklasse::ReadSection() {
+    FILE* f = ControlFile;
+    auto word = [&](std::string& target, const std::string& description) {
+        ReadValue(f, "%s", &target, description, &LineBuffer);
+    };
+    auto integer = [&](int& target, const std::string& description) {
+        ReadValue(f, "%d", &target, description, &LineBuffer);
+    };
+    auto statistics = [&](std::string& name, int& code, const std::string& description) {
+        if (!ReadWord(f, &name)) ControlFileError(description, ModuleName);
+        ReadValue(f, "%d", &code, description, &LineBuffer);
+    };
+    integer(EvaporationMethod, " method for ");
+    word(ThroughfallName, "Name des Abflussgrids fuer ");
+    integer(ThroughfallWrite, "Writegrid Abfluss fuer ");
+    statistics(ThroughfallStat, ThroughfallStatCode, "Name des Qstatfiles fuer ");
+    word(EvaporationName, "Name des EIgrids fuer ");
+    integer(EvaporationWrite, "Writegrid EI fuer ");
+    statistics(EvaporationStat, EvaporationStatCode, "Name des EIstatfiles fuer ");
+    word(StorageName, "Name des SIgrids fuer ");
+    integer(StorageWrite, "Writegrid SI fuer ");
+    statistics(StorageStat, StorageStatCode, "Name des SIstatfiles fuer ");
+    ReadValue(f, "%lf", &SIdicke, "SIdicke fuer ", &LineBuffer);
+    integer(StorageReadMode, "Einleseparameter fuer Speichergrids fuer ");
+
+    const int closed = std::fclose(ControlFile);
+    ControlFile = nullptr;
+    if (closed != 0) {
+        if (Writer) *Writer << "FATAL: error closing " << ControlFilePath << "[end-entry]";
+        throw 11;
+    }
+}
+
+double** interzeptionsmodellklasse::OptionalGrid(const std::string& name) {
+    const int index = FindGrid(name);
+    return index > 0 ? GridTable[index].Data : nullptr;
+}
+
+double** interzeptionsmodellklasse::RequiredGrid(const std::string& name) {
+    const int index = GetGridIndex(name);  // reports a missing grid (code 33)
+    if (index > 0 && GridTable[index].Data) return GridTable[index].Data;
+    if (Writer) *Writer << "FATAL: the grid " << name << " holds no data (needed by " << ModuleName << ")[end-entry]";
+    throw 33;
+}
+
+void interzeptionsmodellklasse::LookUpInputs() {
+    const int input = FindOneOfThreeGrids("snowcover_outflow", "precipitation", "ungueltiger_Name");
+    WaterInput = GridTable[input].Data;
+    if (!WaterInput) RequiredGrid(GridTable[input].InternalName);
+    const size_t layers = static_cast<size_t>(LayerCount) + 1;
+    Landuse.assign(layers, nullptr);
+    LeafArea.assign(layers, nullptr);
+    Coverage.assign(layers, nullptr);
+    PotTranspiration.assign(layers, nullptr);
+    PotInterception.assign(layers, nullptr);
+    RealTranspiration.assign(layers, nullptr);
+    for (int k = 1; k <= LayerCount; ++k) {
+        const std::string n = std::to_string(k);
+        Landuse[k] = RequiredGrid("landuse" + n);
+        LeafArea[k] = RequiredGrid("leaf_area_index" + n);
+        Coverage[k] = RequiredGrid("vegetation_coverage_degree" + n);
+    }
+    for (int k = 0; k <= LayerCount; ++k) {
+        const std::string n = std::to_string(k);
+        PotTranspiration[k] = RequiredGrid("pot_transpiration" + n);
+        PotInterception[k] = RequiredGrid("potential_InterceptionEvap" + n);
+        RealTranspiration[k] = RequiredGrid("real_transpiration" + n);
+    }
+    Elevation = RequiredGrid("[elevation_model]");
+}
+
+bool interzeptionsmodellklasse::ActiveCell(int32_t row, int32_t col) const {
+    if (ZoneGrid[row][col] == NoData) return false;
+    return !Regions || Regions[row][col] == ProcessNumber;
+}
+
+int interzeptionsmodellklasse::ZoneRankOfCell(int32_t row, int32_t col) const {
+    const double code = ZoneCodeOf(ZoneGrid[row][col]);
+    if (!Settings.ZoneRank || !(code >= 0 && code <= Settings.MaxZoneCode)) return 0;
+    return Settings.ZoneRank[static_cast<int>(code)];
+}
+
+double** interzeptionsmodellklasse::CreateGrid(int entry, const std::string& fileName, const std::string& name,
+                                               int writeCode, bool read) {
+    if (entry < FirstGridIndex || entry > LastGridIndex) {
+        if (Writer) *Writer << "FATAL: no free grid left" << 1000 << "[end-entry]";
+        throw 12;
+    }
+    double** grid = nullptr;
+    if (read) {
+        ReadGrid(fileName, grid, 0, true, true, 0, false);
+    } else {
+        grid = matrix(1, NRows, 1, NCols, NRows);
+        for (int32_t i = 1; i <= NRows; ++i) {
+            for (int32_t j = 1; j <= NCols; ++j) grid[i][j] = ZoneGrid[i][j] == NoData ? NoData : 0.0;
+        }
+    }
+    OwnGrids.push_back({entry, grid});
+    StoreGrid(entry, fileName, grid, nullptr, 1, name, writeCode, 1, NRows);
+    return grid;
+}
+
+zonalstatistic* interzeptionsmodellklasse::CreateStatistics(const std::string& fileName, int code,
+                                                            const std::string& header) {
+    auto own = std::make_unique<OwnStatistics>();
+    const int zoneCount = Settings.Zones ? Settings.ZoneCount : 0;
+    own->Zones.assign(static_cast<size_t>(zoneCount) + 1, ZoneRecord{});
+    for (int z = 0; z <= zoneCount && Settings.Zones; ++z) {
+        const ZoneRecord& source = Settings.Zones[z];
+        ZoneRecord& copy = own->Zones[static_cast<size_t>(z)];
+        copy.zonenwert = source.zonenwert;
+        copy.rel = source.rel;
+        copy.RelCellSum = source.RelCellSum;
+    }
+    int status = 0;
+    std::string name = fileName;
+    own->Statistics = std::make_unique<zonalstatistic>(
+        &status, Writer, StatisticsTable, StatisticsTableSize, RelCellArea, NRows, NCols,
+        Settings.Zones ? own->Zones.data() : nullptr, zoneCount, code, 5, name, Settings.DefaultOutputDirectory,
+        Settings.OutputListCount, Settings.OutputListCodes);
+    if (status != 0) throw status;
+    own->Statistics->WriteHeader(header, ModuleName);
+    zonalstatistic* result = own->Statistics.get();
+    OwnStats.push_back(std::move(own));
+    return result;
+}
+
+void interzeptionsmodellklasse::CreateGridsAndStatistics() {
+    const size_t layers = static_cast<size_t>(LayerCount) + 1;
+    Storage.assign(layers, nullptr);
+    Evaporation.assign(layers, nullptr);
+    Throughfall.assign(layers, nullptr);
+    StorageIndex.assign(layers, 0);
+    EvaporationIndex.assign(layers, 0);
+    ThroughfallIndex.assign(layers, 0);
+    StorageStats.assign(layers, nullptr);
+    EvaporationStats.assign(layers, nullptr);
+    ThroughfallStats.assign(layers, nullptr);
+
+    for (int k = 0; k <= LayerCount; ++k) {
+        const std::string n = std::to_string(k);
+        auto layerName = [&](const std::string& name) { return k == 0 ? name : LayerFileName(name, k); };
+        int entry = FindFreeGridEntry(GridTable);
+        Storage[k] = CreateGrid(entry, layerName(StorageName), "interception_storage" + n, StorageWrite,
+                                StorageReadMode == 1);
+        StorageIndex[k] = entry;
+        entry = FindFreeGridEntry(GridTable, entry + 1);
+        Evaporation[k] =
+            CreateGrid(entry, layerName(EvaporationName), "interception_evaporation" + n, EvaporationWrite, false);
+        EvaporationIndex[k] = entry;
+        entry = FindFreeGridEntry(GridTable, entry + 1);
+        Throughfall[k] =
+            CreateGrid(entry, layerName(ThroughfallName), "throughfall" + n, ThroughfallWrite, false);
+        ThroughfallIndex[k] = entry;
+
+        EvaporationStats[k] = CreateStatistics(layerName(EvaporationStat), EvaporationStatCode,
+                                               "interception_evaporation_in_mm_layer_" + n + "_");
+        StorageStats[k] =
+            CreateStatistics(layerName(StorageStat), StorageStatCode, "interception_storage_in_mm_layer_" + n + "_");
+        ThroughfallStats[k] =
+            CreateStatistics(layerName(ThroughfallStat), ThroughfallStatCode, "throughfall_in_mm_layer_" + n + "_");
+    }
+}
+
+double interzeptionsmodellklasse::GlacierFractionOf(int32_t row, int32_t col) const {
+    if (!GlacierFraction) return 0;
+    const double e = GlacierFraction[row][col];
+    if (!(e > 0)) return 0;  // nodata and negative values: no glacier
+    return std::min(e, 1.0);
+}
+
+double interzeptionsmodellklasse::CapacityOf(int k, int32_t row, int32_t col) const {
+    // A position outside the land-use table has no capacity of its own.
+    double intercepCap = -1;
+    const double position = Landuse[k][row][col];
+    if (Settings.LanduseTable && position >= 1 && position <= Settings.LanduseCount) {
+        intercepCap = Settings.LanduseTable[static_cast<int>(position)].GetIntercepCap();
+    }
+    return interzep::Capacity(intercepCap, SIdicke, LeafArea[k][row][col]);
+}
+
+void interzeptionsmodellklasse::Evaporate(int k, int32_t i, int32_t j, double& storage, double& evaporation) {
+    interzep::EvaporationResult r;
+    if (EvaporationMethod == 1) {
+        r = interzep::EvaporateByTranspiration(storage, PotTranspiration[k][i][j]);
+    } else if (EvaporationMethod == 2) {
+        r = interzep::EvaporateByInterception(storage, PotInterception[k][i][j], PotTranspiration[k][i][j]);
+    } else {
+        evaporation = Evaporation[k][i][j];
+        return;
+    }
+    evaporation = r.evaporation;
+    storage = r.storage;
+    PotTranspiration[k][i][j] = r.potTranspiration;
+    PotTranspiration[0][i][j] -= r.totalReduction;
+}
+
+void interzeptionsmodellklasse::LayeredCell(int32_t i, int32_t j) {
+    double evaporation0 = 0, storage0 = 0, throughfall0 = 0;
+    for (int k = 1; k <= LayerCount; ++k) {
+        const double input = k == 1 ? WaterInput[i][j] : Throughfall[k - 1][i][j];
+        if (Landuse[k][i][j] == NoData) {
+            // A layer without vegetation lets everything through to the layers below.
+            Evaporation[k][i][j] = 0;
+            Storage[k][i][j] = 0;
+            Throughfall[k][i][j] = input;
+        } else {
+            const interzep::FillResult fill =
+                interzep::FillStorage(input, Coverage[k][i][j], Storage[k][i][j], CapacityOf(k, i, j));
+            double storage = fill.storage, evaporation = 0;
+            Evaporate(k, i, j, storage, evaporation);
+            Evaporation[k][i][j] = evaporation;
+            Storage[k][i][j] = storage;
+            Throughfall[k][i][j] = fill.throughfall;
+        }
+        evaporation0 += Evaporation[k][i][j];
+        storage0 += Storage[k][i][j];
+        throughfall0 = Throughfall[k][i][j];
+    }
+    Evaporation[0][i][j] = evaporation0;
+    Storage[0][i][j] = storage0;
+    Throughfall[0][i][j] = throughfall0;
+}
+
+void interzeptionsmodellklasse::SingleLayerCell(int32_t i, int32_t j) {
+    const double input = WaterInput[i][j];
+    const double coverage = std::clamp(Coverage[1][i][j], 0.0, 1.0);
+    const double before = Storage[1][i][j];
+    const interzep::FillResult fill = interzep::FillStorage(input, coverage, before, CapacityOf(1, i, j));
+
+    // Tracers ride with the water: into the storage with the covered share,
+    // out with the throughfall and the overflow.
+    for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
+        TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
+        if (!record.StorageGrid || !record.FluxGrid || !TracerInput[static_cast<size_t>(n)]) continue;
+        const TracerInfo& tracer = Tracers[n];
+        double& stored = record.StorageGrid[i][j];
+        double& outflow = record.FluxGrid[i][j];
+        const double cin = TracerInput[static_cast<size_t>(n)][i][j];
+        if (tracer.radioactive) stored *= TracerDecay[static_cast<size_t>(n)];
+        if (tracer.evaporating) {
+            outflow = cin;
+            stored = MixConcentration(stored, cin, before, coverage * input);
+            if (fill.overflow > 0) outflow = MixConcentration(stored, outflow, fill.overflow, fill.throughfallBefore);
+        } else {
+            double load = cin * fill.throughfallBefore;
+            stored += cin * coverage * input;
+            if (fill.overflow > 0) {
+                const double filled = fill.storage + fill.overflow;
+                const double a = std::min(fill.overflow * tracer.max_conc, fill.overflow / filled * stored);
+                stored -= a;
+                load += a;
+            }
+            // The load leaves with the whole throughfall, overflow included.
+            outflow = fill.throughfall > 0 ? load / fill.throughfall : 0;
+        }
+    }
+
+    double storage = fill.storage, evaporation = 0;
+    Evaporate(1, i, j, storage, evaporation);
+    Evaporation[1][i][j] = Evaporation[0][i][j] = evaporation;
+    Storage[1][i][j] = Storage[0][i][j] = storage;
+    Throughfall[1][i][j] = Throughfall[0][i][j] = fill.throughfall;
+}
+
+void interzeptionsmodellklasse::ComputeCell(int32_t i, int32_t j) {
+    if (!ActiveCell(i, j)) {
+        for (int k = 0; k <= LayerCount; ++k) Evaporation[k][i][j] = Throughfall[k][i][j] = NoData;
+        return;
+    }
+    const double e = GlacierFractionOf(i, j);
+    if (e < 1) {
+        if (LayerCount > 1) {
+            LayeredCell(i, j);
+        } else {
+            SingleLayerCell(i, j);
+        }
+    }
+    if (e >= 0.99999) {
+        for (int k = 0; k <= LayerCount; ++k) Evaporation[k][i][j] = Storage[k][i][j] = 0;
+        Throughfall[0][i][j] = 0;
+    }
+}
+
+void interzeptionsmodellklasse::ComputeRow(int32_t i) {
+    for (int32_t j = 1; j <= NCols; ++j) ComputeCell(i, j);
+}
+
+// Statistics of the step, cell by cell in row order: the layers' values with
+// the ice-free weight w = 1 - e, and 0 with the glacier weight e.
+void interzeptionsmodellklasse::AddStepStatistics() {
+    for (int32_t i = 1; i <= NRows; ++i) {
+        for (int32_t j = 1; j <= NCols; ++j) {
+            if (!ActiveCell(i, j)) continue;
+            const int zone = ZoneRankOfCell(i, j);
+            const double e = GlacierFractionOf(i, j);
+            const double w = 1 - e;
+            if (e < 1) {
+                for (int k = 1; k <= LayerCount; ++k) {
+                    EvaporationStats[k]->AddValue(i, j, zone, Evaporation[k][i][j], w);
+                    StorageStats[k]->AddValue(i, j, zone, Storage[k][i][j], w);
+                    ThroughfallStats[k]->AddValue(i, j, zone, Throughfall[k][i][j], w);
+                }
+                if (LayerCount <= 1) {
+                    for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
+                        TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
+                        if (!record.Statistics || !record.StorageGrid) continue;
+                        const double weight = Tracers[n].evaporating ? Storage[1][i][j] : 1.0;
+                        record.Statistics->AddValue(i, j, zone, record.StorageGrid[i][j], weight);
+                    }
+                }
+            }
+            EvaporationStats[0]->AddValue(i, j, zone, Evaporation[0][i][j], w);
+            StorageStats[0]->AddValue(i, j, zone, Storage[0][i][j], w);
+            ThroughfallStats[0]->AddValue(i, j, zone, Throughfall[0][i][j], w);
+            if (e > 0) {
+                for (int k = 0; k <= LayerCount; ++k) {
+                    EvaporationStats[k]->AddValue(i, j, zone, 0, e);
+                    StorageStats[k]->AddValue(i, j, zone, 0, e);
+                    ThroughfallStats[k]->AddValue(i, j, zone, 0, e);
+                }
+                for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
+                    TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
+                    if (!record.Statistics || !record.StorageGrid) continue;
+                    record.Statistics->AddValue(i, j, zone, record.StorageGrid[i][j], Storage[0][i][j]);
+                }
+            }
+        }
+    }
+}
+
+void interzeptionsmodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year) {
+    if (Method == 0) return;
+    teilmodellklasse::RunTimeStep(hour, day, month, year);
+    for (int k = 0; k <= LayerCount; ++k) {
+        EvaporationStats[k]->ResetStep();
+        StorageStats[k]->ResetStep();
+        ThroughfallStats[k]->ResetStep();
+    }
+    for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
+        if (TracerStorage[static_cast<size_t>(n)].Statistics) TracerStorage[static_cast<size_t>(n)].Statistics->ResetStep();
+    }
+
+    // A cell costs a few dozen operations: threads pay off on large grids only.
+    const bool parallel = static_cast<int64_t>(NRows) * NCols >= ParallelCells;
+#pragma omp parallel for schedule(static) if (parallel)
+    for (int32_t i = 1; i <= NRows; ++i) ComputeRow(i);
+
+    AddStepStatistics();
+
+    for (int k = 0; k <= LayerCount; ++k) {
+        EvaporationStats[k]->CloseStep(year, month, day, hour);
+        StorageStats[k]->CloseStep(year, month, day, hour);
+        ThroughfallStats[k]->CloseStep(year, month, day, hour);
+        WriteGridByCode(StorageIndex[k], true, false);
+        WriteGridByCode(EvaporationIndex[k], true, false);
+        WriteGridByCode(ThroughfallIndex[k], true, false);
+    }
+    for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
+        TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
+        if (record.Statistics) record.Statistics->CloseStep(year, month, day, hour);
+        if (record.StorageGridIndex > 0) WriteGridByCode(record.StorageGridIndex, true, false);
+    }
 }
 
 void interzeptionsmodellklasse::InitTracers(int* status, int n, TracerInfo* table,
                                             StatisticsTableEntry* statisticsTable, int statisticsTableSize) {
     *status = 0;
-    if (Method != 0) teilmodellklasse::InitTracers(status, n, table, statisticsTable, statisticsTableSize);
+    if (Method == 0) return;
+    try {
+        teilmodellklasse::InitTracers(status, n, table, statisticsTable, statisticsTableSize);
+        if (*status != 0) return;
+        TracerInput.assign(static_cast<size_t>(std::max(n, 0)) + 1, nullptr);
+        TracerDecay.assign(static_cast<size_t>(std::max(n, 0)) + 1, 1.0);
+        for (int i = 1; i <= n; ++i) {
+            char names[3][64];
+            std::snprintf(names[0], sizeof names[0], "concflux_tracer_%1d_%s", i, "snow_model");
+            std::snprintf(names[1], sizeof names[1], "concflux_tracer_%1d_%s", i, "irrigation");
+            std::snprintf(names[2], sizeof names[2], "concflux_tracer_%1d_%s", i, "input");
+            const int index = FindOneOfThreeGrids(names[0], names[1], names[2]);
+            TracerInput[static_cast<size_t>(i)] = GridTable[index].Data;
+            // The factor of this sub-model's own interval, kept before another
+            // set-up overwrites the shared record.
+            if (table[i].radioactive) TracerDecay[static_cast<size_t>(i)] = table[i].decay_factor;
+        }
+    } catch (int code) {
+        *status = code;
+    } catch (...) {
+        *status = 103;
+    }
 }
 
 void interzeptionsmodellklasse::ReleaseTracers() {
     if (Method != 0) teilmodellklasse::ReleaseTracers();
 }
 
-void interzeptionsmodellklasse::FlushStatistics() {}
+void interzeptionsmodellklasse::FlushStatistics() {
+    if (Method == 0) return;
+    for (int k = 0; k <= LayerCount && static_cast<size_t>(k) < EvaporationStats.size(); ++k) {
+        for (zonalstatistic* s : {EvaporationStats[k], StorageStats[k], ThroughfallStats[k]}) {
+            if (s && s->IsOn()) s->Flush();
+        }
+    }
+    for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
+        zonalstatistic* s = TracerStorage[static_cast<size_t>(n)].Statistics.get();
+        if (s && s->IsOn()) s->Flush();
+    }
+}
+
+void interzeptionsmodellklasse::ReleaseAll() {
+    for (auto& s : OwnStats) {
+        if (s->Statistics) s->Statistics->Close();
+    }
+    OwnStats.clear();
+    for (OwnGrid& g : OwnGrids) {
+        if (GridTable && g.Index > 0) ReleaseGrid(g.Index);
+        free_matrix(g.Data, 1, NRows, 1, NCols);
+    }
+    OwnGrids.clear();
+    Storage.clear();
+    Evaporation.clear();
+    Throughfall.clear();
+    StorageStats.clear();
+    EvaporationStats.clear();
+    ThroughfallStats.clear();
+}
+
+void interzeptionsmodellklasse::DeleteModule() {
+    if (Deleted()) return;
+    ReleaseAll();
+    modelobject::DeleteModule();
+}

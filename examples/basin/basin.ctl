@@ -2,10 +2,13 @@
 # three subbasins, three land uses, two soils and five meteorological stations
 # with hourly data for 2019 and 2020. The input files are written by
 # tools/make_example_basin.py. The set-up reads the grids and tables and
-# checks the codes, the meteorological inputs are interpolated by
-# inverse-distance weighting and written with their statistics, and the daily
-# land-use parameter grids follow the calendar. Evapotranspiration and the
-# soil model are on; the soil model starts cold, its steps are still to come.
+# checks the codes, the meteorological inputs are interpolated and written
+# with their statistics, and the daily land-use parameter grids follow the
+# calendar. Evapotranspiration (Penman-Monteith, hourly) and interception
+# run, and the soil model starts cold (its steps are still to come), so the
+# throughfall is where the water leaves the model. Precipitation summed per year equals the run sums of
+# throughfall and interception evaporation plus the interception storage at
+# the end, cell by cell.
 # Station data: hourly, the hour (1 to 24) ends the step, local time of the
 # reference meridian; -9999 marks a missing value (station Northbrook lacks
 # 5 to 7 March 2020).
@@ -210,7 +213,7 @@ air_humidity.dat      # station file: relative air humidity [%], hourly
 none                       # regression file (not read by this method)
 air_humidity.asc           # result grid
 0                          # write code: no grids
-1                          # scaling factor
+0.01                       # scaling factor: % to 1/1, as evapotranspiration reads it
 air_humidity.sta 2024      # statistics file and code: daily means per subbasin
 9998                       # station nodata bound: -9999 marks a missing value
 2                          # weight of the inverse distance
@@ -218,10 +221,10 @@ air_humidity.sta 2024      # statistics file and code: daily means per subbasin
 50000                      # maximum distance [m]
 0                          # slope of the main axis of the anisotropy ellipse [deg]
 1                          # anisotropy b/a: isotropic
-1                          # lower limit of the results
-1                          # replacement below the lower limit
-100                        # upper limit of the results
-100                        # replacement above the upper limit
+0.01                       # lower limit of the results [1/1]
+0.01                       # replacement below the lower limit
+1                          # upper limit of the results
+1                          # replacement above the upper limit
 0                          # no scenarios
 
 [wind_speed]
@@ -276,43 +279,55 @@ global_radiation.sta 2024  # statistics file and code: daily means per subbasin
 1                          # on
 60                         # time step [min]
 1                          # method: Penman-Monteith
-1 2 3 4 5 6 7 8 9 10 11 12 # monthly PEC factors (Hamon only)
-0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9 1.0 1.1 1.2 # monthly fh factors (Haude only)
-1.5                        # coast factor (Wendling only)
-etp.grd
-0
-etp.sta 0
-etr.grd
-0
-etr.sta 0
-evap.grd
-0
-evap.sta 0
-evar.grd
-0
-evar.sta 0
-snev.grd
-0
-snev.sta 0
-eip.grd
-0
-eip.sta 0
-rgex.sta 0
-0.25 0.25 0.25 0.25        # radiation coefficients a0..a3
-0.1 -0.5 0 0               # sunshine duration coefficients
+0 0 0 0 0 0 0 0 0 0 0 0
+0 0 0 0 0 0 0 0 0 0 0 0
+1                          # coast factor (Wendling only)
+etp.asc                    # potential transpiration grid
+0                          # write code: no grids
+etp.sta 2024               # statistics: daily means per subbasin
+etr.asc                    # real evapotranspiration grid
+0                          # write code: no grids
+etr.sta 2024               # statistics: daily means per subbasin
+evap.asc                   # potential soil evaporation grid
+0                          # write code: no grids
+evap.sta 2024              # statistics: daily means per subbasin
+evar.asc                   # real soil evaporation grid
+0                          # write code: no grids
+evar.sta 0                 # statistics: off
+snowevap.asc               # snow evaporation grid
+0                          # write code: no grids
+snowevap.sta 0             # statistics: off
+eip.asc                    # potential interception evaporation grid
+0                          # write code: no grids
+eip.sta 2024               # statistics: daily means per subbasin
+rgex.sta 2024              # corrected global radiation statistics: daily means per subbasin
+0.23 0.52 0.16 0.09        # radiation from sunshine: a0 (diffuse fraction) to a3
+0.072 -0.808 1.749 -0.239  # sunshine from radiation: CS[0] to CS[3]
 0.7 0.1                    # transmissivity T0, T1
 1000                       # scale height of the temperature amplitude [m]
-4 4 4 4 4 4 4 4 4 4 4 4    # monthly temperature amplitudes [K]
+4 5 6 7 8 8 8 8 7 6 5 4    # monthly day/night temperature amplitudes [K]
 0.5 0                      # day fraction of the amplitude, annual variability
-cloud.sta 0
+cloudiness.sta 0           # cloudiness statistics: off
 
 [snow_model]
 0                          # off
 60                         # time step [min]
 
 [interception_model]
-0                          # off
+1                          # on
 60                         # time step [min]
+1                          # evaporation by the potential transpiration
+throughfall.asc            # throughfall grid
+10                         # write code: sum over the run
+throughfall.sta 2024       # statistics: daily means per subbasin
+interception_evaporation.asc  # interception evaporation grid
+10                         # write code: sum over the run
+interception_evaporation.sta 2024  # statistics: daily means per subbasin
+interception_storage.asc   # interception storage grid
+3                          # write code: at the end of the run
+interception_storage.sta 2024  # statistics: daily means per subbasin
+0.2                        # SIdicke: storage per unit of leaf area where the land use gives none [mm]
+0                          # storages start empty
 
 [SiltingUpModel]
 0                          # off

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -69,6 +70,11 @@ std::string SoilSectionBody() {
     return text;
 }
 
+// The interception lines after the switch and the interval: evaporation by
+// potential transpiration, every output and statistics off.
+const char* const InterceptionSectionBody =
+    "1 method\ntf.grd\n0\ntf.sta 0\nei.grd\n0\nei.sta 0\nsi.grd\n0\nsi.sta 0\n0.2 SIdicke\n0 read mode\n";
+
 // A station file with one station and one row, dated 1.1.1990 hour 1.
 const char* const OneRowStationFile =
     "stations\nz z z z 500\nx x x x 1150\ny y y y 2150\nname\n1990 1 1 1 4.5\n";
@@ -92,6 +98,7 @@ std::string ControlFile(const std::map<std::string, int>& methods) {
                 (etp ? "1440" : "60") + " interval [min]\n";
         if (etp) text += HamonSectionBody;
         if (std::string(section) == "unsatzon_model" && method != 0) text += SoilSectionBody();
+        if (std::string(section) == "interception_model" && method != 0) text += InterceptionSectionBody;
         if (std::string(section) == "RegionalSuperposition" && method != 0) text += "NumberOfEntities = 0;\n";
         if (std::string(section) == "special_output" && method != 0) text += "numfiles = 0;\n";
         // A routing without descriptions; it reads its output unit itself.
@@ -175,10 +182,18 @@ struct ShellFixture {
         for (int r = 1; r <= 3; ++r)
             for (int c = 1; c <= 4; ++c) grid[r][c] = value;
         meteoGrids.push_back(grid);
-        MemoryGrid& entry = table[FindFreeGridEntry(table.get())];
+        const int index = FindFreeGridEntry(table.get());
+        MemoryGrid& entry = table[index];
         entry.Data = grid;
         entry.InternalName = name;
         entry.EverUsed = true;
+        added.push_back(index);
+    }
+    // The land-use grids of one vegetation layer, which interception reads.
+    void AddVegetationGrids() {
+        AddGrid("landuse1", 1);
+        AddGrid("leaf_area_index1", 2);
+        AddGrid("vegetation_coverage_degree1", 0.8);
     }
     // What the soil model reads besides the grids of evapotranspiration: the
     // land-use and soil grids, a soil table of two layers and, with
@@ -217,8 +232,9 @@ struct ShellFixture {
         if (index >= 1 && index <= 5) return true;
         for (double** grid : meteoGrids)
             if (table[index].Data == grid) return true;
-        return false;
+        return std::find(added.begin(), added.end(), index) != added.end();
     }
+    std::vector<int> added;
 
     SubbasinTable Subbasins() { return {zones.data(), zoneRank.data(), 2, 9}; }
     std::string Console() const { return console.str(); }
@@ -247,7 +263,9 @@ TEST(ComponentShells, SectionSwitchAndGetters) {
         ShellFixture f(ControlFile(methods));
         f.AddMeteoGrids();
         f.AddGrid("temperature", 5);
-        if (method != 0) f.AddSoilInputs(true);
+        f.AddGrid("precipitation", 1);
+        f.AddVegetationGrids();
+        if (method != 0) f.AddSoilInputs(false);
         auto* st = f.statistics;
         const ModelSettings& s = f.settings;
         MemoryGrid* g = f.table.get();
@@ -609,6 +627,7 @@ TEST(ComponentShells, SuperpositionAndPrecipitationCorrection) {
 TEST(ComponentShells, WholeRunInApplicationOrder) {
     ShellFixture f(ControlFile({}) + MeteoSection("precipitation", 1));
     f.AddMeteoGrids({"temperature", "precipitation"});
+    f.AddVegetationGrids();
     f.AddSoilInputs(false);
     f.settings.LogInterval = 1;
     std::vector<TracerInfo> tracers(2);

@@ -78,6 +78,7 @@ public:
                 const size_t i = Index(r, c);
                 if (!Active.empty() && !Active[i]) continue;
                 const double res = Residual(r, c);
+                Largest = std::fmax(Largest, std::fabs(res));
                 const double scale = std::fmax(1.0, std::fmax(std::fabs(In_[i]), std::fmax(std::fabs(Out_[i]),
                                      std::fmax(std::fabs(Before[i]), std::fabs(After[i])))));
                 if (!(std::fabs(res) <= tolerance * scale)) {
@@ -102,6 +103,8 @@ public:
     double TotalOut(int r, int c) const { return Outputs[Index(r, c)]; }
     double TotalChange(int r, int c) const { return Change[Index(r, c)]; }
     int Steps() const { return Step; }
+    // The largest absolute residual [mm] of the cells checked so far.
+    double LargestResidual() const { return Largest; }
 
 private:
     size_t Size() const { return static_cast<size_t>(Rows + 1) * static_cast<size_t>(Cols + 1); }
@@ -116,6 +119,7 @@ private:
     int Rows, Cols;
     double Nodata;
     int Step = 0;
+    double Largest = 0;
     std::vector<double> In_, Out_, Before, After;
     std::vector<double> Inputs, Outputs, Change;
     std::vector<char> Active;
