@@ -1,7 +1,8 @@
 # Example basin: a valley of 80 x 60 cells of 100 m with two tributaries,
 # three subbasins, three land uses, two soils and five meteorological stations
 # with hourly data for 2019 and 2020. The input files are written by
-# tools/make_example_basin.py. Every sub-model is off: the set-up reads the
+# tools/make_example_basin.py. The snow model runs the degree-day method;
+# every other sub-model is off: the set-up reads the
 # grids and tables and checks the codes, the meteorological inputs are
 # interpolated by inverse-distance weighting and written with their
 # statistics, and the daily land-use parameter grids follow the calendar.
@@ -60,9 +61,10 @@ zones.asc
 dem.asc
 
 [standard_grids]
-2                          # number of standard grids
+3                          # number of standard grids
 landuse.asc landuse fillcode = 0 writecode = 3 statfile = landuse.sta statcode = 2024
 soils.asc soil_types fillcode = 0 writecode = 3 statfile = soil_types.sta statcode = 2024
+zones.asc zonegrid_soilmodel fillcode = 0 writecode = 0
 
 [variable_grids]
 1                          # number of variable grids
@@ -275,8 +277,49 @@ global_radiation.sta 2024  # statistics file and code: daily means per subbasin
 60                         # time step [min]
 
 [snow_model]
-0                          # off
+1                          # on
 60                         # time step [min]
+1                          # method: degree-day
+1                          # transzone: half width of the rain/snow transition [K]
+1                          # T0R: threshold temperature rain/snow [degC]
+0                          # T0: threshold temperature of melt [degC]
+0.1                        # CWH: liquid water holding capacity [-]
+0.5                        # CRFR: refreezing coefficient (methods 3, 4)
+3                          # C0: degree-day factor [mm/(K d)]
+2                          # C1: temperature-wind factor [mm/(K d)]
+0.5                        # C2: wind term [mm/(K d) per m/s]
+0.01                       # z0: roughness length [m]
+1                          # RMFMIN: minimum seasonal melt factor
+3                          # RMFMAX: maximum seasonal melt factor
+0.5                        # ALBsnow_min
+0.85                       # ALBsnow_max
+rain_fraction.asc          # rainfall grid
+20                         # write code: yearly sums
+rain.sta 4024              # rainfall statistics: daily sums per subbasin
+snow_fraction.asc          # snowfall grid
+20                         # write code: yearly sums
+snow.sta 4024              # snowfall statistics: daily sums per subbasin
+days_snow.asc              # snow days grid
+20                         # write code: yearly sums
+days_snow.sta 4024         # snow days statistics
+snow_age.asc               # snow age grid
+0                          # write code
+snow_age.sta 0             # snow age statistics
+snow_albedo.sta 0          # albedo statistics
+snowcover_outflow.asc      # outflow of the snow cover
+20                         # write code: yearly sums
+snowcover_outflow.sta 4024 # outflow statistics: daily sums per subbasin
+snowmelt.asc               # outflow of steps with melt
+0                          # write code
+snowmelt.sta 0             # its statistics
+snowstorage_solid.asc      # solid snow storage
+0                          # write code
+snowstorage_liquid.asc     # liquid water in the snow
+0                          # write code
+snow_storage.sta 2024      # total snow storage: daily means per subbasin
+snow_storage_total.asc     # total snow storage grid
+3                          # write code: at the end of the run
+0                          # state grids are not read: a cold start
 
 [interception_model]
 0                          # off
