@@ -13,6 +13,11 @@
 #include "surface/snowmod.h"
 #include "surface/snowmod_physics.h"
 
+namespace {
+// Grids with fewer cells run the cell loop on one thread.
+constexpr long ParallelCells = 2048;
+}  // namespace
+
 double schneemodellklasse::CellSnowBalance(double T, double w, int row, int col, double* f, double* Ss, double* Sl,
                                            double* S, double* Tp, double* Ts, double* snowEvaporation,
                                            bool partitionGiven) {
@@ -232,7 +237,9 @@ void schneemodellklasse::SnowCellLoop(int64_t day, int64_t month, int64_t year) 
     SunshineFraction();
     const double night = DarkFraction > 0.95 ? 1.0 : DarkFraction;
     const double dayWeight = 1 - night;
-#pragma omp parallel for schedule(static)
+    // Small grids run on one thread: a parallel region costs more than it saves.
+    const bool parallel = static_cast<long>(NRows) * NCols >= ParallelCells;
+#pragma omp parallel for schedule(static) if (parallel)
     for (int r = 1; r <= NRows; ++r) ComputeRow(r, day, month, year, night, dayWeight);
     CopyHruMasterStates();
 }
@@ -257,7 +264,8 @@ void schneemodellklasse::CopyHruMasterStates() {
                         snowAgeGrid,      snowFractionGrid,  rainFractionGrid,     albedoGrid,
                         snowcoverOutflowGrid, meltFromSnowcoverGrid, snowTempGrid, surfTempGrid,
                         inputMassGrid,    mobileMassGrid,    depositionGrid};
-#pragma omp parallel for schedule(static)
+    const bool parallel = static_cast<long>(NRows) * NCols >= ParallelCells;
+#pragma omp parallel for schedule(static) if (parallel)
     for (int r = 1; r <= NRows; ++r) {
         for (int c = 1; c <= NCols; ++c) {
             if (!ActiveCell(r, c) || masterHruGrid[r][c] != NoData || !(hruGrid[r][c] >= 1)) continue;

@@ -107,8 +107,10 @@ std::unique_ptr<schneemodellklasse> SnowFixture::Make(const SnowSection& section
                                                       " interval\n" + section.Text() + extra);
     settings.CompiledControlFile = dir.file("model.ctl");
     int status = -1;
-    return std::make_unique<schneemodellklasse>(&status, &writer, statistics, StatisticsTableSize, "snow_model",
-                                                settings, table.get());
+    auto model = std::make_unique<schneemodellklasse>(&status, &writer, statistics, StatisticsTableSize,
+                                                      "snow_model", settings, table.get());
+    model->SetLogInterval(1000);  // no progress line in the tests' steps
+    return model;
 }
 
 int SnowFixture::MakeCode(const SnowSection& section, int interval, const std::string& extra) {
