@@ -373,3 +373,46 @@ TEST(SnowSetup, StorageSection) {
                                    "value in actual control is:   4\nbut value in storage file is: 3\nRuvex throws..."),
               std::string::npos);
 }
+
+// Every grid written and every statistics file on, a few steps and the
+// teardown: each grid and writer is released once (run under the sanitizers).
+TEST(SnowSetup, EveryOutputOnThroughTeardown) {
+    SnowFixture f(2, 3, Row3, Dem3);
+    f.AddInputs(1, -1);
+    AddSlideGrids(f, 40);
+    AddEnergyGrids(f);
+    f.Add("snow_evaporation", 0);
+    f.Add("max_deposition", 0.5);
+    f.Add("ThawCoeffPermaFrost", 0.1);
+    f.Add("PermafrostThawDepth", 0);
+    f.Add("root_depth1", 1);
+    f.Add("SnowFreeDaysGrid", 0);
+    f.Add("deposition_index", 0.1);
+    SnowSection section;
+    section.Set(1, "7");
+    for (int line = 15; line <= 56; ++line) {
+        std::string& value = section.Lines[line];
+        if (value == "0" && line != 41) value = "1";
+        const size_t blank = value.find(" 0");
+        if (blank != std::string::npos) value = value.substr(0, blank) + " 2001";
+    }
+    std::unique_ptr<schneemodellklasse> model;
+    try {
+        model = f.Make(section, 60, "[permafrost]\n1\n3\n5\nthaw.sta 2001\n1e-9\n");
+    } catch (int code) {
+        FAIL() << code << f.Diagnostics();
+    }
+    for (int hour = 1; hour <= 6; ++hour) {
+        f.Grid("temperature")[1][1] = hour - 3;
+        model->RunTimeStep(hour, 1, 1, 2020);
+    }
+    model->FlushStatistics();
+    model->SetStatus(1);
+    model->DeleteModule();
+    for (const char* file : {"snow.sta", "rain.sta", "stemp.sta", "sftemp.sta", "inmass.sta", "depos.sta",
+                             "thaw.sta", "outflow.sta", "stotal.sta"})
+        EXPECT_TRUE(FileExists(f.dir.file(std::string("out/") + file))) << file;
+    EXPECT_EQ(f.Entry("snow_fraction"), 0);
+    EXPECT_GT(f.Entry("max_deposition"), 0);
+    EXPECT_GT(f.Entry("SnowFreeDaysGrid"), 0);
+}
