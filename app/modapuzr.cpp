@@ -129,6 +129,7 @@ void ModellApplication::Construct(int argc, char** argv) {
     Snow = new schneemodellklasse(&status, Writer, statistics, size, "snow_model", s, grids);
     ThrowStatus(status);
     Snow->SetCorrectedRadiationGrid(RadiationCorrection->GetCorrectedRadiationGrid());
+    Snow->SetStorageContentStage(&StorageContent);
     Evapotranspiration->SetSnowStorageGrid(Snow->GetSnowStorageGrid());
     Evapotranspiration->SetSnowMethod(Snow->GetSnowMethod());
     Evapotranspiration->SetStatus(1);

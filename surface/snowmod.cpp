@@ -1,46 +1,332 @@
 #include "surface/snowmod.h"
 
+#include <cstdio>
+#include <string>
+
+#include "framework/diagnostics_writer.h"
+#include "framework/gridtable.h"
+#include "framework/zonalstatistic.h"
+#include "parameters/multilayer_landuse.h"
+
 schneemodellklasse::schneemodellklasse(int* status, DiagnosticsWriter* writer, StatisticsTableEntry* statisticsTable,
                                        int statisticsTableSize, const std::string& sectionName,
                                        const ModelSettings& settings, MemoryGrid* gridTable)
     : teilmodellklasse(writer, sectionName, settings, gridTable, 1),
       StatisticsTable(statisticsTable),
       StatisticsTableSize(statisticsTableSize) {
+    storageFirstRow = 1;
+    storageLastRow = NRows;
     *status = 0;
-}
-
-void schneemodellklasse::SetCorrectedRadiationGrid(double** grid) {
-    if (Method != 0) CorrectedRadiation = grid;
-}
-
-double** schneemodellklasse::GetSnowStorageGrid() { return Method == 0 ? nullptr : SnowStorage; }
-
-int schneemodellklasse::GetSnowMethod() { return Method; }
-
-void schneemodellklasse::InitLakes(const std::string&) {}
-
-void schneemodellklasse::InitTracers(int* status, int n, TracerInfo* table, StatisticsTableEntry* statisticsTable,
-                                     int statisticsTableSize) {
-    *status = 0;
-    if (Method != 0) teilmodellklasse::InitTracers(status, n, table, statisticsTable, statisticsTableSize);
-}
-
-void schneemodellklasse::ReleaseTracers() {
-    if (Method != 0) teilmodellklasse::ReleaseTracers();
-}
-
-void schneemodellklasse::SetGlacierRunoffTarget(RunoffTable qg) {
     if (Method == 0) return;
-    GlacierRunoffTarget = qg;
-    SetStatus(1);
+    try {
+        Construct();
+    } catch (...) {
+        if (ControlFile) {
+            std::fclose(ControlFile);
+            ControlFile = nullptr;
+        }
+        ReleaseAll();
+        throw;
+    }
 }
 
-void schneemodellklasse::ReadStorageContent(const std::string*, int) {}
+schneemodellklasse::~schneemodellklasse() { ReleaseAll(); }
 
-void schneemodellklasse::FlushStatistics() {}
+bool schneemodellklasse::SlideMethod() const {
+    return method == 6 || method == 7 || method == 8 || method == 9 || method == 12 || method == 14;
+}
 
-void schneemodellklasse::DeleteModule() {
-    CorrectedRadiation = nullptr;
-    GlacierRunoffTarget = nullptr;
-    modelobject::DeleteModule();
+bool schneemodellklasse::EnergyBalanceMethod() const {
+    return method == 5 || method == 6 || method == 7 || method == 11;
+}
+
+bool schneemodellklasse::DepositionMethod() const {
+    return method == 7 || method == 9 || method == 10 || method == 11 || method == 13 || method == 14;
+}
+
+void schneemodellklasse::ThrowFatal(const std::string& text, int code) {
+    if (Writer) *Writer << text << "[end-entry]";
+    throw code;
+}
+
+void schneemodellklasse::Construct() {
+    if (Writer) {
+        *Writer << "file "
+                << "snowmod"
+                << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+    }
+    elevationGrid = GridTable[2].Data;
+    Subbasins = RankZones(&subbasinGrid);
+    regionGrid = OptionalGrid("MPIRegions");
+    nLayers = 1;
+    if (Settings.MultilayerLanduseTable && Settings.MultilayerLanduseCount > 0)
+        nLayers = std::max(1, Settings.MultilayerLanduseTable[1].LayerCount);
+    landuseGrids.assign(static_cast<size_t>(nLayers) + 1, nullptr);
+
+    ReadSection();
+    if (SlideMethod()) {
+        storageAllRows = true;
+        storageFirstRow = 1;
+        storageLastRow = NRows;
+    }
+    if (method > 4) ReadSlideSettings();
+    const int closed = std::fclose(ControlFile);
+    ControlFile = nullptr;
+    if (closed != 0) ThrowFatal("FATAL: cannot close " + ControlFilePath, 11);
+
+    CreateStatistics();
+    rmfAmplitude = (RMFMAX - RMFMIN) * 0.5;
+    rmfMean = rmfAmplitude + RMFMIN;
+    seasonalFrequency = 0.017214206;
+    seasonalDayShift = -80;
+
+    albedoGrid = RequiredGrid("albedo");
+    snowEvaporationGrid = OptionalGrid("snow_evaporation");
+    for (int k = 1; k <= nLayers; ++k) landuseGrids[static_cast<size_t>(k)] = RequiredGrid("landuse" + std::to_string(k));
+
+    LookUpInputs();
+    NextEntry = FindFreeGridEntry(GridTable);
+    if (NextEntry == NoFreeGridEntry) {
+        if (Writer) {
+            *Writer << "FATAL: no free grid left. Please contact the author to set the number of available grids to "
+                       "a larger number "
+                    << 1000 << "[end-entry]";
+        }
+        throw 12;
+    }
+    if (SlideMethod()) {
+        for (int k = 1; k <= 4; ++k) slideFractionGrids[k] = RequiredGrid("slidefraction" + std::to_string(k));
+        slopeAngleGrid = RequiredGrid("slope_angle");
+    }
+    if (DepositionMethod()) depositionIndexGrid = RequiredGrid("deposition_index");
+    if (EnergyBalanceMethod()) {
+        cloudinessGrid = RequiredGrid("cloudiness");
+        airHumidityGrid = RequiredGrid("air_humidity");
+        correctedGlobalRadiationGrid = RequiredGrid("AspectCorrectedGlobalRadiation");
+        surfaceTemperatureGrid = OptionalGrid("surfacetemperature");
+    }
+    CreateStateGrids();
+    if (SlideMethod()) CreateSlideGrids();
+    CreateOutputGrids();
+    if (FindGrid("ThawCoeffPermaFrost") > 0 && FindGrid("PermafrostThawDepth") > 0) SetUpPermafrost();
+
+    if (T0 > T0R) {
+        if (Writer) {
+            *Writer << "ERROR: \n-----------------------------------------------------------------------\n"
+                    << "   T0R (threshold temperature rain/snow) < T0 (threshold temperature snow melt)  \n"
+                    << "   because these thresholds are contradicting each other, T0R was set to T0!                  "
+                       "  \n"
+                    << "-----------------------------------------------------------------------"
+                    << "[end-entry]";
+        }
+        T0R = T0;
+    }
+    SetStatus(0);
+    if (FindGrid("MasterHydrologicResponseUnits") > 0 || FindGrid("HydrologicResponseUnits") > 0) {
+        hruGrid = RequiredGrid("HydrologicResponseUnits");
+        masterHruGrid = RequiredGrid("MasterHydrologicResponseUnits");
+    }
+}
+
+void schneemodellklasse::ReadSection() {
+    FILE* f = ControlFile;
+    auto real = [&](double& target, const std::string& description) {
+        ReadValue(f, "%lf", &target, description, &LineBuffer);
+    };
+    auto integer = [&](int& target, const std::string& description) {
+        ReadValue(f, "%d", &target, description, &LineBuffer);
+    };
+    auto word = [&](std::string& target, const std::string& description) {
+        ReadValue(f, "%s", &target, description, &LineBuffer);
+    };
+    auto statistics = [&](OutputLine& line, const std::string& description) {
+        if (!ReadWord(f, &line.Statistics)) ControlFileError(description, ModuleName);
+        ReadValue(f, "%d", &line.StatisticsCode, description, &LineBuffer);
+    };
+
+    integer(method, "method for ");
+    if (method < 1 || method > 14) {
+        if (Writer) {
+            *Writer << "FATAL: method for " << ModuleName << " must lie within 1 to 14. Here: " << method
+                    << "[end-entry]";
+        }
+        throw 17;
+    }
+    real(transzone, "transzone for ");
+    real(T0R, "T0R for ");
+    real(T0, "T0 for ");
+    real(CWH, "CWH for ");
+    real(CRFR, "CRFR for ");
+    real(C0, "C0 for ");
+    real(C1, "C1 for ");
+    real(C2, "C2 for ");
+    real(z0, "z0 for ");
+    real(RMFMIN, "RMFMIN for ");
+    real(RMFMAX, "RMFMAX for ");
+    real(ALBsnow_min, "ALBsnow_min for ");
+    real(ALBsnow_max, "ALBsnow_max for ");
+    word(rainLine.Grid, "Name of the rain-grid for ");
+    integer(rainLine.WriteCode, "Writegrid of rain-grid for ");
+    statistics(rainLine, "Name of the rain statistics for ");
+    word(snowLine.Grid, "Name of the snow grid for ");
+    integer(snowLine.WriteCode, "Writegrid of the snow grid for ");
+    statistics(snowLine, "Name of the snow statistics for ");
+    word(snowDaysLine.Grid, "Name of the snowdays grid for ");
+    integer(snowDaysLine.WriteCode, "Writegrid of the snowdays grid for ");
+    statistics(snowDaysLine, "Name of the snowdays statistics for ");
+    word(snowAgeLine.Grid, "Name of the snow age grid for ");
+    integer(snowAgeLine.WriteCode, "Writegrid of the snow age grid for ");
+    statistics(snowAgeLine, "Name of the snow age statistics for ");
+    statistics(albedoLine, "name of the albedo statistics for ");
+    word(outflowLine.Grid, "Name of the snow outflow grid for ");
+    integer(outflowLine.WriteCode, "Writegrid of the snow outflow grid for ");
+    statistics(outflowLine, "Name of the snow outflow statistics for ");
+    word(meltOnlyLine.Grid, "Name of the snow melt only outflow grid for ");
+    integer(meltOnlyLine.WriteCode, "Writegrid of the snow melt only outflow grid for ");
+    statistics(meltOnlyLine, "Name of the snow melt only outflow statistics for ");
+    word(solidLine.Grid, "Name of the snow storage grids for ");
+    integer(solidLine.WriteCode, "Writegrid of the snow storage grids for ");
+    word(liquidLine.Grid, "Name of the liquid storage grids for ");
+    integer(liquidLine.WriteCode, "Writegrid of the liquid storage grids for ");
+    statistics(totalStatLine, "Name of the total snow storage statistics for ");
+    word(totalLine.Grid, "name of the total snow storage grid for ");
+    integer(totalLine.WriteCode, "Writegrid of the total snow storage grid for ");
+    integer(readStorageGrids, "readgrid forr storage grids for ");
+    ReadGridsCode = readStorageGrids;
+}
+
+void schneemodellklasse::ReadSlideSettings() {
+    FILE* f = ControlFile;
+    auto real = [&](double& target, const std::string& description) {
+        ReadValue(f, "%lf", &target, description, &LineBuffer);
+    };
+    auto integer = [&](int& target, const std::string& description) {
+        ReadValue(f, "%d", &target, description, &LineBuffer);
+    };
+    auto word = [&](std::string& target, const std::string& description) {
+        ReadValue(f, "%s", &target, description, &LineBuffer);
+    };
+    auto statistics = [&](OutputLine& line, const std::string& description) {
+        if (!ReadWord(f, &line.Statistics)) ControlFileError(description, ModuleName);
+        ReadValue(f, "%d", &line.StatisticsCode, description, &LineBuffer);
+    };
+    auto bounds = [&](bool ok, const char* text, double value, int code) {
+        if (ok) return;
+        if (Writer) *Writer << text << value << "[end-entry]";
+        throw code;
+    };
+
+    // The snow temperature grid name is the first word of the next whole line.
+    std::string line;
+    ReadRestOfLine(f, &line);
+    if (line.size() < 3) {
+        ThrowFatal("FATAL: cannot read additional parameters for snow model methods 5 to 11 from " +
+                       ControlFilePath,
+                   404);
+    }
+    {
+        const size_t begin = line.find_first_not_of(" \t\r\n");
+        const size_t end = begin == std::string::npos ? begin : line.find_first_of(" \t\r\n", begin);
+        snowTempLine.Grid = begin == std::string::npos ? std::string() : line.substr(begin, end - begin);
+    }
+    integer(snowTempLine.WriteCode, "Writegrid of the snow pack temperature grid for ");
+    statistics(snowTempLine, "Name of the snow pack temperature statistics for ");
+    word(surfTempLine.Grid, "Name of the snow surface temperature grid for ");
+    integer(surfTempLine.WriteCode, "Writegrid of the snow surface temperature grid for ");
+    statistics(surfTempLine, "Name of the snow surface temperature statistics for ");
+    word(inputMassLine.Grid, "Name of the input mass grid for ");
+    integer(inputMassLine.WriteCode, "Writegrid of the input mass grid for ");
+    statistics(inputMassLine, "Name of the input mass statistics for ");
+    word(mobileMassLine.Grid, "Name of the mobile mass grid for ");
+    integer(mobileMassLine.WriteCode, "Writegrid of the mobile mass grid for ");
+    statistics(mobileMassLine, "Name of the mobile mass statistics for ");
+    word(depositionLine.Grid, "Name of the deposition grid for ");
+    integer(depositionLine.WriteCode, "Writegrid of the deposition grid for ");
+    statistics(depositionLine, "Name of the deposition statistics for ");
+    real(maxDepositionSlope, "maximum slope for deposition for ");
+    bounds(maxDepositionSlope >= 0 && maxDepositionSlope <= 90,
+           "FATAL: maxDepositionSlope not within parameter bounds of [0...90] Here: ", maxDepositionSlope, 405);
+    real(maxDepositionFactor, "maximum deposition factor for ");
+    bounds(maxDepositionFactor > 0, "FATAL: maxDepositionFactor not within parameter bounds of (0...inf). Here: ",
+           maxDepositionFactor, 406);
+    real(minSlideSlope, "minimum slope for slides for ");
+    bounds(minSlideSlope > 0 && minSlideSlope <= 90,
+           "FATAL: minSlideSlope not within parameter bounds of [0...90]. Here: ", minSlideSlope, 407);
+    real(slideMassFrac, "slide mass fraction for ");
+    bounds(slideMassFrac > 0 && slideMassFrac <= 1,
+           "FATAL: slideMassFrac not within parameter bounds of (0...1.0]. Here: ", slideMassFrac, 408);
+    real(LWINcorr, "incoming long wave radiation correction factor for ");
+    bounds(LWINcorr > 0 && LWINcorr <= 3,
+           "FATAL: incoming long wave radiation correction factor LWINcorr not within parameter bounds of "
+           "(0...3.0]. Here: ",
+           LWINcorr, 408);
+    real(LWOUTcorr, "outgoing long wave radiation correction factor for ");
+    bounds(LWOUTcorr > 0 && LWOUTcorr <= 3,
+           "FATAL: outgoing long wave radiation correction factor LWOUTcorr not within parameter bounds of "
+           "(0...3.0]. Here: ",
+           LWOUTcorr, 408);
+}
+
+void schneemodellklasse::LookUpInputs() {
+    if (method == 4) vapourPressureGrid = RequiredGrid("vapor_pressure");
+    if (method != 1 && method != 8 && method != 9 && method != 10) windSpeedGrid = RequiredGrid("wind_speed");
+    const int t = FindOneOfThreeGrids("corr_temperature", "temperature", "temperature_14");
+    temperatureGrid = GridTable[t].Data;
+    precipitationGrid = RequiredGrid("precipitation");
+    nightTemperatureGrid = TimeInterval > 720 ? RequiredGrid("temperature_night") : temperatureGrid;
+}
+
+double** schneemodellklasse::OptionalGrid(const std::string& name) {
+    const int index = FindGrid(name);
+    return index > 0 ? GridTable[index].Data : nullptr;
+}
+
+double** schneemodellklasse::RequiredGrid(const std::string& name) {
+    const int index = GetGridIndex(name);  // reports a missing grid (code 33)
+    if (index > 0 && GridTable[index].Data) return GridTable[index].Data;
+    ThrowFatal("FATAL: the grid " + name + " holds no data (needed by " + ModuleName + ")", 33);
+}
+
+void schneemodellklasse::CreateStatistics() {
+    statOutflow = MakeStatistics(outflowLine, 4, "snow_melt_(effective_outflow_from_snow_cover)___");
+    statMeltOnly = MakeStatistics(meltOnlyLine, 4, "snow_melt_only(effective_outflow_from_snow_cover)___");
+    statSnowStorage = MakeStatistics(totalStatLine, 3, "snow_storage_in_mm___");
+    statSnowDays = MakeStatistics(snowDaysLine, 3, "snow_days____");
+    statSnowAge = MakeStatistics(snowAgeLine, 3, "snow_age____");
+    statSnowFraction = MakeStatistics(snowLine, 3, "p_snow____");
+    statRainFraction = MakeStatistics(rainLine, 3, "p_rain____");
+    statAlbedo = MakeStatistics(albedoLine, 3, "albedo____");
+    if (EnergyBalanceMethod()) {
+        statSnowTemp = MakeStatistics(snowTempLine, 3, "snowtemp____");
+        statSurfTemp = MakeStatistics(surfTempLine, 3, "surftemp____");
+    }
+    if (SlideMethod()) {
+        statInputMass = MakeStatistics(inputMassLine, 3, "input_mass____");
+        statMobileMass = MakeStatistics(mobileMassLine, 3, "mobile_mass____");
+        statDeposition = MakeStatistics(depositionLine, 3, "deposition____");
+    }
+}
+
+zonalstatistic* schneemodellklasse::MakeStatistics(const OutputLine& line, int precision, const std::string& title) {
+    auto own = std::make_unique<OwnStatistics>();
+    const int zoneCount = Settings.Zones ? Settings.ZoneCount : 0;
+    own->Zones.assign(static_cast<size_t>(zoneCount) + 1, ZoneRecord{});
+    for (int z = 0; z <= zoneCount && Settings.Zones; ++z) {
+        const ZoneRecord& source = Settings.Zones[z];
+        ZoneRecord& copy = own->Zones[static_cast<size_t>(z)];
+        copy.zonenwert = source.zonenwert;
+        copy.rel = source.rel;
+        copy.RelCellSum = source.RelCellSum;
+    }
+    int status = 0;
+    std::string name = line.Statistics;
+    own->Statistics = std::make_unique<zonalstatistic>(
+        &status, Writer, StatisticsTable, StatisticsTableSize, RelCellArea, NRows, NCols,
+        Settings.Zones ? own->Zones.data() : nullptr, zoneCount, line.StatisticsCode, precision, name,
+        Settings.DefaultOutputDirectory, Settings.OutputListCount, Settings.OutputListCodes);
+    if (status != 0) throw status;
+    own->Statistics->WriteHeader(title, ModuleName);
+    zonalstatistic* result = own->Statistics.get();
+    OwnStats.push_back(std::move(own));
+    return result;
 }

@@ -1,46 +1,254 @@
 #pragma once
-// The snow model with static and dynamic glaciers.
+// The snow model: rain and snow, a solid and a liquid snow storage per cell,
+// melt by one of fourteen methods, snow slides on steep slopes and permafrost
+// thaw under snow-free ground. Glaciers are not built yet: the glacier
+// references stay null.
 //
-// This is the sub-model's shell: construction, the section switch and the
-// wiring operations exist; the snow and glacier physics, the grids and the
-// storage content section are still to come.
+// Files: snowmod.cpp (construction and the section), snowmod_grids.cpp (the
+// grids and statistics of the set-up, permafrost), snowmod_wiring.cpp (the
+// operations the application calls, the storage section, teardown),
+// snowmod_physics.* (the kernels) and snowmod_step.cpp (the time step).
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/teilmod.h"
+#include "framework/zonetable.h"
 #include "soil/unsatzon.h"
 
 struct StatisticsTableEntry;
+class StorageContentStage;
+class zonalstatistic;
+
+// One cell of the elevation order of the slides.
+struct ElevationOrderCell {
+    int row = 0;
+    int col = 0;
+    double elevation = 0;
+    static bool LessByElevation(const ElevationOrderCell& a, const ElevationOrderCell& b) {
+        return a.elevation < b.elevation;
+    }
+};
+
+// Cells with a zone value, lowest first (a stable sort: cells of equal
+// elevation keep row-major order). `zone` and `elevation` are 1-based.
+std::vector<ElevationOrderCell> SortByElevation(double** zone, double** elevation, int rows, int cols,
+                                                double noData);
 
 class schneemodellklasse : public teilmodellklasse {
 public:
-    // Section "snow_model". The status is 0; failures of the base are thrown.
+    // Section "snow_model". The status is 0; failures are thrown.
     schneemodellklasse(int* status, DiagnosticsWriter* writer, StatisticsTableEntry* statisticsTable,
                        int statisticsTableSize, const std::string& sectionName, const ModelSettings& settings,
                        MemoryGrid* gridTable);
+    ~schneemodellklasse() override;
 
-    // Kept only while on; may be null.
-    virtual void SetCorrectedRadiationGrid(double** grid);
-    // The solid snow storage grid when on, else null.
-    virtual double** GetSnowStorageGrid();
-    virtual int GetSnowMethod();
-    // `sectionName` is "[lake_model]".
-    virtual void InitLakes(const std::string& sectionName);
+    void DeleteModule() override;
     void InitTracers(int* status, int n, TracerInfo* table, StatisticsTableEntry* statisticsTable,
                      int statisticsTableSize) override;
     void ReleaseTracers() override;
+    void RunTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year) override;
+
+    // One evaluation of the snow method for one pack; answers the potential
+    // melt [mm] of the evaluation, already weighted.
+    virtual double CellSnowBalance(double T, double w, int row, int col, double* f, double* Ss, double* Sl,
+                                   double* S, double* Tp, double* Ts, double* snowEvaporation, bool partitionGiven);
+    virtual void FlushStatistics();
+    // Kept only while on; may be null.
+    virtual void SetCorrectedRadiationGrid(double** grid);
+    // "snowstorage_solid" when on, else null.
+    virtual double** GetSnowStorageGrid();
     // Glacier runoff goes into the soil model's `Qg`; when on, this also makes
     // the snow model ready.
     virtual void SetGlacierRunoffTarget(RunoffTable qg);
+    virtual double SeasonalMeltFactor(int day, int month);
+    virtual double SeasonalIceRadiationFactor(int day, int month);
+    virtual double SeasonalSnowRadiationFactor(int day, int month);
+    // [hPa] over ice at `t` [degC].
+    virtual double SaturationVapourPressureIce(double t);
+    // `sectionName` is "[lake_model]"; runs whether on or off.
+    virtual void InitLakes(const std::string& sectionName);
     // `fileName` may be null (the soil model is off).
-    virtual void ReadStorageContent(const std::string* fileName, int readCode);
-    virtual void FlushStatistics();
-    void DeleteModule() override;
+    virtual void ReadStorageContent(const std::string* fileName, int readMode);
+    virtual void WriteStorageContent(bool append);
+    [[noreturn]] virtual void StorageMismatchError(const std::string& description, double run, double file);
+    virtual void ReadAndCompareStorageValue(double expected, const std::string& description);
+    // The snow method (0 when off).
+    virtual int GetSnowMethod();
+
+    // The application's staged storage content file; without one the section
+    // is staged and committed on its own.
+    void SetStorageContentStage(StorageContentStage* stage) { StorageStage = stage; }
+
+    // Runs the cell physics over the rows (parallel), then the HRU copy.
+    void SnowCellLoop(int64_t day, int64_t month, int64_t year);
+    void CopyHruMasterStates();
+    // The slides of one step, on the calling thread, in elevation order.
+    void SnowSlides();
+
+    bool SlideMethod() const;
+    bool EnergyBalanceMethod() const;
+    bool DepositionMethod() const;
 
     StatisticsTableEntry* StatisticsTable = nullptr;
     int StatisticsTableSize = 0;
-    double** CorrectedRadiation = nullptr;
-    double** SnowStorage = nullptr;
-    RunoffTable GlacierRunoffTarget = nullptr;
+
+    // Settings of "[snow_model]".
+    int method = 0;
+    int readStorageGrids = 0;
+    double maxDepositionSlope = 55, maxDepositionFactor = 1, minSlideSlope = 30, slideMassFrac = 0.01;
+    double LWINcorr = 1, LWOUTcorr = 1;
+    double T0R = 0, T0 = 0, CWH = 0, CRFR = 0, C0 = 0, C1 = 0, C2 = 0, z0 = 0, RMFMIN = 0, RMFMAX = 0;
+    double ALBsnow_min = 0, ALBsnow_max = 0;
+    double transzone = 0;
+    double rmfMean = 0, rmfAmplitude = 0;
+    double seasonalFrequency = 0.017214206, seasonalDayShift = -80;
+
+    // Seasonal factors and day/night weights of the current step.
+    double RMF = 0, Asnow = 0, Aice = 0;
+
+    // Grids looked up (owned by their producers).
+    double** elevationGrid = nullptr;
+    double** precipitationGrid = nullptr;
+    double** temperatureGrid = nullptr;
+    double** nightTemperatureGrid = nullptr;
+    double** windSpeedGrid = nullptr;
+    double** vapourPressureGrid = nullptr;
+    double** airHumidityGrid = nullptr;
+    double** cloudinessGrid = nullptr;
+    double** surfaceTemperatureGrid = nullptr;
+    double** correctedGlobalRadiationGrid = nullptr;
+    double** slopeAngleGrid = nullptr;
+    double** slideFractionGrids[5] = {};  // 1 upper, 2 left, 3 right, 4 lower
+    double** depositionIndexGrid = nullptr;
+    double** albedoGrid = nullptr;
+    double** snowEvaporationGrid = nullptr;
+    double** correctedRadiationGrid = nullptr;
+    std::vector<double**> landuseGrids;  // 1..nLayers
+    int nLayers = 1;
+    double** regionGrid = nullptr;  // "MPIRegions"
+    double** hruGrid = nullptr;     // "HydrologicResponseUnits"
+    double** masterHruGrid = nullptr;
+
+    // State, slide and output grids (owned unless found in the grid table).
+    double** solidStorageGrid = nullptr;
+    double** liquidStorageGrid = nullptr;
+    double** totalStorageGrid = nullptr;
+    double** snowDaysGrid = nullptr;
+    double** snowAgeGrid = nullptr;
+    double** snowTempGrid = nullptr;
+    double** surfTempGrid = nullptr;
+    double** maxDepositionGrid = nullptr;
+    double** elevOrderRowGrid = nullptr;
+    double** elevOrderColGrid = nullptr;
+    double** inputMassGrid = nullptr;
+    double** mobileMassGrid = nullptr;
+    double** depositionGrid = nullptr;
+    double** snowFractionGrid = nullptr;
+    double** rainFractionGrid = nullptr;
+    double** snowcoverOutflowGrid = nullptr;
+    double** meltFromSnowcoverGrid = nullptr;
+
+    // Lakes.
+    int lakeFlag = 0;
+    double** lakeCodesGrid = nullptr;
+    double** pondingStorageGrid = nullptr;
+
+    // The snow model's own subbasin table on "zonegrid_soilmodel".
+    double** subbasinGrid = nullptr;
+    ZoneTable Subbasins;
+
+    // Glacier runoff storages per subbasin position 1..n; empty without glaciers.
+    std::vector<double> Qice_els, Qfirn_els, Qsnow_els;
+    RunoffTable runoffTarget = nullptr;
+
+    // Permafrost.
+    bool permafrost = false;
+    double** thawCoeffGrid = nullptr;
+    double** snowFreeDaysGrid = nullptr;
+    double** snowCoverDaysGrid = nullptr;
+    double** thawDepthGrid = nullptr;
+    double** rootDepthGrid = nullptr;
+    int permafrostMethod = 0;
+    double Min_Snow_Age_Refreeze = 0, Max_SWE_SnowFree = 0, reducedKsat = 1e-9;
+
+    // Storage content file.
+    std::unique_ptr<std::string> storageFileName;
+    FILE* storageFile = nullptr;
+
+    // Row range of the storage grids.
+    int storageFirstRow = 0, storageLastRow = 0;
+    bool storageAllRows = false;
+
+    // Per-tracer decay factor of one step and input grid, 1-based.
+    std::vector<double> TracerDecay;
+    std::vector<double**> TracerInput;
+
+    // Grid-table entries of the state and output grids (0 when absent).
+    int solidIndex = 0, liquidIndex = 0, totalIndex = 0, daysIndex = 0, ageIndex = 0, snowTempIndex = 0,
+        surfTempIndex = 0, inputMassIndex = 0, mobileMassIndex = 0, depositionIndex = 0, snowFractionIndex = 0,
+        rainFractionIndex = 0, outflowIndex = 0, meltIndex = 0, maxDepositionIndex = 0, orderRowIndex = 0,
+        orderColIndex = 0;
+
+    // Statistics writers (null when not made).
+    zonalstatistic *statOutflow = nullptr, *statMeltOnly = nullptr, *statSnowDays = nullptr, *statSnowAge = nullptr,
+                   *statSnowFraction = nullptr, *statRainFraction = nullptr, *statSnowStorage = nullptr,
+                   *statAlbedo = nullptr, *statSnowTemp = nullptr, *statSurfTemp = nullptr,
+                   *statInputMass = nullptr, *statMobileMass = nullptr, *statDeposition = nullptr,
+                   *statThawDepth = nullptr;
+
+private:
+    struct OwnGrid {
+        int Index = 0;
+        double** Data = nullptr;
+    };
+    struct OwnStatistics {
+        std::vector<ZoneRecord> Zones;
+        std::unique_ptr<zonalstatistic> Statistics;
+    };
+    // Section values: grid names, write codes, statistics names and codes.
+    struct OutputLine {
+        std::string Grid;
+        int WriteCode = 0;
+        std::string Statistics;
+        int StatisticsCode = 0;
+    };
+
+    void Construct();
+    void ReadSection();
+    void ReadSlideSettings();
+    void CreateStatistics();
+    void LookUpInputs();
+    void CreateStateGrids();
+    void CreateSlideGrids();
+    void CreateOutputGrids();
+    void SetUpPermafrost();
+    void ReleaseAll();
+
+    double** OptionalGrid(const std::string& name);
+    double** RequiredGrid(const std::string& name);
+    // Registers `grid` in the next entry from `NextEntry`; owned by the snow model.
+    int Register(double** grid, const std::string& fileName, const std::string& name, int writeCode);
+    double** NewGrid(double activeValue, double inactiveValue);
+    double** ReadStateGrid(const std::string& fileName, bool temperature);
+    zonalstatistic* MakeStatistics(const OutputLine& line, int precision, const std::string& title);
+    bool ZoneCell(int row, int col) const;
+    bool ActiveCell(int row, int col) const;
+    int ZoneRank(int row, int col) const;
+    void ComputeRow(int row, int64_t day, int64_t month, int64_t year, double nightWeight, double dayWeight);
+    void AddStatistics();
+    void WriteGrids();
+    [[noreturn]] void ThrowFatal(const std::string& text, int code);
+
+    StorageContentStage* StorageStage = nullptr;
+    int NextEntry = 0;
+    std::vector<OwnGrid> OwnGrids;
+    std::vector<std::unique_ptr<OwnStatistics>> OwnStats;
+
+    OutputLine rainLine, snowLine, snowDaysLine, snowAgeLine, albedoLine, outflowLine, meltOnlyLine, solidLine,
+        liquidLine, totalStatLine, totalLine, snowTempLine, surfTempLine, inputMassLine, mobileMassLine,
+        depositionLine, thawDepthLine;
+    std::vector<int> HruMasterRow, HruMasterCol;  // by unit number
 };

@@ -4,11 +4,10 @@
 # tools/make_example_basin.py. The set-up reads the grids and tables and
 # checks the codes, the meteorological inputs are interpolated and written
 # with their statistics, and the daily land-use parameter grids follow the
-# calendar. Evapotranspiration (Penman-Monteith, hourly) and interception
-# run, and the soil model starts cold (its steps are still to come), so the
-# throughfall is where the water leaves the model. Precipitation summed per year equals the run sums of
-# throughfall and interception evaporation plus the interception storage at
-# the end, cell by cell.
+# calendar. Evapotranspiration (Penman-Monteith, hourly), the snow model
+# (degree-day method) and interception run, and the soil model starts cold
+# (its steps are still to come), so the throughfall is where the water
+# leaves the model.
 # Station data: hourly, the hour (1 to 24) ends the step, local time of the
 # reference meridian; -9999 marks a missing value (station Northbrook lacks
 # 5 to 7 March 2020).
@@ -310,8 +309,49 @@ rgex.sta 2024              # corrected global radiation statistics: daily means 
 cloudiness.sta 0           # cloudiness statistics: off
 
 [snow_model]
-0                          # off
+1                          # on
 60                         # time step [min]
+1                          # method: degree-day
+1                          # transzone: half width of the rain/snow transition [K]
+1                          # T0R: threshold temperature rain/snow [degC]
+0                          # T0: threshold temperature of melt [degC]
+0.1                        # CWH: liquid water holding capacity [-]
+0.5                        # CRFR: refreezing coefficient (methods 3, 4)
+3                          # C0: degree-day factor [mm/(K d)]
+2                          # C1: temperature-wind factor [mm/(K d)]
+0.5                        # C2: wind term [mm/(K d) per m/s]
+0.01                       # z0: roughness length [m]
+1                          # RMFMIN: minimum seasonal melt factor
+3                          # RMFMAX: maximum seasonal melt factor
+0.5                        # ALBsnow_min
+0.85                       # ALBsnow_max
+rain_fraction.asc          # rainfall grid
+20                         # write code: yearly sums
+rain.sta 4024              # rainfall statistics: daily sums per subbasin
+snow_fraction.asc          # snowfall grid
+20                         # write code: yearly sums
+snow.sta 4024              # snowfall statistics: daily sums per subbasin
+days_snow.asc              # snow days grid
+20                         # write code: yearly sums
+days_snow.sta 4024         # snow days statistics
+snow_age.asc               # snow age grid
+0                          # write code
+snow_age.sta 0             # snow age statistics
+snow_albedo.sta 0          # albedo statistics
+snowcover_outflow.asc      # outflow of the snow cover
+20                         # write code: yearly sums
+snowcover_outflow.sta 4024 # outflow statistics: daily sums per subbasin
+snowmelt.asc               # outflow of steps with melt
+0                          # write code
+snowmelt.sta 0             # its statistics
+snowstorage_solid.asc      # solid snow storage
+0                          # write code
+snowstorage_liquid.asc     # liquid water in the snow
+0                          # write code
+snow_storage.sta 2024      # total snow storage: daily means per subbasin
+snow_storage_total.asc     # total snow storage grid
+3                          # write code: at the end of the run
+0                          # state grids are not read: a cold start
 
 [interception_model]
 1                          # on

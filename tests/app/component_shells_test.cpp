@@ -87,9 +87,10 @@ std::string ControlFile(const std::map<std::string, int>& methods) {
         MeteoSection("temperature", 4) + "[precipitation_correction]\n1\n0\n1.1\n0.01\n1.3\n0.02\n";
     for (const char* section : SubModelSections) {
         const auto it = methods.find(section);
-        // The radiation correction needs slope grids these shells lack; its
-        // own tests run it.
-        const int fallback = std::string(section) == "radiation_correction" ? 0 : 1;
+        // The radiation correction and the snow model need grids these shells
+        // lack; their own tests run them.
+        const int fallback =
+            std::string(section) == "radiation_correction" || std::string(section) == "snow_model" ? 0 : 1;
         const int method = it == methods.end() ? fallback : it->second;
         if (method < 0) continue;
         // Evapotranspiration runs Hamon here, a daily method.
@@ -260,6 +261,7 @@ TEST(ComponentShells, SectionSwitchAndGetters) {
         std::map<std::string, int> methods;
         for (const char* section : SubModelSections) methods[section] = method;
         methods["radiation_correction"] = 0;
+        methods["snow_model"] = 0;
         ShellFixture f(ControlFile(methods));
         f.AddMeteoGrids();
         f.AddGrid("temperature", 5);
@@ -281,7 +283,7 @@ TEST(ComponentShells, SectionSwitchAndGetters) {
         EXPECT_EQ(evapotranspiration.GetMethod(), method);
         schneemodellklasse snow(&status, &f.writer, st, 200, "snow_model", s, g);
         EXPECT_EQ(snow.GetSnowStorageGrid(), nullptr);
-        EXPECT_EQ(snow.GetSnowMethod(), method);
+        EXPECT_EQ(snow.GetSnowMethod(), 0);
         interzeptionsmodellklasse interception(&status, &f.writer, st, 200, "interception_model", s, g);
         siltingupclass silting(&status, &f.writer, st, 200, "SiltingUpModel", s, g);
         EXPECT_EQ(silting.GetMethod(), method);
@@ -691,7 +693,7 @@ TEST(ComponentShells, WholeRunInApplicationOrder) {
         model->InitTracers(&status, 1, tracers.data(), st, 200);
         check();
     }
-    EXPECT_GT(FindGridEntry(g, "concstor_tracer_1_snow_model", true), 0);
+    EXPECT_GT(FindGridEntry(g, "concstor_tracer_1_interception_model", true), 0);
     auto routing =
         std::make_unique<abflussmodellklasse>(&status, &f.writer, st, 200, "routing_model", s, g,
                                               soil->GetSubbasinTable(), 1, tracers.data(), soil->ReadGridsCode);
@@ -768,7 +770,7 @@ TEST(ComponentShells, WholeRunInApplicationOrder) {
             }
         }
     }
-    EXPECT_NE(f.Console().find("          snow_model 1.1.1990 1. h (time of meteo data)"), std::string::npos);
+    EXPECT_NE(f.Console().find("  interception_model 1.1.1990 1. h (time of meteo data)"), std::string::npos);
 
     for (int i = 1; i <= 2; ++i) inputs[i]->FlushStatistics();
     superposition->FlushStatistics();

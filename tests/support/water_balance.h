@@ -67,6 +67,16 @@ public:
         return In_[i] - Out_[i] - (After[i] - Before[i]);
     }
 
+    // Sum of the residuals of the active cells in this step: water that moves
+    // between cells cancels out.
+    double BasinResidual() const {
+        double sum = 0;
+        for (int r = 1; r <= Rows; ++r)
+            for (int c = 1; c <= Cols; ++c)
+                if (Active.empty() || Active[Index(r, c)]) sum += Residual(r, c);
+        return sum;
+    }
+
     // Empty when every active cell closes within `tolerance` [mm] (absolute,
     // or relative to the largest term when that is above 1); else a line that
     // names the first failing cell. The step's terms are also added to the

@@ -30,7 +30,10 @@ void CopyDecemberBasin(const TempDir& dir) {
     const std::string replaced =
         std::regex_replace(control, modelTime, "[model_time]\n1\n26\n12\n2019\n24\n31\n12\n2019\n");
     ASSERT_NE(replaced, control) << "the model time of the example basin has moved";
-    WriteFile(dir.file("basin.ctl"), replaced);
+    // Without the snow cover the precipitation is what reaches the leaves.
+    const std::string noSnow = std::regex_replace(replaced, std::regex(R"(\[snow_model\]\n1 )"), "[snow_model]\n0 ");
+    ASSERT_NE(noSnow, replaced) << "the snow section of the example basin has moved";
+    WriteFile(dir.file("basin.ctl"), noSnow);
 }
 
 // The cells of an ASCII grid, row by row (nodata included).

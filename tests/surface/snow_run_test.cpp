@@ -1,0 +1,125 @@
+// The snow model in whole runs of the executable on the example basin.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include "support/test_support.h"
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string BasinDir = std::string(RUVEX_TEST_DATA) + "/../../examples/basin";
+
+// The example basin for the first `days` days of 2019, with the snow section
+// edited by `edit`.
+std::string ShortenedBasin(const TempDir& dir, int days) {
+    fs::copy(BasinDir + "/input", dir.file("input"), fs::copy_options::recursive);
+    fs::create_directories(dir.file("output"));
+    std::string control = ReadFile(BasinDir + "/basin.ctl");
+    const std::regex endOfRun(R"(\[model_time\]\n(.*\n){4}24 .*\n31 .*\n12 .*\n2020 .*\n)");
+    return std::regex_replace(control, endOfRun,
+                              "[model_time]\n1\n1\n1\n2019\n24\n" + std::to_string(days) + "\n1\n2019\n");
+}
+
+// Replaces the value at the start of the line that ends with `comment`.
+void SetLine(std::string& control, const std::string& comment, const std::string& value) {
+    const size_t at = control.find(comment);
+    ASSERT_NE(at, std::string::npos) << comment;
+    const size_t begin = control.rfind('\n', at) + 1;
+    control.replace(begin, at - begin, value + " ");
+}
+
+std::vector<double> Cells(const std::string& text) {
+    std::istringstream in(text);
+    std::string word;
+    double value;
+    for (int k = 0; k < 6; ++k) in >> word >> value;
+    std::vector<double> cells;
+    while (in >> value) cells.push_back(value);
+    return cells;
+}
+
+// The rows of a statistics file after its header, as numbers.
+std::vector<std::vector<double>> Rows(const std::string& text) {
+    std::istringstream in(text);
+    std::string line;
+    std::vector<std::vector<double>> rows;
+    for (int k = 0; std::getline(in, line); ++k) {
+        if (k < 3) continue;
+        std::istringstream fields(line);
+        std::vector<double> row;
+        double v;
+        while (fields >> v) row.push_back(v);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+}  // namespace
+
+// Eight January days of the example basin (the first snow falls on day 7):
+// the statistics carry their titles, snow lies in every subbasin at the end,
+// and in every cell the run's snowfall and rain equal its outflow and snow
+// evaporation plus what is left.
+TEST(SnowRun, ExampleBasinInWinter) {
+    TempDir dir;
+    std::string control = ShortenedBasin(dir, 8);
+    SetLine(control, "# write code: yearly sums\nrain.sta", "10");
+    SetLine(control, "# write code: yearly sums\nsnow.sta", "10");
+    SetLine(control, "# write code: yearly sums\nsnowcover_outflow.sta", "10");
+    // Evapotranspiration takes the snow evaporation from the solid storage.
+    SetLine(control, "# write code: no grids\nsnowevap.sta", "10");
+    WriteFile(dir.file("basin.ctl"), control);
+    const auto run = RunRuvex(dir.path(), {"basin.ctl"});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+
+    const struct {
+        const char* file;
+        const char* title;
+    } titles[] = {{"snow_storage.sta", "snow_storage_in_mm___"},
+                  {"rain.sta", "p_rain____"},
+                  {"snow.sta", "p_snow____"},
+                  {"days_snow.sta", "snow_days____"},
+                  {"snowcover_outflow.sta", "snow_melt_(effective_outflow_from_snow_cover)___"}};
+    for (const auto& t : titles) {
+        SCOPED_TRACE(t.file);
+        const std::string text = ReadFile(dir.file(std::string("output/") + t.file));
+        std::istringstream in(text);
+        std::string first, second;
+        std::getline(in, first);
+        std::getline(in, second);
+        EXPECT_NE(second.find(t.title), std::string::npos) << second;
+    }
+
+    // date, subbasins 1 to 3, the basin
+    const auto storage = Rows(ReadFile(dir.file("output/snow_storage.sta")));
+    ASSERT_EQ(storage.size(), 8u);
+    ASSERT_GE(storage.back().size(), 8u);
+    for (int zone = 4; zone <= 6; ++zone) EXPECT_GT(storage.back()[static_cast<size_t>(zone)], 0) << zone;
+
+    std::map<std::string, std::vector<double>> grids;
+    for (const auto& entry : fs::directory_iterator(dir.file("output"))) {
+        const std::string name = entry.path().filename().string();
+        for (const char* stem : {"rain_fraction", "snow_fraction", "snowcover_outflow", "snow_storage_total", "snowevap"})
+            if (name.rfind(stem, 0) == 0 && entry.path().extension() != ".sta")
+                grids[stem] = Cells(ReadFile(entry.path().string()));
+    }
+    ASSERT_EQ(grids.size(), 5u);
+    const auto& rain = grids["rain_fraction"];
+    for (const auto& [stem, cells] : grids) ASSERT_EQ(cells.size(), rain.size()) << stem;
+    double largest = 0;
+    for (size_t i = 0; i < rain.size(); ++i) {
+        if (rain[i] == -9999) continue;
+        const double in = rain[i] + grids["snow_fraction"][i];
+        const double out = grids["snowcover_outflow"][i] + grids["snowevap"][i] + grids["snow_storage_total"][i];
+        largest = std::max(largest, std::fabs(in - out) / std::max(1.0, in));
+        ASSERT_NEAR(in, out, 1e-9 * std::max(1.0, in)) << "cell " << i;
+    }
+    std::printf("largest relative residual of the run: %.3g\n", largest);
+}
