@@ -185,7 +185,13 @@ private:
     void InterpolateSplines();
     void InterpolateCells(std::vector<std::vector<std::pair<double, double>>>& warnings);
     void WriteWarnings(const std::vector<std::vector<std::pair<double, double>>>& warnings);
+    // Closes the step of the statistics; the cell loop gathered the sums.
     void AddStatistics(int64_t hour, int64_t day, int64_t month, int64_t year);
+    // Valid cells of the rows, by the row extents.
+    int64_t CellCount(int32_t firstRow, int32_t lastRow) const;
+    // Copies the master cells' values to the units' cells of a row and adds
+    // the row to the statistics; the thread running the row calls it.
+    void FinishRow(int32_t row);
     double PostProcess(double value, int row, int column, double x, double y) const;
     double ScenarioChange(int row, int column, double x, double y) const;
     bool CellTakesPart(int row, int column) const;

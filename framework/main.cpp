@@ -10,6 +10,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/modapuzr.h"
+#include "framework/parallel_rows.h"
 #include "framework/signals.h"
 
 #ifndef RUVEX_BUILD_STAMP
@@ -50,6 +51,7 @@ void WriteBanner(DiagnosticsWriter& writer) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ChooseThreadWaitPolicy(argv);
     std::setlocale(LC_ALL, "C");
     std::locale::global(std::locale::classic());
 
