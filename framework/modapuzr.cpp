@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "forcing/expokorr.h"
+#include "framework/build_stamp.h"
 #include "forcing/meteoint.h"
 #include "forcing/meteoint_precicorr.h"
 #include "forcing/meteoint_superposition.h"
@@ -23,10 +24,6 @@
 #include "surface/etpetr.h"
 #include "surface/interzep.h"
 #include "surface/snowmod.h"
-
-#ifndef RUVEX_BUILD_STAMP
-#define RUVEX_BUILD_STAMP __DATE__ " " __TIME__
-#endif
 
 namespace {
 
@@ -49,7 +46,7 @@ void ModellApplication::init(DiagnosticsWriter* writer, int argc, char** argv, i
     Writer = writer;
     ModuleName = "modapuzr";
     try {
-        *Writer << "file " << "modapuzr" << ", compiled at " << RUVEX_BUILD_STAMP << "[end-entry]";
+        *Writer << "file " << "modapuzr" << ", compiled at " << RuvexBuildStamp() << "[end-entry]";
         ControlFileName = argv[index];
         Construct(argc, argv);
     } catch (int code) {

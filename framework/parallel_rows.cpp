@@ -3,6 +3,24 @@
 #include <cstdlib>
 #include <unistd.h>
 
+namespace {
+
+int64_t ThresholdFromEnvironment() {
+    const char* text = std::getenv("RUVEX_PARALLEL_MIN_CELLS");
+    if (!text || !*text) return ParallelMinimumCells;
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    if (*end != '\0' || value < 0) return ParallelMinimumCells;
+    return value;
+}
+
+}  // namespace
+
+int64_t ParallelThreshold() {
+    static const int64_t threshold = ThresholdFromEnvironment();
+    return threshold;
+}
+
 void ChooseThreadWaitPolicy(char** argv) {
     if (!argv || !argv[0]) return;
     if (std::getenv("OMP_WAIT_POLICY") || std::getenv("GOMP_SPINCOUNT")) return;

@@ -9,6 +9,9 @@
 //
 //     #pragma omp parallel for schedule(static) if (WorthThreads(cells))
 //
+// RUVEX_PARALLEL_MIN_CELLS in the environment replaces the threshold; the
+// tests set it to 1 so that their small grids take the parallel path.
+//
 // Static scheduling hands every thread the same rows in every step, so the
 // results and the cache use do not depend on timing.
 
@@ -22,7 +25,18 @@
 // nothing from threads below that, a busy one lost.
 constexpr int64_t ParallelMinimumCells = 2000;
 
-inline bool WorthThreads(int64_t cells) { return cells >= ParallelMinimumCells; }
+// The threshold in force: ParallelMinimumCells or the environment's.
+int64_t ParallelThreshold();
+
+inline bool WorthThreads(int64_t cells) { return cells >= ParallelThreshold(); }
+
+// A pass of a few operations per cell (a copy, a sum, a limit) does some 30
+// times less work per cell than an interpolation: it needs that many more
+// cells before threads pay (65,536 valid cells by default; 300 x 400 basin:
+// summing a grid for its write code took 0.02 ms on one thread, the same on
+// eight).
+constexpr int64_t LightPassFactor = 32;
+inline bool WorthThreadsForLightPass(int64_t cells) { return cells >= ParallelThreshold() * LightPassFactor; }
 
 // Makes idle threads sleep instead of spinning unless the user chose a wait
 // policy (OMP_WAIT_POLICY or GOMP_SPINCOUNT): on a machine whose cores are
