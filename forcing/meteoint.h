@@ -29,6 +29,7 @@
 #include "forcing/meteoint_postprocess.h"
 #include "forcing/splines.h"
 #include "framework/modelobject.h"
+#include "framework/zonalstatistic_rows.h"
 #include "setup/model_settings.h"
 
 struct StatisticsTableEntry;
@@ -192,6 +193,8 @@ private:
     // Copies the master cells' values to the units' cells of a row and adds
     // the row to the statistics; the thread running the row calls it.
     void FinishRow(int32_t row);
+    // Finds the runs of counted cells of every row once.
+    void PrepareStatisticRuns();
     double PostProcess(double value, int row, int column, double x, double y) const;
     double ScenarioChange(int row, int column, double x, double y) const;
     bool CellTakesPart(int row, int column) const;
@@ -202,6 +205,7 @@ private:
 
     std::unique_ptr<MeteoFileSet> FileSet;
     std::unique_ptr<zonalstatistic> Statistics;
+    ZoneRuns StatisticRuns;  // the cells the statistics count, by row
     std::vector<ZoneRecord> StatisticsZones;  // the statistic's own copy of the zone table
     std::string DescriptionLine;
 

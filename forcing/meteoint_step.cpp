@@ -51,6 +51,7 @@ void meteointerpol::InterpolateStep(int64_t hour, int64_t day, int64_t month, in
     RegionGrid();
 
     if (Statistics) Statistics->ResetStep();
+    PrepareStatisticRuns();
     std::vector<RowWarnings> warnings(static_cast<size_t>(std::max(NRows, 0)) + 1);
     InterpolateCells(warnings);
     WriteWarnings(warnings);
@@ -250,12 +251,12 @@ int64_t meteointerpol::CellCount(int32_t firstRow, int32_t lastRow) const {
 
 void meteointerpol::FinishRow(int32_t row) {
     const bool statistics = Statistics && Statistics->IsOn();
-    if (!statistics && !MasterGrid) return;
-    const RowExtent extent = Extents[static_cast<size_t>(row)];
-    for (int32_t col = extent.first; col <= extent.last; ++col) {
-        if (ZoneGrid[row][col] == NoData) continue;
-        if (Regions && Regions[row][col] != ProcessNumber) continue;
-        if (MasterGrid && MasterGrid[row][col] == NoData) {
+    if (MasterGrid) {
+        const RowExtent extent = Extents[static_cast<size_t>(row)];
+        for (int32_t col = extent.first; col <= extent.last; ++col) {
+            if (ZoneGrid[row][col] == NoData) continue;
+            if (Regions && Regions[row][col] != ProcessNumber) continue;
+            if (MasterGrid[row][col] != NoData) continue;
             // A cell of a unit takes the value of the unit's master cell.
             const double unit = UnitGrid[row][col];
             if (unit >= 1 && unit < static_cast<double>(MasterCells.size())) {
@@ -263,11 +264,21 @@ void meteointerpol::FinishRow(int32_t row) {
                 if (masterRow > 0) ResultGrid[row][col] = ResultGrid[masterRow][masterCol];
             }
         }
-        if (!statistics) continue;
-        const int rank = ZoneRankOf(row, col);
-        if (rank < 1) continue;
-        Statistics->AddToRow(row, col, rank, ResultGrid[row][col], 1.0);
     }
+    if (!statistics) return;
+    for (const ZoneRun& run : StatisticRuns.Row(row))
+        Statistics->AddRunToRow(row, run.Zone, ResultGrid[row], run.First, run.Last, 1.0);
+}
+
+void meteointerpol::PrepareStatisticRuns() {
+    if (StatisticRuns.Built() || !Statistics || !Statistics->IsOn()) return;
+    // The zones, regions and units do not change during a run.
+    StatisticRuns.Build(std::max(FirstRow, 1), std::min(LastRow, NRows), NRows, Extents.data(),
+                        [this](int row, int col) {
+                            if (ZoneGrid[row][col] == NoData) return -1;
+                            if (Regions && Regions[row][col] != ProcessNumber) return -1;
+                            return ZoneRankOf(row, col);
+                        });
 }
 
 void meteointerpol::AddStatistics(int64_t hour, int64_t day, int64_t month, int64_t year) {

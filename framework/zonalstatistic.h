@@ -81,6 +81,13 @@ public:
         }
         RowSums.Add(row, zone, value, weight, area);
     }
+    // `AddToRow` for the cells `first` to `last` of `row`, all of zone `zone`,
+    // with the values of the grid row `values` (indexed by column).
+    void AddRunToRow(int row, int zone, const double* values, int first, int last, double weight) noexcept {
+        if (Mode <= 0) return;
+        const bool inside = RelCellArea && row >= 1 && row <= GridRows && first >= 1 && last <= GridCols;
+        RowSums.AddRun(row, zone, values, inside ? RelCellArea[row] : nullptr, Missing, first, last, weight);
+    }
     // Adds the row partials to the zone records in ascending row order and
     // clears them; FATAL code 3 for a zone out of range. Serial.
     void FoldRows();
