@@ -17,13 +17,16 @@
 
 #include <cstdint>
 
-// Below this many cells a pass runs on one thread. Measured on the example
-// basin with inverse-distance weighting of five stations (about 0.15 us of
-// work per cell and input): opening and closing a region with passive waiting
-// costs 10 to 30 us on 8 threads, so a pass needs some 1500 cells before
-// 2 threads win and about 2000 before 8 threads do; a quiet machine gained
-// nothing from threads below that, a busy one lost.
-constexpr int64_t ParallelMinimumCells = 2000;
+// Below this many valid cells a pass runs on one thread. Measured with the
+// bench's inverse-distance interpolation of 20 stations (about 30 ns of work
+// per cell) on an 8-core machine shared with other work, idle threads
+// sleeping: 2 and 8 threads lost against one thread on 716, 1,741, 2,828 and
+// 6,376 cells (1,741 cells: 20.0 million cell-steps per second on 1 thread,
+// 17.9 on 2, 16.7 on 8); 2 threads first won at 17,692 cells (31.8 against
+// 47.8). A quiet machine breaks even lower; 8,192 lies between, and keeps
+// the example basin (2,153 cells) on one thread, where waking a team for a
+// pass of some 30 us costs as much as it saves.
+constexpr int64_t ParallelMinimumCells = 8192;
 
 // The threshold in force: ParallelMinimumCells or the environment's.
 int64_t ParallelThreshold();
@@ -32,9 +35,8 @@ inline bool WorthThreads(int64_t cells) { return cells >= ParallelThreshold(); }
 
 // A pass of a few operations per cell (a copy, a sum, a limit) does some 30
 // times less work per cell than an interpolation: it needs that many more
-// cells before threads pay (65,536 valid cells by default; 300 x 400 basin:
-// summing a grid for its write code took 0.02 ms on one thread, the same on
-// eight).
+// cells before threads pay (the write codes' pass on 6,376 cells: 455 million
+// cell-steps per second on 1 thread, 451 on 2, 433 on 8).
 constexpr int64_t LightPassFactor = 32;
 inline bool WorthThreadsForLightPass(int64_t cells) { return cells >= ParallelThreshold() * LightPassFactor; }
 
