@@ -1,6 +1,7 @@
 #include "framework/parallel_rows.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -24,6 +25,9 @@ int64_t ParallelThreshold() {
 void ChooseThreadWaitPolicy(char** argv) {
     if (!argv || !argv[0]) return;
     if (std::getenv("OMP_WAIT_POLICY") || std::getenv("GOMP_SPINCOUNT")) return;
+    // Under valgrind a new start would leave the tool (or fail): keep the run.
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload && std::strstr(preload, "vgpreload")) return;
     // Both are set, so that a failed start cannot loop.
     if (setenv("OMP_WAIT_POLICY", "passive", 0) != 0) return;
     if (setenv("GOMP_SPINCOUNT", "0", 0) != 0) return;
