@@ -33,11 +33,14 @@ int64_t ParallelThreshold();
 
 inline bool WorthThreads(int64_t cells) { return cells >= ParallelThreshold(); }
 
-// A pass of a few operations per cell (a copy, a sum, a limit) does some 30
-// times less work per cell than an interpolation: it needs that many more
-// cells before threads pay (the write codes' pass on 6,376 cells: 455 million
-// cell-steps per second on 1 thread, 451 on 2, 433 on 8).
-constexpr int64_t LightPassFactor = 32;
+// A pass of a few operations per cell (a copy, a sum, a limit) needs more
+// cells before threads pay: a write code's sum takes some 12 instructions a
+// cell against some 260 for the inverse-distance weighting of five stations
+// (callgrind, one thread, the 400 x 300 valley). On the loaded machine the
+// write codes' pass on 6,376 cells gained nothing (455 million cell-steps per
+// second on 1 thread, 433 on 8); from 32,768 cells a pass lasts about 0.1 ms,
+// several times what a team of sleeping threads takes to wake.
+constexpr int64_t LightPassFactor = 4;
 inline bool WorthThreadsForLightPass(int64_t cells) { return cells >= ParallelThreshold() * LightPassFactor; }
 
 // Makes idle threads sleep instead of spinning unless the user chose a wait
