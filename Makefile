@@ -3,20 +3,27 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all build run run-small test bench clean
+.PHONY: all build configure model run run-small test bench clean
 
 all: build
 
-build:
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
+# Configures once; later builds let CMake see for itself what changed.
+configure:
+	@test -f $(BUILD_DIR)/CMakeCache.txt || cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
+
+build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
+# The model alone, without the tests.
+model: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target ruvex
+
+run: model
 	mkdir -p examples/basin/output
 	cd examples/basin && ../../$(BUILD_DIR)/ruvex basin.ctl -diagfile:output/basin_diag.xml
 
 # The smallest run: two subbasins, one temperature station file, ten days.
-run-small: build
+run-small: model
 	mkdir -p examples/output
 	cd examples && ../$(BUILD_DIR)/ruvex example.ctl -diagfile:example_diag.xml
 

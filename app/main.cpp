@@ -9,12 +9,10 @@
 #include <string>
 
 #include "app/modapuzr.h"
+#include "framework/build_stamp.h"
 #include "framework/diagnostics_writer.h"
+#include "framework/parallel_rows.h"
 #include "framework/signals.h"
-
-#ifndef RUVEX_BUILD_STAMP
-#define RUVEX_BUILD_STAMP __DATE__ " " __TIME__
-#endif
 
 namespace {
 
@@ -29,7 +27,7 @@ bool IsOption(const char* argument) {
 }
 
 std::string VersionText() {
-    std::string text = "1.0 $Date: 2026-12-10 $, compiled at " RUVEX_BUILD_STAMP;
+    std::string text = std::string("1.0 $Date: 2026-12-10 $, compiled at ") + RuvexBuildStamp();
     std::string clean;
     for (char c : text) {
         if (c != '$') clean += c;
@@ -50,6 +48,7 @@ void WriteBanner(DiagnosticsWriter& writer) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ChooseThreadWaitPolicy(argv);
     std::setlocale(LC_ALL, "C");
     std::locale::global(std::locale::classic());
 

@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "forcing/expokorr.h"
+#include "framework/build_stamp.h"
 #include "forcing/meteoint.h"
 #include "forcing/meteoint_precicorr.h"
 #include "forcing/meteoint_superposition.h"
@@ -24,10 +25,6 @@
 #include "surface/etpetr.h"
 #include "surface/interzep.h"
 #include "surface/snowmod.h"
-
-#ifndef RUVEX_BUILD_STAMP
-#define RUVEX_BUILD_STAMP __DATE__ " " __TIME__
-#endif
 
 namespace {
 
@@ -50,7 +47,7 @@ void ModellApplication::init(DiagnosticsWriter* writer, int argc, char** argv, i
     Writer = writer;
     ModuleName = "modapuzr";
     try {
-        *Writer << "file " << "modapuzr" << ", compiled at " << RUVEX_BUILD_STAMP << "[end-entry]";
+        *Writer << "file " << "modapuzr" << ", compiled at " << RuvexBuildStamp() << "[end-entry]";
         ControlFileName = argv[index];
         Construct(argc, argv);
     } catch (int code) {

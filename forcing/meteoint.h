@@ -30,6 +30,7 @@
 #include "forcing/splines.h"
 #include "framework/model_settings.h"
 #include "framework/modelobject.h"
+#include "framework/zonalstatistic_rows.h"
 
 struct StatisticsTableEntry;
 class zonalstatistic;
@@ -188,7 +189,15 @@ private:
     void InterpolateSplines();
     void InterpolateCells(std::vector<std::vector<std::pair<double, double>>>& warnings);
     void WriteWarnings(const std::vector<std::vector<std::pair<double, double>>>& warnings);
+    // Closes the step of the statistics; the cell loop gathered the sums.
     void AddStatistics(int64_t hour, int64_t day, int64_t month, int64_t year);
+    // Valid cells of the rows, by the row extents.
+    int64_t CellCount(int32_t firstRow, int32_t lastRow) const;
+    // Copies the master cells' values to the units' cells of a row and adds
+    // the row to the statistics; the thread running the row calls it.
+    void FinishRow(int32_t row);
+    // Finds the runs of counted cells of every row once.
+    void PrepareStatisticRuns();
     double PostProcess(double value, int row, int column, double x, double y) const;
     double ScenarioChange(int row, int column, double x, double y) const;
     bool CellTakesPart(int row, int column) const;
@@ -199,6 +208,7 @@ private:
 
     std::unique_ptr<MeteoFileSet> FileSet;
     std::unique_ptr<zonalstatistic> Statistics;
+    ZoneRuns StatisticRuns;  // the cells the statistics count, by row
     std::vector<ZoneRecord> StatisticsZones;  // the statistic's own copy of the zone table
     std::string DescriptionLine;
 

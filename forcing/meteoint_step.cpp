@@ -1,7 +1,8 @@
 // The time step of a meteorological input: the date check, the scenario of
 // the day, the grid of a grid list, the parallel loop over the rows that
-// fills the result grid, the warnings of the loop, the copy to the cells of
-// hydrologic response units and the statistics.
+// fills the result grid, copies it to the cells of hydrologic response units
+// and gathers the zone sums of the statistics, the warnings of the loop and
+// the close of the statistics step.
 
 #include <algorithm>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "forcing/meteoint_files_set.h"
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/parallel_rows.h"
 #include "framework/zonalstatistic.h"
 
 namespace {
@@ -49,6 +51,7 @@ void meteointerpol::InterpolateStep(int64_t hour, int64_t day, int64_t month, in
     RegionGrid();
 
     if (Statistics) Statistics->ResetStep();
+    PrepareStatisticRuns();
     std::vector<RowWarnings> warnings(static_cast<size_t>(std::max(NRows, 0)) + 1);
     InterpolateCells(warnings);
     WriteWarnings(warnings);
@@ -161,8 +164,14 @@ void meteointerpol::InterpolateCells(std::vector<std::vector<std::pair<double, d
     const int32_t lastRow = std::min(LastRow, NRows);
 
     std::vector<unsigned char> failed(static_cast<size_t>(std::max(NRows, 0)) + 1, 0);
+    // A cell of a unit takes the value of the unit's master cell, which may lie
+    // in a row computed later: with units the statistics wait for every row.
+    const bool units = MasterGrid != nullptr;
+    const bool parallel = WorthThreads(CellCount(firstRow, lastRow));
 
-#pragma omp parallel for schedule(static)
+#pragma omp parallel if (parallel)
+    {
+#pragma omp for schedule(static)
     for (int32_t row = firstRow; row <= lastRow; ++row) {
         double* result = ResultGrid[row];
         const RowExtent extent = Extents[static_cast<size_t>(row)];
@@ -201,6 +210,12 @@ void meteointerpol::InterpolateCells(std::vector<std::vector<std::pair<double, d
             if (ScalingGrid) v *= ScalingGrid[row][col];
             result[col] = v;
         }
+        if (!units) FinishRow(row);
+    }
+    if (units) {
+#pragma omp for schedule(static)
+        for (int32_t row = firstRow; row <= lastRow; ++row) FinishRow(row);
+    }
     }
     for (unsigned char rowFailed : failed) {
         if (rowFailed) AllocationError(1);
@@ -225,29 +240,47 @@ int meteointerpol::ZoneRankOf(int row, int column) const {
     return Settings.ZoneRank[static_cast<int>(code)];
 }
 
-void meteointerpol::AddStatistics(int64_t hour, int64_t day, int64_t month, int64_t year) {
-    const bool statistics = Statistics && Statistics->IsOn();
-    if (!statistics && !MasterGrid) return;
-    const int32_t firstRow = std::max(FirstRow, 1);
-    const int32_t lastRow = std::min(LastRow, NRows);
+int64_t meteointerpol::CellCount(int32_t firstRow, int32_t lastRow) const {
+    int64_t cells = 0;
     for (int32_t row = firstRow; row <= lastRow; ++row) {
+        const RowExtent extent = Extents[static_cast<size_t>(row)];
+        if (extent.last >= extent.first) cells += extent.last - extent.first + 1;
+    }
+    return cells;
+}
+
+void meteointerpol::FinishRow(int32_t row) {
+    const bool statistics = Statistics && Statistics->IsOn();
+    if (MasterGrid) {
         const RowExtent extent = Extents[static_cast<size_t>(row)];
         for (int32_t col = extent.first; col <= extent.last; ++col) {
             if (ZoneGrid[row][col] == NoData) continue;
             if (Regions && Regions[row][col] != ProcessNumber) continue;
-            if (MasterGrid && MasterGrid[row][col] == NoData) {
-                // A cell of a unit takes the value of the unit's master cell.
-                const double unit = UnitGrid[row][col];
-                if (unit >= 1 && unit < static_cast<double>(MasterCells.size())) {
-                    const auto [masterRow, masterCol] = MasterCells[static_cast<size_t>(unit)];
-                    if (masterRow > 0) ResultGrid[row][col] = ResultGrid[masterRow][masterCol];
-                }
+            if (MasterGrid[row][col] != NoData) continue;
+            // A cell of a unit takes the value of the unit's master cell.
+            const double unit = UnitGrid[row][col];
+            if (unit >= 1 && unit < static_cast<double>(MasterCells.size())) {
+                const auto [masterRow, masterCol] = MasterCells[static_cast<size_t>(unit)];
+                if (masterRow > 0) ResultGrid[row][col] = ResultGrid[masterRow][masterCol];
             }
-            if (!statistics) continue;
-            const int rank = ZoneRankOf(row, col);
-            if (rank < 1) continue;
-            Statistics->AddValue(row, col, rank, ResultGrid[row][col], 1.0);
         }
     }
-    if (statistics) Statistics->CloseStep(year, month, day, hour);
+    if (!statistics) return;
+    for (const ZoneRun& run : StatisticRuns.Row(row))
+        Statistics->AddRunToRow(row, run.Zone, ResultGrid[row], run.First, run.Last, 1.0);
+}
+
+void meteointerpol::PrepareStatisticRuns() {
+    if (StatisticRuns.Built() || !Statistics || !Statistics->IsOn()) return;
+    // The zones, regions and units do not change during a run.
+    StatisticRuns.Build(std::max(FirstRow, 1), std::min(LastRow, NRows), NRows, Extents.data(),
+                        [this](int row, int col) {
+                            if (ZoneGrid[row][col] == NoData) return -1;
+                            if (Regions && Regions[row][col] != ProcessNumber) return -1;
+                            return ZoneRankOf(row, col);
+                        });
+}
+
+void meteointerpol::AddStatistics(int64_t hour, int64_t day, int64_t month, int64_t year) {
+    if (Statistics && Statistics->IsOn()) Statistics->CloseStep(year, month, day, hour);
 }

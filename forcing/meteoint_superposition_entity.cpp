@@ -7,6 +7,7 @@
 #include "forcing/meteoint_superposition_kernels.h"
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/parallel_rows.h"
 #include "framework/zonalstatistic.h"
 
 namespace {
@@ -357,13 +358,20 @@ std::pair<int32_t, int32_t> cSuperposition::SuperposeCells() {
 void cSuperposition::WriteOutput() {
     if (OutputGridIndex > 0 && OutputGrid) Owner->WriteGridByCode(OutputGridIndex, true, false);
     if (!Statistics || !Statistics->IsOn()) return;
+    int64_t cells = 0;
+    for (int32_t row = 1; row <= Rows; ++row) {
+        const RowExtent extent = Extents[static_cast<size_t>(row)];
+        if (extent.last >= extent.first) cells += extent.last - extent.first + 1;
+    }
+    // Rows' sums in parallel, folded in row order by CloseStep.
+#pragma omp parallel for schedule(static) if (WorthThreads(cells))
     for (int32_t row = 1; row <= Rows; ++row) {
         const RowExtent extent = Extents[static_cast<size_t>(row)];
         for (int32_t col = extent.first; col <= extent.last; ++col) {
             if (!Counted(row, col)) continue;
             const int rank = ZoneRankOf(row, col);
             if (rank < 1) continue;
-            Statistics->AddValue(row, col, rank, OutputGrid[row][col], 1.0);
+            Statistics->AddToRow(row, col, rank, OutputGrid[row][col], 1.0);
         }
     }
     Statistics->CloseStep(Year, Month, Day, Hour);

@@ -148,6 +148,7 @@ void routstatistic::CloseStep(int64_t year, int64_t month, int64_t day, int64_t 
 
 void routstatistic::CloseRoutedStep(int64_t year, int64_t month, int64_t day, int64_t hour) {
     if (!IsOn()) return;
+    FoldRows();
     const bool due = Interval > 0 && StepCounter >= Interval;
     if (Interval >= 2) {
         AddAccumulators(1);

@@ -3,6 +3,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridfiles_io.h"
+#include "framework/parallel_rows.h"
 #include "framework/gridtable.h"
 #include "framework/modelobject.h"
 #include "framework/writecode.h"
@@ -43,9 +44,6 @@ CellTest MakeCellTest(modelobject& owner, bool regionFilter) {
     return test;
 }
 
-// Grids smaller than this many cells are not worth a team of threads.
-constexpr long ParallelCells = 4096;
-
 // Calls body(i, first, last) for every row of the entry's row range that lies
 // in the model grid and has a data row, with the row's valid columns (at most
 // `lastColumn`). Rows run in parallel; a body touches only its own row.
@@ -54,7 +52,8 @@ void ForEachRow(const modelobject& owner, const MemoryGrid& entry, long lastColu
     const long firstRow = std::max<long>(entry.FirstRow, 1);
     const long lastRow = std::min<long>(entry.LastRow, owner.NRows);
     double** const data = entry.Data;
-    const bool parallel = (lastRow - firstRow + 1) * lastColumn >= ParallelCells;
+    // A write code's pass is light: threads pay only on large grids.
+    const bool parallel = WorthThreadsForLightPass(int64_t(lastRow - firstRow + 1) * lastColumn);
 #pragma omp parallel for schedule(static) if (parallel)
     for (long i = firstRow; i <= lastRow; ++i) {
         if (!data[i]) continue;

@@ -132,6 +132,7 @@ zonalstatistic::zonalstatistic(int* status, DiagnosticsWriter* writer, Statistic
         ColumnCodes.assign(static_cast<size_t>(v) + 1, 0);
 
         for (int i = 0; i <= zoneCount; ++i) zones[i].n = zones[i].sx = zones[i].RelCellSum = 0;
+        RowSums.Resize(GridRows, zoneCount);
 
         if (Interval >= 2) {
             AccSx.assign(static_cast<size_t>(zoneCount) + 1, 0.0);
@@ -277,6 +278,31 @@ void zonalstatistic::ResetStep() {
     if (!IsOn()) return;
     ++StepCounter;
     for (int i = 0; i <= ZoneCount; ++i) Zones[i].n = Zones[i].sx = Zones[i].RelCellSum = 0;
+    RowSums.Clear();
+}
+
+void zonalstatistic::FoldRows() {
+    if (!IsOn()) return;
+    int zone = 0;
+    bool outOfMemory = false;
+    if (RowSums.FirstFailure(&zone, &outOfMemory) >= 0) {
+        RowSums.Clear();
+        if (outOfMemory) {
+            if (Writer) *Writer << "FATAL: no free memory in zonalstatistik::AddValue " << "[end-entry]";
+            throw 1;
+        }
+        if (Writer)
+            *Writer << "FATAL: zone index " << zone << " outside 0 to " << ZoneCount << " in the statistics "
+                    << FileName << "[end-entry]";
+        throw 3;
+    }
+    RowSums.ForEachPartial([this](const ZonePartial& partial) {
+        ZoneRecord& record = Zones[partial.Zone];
+        record.n += partial.Weight;
+        record.RelCellSum += partial.Area;
+        record.sx += partial.Sum;
+    });
+    RowSums.Clear();
 }
 
 void zonalstatistic::AddValue(int row, int column, int zone, double value, double weight) {
@@ -346,6 +372,7 @@ void zonalstatistic::AppendValue(DatedRow* row, double value) {
 
 void zonalstatistic::CloseStep(int64_t year, int64_t month, int64_t day, int64_t hour) {
     if (!IsOn()) return;
+    FoldRows();
     const bool accumulating = Interval >= 2;
     if (accumulating) AddAccumulators(0);
 
@@ -425,6 +452,7 @@ void zonalstatistic::ReleaseBuffers() {
     AccSx = {};
     AccN = {};
     AccRelCellSum = {};
+    RowSums.Resize(0, -1);
     ValueCount = 0;
     RowsInUse = 0;
     ValuesInRow = 0;

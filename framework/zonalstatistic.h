@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "framework/statistics_table.h"
+#include "framework/zonalstatistic_rows.h"
 #include "framework/zonetable.h"
 
 class DiagnosticsWriter;
@@ -66,8 +67,30 @@ public:
     virtual void CloseFile();
     // Appends the buffered rows to the file.
     virtual void Flush();
-    // Adds one cell of zone rank 0 to n.
+    // Adds one cell of zone rank 0 to n. Serial code only.
     virtual void AddValue(int row, int column, int zone, double value, double weight);
+    // Adds one cell of zone rank 0 to n to the partial sums of its row, from
+    // the parallel pass over the rows (see zonalstatistic_rows.h); only the
+    // thread running `row` calls it. `CloseStep` folds the rows in row order.
+    void AddToRow(int row, int column, int zone, double value, double weight) noexcept {
+        if (Mode <= 0) return;
+        double area = 1.0;
+        if (RelCellArea && row >= 1 && row <= GridRows && column >= 1 && column <= GridCols) {
+            const double cellArea = RelCellArea[row][column];
+            if (cellArea > Missing) area = cellArea;
+        }
+        RowSums.Add(row, zone, value, weight, area);
+    }
+    // `AddToRow` for the cells `first` to `last` of `row`, all of zone `zone`,
+    // with the values of the grid row `values` (indexed by column).
+    void AddRunToRow(int row, int zone, const double* values, int first, int last, double weight) noexcept {
+        if (Mode <= 0) return;
+        const bool inside = RelCellArea && row >= 1 && row <= GridRows && first >= 1 && last <= GridCols;
+        RowSums.AddRun(row, zone, values, inside ? RelCellArea[row] : nullptr, Missing, first, last, weight);
+    }
+    // Adds the row partials to the zone records in ascending row order and
+    // clears them; FATAL code 3 for a zone out of range. Serial.
+    void FoldRows();
     // Begins a time step.
     virtual void ResetStep();
     // Ends a time step; a row is buffered every `interval` steps.
@@ -168,6 +191,7 @@ protected:
     FILE* File = nullptr;
 
     int StepCounter = 0;
+    ZoneRowSums RowSums;  // rows 0 to GridRows
     std::vector<double> AccSx, AccN, AccRelCellSum;  // 0 to n, interval 2 or more
 
     StatisticsTableEntry* DefaultTable = nullptr;

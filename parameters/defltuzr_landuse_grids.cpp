@@ -73,6 +73,15 @@ int LanduseParameterGrids::LastColumn(int row) const {
     return Setup.RowExtents[row].last > Setup.NCols ? Setup.NCols : Setup.RowExtents[row].last;
 }
 
+int64_t LanduseParameterGrids::ValidCells() const {
+    int64_t cells = 0;
+    for (int r = 1; r <= Setup.NRows; ++r) {
+        const int first = FirstColumn(r), last = LastColumn(r);
+        if (last >= first) cells += last - first + 1;
+    }
+    return cells;
+}
+
 int LanduseParameterGrids::ModelDayOfYear(long day, long month) const {
     if (month < 1 || month > 12) throw 150;
     long dayOfYear = day;
@@ -170,7 +179,7 @@ void LanduseParameterGrids::CreateMovingMean() {
     MovingMean = grid;
     MovingMeanStack = stack;
     const double noData = Setup.NoData;
-    ForEachRow(1, Setup.NRows, [&](int r) {
+    ForEachRow(1, Setup.NRows, ValidCells(), [&](int r) {
         for (int c = 1; c <= Setup.NCols; ++c) {
             const double start = Zone[r][c] != noData ? 0.0 : noData;
             grid[r][c] = start;
@@ -184,7 +193,7 @@ void LanduseParameterGrids::InitialSampleDays(int layer, GridStack stack, long s
     const double noData = Setup.NoData;
     const int d = ModelDayOfYear(startDay, startMonth);
     double** cells = LayerCells[layer];
-    ForEachRow(1, Setup.NRows, [&](int r) {
+    ForEachRow(1, Setup.NRows, ValidCells(), [&](int r) {
         for (int c = 1; c <= Setup.NCols; ++c) {
             double* P = stack[r][c];
             const int position = (Zone[r][c] != noData && Own(r, c)) ? Position(cells[r][c]) : 0;
@@ -310,7 +319,7 @@ void LanduseParameterGrids::generateMultiLayerParameterGrids(int layerCount, std
 }
 
 void LanduseParameterGrids::StartValuesOfLayer(int layer, long startDay, long startMonth, long startYear) {
-    ForEachRow(1, Setup.NRows, [&](int r) {
+    ForEachRow(1, Setup.NRows, ValidCells(), [&](int r) {
         for (int c = 1; c <= Setup.NCols; ++c) StartValuesOfCell(layer, r, c, startDay, startMonth, startYear);
     });
     if (!DynamicPhenology) return;

@@ -13,6 +13,7 @@
 // A layer cell holds the position of its land use in the table; a value at or
 // below nodata, or outside 1..N, means that the cell has no land use there.
 
+#include <cstdint>
 #include <array>
 #include <vector>
 
@@ -104,6 +105,8 @@ private:
     int Position(double layerValue) const;
     int FirstColumn(int row) const;
     int LastColumn(int row) const;
+    // Cells from the first to the last column of every row.
+    int64_t ValidCells() const;
     int ModelDayOfYear(long day, long month) const;
 
     // Grid-table entries.

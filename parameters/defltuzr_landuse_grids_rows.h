@@ -3,21 +3,25 @@
 // written by one thread only; a failure stops its row, and after the loop the
 // failure of the lowest row is raised again, whatever the thread count.
 
+#include <cstdint>
 #include <exception>
 #include <vector>
+
+#include "framework/parallel_rows.h"
 
 // An internal invariant broken by a caller (not by input): stops at once,
 // naming the file and line; stays on in release builds.
 [[noreturn]] void RuvexInvariantFailure(const char* what, const char* file, int line);
 
-// Grids of fewer rows are not worth waking the threads for.
+// Without a cell count: grids of fewer rows are not worth waking the threads for.
 constexpr int MinimumParallelRows = 16;
 
+// `cells`: the valid cells of the rows, which decide whether threads pay.
 template <typename RowBody>
-void ForEachRow(int firstRow, int lastRow, RowBody body) {
+void ForEachRow(int firstRow, int lastRow, int64_t cells, RowBody body) {
     if (lastRow < firstRow) return;
     std::vector<std::exception_ptr> failures(static_cast<size_t>(lastRow - firstRow) + 1);
-    const bool parallel = lastRow - firstRow + 1 >= MinimumParallelRows;
+    const bool parallel = WorthThreads(cells);
 #pragma omp parallel for schedule(static) if (parallel)
     for (int row = firstRow; row <= lastRow; ++row) {
         try {
@@ -29,4 +33,10 @@ void ForEachRow(int firstRow, int lastRow, RowBody body) {
     for (const std::exception_ptr& failure : failures) {
         if (failure) std::rethrow_exception(failure);
     }
+}
+
+template <typename RowBody>
+void ForEachRow(int firstRow, int lastRow, RowBody body) {
+    const int64_t rows = lastRow >= firstRow ? lastRow - firstRow + 1 : 0;
+    ForEachRow(firstRow, lastRow, rows >= MinimumParallelRows ? ParallelMinimumCells : 0, body);
 }

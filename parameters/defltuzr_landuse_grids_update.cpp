@@ -45,7 +45,7 @@ void LanduseParameterGrids::LookUpWeather() {
 void LanduseParameterGrids::CalcActualLanduseParameters(long hour, long day, long month, long year,
                                                         int periodMinutes) {
     auto forOwnCells = [&](auto cellBody) {
-        ForEachRow(1, Setup.NRows, [&](int r) {
+        ForEachRow(1, Setup.NRows, ValidCells(), [&](int r) {
             const int last = LastColumn(r);
             for (int c = FirstColumn(r); c <= last; ++c) {
                 if (InsideZone(r, c) && Own(r, c)) cellBody(r, c);
@@ -107,7 +107,7 @@ void LanduseParameterGrids::LogDayEnd(long hour, long day, long month, long year
 void LanduseParameterGrids::UpdateMovingMean() {
     MovingMeanDays = MovingMeanDays + 1 < 7 ? MovingMeanDays + 1 : 7;
     const double days = MovingMeanDays;
-    ForEachRow(1, Setup.NRows, [&](int r) {
+    ForEachRow(1, Setup.NRows, ValidCells(), [&](int r) {
         const int last = LastColumn(r);
         for (int c = FirstColumn(r); c <= last; ++c) {
             if (!InsideZone(r, c) || !Own(r, c)) continue;
@@ -128,7 +128,7 @@ void LanduseParameterGrids::UpdateDynamicPhenology(int dayOfYear, int layerCount
     EndFirstSeasons(table, dayOfYear);
     const int layers = layerCount < Layers ? layerCount : Layers;
     const double noData = Setup.NoData;
-    ForEachRow(1, Setup.NRows, [&](int r) {
+    ForEachRow(1, Setup.NRows, ValidCells(), [&](int r) {
         const int last = LastColumn(r);
         for (int c = FirstColumn(r); c <= last; ++c) {
             if (!InsideZone(r, c) || !Own(r, c)) continue;
@@ -231,7 +231,7 @@ void LanduseParameterGrids::RaiseVegetationFlags() {
 
 void LanduseParameterGrids::CountVegetationDuration() {
     const double noData = Setup.NoData;
-    ForEachRow(1, Setup.NRows, [&](int r) {
+    ForEachRow(1, Setup.NRows, ValidCells(), [&](int r) {
         const int last = LastColumn(r);
         for (int c = FirstColumn(r); c <= last; ++c) {
             const bool inside = InsideZone(r, c);

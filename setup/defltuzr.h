@@ -264,6 +264,7 @@ private:
         std::unique_ptr<zonalstatistic> Writer;
     };
     std::vector<GridStatistics> StandardGridStatistics;
+    ZoneRuns StatisticRuns;  // the cells the standard grids' statistics count, by row
     void Progress(const char* text);
     void CopyGeometryToSettings();
 };

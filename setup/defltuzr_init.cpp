@@ -5,6 +5,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/parallel_rows.h"
 #include "framework/statistics_table.h"
 #include "framework/zonalstatistic.h"
 #include "parameters/landuse_table.h"
@@ -188,18 +189,30 @@ void defaultini::ResetGridStatistics() {
 }
 
 void defaultini::AddGridStatistics() {
-    for (auto& s : StandardGridStatistics) {
-        double** grid = GridTable[s.Index].Data;
-        if (!grid) continue;
-        for (int r = FirstRow; r <= LastRow; ++r) {
-            const RowExtent& extent = ModelZones.RowExtents[static_cast<size_t>(r)];
-            for (int c = extent.first; c <= extent.last; ++c) {
-                const double zone = ZoneGrid[r][c];
-                if (zone == NoData) continue;
-                const int code = static_cast<int>(ZoneCodeOf(zone));
-                if (code < 0 || code > ModelZones.LargestCode) continue;
-                s.Writer->AddValue(r, c, ModelZones.CodeToRank[static_cast<size_t>(code)], grid[r][c], 1);
-            }
+    if (StandardGridStatistics.empty()) return;
+    if (!StatisticRuns.Built()) {
+        // The zone grid does not change during a run: its runs are found once.
+        StatisticRuns.Build(FirstRow, LastRow, NRows, ModelZones.RowExtents.data(), [this](int r, int c) {
+            const double zone = ZoneGrid[r][c];
+            if (zone == NoData) return -1;
+            const int code = static_cast<int>(ZoneCodeOf(zone));
+            if (code < 0 || code > ModelZones.LargestCode) return -1;
+            return ModelZones.CodeToRank[static_cast<size_t>(code)];
+        });
+    }
+    int64_t cells = 0;
+    for (int r = FirstRow; r <= LastRow; ++r) {
+        const RowExtent& extent = ModelZones.RowExtents[static_cast<size_t>(r)];
+        if (extent.last >= extent.first) cells += extent.last - extent.first + 1;
+    }
+    // One pass over the rows for every statistic; the rows' sums are folded
+    // in row order when the step closes.
+#pragma omp parallel for schedule(static) if (WorthThreads(cells))
+    for (int r = FirstRow; r <= LastRow; ++r) {
+        for (auto& s : StandardGridStatistics) {
+            double** grid = GridTable[s.Index].Data;
+            if (!grid) continue;
+            for (const ZoneRun& run : StatisticRuns.Row(r)) s.Writer->AddRunToRow(r, run.Zone, grid[r], run.First, run.Last, 1);
         }
     }
 }

@@ -25,14 +25,17 @@ Python 3 standard library only. Every random number comes from one generator
 with a fixed seed, so the files are the same on every run (up to the last
 digit of the maths library on exotic platforms):
 
-    python3 tools/make_example_basin.py [output directory]
+    python3 tools/make_example_basin.py [--size COLSxROWS] [output directory]
+
+--size draws the same valley of 8 x 6 km on another raster: 400x300 gives
+cells of 20 m (the default 80x60 gives the example's 100 m cells).
 """
 
+import argparse
 import datetime
 import math
 import os
 import random
-import sys
 
 SEED = 20190101
 
@@ -202,7 +205,7 @@ def build_cover(rng, dem, zones):
 
 def write_grid(path, grid, decimals):
     with open(path, "w", newline="\n") as f:
-        f.write("ncols %d\nnrows %d\nxllcorner %.0f\nyllcorner %.0f\ncellsize %.0f\nnodata_value %d\n"
+        f.write("ncols %d\nnrows %d\nxllcorner %.0f\nyllcorner %.0f\ncellsize %g\nnodata_value %d\n"
                 % (NCOLS, NROWS, XLL, YLL, CELL, NODATA))
         for r in range(1, NROWS + 1):
             f.write(" ".join(format_value(grid[r][c], decimals) for c in range(1, NCOLS + 1)))
@@ -460,9 +463,30 @@ def write_station_file(path, variable, title, decimals, stations, rows):
             f.write("\n")
 
 
+def set_raster(size):
+    """Columns and rows from "COLSxROWS"; the cell size keeps the valley's
+    8 km from west to east."""
+    global NCOLS, NROWS, CELL
+    try:
+        cols, rows = (int(part) for part in size.lower().split("x"))
+    except ValueError:
+        raise SystemExit("--size wants COLSxROWS, as 400x300, not %r" % size)
+    if cols < 2 or rows < 2:
+        raise SystemExit("--size wants at least 2 columns and 2 rows")
+    extent = NCOLS * CELL
+    NCOLS, NROWS = cols, rows
+    CELL = extent / cols
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "examples", "basin", "input")
+    parser = argparse.ArgumentParser(description="Writes the example basin's input files.")
+    parser.add_argument("target", nargs="?", default=os.path.join(here, "..", "examples", "basin", "input"),
+                        help="output directory")
+    parser.add_argument("--size", default="%dx%d" % (NCOLS, NROWS), help="raster as COLSxROWS (default 80x60)")
+    arguments = parser.parse_args()
+    set_raster(arguments.size)
+    target = arguments.target
     os.makedirs(target, exist_ok=True)
     rng = random.Random(SEED)
 

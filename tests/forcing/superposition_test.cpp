@@ -369,7 +369,7 @@ TEST(SuperpositionRun, SameFilesOnOneAndFourThreads) {
     TempDir one, four;
     const ModelFiles files = SuperpositionRun();
     const auto a = RunRuvex(one.path(), {files.Write(one)}, "OMP_NUM_THREADS=1");
-    const auto b = RunRuvex(four.path(), {files.Write(four)}, "OMP_NUM_THREADS=4");
+    const auto b = RunRuvex(four.path(), {files.Write(four)}, "RUVEX_PARALLEL_MIN_CELLS=1 OMP_NUM_THREADS=4");
     ASSERT_EQ(a.exitCode, 0) << a.output;
     ASSERT_EQ(b.exitCode, 0) << b.output;
     for (const char* name : {"output/mixed", "output/mixed.sta"}) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <sstream>
 
@@ -436,3 +438,75 @@ TEST_F(ZonalStatisticTest, SigintIsIgnoredWhileWritingThenSetAsPrescribed) {
 }
 
 }  // namespace
+
+// Sums gathered per row in a parallel loop and folded in row order give the
+// same file on any number of threads, and the same means as cell by cell.
+TEST_F(ZonalStatisticTest, RowSumsFromParallelLoopsAreTheSameOnAnyThreadCount) {
+    const int rows = 40, cols = 25;
+    TestGrid areas(rows, cols, 1.0);
+    for (int r = 1; r <= rows; ++r)
+        for (int c = 1; c <= cols; ++c) areas.Data[r][c] = (r * 7 + c) % 5 == 0 ? -9999 : 0.1 + 0.01 * ((r + c) % 9);
+    auto zoneOf = [](int r, int c) { return 1 + (r / 7 + c / 9) % 3; };
+    auto valueOf = [](int r, int c, int s) { return 0.1 * r + 0.37 * c + 1.0 / (s + r + 3.0); };
+    std::string files[4];
+    const int threads[4] = {0, 1, 3, 8};  // 0: cell by cell with AddValue
+    for (int k = 0; k < 4; ++k) {
+        std::vector<ZoneRecord> zones = ThreeZones();
+        int status = -1;
+        std::string name = "rows" + std::to_string(k) + ".txt";
+        zonalstatistic statistic(&status, &Writer, areas.get(), rows, cols, zones.data(), 3, 2002, 98, name,
+                                 Dir.path() + "/", 0, nullptr);
+        ASSERT_EQ(status, 0);
+        statistic.WriteHeader("Name", "Sub");
+        for (int s = 1; s <= 6; ++s) {
+            statistic.ResetStep();
+            if (threads[k] == 0) {
+                for (int r = 1; r <= rows; ++r)
+                    for (int c = 1; c <= cols; ++c) statistic.AddValue(r, c, zoneOf(r, c), valueOf(r, c, s), 1.0);
+            } else {
+#pragma omp parallel for schedule(static) num_threads(threads[k])
+                for (int r = 1; r <= rows; ++r)
+                    for (int c = 1; c <= cols; ++c) statistic.AddToRow(r, c, zoneOf(r, c), valueOf(r, c, s), 1.0);
+            }
+            statistic.CloseStep(2000, 1, 1, s);
+        }
+        statistic.Close();
+        files[k] = ReadFile(name);
+    }
+    const auto serial = Lines(files[0]);
+    const auto rowwise = Lines(files[1]);
+    ASSERT_EQ(serial.size(), 6u);
+    ASSERT_EQ(rowwise.size(), serial.size());
+    // Cell by cell and row by row differ at most in the last digits.
+    for (size_t line = 3; line < serial.size(); ++line) {
+        std::istringstream a(serial[line]), b(rowwise[line]);
+        double x, y;
+        int fields = 0;
+        while (a >> x && b >> y) {
+            EXPECT_NEAR(x, y, 1e-12 * std::max(1.0, std::abs(x))) << serial[line];
+            ++fields;
+        }
+        EXPECT_EQ(fields, 8);
+    }
+    EXPECT_EQ(files[2], files[1]);
+    EXPECT_EQ(files[3], files[1]);
+}
+
+// A zone out of range in the parallel loop is raised after it, for the
+// lowest row, with the code of the cell-by-cell path.
+TEST_F(ZonalStatisticTest, ZoneOutOfRangeInRowSumsIsFatalAfterTheLoop) {
+    std::vector<ZoneRecord> zones = ThreeZones();
+    auto statistic = Make(2001, zones);
+    statistic->WriteHeader("Name", "Sub");
+    statistic->ResetStep();
+#pragma omp parallel for schedule(static) num_threads(2)
+    for (int r = 1; r <= 2; ++r) statistic->AddToRow(r, 1, r == 1 ? 7 : -2, 1.0, 1.0);
+    try {
+        statistic->CloseStep(2000, 1, 1, 1);
+        FAIL() << "no exception";
+    } catch (int code) {
+        EXPECT_EQ(code, 3);
+    }
+    Writer.Close();
+    EXPECT_NE(ReadFile(Dir.file("diag.xml")).find("zone index 7 outside 0 to 3"), std::string::npos);
+}

@@ -1,0 +1,53 @@
+#pragma once
+// When a pass over the grid rows is worth a team of threads, and how idle
+// threads wait.
+//
+// Every cell loop of the time loop runs as one parallel region per pass
+// (compute, limit, correct and gather the zone sums of a row in one go, see
+// zonalstatistic_rows.h) with `schedule(static)`, and only when its grid has
+// at least `ParallelMinimumCells` valid cells:
+//
+//     #pragma omp parallel for schedule(static) if (WorthThreads(cells))
+//
+// RUVEX_PARALLEL_MIN_CELLS in the environment replaces the threshold; the
+// tests set it to 1 so that their small grids take the parallel path.
+//
+// Static scheduling hands every thread the same rows in every step, so the
+// results and the cache use do not depend on timing.
+
+#include <cstdint>
+
+// Below this many valid cells a pass runs on one thread. Measured with the
+// bench's inverse-distance interpolation of 20 stations (about 30 ns of work
+// per cell) on an 8-core machine shared with other work, idle threads
+// sleeping: 2 and 8 threads lost against one thread on 716, 1,741, 2,828 and
+// 6,376 cells (1,741 cells: 20.0 million cell-steps per second on 1 thread,
+// 17.9 on 2, 16.7 on 8); 2 threads first won at 17,692 cells (31.8 against
+// 47.8). A quiet machine breaks even lower; 8,192 lies between, and keeps
+// the example basin (2,153 cells) on one thread, where waking a team for a
+// pass of some 30 us costs as much as it saves.
+constexpr int64_t ParallelMinimumCells = 8192;
+
+// The threshold in force: ParallelMinimumCells or the environment's.
+int64_t ParallelThreshold();
+
+inline bool WorthThreads(int64_t cells) { return cells >= ParallelThreshold(); }
+
+// A pass of a few operations per cell (a copy, a sum, a limit) needs more
+// cells before threads pay: a write code's sum takes some 12 instructions a
+// cell against some 260 for the inverse-distance weighting of five stations
+// (callgrind, one thread, the 400 x 300 valley). On the loaded machine the
+// write codes' pass on 6,376 cells gained nothing (455 million cell-steps per
+// second on 1 thread, 433 on 8); from 32,768 cells a pass lasts about 0.1 ms,
+// several times what a team of sleeping threads takes to wake.
+constexpr int64_t LightPassFactor = 4;
+inline bool WorthThreadsForLightPass(int64_t cells) { return cells >= ParallelThreshold() * LightPassFactor; }
+
+// Makes idle threads sleep instead of spinning unless the user chose a wait
+// policy (OMP_WAIT_POLICY or GOMP_SPINCOUNT): on a machine whose cores are
+// busy, spinning threads take the time slices of the threads that work, and
+// a run becomes many times slower than on one thread. The OpenMP runtime
+// reads its settings once when it starts, so the program starts itself anew
+// with the setting in its environment; `argv` is that of main. Returns only
+// when nothing was to be done or the new start failed.
+void ChooseThreadWaitPolicy(char** argv);
