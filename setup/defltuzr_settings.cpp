@@ -54,6 +54,7 @@ void defaultini::ReadOutputControl(const std::string& controlFilePath, ModelSett
 
     FindSection("[coordinates]", true);
     ReadValue(ControlFile, "%lf", &receiver.Latitude, "geographic latitude");
+    RequireRange(receiver.Latitude, -90, 90, "geographic latitude");
     ReadValue(ControlFile, "%lf", &receiver.Longitude, "geographic longitude");
     ReadValue(ControlFile, "%lf", &receiver.ReferenceMeridian, "reference meridian");
     ReadValue(ControlFile, "%lf", &receiver.TimeShift, "time shift of data time to lokal time");
@@ -147,7 +148,13 @@ void defaultini::ReadMeteoInputs(ModelSettings& receiver) {
     std::vector<std::string> names(1);
     for (int i = 1; i <= count; ++i) {
         std::string name;
-        ReadValue(ControlFile, "%s", &name, "name of meteorological variable " + std::to_string(i), nullptr, 200);
+        const std::string description = "name of meteorological variable " + std::to_string(i);
+        ReadValue(ControlFile, "%s", &name, description, nullptr, 200);
+        // Each input writes its statistics under its name: a name given twice
+        // would write every row twice.
+        for (size_t k = 1; k < names.size(); ++k) {
+            if (names[k] == name) ValueRefused(description, name, "is already the name of variable " + std::to_string(k));
+        }
         names.push_back(std::move(name));
     }
     MeteoNameList = std::move(names);
