@@ -257,12 +257,10 @@ int defaultini::ReadVariableGrids() {
     // anything is allocated for it.
     const int first = FindFreeGridEntry(GridTable);
     if (first >= NoFreeGridEntry || count > LastGridIndex - first + 1) {
-        if (Writer) {
-            *Writer << "ERROR: [variable_grids]: " << count << " variable grids do not fit into the "
-                    << (first >= NoFreeGridEntry ? 0 : LastGridIndex - first + 1) << " free entries of the grid table ("
-                    << ControlFilePath << ")" << "[end-entry]";
-        }
-        Fatal(Writer, 12, "FATAL: no free grid found in memory (an Position ", NoFreeGridEntry, ")\n");
+        Fatal(Writer, 12, "FATAL: no free grid found in memory (an Position ", NoFreeGridEntry, ")\n",
+              "[variable_grids]: ", count, " variable grids do not fit into the ",
+              first >= NoFreeGridEntry ? 0 : LastGridIndex - first + 1, " free entries of the grid table (",
+              ControlFilePath, ")");
     }
     VariableGridReadFlags.assign(static_cast<size_t>(count) + 1, 0);
     FirstVariableEntry = first;
