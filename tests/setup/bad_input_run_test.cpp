@@ -118,6 +118,8 @@ TEST(BadInputRun, ControlFileValues) {
     const std::vector<BadInputCase> cases = {
         {"log interval beyond int", nullptr, {{"[output_interval]\n24\n", "[output_interval]\n4294967320\n"}}, 17,
          {"output control", "the value 4294967320 lies outside -2147483648 to 2147483647", "model.ctl"}},
+        {"min_to_int_end 1e300", nullptr, {{"\n1\n0\nWriteAsciiGrids", "\n1\n1e300\nWriteAsciiGrids"}}, 17,
+         {"min_to_int_end", "the value 1e300 lies outside 0 to 2147483647"}},
         {"latitude 95", nullptr, {{"[coordinates]\n47.5\n", "[coordinates]\n95\n"}}, 17,
          {"geographic latitude", "the value 95 lies outside -90 to 90"}},
         {"latitude nan", nullptr, {{"[coordinates]\n47.5\n", "[coordinates]\nnan\n"}}, 17,
