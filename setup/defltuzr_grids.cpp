@@ -129,7 +129,11 @@ void CheckRaster(DiagnosticsWriter* writer, const std::string& path, const ZoneH
 
 }  // namespace
 
-defaultini::~defaultini() { FreeOwnedMatrices(); }
+defaultini::~defaultini() {
+    // A run that ends during the initialisation never reaches DeleteModule.
+    FreeMPIRegions(*this, Decomposition);
+    FreeOwnedMatrices();
+}
 
 void defaultini::ReadGridHeader(int32_t& columns, int32_t& rows, double& xllCorner, double& yllCorner,
                                 double& cellSize, double& noData) {
