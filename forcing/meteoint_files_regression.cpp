@@ -121,14 +121,18 @@ void RegressionFileReader::FindStartDateRegression(const MeteoDate& start) {
             << InputName << " in " << FileNameText << "[end-entry]";
     PositionedFile file;
     OpenOrFail(Writer, FileNameText, file);
-    unsigned char head[5] = {0, 0, 0, 0, 0};
-    const size_t got = file.ReadBytes(head, sizeof head);
+    unsigned char bytes[8] = {};
+    const size_t got = file.ReadBytes(bytes, sizeof bytes);
     if (file.Failed()) ReadFailure(Writer, FileNameText);
+    // A UTF-8 byte-order mark in front of the header line is not part of it.
+    const size_t mark = got >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
+    const unsigned char* head = bytes + mark;
     int64_t location = 0;
-    Binary = !(got == 5 && head[0] == 'j' && head[1] == 'r' && head[3] == 'm' && head[4] == 'o');
+    Binary = !(got >= mark + 5 && head[0] == 'j' && head[1] == 'r' && head[3] == 'm' && head[4] == 'o');
     if (Binary) {
         if (!file.Seek(0)) ReadFailure(Writer, FileNameText);
     } else {
+        if (!file.Seek(static_cast<int64_t>(mark))) ReadFailure(Writer, FileNameText);
         if (!file.ReadLine(Text) && file.Failed()) ReadFailure(Writer, FileNameText);
         location = 1;
     }

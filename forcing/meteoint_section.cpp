@@ -23,6 +23,8 @@ constexpr int ControlFileCode = 17;
 constexpr int ScenarioRowCode = 48;
 constexpr int MethodLineCode = 49;
 constexpr int MethodRangeCode = 53;
+// Largest station nodata bound N: -N - 1 stays exact, also as a whole number.
+constexpr double MaxNoDataBound = 1e15;
 
 const char* const MethodDescription =
     "1 [idw], 2 [regress], [3] [idw+regr], 4 [thiessen] 5 [bilinear] 6 [BIGRES] 7 [bicubic spline] 8 [SPLINERES] "
@@ -159,8 +161,12 @@ void meteointerpol::ReadControlSection() {
         }
     }
     ReadNumber(NoDataBound, "nodata value in ");
-    if (!(NoDataBound > 0)) {
-        ValueNotAllowed("nodata value", "the station nodata bound must be positive", std::to_string(NoDataBound));
+    // Invalid station values are held as -N - 1, also as a whole number of
+    // the date fields: N must leave that value exact.
+    if (!(NoDataBound > 0 && NoDataBound <= MaxNoDataBound)) {
+        ValueNotAllowed("nodata value",
+                        Format("the station nodata bound must be positive and at most %g", MaxNoDataBound),
+                        Format("%.17g", NoDataBound));
     }
     ReadNumber(IdwWeight, "idw-weight in ");
     ReadNumber(IdwFraction, "fraction of idw on weighted interpolation (method 3)");

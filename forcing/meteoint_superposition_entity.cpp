@@ -47,10 +47,20 @@ cSuperposition::cSuperposition(RegionalSuperposition* owner, const std::string& 
         LargestRegionCode = s.MaxRegionCode;
     }
 
-    ParseBlock(blockText);
-    CreateOutputGrid();
-    CreateStatistics();
-    TakeRegionLayers();
+    // A constructor that throws runs no destructor: what was made so far is
+    // given back here.
+    try {
+        ParseBlock(blockText);
+        CreateOutputGrid();
+        CreateStatistics();
+        TakeRegionLayers();
+    } catch (...) {
+        try {
+            Release();
+        } catch (...) {
+        }
+        throw;
+    }
 }
 
 cSuperposition::~cSuperposition() {

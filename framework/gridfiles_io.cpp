@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 
 #include "framework/gridfiles.h"
 #include "framework/modelobject.h"
@@ -40,8 +41,11 @@ bool ParseNumber(std::string_view token, double* value) {
         if (!token.empty() && token.front() == '-') return false;
     }
     if (token.empty()) return false;
-    const auto result = std::from_chars(token.data(), token.data() + token.size(), *value);
-    return result.ec == std::errc() && result.ptr == token.data() + token.size();
+    double parsed = 0;
+    const auto result = std::from_chars(token.data(), token.data() + token.size(), parsed);
+    if (result.ec != std::errc() || result.ptr != token.data() + token.size() || !std::isfinite(parsed)) return false;
+    *value = parsed;
+    return true;
 }
 
 bool TextScanner::Fill() {
@@ -53,10 +57,20 @@ bool TextScanner::Fill() {
 
 bool TextScanner::NextToken(std::string& token) {
     token.clear();
-    // Skip whitespace.
+    // Skip whitespace, watching for carriage returns without their line feed.
     for (;;) {
-        if (Position == End && !Fill()) return false;
-        while (Position < End && std::isspace(static_cast<unsigned char>(Buffer[Position]))) ++Position;
+        if (Position == End && !Fill()) {
+            if (PendingCR) LoneCR = true;
+            PendingCR = false;
+            return false;
+        }
+        while (Position < End) {
+            const char c = Buffer[Position];
+            if (PendingCR && c != '\n') LoneCR = true;
+            PendingCR = c == '\r';
+            if (!std::isspace(static_cast<unsigned char>(c))) break;
+            ++Position;
+        }
         if (Position < End) break;
     }
     for (;;) {
@@ -69,6 +83,14 @@ bool TextScanner::NextToken(std::string& token) {
 }
 
 bool TextScanner::NextNumber(double* value) { return NextToken(Token) && ParseNumber(Token, value); }
+
+void RefuseLoneCarriageReturns(modelobject& reader, const TextScanner& scanner, const std::string& path) {
+    if (!scanner.LoneCarriageReturn()) return;
+    Entry(reader.Writer, "FATAL: error reading ", path,
+          ": lines ended by a carriage return alone are not read (line ends must be a line feed, or a carriage "
+          "return and a line feed)");
+    throw 22;
+}
 
 void RowRange(const modelobject& owner, long row, long* first, long* last) {
     if (!owner.RowExtents) {

@@ -83,7 +83,8 @@ inline double GetValue(const unsigned char* in, int width) {
 // Appends the shortest text that reads back to the same double.
 void AppendNumber(std::string& out, double value);
 
-// Parses a whole token as a number (an optional leading "+" allowed).
+// Parses a whole token as a finite number (an optional leading "+" allowed);
+// "nan", "inf" and numbers beyond the range of a double are no numbers.
 bool ParseNumber(std::string_view token, double* value);
 
 // Whitespace-separated tokens of a file, read in large blocks.
@@ -94,6 +95,11 @@ public:
     bool NextToken(std::string& token);
     // The next token as a number; false when there is none or it is no number.
     bool NextNumber(double* value);
+    // The token of the last NextNumber call (for messages).
+    const std::string& LastToken() const { return Token; }
+    // True once a carriage return not followed by a line feed was passed
+    // (line ends of a single carriage return are not read).
+    bool LoneCarriageReturn() const { return LoneCR; }
 
 private:
     bool Fill();
@@ -102,7 +108,13 @@ private:
     size_t Position = 0;
     size_t End = 0;
     std::string Token;
+    bool PendingCR = false;
+    bool LoneCR = false;
 };
+
+// Ends the read of a text grid or stack (code 22) when the scanner met line
+// ends made of a carriage return alone.
+void RefuseLoneCarriageReturns(modelobject& reader, const TextScanner& scanner, const std::string& path);
 
 // Nodata filling of a grid just read (fill mode 1 or 2): holes inside the zone
 // grid of entry 1 get the fill value or a value from their neighbourhood, and

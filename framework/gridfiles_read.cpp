@@ -55,10 +55,12 @@ void ReadHeader(modelobject& reader, GridFormat format, FILE* file, gridio::Text
         std::string word;
         for (int k = 1; k <= 6; ++k) {
             if (!scanner.NextToken(word) || !scanner.NextNumber(&header[k - 1])) {
+                gridio::RefuseLoneCarriageReturns(reader, scanner, path);
                 Entry(reader.Writer, "FATAL: error reading ascii value #", k, " from ", path);
                 throw 22;
             }
         }
+        gridio::RefuseLoneCarriageReturns(reader, scanner, path);
         break;
     }
     case GridFormat::Double: {
@@ -148,13 +150,16 @@ void ReadRows(modelobject& reader, GridFormat format, FILE* file, gridio::TextSc
         for (long i = 1; i <= rows; ++i) {
             for (long j = 1; j <= cols; ++j) {
                 if (!scanner.NextNumber(&value)) {
+                    gridio::RefuseLoneCarriageReturns(reader, scanner, path);
+                    const std::string& token = scanner.LastToken();
                     Entry(reader.Writer, "FATAL: error reading ascii grid ", path, " in ASCII-Format in row ", i,
-                          ", col ", j);
+                          ", col ", j, token.empty() ? "" : ": \"" + token.substr(0, 60) + "\" is no finite number");
                     throw 22;
                 }
                 if (grid[i]) grid[i][j] = value;
             }
         }
+        gridio::RefuseLoneCarriageReturns(reader, scanner, path);
         return;
     }
     if (format == GridFormat::Gif) {
@@ -168,8 +173,15 @@ void ReadRows(modelobject& reader, GridFormat format, FILE* file, gridio::TextSc
             Entry(reader.Writer, "FATAL: error reading double grid ", path);
             throw 22;
         }
-        if (!grid[i]) continue;
-        for (long j = 1; j <= cols; ++j) grid[i][j] = gridio::GetValue(bytes.data() + (j - 1) * width, width);
+        for (long j = 1; j <= cols; ++j) {
+            const double value = gridio::GetValue(bytes.data() + (j - 1) * width, width);
+            if (!std::isfinite(value)) {
+                Entry(reader.Writer, "FATAL: error reading double grid ", path, ": the value ", value, " in row ", i,
+                      ", col ", j, " is no finite number");
+                throw 22;
+            }
+            if (grid[i]) grid[i][j] = value;
+        }
     }
 }
 

@@ -42,10 +42,12 @@ void ReadStackHeader(modelobject& reader, StackFormat format, FILE* file, gridio
         std::string word;
         for (int k = 0; k < 12; ++k) {
             if (!scanner.NextToken(word) || !scanner.NextNumber(&header[k])) {
+                gridio::RefuseLoneCarriageReturns(reader, scanner, path);
                 Entry(reader.Writer, "FATAL: error reading from ", path);
                 throw 22;
             }
         }
+        gridio::RefuseLoneCarriageReturns(reader, scanner, path);
         return;
     }
     const int width = format == StackFormat::Double ? 8 : 4;
@@ -125,13 +127,17 @@ void ReadStackValues(modelobject& reader, StackFormat format, FILE* file, gridio
             for (long j = 1; j <= cols; ++j) {
                 for (long l = 0; l <= n; ++l) {
                     if (!scanner.NextNumber(&stack[i][j][l])) {
+                        gridio::RefuseLoneCarriageReturns(reader, scanner, path);
+                        const std::string& token = scanner.LastToken();
                         Entry(reader.Writer, "FATAL: error reading ascii stack ", path, "at row ", i, ", column ", j,
-                              ", level ", l);
+                              ", level ", l,
+                              token.empty() ? "" : ": \"" + token.substr(0, 60) + "\" is no finite number");
                         throw 22;
                     }
                 }
             }
         }
+        gridio::RefuseLoneCarriageReturns(reader, scanner, path);
         return;
     }
     const int width = format == StackFormat::Double ? 8 : 4;
@@ -147,7 +153,18 @@ void ReadStackValues(modelobject& reader, StackFormat format, FILE* file, gridio
         }
         for (long j = 1; j <= cols; ++j) {
             const unsigned char* cell = bytes.data() + (j - 1) * cellBytes;
-            for (long l = 0; l <= n; ++l) stack[i][j][l] = gridio::GetValue(cell + l * width, width);
+            for (long l = 0; l <= n; ++l) {
+                const double value = gridio::GetValue(cell + l * width, width);
+                if (!std::isfinite(value)) {
+                    Entry(reader.Writer,
+                          format == StackFormat::Double ? "FATAL: error reading double stack "
+                                                        : "FATAL: error reading float stack ",
+                          path, "at row ", i, ", column ", j, ", level ", l, ": the value ", value,
+                          " is no finite number");
+                    throw 22;
+                }
+                stack[i][j][l] = value;
+            }
         }
     }
 }

@@ -1,6 +1,7 @@
 #include "framework/modelobject.h"
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <ctime>
 
@@ -44,6 +45,79 @@ bool modelobject::ReadWord(FILE* stream, std::string* word) {
     }
     if (c != EOF) std::ungetc(c, stream);
     return true;
+}
+
+modelobject::IntegerScan modelobject::ScanInteger(FILE* stream, long long lowest, long long highest,
+                                                  long long* value, std::string* text) {
+    int c;
+    while ((c = std::fgetc(stream)) != EOF && std::isspace(c)) {
+    }
+    text->clear();
+    if (c == '+' || c == '-') {
+        text->push_back(static_cast<char>(c));
+        c = std::fgetc(stream);
+    }
+    // Digits beyond any integer's length are kept only for the message.
+    constexpr size_t MaxDigits = 40;
+    size_t digits = 0;
+    while (c != EOF && std::isdigit(c)) {
+        if (digits < MaxDigits) text->push_back(static_cast<char>(c));
+        ++digits;
+        c = std::fgetc(stream);
+    }
+    if (c != EOF) std::ungetc(c, stream);
+    if (digits == 0) return IntegerScan::NoNumber;
+    if (digits > MaxDigits) {
+        *text += "...";
+        return IntegerScan::OutOfRange;
+    }
+    long long parsed = 0;
+    const char* first = text->data() + ((*text)[0] == '+' ? 1 : 0);
+    const auto result = std::from_chars(first, text->data() + text->size(), parsed);
+    if (result.ec != std::errc() || parsed < lowest || parsed > highest) return IntegerScan::OutOfRange;
+    *value = parsed;
+    return IntegerScan::Read;
+}
+
+int modelobject::ReadInteger(FILE* stream, long long* value, long long lowest, long long highest,
+                             const std::string& description) {
+    std::string text;
+    switch (ScanInteger(stream, lowest, highest, value, &text)) {
+    case IntegerScan::Read:
+        return 1;
+    case IntegerScan::NoNumber:
+        return 0;
+    case IntegerScan::OutOfRange:
+        break;
+    }
+    ValueRefused(description, text, "lies outside " + std::to_string(lowest) + " to " + std::to_string(highest));
+}
+
+namespace {
+std::string NumberText(double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+}  // namespace
+
+void modelobject::RequireFinite(double value, const std::string& description) {
+    if (std::isfinite(value)) return;
+    ValueRefused(description, NumberText(value), "is not a finite number");
+}
+
+void modelobject::RequireRange(double value, double lowest, double highest, const std::string& description) {
+    if (value >= lowest && value <= highest) return;
+    ValueRefused(description, NumberText(value), "lies outside " + NumberText(lowest) + " to " + NumberText(highest));
+}
+
+void modelobject::ValueRefused(const std::string& description, const std::string& value, const std::string& why) {
+    if (Writer) {
+        *Writer << "FATAL: error in control file, " << description;
+        if (!ModuleName.empty()) *Writer << "; " << ModuleName;
+        *Writer << ": the value " << value << " " << why << " (" << ControlFilePath << ")" << "[end-entry]";
+    }
+    throw 17;
 }
 
 int modelobject::FinishReadValue(FILE* stream, int converted, const std::string& description, std::string* rest) {

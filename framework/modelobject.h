@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <type_traits>
 
@@ -61,11 +62,24 @@ public:
     // the rest of the current line goes into `rest` (when given) and 1 is
     // returned; otherwise the next word is echoed and the control-file error
     // (code 17) raised with the description.
+    // Integers are read as decimal digits and checked against the range of
+    // the target; a value beyond it is a control-file error naming the value.
+    // Floating-point values must be finite.
     template <typename T>
     int ReadValue(FILE* stream, const char* format, T* target, const std::string& description,
                   std::string* rest = nullptr) {
         static_assert(std::is_arithmetic_v<T>, "numeric target expected");
-        const int converted = std::fscanf(stream, format, target);
+        int converted = 0;
+        if constexpr (IsCountable<T>()) {
+            long long value = 0;
+            converted = ReadInteger(stream, &value, Lowest<T>(), Highest<T>(), description);
+            if (converted == 1) *target = static_cast<T>(value);
+        } else {
+            converted = std::fscanf(stream, format, target);
+            if constexpr (std::is_floating_point_v<T>) {
+                if (converted == 1) RequireFinite(static_cast<double>(*target), description);
+            }
+        }
         return FinishReadValue(stream, converted, description, rest);
     }
     // A word of any length. A word longer than `maxLength` characters (when
@@ -77,11 +91,49 @@ public:
     int ReadTwoValues(FILE* stream, const char* format, T* first, U* second, const std::string& description,
                       std::string* rest = nullptr) {
         static_assert(std::is_arithmetic_v<T> && std::is_arithmetic_v<U>, "numeric targets expected");
-        const int converted = std::fscanf(stream, format, first, second);
+        int converted = 0;
+        if constexpr (IsCountable<T>() && IsCountable<U>()) {
+            long long a = 0, b = 0;
+            converted = ReadInteger(stream, &a, Lowest<T>(), Highest<T>(), description);
+            if (converted == 1) converted += ReadInteger(stream, &b, Lowest<U>(), Highest<U>(), description);
+            if (converted == 2) {
+                *first = static_cast<T>(a);
+                *second = static_cast<U>(b);
+            }
+        } else {
+            static_assert(!IsCountable<T>() && !IsCountable<U>(), "two integers or two floating-point values");
+            converted = std::fscanf(stream, format, first, second);
+            if (converted == 2) {
+                RequireFinite(static_cast<double>(*first), description);
+                RequireFinite(static_cast<double>(*second), description);
+            }
+        }
         if (converted != 2) ControlFileError(description, ModuleName);
         ReadRestOfLine(stream, rest);
         return converted;
     }
+
+    // Scans an integer the way "%d" does (white space, an optional sign,
+    // decimal digits; nothing more is consumed); `text` receives what was
+    // read, for messages. A value outside lowest..highest is OutOfRange.
+    enum class IntegerScan { Read, NoNumber, OutOfRange };
+    static IntegerScan ScanInteger(FILE* stream, long long lowest, long long highest, long long* value,
+                                   std::string* text);
+    // The one reader of control-file integers: white space skipped, an
+    // optional sign, then decimal digits (as "%d" reads them). Returns 1 and
+    // the value, 0 when no digits follow (nothing but the white space and sign
+    // consumed); a value outside lowest..highest is a control-file error
+    // (code 17) naming the value and the range.
+    int ReadInteger(FILE* stream, long long* value, long long lowest, long long highest,
+                    const std::string& description);
+    // A control-file error (code 17) naming the value unless it is finite.
+    void RequireFinite(double value, const std::string& description);
+    // A control-file error (code 17) naming the value unless it lies within
+    // lowest..highest (a NaN never does).
+    void RequireRange(double value, double lowest, double highest, const std::string& description);
+    // "FATAL: error in control file, <description>; <module>: the value <value>
+    // <why> (<control file>)", code 17.
+    [[noreturn]] void ValueRefused(const std::string& description, const std::string& value, const std::string& why);
 
     // Rewinds the control-file stream and looks for a line whose first word is
     // the section name (in brackets). Leaves the stream on the line after it.
@@ -192,6 +244,18 @@ public:
     bool Deleted() const { return ModuleDeleted; }
 
 private:
+    template <typename T> static constexpr bool IsCountable() {
+        return std::is_integral_v<T> && !std::is_same_v<T, char> && !std::is_same_v<T, bool>;
+    }
+    template <typename T> static constexpr long long Lowest() {
+        return static_cast<long long>(std::numeric_limits<T>::min());
+    }
+    template <typename T> static constexpr long long Highest() {
+        if constexpr (std::numeric_limits<T>::digits > std::numeric_limits<long long>::digits)
+            return std::numeric_limits<long long>::max();
+        else
+            return static_cast<long long>(std::numeric_limits<T>::max());
+    }
     int FinishReadValue(FILE* stream, int converted, const std::string& description, std::string* rest);
     bool ModuleDeleted = false;
 };

@@ -68,6 +68,8 @@ teilmodellklasse::teilmodellklasse(DiagnosticsWriter* writer, const std::string&
     ReadValue(ControlFile, "%d", &Method, "flow control parameter for " + bracketed, &LineBuffer);
     ReadValue(ControlFile, "%lf", &TimeInterval, "time interval for " + bracketed, &LineBuffer);
     if (Method != 0 && !(TimeInterval > 0)) ControlFileError("time interval for " + bracketed, ModuleName);
+    // The interval is handed on as a whole number of minutes.
+    if (Method != 0) RequireRange(TimeInterval, 0, INT32_MAX, "time interval for " + bracketed);
     CheckTimeShift();
     StepsPerDay = TimeInterval > 0 ? 1440.0 / TimeInterval : 0;
     if (Method == 0) CloseControlFile();

@@ -44,35 +44,25 @@ std::string NumberText(double value) {
     throw 17;
 }
 
-// Reads an integer the way a decimal scan does (white space, line ends
-// included, skipped; an optional sign; digits) and leaves the stream after
-// its last digit. A value beyond the range of int is refused rather than
-// wrapped.
+// Reads an integer through the control-file integer scan (white space, line
+// ends included, skipped; an optional sign; digits) and leaves the stream
+// after its last digit. A value beyond the range of int is refused rather
+// than wrapped.
 void ReadInteger(modelobject& setup, FILE* stream, const std::string& description, int* value) {
-    int c;
-    do {
-        c = std::fgetc(stream);
-    } while (c != EOF && std::isspace(c));
-    std::string digits;
-    if (c == '+' || c == '-') {
-        digits.push_back(static_cast<char>(c));
-        c = std::fgetc(stream);
-    }
-    if (c == EOF || !std::isdigit(c)) {
-        if (c != EOF) std::ungetc(c, stream);
+    long long v = 0;
+    std::string text;
+    switch (modelobject::ScanInteger(stream, INT_MIN, INT_MAX, &v, &text)) {
+    case modelobject::IntegerScan::Read:
+        *value = static_cast<int>(v);
+        return;
+    case modelobject::IntegerScan::NoNumber:
         setup.ControlFileError(description, "");
-    }
-    while (c != EOF && std::isdigit(c)) {
-        digits.push_back(static_cast<char>(c));
-        c = std::fgetc(stream);
-    }
-    if (c != EOF) std::ungetc(c, stream);
-    const char* begin = digits.data() + (digits[0] == '+' ? 1 : 0);
-    const auto result = std::from_chars(begin, digits.data() + digits.size(), *value);
-    if (result.ec != std::errc()) {
-        ValueNotAllowed(setup, description, digits,
+        break;
+    case modelobject::IntegerScan::OutOfRange:
+        ValueNotAllowed(setup, description, text,
                         "whole numbers " + std::to_string(INT_MIN) + " to " + std::to_string(INT_MAX));
     }
+    throw 17;  // not reached: both reports throw
 }
 
 // One classification grid of a "[SpinUp]" line.

@@ -1,11 +1,18 @@
 #include "parameters/landuse.h"
 
+#include <cmath>
+
 #include "framework/diagnostics_writer.h"
 #include "parameters/landuse_keys.h"
 
 double InterpolateLinear(double x1, double y1, double x2, double y2, double x) {
     if (x2 == x1) return y1;
-    return y1 * (x2 - x) / (x2 - x1) + y2 * (x - x1) / (x2 - x1);
+    const double direct = y1 * (x2 - x) / (x2 - x1) + y2 * (x - x1) / (x2 - x1);
+    if (std::isfinite(direct) || !std::isfinite(y1) || !std::isfinite(y2)) return direct;
+    // A value near the limit of a double overflows when it is multiplied
+    // first: the weights are formed first instead.
+    const double span = x2 - x1;
+    return y1 * ((x2 - x) / span) + y2 * ((x - x1) / span);
 }
 
 bool IsGregorianLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 
 #include "framework/diagnostics_writer.h"
@@ -142,7 +143,12 @@ void MultilayerLanduseType::ParseEntry(DiagnosticsWriter* writer, const std::str
             if (found) RefuseEntry(writer, Code, entry, std::string("the key \"") + key + "\" has no \"=\"");
             return fallback;
         }
-        return std::strtod(value.c_str(), nullptr);
+        const double number = std::strtod(value.c_str(), nullptr);
+        if (!std::isfinite(number)) {
+            RefuseEntry(writer, Code, entry,
+                        std::string("the value \"") + value + "\" of \"" + key + "\" is not a finite number");
+        }
+        return number;
     };
     k_extinct = lightParameter("k_extinct", 0.3);
     LAI_scale = lightParameter("LAI_scale", 10.0);

@@ -93,7 +93,7 @@ public:
 
 private:
     [[noreturn]] void UndefinedSymbol(int lineNumber, const std::string& line);
-    [[noreturn]] void LineTooLong(int lineNumber, const std::string& line, size_t length);
+    [[noreturn]] void LineTooLong(int lineNumber, const std::string& line, size_t length, size_t limit);
     [[noreturn]] void ValueOutOfRange(const std::string& description, long long value, const std::string& allowed);
     void WarnEqualSymbolValues(const std::vector<std::string>& names, const std::vector<std::string>& values,
                                int newest);

@@ -82,12 +82,12 @@ void defaultini::UndefinedSymbol(int lineNumber, const std::string& line) {
     throw 17;
 }
 
-void defaultini::LineTooLong(int lineNumber, const std::string& line, size_t length) {
+void defaultini::LineTooLong(int lineNumber, const std::string& line, size_t length, size_t limit) {
     constexpr size_t excerpt = 120;
     if (Writer) {
         *Writer << "FATAL: " << Rule << "\npossible error in control file!\n" << "line " << lineNumber
                 << " is too long after symbol substitution (" << static_cast<unsigned long long>(length)
-                << " characters, at most " << static_cast<unsigned long long>(MaxCompiledLineLength)
+                << " characters, at most " << static_cast<unsigned long long>(limit)
                 << " are allowed):\n" << line.substr(0, excerpt) << (line.size() > excerpt ? "..." : "")
                 << "\n\n-----------------------------------------------------------\n" << "[end-entry]";
     }
@@ -139,7 +139,7 @@ std::string& defaultini::ReplaceSymbols(std::string& line, int lineNumber, const
         const std::string& value = values[static_cast<size_t>(symbol)];
         const size_t length = word.size();
         if (line.size() - length + value.size() > MaxSubstitutionLength) {
-            LineTooLong(lineNumber, line, line.size() - length + value.size());
+            LineTooLong(lineNumber, line, line.size() - length + value.size(), MaxSubstitutionLength);
         }
         expansions.push_back({symbol, origin[dollar]});
         const int id = static_cast<int>(expansions.size()) - 1;
@@ -228,7 +228,7 @@ void defaultini::CompileSymbols(const std::string& sourcePath, std::string& targ
         size_t length = working.size() - 1;
         if (length > 0 && working.back() == '\n') --length;
         if (length > 0 && working[length] == '\r') --length;
-        if (length > MaxCompiledLineLength) LineTooLong(lineNumber, working.substr(1), length);
+        if (length > MaxCompiledLineLength) LineTooLong(lineNumber, working.substr(1), length, MaxCompiledLineLength);
         const size_t bytes = working.size() - 1;
         if (bytes > 0 && std::fwrite(working.data() + 1, 1, bytes, output.Get()) != bytes) {
             WriteError(target, lineNumber);

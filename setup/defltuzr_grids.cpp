@@ -21,6 +21,12 @@
 namespace {
 
 constexpr double BinaryMark = -9999;
+// Coordinates of a raster lie within this bound (far beyond any map
+// projection); their squares, as distances take them, stay finite.
+constexpr double MaxCoordinate = 1e15;
+// A cell must stay distinguishable at its coordinates: no coordinate of the
+// raster is larger than 1e12 cell sizes.
+constexpr double MinRelativeCellSize = 1e-12;
 
 [[noreturn]] void BrokenInvariant(const char* what, const char* file, int line) {
     std::fprintf(stderr, "internal error: %s (%s:%d)\n", what, file, line);
@@ -92,6 +98,25 @@ void CheckRaster(DiagnosticsWriter* writer, const std::string& path, const ZoneH
         Fatal(writer, 22, "FATAL: error reading ", path, ": the cell size ", header.values[4],
               " is not positive");
     }
+    // Cell areas (the square of the cell size) and the coordinates of every
+    // cell, and the squared distances between them, must be finite numbers
+    // that tell the cells apart.
+    const double cellSize = header.values[4];
+    const double area = cellSize * cellSize;
+    if (!std::isnormal(area)) {
+        Fatal(writer, 22, "FATAL: error reading ", path, ": the cell size ", cellSize,
+              " gives no usable cell area (its square is ", area, ")");
+    }
+    for (int k = 0; k < 2; ++k) {
+        const double corner = header.values[2 + k];
+        const double reach = std::fabs(corner) + std::floor(header.values[k]) * cellSize;
+        if (!(reach <= MaxCoordinate) || !(cellSize >= reach * MinRelativeCellSize)) {
+            Fatal(writer, 22, "FATAL: error reading ", path, ": the ", k == 0 ? "x" : "y", " corner ", corner,
+                  " with ", std::floor(header.values[k]), k == 0 ? " columns" : " rows", " of cell size ", cellSize,
+                  " gives coordinates up to ", reach, " (at most ", MaxCoordinate, " and ",
+                  1 / MinRelativeCellSize, " cell sizes are allowed)");
+        }
+    }
     // A binary file holds every value in `valueBytes` after its header; a text
     // file at least one digit and one separator per value.
     const long double cells = std::floor(static_cast<long double>(columns)) * std::floor(static_cast<long double>(rows));
@@ -104,7 +129,11 @@ void CheckRaster(DiagnosticsWriter* writer, const std::string& path, const ZoneH
 
 }  // namespace
 
-defaultini::~defaultini() { FreeOwnedMatrices(); }
+defaultini::~defaultini() {
+    // A run that ends during the initialisation never reaches DeleteModule.
+    FreeMPIRegions(*this, Decomposition);
+    FreeOwnedMatrices();
+}
 
 void defaultini::ReadGridHeader(int32_t& columns, int32_t& rows, double& xllCorner, double& yllCorner,
                                 double& cellSize, double& noData) {
@@ -221,17 +250,23 @@ int defaultini::ReadVariableGrids() {
     ReadValue(ControlFile, "%d", &count, " number of variable grids ");
     if (count < 0) ValueOutOfRange(" number of variable grids ", count, "0 or more variable grids");
 
-    VariableGridReadFlags.assign(static_cast<size_t>(count) + 1, 0);
+    VariableGridReadFlags.assign(1, 0);
     VariableGridCount = 0;
     FirstVariableEntry = 0;
     if (count == 0) {
         session.Close();
         return 0;
     }
+    // The count is checked against the free entries of the grid table before
+    // anything is allocated for it.
     const int first = FindFreeGridEntry(GridTable);
-    if (first >= NoFreeGridEntry || first + count - 1 > LastGridIndex) {
-        Fatal(Writer, 12, "FATAL: no free grid found in memory (an Position ", NoFreeGridEntry, ")\n");
+    if (first >= NoFreeGridEntry || count > LastGridIndex - first + 1) {
+        Fatal(Writer, 12, "FATAL: no free grid found in memory (an Position ", NoFreeGridEntry, ")\n",
+              "[variable_grids]: ", count, " variable grids do not fit into the ",
+              first >= NoFreeGridEntry ? 0 : LastGridIndex - first + 1, " free entries of the grid table (",
+              ControlFilePath, ")");
     }
+    VariableGridReadFlags.assign(static_cast<size_t>(count) + 1, 0);
     FirstVariableEntry = first;
 
     for (int k = 1; k <= count; ++k) {

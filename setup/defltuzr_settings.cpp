@@ -3,6 +3,7 @@
 // sub-steps.
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -35,11 +36,11 @@ bool ReadLooseInt(FILE* stream, int* value) {
     return controltext::ScanInt(word, value);
 }
 
-bool ReadLooseDouble(FILE* stream, double* value) {
-    std::string word;
-    if (!modelobject::ReadWord(stream, &word)) return false;
+// As above; `word` receives the word read.
+bool ReadLooseDouble(FILE* stream, double* value, std::string* word) {
+    if (!modelobject::ReadWord(stream, word)) return false;
     modelobject::ReadRestOfLine(stream, nullptr);
-    return controltext::ScanDouble(word, value) && std::isfinite(*value);
+    return controltext::ScanDouble(*word, value);
 }
 
 }  // namespace
@@ -54,6 +55,7 @@ void defaultini::ReadOutputControl(const std::string& controlFilePath, ModelSett
 
     FindSection("[coordinates]", true);
     ReadValue(ControlFile, "%lf", &receiver.Latitude, "geographic latitude");
+    RequireRange(receiver.Latitude, -90, 90, "geographic latitude");
     ReadValue(ControlFile, "%lf", &receiver.Longitude, "geographic longitude");
     ReadValue(ControlFile, "%lf", &receiver.ReferenceMeridian, "reference meridian");
     ReadValue(ControlFile, "%lf", &receiver.TimeShift, "time shift of data time to lokal time");
@@ -80,7 +82,14 @@ void defaultini::ReadOutputInterval(ModelSettings& receiver) {
     OutputSwitch = (unit == 0 || unit == 1) ? unit : 0;
 
     double minToIntEnd = 0;
-    if (!ReadLooseDouble(ControlFile, &minToIntEnd)) minToIntEnd = 0;
+    std::string word;
+    // What is no finite number counts as unreadable and stays 0; a number
+    // must be one the time steps can use: at most the longest interval of a
+    // sub-model (whole minutes in an int).
+    if (!ReadLooseDouble(ControlFile, &minToIntEnd, &word) || !std::isfinite(minToIntEnd)) minToIntEnd = 0;
+    if (minToIntEnd > INT32_MAX) {
+        ValueRefused("output control (min_to_int_end)", word, "lies outside 0 to " + std::to_string(INT32_MAX));
+    }
     receiver.MinToIntEnd = minToIntEnd < 0 ? 0 : minToIntEnd;
 }
 
@@ -147,7 +156,13 @@ void defaultini::ReadMeteoInputs(ModelSettings& receiver) {
     std::vector<std::string> names(1);
     for (int i = 1; i <= count; ++i) {
         std::string name;
-        ReadValue(ControlFile, "%s", &name, "name of meteorological variable " + std::to_string(i), nullptr, 200);
+        const std::string description = "name of meteorological variable " + std::to_string(i);
+        ReadValue(ControlFile, "%s", &name, description, nullptr, 200);
+        // Each input writes its statistics under its name: a name given twice
+        // would write every row twice.
+        for (size_t k = 1; k < names.size(); ++k) {
+            if (names[k] == name) ValueRefused(description, name, "is already the name of variable " + std::to_string(k));
+        }
         names.push_back(std::move(name));
     }
     MeteoNameList = std::move(names);

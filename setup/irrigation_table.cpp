@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 
 #include "framework/diagnostics_writer.h"
@@ -33,16 +34,53 @@ constexpr int MaxMonthDays[13] = {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30,
 
 // --- Reading from the stream (values may run over several lines) -----------
 
-bool ScanLong(FILE* stream, long* value) { return std::fscanf(stream, "%ld", value) == 1; }
+// The numbers of one rule, read from the control-file stream. A value that is
+// out of range or not finite is remembered for the message.
+class RuleScanner {
+public:
+    explicit RuleScanner(FILE* stream) : Stream(stream) {}
 
-bool ScanInt32(FILE* stream, int32_t* value) {
-    long v = 0;
-    if (!ScanLong(stream, &v) || v < INT32_MIN || v > INT32_MAX) return false;
-    *value = static_cast<int32_t>(v);
-    return true;
-}
+    bool Long(long* value) { return Integer(value, LONG_MIN, LONG_MAX); }
 
-bool ScanDouble(FILE* stream, double* value) { return std::fscanf(stream, "%lf", value) == 1; }
+    bool Int32(int32_t* value) {
+        long v = 0;
+        if (!Integer(&v, INT32_MIN, INT32_MAX)) return false;
+        *value = static_cast<int32_t>(v);
+        return true;
+    }
+
+    bool Double(double* value) {
+        if (std::fscanf(Stream, "%lf", value) != 1) return false;
+        if (std::isfinite(*value)) return true;
+        Offending = "the value " + std::string(std::isnan(*value) ? "nan" : (*value > 0 ? "inf" : "-inf")) +
+                    " is not a finite number";
+        return false;
+    }
+
+    // What was wrong with the last value refused, or empty.
+    std::string Detail() const { return Offending; }
+
+private:
+    bool Integer(long* value, long long lowest, long long highest) {
+        long long v = 0;
+        std::string text;
+        switch (modelobject::ScanInteger(Stream, lowest, highest, &v, &text)) {
+        case modelobject::IntegerScan::Read:
+            *value = static_cast<long>(v);
+            return true;
+        case modelobject::IntegerScan::OutOfRange:
+            Offending = "the value " + text + " lies outside " + std::to_string(lowest) + " to " +
+                        std::to_string(highest);
+            return false;
+        case modelobject::IntegerScan::NoNumber:
+            break;
+        }
+        return false;
+    }
+
+    FILE* Stream;
+    std::string Offending;
+};
 
 // --- Reading from a text schedule --------------------------------------------
 
@@ -71,7 +109,7 @@ bool ParseNumber(const std::string& text, size_t* at, double* value) {
     const char* start = text.c_str() + *at;
     char* stop = nullptr;
     const double v = std::strtod(start, &stop);
-    if (stop == start) return false;
+    if (stop == start || !std::isfinite(v)) return false;
     *value = v;
     *at += static_cast<size_t>(stop - start);
     return true;
@@ -136,8 +174,14 @@ private:
     IrrigationRuleError(reader, entry);
 }
 
-[[noreturn]] void TableError(modelobject& reader, const std::string& text) {
-    if (reader.Writer) *reader.Writer << "FATAL: for irrigation code " << text << "[end-entry]";
+// The FATAL entry of an unreadable rule; `detail` (when given) names the
+// value refused and the control file.
+[[noreturn]] void TableError(modelobject& reader, const std::string& text, const std::string& detail = "") {
+    if (reader.Writer) {
+        *reader.Writer << "FATAL: for irrigation code " << text;
+        if (!detail.empty()) *reader.Writer << detail << " (in " << reader.ControlFilePath << ")\n";
+        *reader.Writer << "[end-entry]";
+    }
     throw 29;
 }
 
@@ -168,24 +212,30 @@ void IrrigationRuleError(modelobject& reader, int entry) {
 
 void ReadIrrigationSchedule(modelobject& reader, int entry, const std::string& text, IrrigationRule& rule) {
     const ScheduleCalendar calendar(reader.DaysPerMonth);
+    // The reason names the schedule as written, so that the value refused is seen.
+    std::string shown = text;
+    while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
+    const auto Refuse = [&](const std::string& reason) {
+        RefuseSchedule(reader, entry, reason + " in \"" + shown + "\" (" + reader.ControlFilePath + ")");
+    };
     size_t scheme = text.find("starting from");
-    if (scheme == std::string::npos) RefuseSchedule(reader, entry, "no \"starting from\" in the schedule");
+    if (scheme == std::string::npos) Refuse("no \"starting from\" in the schedule");
 
     while (scheme != std::string::npos) {
         const int32_t k0 = rule.tabcnt + 1;
         size_t at = scheme + 13;
         if (text.find("to", at) == std::string::npos && text.find("times", at) == std::string::npos) {
-            RefuseSchedule(reader, entry, "neither \"to\" nor \"times\" follows \"starting from\"");
+            Refuse("neither \"to\" nor \"times\" follows \"starting from\"");
         }
 
         int32_t month = 0, day = 0;
         if (!ParseNumber(text, &at, &month) || !ParseNumber(text, &at, &day)) {
-            RefuseSchedule(reader, entry, "month and day after \"starting from\" could not be read");
+            Refuse("month and day after \"starting from\" could not be read");
         }
         calendar.Clamp(&month, &day);
         double first = 0;
         if (!NumberAfter(text, "with", &at, &first)) {
-            RefuseSchedule(reader, entry, "the amount after \"with\" could not be read");
+            Refuse("the amount after \"with\" could not be read");
         }
 
         if (text.find("to", at) != std::string::npos) {
@@ -193,20 +243,20 @@ void ReadIrrigationSchedule(modelobject& reader, int entry, const std::string& t
             // amounts interpolated by event number from XX to YY.
             int32_t lastMonth = 0, lastDay = 0;
             if (!NumberAfter(text, "to ", &at, &lastMonth) || !ParseNumber(text, &at, &lastDay)) {
-                RefuseSchedule(reader, entry, "the end date after \"to\" could not be read");
+                Refuse("the end date after \"to\" could not be read");
             }
             calendar.Clamp(&lastMonth, &lastDay);
             double last = 0;
             if (!NumberAfter(text, "with ", &at, &last)) {
-                RefuseSchedule(reader, entry, "the last amount after the second \"with\" could not be read");
+                Refuse("the last amount after the second \"with\" could not be read");
             }
             long interval = 0;
             if (!NumberAfter(text, "every ", &at, &interval)) {
-                RefuseSchedule(reader, entry, "the interval after \"every\" could not be read");
+                Refuse("the interval after \"every\" could not be read");
             }
-            if (interval < 1) RefuseSchedule(reader, entry, "the interval after \"every\" must be at least 1 day");
+            if (interval < 1) Refuse("the interval after \"every\" must be at least 1 day");
             if (month == lastMonth && day > lastDay) {
-                RefuseSchedule(reader, entry, "the scheme starts after its end day in its end month");
+                Refuse("the scheme starts after its end day in its end month");
             }
 
             int64_t m = month, d = day;
@@ -225,7 +275,7 @@ void ReadIrrigationSchedule(modelobject& reader, int entry, const std::string& t
             // Count form: AA events every ZZ days, all with the amount XX.
             int32_t count = 0;
             if (!NumberAfter(text, "mm ", &at, &count)) {
-                RefuseSchedule(reader, entry, "the repeat count after \"mm \" could not be read");
+                Refuse("the repeat count after \"mm \" could not be read");
             }
             if (count < 1 || count > IrrigationRule::MaxRepeatCount) {
                 RefuseSchedule(reader, entry,
@@ -234,9 +284,9 @@ void ReadIrrigationSchedule(modelobject& reader, int entry, const std::string& t
             }
             long interval = 0;
             if (!NumberAfter(text, "every ", &at, &interval)) {
-                RefuseSchedule(reader, entry, "the interval after \"every\" could not be read");
+                Refuse("the interval after \"every\" could not be read");
             }
-            if (interval < 1) RefuseSchedule(reader, entry, "the interval after \"every\" must be at least 1 day");
+            if (interval < 1) Refuse("the interval after \"every\" must be at least 1 day");
 
             int64_t m = month, d = day;
             rule.AddEvent(m, d, first);
@@ -288,10 +338,11 @@ void ReadIrrigationTable(modelobject& reader, FILE* controlFile, int& irrigation
         const std::string number = std::to_string(entry);
         IrrigationRule rule;
         std::string name;
-        if (!ScanInt32(controlFile, &rule.Code) || !modelobject::ReadWord(controlFile, &name) ||
-            name.size() > IrrigationRule::MaxNameLength || !ScanInt32(controlFile, &rule.Method) ||
-            !ScanInt32(controlFile, &rule.Origin)) {
-            TableError(reader, number + ": code, name, method, or origin could not be read correctly\n");
+        RuleScanner scan(controlFile);
+        if (!scan.Int32(&rule.Code) || !modelobject::ReadWord(controlFile, &name) ||
+            name.size() > IrrigationRule::MaxNameLength || !scan.Int32(&rule.Method) || !scan.Int32(&rule.Origin)) {
+            TableError(reader, number + ": code, name, method, or origin could not be read correctly\n",
+                       scan.Detail());
         }
         rule.Name = name;
         if (rule.Method < IrrigationRule::ScheduleList || rule.Method > IrrigationRule::DemandEtrEtp) {
@@ -299,19 +350,19 @@ void ReadIrrigationTable(modelobject& reader, FILE* controlFile, int& irrigation
         }
 
         if (rule.Method == IrrigationRule::DemandEtrEtp) {
-            if (!ScanDouble(controlFile, &rule.MinEtrToEtp)) {
-                TableError(reader, number + ": min(ETR/ETP) could not be read correctly\n");
+            if (!scan.Double(&rule.MinEtrToEtp)) {
+                TableError(reader, number + ": min(ETR/ETP) could not be read correctly\n", scan.Detail());
             }
             rule.psi_dry = 20;
             rule.psi_wet = 3.45;
-        } else if (!ScanDouble(controlFile, &rule.psi_dry) || !ScanDouble(controlFile, &rule.psi_wet)) {
-            TableError(reader, number + ": psi_dry or psi_wet could not be read correctly\n");
+        } else if (!scan.Double(&rule.psi_dry) || !scan.Double(&rule.psi_wet)) {
+            TableError(reader, number + ": psi_dry or psi_wet could not be read correctly\n", scan.Detail());
         }
 
         if (rule.Method == IrrigationRule::ScheduleList) {
             int32_t events = 0;
-            if (!ScanInt32(controlFile, &events) || events < 0) {
-                TableError(reader, number + ": tabcnt could not be read correctly\n");
+            if (!scan.Int32(&events) || events < 0) {
+                TableError(reader, number + ": tabcnt could not be read correctly\n", scan.Detail());
             }
             rule.ClearSchedule();
             for (int32_t k = 1; k <= events; ++k) {
@@ -320,9 +371,8 @@ void ReadIrrigationTable(modelobject& reader, FILE* controlFile, int& irrigation
                 const std::string event = std::to_string(k);
                 const std::string unreadable = number + " month[" + event + "] or day[" + event + "] or amount[" +
                                                event + "] could not be read\n";
-                if (!ScanLong(controlFile, &month) || !ScanLong(controlFile, &day) ||
-                    !ScanDouble(controlFile, &amount)) {
-                    TableError(reader, unreadable);
+                if (!scan.Long(&month) || !scan.Long(&day) || !scan.Double(&amount)) {
+                    TableError(reader, unreadable, scan.Detail());
                 }
                 if (month < 1 || month > 12 || day < 1 || day > MaxMonthDays[month]) {
                     if (writer) {

@@ -516,9 +516,11 @@ TEST(RegressionFile, TextAndBinaryFormsGiveTheSameSeries) {
     const auto rows = RegressionRows(dates);
     const std::string text = d.write("reg.txt", RegressionText(rows));
     const std::string binary = d.write("reg.bin", RegressionBinary(rows));
+    // A byte-order mark in front of the header line leaves a text file text.
+    const std::string marked = d.write("reg-bom.txt", "\xEF\xBB\xBF" + RegressionText(rows));
     const std::vector<RegressionRow> expected(rows.begin() + 7, rows.end());
     ASSERT_EQ(expected.front().date, (MeteoDate{2001, 1, 1, 0}));
-    for (const std::string& file : {text, binary}) {
+    for (const std::string& file : {text, binary, marked}) {
         for (int64_t capacity : {1, 4, 23, 16384}) {
             SCOPED_TRACE(file + ", capacity " + std::to_string(capacity));
             RegressionFileReader reader(&d.writer, "temperature", file, capacity);

@@ -266,7 +266,7 @@ TEST_F(GridFilesTest, MeasuresMustMatchTheModel) {
         {TextHeader("4", "3", "12345.678", "5234566.99"), 24},
         {TextHeader("4", "3", "12345.678", "5234567.99", "0.10000001"), 24},
         {TextHeader("4", "3", "12345.678", "5234567.99", "0.1", "0"), 24},
-        {TextHeader("4", "3", "12345.678", "5234567.99", "0.1", "nan"), 24},
+        {TextHeader("4", "3", "12345.678", "5234567.99", "0.1", "nan"), 22},  // no number: unreadable
         {TextHeader("4", "3", "12345.678", "5234567.99", "0.1", "-99999"), 0},
     };
     for (const Case& c : cases) {
@@ -356,6 +356,91 @@ TEST_F(GridFilesTest, DamagedFilesEndTheRunWithCode22) {
     WriteFile(dir.file("ok.asc"), TextHeader() + body);
     EXPECT_EQ(ThrownCode([&] { model->ReadGrid("ok.asc", none, 0, false, false, 0, false); }), 22);
     EXPECT_NE(Console().find("no memory allocated (pointer given to function is NULL)"), std::string::npos);
+}
+
+// A value that is not a finite number is never read as a cell value: it
+// would end up in every statistic and output. Every grid and stack format
+// refuses it with code 22 and names the file, the cell and the value.
+TEST_F(GridFilesTest, NonFiniteValuesEndTheRunWithCode22) {
+    const std::string before = "1 2 3 4\n5 6 7 8\n9 10 ";
+    const std::vector<double> header = {4, 3, 12345.678, 5234567.99, 0.1, -9999, 0, 0, 0, 0, 0, 0};
+    auto binaryGrid = [&](double value, bool doubles) {
+        std::vector<double> values = header;
+        for (double v : {1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0, 9.0, 10.0}) values.push_back(v);
+        values.push_back(value);
+        values.push_back(12);
+        return LittleEndian(values, doubles);
+    };
+    std::vector<double> stackHeader = header;
+    stackHeader[11] = 0;
+    auto binaryStack = [&](double value) {
+        std::vector<double> values = stackHeader;
+        for (int k = 1; k <= 12; ++k) values.push_back(k == 7 ? value : k);
+        return LittleEndian(values, true);
+    };
+    const std::string textStack = "stack_ncols 4\nnrows 3\nxll 12345.678\nyll 5234567.99\ncs 0.1\nnodata -9999\n"
+                                  "cnt 0\nmin 0\nmax 0\nsum 0\naverage 0\nnumlevels 0\n";
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char* what;
+        std::string content;
+        bool stack;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"text nan", TextHeader() + before + "nan 12\n", false, "in row 3, col 3: \"nan\" is no finite number"},
+        {"text inf", TextHeader() + before + "inf 12\n", false, "in row 3, col 3: \"inf\" is no finite number"},
+        {"text -inf", TextHeader() + before + "-inf 12\n", false, "\"-inf\" is no finite number"},
+        {"text Infinity", TextHeader() + before + "Infinity 12\n", false, "\"Infinity\" is no finite number"},
+        {"text NAN", TextHeader() + before + "NAN 12\n", false, "\"NAN\" is no finite number"},
+        {"double nan", binaryGrid(nan, true), false, "in row 3, col 3 is no finite number"},
+        {"double -inf", binaryGrid(-inf, true), false, "the value -inf in row 3, col 3"},
+        {"float inf", binaryGrid(inf, false), false, "the value inf in row 3, col 3"},
+        {"text stack nan", textStack + "1 2 3 4 5 6 nan 8 9 10 11 12\n", true,
+         "at row 2, column 3, level 0: \"nan\" is no finite number"},
+        {"binary stack inf", binaryStack(inf), true, "at row 2, column 3, level 0: the value inf"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(dir.file("odd"), c.content);
+        console.str("");
+        GridStack st;
+        EXPECT_EQ(ThrownCode([&] {
+                      if (c.stack) ReadStack("odd", &st);
+                      else Read("odd");
+                  }),
+                  22);
+        EXPECT_NE(Console().find("odd"), std::string::npos) << Console();
+        EXPECT_NE(Console().find(c.message), std::string::npos) << Console();
+    }
+}
+
+// Lines ended by a carriage return alone are refused as every other reader
+// of the model refuses them; CR LF line ends read as LF ones.
+TEST_F(GridFilesTest, CarriageReturnLineEnds) {
+    std::string text = TextHeader() + "1 2 3 4\n5 6 7 8\n9 10 11 12\n";
+    std::string crlf, cr;
+    for (char ch : text) {
+        crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+        cr += ch == '\n' ? '\r' : ch;
+    }
+    WriteFile(dir.file("crlf.asc"), crlf);
+    ExpectSameGrid(GridOf({{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}}), Read("crlf.asc"));
+
+    WriteFile(dir.file("cr.asc"), cr);
+    EXPECT_EQ(ThrownCode([&] { Read("cr.asc"); }), 22);
+    EXPECT_NE(Console().find("cr.asc: lines ended by a carriage return alone are not read"), std::string::npos)
+        << Console();
+    // One such line end among proper ones is refused as well.
+    WriteFile(dir.file("mixed.asc"), TextHeader() + "1 2 3 4\n5 6 7 8\r9 10 11 12\n");
+    EXPECT_EQ(ThrownCode([&] { Read("mixed.asc"); }), 22);
+
+    std::string stack = "stack_ncols 4\rnrows 3\rxll 12345.678\ryll 5234567.99\rcs 0.1\rnodata -9999\r"
+                        "cnt 0\rmin 0\rmax 0\rsum 0\raverage 0\rnumlevels 0\r1 2 3 4 5 6 7 8 9 10 11 12\r";
+    WriteFile(dir.file("cr.stk"), stack);
+    GridStack st;
+    EXPECT_EQ(ThrownCode([&] { ReadStack("cr.stk", &st); }), 22);
 }
 
 TEST_F(GridFilesTest, ReadIntoAGivenMatrix) {

@@ -83,6 +83,64 @@ TEST(ReadValue, UnreadableValueEchoesWordAndFails17) {
     EXPECT_EQ(lines[3].description, "error in control file, number of layers; snow_modelnot found!");
 }
 
+// Every integer of the control file is checked against the range of its
+// target: no value wraps around (4294967320 read as an int is not 24).
+TEST(ReadValue, IntegersBeyondTheirRangeFail17NamingTheValue) {
+    struct Case {
+        const char* text;
+        int code;
+        long long expected;  // when read
+        const char* message;
+    };
+    const Case intCases[] = {
+        {"4294967320\n", 17, 0, "count; snow_model: the value 4294967320 lies outside -2147483648 to 2147483647"},
+        {"2147483648\n", 17, 0, "the value 2147483648 lies outside"},
+        {"-2147483649\n", 17, 0, "the value -2147483649 lies outside"},
+        {"99999999999999999999999999\n", 17, 0, "the value 99999999999999999999999999 lies outside"},
+        {"2147483647 rest\n", 0, 2147483647, ""},
+        {"  -2147483648\n", 0, -2147483648LL, ""},
+        {"+12abc\n", 0, 12, ""},
+    };
+    for (const Case& c : intCases) {
+        SCOPED_TRACE(c.text);
+        Fixture f(c.text);
+        int value = -1;
+        EXPECT_EQ(ThrownCode([&] { f.object.ReadValue(f.object.ControlFile, "%d", &value, "count"); }), c.code);
+        if (c.code == 0) {
+            EXPECT_EQ(value, c.expected);
+        } else {
+            EXPECT_NE(f.console.str().find(c.message), std::string::npos) << f.console.str();
+        }
+    }
+    // Wider targets take wider values; a 64-bit target refuses only beyond 64 bits.
+    Fixture f("4294967320\n9223372036854775808\n");
+    long long wide = 0;
+    f.object.ReadValue(f.object.ControlFile, "%lld", &wide, "wide");
+    EXPECT_EQ(wide, 4294967320LL);
+    EXPECT_EQ(ThrownCode([&] { f.object.ReadValue(f.object.ControlFile, "%lld", &wide, "wide"); }), 17);
+    // The unreadable case keeps its echo.
+    Fixture g("-x\n");
+    int i = 0;
+    EXPECT_EQ(ThrownCode([&] { g.object.ReadValue(g.object.ControlFile, "%d", &i, "count"); }), 17);
+    EXPECT_NE(g.console.str().find("count; snow_modelnot found!"), std::string::npos);
+}
+
+TEST(ReadValue, FloatingPointValuesMustBeFinite) {
+    for (const char* text : {"nan\n", "inf\n", "-Infinity\n", "1e999\n"}) {
+        SCOPED_TRACE(text);
+        Fixture f(text);
+        double d = 0;
+        EXPECT_EQ(ThrownCode([&] { f.object.ReadValue(f.object.ControlFile, "%lf", &d, "latitude"); }), 17);
+        EXPECT_NE(f.console.str().find("latitude; snow_model: the value "), std::string::npos) << f.console.str();
+        EXPECT_NE(f.console.str().find("is not a finite number"), std::string::npos) << f.console.str();
+    }
+    Fixture f("95\n");
+    double d = 0;
+    f.object.ReadValue(f.object.ControlFile, "%lf", &d, "latitude");
+    EXPECT_EQ(ThrownCode([&] { f.object.RequireRange(d, -90, 90, "latitude"); }), 17);
+    EXPECT_NE(f.console.str().find("the value 95 lies outside -90 to 90"), std::string::npos) << f.console.str();
+}
+
 TEST(ReadValue, WordsOfAnyLengthAndTheirLimit) {
     const std::string longWord(5000, 'x');
     Fixture f(longWord + " rest\n" + longWord + "\n");

@@ -88,6 +88,12 @@ TEST(LanduseValues, InterpolateLinear) {
     EXPECT_DOUBLE_EQ(InterpolateLinear(1, 10, 3, 20, 2), 15);
     EXPECT_DOUBLE_EQ(InterpolateLinear(1, 10, 3, 20, 5), 30);  // extrapolated
     EXPECT_DOUBLE_EQ(InterpolateLinear(1, 10, 1, 20, 5), 10);
+    // Values near the limit of a double between fix points far apart stay
+    // finite: a day between an albedo of -1e308 and 0.2 lies between them.
+    const double v = InterpolateLinear(90, -1e308, 300, 0.2, 195);
+    EXPECT_TRUE(std::isfinite(v));
+    EXPECT_NEAR(v / -1e308, 0.5, 1e-12);
+    EXPECT_DOUBLE_EQ(InterpolateLinear(0, 1.5e308, 200, 1.5e308, 100), 1.5e308);
 }
 
 TEST(LanduseValues, DayOfYearCountsFebruaryOfTheDatesOwnYear) {

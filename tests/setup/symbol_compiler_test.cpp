@@ -126,6 +126,7 @@ TEST_F(SymbolCompiler, OverlongCompiledLineIsCode17NamingTheLine) {
     Console.str("");
     EXPECT_EQ(Compile("a\n" + longest + "y\n"), 17);
     EXPECT_NE(ConsoleText().find("line 2 is too long"), std::string::npos) << ConsoleText();
+    EXPECT_NE(ConsoleText().find("at most 1198 are allowed"), std::string::npos) << ConsoleText();
 
     Console.str("");
     const std::string value(700, 'v');
@@ -140,7 +141,11 @@ TEST_F(SymbolCompiler, OverlongCompiledLineIsCode17NamingTheLine) {
         values.push_back(k < 40 ? "$s" + std::to_string(k + 1) + ";$s" + std::to_string(k + 1) : "leaf");
     }
     std::string line = " $s1\n";
+    Console.str("");
     EXPECT_EQ(ThrownCode([&] { Setup.ReplaceSymbols(line, 9, names, values, 40); }), 17);
+    // The limit named is the one that failed: the length while symbols are
+    // substituted.
+    EXPECT_NE(ConsoleText().find("at most 8192 are allowed"), std::string::npos) << ConsoleText();
 }
 
 TEST_F(SymbolCompiler, EqualSymbolValuesGiveOneInfoPerEarlierTwin) {
