@@ -93,19 +93,6 @@ void expokorrklasse::ReadSection() {
     }
 }
 
-double** expokorrklasse::OptionalGrid(const std::string& name) {
-    const int index = FindGrid(name);
-    return index > 0 ? GridTable[index].Data : nullptr;
-}
-
-double** expokorrklasse::RequiredGrid(const std::string& name) {
-    const int index = FindGrid(name);
-    if (index > 0 && GridTable[index].Data) return GridTable[index].Data;
-    GetGridIndex(name);  // the common report of a missing grid
-    if (Writer) *Writer << "FATAL: the grid " << name << " holds no data (needed by " << ModuleName << ")[end-entry]";
-    throw 33;
-}
-
 double** expokorrklasse::CreateGrid(int& index, const std::string& fileName, const std::string& name, int writeCode,
                                     int32_t firstRow, int32_t lastRow) {
     const int entry = FindFreeGridEntry(GridTable);

@@ -71,8 +71,6 @@ public:
 private:
     void Construct();
     void ReadSection();
-    double** RequiredGrid(const std::string& name);
-    double** OptionalGrid(const std::string& name);
     double** CreateGrid(int& index, const std::string& fileName, const std::string& name, int writeCode,
                         int32_t firstRow, int32_t lastRow);
     bool ValidCell(int32_t row, int32_t col) const;

@@ -136,15 +136,6 @@ void meteointerpol::Construct(const std::string& name, int gridIndex) {
     BuildMethodData();
 }
 
-double** meteointerpol::RequiredGrid(const std::string& name) {
-    const int index = FindGrid(name);
-    if (index > 0) return GridTable[index].Data;
-    // Not there at all: the common report. Named but without data: the same.
-    GetGridIndex(name);
-    if (Writer) *Writer << "FATAL: the grid " << name << " holds no data (needed by " << ModuleName << ")[end-entry]";
-    throw 33;
-}
-
 void meteointerpol::FindHydrologicResponseUnits() {
     const int units = FindGrid("HydrologicResponseUnits");
     const int masters = FindGrid("MasterHydrologicResponseUnits");

@@ -204,7 +204,6 @@ private:
     int ZoneRankOf(int row, int column) const;
     double** RegionGrid();
     bool StationValuesAllEqual() const;
-    double** RequiredGrid(const std::string& name);
 
     std::unique_ptr<MeteoFileSet> FileSet;
     std::unique_ptr<zonalstatistic> Statistics;

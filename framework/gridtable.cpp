@@ -43,6 +43,18 @@ int modelobject::GetGridIndex(const std::string& name) {
     throw 33;
 }
 
+double** modelobject::OptionalGrid(const std::string& name) {
+    const int index = FindGrid(name);
+    return index > 0 ? GridTable[index].Data : nullptr;
+}
+
+double** modelobject::RequiredGrid(const std::string& name) {
+    const int index = GetGridIndex(name);  // reports a missing grid (code 33)
+    if (GridTable[index].Data) return GridTable[index].Data;
+    if (Writer) *Writer << "FATAL: the grid " << name << " holds no data (needed by " << ModuleName << ")[end-entry]";
+    throw 33;
+}
+
 int modelobject::FindOneOfThreeGrids(const std::string& name1, const std::string& name2, const std::string& name3) {
     for (const std::string* name : {&name1, &name2, &name3}) {
         const int index = FindGridEntry(GridTable, *name, false);

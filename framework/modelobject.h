@@ -155,6 +155,11 @@ public:
     // Grid table (gridtable.cpp). Lookups answer an index 1 to 999.
     virtual int FindGrid(const std::string& name);
     virtual int GetGridIndex(const std::string& name);
+    // The data of a named grid, or null when the table holds none.
+    double** OptionalGrid(const std::string& name);
+    // The data of a named grid; a missing grid, or one without data, ends the
+    // run with code 33.
+    double** RequiredGrid(const std::string& name);
     virtual int FindOneOfThreeGrids(const std::string& name1, const std::string& name2, const std::string& name3);
     virtual int FindOneOfFourGrids(const std::string& name1, const std::string& name2, const std::string& name3,
                                    const std::string& name4);

@@ -387,8 +387,6 @@ private:
     void CreatePointFiles();
     void WriteStartReport();
     // Grids (unsatzon_grids.cpp).
-    double** OptionalGrid(const std::string& name);
-    double** RequiredGrid(const std::string& name);
     void LookUpInputGrids();
     int TakeFreeEntry();
     double** CreateGrid(const std::string& fileName, const std::string& name, int writeCode, double modelValue,

@@ -25,18 +25,6 @@ constexpr int64_t ParallelColumnCells = 6554;
 
 }  // namespace
 
-double** unsatzonmodellklasse::OptionalGrid(const std::string& name) {
-    const int index = FindGrid(name);
-    return index > 0 ? GridTable[index].Data : nullptr;
-}
-
-double** unsatzonmodellklasse::RequiredGrid(const std::string& name) {
-    const int index = GetGridIndex(name);  // reports a missing grid (code 33)
-    if (index > 0 && GridTable[index].Data) return GridTable[index].Data;
-    if (Writer) *Writer << "FATAL: the grid " << name << " holds no data (needed by " << ModuleName << ")[end-entry]";
-    throw 33;
-}
-
 void unsatzonmodellklasse::RaiseCellFailure(const std::vector<int>& failedColumn, int code, const std::string& what) {
     for (int i = 1; i <= NRows; ++i) {
         const int j = failedColumn[static_cast<size_t>(i)];

@@ -236,18 +236,6 @@ void verdunstungsmodellklasse::ReadSection() {
     }
 }
 
-double** verdunstungsmodellklasse::OptionalGrid(const std::string& name) {
-    const int index = FindGrid(name);
-    return index > 0 ? GridTable[index].Data : nullptr;
-}
-
-double** verdunstungsmodellklasse::RequiredGrid(const std::string& name) {
-    const int index = GetGridIndex(name);  // reports a missing grid (code 33)
-    if (index > 0 && GridTable[index].Data) return GridTable[index].Data;
-    if (Writer) *Writer << "FATAL: the grid " << name << " holds no data (needed by " << ModuleName << ")[end-entry]";
-    throw 33;
-}
-
 void verdunstungsmodellklasse::SelectInputs() {
     const bool pm = EtpMethod == 1, haude = EtpMethod == 4;
     bool radiation = false, sunshine = false, vapour = false, humidity = false, pressure = false;

@@ -126,8 +126,6 @@ private:
                         const char* fullMessage);
     zonalstatistic* CreateStatistics(const std::string& fileName, int code, int precision, const std::string& header,
                                      const std::string& suffix);
-    double** OptionalGrid(const std::string& name);
-    double** RequiredGrid(const std::string& name);
     bool ActiveCell(int32_t row, int32_t col) const;
     double GlacierFractionOf(int32_t row, int32_t col) const;
     bool LayerPresent(int k, int32_t row, int32_t col) const {

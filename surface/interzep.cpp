@@ -96,18 +96,6 @@ void interzeptionsmodellklasse::ReadSection() {
     }
 }
 
-double** interzeptionsmodellklasse::OptionalGrid(const std::string& name) {
-    const int index = FindGrid(name);
-    return index > 0 ? GridTable[index].Data : nullptr;
-}
-
-double** interzeptionsmodellklasse::RequiredGrid(const std::string& name) {
-    const int index = GetGridIndex(name);  // reports a missing grid (code 33)
-    if (index > 0 && GridTable[index].Data) return GridTable[index].Data;
-    if (Writer) *Writer << "FATAL: the grid " << name << " holds no data (needed by " << ModuleName << ")[end-entry]";
-    throw 33;
-}
-
 void interzeptionsmodellklasse::LookUpInputs() {
     const int input = FindOneOfThreeGrids("snowcover_outflow", "precipitation", "ungueltiger_Name");
     WaterInput = GridTable[input].Data;

@@ -65,8 +65,6 @@ private:
     void CreateGridsAndStatistics();
     double** CreateGrid(int entry, const std::string& fileName, const std::string& name, int writeCode, bool read);
     zonalstatistic* CreateStatistics(const std::string& fileName, int code, const std::string& header);
-    double** RequiredGrid(const std::string& name);
-    double** OptionalGrid(const std::string& name);
     bool ActiveCell(int32_t row, int32_t col) const;
     int ZoneRankOfCell(int32_t row, int32_t col) const;
     double GlacierFractionOf(int32_t row, int32_t col) const;

@@ -276,17 +276,6 @@ void schneemodellklasse::LookUpInputs() {
     nightTemperatureGrid = TimeInterval > 720 ? RequiredGrid("temperature_night") : temperatureGrid;
 }
 
-double** schneemodellklasse::OptionalGrid(const std::string& name) {
-    const int index = FindGrid(name);
-    return index > 0 ? GridTable[index].Data : nullptr;
-}
-
-double** schneemodellklasse::RequiredGrid(const std::string& name) {
-    const int index = GetGridIndex(name);  // reports a missing grid (code 33)
-    if (index > 0 && GridTable[index].Data) return GridTable[index].Data;
-    ThrowFatal("FATAL: the grid " + name + " holds no data (needed by " + ModuleName + ")", 33);
-}
-
 void schneemodellklasse::CreateStatistics() {
     statOutflow = MakeStatistics(outflowLine, 4, "snow_melt_(effective_outflow_from_snow_cover)___");
     statMeltOnly = MakeStatistics(meltOnlyLine, 4, "snow_melt_only(effective_outflow_from_snow_cover)___");

@@ -227,8 +227,6 @@ private:
     void SetUpPermafrost();
     void ReleaseAll();
 
-    double** OptionalGrid(const std::string& name);
-    double** RequiredGrid(const std::string& name);
     // Registers `grid` in the next entry from `NextEntry`; owned by the snow model.
     int Register(double** grid, const std::string& fileName, const std::string& name, int writeCode);
     double** NewGrid(double activeValue, double inactiveValue);
