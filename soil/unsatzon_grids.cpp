@@ -12,16 +12,13 @@
 #include "parameters/landuse.h"
 #include "parameters/soil.h"
 #include "setup/irrigation_table.h"
+#include "framework/parallel_rows.h"
 #include "soil/unsatzon.h"
 #include "soil/unsatzon_initial.h"
 
 namespace {
 
 constexpr int NoFailure = std::numeric_limits<int>::max();
-// Threads pay off only on grids of some size: plain fills from this many
-// cells, the per-column work of the initial state from a tenth of it.
-constexpr int64_t ParallelFillCells = 65536;
-constexpr int64_t ParallelColumnCells = 6554;
 
 }  // namespace
 
@@ -128,7 +125,7 @@ double** unsatzonmodellklasse::CreateGrid(const std::string& fileName, const std
     const int entry = TakeFreeEntry();
     double** grid = matrix(1, NRows, 1, NCols, NRows);
     OwnGrids.push_back({entry, grid, nullptr});
-#pragma omp parallel for schedule(static) if (Cells() >= ParallelFillCells)
+#pragma omp parallel for schedule(static) if (WorthThreadsForLightPass(Cells()))
     for (int i = 1; i <= NRows; ++i)
         for (int j = 1; j <= NCols; ++j) grid[i][j] = everyCell || OwnModelCell(i, j) ? modelValue : NoData;
     StoreGrid(entry, fileName, grid, nullptr, 1, name, writeCode, 1, NRows);
@@ -142,7 +139,7 @@ GridStack unsatzonmodellklasse::CreateStack(const std::string& fileName, const s
     OwnGrids.push_back({entry, nullptr, stack});
     double** grid = matrix(1, NRows, 1, NCols, NRows);
     OwnGrids.back().Data = grid;
-#pragma omp parallel for schedule(static) if (Cells() >= ParallelColumnCells)
+#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
             const double value = OwnModelCell(i, j) ? 0.0 : NoData;
@@ -186,7 +183,7 @@ double** unsatzonmodellklasse::ReadStateGrid(const std::string& fileName, const 
 
 void unsatzonmodellklasse::ComputeGeodeticHeads() {
     const int L = maxLayers;
-#pragma omp parallel for schedule(static) if (Cells() >= ParallelColumnCells)
+#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
             double* g = GeodeticHeads[i][j];
@@ -217,7 +214,7 @@ void unsatzonmodellklasse::CreateStateGrids() {
     for (int t = 1; t <= Settings.SoilCount; ++t) maxLayers = std::max(maxLayers, soilTypes[t].LayerCount);
     // Every model cell needs a soil type with all the layers.
     std::vector<int> failed(static_cast<size_t>(NRows) + 1, NoFailure);
-#pragma omp parallel for schedule(static) if (Cells() >= ParallelColumnCells)
+#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
             if (SubbasinGrid[i][j] == NoData) continue;
@@ -264,7 +261,7 @@ void unsatzonmodellklasse::CreateStateGrids() {
 
 void unsatzonmodellklasse::CheckGroundwaterLevels(const std::string& fileName) {
     std::vector<int> failed(static_cast<size_t>(NRows) + 1, NoFailure);
-#pragma omp parallel for schedule(static) if (Cells() >= ParallelColumnCells)
+#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
             if (!OwnModelCell(i, j)) continue;
@@ -305,7 +302,7 @@ void unsatzonmodellklasse::ColdStart(int mode) {
     const int L = maxLayers;
     const int coldLayer = unsatzon::ColdStartGroundwaterLayer(L, ini_gw_level);
     const size_t n = static_cast<size_t>(L) + 1;
-#pragma omp parallel for schedule(static) if (Cells() >= ParallelColumnCells)
+#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
             if (!OwnModelCell(i, j)) {
@@ -381,7 +378,7 @@ void unsatzonmodellklasse::CreateOtherGrids() {
 
 void unsatzonmodellklasse::ComputeDrainageLevels() {
     const size_t n = static_cast<size_t>(maxLayers) + 1;
-#pragma omp parallel for schedule(static) if (Cells() >= ParallelColumnCells)
+#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
             if (!OwnModelCell(i, j)) continue;
@@ -398,7 +395,7 @@ void unsatzonmodellklasse::ComputeIrrigationGrids() {
     const int thresholdLayer = std::min(2, L);
     const int rules = irrigationRules[0].Code;
     std::vector<int> failed(static_cast<size_t>(NRows) + 1, NoFailure);
-#pragma omp parallel for schedule(static) if (Cells() >= ParallelColumnCells)
+#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
             if (!OwnModelCell(i, j)) continue;

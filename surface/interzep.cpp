@@ -6,6 +6,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/parallel_rows.h"
 #include "framework/zonalstatistic.h"
 #include "parameters/landuse.h"
 #include "parameters/multilayer_landuse.h"
@@ -13,10 +14,6 @@
 #include "surface/interzep_physics.h"
 #include "surface/layer_file_name.h"
 
-namespace {
-// Grids of fewer cells run the step on one thread.
-constexpr int64_t ParallelCells = 65536;
-}  // namespace
 
 interzeptionsmodellklasse::interzeptionsmodellklasse(int* status, DiagnosticsWriter* writer,
                                                      StatisticsTableEntry* statisticsTable, int statisticsTableSize,
@@ -395,7 +392,7 @@ void interzeptionsmodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t m
     }
 
     // A cell costs a few dozen operations: threads pay off on large grids only.
-    const bool parallel = static_cast<int64_t>(NRows) * NCols >= ParallelCells;
+    const bool parallel = WorthThreads(static_cast<int64_t>(NRows) * NCols);
 #pragma omp parallel for schedule(static) if (parallel)
     for (int32_t i = 1; i <= NRows; ++i) ComputeRow(i);
 

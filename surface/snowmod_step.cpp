@@ -7,16 +7,13 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/parallel_rows.h"
 #include "framework/zonalstatistic.h"
 #include "parameters/landuse.h"
 #include "setup/tracer_ini.h"
 #include "surface/snowmod.h"
 #include "surface/snowmod_physics.h"
 
-namespace {
-// Grids with fewer cells run the cell loop on one thread.
-constexpr long ParallelCells = 2048;
-}  // namespace
 
 double schneemodellklasse::CellSnowBalance(double T, double w, int row, int col, double* f, double* Ss, double* Sl,
                                            double* S, double* Tp, double* Ts, double* snowEvaporation,
@@ -238,7 +235,7 @@ void schneemodellklasse::SnowCellLoop(int64_t day, int64_t month, int64_t year) 
     const double night = DarkFraction > 0.95 ? 1.0 : DarkFraction;
     const double dayWeight = 1 - night;
     // Small grids run on one thread: a parallel region costs more than it saves.
-    const bool parallel = static_cast<long>(NRows) * NCols >= ParallelCells;
+    const bool parallel = WorthThreads(static_cast<int64_t>(NRows) * NCols);
 #pragma omp parallel for schedule(static) if (parallel)
     for (int r = 1; r <= NRows; ++r) ComputeRow(r, day, month, year, night, dayWeight);
     CopyHruMasterStates();
@@ -264,7 +261,7 @@ void schneemodellklasse::CopyHruMasterStates() {
                         snowAgeGrid,      snowFractionGrid,  rainFractionGrid,     albedoGrid,
                         snowcoverOutflowGrid, meltFromSnowcoverGrid, snowTempGrid, surfTempGrid,
                         inputMassGrid,    mobileMassGrid,    depositionGrid};
-    const bool parallel = static_cast<long>(NRows) * NCols >= ParallelCells;
+    const bool parallel = WorthThreads(static_cast<int64_t>(NRows) * NCols);
 #pragma omp parallel for schedule(static) if (parallel)
     for (int r = 1; r <= NRows; ++r) {
         for (int c = 1; c <= NCols; ++c) {
