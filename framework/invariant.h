@@ -3,13 +3,10 @@
 // broken one is a programming error, so the check stays on in release builds
 // and ends the process with the file and line.
 
-#include <cstdio>
-#include <cstdlib>
+// Writes "file:line: internal error: what" to standard error and aborts.
+[[noreturn]] void RuvexInvariantFailure(const char* what, const char* file, int line);
 
-#define RUVEX_INVARIANT(condition, what)                                                              \
-    do {                                                                                             \
-        if (!(condition)) {                                                                          \
-            std::fprintf(stderr, "internal error at %s:%d: %s\n", __FILE__, __LINE__, (what));       \
-            std::abort();                                                                            \
-        }                                                                                            \
+#define RUVEX_INVARIANT(condition, what)                                  \
+    do {                                                                 \
+        if (!(condition)) RuvexInvariantFailure((what), __FILE__, __LINE__); \
     } while (0)

@@ -30,9 +30,7 @@
 
 #include "framework/zonetable.h"
 
-// An internal invariant broken by a caller (not by input): stops at once,
-// naming the file and line; stays on in release builds.
-[[noreturn]] void RuvexInvariantFailure(const char* what, const char* file, int line);
+#include "framework/invariant.h"
 
 // The sums of one zone within one row.
 struct ZonePartial {

@@ -9,9 +9,7 @@
 
 #include "framework/parallel_rows.h"
 
-// An internal invariant broken by a caller (not by input): stops at once,
-// naming the file and line; stays on in release builds.
-[[noreturn]] void RuvexInvariantFailure(const char* what, const char* file, int line);
+#include "framework/invariant.h"
 
 // Without a cell count: grids of fewer rows are not worth waking the threads for.
 constexpr int MinimumParallelRows = 16;

@@ -13,11 +13,6 @@
 #include "parameters/defltuzr_landuse_grids_rows.h"
 #include "parameters/defltuzr_phenology.h"
 
-void RuvexInvariantFailure(const char* what, const char* file, int line) {
-    std::fprintf(stderr, "%s:%d: internal error: %s\n", file, line, what);
-    std::abort();
-}
-
 namespace {
 
 bool IsDynamicMethod(int method) {
