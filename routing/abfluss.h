@@ -79,8 +79,16 @@ public:
     virtual RoutingTargetTable GetRoutingTargetTable();
     virtual AreaFractionTable GetAbfrel();
 
+    void RunTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year) override;
     virtual void FlushOutputs();
     void DeleteModule() override;
+
+    // Routed discharge of subbasin `i` in the output unit: mm per step, or
+    // m3/s (an outlet's routed water divided by its area factor).
+    double RoutedDischarge(int i);
+    // Repetitions of the initial routing: the summed whole-hour travel times
+    // of the slowest channel of every description over the step, at least 1.
+    int InitialRoutingPasses();
 
     StatisticsTableEntry* StatisticsTable = nullptr;
     int StatisticsTableSize = 0;
@@ -112,6 +120,8 @@ public:
     std::vector<std::unique_ptr<routingclass>> Descriptions;
 
     std::unique_ptr<routstatistic> RoutedStatistics;
+    // The routed-discharge writer's own copy of the subbasin records.
+    std::vector<ZoneRecord> RoutedRecords;
     int ObservedStatisticsEntry = 0;
     // Efficiency sums: 21 shifts x (n+1) subbasins x 6 values each.
     std::vector<double> EfficiencyPlain, EfficiencyLog;

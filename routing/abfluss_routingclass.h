@@ -160,7 +160,16 @@ public:
     double** MaxIrrigFromReservoirs = nullptr;
     double AbstractionSum = 0;
 
+    // Positions of one sub-channel's block: the largest translation of the
+    // channel's table plus the sub-intervals.
+    int BlockLength(int e) const;
+
 private:
+    // Step scratch, sized at construction: per tracer 0..T.
+    std::vector<double*> ElementRows;
+    std::vector<const double*> InputRows;
+    std::vector<double> DecayFactors, StoreValues, TracerLoads;
+
     void ChannelSetupError(int element, const std::string& what);
     void FillRiverflowRecords(bool setUp);
 };

@@ -1,0 +1,182 @@
+// The channel routing step: translation and linear-storage kernels by hand,
+// the water balance of every sub-channel over a run with changing runoff,
+// a steady state that stays steady and the step response of one storage.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "routing/abfluss_route.h"
+#include "routing/routing_harness.h"
+#include "support/element_balance.h"
+
+using namespace routingtest;
+
+namespace {
+
+struct TranslationCase {
+    const char* name;
+    int Ns, blockLength, D, fill;
+    std::vector<double> before;   // positions 0..; entry 0 unused
+    std::vector<double> input;    // 1..Ns; entry 0 unused
+    std::vector<double> after;    // the block after the step
+    int fillAfter;
+    double storeAfter;
+};
+
+}  // namespace
+
+TEST(RoutingKernels, TranslationByHand) {
+    const TranslationCase cases[] = {
+        // One element of delay: the first input leaves a step later.
+        {"steady delay", 1, 2, 1, 2, {0, 5, 5, 5}, {0, 8}, {0, 5, 8}, 2, 0},
+        // Two sub-intervals, no delay: the input leaves in the same step.
+        {"no delay", 2, 2, 0, 2, {0, 1, 2, 3, 4}, {0, 7, 9}, {0, 7, 9}, 2, 0},
+        // Translation 3 -> 1: the two elements given up go to the store.
+        {"shrinking", 1, 4, 1, 4, {0, 1, 2, 3, 4, 6}, {0, 10}, {0, 2, 10, 4, 6}, 2, 7},
+        // Translation 0 -> 2: the gap is filled with the smaller of the last
+        // element and the input, taken from the store.
+        {"growing", 1, 4, 2, 1, {0, 1, 0, 0, 0, 0}, {0, 5}, {0, 1, 1, 5, 0}, 3, -2},
+        // On a tie the gap takes the input.
+        {"growing tie", 1, 3, 1, 1, {0, 4, 0, 0, 0}, {0, 4}, {0, 4, 4, 0}, 2, -4},
+    };
+    for (const TranslationCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<double> water = c.before, tracer(c.before.size(), 2.0);
+        std::vector<double> in = c.input, inTracer(c.input.size(), 3.0);
+        double* E[2] = {water.data(), tracer.data()};
+        const double* U[2] = {in.data(), inTracer.data()};
+        double store[2] = {0, 0};
+        const double decay[2] = {1.0, 0.5};
+        int fill = c.fill;
+        TranslateSubChannel(E, U, 1, SubChannelBlock{1, c.blockLength, c.Ns}, c.D, fill, store, decay);
+        for (size_t p = 1; p < c.after.size(); ++p) EXPECT_EQ(water[p], c.after[p]) << "position " << p;
+        EXPECT_EQ(fill, c.fillAfter);
+        EXPECT_EQ(store[0], c.storeAfter);
+    }
+    // A tracer decays once, as its water enters.
+    std::vector<double> water{0, 5, 5, 5}, tracer{0, 2, 2, 2}, in{0, 8}, inTracer{0, 3};
+    double* E[2] = {water.data(), tracer.data()};
+    const double* U[2] = {in.data(), inTracer.data()};
+    double store[2] = {0, 0};
+    const double decay[2] = {1.0, 0.5};
+    int fill = 2;
+    for (int step = 0; step < 2; ++step)
+        TranslateSubChannel(E, U, 1, SubChannelBlock{1, 2, 1}, 1, fill, store, decay);
+    EXPECT_EQ(tracer[1], 1.5);
+}
+
+TEST(RoutingKernels, LinearStoragesAndDecayByHand) {
+    const double k2 = std::exp(-0.5), k10 = std::exp(-0.1);
+    struct Case {
+        double x, y, phi, phi0, kh, kv, out;
+    } cases[] = {
+        {1, 0, 0, 0, k2, k10, 1 - k2},                      // main channel only
+        {1, 0, 1, 1, k2, k10, 1 - k10},                     // flood plains only
+        {1, 1, 0.25, 0.25, k2, k10, 1.0},                   // steady
+        {0, 2, 0.5, 0.2, k2, k10, k2 * 0.8 * 2 + k10 * 0.2 * 2},
+        {3, 1, 0, 0, std::exp(-1 / 0.01), std::exp(-1 / 0.01), 3.0},  // 0.01 h passes the input
+    };
+    for (const Case& c : cases) EXPECT_NEAR(LinearStorageOutflow(c.x, c.y, c.phi, c.phi0, c.kh, c.kv), c.out, 1e-15);
+    EXPECT_NEAR(LinearStorageContent(1, 0, k2, k10), k2 / (1 - k2), 1e-15);
+
+    struct Decay {
+        bool decays;
+        double h;
+        int D;
+        int Ns;
+        double factor;
+    } decays[] = {
+        {true, 1, 2, 1, 0.943874312681693},  // 2^(-2/24)
+        {true, 1, 4, 2, 0.943874312681693},
+        {true, 1, 0, 1, 1.0},
+        {false, -9999, 5, 1, 1.0},  // a tracer that does not decay keeps its concentration
+        {true, -9999, 5, 1, 0.0},
+        {true, 0, 5, 1, 0.0},
+    };
+    for (const Decay& d : decays) EXPECT_NEAR(TranslationDecayFactor(d.decays, d.h, d.D, 60, d.Ns), d.factor, 1e-9);
+}
+
+namespace {
+
+std::vector<Subbasin> SteadySubbasins() { return {{1, 0.1}, {2, 0.1}, {3, 0.1}, {20, 0.3}, {30, 0.4}}; }
+
+// A routing built from `control` with runoff `q` [mm per step] everywhere.
+struct RoutingRun {
+    RoutingHarness h{SteadySubbasins()};
+    std::unique_ptr<abflussmodellklasse> routing;
+    std::vector<double> water;
+    std::vector<double> tracer;
+    double* qg[2];
+
+    explicit RoutingRun(const std::string& control, double q, int tracers = 0) {
+        int status = -1;
+        routing = h.Build(control, &status, tracers);
+        EXPECT_EQ(status, 0) << h.Console();
+        water.assign(static_cast<size_t>(h.Subbasins.Count + 1), q);
+        tracer.assign(water.size(), 1.0);
+        qg[0] = water.data();
+        qg[1] = tracer.data();
+        routing->SetQg(qg);
+        routing->InitRouting();
+    }
+    ~RoutingRun() { routing->DeleteModule(); }
+};
+
+std::string SumtribControl() {
+    return ControlText("steady.ctl",
+                       {{"  OL 1 kh = 2 kv = 10", "  SUMTRIB 1&2 kh = 2 kv = 10"},
+                        {"I = 0.0005 L = 10000 A = 10", "I = 0.0005 L = 10000 A = 20"},
+                        {"  OL 2 kh = 3 kv = 3 bm = 10 bf = 50 tm = 1 nm = 30 nf = 15 I = 0.001 L = 4000 A = 10\n", ""}});
+}
+
+}  // namespace
+
+TEST(RoutingStep, SteadyStateStaysSteady) {
+    const double q = 0.036;  // mm per hour: 1 m3/s from 100 km2
+    for (const std::string& control : {ControlText("steady.ctl"), SumtribControl()}) {
+        RoutingRun run(control, q);
+        abflussmodellklasse& r = *run.routing;
+        routingclass& first = *r.Descriptions[1];
+        EXPECT_GE(first.Tables[1].S, 2) << "the flood-plain channel has several sub-channels";
+        for (int step = 1; step <= 100; ++step) {
+            r.RunTimeStep(step % 24, 1, 1, 2020);
+            for (int code : {3, 30}) {
+                const double area = code == 3 ? 30.0 : 100.0;
+                const double expected = q * area * 16.6666667 / 60.0;
+                const double got = r.RoutedDischarge(run.h.Rank(code));
+                ASSERT_NEAR(got / expected, 1.0, 1e-8) << "step " << step << " outlet " << code;
+            }
+        }
+        EXPECT_NEAR(r.RoutedDischarge(run.h.Rank(30)), 1.0, 1e-6);
+    }
+}
+
+TEST(RoutingStep, StepResponseOfOneStorage) {
+    const std::string control = ControlText(
+        "single.ctl", {{"0                          # output unit: mm", "1                          # output unit: m3/s"},
+                       {"1 1000 10 2 ", "1 1000 10 1 "},
+                       {"TG 3 A = 100 f = 0.8",
+                        "TG 3 A = 100 f = 1.0\n  OL 1 kh = 2 kv = 2 bm = 50 bf = 10 tm = 20 nm = 30 nf = 15 I = 0.01 "
+                        "L = 10 A = 50"}});
+    RoutingHarness h({{1, 0.5}, {3, 0.5}});
+    int status = -1;
+    auto routing = h.Build(control, &status);
+    ASSERT_EQ(status, 0) << h.Console();
+    std::vector<double> water(3, 0.0);
+    double* qg[1] = {water.data()};
+    routing->SetQg(qg);
+    routing->InitRouting();
+    EXPECT_NE(h.Console().find("routing the initialization discharges (1 times)"), std::string::npos) << h.Console();
+    ASSERT_EQ(routing->Descriptions[1]->Tables[1].delta[1], 0);
+    water[static_cast<size_t>(h.Rank(1))] = 0.5;
+    const double expected[] = {0.393469340287367, 0.632120558828558, 0.776869839851570, 0.864664716763387};
+    for (int step = 0; step < 20; ++step) {
+        routing->RunTimeStep(step, 1, 1, 2020);
+        const double ratio = routing->RoutedDischarge(h.Rank(3)) / routing->RoutedDischarge(h.Rank(1));
+        EXPECT_NEAR(ratio, 1 - std::pow(std::exp(-0.5), step + 1), 1e-9) << step;
+        if (step < 4) EXPECT_NEAR(ratio, expected[step], 1e-9);
+    }
+    routing->DeleteModule();
+}
