@@ -145,7 +145,6 @@ void abflussmodellklasse::SetRiverflowTable(riverflow_table* table) {
     for (int k = 1; k <= DescriptionCount; ++k) Descriptions[static_cast<size_t>(k)]->SetRiverflowTable(table, k);
 }
 
-void abflussmodellklasse::ReadStorageFile(const std::string*, int) {}
 
 IrrigationAvailability abflussmodellklasse::GetMaxIrrig() { return Method == 0 ? nullptr : MaxIrrig.Rows(); }
 
@@ -168,6 +167,7 @@ void abflussmodellklasse::FlushOutputs() {
 
 void abflussmodellklasse::DeleteModule() {
     if (Deleted()) return;
+    if (Method > 0 && Status == 1) WriteStorageFile();
     // The routing releases its own tracers while it finishes.
     ReleaseTracers();
     Qg = nullptr;

@@ -16,6 +16,7 @@
 struct StatisticsTableEntry;
 struct TracerInfo;
 class routstatistic;
+class StorageContentStage;
 
 // `maxirrig` and `maxirrigFromReservoirs`: rows 0..T (0 water [mm per step],
 // 1..T tracer concentrations), columns 0..n by subbasin rank.
@@ -70,6 +71,11 @@ public:
     virtual void SetRiverflowTable(riverflow_table* table);
     // `fileName` may be null (the soil model is off).
     virtual void ReadStorageFile(const std::string* fileName, int readCode);
+    // Writes the routing's section as the first one of the storage content
+    // file, staged in `Stage` when the application gave one.
+    virtual void WriteStorageFile();
+    [[noreturn]] virtual void StorageMismatchError(const std::string& text, double control, double stored);
+    void SetStorageStage(StorageContentStage* stage) { Stage = stage; }
     virtual void SetOutputUnit(int unit);
     virtual void ReadLakeModel(const std::string& sectionName);
 
@@ -133,6 +139,10 @@ public:
     ExchangeTable<double> StepFlows;
     SubIntervalFlowArray SubIntervalFlows;
     StorageElementArrays StorageElements;
+
+    bool HasStorageName = false;
+    std::string StorageFileName;
+    StorageContentStage* Stage = nullptr;
 
     int LakeSwitch = 0;
     int GridReadMode = 0;

@@ -126,8 +126,6 @@ double routingclass::GetAbstractionSum() { return AbstractionSum; }
 
 // The channel routing, the routing state, inflow files, reservoirs and
 // abstractions build on this set-up.
-void routingclass::WriteStorage() {}
-void routingclass::ReadStorage() {}
 void routingclass::ReadInflows(double**, int64_t, int64_t, int64_t, int64_t) {}
 void routingclass::InitReservoirs(FILE*) {}
 void routingclass::InitAbstractionRules(FILE*) {}

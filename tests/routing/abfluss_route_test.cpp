@@ -269,3 +269,56 @@ TEST(RoutingStep, EverySubChannelKeepsItsWater) {
         std::printf("largest sub-channel residual %.3g\n", largest);
     }
 }
+
+namespace {
+
+double ChangingRunoff(int step, size_t i) {
+    return (0.01 + 0.4 * std::pow(1 + std::sin(step / 6.0), 3)) * (1 + 0.1 * static_cast<double>(i));
+}
+
+// Steps `from`..`to` with the changing runoff; the routed discharge of every
+// subbasin per step.
+std::vector<double> RunSteps(RoutingRun& run, int from, int to) {
+    std::vector<double> routed;
+    for (int step = from; step <= to; ++step) {
+        for (size_t i = 1; i < run.water.size(); ++i) run.water[i] = ChangingRunoff(step, i);
+        run.routing->RunTimeStep(step % 24, 1 + step / 24, 1, 2020);
+        for (int i = 1; i <= run.h.Subbasins.Count; ++i) routed.push_back(run.routing->RoutedDischarge(i));
+    }
+    return routed;
+}
+
+std::string StateSection(RoutingRun& run) {
+    const std::string name = "state.txt";
+    run.routing->ReadStorageFile(&name, 0);
+    run.routing->WriteStorageFile();
+    return run.h.File(name);
+}
+
+}  // namespace
+
+// 48 steps in one run equal 24 steps, the state saved, and 24 more steps of
+// a run that starts warm from it: every routed value and the final state.
+TEST(RoutingState, WarmStartContinuesBitForBit) {
+    for (const std::string& control : {ControlText("steady.ctl"), SumtribControl()}) {
+        RoutingRun whole(control, ChangingRunoff(0, 1));
+        const std::vector<double> all = RunSteps(whole, 1, 48);
+        const std::string finalState = StateSection(whole);
+
+        RoutingRun first(control, ChangingRunoff(0, 1));
+        RunSteps(first, 1, 24);
+        const std::string saved = StateSection(first);
+        EXPECT_EQ(saved.rfind("[routing_model]\n3 (routing subbasin with tributaries", 0), 0u) << saved.substr(0, 80);
+
+        RoutingRun second(control, ChangingRunoff(0, 1));
+        testsupport::WriteFile(second.h.dir.file("state.txt"), saved);
+        const std::string name = "state.txt";
+        second.routing->ReadStorageFile(&name, 1);
+        const std::vector<double> rest = RunSteps(second, 25, 48);
+        const size_t n = static_cast<size_t>(whole.h.Subbasins.Count);
+        ASSERT_EQ(rest.size(), 24 * n);
+        for (size_t x = 0; x < rest.size(); ++x)
+            ASSERT_EQ(rest[x], all[24 * n + x]) << "step " << 25 + x / n << " subbasin rank " << 1 + x % n;
+        EXPECT_EQ(StateSection(second), finalState);
+    }
+}
