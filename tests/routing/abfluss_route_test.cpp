@@ -322,3 +322,82 @@ TEST(RoutingState, WarmStartContinuesBitForBit) {
         EXPECT_EQ(StateSection(second), finalState);
     }
 }
+
+namespace {
+
+// The code thrown by reading `text` as the storage content file in mode
+// `mode`, or 0.
+int ReadCode(RoutingRun& run, const std::string& text, int mode) {
+    testsupport::WriteFile(run.h.dir.file("read.txt"), text);
+    const std::string name = "read.txt";
+    try {
+        run.routing->ReadStorageFile(&name, mode);
+    } catch (int code) {
+        return code;
+    }
+    return 0;
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    if (at == std::string::npos) return "no " + from;
+    return text.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+TEST(RoutingState, LayoutAndMismatches) {
+    RoutingRun run(ControlText("steady.ctl"), 0.3);
+    RunSteps(run, 1, 5);
+    const std::string state = StateSection(run);
+    // Every block of storage elements: ten values a line, the rest on the
+    // last line, an empty line after a full one.
+    routingclass& d = *run.routing->Descriptions[1];
+    const int M = d.Tables[1].StorageElements + d.SubIntervals;
+    const size_t head = state.find("0 1 (tracer/flow index and tributary subbasin)\n");
+    ASSERT_NE(head, std::string::npos) << state;
+    size_t at = state.find('\n', head) + 1;
+    for (int left = M; left > 0 || M % 10 == 0; left -= 10) {
+        const size_t end = state.find('\n', at);
+        const std::string line = state.substr(at, end - at);
+        int values = 0;
+        for (char c : line) values += c == ' ';
+        EXPECT_EQ(values, left > 0 ? std::min(left, 10) : 0) << line;
+        at = end + 1;
+        if (left <= 0) break;
+    }
+    EXPECT_NE(state.find("\n0 (number of reservoirs)\n"), std::string::npos);
+    EXPECT_NE(state.find(" (wqtab[local tributary 1].Qaus[subchannel 1][1..2])\n"), std::string::npos);
+
+    struct Case {
+        std::string text;
+        int code;
+        const char* message;
+    } cases[] = {
+        {state, 0, ""},
+        {Replace(state, "\n30 (routing subbasin", "\n31 (routing subbasin"), 71,
+         "error reading subbasin code in file read.txt (position 1)"},
+        {Replace(state, "0 2 (tracer/flow index", "1 2 (tracer/flow index"), 71, "error reading tracer code in file"},
+        {Replace(state, "0 2 (tracer/flow index", "0 4 (tracer/flow index"), 71,
+         "error reading tributary index in file"},
+        {Replace(state, "\n0 (number of reservoirs)", "\n1 (number of reservoirs)"), 71,
+         "error reading reservoir code in file"},
+        {state.substr(0, state.size() / 2), 71, "in file read.txt (position"},
+        {"[other]\n1 2 3\n", 71, "error looking for the section routing_model in read.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        EXPECT_EQ(ReadCode(run, c.text, 1), c.code);
+        EXPECT_EQ(ReadCode(run, c.text, 3), c.code);
+        EXPECT_NE(run.h.Console().find(c.message), std::string::npos) << run.h.Console().substr(run.h.Console().size() > 600 ? run.h.Console().size() - 600 : 0);
+        // Modes 2 and 4 read nothing.
+        EXPECT_EQ(ReadCode(run, c.text, 2), 0);
+        EXPECT_EQ(ReadCode(run, c.text, 4), 0);
+    }
+    // A file read in full leaves the state as it was written.
+    EXPECT_EQ(StateSection(run), state);
+    // The section of a file written without the fill positions still reads.
+    const size_t extra = state.find("1 1 1 ");
+    ASSERT_NE(extra, std::string::npos);
+    EXPECT_EQ(ReadCode(run, state.substr(0, extra), 1), 0);
+}
