@@ -260,8 +260,9 @@ void routingclass::ReadStorage(FILE* file, const std::string& path) {
 
 void abflussmodellklasse::ReadStorageFile(const std::string* fileName, int readCode) {
     if (Method == 0) return;
-    HasStorageName = fileName != nullptr;
-    if (!fileName) return;
+    // An empty name counts as none.
+    HasStorageName = fileName != nullptr && !fileName->empty();
+    if (!HasStorageName) return;
     StorageFileName = *fileName;
     if (readCode != 1 && readCode != 3) return;
     std::string path = StorageFileName;
