@@ -112,6 +112,9 @@ struct RoutingRun {
 
     explicit RoutingRun(const std::string& control, double q, int tracers = 0) {
         int status = -1;
+        static int listed[] = {0, 1, 2, 3, 20, 30};  // 1-based
+        h.settings.OutputListCount = 5;
+        h.settings.OutputListCodes = listed;
         routing = h.Build(control, &status, tracers);
         EXPECT_EQ(status, 0) << h.Console();
         water.assign(static_cast<size_t>(h.Subbasins.Count + 1), q);
@@ -400,4 +403,23 @@ TEST(RoutingState, LayoutAndMismatches) {
     const size_t extra = state.find("1 1 1 ");
     ASSERT_NE(extra, std::string::npos);
     EXPECT_EQ(ReadCode(run, state.substr(0, extra), 1), 0);
+}
+
+// The routed-discharge file: unit 1 gives m3/s at every subbasin, unit 0 the
+// routed mm unchanged.
+TEST(RoutingStep, RoutedDischargeFileInBothUnits) {
+    for (int unit : {0, 1}) {
+        SCOPED_TRACE(unit);
+        std::string control = ControlText("steady.ctl", {{"Qrouted.sta 0 ", "Qrouted.sta 2001 "}});
+        if (unit == 0) control = Replace(control, "1                          # output unit: m3/s", "0");
+        RoutingRun run(control, 0.036);
+        for (int step = 1; step <= 3; ++step) run.routing->RunTimeStep(step, 1, 1, 2020);
+        run.routing->FlushOutputs();
+        const std::string file = run.h.File("Qrouted.sta");
+        const std::string last = unit == 0 ? "2020\t 1\t 1\t 3\t0.03600\t0.03600\t0.03600\t0.03600\t0.03600\n"
+                                           : "2020\t 1\t 1\t 3\t0.10000\t0.10000\t0.30000\t0.30000\t1.00000\n";
+        EXPECT_NE(file.find(last), std::string::npos) << file;
+        EXPECT_NE(file.find(unit == 0 ? "routed discharge [mm per subbasin] " : "routed discharge [ m3 per sec ] "),
+                  std::string::npos);
+    }
 }
