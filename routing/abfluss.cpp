@@ -5,6 +5,10 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/routstatistic.h"
+#include "framework/tracer_info.h"
+#include "framework/zonalstatistic.h"
+
+#include <cstdio>
 
 #include <omp.h>
 
@@ -131,6 +135,69 @@ void abflussmodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, 
         }
         RoutedStatistics->CloseRoutedStep(year, month, day, hour);
     }
+    for (int t = 1; t <= RoutingTracerCount && static_cast<size_t>(t) < RoutedTracers.size(); ++t) {
+        RoutedTracer& tracer = RoutedTracers[static_cast<size_t>(t)];
+        if (!tracer.Statistics) continue;
+        tracer.Statistics->ResetStep();
+        for (int i = 1; i <= n; ++i) {
+            ZoneRecord& record = tracer.Records[static_cast<size_t>(i)];
+            record.n += 1;
+            record.RelCellSum += 1;
+            record.sx += F[t][i];
+        }
+        tracer.Statistics->CloseStep(year, month, day, hour);
+    }
+}
+
+void abflussmodellklasse::InitTracers(int* status, int T, TracerInfo* table, StatisticsTableEntry* statisticsTable,
+                                      int statisticsTableSize) {
+    *status = 0;
+    if (Method == 0 || T < 1 || !table) return;
+    try {
+        const int n = Subbasins.Count > 0 ? Subbasins.Count : 0;
+        RoutedTracers.clear();
+        RoutedTracers.resize(static_cast<size_t>(T) + 1);
+        for (int t = 1; t <= T; ++t) {
+            const TracerInfo& info = table[t];
+            RoutedTracer& tracer = RoutedTracers[static_cast<size_t>(t)];
+            if (info.radioactive == 1) {
+                const double h = info.half_time;
+                tracer.StepDecay = h > 0 ? std::exp(-(TimeInterval / 60 / 24) / (1.442695041111 * h)) : 0.0;
+                tracer.SubIntervalDecay =
+                    h > 0 ? std::exp(-(TimeInterval / SubIntervals / 60 / 24) / (1.442695041111 * h)) : 0.0;
+            }
+            if (Subbasins.Records) {
+                tracer.Records.assign(Subbasins.Records, Subbasins.Records + n + 1);
+            } else {
+                tracer.Records.assign(static_cast<size_t>(n + 1), ZoneRecord{});
+            }
+            for (ZoneRecord& record : tracer.Records) record.n = record.sx = 0;
+            char name[1201];
+            std::snprintf(name, sizeof name, "%s%.3s%.5s.%.3s", info.path.c_str(), info.name.c_str(), "routing_model",
+                          info.statext.c_str());
+            tracer.FileName = name;
+            int writerStatus = 0;
+            tracer.Statistics = std::make_unique<zonalstatistic>(
+                &writerStatus, Writer, statisticsTable, statisticsTableSize, nullptr, 1, 1, tracer.Records.data(), n,
+                info.statcode, 99, tracer.FileName, OutputDirectory, Settings.OutputListCount,
+                Settings.OutputListCodes);
+            if (writerStatus != 0) throw writerStatus;
+            char title[300];
+            std::snprintf(title, sizeof title, "tracer concentration for tracer %d (%s) ", t, info.name.c_str());
+            tracer.Statistics->WriteHeader(title, ModuleName, statisticsTable, statisticsTableSize);
+        }
+    } catch (int code) {
+        *status = code;
+    } catch (...) {
+        *status = 103;
+    }
+}
+
+void abflussmodellklasse::ReleaseTracers() {
+    for (RoutedTracer& tracer : RoutedTracers) {
+        if (tracer.Statistics) tracer.Statistics->Close();
+    }
+    RoutedTracers.clear();
 }
 
 void abflussmodellklasse::SetIrrigationDemand(ZoneRecord* demand) {
@@ -161,6 +228,8 @@ AreaFractionTable abflussmodellklasse::GetAbfrel() { return Method == 0 ? nullpt
 void abflussmodellklasse::FlushOutputs() {
     if (Method == 0) return;
     if (RoutedStatistics) RoutedStatistics->Flush();
+    for (RoutedTracer& tracer : RoutedTracers)
+        if (tracer.Statistics) tracer.Statistics->Flush();
     for (int k = 1; k <= DescriptionCount; ++k)
         if (Descriptions[static_cast<size_t>(k)]) Descriptions[static_cast<size_t>(k)]->FlushOutputs();
 }

@@ -86,6 +86,11 @@ public:
     virtual AreaFractionTable GetAbfrel();
 
     void RunTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year) override;
+    // Per tracer its decay factors and the statistics of its concentration
+    // per subbasin; no grids.
+    void InitTracers(int* status, int n, TracerInfo* table, StatisticsTableEntry* statisticsTable,
+                     int statisticsTableSize) override;
+    void ReleaseTracers() override;
     virtual void FlushOutputs();
     void DeleteModule() override;
 
@@ -126,6 +131,15 @@ public:
     std::vector<std::unique_ptr<routingclass>> Descriptions;
 
     std::unique_ptr<routstatistic> RoutedStatistics;
+    // Tracer 1..T: its own copy of the subbasin records, its writer and its
+    // decay factors per step and per sub-interval.
+    struct RoutedTracer {
+        std::vector<ZoneRecord> Records;
+        std::unique_ptr<zonalstatistic> Statistics;
+        std::string FileName;
+        double StepDecay = 1, SubIntervalDecay = 1;
+    };
+    std::vector<RoutedTracer> RoutedTracers;
     // The routed-discharge writer's own copy of the subbasin records.
     std::vector<ZoneRecord> RoutedRecords;
     int ObservedStatisticsEntry = 0;

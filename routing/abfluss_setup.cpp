@@ -38,6 +38,11 @@ abflussmodellklasse::abflussmodellklasse(int* status, DiagnosticsWriter* writer,
     if (Method == 0) return;
     try {
         Construct();
+        if (RoutingTracers && RoutingTracerCount > 0) {
+            int tracerStatus = 0;
+            InitTracers(&tracerStatus, RoutingTracerCount, RoutingTracers, StatisticsTable, StatisticsTableSize);
+            if (tracerStatus != 0) throw tracerStatus;
+        }
     } catch (int code) {
         *status = code;
     } catch (...) {

@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
 #include <vector>
+
+#include "framework/tracer_info.h"
 
 #include "routing/abfluss_route.h"
 #include "routing/routing_harness.h"
@@ -422,4 +427,70 @@ TEST(RoutingStep, RoutedDischargeFileInBothUnits) {
         EXPECT_NE(file.find(unit == 0 ? "routed discharge [mm per subbasin] " : "routed discharge [ m3 per sec ] "),
                   std::string::npos);
     }
+}
+
+// Constant runoff of concentration c: a tracer that does not decay leaves
+// with c; one of half-life 1 day behind a translation of 2 h arrives with
+// c 2^(-2/24), mixed by flow with the outlet's own water.
+TEST(RoutingStep, TracersThroughAChannel) {
+    auto control = [](double length) {
+        return ControlText("single.ctl",
+                           {{"1 1000 10 2 ", "100 100.001 1 1 "},
+                            {"TG 3 A = 100 f = 0.8",
+                             "TG 3 A = 100 f = 1.0\n  OL 1 kh = 2 kv = 2 bm = 50 bf = 10 tm = 20 nm = 30 nf = 15 "
+                             "I = 0.001 L = " + std::to_string(length) + " A = 50"}});
+    };
+    std::vector<TracerInfo> tracers(3);
+    tracers[1].name = "chl";
+    tracers[1].radioactive = 1;
+    tracers[1].half_time = 1.0;
+    tracers[1].path = "out/";
+    tracers[1].statext = "sta";
+    tracers[1].statcode = 2001;
+    tracers[2].name = "cl_";
+    tracers[2].statext = "sta";
+    double velocity = 0;
+    {
+        RoutingHarness h({{1, 0.5}, {3, 0.5}});
+        int status = -1;
+        auto routing = h.Build(control(10000), &status);
+        ASSERT_EQ(status, 0) << h.Console();
+        velocity = routing->Descriptions[1]->Tables[1].v[1];
+        routing->DeleteModule();
+    }
+    RoutingHarness h({{1, 0.5}, {3, 0.5}});
+    std::filesystem::create_directories(h.dir.file("out"));
+    static int listed[] = {0, 1, 3};
+    h.settings.OutputListCount = 2;
+    h.settings.OutputListCodes = listed;
+    int status = -1;
+    h.settings.CompiledControlFile = h.dir.file("model.ctl");
+    testsupport::WriteFile(h.dir.file("model.ctl"), control(2.5 * 3600 * velocity));
+    ASSERT_EQ(chdir(h.dir.path().c_str()), 0);
+    auto routing = std::make_unique<abflussmodellklasse>(&status, &h.writer, h.statistics, StatisticsTableSize,
+                                                         "routing_model", h.settings, h.table.get(), h.Subbasins, 2,
+                                                         tracers.data(), 0);
+    ASSERT_EQ(status, 0) << h.Console();
+    routingclass& d = *routing->Descriptions[1];
+    ASSERT_EQ(d.Tables[1].S, 1);
+    ASSERT_EQ(d.Tables[1].delta[1], 2);
+    const double q = 0.36, c = 5;  // 100 l/s/km2
+    std::vector<double> water(3, q), conc1(3, c), conc2(3, c);
+    double* qg[3] = {water.data(), conc1.data(), conc2.data()};
+    routing->SetQg(qg);
+    routing->InitRouting();
+    const int outlet = h.Rank(3);
+    const double k = std::pow(2.0, -2.0 / 24);
+    for (int step = 1; step <= 10; ++step) {
+        routing->RunTimeStep(step, 1, 1, 2020);
+        double** F = routing->StepFlows.Rows();
+        EXPECT_NEAR(F[2][outlet], c, 1e-12) << step;
+        if (step >= 3) EXPECT_NEAR(F[1][outlet], c * (1 + k) / 2, 1e-9) << step;
+        for (int t = 0; t <= 2; ++t) EXPECT_TRUE(std::isfinite(F[t][outlet]));
+    }
+    EXPECT_NEAR(c * (1 + k) / 2 / c * 2 - 1, 0.943874, 1e-6);
+    routing->FlushOutputs();
+    const std::string file = h.File("out/chlrouti.sta");
+    EXPECT_NE(file.find("tracer concentration for tracer 1 (chl) "), std::string::npos) << file;
+    routing->DeleteModule();
 }
