@@ -494,3 +494,21 @@ TEST(RoutingStep, TracersThroughAChannel) {
     EXPECT_NE(file.find("tracer concentration for tracer 1 (chl) "), std::string::npos) << file;
     routing->DeleteModule();
 }
+
+// A summed channel whose subbasins give no water carries no concentration,
+// and nothing anywhere turns into NaN.
+TEST(RoutingStep, DrySummedChannel) {
+    RoutingRun run(SumtribControl(), 0.0, 1);
+    for (int step = 1; step <= 5; ++step) {
+        run.routing->RunTimeStep(step, 1, 1, 2020);
+        double** F = run.routing->StepFlows.Rows();
+        double*** Fs = run.routing->SubIntervalFlows.Rows();
+        for (int t = 0; t <= 1; ++t)
+            for (int i = 1; i <= run.h.Subbasins.Count; ++i) {
+                ASSERT_TRUE(std::isfinite(F[t][i])) << t << " " << i;
+                for (int s = 1; s <= 2; ++s) ASSERT_TRUE(std::isfinite(Fs[t][s][i])) << t << " " << s << " " << i;
+            }
+        EXPECT_EQ(Fs[1][1][run.routing->Descriptions[1]->IndexOf(1)], 0.0);
+        EXPECT_EQ(run.routing->RoutedDischarge(run.h.Rank(30)), 0.0);
+    }
+}
