@@ -59,6 +59,7 @@ void SkipLine(FILE* file) {
 }  // namespace
 
 void routingclass::WriteStorage(std::string& out) {
+    if (!Storage) return;
     const int n = Links.SubbasinCount;
     const int T = Links.TracerCount;
     const int Ns = SubIntervals;
@@ -164,6 +165,7 @@ bool routingclass::ReadExtraState(const std::string& line, const std::string& pa
 }
 
 void routingclass::ReadStorage(FILE* file, const std::string& path) {
+    if (!Storage) return;
     const int T = Links.TracerCount;
     const int Ns = SubIntervals;
     const int ab = Counts.OL + Counts.SUMTRIB;
@@ -284,6 +286,7 @@ void abflussmodellklasse::ReadStorageFile(const std::string* fileName, int readC
         if (Writer) *Writer << "FATAL: error looking for the section " << "routing_model" << " in " << path << "[end-entry]";
         throw 71;
     }
+    if (!Qg) return;
     for (int k = 1; k <= DescriptionCount; ++k) Descriptions[static_cast<size_t>(k)]->ReadStorage(file.get(), path);
     // The fill positions and correction stores, where the file has them.
     while (true) {
@@ -302,6 +305,8 @@ void abflussmodellklasse::ReadStorageFile(const std::string* fileName, int readC
 }
 
 void abflussmodellklasse::WriteStorageFile() {
+    // Before the flow arrays exist there is no channel state to save.
+    if (StorageElements.empty() || !Qg) return;
     std::string path = HasStorageName ? StorageFileName : std::string("storage.ftz");
     PrefixDirectory(OutputDirectory, path);
     std::string out = "[routing_model]\n";
