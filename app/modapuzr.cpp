@@ -471,6 +471,8 @@ void ModellApplication::FinishComponents() {
     int r = 0;
     if (Routing) {
         r = Routing->GetMethod() != 0 ? 1 : 0;
+        // The routing's state opens the staged storage content file.
+        Routing->SetStorageStage(&StorageContent);
         Routing->DeleteModule();
     }
     if (UnsaturatedZone) {

@@ -16,6 +16,7 @@
 struct StatisticsTableEntry;
 struct TracerInfo;
 class routstatistic;
+class StorageContentStage;
 
 // `maxirrig` and `maxirrigFromReservoirs`: rows 0..T (0 water [mm per step],
 // 1..T tracer concentrations), columns 0..n by subbasin rank.
@@ -70,6 +71,11 @@ public:
     virtual void SetRiverflowTable(riverflow_table* table);
     // `fileName` may be null (the soil model is off).
     virtual void ReadStorageFile(const std::string* fileName, int readCode);
+    // Writes the routing's section as the first one of the storage content
+    // file, staged in `Stage` when the application gave one.
+    virtual void WriteStorageFile();
+    [[noreturn]] virtual void StorageMismatchError(const std::string& text, double control, double stored);
+    void SetStorageStage(StorageContentStage* stage) { Stage = stage; }
     virtual void SetOutputUnit(int unit);
     virtual void ReadLakeModel(const std::string& sectionName);
 
@@ -79,8 +85,21 @@ public:
     virtual RoutingTargetTable GetRoutingTargetTable();
     virtual AreaFractionTable GetAbfrel();
 
+    void RunTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year) override;
+    // Per tracer its decay factors and the statistics of its concentration
+    // per subbasin; no grids.
+    void InitTracers(int* status, int n, TracerInfo* table, StatisticsTableEntry* statisticsTable,
+                     int statisticsTableSize) override;
+    void ReleaseTracers() override;
     virtual void FlushOutputs();
     void DeleteModule() override;
+
+    // Routed discharge of subbasin `i` in the output unit: mm per step, or
+    // m3/s (an outlet's routed water divided by its area factor).
+    double RoutedDischarge(int i);
+    // Repetitions of the initial routing: the summed whole-hour travel times
+    // of the slowest channel of every description over the step, at least 1.
+    int InitialRoutingPasses();
 
     StatisticsTableEntry* StatisticsTable = nullptr;
     int StatisticsTableSize = 0;
@@ -112,6 +131,17 @@ public:
     std::vector<std::unique_ptr<routingclass>> Descriptions;
 
     std::unique_ptr<routstatistic> RoutedStatistics;
+    // Tracer 1..T: its own copy of the subbasin records, its writer and its
+    // decay factors per step and per sub-interval.
+    struct RoutedTracer {
+        std::vector<ZoneRecord> Records;
+        std::unique_ptr<zonalstatistic> Statistics;
+        std::string FileName;
+        double StepDecay = 1, SubIntervalDecay = 1;
+    };
+    std::vector<RoutedTracer> RoutedTracers;
+    // The routed-discharge writer's own copy of the subbasin records.
+    std::vector<ZoneRecord> RoutedRecords;
     int ObservedStatisticsEntry = 0;
     // Efficiency sums: 21 shifts x (n+1) subbasins x 6 values each.
     std::vector<double> EfficiencyPlain, EfficiencyLog;
@@ -123,6 +153,10 @@ public:
     ExchangeTable<double> StepFlows;
     SubIntervalFlowArray SubIntervalFlows;
     StorageElementArrays StorageElements;
+
+    bool HasStorageName = false;
+    std::string StorageFileName;
+    StorageContentStage* Stage = nullptr;
 
     int LakeSwitch = 0;
     int GridReadMode = 0;

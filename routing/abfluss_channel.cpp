@@ -47,6 +47,12 @@ routingclass::routingclass(int* status, const RoutingDescriptionLinks& links, do
         Weights.assign(static_cast<size_t>(counts.OL + counts.SUMTRIB + counts.Ampersand + counts.ZL + 1), 0.0);
         ++step;
         Tables.assign(k, wqtab{});
+        const size_t tracerRows = static_cast<size_t>(links.TracerCount + 1);
+        ElementRows.assign(tracerRows, nullptr);
+        InputRows.assign(tracerRows, nullptr);
+        DecayFactors.assign(tracerRows, 1.0);
+        StoreValues.assign(tracerRows, 0.0);
+        TracerLoads.assign(tracerRows, 0.0);
         Code[0] = outletCode;
         const int rank = RankOf(outletCode);
         Weights[0] = links.Abfrel && rank > 0 ? links.Abfrel[0][rank] : 0.0;
@@ -67,6 +73,13 @@ routingclass::routingclass(int* status, const RoutingDescriptionLinks& links, do
     } catch (...) {
         *status = 103;
     }
+}
+
+int routingclass::BlockLength(int e) const {
+    const wqtab& w = Tables[static_cast<size_t>(e)];
+    int largest = 0;
+    for (int r = 1; r <= w.Rows; ++r) largest = std::max(largest, w.delta[static_cast<size_t>(r)]);
+    return largest + SubIntervals;
 }
 
 int routingclass::RankOf(int code) const {
@@ -113,10 +126,7 @@ double routingclass::GetAbstractionSum() { return AbstractionSum; }
 
 // The channel routing, the routing state, inflow files, reservoirs and
 // abstractions build on this set-up.
-void routingclass::WriteStorage() {}
-void routingclass::ReadStorage() {}
 void routingclass::ReadInflows(double**, int64_t, int64_t, int64_t, int64_t) {}
-void routingclass::RouteTimeStep(int64_t, int64_t, int64_t, int64_t) {}
 void routingclass::InitReservoirs(FILE*) {}
 void routingclass::InitAbstractionRules(FILE*) {}
 
@@ -230,11 +240,12 @@ void routingclass::InitStorageElements() {
         const double flow = StepFlows[0][IndexOf(e)];
         const int r = GetTableRow(e, flow);
         const int S = static_cast<int>(w.S);
+        const int Lb = BlockLength(e);
         for (int s = 1; s <= S; ++s) {
             std::vector<double>& out = w.Qaus[static_cast<size_t>(s)];
             std::fill(out.begin() + 1, out.begin() + 1 + Ns, flow);
             w.qvzuq[static_cast<size_t>(s)] = 0.0;
-            w.FillPosition[static_cast<size_t>(s)] = Ns + (s - 1) * (Ns + w.delta[1]) + w.delta[static_cast<size_t>(r)];
+            w.FillPosition[static_cast<size_t>(s)] = Ns + (s - 1) * Lb + w.delta[static_cast<size_t>(r)];
         }
     }
 }

@@ -65,8 +65,16 @@ public:
                  const ElementCounts& counts, int outletCode, int descriptionNumber);
     ~routingclass() override = default;
 
-    virtual void WriteStorage();
-    virtual void ReadStorage();
+    // This description's part of the routing state section.
+    virtual void WriteStorage(std::string& out);
+    // Reads it back from `file`; a value that is missing or does not match
+    // this description ends the run (code 71, naming `path` and the position).
+    virtual void ReadStorage(FILE* file, const std::string& path);
+    // The state the part leaves out (fill positions and correction stores),
+    // one line per sub-channel; read back where present.
+    virtual void WriteExtraState(std::string& out);
+    // Reads one line written by WriteExtraState; false when it is not one.
+    virtual bool ReadExtraState(const std::string& line, const std::string& path);
     virtual void SetIrrigationDemand(ZoneRecord* demand);
     virtual void SetRiverflowTable(riverflow_table* table, int descriptionNumber);
     virtual void UpdateRiverflowTable();
@@ -160,7 +168,16 @@ public:
     double** MaxIrrigFromReservoirs = nullptr;
     double AbstractionSum = 0;
 
+    // Positions of one sub-channel's block: the largest translation of the
+    // channel's table plus the sub-intervals.
+    int BlockLength(int e) const;
+
 private:
+    // Step scratch, sized at construction: per tracer 0..T.
+    std::vector<double*> ElementRows;
+    std::vector<const double*> InputRows;
+    std::vector<double> DecayFactors, StoreValues, TracerLoads;
+
     void ChannelSetupError(int element, const std::string& what);
     void FillRiverflowRecords(bool setUp);
 };

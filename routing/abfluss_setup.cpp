@@ -38,6 +38,11 @@ abflussmodellklasse::abflussmodellklasse(int* status, DiagnosticsWriter* writer,
     if (Method == 0) return;
     try {
         Construct();
+        if (RoutingTracers && RoutingTracerCount > 0) {
+            int tracerStatus = 0;
+            InitTracers(&tracerStatus, RoutingTracerCount, RoutingTracers, StatisticsTable, StatisticsTableSize);
+            if (tracerStatus != 0) throw tracerStatus;
+        }
     } catch (int code) {
         *status = code;
     } catch (...) {
@@ -176,8 +181,14 @@ void abflussmodellklasse::ReadSettings() {
 void abflussmodellklasse::CreateTablesAndStatistics() {
     const int n = Subbasins.Count > 0 ? Subbasins.Count : 0;
     int status = 0;
+    if (Subbasins.Records) {
+        RoutedRecords.assign(Subbasins.Records, Subbasins.Records + n + 1);
+    } else {
+        RoutedRecords.assign(static_cast<size_t>(n + 1), ZoneRecord{});
+    }
+    for (ZoneRecord& record : RoutedRecords) record.n = record.sx = 0;
     RoutedStatistics = std::make_unique<routstatistic>(
-        &status, Writer, StatisticsTable, StatisticsTableSize, nullptr, 1, 1, Subbasins.Records, Abfrel.Rows()[0],
+        &status, Writer, StatisticsTable, StatisticsTableSize, nullptr, 1, 1, RoutedRecords.data(), Abfrel.Rows()[0],
         n, QstatCode, 5, QstatName, OutputDirectory, Settings.OutputListCount, Settings.OutputListCodes);
     FindSection("[output_interval]", true);
     ReadRestOfLine(ControlFile, &LineBuffer);

@@ -712,6 +712,7 @@ TEST(ComponentShells, WholeRunInApplicationOrder) {
     routing->SetRiverflowTable(soil->GetRiverflowTable());
     routing->ReadStorageFile(soil->GetStorageFileName(), soil->ReadGridsCode);
     routing->SetStatus(1);
+    routing->OutputDirectory = f.dir.path() + "/";  // its state at the end goes here
     irrigation->SetRiverflowTable(soil->GetRiverflowTable());
     irrigation->SetQg(soil->GetQg());
     irrigation->LinkGroundwaterTracerStorage();

@@ -1,0 +1,50 @@
+#pragma once
+// Kernels of the channel routing step: the translation of one sub-channel
+// through its storage elements and the two parallel linear storages behind
+// it. All flows are rates in mm per time step, one value per time
+// sub-interval; arrays are 1-based as in the routing's storage-element
+// arrays.
+
+// Positions of one sub-channel's storage elements: its block starts at `b`
+// and is `blockLength` positions long; `subIntervals` positions of water enter
+// and leave in every step.
+struct SubChannelBlock {
+    int b = 1;
+    int blockLength = 1;
+    int subIntervals = 1;
+};
+
+// One step of pure translation by `D` storage elements.
+//   elements[t][p]  storage elements of tracer t (0 water, 1..T concentrations)
+//   input[t][s]     the step's input of sub-interval s = 1..Ns
+//   fill            the last occupied position; updated to the new one
+//   store[t]        the correction store: water (the sum of the element
+//                   values it stands for) and its concentrations
+//   decay[t]        factor applied to tracer t as its water enters (1..T)
+// The input goes to p0 = b + Ns + D .. p0 + Ns - 1, then every position of
+// the block takes the value Ns positions above it, so that positions
+// b .. b + Ns - 1 hold the water leaving the translation in this step.
+// A translation that grew fills its gap with the smaller of the last element
+// and the first input and takes that water from the store; one that shrank
+// puts every element it gives up into the store, so that the elements and
+// the store together keep all water.
+void TranslateSubChannel(double* const* elements, const double* const* input, int tracers, const SubChannelBlock& block,
+                         int D, int& fill, double* store, const double* decay);
+
+// Outflow of the two parallel linear storages for one sub-interval:
+//   out = (1-kh)(1-phi) x + kh (1-phi0) y + (1-kv) phi x + kv phi0 y
+// with input x, the previous outflow y of the same sub-interval, the
+// flood-plain share phi of this step and phi0 of the previous one, and the
+// retention factors kh = exp(-1/k_main), kv = exp(-1/k_plain).
+double LinearStorageOutflow(double x, double y, double phi, double phi0, double kh, double kv);
+
+// Water held by the two linear storages whose last outflow was `y` with
+// flood-plain share `phi`: kh/(1-kh) (1-phi) y + kv/(1-kv) phi y, in the
+// unit of y (a factor of exactly 1 holds nothing).
+double LinearStorageContent(double y, double phi, double kh, double kv);
+
+// Decay factor of a tracer over `D` storage elements of `dtMinutes / Ns`
+// each: exp(-(D dt / Ns / 60 / 24) / (1.442695041111 h)) for a half-life
+// h > 0 [d]; 0 for a decaying tracer without a positive half-life; 1 for a
+// tracer that does not decay.
+double TranslationDecayFactor(bool decays, double halfLifeDays, int D, double dtMinutes, int subIntervals);
