@@ -184,7 +184,9 @@ TEST(RoutingStep, StepResponseOfOneStorage) {
         routing->RunTimeStep(step, 1, 1, 2020);
         const double ratio = routing->RoutedDischarge(h.Rank(3)) / routing->RoutedDischarge(h.Rank(1));
         EXPECT_NEAR(ratio, 1 - std::pow(std::exp(-0.5), step + 1), 1e-9) << step;
-        if (step < 4) EXPECT_NEAR(ratio, expected[step], 1e-9);
+        if (step < 4) {
+            EXPECT_NEAR(ratio, expected[step], 1e-9);
+        }
     }
     routing->DeleteModule();
 }
@@ -485,7 +487,9 @@ TEST(RoutingStep, TracersThroughAChannel) {
         routing->RunTimeStep(step, 1, 1, 2020);
         double** F = routing->StepFlows.Rows();
         EXPECT_NEAR(F[2][outlet], c, 1e-12) << step;
-        if (step >= 3) EXPECT_NEAR(F[1][outlet], c * (1 + k) / 2, 1e-9) << step;
+        if (step >= 3) {
+            EXPECT_NEAR(F[1][outlet], c * (1 + k) / 2, 1e-9) << step;
+        }
         for (int t = 0; t <= 2; ++t) EXPECT_TRUE(std::isfinite(F[t][outlet]));
     }
     EXPECT_NEAR(c * (1 + k) / 2 / c * 2 - 1, 0.943874, 1e-6);
