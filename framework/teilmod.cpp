@@ -8,6 +8,7 @@
 #include "framework/statistics_table.h"
 #include "framework/tracer_info.h"
 #include "framework/zonalstatistic.h"
+#include "framework/zonetable.h"
 
 TracerStorageRecord::TracerStorageRecord() = default;
 TracerStorageRecord::~TracerStorageRecord() = default;
@@ -275,4 +276,10 @@ ZoneTable teilmodellklasse::RankZones(double*** zoneGrid) {
     *zoneGrid = GridTable[index].Data;
     return RankZoneGrid(ZoneRankingKind::SubModel, *zoneGrid, NRows, NCols, RowExtents, NoData, CellSize,
                         RelCellArea, Writer, GridTable[index].FileName, ModuleName);
+}
+
+int teilmodellklasse::ZoneRankOfCell(int row, int col) const {
+    const double code = ZoneCodeOf(ZoneGrid[row][col]);
+    if (!Settings.ZoneRank || !(code >= 0 && code <= Settings.MaxZoneCode)) return 0;
+    return Settings.ZoneRank[static_cast<int>(code)];
 }

@@ -87,6 +87,10 @@ public:
     double** ZoneGrid = nullptr;  // data of grid-table entry 1
     ModelSettings Settings;
 
+    // The rank of the cell's zone in the model's zone table; 0 for a code
+    // outside the table.
+    int ZoneRankOfCell(int row, int col) const;
+
 private:
     void CheckTimeShift();
 };

@@ -10,6 +10,7 @@
 #include "framework/zonalstatistic.h"
 #include "parameters/multilayer_landuse.h"
 #include "surface/etpetr_physics.h"
+#include "surface/glacier_share.h"
 #include "surface/layer_file_name.h"
 
 namespace {
@@ -331,10 +332,7 @@ bool verdunstungsmodellklasse::ActiveCell(int32_t row, int32_t col) const {
 }
 
 double verdunstungsmodellklasse::GlacierFractionOf(int32_t row, int32_t col) const {
-    if (!GlacierFraction) return 0;
-    const double g = GlacierFraction[row][col];
-    if (!(g > 0)) return 0;  // nodata and negative values: no glacier
-    return std::min(g, 1.0);
+    return GlacierShareOf(GlacierFraction, row, col);
 }
 
 std::pair<int32_t, int32_t> verdunstungsmodellklasse::MasterOf(int32_t row, int32_t col) const {
@@ -350,12 +348,6 @@ void verdunstungsmodellklasse::CopyPotentialsFromMaster(int32_t i, int32_t j) {
     PotEvaporation[i][j] = PotEvaporation[r][c];
     CorrectedGlobalRadiation[i][j] = CorrectedGlobalRadiation[r][c];
     Cloudiness[i][j] = Cloudiness[r][c];
-}
-
-int verdunstungsmodellklasse::ZoneRankOfCell(int32_t row, int32_t col) const {
-    const double code = ZoneCodeOf(ZoneGrid[row][col]);
-    if (!Settings.ZoneRank || !(code >= 0 && code <= Settings.MaxZoneCode)) return 0;
-    return Settings.ZoneRank[static_cast<int>(code)];
 }
 
 double** verdunstungsmodellklasse::CreateGrid(const std::string& fileName, const std::string& name, int writeCode,

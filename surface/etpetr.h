@@ -135,7 +135,6 @@ private:
     bool CopiesMaster(int32_t row, int32_t col) const { return MasterGrid && MasterGrid[row][col] == NoData; }
     std::pair<int32_t, int32_t> MasterOf(int32_t row, int32_t col) const;
     void CopyPotentialsFromMaster(int32_t row, int32_t col);
-    int ZoneRankOfCell(int32_t row, int32_t col) const;
     void ComputeRows(int32_t row);
     void PenmanMonteithCell(int32_t row, int32_t col, double sunshine, double shortwave, double beta);
     void ReleaseAll();

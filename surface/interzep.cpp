@@ -11,6 +11,7 @@
 #include "parameters/landuse.h"
 #include "parameters/multilayer_landuse.h"
 #include "setup/tracer_ini.h"
+#include "surface/glacier_share.h"
 #include "surface/interzep_physics.h"
 #include "surface/layer_file_name.h"
 
@@ -124,12 +125,6 @@ bool interzeptionsmodellklasse::ActiveCell(int32_t row, int32_t col) const {
     return !Regions || Regions[row][col] == ProcessNumber;
 }
 
-int interzeptionsmodellklasse::ZoneRankOfCell(int32_t row, int32_t col) const {
-    const double code = ZoneCodeOf(ZoneGrid[row][col]);
-    if (!Settings.ZoneRank || !(code >= 0 && code <= Settings.MaxZoneCode)) return 0;
-    return Settings.ZoneRank[static_cast<int>(code)];
-}
-
 double** interzeptionsmodellklasse::CreateGrid(int entry, const std::string& fileName, const std::string& name,
                                                int writeCode, bool read) {
     if (entry < FirstGridIndex || entry > LastGridIndex) {
@@ -213,10 +208,7 @@ void interzeptionsmodellklasse::CreateGridsAndStatistics() {
 }
 
 double interzeptionsmodellklasse::GlacierFractionOf(int32_t row, int32_t col) const {
-    if (!GlacierFraction) return 0;
-    const double e = GlacierFraction[row][col];
-    if (!(e > 0)) return 0;  // nodata and negative values: no glacier
-    return std::min(e, 1.0);
+    return GlacierShareOf(GlacierFraction, row, col);
 }
 
 double interzeptionsmodellklasse::CapacityOf(int k, int32_t row, int32_t col) const {

@@ -66,7 +66,6 @@ private:
     double** CreateGrid(int entry, const std::string& fileName, const std::string& name, int writeCode, bool read);
     zonalstatistic* CreateStatistics(const std::string& fileName, int code, const std::string& header);
     bool ActiveCell(int32_t row, int32_t col) const;
-    int ZoneRankOfCell(int32_t row, int32_t col) const;
     double GlacierFractionOf(int32_t row, int32_t col) const;
     double CapacityOf(int k, int32_t row, int32_t col) const;
     void ComputeRow(int32_t row);

@@ -234,7 +234,6 @@ private:
     zonalstatistic* MakeStatistics(const OutputLine& line, int precision, const std::string& title);
     bool ZoneCell(int row, int col) const;
     bool ActiveCell(int row, int col) const;
-    int ZoneRank(int row, int col) const;
     void ComputeRow(int row, int64_t day, int64_t month, int64_t year, double nightWeight, double dayWeight);
     void AddStatistics();
     void WriteGrids();

@@ -27,12 +27,6 @@ bool schneemodellklasse::ActiveCell(int row, int col) const {
     return ZoneCell(row, col) && (!regionGrid || regionGrid[row][col] == ProcessNumber);
 }
 
-int schneemodellklasse::ZoneRank(int row, int col) const {
-    const double code = ZoneCodeOf(ZoneGrid[row][col]);
-    if (!Settings.ZoneRank || !(code >= 0 && code <= Settings.MaxZoneCode)) return 0;
-    return Settings.ZoneRank[static_cast<int>(code)];
-}
-
 double** schneemodellklasse::NewGrid(double activeValue, double inactiveValue) {
     double** grid = matrix(1, NRows, 1, NCols, NRows);
     OwnGrids.push_back({0, grid});

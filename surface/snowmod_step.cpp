@@ -353,7 +353,7 @@ void schneemodellklasse::AddStatistics() {
     for (int r = 1; r <= NRows; ++r) {
         for (int c = 1; c <= NCols; ++c) {
             if (!ActiveCell(r, c)) continue;
-            const int zone = ZoneRank(r, c);
+            const int zone = ZoneRankOfCell(r, c);
             const double values[] = {solidStorageGrid[r][c] + liquidStorageGrid[r][c], snowcoverOutflowGrid[r][c],
                                      meltFromSnowcoverGrid[r][c], snowDaysGrid[r][c], snowAgeGrid[r][c],
                                      snowFractionGrid[r][c], rainFractionGrid[r][c], albedoGrid[r][c]};
@@ -407,7 +407,7 @@ void schneemodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, i
                 for (int c = 1; c <= NCols; ++c) {
                     if (!ActiveCell(r, c)) continue;
                     const double water = solidStorageGrid[r][c] + liquidStorageGrid[r][c];
-                    record.Statistics->AddValue(r, c, ZoneRank(r, c), record.StorageGrid[r][c],
+                    record.Statistics->AddValue(r, c, ZoneRankOfCell(r, c), record.StorageGrid[r][c],
                                                 Tracers[i].evaporating ? water : 1.0);
                 }
             record.Statistics->CloseStep(year, month, day, hour);
