@@ -136,6 +136,8 @@ private:
     std::pair<int32_t, int32_t> MasterOf(int32_t row, int32_t col) const;
     void CopyPotentialsFromMaster(int32_t row, int32_t col);
     void ComputeRows(int32_t row);
+    // Unit cells copied from their masters; the row's zone sums.
+    void GatherRowStatistics(int32_t row);
     void PenmanMonteithCell(int32_t row, int32_t col, double sunshine, double shortwave, double beta);
     void ReleaseAll();
 

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "framework/diagnostics_writer.h"
+#include "framework/parallel_rows.h"
 #include "framework/zonalstatistic.h"
 #include "parameters/multilayer_landuse.h"
 #include "surface/etpetr.h"
@@ -83,27 +84,15 @@ void verdunstungsmodellklasse::PotentialEvapotranspiration(int64_t hour, int64_t
         SeasonalTerm = AnnualVariability * std::cos(doy / 365.0 * TwoPi);
     }
 
-#pragma omp parallel for schedule(static)
-    for (int32_t i = 1; i <= NRows; ++i) ComputeRows(i);
-
-    for (int32_t i = 1; i <= NRows; ++i) {
-        for (int32_t j = 1; j <= NCols; ++j) {
-            if (!ActiveCell(i, j)) continue;
-            if (CopiesMaster(i, j)) CopyPotentialsFromMaster(i, j);
-            const int zone = ZoneRankOfCell(i, j);
-            if (EtpMethod == 1) {
-                for (int k = 1; k <= LayerCount; ++k) {
-                    const bool none = Landuse[k] && Landuse[k][i][j] == NoData;
-                    PotTranspirationStats[k]->AddValue(i, j, zone, none ? 0 : PotTranspiration[k][i][j], 1);
-                    PotInterceptionStats[k]->AddValue(i, j, zone, none ? 0 : PotInterception[k][i][j], 1);
-                }
-            }
-            PotTranspirationStats[0]->AddValue(i, j, zone, PotTranspiration[0][i][j], 1);
-            PotInterceptionStats[0]->AddValue(i, j, zone, PotInterception[0][i][j], 1);
-            PotEvaporationStats->AddValue(i, j, zone, PotEvaporation[i][j], 1);
-            RadiationStats->AddValue(i, j, zone, CorrectedGlobalRadiation[i][j], 1);
-            CloudinessStats->AddValue(i, j, zone, Cloudiness[i][j], 1);
-        }
+    // One region: every row is computed, then unit cells take their master's
+    // values (a master may lie in a later row) and each row gathers its zone
+    // sums, which the statistics fold in row order.
+#pragma omp parallel if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
+    {
+#pragma omp for schedule(static)
+        for (int32_t i = 1; i <= NRows; ++i) ComputeRows(i);
+#pragma omp for schedule(static)
+        for (int32_t i = 1; i <= NRows; ++i) GatherRowStatistics(i);
     }
 
     StepHour = hour;
@@ -117,6 +106,26 @@ void verdunstungsmodellklasse::PotentialEvapotranspiration(int64_t hour, int64_t
     WriteGridByCode(PotEvaporationIndex, true, false);
     RadiationStats->CloseStep(year, month, day, hour);
     CloudinessStats->CloseStep(year, month, day, hour);
+}
+
+void verdunstungsmodellklasse::GatherRowStatistics(int32_t i) {
+    for (int32_t j = 1; j <= NCols; ++j) {
+        if (!ActiveCell(i, j)) continue;
+        if (CopiesMaster(i, j)) CopyPotentialsFromMaster(i, j);
+        const int zone = ZoneRankOfCell(i, j);
+        if (EtpMethod == 1) {
+            for (int k = 1; k <= LayerCount; ++k) {
+                const bool none = Landuse[k] && Landuse[k][i][j] == NoData;
+                PotTranspirationStats[k]->AddToRow(i, j, zone, none ? 0 : PotTranspiration[k][i][j], 1);
+                PotInterceptionStats[k]->AddToRow(i, j, zone, none ? 0 : PotInterception[k][i][j], 1);
+            }
+        }
+        PotTranspirationStats[0]->AddToRow(i, j, zone, PotTranspiration[0][i][j], 1);
+        PotInterceptionStats[0]->AddToRow(i, j, zone, PotInterception[0][i][j], 1);
+        PotEvaporationStats->AddToRow(i, j, zone, PotEvaporation[i][j], 1);
+        RadiationStats->AddToRow(i, j, zone, CorrectedGlobalRadiation[i][j], 1);
+        CloudinessStats->AddToRow(i, j, zone, Cloudiness[i][j], 1);
+    }
 }
 
 void verdunstungsmodellklasse::ComputeRows(int32_t i) {
