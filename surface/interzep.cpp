@@ -328,44 +328,43 @@ void interzeptionsmodellklasse::ComputeRow(int32_t i) {
     for (int32_t j = 1; j <= NCols; ++j) ComputeCell(i, j);
 }
 
-// Statistics of the step, cell by cell in row order: the layers' values with
-// the ice-free weight w = 1 - e, and 0 with the glacier weight e.
-void interzeptionsmodellklasse::AddStepStatistics() {
-    for (int32_t i = 1; i <= NRows; ++i) {
-        for (int32_t j = 1; j <= NCols; ++j) {
-            if (!ActiveCell(i, j)) continue;
-            const int zone = ZoneRankOfCell(i, j);
-            const double e = GlacierFractionOf(i, j);
-            const double w = 1 - e;
-            if (e < 1) {
-                for (int k = 1; k <= LayerCount; ++k) {
-                    EvaporationStats[k]->AddValue(i, j, zone, Evaporation[k][i][j], w);
-                    StorageStats[k]->AddValue(i, j, zone, Storage[k][i][j], w);
-                    ThroughfallStats[k]->AddValue(i, j, zone, Throughfall[k][i][j], w);
-                }
-                if (LayerCount <= 1) {
-                    for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
-                        TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
-                        if (!record.Statistics || !record.StorageGrid) continue;
-                        const double weight = Tracers[n].evaporating ? Storage[1][i][j] : 1.0;
-                        record.Statistics->AddValue(i, j, zone, record.StorageGrid[i][j], weight);
-                    }
-                }
+// The zone sums of one row, gathered by the thread that computed it: the
+// layers' values with the ice-free weight w = 1 - e, and 0 with the glacier
+// weight e. The statistics fold the rows in row order.
+void interzeptionsmodellklasse::AddRowStatistics(int32_t i) {
+    for (int32_t j = 1; j <= NCols; ++j) {
+        if (!ActiveCell(i, j)) continue;
+        const int zone = ZoneRankOfCell(i, j);
+        const double e = GlacierFractionOf(i, j);
+        const double w = 1 - e;
+        if (e < 1) {
+            for (int k = 1; k <= LayerCount; ++k) {
+                EvaporationStats[k]->AddToRow(i, j, zone, Evaporation[k][i][j], w);
+                StorageStats[k]->AddToRow(i, j, zone, Storage[k][i][j], w);
+                ThroughfallStats[k]->AddToRow(i, j, zone, Throughfall[k][i][j], w);
             }
-            EvaporationStats[0]->AddValue(i, j, zone, Evaporation[0][i][j], w);
-            StorageStats[0]->AddValue(i, j, zone, Storage[0][i][j], w);
-            ThroughfallStats[0]->AddValue(i, j, zone, Throughfall[0][i][j], w);
-            if (e > 0) {
-                for (int k = 0; k <= LayerCount; ++k) {
-                    EvaporationStats[k]->AddValue(i, j, zone, 0, e);
-                    StorageStats[k]->AddValue(i, j, zone, 0, e);
-                    ThroughfallStats[k]->AddValue(i, j, zone, 0, e);
-                }
+            if (LayerCount <= 1) {
                 for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
                     TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
                     if (!record.Statistics || !record.StorageGrid) continue;
-                    record.Statistics->AddValue(i, j, zone, record.StorageGrid[i][j], Storage[0][i][j]);
+                    const double weight = Tracers[n].evaporating ? Storage[1][i][j] : 1.0;
+                    record.Statistics->AddToRow(i, j, zone, record.StorageGrid[i][j], weight);
                 }
+            }
+        }
+        EvaporationStats[0]->AddToRow(i, j, zone, Evaporation[0][i][j], w);
+        StorageStats[0]->AddToRow(i, j, zone, Storage[0][i][j], w);
+        ThroughfallStats[0]->AddToRow(i, j, zone, Throughfall[0][i][j], w);
+        if (e > 0) {
+            for (int k = 0; k <= LayerCount; ++k) {
+                EvaporationStats[k]->AddToRow(i, j, zone, 0, e);
+                StorageStats[k]->AddToRow(i, j, zone, 0, e);
+                ThroughfallStats[k]->AddToRow(i, j, zone, 0, e);
+            }
+            for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
+                TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
+                if (!record.Statistics || !record.StorageGrid) continue;
+                record.Statistics->AddToRow(i, j, zone, record.StorageGrid[i][j], Storage[0][i][j]);
             }
         }
     }
@@ -386,9 +385,10 @@ void interzeptionsmodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t m
     // A cell costs a few dozen operations: threads pay off on large grids only.
     const bool parallel = WorthThreads(static_cast<int64_t>(NRows) * NCols);
 #pragma omp parallel for schedule(static) if (parallel)
-    for (int32_t i = 1; i <= NRows; ++i) ComputeRow(i);
-
-    AddStepStatistics();
+    for (int32_t i = 1; i <= NRows; ++i) {
+        ComputeRow(i);
+        AddRowStatistics(i);
+    }
 
     for (int k = 0; k <= LayerCount; ++k) {
         EvaporationStats[k]->CloseStep(year, month, day, hour);

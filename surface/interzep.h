@@ -73,7 +73,7 @@ private:
     void LayeredCell(int32_t row, int32_t col);
     void SingleLayerCell(int32_t row, int32_t col);
     void Evaporate(int k, int32_t row, int32_t col, double& storage, double& evaporation);
-    void AddStepStatistics();
+    void AddRowStatistics(int32_t row);
     void ReleaseAll();
 
     double** Regions = nullptr;
