@@ -350,6 +350,9 @@ void schneemodellklasse::AddStatistics() {
     const bool slides = SlideMethod() && inputMassGrid;
     zonalstatistic* common[] = {statSnowStorage, statOutflow, statMeltOnly, statSnowDays,
                                 statSnowAge,     statSnowFraction, statRainFraction, statAlbedo};
+    // After the slides: one pass over the rows, each gathering its own zone
+    // sums, which the statistics fold in row order.
+#pragma omp parallel for schedule(static) if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
     for (int r = 1; r <= NRows; ++r) {
         for (int c = 1; c <= NCols; ++c) {
             if (!ActiveCell(r, c)) continue;
@@ -358,18 +361,18 @@ void schneemodellklasse::AddStatistics() {
                                      meltFromSnowcoverGrid[r][c], snowDaysGrid[r][c], snowAgeGrid[r][c],
                                      snowFractionGrid[r][c], rainFractionGrid[r][c], albedoGrid[r][c]};
             for (size_t k = 0; k < 8; ++k)
-                if (common[k] && common[k]->IsOn()) common[k]->AddValue(r, c, zone, values[k], 1);
+                if (common[k] && common[k]->IsOn()) common[k]->AddToRow(r, c, zone, values[k], 1);
             if (statSnowTemp && statSnowTemp->IsOn() && snowTempGrid[r][c] > NoData + 1)
-                statSnowTemp->AddValue(r, c, zone, snowTempGrid[r][c], 1);
+                statSnowTemp->AddToRow(r, c, zone, snowTempGrid[r][c], 1);
             if (statSurfTemp && statSurfTemp->IsOn() && surfTempGrid[r][c] > NoData + 1)
-                statSurfTemp->AddValue(r, c, zone, surfTempGrid[r][c], 1);
+                statSurfTemp->AddToRow(r, c, zone, surfTempGrid[r][c], 1);
             if (slides) {
-                if (statInputMass->IsOn()) statInputMass->AddValue(r, c, zone, inputMassGrid[r][c], 1);
-                if (statMobileMass->IsOn()) statMobileMass->AddValue(r, c, zone, mobileMassGrid[r][c], 1);
-                if (statDeposition->IsOn()) statDeposition->AddValue(r, c, zone, depositionGrid[r][c], 1);
+                if (statInputMass->IsOn()) statInputMass->AddToRow(r, c, zone, inputMassGrid[r][c], 1);
+                if (statMobileMass->IsOn()) statMobileMass->AddToRow(r, c, zone, mobileMassGrid[r][c], 1);
+                if (statDeposition->IsOn()) statDeposition->AddToRow(r, c, zone, depositionGrid[r][c], 1);
             }
             if (statThawDepth && statThawDepth->IsOn())
-                statThawDepth->AddValue(r, c, zone, thawDepthGrid[r][c], 1);
+                statThawDepth->AddToRow(r, c, zone, thawDepthGrid[r][c], 1);
         }
     }
 }
