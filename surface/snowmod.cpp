@@ -128,23 +128,28 @@ void schneemodellklasse::Construct() {
     }
 }
 
-void schneemodellklasse::ReadSection() {
-    FILE* f = ControlFile;
-    auto real = [&](double& target, const std::string& description) {
-        ReadValue(f, "%lf", &target, description, &LineBuffer);
-    };
-    auto integer = [&](int& target, const std::string& description) {
-        ReadValue(f, "%d", &target, description, &LineBuffer);
-    };
-    auto word = [&](std::string& target, const std::string& description) {
-        ReadValue(f, "%s", &target, description, &LineBuffer);
-    };
-    auto statistics = [&](OutputLine& line, const std::string& description) {
-        if (!ReadWord(f, &line.Statistics)) ControlFileError(description, ModuleName);
-        ReadValue(f, "%d", &line.StatisticsCode, description, &LineBuffer);
-    };
+// One value at the start of the next line of the section; the rest of the
+// line is free text.
+void schneemodellklasse::ReadRealLine(double& target, const std::string& description) {
+    ReadValue(ControlFile, "%lf", &target, description, &LineBuffer);
+}
 
-    integer(method, "method for ");
+void schneemodellklasse::ReadIntegerLine(int& target, const std::string& description) {
+    ReadValue(ControlFile, "%d", &target, description, &LineBuffer);
+}
+
+void schneemodellklasse::ReadWordLine(std::string& target, const std::string& description) {
+    ReadValue(ControlFile, "%s", &target, description, &LineBuffer);
+}
+
+// A statistics line: the file name, then its code.
+void schneemodellklasse::ReadStatisticsLine(OutputLine& line, const std::string& description) {
+    if (!ReadWord(ControlFile, &line.Statistics)) ControlFileError(description, ModuleName);
+    ReadValue(ControlFile, "%d", &line.StatisticsCode, description, &LineBuffer);
+}
+
+void schneemodellklasse::ReadSection() {
+    ReadIntegerLine(method, "method for ");
     if (method < 1 || method > 14) {
         if (Writer) {
             *Writer << "FATAL: method for " << ModuleName << " must lie within 1 to 14. Here: " << method
@@ -152,64 +157,51 @@ void schneemodellklasse::ReadSection() {
         }
         throw 17;
     }
-    real(transzone, "transzone for ");
-    real(T0R, "T0R for ");
-    real(T0, "T0 for ");
-    real(CWH, "CWH for ");
-    real(CRFR, "CRFR for ");
-    real(C0, "C0 for ");
-    real(C1, "C1 for ");
-    real(C2, "C2 for ");
-    real(z0, "z0 for ");
-    real(RMFMIN, "RMFMIN for ");
-    real(RMFMAX, "RMFMAX for ");
-    real(ALBsnow_min, "ALBsnow_min for ");
-    real(ALBsnow_max, "ALBsnow_max for ");
-    word(rainLine.Grid, "Name of the rain-grid for ");
-    integer(rainLine.WriteCode, "Writegrid of rain-grid for ");
-    statistics(rainLine, "Name of the rain statistics for ");
-    word(snowLine.Grid, "Name of the snow grid for ");
-    integer(snowLine.WriteCode, "Writegrid of the snow grid for ");
-    statistics(snowLine, "Name of the snow statistics for ");
-    word(snowDaysLine.Grid, "Name of the snowdays grid for ");
-    integer(snowDaysLine.WriteCode, "Writegrid of the snowdays grid for ");
-    statistics(snowDaysLine, "Name of the snowdays statistics for ");
-    word(snowAgeLine.Grid, "Name of the snow age grid for ");
-    integer(snowAgeLine.WriteCode, "Writegrid of the snow age grid for ");
-    statistics(snowAgeLine, "Name of the snow age statistics for ");
-    statistics(albedoLine, "name of the albedo statistics for ");
-    word(outflowLine.Grid, "Name of the snow outflow grid for ");
-    integer(outflowLine.WriteCode, "Writegrid of the snow outflow grid for ");
-    statistics(outflowLine, "Name of the snow outflow statistics for ");
-    word(meltOnlyLine.Grid, "Name of the snow melt only outflow grid for ");
-    integer(meltOnlyLine.WriteCode, "Writegrid of the snow melt only outflow grid for ");
-    statistics(meltOnlyLine, "Name of the snow melt only outflow statistics for ");
-    word(solidLine.Grid, "Name of the snow storage grids for ");
-    integer(solidLine.WriteCode, "Writegrid of the snow storage grids for ");
-    word(liquidLine.Grid, "Name of the liquid storage grids for ");
-    integer(liquidLine.WriteCode, "Writegrid of the liquid storage grids for ");
-    statistics(totalStatLine, "Name of the total snow storage statistics for ");
-    word(totalLine.Grid, "name of the total snow storage grid for ");
-    integer(totalLine.WriteCode, "Writegrid of the total snow storage grid for ");
-    integer(readStorageGrids, "readgrid forr storage grids for ");
+    ReadRealLine(transzone, "transzone for ");
+    ReadRealLine(T0R, "T0R for ");
+    ReadRealLine(T0, "T0 for ");
+    ReadRealLine(CWH, "CWH for ");
+    ReadRealLine(CRFR, "CRFR for ");
+    ReadRealLine(C0, "C0 for ");
+    ReadRealLine(C1, "C1 for ");
+    ReadRealLine(C2, "C2 for ");
+    ReadRealLine(z0, "z0 for ");
+    ReadRealLine(RMFMIN, "RMFMIN for ");
+    ReadRealLine(RMFMAX, "RMFMAX for ");
+    ReadRealLine(ALBsnow_min, "ALBsnow_min for ");
+    ReadRealLine(ALBsnow_max, "ALBsnow_max for ");
+    ReadWordLine(rainLine.Grid, "Name of the rain-grid for ");
+    ReadIntegerLine(rainLine.WriteCode, "Writegrid of rain-grid for ");
+    ReadStatisticsLine(rainLine, "Name of the rain statistics for ");
+    ReadWordLine(snowLine.Grid, "Name of the snow grid for ");
+    ReadIntegerLine(snowLine.WriteCode, "Writegrid of the snow grid for ");
+    ReadStatisticsLine(snowLine, "Name of the snow statistics for ");
+    ReadWordLine(snowDaysLine.Grid, "Name of the snowdays grid for ");
+    ReadIntegerLine(snowDaysLine.WriteCode, "Writegrid of the snowdays grid for ");
+    ReadStatisticsLine(snowDaysLine, "Name of the snowdays statistics for ");
+    ReadWordLine(snowAgeLine.Grid, "Name of the snow age grid for ");
+    ReadIntegerLine(snowAgeLine.WriteCode, "Writegrid of the snow age grid for ");
+    ReadStatisticsLine(snowAgeLine, "Name of the snow age statistics for ");
+    ReadStatisticsLine(albedoLine, "name of the albedo statistics for ");
+    ReadWordLine(outflowLine.Grid, "Name of the snow outflow grid for ");
+    ReadIntegerLine(outflowLine.WriteCode, "Writegrid of the snow outflow grid for ");
+    ReadStatisticsLine(outflowLine, "Name of the snow outflow statistics for ");
+    ReadWordLine(meltOnlyLine.Grid, "Name of the snow melt only outflow grid for ");
+    ReadIntegerLine(meltOnlyLine.WriteCode, "Writegrid of the snow melt only outflow grid for ");
+    ReadStatisticsLine(meltOnlyLine, "Name of the snow melt only outflow statistics for ");
+    ReadWordLine(solidLine.Grid, "Name of the snow storage grids for ");
+    ReadIntegerLine(solidLine.WriteCode, "Writegrid of the snow storage grids for ");
+    ReadWordLine(liquidLine.Grid, "Name of the liquid storage grids for ");
+    ReadIntegerLine(liquidLine.WriteCode, "Writegrid of the liquid storage grids for ");
+    ReadStatisticsLine(totalStatLine, "Name of the total snow storage statistics for ");
+    ReadWordLine(totalLine.Grid, "name of the total snow storage grid for ");
+    ReadIntegerLine(totalLine.WriteCode, "Writegrid of the total snow storage grid for ");
+    ReadIntegerLine(readStorageGrids, "readgrid forr storage grids for ");
     ReadGridsCode = readStorageGrids;
 }
 
 void schneemodellklasse::ReadSlideSettings() {
     FILE* f = ControlFile;
-    auto real = [&](double& target, const std::string& description) {
-        ReadValue(f, "%lf", &target, description, &LineBuffer);
-    };
-    auto integer = [&](int& target, const std::string& description) {
-        ReadValue(f, "%d", &target, description, &LineBuffer);
-    };
-    auto word = [&](std::string& target, const std::string& description) {
-        ReadValue(f, "%s", &target, description, &LineBuffer);
-    };
-    auto statistics = [&](OutputLine& line, const std::string& description) {
-        if (!ReadWord(f, &line.Statistics)) ControlFileError(description, ModuleName);
-        ReadValue(f, "%d", &line.StatisticsCode, description, &LineBuffer);
-    };
     auto bounds = [&](bool ok, const char* text, double value, int code) {
         if (ok) return;
         if (Writer) *Writer << text << value << "[end-entry]";
@@ -229,38 +221,38 @@ void schneemodellklasse::ReadSlideSettings() {
         const size_t end = begin == std::string::npos ? begin : line.find_first_of(" \t\r\n", begin);
         snowTempLine.Grid = begin == std::string::npos ? std::string() : line.substr(begin, end - begin);
     }
-    integer(snowTempLine.WriteCode, "Writegrid of the snow pack temperature grid for ");
-    statistics(snowTempLine, "Name of the snow pack temperature statistics for ");
-    word(surfTempLine.Grid, "Name of the snow surface temperature grid for ");
-    integer(surfTempLine.WriteCode, "Writegrid of the snow surface temperature grid for ");
-    statistics(surfTempLine, "Name of the snow surface temperature statistics for ");
-    word(inputMassLine.Grid, "Name of the input mass grid for ");
-    integer(inputMassLine.WriteCode, "Writegrid of the input mass grid for ");
-    statistics(inputMassLine, "Name of the input mass statistics for ");
-    word(mobileMassLine.Grid, "Name of the mobile mass grid for ");
-    integer(mobileMassLine.WriteCode, "Writegrid of the mobile mass grid for ");
-    statistics(mobileMassLine, "Name of the mobile mass statistics for ");
-    word(depositionLine.Grid, "Name of the deposition grid for ");
-    integer(depositionLine.WriteCode, "Writegrid of the deposition grid for ");
-    statistics(depositionLine, "Name of the deposition statistics for ");
-    real(maxDepositionSlope, "maximum slope for deposition for ");
+    ReadIntegerLine(snowTempLine.WriteCode, "Writegrid of the snow pack temperature grid for ");
+    ReadStatisticsLine(snowTempLine, "Name of the snow pack temperature statistics for ");
+    ReadWordLine(surfTempLine.Grid, "Name of the snow surface temperature grid for ");
+    ReadIntegerLine(surfTempLine.WriteCode, "Writegrid of the snow surface temperature grid for ");
+    ReadStatisticsLine(surfTempLine, "Name of the snow surface temperature statistics for ");
+    ReadWordLine(inputMassLine.Grid, "Name of the input mass grid for ");
+    ReadIntegerLine(inputMassLine.WriteCode, "Writegrid of the input mass grid for ");
+    ReadStatisticsLine(inputMassLine, "Name of the input mass statistics for ");
+    ReadWordLine(mobileMassLine.Grid, "Name of the mobile mass grid for ");
+    ReadIntegerLine(mobileMassLine.WriteCode, "Writegrid of the mobile mass grid for ");
+    ReadStatisticsLine(mobileMassLine, "Name of the mobile mass statistics for ");
+    ReadWordLine(depositionLine.Grid, "Name of the deposition grid for ");
+    ReadIntegerLine(depositionLine.WriteCode, "Writegrid of the deposition grid for ");
+    ReadStatisticsLine(depositionLine, "Name of the deposition statistics for ");
+    ReadRealLine(maxDepositionSlope, "maximum slope for deposition for ");
     bounds(maxDepositionSlope >= 0 && maxDepositionSlope <= 90,
            "FATAL: maxDepositionSlope not within parameter bounds of [0...90] Here: ", maxDepositionSlope, 405);
-    real(maxDepositionFactor, "maximum deposition factor for ");
+    ReadRealLine(maxDepositionFactor, "maximum deposition factor for ");
     bounds(maxDepositionFactor > 0, "FATAL: maxDepositionFactor not within parameter bounds of (0...inf). Here: ",
            maxDepositionFactor, 406);
-    real(minSlideSlope, "minimum slope for slides for ");
+    ReadRealLine(minSlideSlope, "minimum slope for slides for ");
     bounds(minSlideSlope > 0 && minSlideSlope <= 90,
            "FATAL: minSlideSlope not within parameter bounds of [0...90]. Here: ", minSlideSlope, 407);
-    real(slideMassFrac, "slide mass fraction for ");
+    ReadRealLine(slideMassFrac, "slide mass fraction for ");
     bounds(slideMassFrac > 0 && slideMassFrac <= 1,
            "FATAL: slideMassFrac not within parameter bounds of (0...1.0]. Here: ", slideMassFrac, 408);
-    real(LWINcorr, "incoming long wave radiation correction factor for ");
+    ReadRealLine(LWINcorr, "incoming long wave radiation correction factor for ");
     bounds(LWINcorr > 0 && LWINcorr <= 3,
            "FATAL: incoming long wave radiation correction factor LWINcorr not within parameter bounds of "
            "(0...3.0]. Here: ",
            LWINcorr, 408);
-    real(LWOUTcorr, "outgoing long wave radiation correction factor for ");
+    ReadRealLine(LWOUTcorr, "outgoing long wave radiation correction factor for ");
     bounds(LWOUTcorr > 0 && LWOUTcorr <= 3,
            "FATAL: outgoing long wave radiation correction factor LWOUTcorr not within parameter bounds of "
            "(0...3.0]. Here: ",

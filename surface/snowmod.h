@@ -218,6 +218,10 @@ private:
 
     void Construct();
     void ReadSection();
+    void ReadRealLine(double& target, const std::string& description);
+    void ReadIntegerLine(int& target, const std::string& description);
+    void ReadWordLine(std::string& target, const std::string& description);
+    void ReadStatisticsLine(OutputLine& line, const std::string& description);
     void ReadSlideSettings();
     void CreateStatistics();
     void LookUpInputs();
