@@ -283,3 +283,9 @@ int teilmodellklasse::ZoneRankOfCell(int row, int col) const {
     if (!Settings.ZoneRank || !(code >= 0 && code <= Settings.MaxZoneCode)) return 0;
     return Settings.ZoneRank[static_cast<int>(code)];
 }
+
+void teilmodellklasse::CloseControlFile() {
+    if (!ControlFile) return;
+    std::fclose(ControlFile);
+    ControlFile = nullptr;
+}

@@ -91,6 +91,20 @@ public:
     // outside the table.
     int ZoneRankOfCell(int row, int col) const;
 
+    // Runs a sub-model's construction; when it fails, the control file is
+    // closed and what was built is released before the failure is passed on.
+    template <class Build, class Release>
+    void ConstructOrRelease(Build build, Release release) {
+        try {
+            build();
+        } catch (...) {
+            CloseControlFile();
+            release();
+            throw;
+        }
+    }
+    void CloseControlFile();
+
 private:
     void CheckTimeShift();
 };

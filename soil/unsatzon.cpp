@@ -30,10 +30,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(int* status, DiagnosticsWriter* write
         *status = 103;
     }
     if (*status != 0) {
-        if (ControlFile) {
-            std::fclose(ControlFile);
-            ControlFile = nullptr;
-        }
+        CloseControlFile();
         ReleaseAll();
     }
 }

@@ -29,16 +29,7 @@ verdunstungsmodellklasse::verdunstungsmodellklasse(int* status, DiagnosticsWrite
       StatisticsTableSize(statisticsTableSize) {
     *status = 0;
     if (Method == 0) return;
-    try {
-        Construct();
-    } catch (...) {
-        if (ControlFile) {
-            std::fclose(ControlFile);
-            ControlFile = nullptr;
-        }
-        ReleaseAll();
-        throw;
-    }
+    ConstructOrRelease([this] { Construct(); }, [this] { ReleaseAll(); });
 }
 
 verdunstungsmodellklasse::~verdunstungsmodellklasse() { ReleaseAll(); }

@@ -25,16 +25,7 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(int* status, DiagnosticsWri
       StatisticsTableSize(statisticsTableSize) {
     *status = 0;
     if (Method == 0) return;
-    try {
-        Construct();
-    } catch (...) {
-        if (ControlFile) {
-            std::fclose(ControlFile);
-            ControlFile = nullptr;
-        }
-        ReleaseAll();
-        throw;
-    }
+    ConstructOrRelease([this] { Construct(); }, [this] { ReleaseAll(); });
 }
 
 interzeptionsmodellklasse::~interzeptionsmodellklasse() { ReleaseAll(); }

@@ -18,16 +18,7 @@ schneemodellklasse::schneemodellklasse(int* status, DiagnosticsWriter* writer, S
     storageLastRow = NRows;
     *status = 0;
     if (Method == 0) return;
-    try {
-        Construct();
-    } catch (...) {
-        if (ControlFile) {
-            std::fclose(ControlFile);
-            ControlFile = nullptr;
-        }
-        ReleaseAll();
-        throw;
-    }
+    ConstructOrRelease([this] { Construct(); }, [this] { ReleaseAll(); });
 }
 
 schneemodellklasse::~schneemodellklasse() { ReleaseAll(); }
