@@ -170,8 +170,6 @@ void unsatzonmodellklasse::BeginTimeStep(int64_t hour, int64_t day, int64_t mont
     teilmodellklasse::RunTimeStep(hour, day, month, year);
 }
 
-void unsatzonmodellklasse::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {}
-void unsatzonmodellklasse::EndTimeStep(int64_t, int64_t, int64_t, int64_t) {}
 void unsatzonmodellklasse::ApplyExternalGWTable(int) {}
 
 void unsatzonmodellklasse::PreSpinUpStep(int64_t, int64_t, int64_t, int64_t) {

@@ -4,10 +4,11 @@
 // records and its subbasin table.
 //
 // The constructor does the whole set-up (settings, subbasin table, output
-// files, grids and the initial soil state); the time-step operations that
-// drive the column solver are still to come and do nothing yet.
+// files, grids and the initial soil state); each sub-step advances every
+// soil column (unsatzon_cell.cpp, unsatzon_step.cpp).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -357,6 +358,31 @@ public:
            **FrozenSoilInGroundwater = nullptr, **ThawDepth = nullptr, **DrainageFlow = nullptr,
            **DrainageLevel = nullptr, **LowerBoundaryTemperature = nullptr;
 
+    // --- Cell step ---------------------------------------------------------
+    // One sub-step of every active soil column in one parallel pass over the
+    // rows (unsatzon_cell.cpp). The iteration reports are appended to
+    // "modell_0.log" in row order after the pass; the failure of the first
+    // failing row is logged and thrown then.
+    void SoilColumnRows(int64_t hour, int64_t day, int64_t month, int64_t year);
+    // The grids and stacks of the soil model written by their write codes at
+    // the end of a step.
+    void WriteStepGrids();
+    // What one iteration step of a column moved [mm], handed to `StepObserver`
+    // when it is set (a test's balance check; the pass must then run on one
+    // thread).
+    struct IterationStepRecord {
+        int Row = 0, Column = 0, Step = 0;
+        double Offered = 0;         // water input + silting-up amount
+        double PondStart = 0, PondEnd = 0;
+        double SoilStart = 0, SoilEnd = 0;  // 1000 sum(theta dz)
+        double Transpiration = 0;   // uptake and soil evaporation
+        double DirectRunoff = 0, Interflow = 0, Baseflow = 0;
+        int Passes = 0;
+    };
+    std::function<void(const IterationStepRecord&)> StepObserver;
+    double** QDownGrid = nullptr;  // level 0 of "q_down" as a grid
+    uint8_t ExternalTableFlag = 0;  // set once an external groundwater table is applied
+
     // True for a model cell of this process.
     bool OwnModelCell(int row, int column) const;
     int64_t Cells() const { return static_cast<int64_t>(NRows) * NCols; }
@@ -407,6 +433,15 @@ private:
     RunoffTable CheckedTable(ExchangeTable<double>& table, const char* name);
     // Raises the failure of the lowest cell recorded by a parallel loop.
     void RaiseCellFailure(const std::vector<int>& failedColumn, int code, const std::string& what);
+
+    // Cell step (unsatzon_cell.cpp).
+    struct RowFailure {
+        int Code = 0;
+        std::string Message;
+    };
+    void SoilColumnRow(int row, int64_t hour, int64_t day, int64_t month, int64_t year, RowFailure& failure,
+                       std::string& report);
+    void ZeroCellOutputs(int row, int column);
 
     SubbasinTable Subbasins;
     ZoneTable OwnSubbasins;

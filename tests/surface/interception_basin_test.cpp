@@ -33,7 +33,11 @@ void CopyDecemberBasin(const TempDir& dir) {
     // Without the snow cover the precipitation is what reaches the leaves.
     const std::string noSnow = std::regex_replace(replaced, std::regex(R"(\[snow_model\]\n1 )"), "[snow_model]\n0 ");
     ASSERT_NE(noSnow, replaced) << "the snow section of the example basin has moved";
-    WriteFile(dir.file("basin.ctl"), noSnow);
+    // Without the soil model the leaves are the only evaporating surface.
+    const std::string noSoil =
+        std::regex_replace(noSnow, std::regex(R"(\[unsatzon_model\]\n1 )"), "[unsatzon_model]\n0 ");
+    ASSERT_NE(noSoil, noSnow) << "the soil section of the example basin has moved";
+    WriteFile(dir.file("basin.ctl"), noSoil);
 }
 
 // The cells of an ASCII grid, row by row (nodata included).
