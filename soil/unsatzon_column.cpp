@@ -239,7 +239,10 @@ void RedistributeExcessWater(SoilColumn& c, const RiverSettings& river, int maxS
             const double dz = c.layerThickness[k];
             if (!(dz > 0)) continue;  // a layer without thickness holds no water to move
             double& T = c.interfaceFlux[k - 1];
-            double& B = c.interfaceFlux[k];
+            // The column bottom is closed: a change to its flux would move
+            // water out of or into nothing, so it is not kept.
+            double closedBottom = 0;
+            double& B = k == c.LayerCount ? closedBottom : c.interfaceFlux[k];
             double& I = c.layerInterflow[k];
             double& S = c.riverInfiltration[k];
             double& R = c.riverExfiltration[k];
