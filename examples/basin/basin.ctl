@@ -406,7 +406,7 @@ sb1.asc                    # grid or stack 2
 wurz.asc                   # grid or stack 3
 0
 theta.stk                  # grid or stack 4
-0
+3                          # write code: at the end of the run
 hh.stk                     # grid or stack 5
 0
 hgeo.stk                   # grid or stack 6
@@ -414,11 +414,11 @@ hgeo.stk                   # grid or stack 6
 qunten.stk                 # grid or stack 7
 0
 gwstand.asc                # grid or stack 8
-0
+3                          # write code: at the end of the run
 gwtheta.asc                # grid or stack 9
 0
 gwn.asc                    # grid or stack 10
-0
+23                         # write code: yearly sums and at the end of the run
 gwlevel.asc                # grid or stack 11
 0
 qdrain.asc                 # grid or stack 12
@@ -428,11 +428,11 @@ satt.asc                   # grid or stack 13
 infex.asc                  # grid or stack 14
 0
 qd.asc                     # grid or stack 15
-0
+23                         # write code: yearly sums and at the end of the run
 qi.asc                     # grid or stack 16
-0
+23                         # write code: yearly sums and at the end of the run
 deltagw.asc                # grid or stack 17
-0
+23                         # write code: yearly sums and at the end of the run
 gwin.asc                   # grid or stack 18
 0
 gwex.asc                   # grid or stack 19

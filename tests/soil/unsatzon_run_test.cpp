@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 #include "support/test_support.h"
 
@@ -62,4 +63,47 @@ TEST(SoilRun, ExampleBasinStartsTheSoilModel) {
               std::string::npos);
     EXPECT_NE(log.find("mean soil water content for partly or completely glacierized cells at model-start: 0.000000"),
               std::string::npos);
+}
+
+// Two days of the example basin on one and on eight threads: the soil state
+// and the water grids written at the end of the run are the same byte for
+// byte, and hold plausible values.
+TEST(SoilRun, ExampleBasinSoilGridsDoNotDependOnThreads) {
+    const std::filesystem::path example = TestDataPath("../../examples/basin");
+    const char* environments[] = {"OMP_NUM_THREADS=1", "RUVEX_PARALLEL_MIN_CELLS=1 OMP_NUM_THREADS=8"};
+    const char* files[] = {"theta.stk", "gwstand.asc", "qd.asc", "qi.asc", "deltagw.asc", "gwn.asc"};
+    std::string outputs[2][6];
+    for (int k = 0; k < 2; ++k) {
+        SCOPED_TRACE(environments[k]);
+        TempDir dir;
+        std::filesystem::copy(example / "input", dir.file("input"), std::filesystem::copy_options::recursive);
+        std::filesystem::create_directories(dir.file("output"));
+        std::string control = ReadFile((example / "basin.ctl").string());
+        const size_t begin = control.find("[model_time]");
+        const size_t end = control.find("[zone_grid]");
+        ASSERT_NE(begin, std::string::npos);
+        control.replace(begin, end - begin, "[model_time]\n1\n1\n7\n2019\n24\n2\n7\n2019\n\n");
+        WriteFile(dir.file("basin.ctl"), control);
+        const RunResult run = RunRuvex(dir.path(), {"basin.ctl"}, environments[k]);
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        for (int f = 0; f < 6; ++f) {
+            const std::string name = dir.file(std::string("output/") + files[f]);
+            ASSERT_TRUE(FileExists(name)) << files[f];
+            outputs[k][f] = ReadFile(name);
+        }
+    }
+    for (int f = 0; f < 6; ++f) EXPECT_TRUE(outputs[0][f] == outputs[1][f]) << files[f] << " differs";
+    // The groundwater table lies in the profile, at most 1.8 m deep.
+    std::istringstream table(outputs[0][1]);
+    std::string key;
+    double value = 0;
+    for (int i = 0; i < 6; ++i) table >> key >> value;
+    int cells = 0;
+    while (table >> value) {
+        if (value == -9999) continue;
+        ++cells;
+        EXPECT_LE(value, 0);
+        EXPECT_GE(value, -1.8);
+    }
+    EXPECT_GT(cells, 2000);
 }
