@@ -1,7 +1,7 @@
 // Speed of the model's phases on a generated basin, at several thread counts
 // (1 and every core unless asked otherwise): output by write code, zonal
-// statistics, the interpolation of the meteorological inputs and the daily
-// land-use parameter grids. Each phase also checks that the grids it leaves
+// statistics, the interpolation of the meteorological inputs, the daily
+// land-use parameter grids and the soil columns. Each phase also checks that the grids it leaves
 // are the same, bit for bit, at every thread count.
 // Every phase runs one untimed step first, so that the pages of its grids
 // exist before the clock starts, as they do in a long run.
@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bench/bench_basin.h"
+#include "bench/bench_soil.h"
 #include "forcing/meteoint_methods.h"
 #include "framework/gridtable.h"
 #include "framework/memory_handling.h"
@@ -351,6 +352,9 @@ int main(int argc, char** argv) {
         std::printf("million cell-steps per second in the median step; a cell-step is one cell of the raster in "
                     "one step for one grid or land-use layer\n\n");
 
+        // The soil phase has a basin of its own; a cell-step there is one
+        // valid soil column advanced by one sub-step.
+        const long soilCells = bench::Basin(300, 300).ValidCells;
         std::vector<Phase> phases = {
             {"write codes: 4 grids, monthly mean, yearly sum, min/max", 4 * cells,
              [&] { return WriteCodes(basin, steps, scratch.Path()); }},
@@ -373,6 +377,11 @@ int main(int argc, char** argv) {
              [&] { return Interpolation(basin, steps, MethodOf(basin, 12, 2, 1)); }},
             {"daily land-use parameter grids: 1 layer, 3 classes", cells,
              [&] { return DailyLanduse(basin, steps, scratch.Path()); }},
+            {"soil columns: 8 layers, one sub-step (300 x 300 basin)", static_cast<double>(soilCells),
+             [&] {
+                 const bench::SoilPhaseResult r = bench::SoilColumns(300, 300, steps, scratch.Path());
+                 return Outcome{r.StepSeconds, r.Fingerprint};
+             }},
         };
 
         std::printf("%-62s", "phase");
