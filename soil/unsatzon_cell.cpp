@@ -97,11 +97,17 @@ double ColumnWater(std::span<const double> theta, std::span<const double> thickn
 
 }  // namespace
 
+// A soil column costs some 10 us a sub-step (the bench's soil phase: 0.1
+// million cell-steps per second on one thread), about 300 times the cell of
+// the inverse-distance pass that the parallel threshold was measured with:
+// a few dozen columns already pay for a team of threads.
+constexpr int64_t SoilColumnCostFactor = 256;
+
 void unsatzonmodellklasse::SoilColumnRows(int64_t hour, int64_t day, int64_t month, int64_t year) {
     const int first = std::max(1, FirstRow), last = std::min(LastRow, NRows);
     std::vector<RowFailure> failures(static_cast<size_t>(NRows) + 1);
     std::vector<std::string> reports(static_cast<size_t>(NRows) + 1);
-#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
+#pragma omp parallel for schedule(static) if (WorthThreads(Cells() * SoilColumnCostFactor))
     for (int row = first; row <= last; ++row) {
         RowFailure& failure = failures[static_cast<size_t>(row)];
         try {
@@ -360,7 +366,8 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             w.realTranspirationStep[0] = realTotal;
 
             // Baseflow at the groundwater table [m/s].
-            double baseflow = Baseflow[i][j];
+            // With the groundwater model on, the saturated zone drains there.
+            double baseflow = 0;
             if (GroundwaterActive == 0) {
                 baseflow = unsatzon::BaseflowLaw(qbRedFaktor[static_cast<size_t>(rank)], GroundwaterDistance[i][j],
                                                  kelsqlat[static_cast<size_t>(rank)]) /
