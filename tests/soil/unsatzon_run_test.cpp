@@ -107,3 +107,34 @@ TEST(SoilRun, ExampleBasinSoilGridsDoNotDependOnThreads) {
     }
     EXPECT_GT(cells, 2000);
 }
+
+// A column whose baseflow leaves the plausible range is dumped, and with
+// "-closeAfterDump" the run ends after the soil step with code 199.
+TEST(SoilRun, CloseAfterDumpEndsTheRun) {
+    const std::filesystem::path example = TestDataPath("../../examples/basin");
+    TempDir dir;
+    std::filesystem::copy(example / "input", dir.file("input"), std::filesystem::copy_options::recursive);
+    std::filesystem::create_directories(dir.file("output"));
+    std::string control = ReadFile((example / "basin.ctl").string());
+    const size_t begin = control.find("[model_time]");
+    const size_t end = control.find("[zone_grid]");
+    ASSERT_NE(begin, std::string::npos);
+    control.replace(begin, end - begin, "[model_time]\n1\n1\n7\n2019\n24\n1\n7\n2019\n\n");
+    // Q0 of -10.5 m/s over an hour: water supplied from below far beyond any column
+    const size_t q0 = control.find("0.5 0.5                    # QB-Red.Faktor (Q0)");
+    ASSERT_NE(q0, std::string::npos);
+    control.replace(q0, 7, "-3.78e7 -3.78e7");
+    WriteFile(dir.file("basin.ctl"), control);
+    const RunResult run = RunRuvex(dir.path(), {"basin.ctl", "-dumpmode", "-closeAfterDump"});
+    EXPECT_EQ(run.exitCode, 199) << run.output;
+    const std::string diagnostics = ReadFile(dir.file("Ruvex_Diag.xml"));
+    EXPECT_NE(diagnostics.find("command line option -closeAfterDump active!"), std::string::npos);
+    EXPECT_NE(diagnostics.find("a dumpfile has been written and Ruvex aborts now."), std::string::npos);
+    int dumps = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("dgw_dump_row_", 0) == 0 && name.find("_substep_1_2019070101.dmp") != std::string::npos)
+            ++dumps;
+    }
+    EXPECT_GE(dumps, 1);
+}
