@@ -238,7 +238,7 @@ TEST(SoilCell, WaterBalanceClosesInEveryCellAndStep) {
             for (int r = 1; r <= Rows; ++r)
                 for (int c = 1; c <= Cols; ++c)
                     if (m.OwnModelCell(r, c))
-                        for (int l = 0; l <= Layers; ++l) m.Theta[r][c][l] = l <= 1 || k.theta <= 0.45 ? k.theta : 0.2;
+                        for (int l = 0; l <= Layers; ++l) m.Theta[r][c][l] = l <= 1 || k.theta <= 0.45 ? k.theta : 0.45;
         }
         // rain varies by column
         double** rain = f.Grid("precipitation");
