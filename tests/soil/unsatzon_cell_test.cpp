@@ -294,6 +294,17 @@ TEST(SoilCell, WaterBalanceClosesInEveryCellAndStep) {
             }
         }
         largest = std::max(largest, wb.LargestResidual());
+        // the root zone's suction comes from its mean water content
+        EXPECT_EQ(f.Grid("MeanThetaInRootZone")[2][2], f.soils[1].SuctionFromTheta(1, f.Grid("SB_1_grid")[2][2]));
+        EXPECT_GT(f.Grid("SB_1_grid")[2][2], 0.05);
+        EXPECT_LT(f.Grid("SB_1_grid")[2][2], 0.5);
+        // every cell shows its surface flux, computed or not
+        for (int r = 1; r <= Rows; ++r)
+            for (int c = 1; c <= Cols; ++c) {
+                if (r == Rows && c == Cols) continue;
+                EXPECT_EQ(f.Grid("q_down")[r][c], m.QDown[r][c][0]);
+                EXPECT_EQ(f.Grid("q_downext")[r][c], m.QDown[r][c][0]);
+            }
         EXPECT_GT(records, 0);
         if (k.rain > 20 || k.theta > 0.45) {
             EXPECT_TRUE(movedWater);
