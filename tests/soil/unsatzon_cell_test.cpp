@@ -178,7 +178,9 @@ void InDirectory(const std::string& dir, const std::function<void()>& body) {
 TEST(SoilCell, WaterBalanceClosesInEveryCellAndStep) {
     struct Case {
         const char* what;
-        double theta;       // start content of every layer (0: the cold start), above 0.45 layer 1 only
+        // start content of every layer (0: the cold start); 0.47 in layer 1
+        // only, over a saturated column; 0.4705 in every layer
+        double theta;
         double rain;        // [mm per model step]
         int subSteps, method;
         double pondMaximum; // [m]; 0: ponding off
@@ -193,6 +195,7 @@ TEST(SoilCell, WaterBalanceClosesInEveryCellAndStep) {
         {"dry start, rain", 0.12, 6, 1, 2, 0, false, 0.5, 0, "0.05", false},
         {"wet start, heavy rain, three sub-steps", 0.42, 30, 3, 2, 0, false, 0.5, 0, "0.05", true},
         {"over-saturated top layer pushes water up", 0.47, 0, 1, 2, 0, false, 0.5, 0, "0.05", false},
+        {"over-saturated column keeps its bottom closed", 0.4705, 0, 1, 2, 0, false, 0.5, 0, "0.05", false},
         {"dynamic steps on a wet column", 0.40, 10, 1, 3, 0, false, 0.5, 0, "0.5", false},
         {"dynamic steps, three sub-steps", 0.30, 10, 3, 3, 0, false, 0.5, 0, "0.5", false},
         {"pond overflows", 0.44, 40, 1, 2, 0.002, false, 0.5, 0, "0.05", false},
@@ -238,7 +241,7 @@ TEST(SoilCell, WaterBalanceClosesInEveryCellAndStep) {
             for (int r = 1; r <= Rows; ++r)
                 for (int c = 1; c <= Cols; ++c)
                     if (m.OwnModelCell(r, c))
-                        for (int l = 0; l <= Layers; ++l) m.Theta[r][c][l] = l <= 1 || k.theta <= 0.45 ? k.theta : 0.45;
+                        for (int l = 0; l <= Layers; ++l) m.Theta[r][c][l] = l <= 1 || k.theta != 0.47 ? k.theta : 0.45;
         }
         // rain varies by column
         double** rain = f.Grid("precipitation");
@@ -306,7 +309,7 @@ TEST(SoilCell, WaterBalanceClosesInEveryCellAndStep) {
                 EXPECT_EQ(f.Grid("q_downext")[r][c], m.QDown[r][c][0]);
             }
         EXPECT_GT(records, 0);
-        if (k.rain > 20 || k.theta > 0.45) {
+        if (k.rain > 20 || k.theta == 0.47) {
             EXPECT_TRUE(movedWater);
         }
         if (k.glacier) {
@@ -430,4 +433,21 @@ TEST(SoilCell, IterationReportAboveOneHundredPasses) {
             EXPECT_NE(log.find("r=  3, c=  3 : ziter=101"), std::string::npos);
         }
     }
+}
+
+TEST(SoilCell, LandUseOutsideTheTableEndsTheStep) {
+    CellFixture f;
+    f.Grid("landuse1")[2][3] = 4;
+    ASSERT_EQ(f.Make(Section(), 1), 0) << f.console.str();
+    f.model->BeginTimeStep(1, 1, 6, 2020);
+    int code = 0;
+    try {
+        f.model->RunTimeStep(1, 1, 6, 2020);
+    } catch (int c) {
+        code = c;
+    }
+    EXPECT_EQ(code, 22);
+    EXPECT_NE(f.console.str().find("vegetation layer 1 in row 2, column 3 is not in the land-use table"),
+              std::string::npos)
+        << f.console.str();
 }
