@@ -64,6 +64,14 @@ void unsatzonmodellklasse::InitFlowTimeZones() {
                 if (s < 1) continue;
                 bool missing = false;
                 const int k = unsatzon::FlowTimeZoneIndex(FlowTimes[r][c], TimeInterval, NoData, &missing);
+                if (k > unsatzon::MaxFlowTimeZones) {
+                    if (Writer) {
+                        *Writer << "FATAL: the flow travel time " << FlowTimes[r][c] << " s in " << flowTimeFile
+                                << " (row " << r << ", column " << c << ") needs more than "
+                                << unsatzon::MaxFlowTimeZones << " flow time zones" << "[end-entry]";
+                    }
+                    throw 22;
+                }
                 FlowTimes[r][c] = k;
                 if (missing) {
                     ++MissingFlowTimeCells;

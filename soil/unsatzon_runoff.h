@@ -26,7 +26,8 @@ struct FlowTimeZone {
 
 // Zone of a travel time t [s] at a step of dt [min]: max(1, ceil(t / 60 / dt)).
 // A negative, non-finite or nodata travel time gives zone 1 and sets
-// `missing`.
+// `missing`. Zones beyond MaxFlowTimeZones give MaxFlowTimeZones + 1.
+constexpr int MaxFlowTimeZones = 100000;
 int FlowTimeZoneIndex(double seconds, double stepMinutes, double noData, bool* missing);
 
 // What leaves zone 1 in a step: sx / RelCellSum, 0 without weight.

@@ -16,6 +16,7 @@ int FlowTimeZoneIndex(double seconds, double stepMinutes, double noData, bool* m
     const double zone = std::ceil(seconds / 60 / stepMinutes);
     // A travel time of 0 reaches the outlet in the step it starts.
     if (!(zone >= 1)) return 1;
+    if (zone > MaxFlowTimeZones) return MaxFlowTimeZones + 1;
     return static_cast<int>(zone);
 }
 

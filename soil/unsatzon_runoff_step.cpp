@@ -106,7 +106,7 @@ void unsatzonmodellklasse::AddRunoffToFlowTimeZones() {
                 p.BaseWeight += A * w;
                 add(st[wPOND], value(PondingStorage, 1), w);
                 add(st[wQDRAIN], value(DrainageFlow, S), w);
-                add(st[wTHAW], value(ThawDepth, 1), w);
+                if (heatMethod > 0) add(st[wTHAW], value(ThawDepth, 1), w);
             }
             if (g > 0) {
                 p.DirectN += g;

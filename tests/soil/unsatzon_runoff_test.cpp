@@ -71,6 +71,7 @@ TEST(RunoffKernels, ZoneOfATravelTime) {
         {0, 60, 1, false},      {1, 60, 1, false},    {3600, 60, 1, false},     {3601, 60, 2, false},
         {7200, 60, 2, false},   {7201, 60, 3, false}, {86400, 1440, 1, false},  {-9999, 60, 1, true},
         {-1, 60, 1, true},      {NAN, 60, 1, true},   {INFINITY, 60, 1, true},
+        {1e15, 60, unsatzon::MaxFlowTimeZones + 1, false},
     };
     for (const Case& c : cases) {
         bool missing = false;
@@ -242,6 +243,17 @@ TEST(SoilRunoff, MissingTravelTimesAndFailingZones) {
         EXPECT_EQ(f.Make(Section()), 61);
         EXPECT_NE(f.Diagnostics().find("FATAL: in flow-travel-time grid: the first time zone of subbasin 2 has no "
                                        "cells!"),
+                  std::string::npos)
+            << f.Diagnostics();
+    }
+    {
+        // A travel time of 30 000 years would need a queue of billions of zones.
+        Fixture f;
+        double** times = f.Add("flow_times", 10, "ft.asc");
+        times[3][4] = 1e12;
+        EXPECT_EQ(f.Make(Section()), 22);
+        EXPECT_NE(f.Diagnostics().find("the flow travel time 1e+12 s in ft.asc (row 3, column 4) needs more than "
+                                       "100000 flow time zones"),
                   std::string::npos)
             << f.Diagnostics();
     }
