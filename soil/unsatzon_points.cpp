@@ -76,7 +76,8 @@ void unsatzonmodellklasse::AppendStackPointRecords() {
 
 void unsatzonmodellklasse::AppendCellPointRecords(int row, int column, const double* etr,
                                                   const double* layerInterflow, double infiltration) {
-    if (!PointOutput) return;
+    // Cells of response units copy their master: no rows of their own.
+    if (!PointOutput || MasterHydrologicResponseUnits) return;
     const int L = maxLayers;
     if (DatedRow* record = NextRecord(PointBuffers[EtrFile], StepYear, StepMonth, StepDay, StepHour))
         for (int l = 0; l <= L; ++l) record->Values[l] = etr[l];
