@@ -321,3 +321,33 @@ TEST(SoilRunoffOutputs, PointBufferWriter) {
     EXPECT_EQ(after.sa_handler, CountCtrlC);
     sigaction(SIGINT, &before, nullptr);
 }
+
+// A run that ends before its set-up finished writes no report and no last
+// point rows; a log that cannot be opened costs the report, with a warning.
+TEST(SoilRunoffOutputs, ModelEndWithoutReport) {
+    {
+        Fixture f;
+        Section section;
+        section.Control = "2 2 control point\n";
+        ASSERT_EQ(f.Make(section), 0) << f.Diagnostics();
+        f.model->SetStatus(0);
+        f.Step([&](int) {});
+        const std::string before = ReadFile("modell_0.log");
+        f.model->FinishRun(0);
+        EXPECT_EQ(ReadFile("modell_0.log"), before);
+        EXPECT_EQ(Lines(ReadFile(f.dir.file("theta.txt"))).size(), 1u);
+        EXPECT_TRUE(f.model->Deleted());
+    }
+    {
+        Fixture f;
+        ASSERT_EQ(f.Make(Section()), 0) << f.Diagnostics();
+        f.Step([&](int) {});
+        std::filesystem::remove("modell_0.log");
+        std::filesystem::create_directory("modell_0.log");
+        f.model->FinishRun(0);
+        EXPECT_NE(f.Diagnostics().find("log file modell_0.log could not be opened"), std::string::npos)
+            << f.Diagnostics();
+        // The statistics were still closed with their rows.
+        EXPECT_EQ(Lines(ReadFile(f.dir.file("qg.sta"))).size(), 4u);
+    }
+}
