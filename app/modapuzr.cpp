@@ -212,7 +212,7 @@ void ModellApplication::Construct(int argc, char** argv) {
     Groundwater->SetStatus(1);
 
     if (Snow->GetMethod() > 0) {
-        Snow->SetGlacierRunoffTarget(UnsaturatedZone->GetQg());
+        Snow->SetGlacierRunoffTarget(UnsaturatedZone->GetGlacierRunoff());
         Snow->ReadStorageContent(UnsaturatedZone->GetStorageFileName(), UnsaturatedZone->ReadGridsCode);
         Snow->SetStatus(1);
     }

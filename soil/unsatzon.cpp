@@ -114,15 +114,17 @@ void unsatzonmodellklasse::InitTracers(int* status, int n, TracerInfo* table, St
                                        int statisticsTableSize) {
     *status = 0;
     if (Method == 0) return;
-    teilmodellklasse::InitTracers(status, n, table, statisticsTable, statisticsTableSize);
-    if (*status != 0) return;
+    TracerCount = n;
     try {
-        const int rows = (n > 0 ? n : 0) + 1;
-        const int columns = Subbasins.Count + 1;
-        Qg.Allocate(rows, columns);
-        QBb.Allocate(rows, columns);
+        InitFlowTimeZones();
+        teilmodellklasse::InitTracers(status, n, table, statisticsTable, statisticsTableSize);
+        if (*status != 0) return;
         RiverFlows.clear();
-        if (GroundwaterActive == 1) RiverFlows.assign(static_cast<size_t>(columns), riverflow_table{});
+        if (GroundwaterActive == 1) RiverFlows.assign(static_cast<size_t>(Subbasins.Count) + 1, riverflow_table{});
+        InitRunoffTables(n);
+        PrepareHruCopy();
+    } catch (int code) {
+        *status = code;
     } catch (...) {
         *status = 103;
     }
@@ -131,8 +133,9 @@ void unsatzonmodellklasse::InitTracers(int* status, int n, TracerInfo* table, St
 void unsatzonmodellklasse::ReleaseTracers() {
     if (Method == 0) return;
     teilmodellklasse::ReleaseTracers();
-    Qg.Release();
-    QBb.Release();
+    for (ExchangeTable<double>* t : {&Qg, &QBb, &QD, &QDd, &QI, &QIi, &GlacierRunoff}) t->Release();
+    zoneFZT_QD.Release();
+    zoneFZT_QI.Release();
     RiverFlows.clear();
     RiverFlows.shrink_to_fit();
 }
@@ -167,7 +170,34 @@ const std::string* unsatzonmodellklasse::GetStorageFileName() { return Method ==
 SubbasinTable unsatzonmodellklasse::GetSubbasinTable() { return Subbasins; }
 
 void unsatzonmodellklasse::BeginTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year) {
-    teilmodellklasse::RunTimeStep(hour, day, month, year);
+    if (Method == 0) return;
+    StepHour = hour;
+    StepDay = day;
+    StepMonth = month;
+    StepYear = year;
+    const int64_t every = LogInterval;
+    if (Writer && (every <= 1 || (hour + static_cast<int64_t>(TimeShiftHours)) % every == 0)) {
+        Writer->SetWidth(20);
+        *Writer << ModuleName << " " << day << "." << month << "." << year << " " << hour << ". h "
+                << "(time of meteo data)" << UnsatzonOptionTag << "[end-entry]";
+    }
+    // runoff per subbasin and point output
+    BeginTimeStepRunoff();
+}
+
+void unsatzonmodellklasse::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
+    if (Method == 0) return;
+    // runoff per subbasin and point output (after the cell step)
+    CopyHruState();
+    AddRunoffToFlowTimeZones();
+    AppendStackPointRecords();
+    WriteFullPointBuffers();
+}
+
+void unsatzonmodellklasse::EndTimeStep(int64_t, int64_t, int64_t, int64_t) {
+    if (Method == 0) return;
+    // runoff per subbasin and point output (before the grids are written)
+    EndTimeStepRunoff();
 }
 
 void unsatzonmodellklasse::ApplyExternalGWTable(int) {}
@@ -182,16 +212,3 @@ void unsatzonmodellklasse::PreSpinUpStep(int64_t, int64_t, int64_t, int64_t) {
 }
 
 void unsatzonmodellklasse::FinishPreSpinUp() {}
-
-void unsatzonmodellklasse::FlushOutputs() {
-    for (auto& s : OwnStats) {
-        if (s->Writer && s->Writer->IsOn()) s->Writer->Flush();
-    }
-}
-
-void unsatzonmodellklasse::FinishRun(int /*append*/) {
-    if (Deleted()) return;
-    ReleaseTracers();
-    ReleaseAll();
-    modelobject::DeleteModule();
-}

@@ -11,11 +11,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
 #include "framework/zonetable.h"
+#include "soil/unsatzon_runoff.h"
 
 struct IrrigationRule;
 class SoilType;
@@ -40,6 +42,7 @@ public:
         RowPointers.shrink_to_fit();
     }
     T** Rows() { return RowPointers.empty() ? nullptr : RowPointers.data(); }
+    const T* const* Rows() const { return RowPointers.empty() ? nullptr : RowPointers.data(); }
 
 private:
     std::vector<T> Block;
@@ -227,6 +230,74 @@ public:
     virtual void PreSpinUpStep(int64_t hour, int64_t day, int64_t month, int64_t year);
     virtual void FinishPreSpinUp();
     virtual void SetDumpMode(int dumpMode, int closeAfterDump);
+
+    // --- runoff per subbasin and point output ---------------------------------
+    // Set-up (called by InitTracers): the flow-time zones from "flow_times"
+    // (converted in place into zone numbers), the runoff tables with the
+    // initial baseflow and `Qg`[0], and the master cells of the units.
+    void InitFlowTimeZones();
+    void InitRunoffTables(int tracers);
+    void PrepareHruCopy();
+    // Begin of a step (after the date is stored): the queues advance, the
+    // subbasin sums and the statistics writers open the step.
+    void BeginTimeStepRunoff();
+    // Sub-step, after the cell loop: the HRU copy (parallel over rows), the
+    // runoff into the flow-time zones with the zonal statistics, then the
+    // control-point records of the stacks and the writing of full buffers.
+    void CopyHruState();
+    void CopyHruStateRows(int row);
+    void AddRunoffToFlowTimeZones();
+    void AppendStackPointRecords();
+    // The cell step's records of the control point (not in HRU mode): etr
+    // values 0..L and interflow 1..L [mm per sub-step]; the other data are
+    // taken from the grids of the cell. Only the control cell calls it.
+    void AppendCellPointRecords(int row, int column, const double* etr, const double* layerInterflow,
+                                double infiltration);
+    bool IsControlCell(int row, int column) const {
+        return PointOutput && row == controlRow && column == controlColumn && !MasterHydrologicResponseUnits;
+    }
+    // End of a step, before the grids are written: outlet zones, linear
+    // storages, `QBb`, `Qg` and the closing of the statistics writers.
+    void EndTimeStepRunoff();
+    // Appends records 1..fill (values first..last, 0 = L) to the file and
+    // empties the buffer; SIGINT is ignored meanwhile. Code 65 when the file
+    // cannot be opened or written.
+    void WritePointBuffer(FILE* unused, const std::string& fileName, int64_t* fill, DatedRow* records, int first,
+                          int last);
+    void WritePointBuffers();
+    void WriteFullPointBuffers();
+    void WriteModelEndReport();
+    virtual RunoffTable GetQD();
+    virtual RunoffTable GetQI();
+    // The table the snow model writes the glacier runoff of a step into
+    // (row 0, by subbasin rank); shaped like `Qg`. Null when off.
+    virtual RunoffTable GetGlacierRunoff();
+    // Water on its way to the outlet of subbasin `s` [mm over the subbasin]:
+    // the flow-time zones behind the outlet zone and the two linear storages.
+    double StoredRunoff(int s) const;
+    // Rank of a model cell's subbasin (0: none) and its weight ("RelCellArea",
+    // 1 without that grid).
+    int SubbasinRankOfCell(int row, int column) const;
+    double CellWeight(int row, int column) const;
+    // Clamped glacier fraction of a cell (0 without glaciers).
+    double GlacierShare(int row, int column) const;
+    // True for a cell whose irrigation rule takes its water from groundwater.
+    bool IrrigatedFromGroundwater(int row, int column) const;
+
+    std::vector<double> maxzeit;  // flow-time zones per subbasin rank
+    unsatzon::FlowTimeQueues zoneFZT_QD, zoneFZT_QI;
+    ExchangeTable<double> QD, QDd, QI, QIi, GlacierRunoff;
+    // Baseflow of the step per subbasin, whatever the QB statistic's code:
+    // sum of area x weight x value and of area x weight.
+    std::vector<double> BaseflowSum, BaseflowWeight;
+    // Cell weight per subbasin (sum of "RelCellArea" over its cells).
+    std::vector<double> SubbasinCellWeight;
+    std::vector<std::pair<int32_t, int32_t>> HruMasters;  // per unit its master cell
+    double** RiverExfiltration = nullptr;
+    double** RiverInfiltration = nullptr;
+    int64_t MissingFlowTimeCells = 0;
+    std::vector<std::vector<unsatzon::RunoffPartial>> RowRunoff;  // per grid row
+    // --- end of runoff per subbasin and point output ----------------------------
 
     // The subbasin table that irrigation, groundwater and routing receive.
     SubbasinTable GetSubbasinTable();

@@ -723,7 +723,7 @@ TEST(ComponentShells, WholeRunInApplicationOrder) {
     irrigation->SetStatus(1);
     EXPECT_NE(irrigation->RiverFlows, nullptr);
     groundwater->SetQg(soil->GetQg());
-    snow->SetGlacierRunoffTarget(soil->GetQg());
+    snow->SetGlacierRunoffTarget(soil->GetGlacierRunoff());
     snow->ReadStorageContent(soil->GetStorageFileName(), soil->ReadGridsCode);
     auto special = std::make_unique<SpecialOutputClass>(&status, &f.writer, st, 200, "special_output", s, g, n);
     check();
