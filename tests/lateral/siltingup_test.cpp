@@ -22,6 +22,7 @@
 #include "parameters/soil.h"
 #include "support/test_support.h"
 #include "support/water_balance.h"
+#include "framework/tracer_info.h"
 
 using namespace testsupport;
 
@@ -634,6 +635,84 @@ TEST(SiltingUpStep, OneThreadEqualsEight) {
         EXPECT_GT(one.size(), 30u * 40 * sizeof(double));
         EXPECT_TRUE(one == eight) << method;
     }
+}
+
+// Tracers: the input concentration comes from the first of the four linked
+// grids, a radioactive tracer decays by this model's own factor, the load
+// that leaves with the direct runoff is what the storage loses.
+TEST(SiltingUpStep, TracersFollowTheWater) {
+    {
+        SiltingUpFixture f;
+        auto model = f.Make(SiltingUpFixture::Section("1\n"));
+        std::vector<TracerInfo> tracers(2);
+        tracers[1].name = "cl_";
+        int status = -1;
+        model->InitTracers(&status, 1, tracers.data(), f.statistics, StatisticsTableSize);
+        EXPECT_EQ(status, 33);  // none of the four input grids
+        model->DeleteModule();
+    }
+    SiltingUpFixture f;
+    f.Add("concflux_tracer_1_input", 7);
+    f.Add("concflux_tracer_1_interception_model", 2);
+    f.Add("concflux_tracer_2_snow_model", 3);
+    double** rain = f.Grid("precipitation");
+    rain[1][1] = 80;  // direct runoff
+    rain[1][2] = 10;  // none
+    auto model = f.Make(SiltingUpFixture::Section("1\n"));
+    std::vector<TracerInfo> tracers(3);
+    tracers[1].name = "rad";
+    tracers[1].radioactive = 1;
+    tracers[1].half_time = 1;
+    tracers[1].max_conc = 1e9;
+    tracers[2].name = "evp";
+    tracers[2].evaporating = 1;
+    tracers[2].max_conc = 1e9;
+    int status = -1;
+    model->InitTracers(&status, 2, tracers.data(), f.statistics, StatisticsTableSize);
+    ASSERT_EQ(status, 0) << f.console.str();
+    const double decay = std::exp(-(60.0 / 1440) / (1.442695041111 * 1));
+    tracers[1].decay_factor = 0.5;  // a later set-up's factor must not count
+    double** stored1 = f.Grid("concstor_tracer_1_SiltingUpModel");
+    double** out1 = f.Grid("concflux_tracer_1_SiltingUpModel");
+    double** stored2 = f.Grid("concstor_tracer_2_SiltingUpModel");
+    double** out2 = f.Grid("concflux_tracer_2_SiltingUpModel");
+    for (int c = 1; c <= 2; ++c) stored1[1][c] = stored2[1][c] = 1;
+    model->RunTimeStep(10, 10, 4, 2021);
+    const double dr = f.Grid("DirectRunoffSiltingUp")[1][1];
+    ASSERT_GT(dr, 0);
+    // tracer 1 carries a load: 1 decayed plus 80 mm at 2, split with the water
+    const double load = decay + 80 * 2;
+    EXPECT_NEAR(stored1[1][1] + out1[1][1] * dr, load, 1e-9);
+    EXPECT_NEAR(out1[1][1] * dr, 80 * load / (dr + 80), 1e-9);
+    EXPECT_NEAR(stored1[1][2], decay + 10 * 2, 1e-12);
+    // tracer 2 evaporates: the storage takes the input's concentration and
+    // the runoff carries it
+    EXPECT_NEAR(stored2[1][1], 3, 1e-12);
+    EXPECT_NEAR(out2[1][1], 3, 1e-12);
+    model->ReleaseTracers();
+    model->DeleteModule();
+}
+
+// In HRU mode a cell that is not a master shows its master's values.
+TEST(SiltingUpStep, HydrologicResponseUnitsCopyTheMaster) {
+    SiltingUpFixture f;
+    double** units = f.Add("HydrologicResponseUnits", 0);
+    double** masters = f.Add("MasterHydrologicResponseUnits", 0);
+    for (int r = 1; r <= 2; ++r)
+        for (int c = 1; c <= 4; ++c) units[r][c] = masters[r][c] = (r - 1) * 4 + c;
+    units[2][3] = 1;  // belongs to the unit of cell (1, 1)
+    masters[2][3] = -9999;
+    double** rain = f.Grid("precipitation");
+    rain[1][1] = 80;
+    rain[2][3] = 5;
+    auto model = f.Make(SiltingUpFixture::Section("1\n"));
+    model->RunTimeStep(10, 10, 4, 2021);
+    for (const char* name : {"SurfStorSiltingUp", "TimeSinceLastSoilTillage", "RainPause", "KineticEnergy",
+                             "SiltingUpDisposition", "precipitation", "DirectRunoffSiltingUp"}) {
+        EXPECT_EQ(f.Grid(name)[2][3], f.Grid(name)[1][1]) << name;
+    }
+    EXPECT_GT(f.Grid("DirectRunoffSiltingUp")[2][3], 0);
+    model->DeleteModule();
 }
 
 }  // namespace
