@@ -111,6 +111,7 @@ private:
     double** MasterGrid = nullptr;
     HruMasterTable HruMasters;
 
+    DiagnosticsWriter* CellLog = nullptr;  // the cell step's log: none inside the parallel loop
     bool SurfaceRoutingPresent = false;
     bool SurfaceRoutingChecked = false;
     size_t SecondBatch = 0;  // index of the first expression that holds "V="

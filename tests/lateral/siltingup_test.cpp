@@ -715,4 +715,37 @@ TEST(SiltingUpStep, HydrologicResponseUnitsCopyTheMaster) {
     model->DeleteModule();
 }
 
+// A land use whose days leave the year in two cells (by the altitude shift)
+// ends the step with its code and one entry, the same on any thread count.
+TEST(SiltingUpStep, LandUseFailureInTheLoopIsReportedOnce) {
+    setenv("RUVEX_PARALLEL_MIN_CELLS", "1", 1);
+    std::string entries[2];
+    for (int t = 0; t < 2; ++t) {
+        SiltingUpFixture f;
+        double** elevation = f.Grid("[elevation_model]");
+        elevation[1][3] = 5e6;
+        elevation[2][2] = 6e6;
+        auto model = f.Make(SiltingUpFixture::Section("1\n"));
+        f.landuse[1].ParseEntry(nullptr,
+                                "11 field method = VariableDayCount {\n  RootDist = 1; TReduWet = 0.95; HReduDry = 3.45;"
+                                " JulDays = 15 300; LAI = 1 1; AltDep = 1 1; Albedo = 0.2 0.2; rsc = 50 50; Z0 = 0.1 "
+                                "0.1; VCF = 1 1; RootDepth = 0.5 0.5; SoilTillage = 100;\n}\n",
+                                "VariableDayCount");
+        const int saved = omp_get_max_threads();
+        omp_set_num_threads(t == 0 ? 1 : 8);
+        int code = 0;
+        try {
+            model->RunTimeStep(1, 10, 4, 2021);
+        } catch (int thrown) {
+            code = thrown;
+        }
+        omp_set_num_threads(saved);
+        EXPECT_EQ(code, 152) << f.console.str();
+        entries[t] = f.console.str().substr(f.console.str().find("\n---ERROR--"));
+        model->DeleteModule();
+    }
+    EXPECT_EQ(entries[0], entries[1]);
+    EXPECT_EQ(entries[0].find("---ERROR--", 5), std::string::npos) << entries[0];  // one entry
+}
+
 }  // namespace
