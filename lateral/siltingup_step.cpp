@@ -292,7 +292,9 @@ void siltingupclass::RunTimeStep(int64_t hour, int64_t day, int64_t month, int64
         throw f.Code;
     }
 
-#pragma omp parallel for schedule(static) if (parallel)
+    // A master may lie in another row, so the copies wait for the whole grid.
+    const bool light = WorthThreadsForLightPass(static_cast<int64_t>(NRows) * NCols);
+#pragma omp parallel for schedule(static) if (light)
     for (int32_t i = first; i <= last; ++i) CopyFromMasterAndGather(i);
 
     DispositionStatistics->CloseStep(year, month, day, hour);

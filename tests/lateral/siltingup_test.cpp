@@ -567,7 +567,8 @@ TEST(SiltingUpStep, ExpressionErrorsEndTheRun) {
          "expression V=abc*2 could not be parsed correctly. Parser message: Error: Unknown variable abc (col 3)"},
         {"empty expression", "SiltingUpExpressions {Z=1;; V=2;}\n",
          "expression  could not be parsed correctly. Parser message: Error: Empty expression"},
-        {"a cell-dependent failure", "SiltingUpExpressions {Z=1; W=2; V=(P>5)*(1%0);}\n", "Parser message: Error:"},
+        {"a failure in the second row only", "SiltingUpExpressions {Z=1; W=2; V=1%(P<5);}\n",
+         "expression V=1%(P<5) could not be parsed correctly. Parser message: Error: Unknown error"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
