@@ -75,6 +75,12 @@ std::string SoilSectionBody() {
 const char* const InterceptionSectionBody =
     "1 method\ntf.grd\n0\ntf.sta 0\nei.grd\n0\nei.sta 0\nsi.grd\n0\nsi.sta 0\n0.2 SIdicke\n0 read mode\n";
 
+// The silting-up lines after the switch and the interval: method 1, every
+// output off, the minimum rain pause of both subbasins (codes 7 and 9).
+const char* const SiltingUpSectionBody =
+    "1 method\nsdisp.sta 0\nqdsu.sta 0\ncv.grd\n0\nrp.grd\n0\nke.grd\n0\ntst.grd\n0\nqdsu.grd\n0\n7 9\n0.1 0.1\n"
+    "0 read code\n";
+
 // A station file with one station and one row, dated 1.1.1990 hour 1.
 const char* const OneRowStationFile =
     "stations\nz z z z 500\nx x x x 1150\ny y y y 2150\nname\n1990 1 1 1 4.5\n";
@@ -100,6 +106,7 @@ std::string ControlFile(const std::map<std::string, int>& methods) {
         if (etp) text += HamonSectionBody;
         if (std::string(section) == "unsatzon_model" && method != 0) text += SoilSectionBody();
         if (std::string(section) == "interception_model" && method != 0) text += InterceptionSectionBody;
+        if (std::string(section) == "SiltingUpModel" && method != 0) text += SiltingUpSectionBody;
         if (std::string(section) == "RegionalSuperposition" && method != 0) text += "NumberOfEntities = 0;\n";
         if (std::string(section) == "special_output" && method != 0) text += "numfiles = 0;\n";
         // A routing without descriptions; it reads its output unit itself.
@@ -208,7 +215,7 @@ struct ShellFixture {
             for (int c = 1; c <= 4; ++c) zone[r][c] = zoneGrid[r][c];
         for (const char* name : {"landuse1", "root_depth1", "vegetation_coverage_degree1", "leaf_area_index1",
                                  "SurfaceCanopyResistance1", "SurfaceIntercepResistance1", "RoughnessLength1",
-                                 "SurfaceEvaporationResistance", "albedo", "slope_angle", "soil_types"})
+                                 "SurfaceEvaporationResistance", "albedo", "slope_angle", "soil_types", "SurfStorSiltingUp"})
             AddGrid(name, 1);
         if (waterInput) AddGrid("precipitation", 0);
         soils.assign(2, SoilType());
@@ -673,6 +680,7 @@ TEST(ComponentShells, WholeRunInApplicationOrder) {
     auto interception =
         std::make_unique<interzeptionsmodellklasse>(&status, &f.writer, st, 200, "interception_model", s, g);
     auto silting = std::make_unique<siltingupclass>(&status, &f.writer, st, 200, "SiltingUpModel", s, g);
+    check();
     auto soil = std::make_unique<unsatzonmodellklasse>(&status, &f.writer, st, 200, "unsatzon_model", s, g, nullptr, n);
     check();
     soil->UpdateMaxPumping();

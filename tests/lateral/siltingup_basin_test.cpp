@@ -1,0 +1,123 @@
+// The example basin from 10 to 20 April 2019 with the silting-up model on and
+// the meadow tilled on 15 April: direct runoff only in steps with water on the
+// ground from the tillage day on, the same bytes on one and eight threads, and
+// a faulty expression list that ends the run the same way on both.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "support/test_support.h"
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string BasinDir = std::string(RUVEX_TEST_DATA) + "/../../examples/basin";
+
+// A copy of the example basin in `dir` with the silting-up section of the
+// file `section` (under tests/data/siltingup), the meadow tilled on days 105
+// and 280, the surface storage as a variable grid and hourly throughfall
+// statistics per subbasin (the water that reaches the ground).
+void CopyTilledBasin(const TempDir& dir, const std::string& section) {
+    fs::copy(BasinDir + "/input", dir.file("input"), fs::copy_options::recursive);
+    fs::create_directories(dir.file("output"));
+    std::string text = ReadFile(BasinDir + "/basin.ctl");
+    auto replace = [&](const std::regex& what, const std::string& with) {
+        const std::string replaced = std::regex_replace(text, what, with, std::regex_constants::format_first_only);
+        ASSERT_NE(replaced, text) << "the example basin's control file has changed near: " << with;
+        text = replaced;
+    };
+    replace(std::regex(R"(\[model_time\]\n(.*\n){8})"), "[model_time]\n1\n10\n4\n2019\n24\n20\n4\n2019\n");
+    replace(std::regex(R"((11 meadow method = VariableDayCount \{\n))"), "$1  SoilTillage = 105 280;\n");
+    replace(std::regex(R"(\[variable_grids\]\n1 )"), "[variable_grids]\n2 ");
+    replace(std::regex(R"((\[variable_grids\]\n(.*\n){3}.*\n))"), "$1surfstor.asc SurfStorSiltingUp 0 0\n0\n0\n");
+    replace(std::regex(R"(throughfall\.sta 2024)"), "throughfall.sta 2001");
+    replace(std::regex(R"(\[SiltingUpModel\]\n0 .*\n.*\n)"), ReadFile(TestDataPath("siltingup/" + section)));
+    WriteFile(dir.file("basin.ctl"), text);
+}
+
+// The value rows of a statistics file (the three header lines dropped), as
+// numbers: year, month, day, hour, then the columns.
+std::vector<std::vector<double>> StatisticsRows(const std::string& path) {
+    std::istringstream in(ReadFile(path));
+    std::vector<std::vector<double>> rows;
+    std::string line;
+    for (int n = 0; std::getline(in, line); ++n) {
+        if (n < 3) continue;
+        std::istringstream values(line);
+        std::vector<double> row;
+        double v = 0;
+        while (values >> v) row.push_back(v);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::map<std::string, std::string> Outputs(const TempDir& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir.file("output")))
+        files[entry.path().filename().string()] = ReadFile(entry.path().string());
+    return files;
+}
+
+TEST(ExampleBasinSiltingUp, RunoffAfterTillageOnlyInRainySteps) {
+    TempDir one, eight;
+    CopyTilledBasin(one, "section_method2.txt");
+    CopyTilledBasin(eight, "section_method2.txt");
+    const auto a = RunRuvex(one.path(), {"basin.ctl"}, "OMP_NUM_THREADS=1");
+    const auto b =
+        RunRuvex(eight.path(), {"basin.ctl"}, "RUVEX_PARALLEL_MIN_CELLS=1 OMP_NUM_THREADS=8 OMP_WAIT_POLICY=passive");
+    ASSERT_EQ(a.exitCode, 0) << a.output;
+    ASSERT_EQ(b.exitCode, 0) << b.output;
+
+    const auto first = Outputs(one), second = Outputs(eight);
+    ASSERT_EQ(first.size(), second.size());
+    for (const auto& [name, content] : first) {
+        ASSERT_EQ(second.count(name), 1u) << name;
+        EXPECT_TRUE(content == second.at(name)) << name << " differs between 1 and 8 threads";
+    }
+    for (const char* grid : {"kinetic_energy.asc", "qdsu.sum", "tst.asc", "qdsu.sta", "sdisp.sta"})
+        EXPECT_EQ(first.count(grid), 1u) << grid;
+
+    const auto runoff = StatisticsRows(one.file("output/qdsu.sta"));
+    const auto rain = StatisticsRows(one.file("output/throughfall.sta"));
+    ASSERT_EQ(runoff.size(), 11u * 24u);
+    ASSERT_EQ(rain.size(), runoff.size());
+    int runoffSteps = 0;
+    for (size_t t = 0; t < runoff.size(); ++t) {
+        ASSERT_EQ(runoff[t].size(), 8u);  // date, three subbasins, the total
+        for (size_t k = 4; k < 7; ++k) {
+            if (runoff[t][k] <= 0) continue;
+            ++runoffSteps;
+            EXPECT_GE(runoff[t][2], 15) << "direct runoff before the tillage on 15 April, step " << t;
+            EXPECT_GT(rain[t][k], 0) << "direct runoff without water reaching the ground, step " << t;
+        }
+    }
+    EXPECT_GT(runoffSteps, 20);
+    std::printf("silting-up in the example basin: %d subbasin steps with direct runoff\n", runoffSteps);
+}
+
+TEST(ExampleBasinSiltingUp, FaultyExpressionEndsTheRunAlikeOnAnyThreadCount) {
+    std::string entries[2];
+    for (int t = 0; t < 2; ++t) {
+        TempDir dir;
+        CopyTilledBasin(dir, "section_bad_expression.txt");
+        const auto r = RunRuvex(dir.path(), {"basin.ctl"},
+                                t == 0 ? "OMP_NUM_THREADS=1" : "RUVEX_PARALLEL_MIN_CELLS=1 OMP_NUM_THREADS=8");
+        EXPECT_EQ(r.exitCode, 403 & 0xff) << r.output;
+        for (const DiagLine& line : DiagLines(ReadFile(dir.file("Ruvex_Diag.xml")))) {
+            if (line.level == 0 && line.description.find("could not be parsed correctly") != std::string::npos)
+                entries[t] = line.description;
+        }
+        EXPECT_NE(entries[t].find("V=Z*Q*unknown_factor"), std::string::npos) << entries[t];
+        EXPECT_NE(entries[t].find("Unknown variable unknown_factor (col 7)"), std::string::npos) << entries[t];
+    }
+    EXPECT_EQ(entries[0], entries[1]);
+}
+
+}  // namespace
