@@ -161,31 +161,34 @@ void schneemodellklasse::ReadGlacierSection() {
         int readGlacierGrids = 0;
         ReadIntegerLine(readGlacierGrids, "read grid parameter for glacier model ");
         const std::string head = "FATAL: \n------------- Fatal Error: -------------\n";
+        // Each of the next three lines holds several values; a line that
+        // lacks one is an error, not a reason to read on into the next line.
+        std::string line;
         int firnLevels = 0;
         double firnBase = 0, deltaFirn = 0;
-        if (std::fscanf(f, "%d%lf%lf", &firnLevels, &firnBase, &deltaFirn) != 3) {
+        ReadRestOfLine(f, &line);
+        if (std::sscanf(line.c_str(), "%d%lf%lf", &firnLevels, &firnBase, &deltaFirn) != 3) {
             ThrowFatal(head + "Could not read the three parameters firn_levels (int),\n" +
                            "firn_base (double), and deltafirnper100m (double)  \n" + "for dynamic glacier modelling ",
                        80);
         }
-        ReadRestOfLine(f, nullptr);
         int evalDay = 0, evalMonth = 0;
-        if (std::fscanf(f, "%d%d", &evalDay, &evalMonth) != 2) {
+        ReadRestOfLine(f, &line);
+        if (std::sscanf(line.c_str(), "%d%d", &evalDay, &evalMonth) != 2) {
             ThrowFatal(head + "Could not read the two parameters GMBEvalDay (int 1...31)\n" +
                            "and GMBEvalMonth (int 1..12) for dynamic glacier modelling ",
                        80);
         }
-        ReadRestOfLine(f, nullptr);
         double scaling = 0, exponent = 0;
         int bands = 0, extraWeight = 0;
-        if (std::fscanf(f, "%lf%lf%d%d", &scaling, &exponent, &bands, &extraWeight) != 4) {
+        ReadRestOfLine(f, &line);
+        if (std::sscanf(line.c_str(), "%lf%lf%d%d", &scaling, &exponent, &bands, &extraWeight) != 4) {
             ThrowFatal(head +
                            "Could not read the four parameters VAscaling, VAexponent, numElevBands and "
                            "extraWeightFactorBand0\n" +
                            "for Volume-Area-Relation in dynamic glacier modelling ",
                        80);
         }
-        ReadRestOfLine(f, nullptr);
         auto range = [&](bool ok, const std::string& name, const std::string& allowed, double value) {
             if (ok) return;
             char number[64];
