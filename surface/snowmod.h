@@ -13,6 +13,7 @@
 // kernels in glacier_physics.h).
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -190,7 +191,45 @@ public:
     };
     std::vector<SubbasinGlacierArea> glacierAreas;  // 0..n
     zonalstatistic *statFirnMelt = nullptr, *statIceMelt = nullptr, *statSnowOnIceMelt = nullptr,
-                   *statGlacierMelt = nullptr, *statSnowStorageNoGlacier = nullptr;
+                   *statGlacierMelt = nullptr, *statSnowStorageNoGlacier = nullptr, *statFirnWE = nullptr,
+                   *statMassBalance = nullptr, *statMassBalanceGlacier = nullptr;
+
+    // Dynamic glaciers (methods 11 to 13): firn in levels, a snow pack on the
+    // glacier part of each cell and the mass balance since the last update.
+    int readGlacierGrids = 0, firn_levels = 0, GMBEvalMonth = 0, GMBEvalDay = 0;
+    double firn_base = 0, deltafirnper100m = 0;
+    double VAscaling = 28.5, VAexponent = 1.36, iceDensityRatio = 0.85;
+    int numElevBands = 1, extraWeightFactorBand0 = 0;
+    GridStack firnStack = nullptr;  // [row][col][level], level 0 the total
+    double** firnWEGrid = nullptr;
+    double** massBalanceGrid = nullptr;
+    double** oldMassBalanceGrid = nullptr;
+    double** glacierSolidStorageGrid = nullptr;
+    double** glacierLiquidStorageGrid = nullptr;
+    double** glacierTotalStorageGrid = nullptr;
+    double** glacierSnowMeltGrid = nullptr;
+    double** glacierSnowTempGrid = nullptr;
+    double** glacierSurfTempGrid = nullptr;
+    double** glacierSnowEvaporationGrid = nullptr;
+    double** oldGlacierFractionGrid = nullptr;
+    double** oldGlacierCodeGrid = nullptr;
+    int firnStackIndex = 0, massBalanceIndex = 0, oldMassBalanceIndex = 0, glacierSolidIndex = 0,
+        glacierLiquidIndex = 0, glacierTotalIndex = 0, glacierSnowMeltIndex = 0, glacierSnowTempIndex = 0,
+        glacierSurfTempIndex = 0, glacierSnowEvaporationIndex = 0;
+    // One glacier of "GlacierCodes".
+    struct Glacier {
+        int code = 0;
+        double cellSize = 100;
+        int64_t cells = 0;
+        double area = 0, volume = 0, oldArea = 0, oldVolume = 0;
+        double minElevation = 10000, maxElevation = -10000;
+        int subbasin = 0;
+    };
+    std::vector<Glacier> glaciers;
+    std::map<int, size_t> glacierIndex;  // code -> position in `glaciers`
+    bool DynamicGlaciers() const { return glacierMethod > 10; }
+    // The glacier records from the grids; code 84 for a glacier in two subbasins.
+    void BuildGlacierList();
     // The glacier share of a cell, 0 to 1.
     double GlacierShare(int row, int col) const;
     // The cell's position in the snow model's subbasin table, 0 outside it.
@@ -276,7 +315,7 @@ private:
     // A writer over the snow model's own subbasin table.
     zonalstatistic* MakeSubbasinStatistics(const OutputLine& line, int precision, const std::string& title);
     // The glacier branch of a cell's step; `ss` and `sl` are the cell's pack.
-    double GlacierCell(int row, int col, double T, double* ss, double* sl);
+    double GlacierCell(int row, int col, double T, double* ss, double* sl, double nightWeight, double dayWeight);
     void AddGlacierStatistics();
     bool ZoneCell(int row, int col) const;
     bool ActiveCell(int row, int col) const;
@@ -293,7 +332,14 @@ private:
     OutputLine rainLine, snowLine, snowDaysLine, snowAgeLine, albedoLine, outflowLine, meltOnlyLine, solidLine,
         liquidLine, totalStatLine, totalLine, snowTempLine, surfTempLine, inputMassLine, mobileMassLine,
         depositionLine, thawDepthLine;
-    OutputLine firnLine, iceLine, glacierMeltLine, snowOnIceLine, noGlacierLine;
+    OutputLine firnLine, iceLine, glacierMeltLine, snowOnIceLine, noGlacierLine, firnStackLine, firnStatLine,
+        massBalanceLine, oldMassBalanceLine, massBalanceStatLine, massBalanceGlacierStatLine, glacierSolidLine,
+        glacierLiquidLine, glacierTotalLine, glacierMeltSnowLine, glacierSurfTempLine, glacierSnowTempLine,
+        glacierEvaporationLine;
+    void CreateDynamicGlacierGrids();
+    // The firn walk of a dynamic glacier cell: firn melt `F` taken from
+    // level 1 down, what the levels cannot give counted as ice melt.
+    void MeltFirnLevels(int row, int col, double F);
     // Private per-subbasin sums of the step: melt x glacier share x cell area.
     std::vector<double> IceSum, FirnSum, SnowOnIceSum, AreaSum;
     std::vector<int> HruMasterRow, HruMasterCol;  // by unit number

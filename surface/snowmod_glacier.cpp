@@ -158,8 +158,8 @@ void schneemodellklasse::ReadGlacierSection() {
 
     if (DynamicMethod(glacierMethod)) {
         ReadStatisticsLine(snowOnIceLine, "name of the qSnowOnGlac-statistic-file for ");
-        int readGlacierGrids = 0;
-        ReadIntegerLine(readGlacierGrids, "read grid parameter for glacier model ");
+        int readGrids = 0;
+        ReadIntegerLine(readGrids, "read grid parameter for glacier model ");
         const std::string head = "FATAL: \n------------- Fatal Error: -------------\n";
         // Each of the next three lines holds several values; a line that
         // lacks one is an error, not a reason to read on into the next line.
@@ -203,15 +203,55 @@ void schneemodellklasse::ReadGlacierSection() {
         range(exponent > 0, "VAexponent", "above 0", exponent);
         range(bands >= 1, "numElevBands", "1 or above", bands);
         range(extraWeight >= 0, "extraWeightFactorBand0", "0 or above", extraWeight);
-        // The firn levels, the glacier packs, the mass balance and the yearly
-        // change of the glaciers' extent are not in this version.
-        ThrowFatal("FATAL: the dynamic glacier methods 11, 12 and 13 are not available in this version of the snow "
-                   "model; use the static methods 1 or 2 with an ice_firn grid",
-                   80);
+        firn_levels = firnLevels;
+        firn_base = firnBase;
+        deltafirnper100m = deltaFirn;
+        GMBEvalDay = evalDay;
+        GMBEvalMonth = evalMonth;
+        VAscaling = scaling;
+        VAexponent = exponent;
+        numElevBands = bands;
+        extraWeightFactorBand0 = extraWeight;
+        readGlacierGrids = readGrids;
+        auto gridLines = [&](OutputLine& line, const char* name, const char* code) {
+            ReadWordLine(line.Grid, name);
+            ReadIntegerLine(line.WriteCode, code);
+        };
+        gridLines(firnStackLine, "name of the firn stack for ", "write code for the firn stack in ");
+        ReadStatisticsLine(firnStatLine, "name of the firn-statistic-file for ");
+        gridLines(massBalanceLine, "name of the glacier mass balance grid for ",
+                  "write code for glacier mass balance grid in ");
+        gridLines(oldMassBalanceLine, "name of the glacier mass balance grid (old reference) for ",
+                  "write code for glacier mass balance grid (old reference) in ");
+        ReadStatisticsLine(massBalanceStatLine, "name of the glacier mass balance statistics file (1) for ");
+        ReadStatisticsLine(massBalanceGlacierStatLine, "name of the glacier mass balance statistics file (2) for ");
+        ReadRealLine(globalDebrisFactor,
+                     "global debris scaling factor (requirede when using a debris_on_glaciers grid) ");
+        ReadStatisticsLine(noGlacierLine, "name of the sow statistics for snow on glacier for ");
+        gridLines(glacierSolidLine,
+                  "name of the snow storage grid (solid fraction of WE, glacierized fraction of cell) for ",
+                  "write code for snow storage grid (solid fraction of WE, glacierized fraction of cell) in ");
+        gridLines(glacierLiquidLine,
+                  "name of the snow storage grid (liquid fraction of WE, glacierized fraction of cell) for ",
+                  "write code for snow storage grid (liquid fraction of WE, glacierized fraction of cell) in ");
+        gridLines(glacierTotalLine, "name of the snow storage grid (total on glacierized fraction of cell) for ",
+                  "write code for snow storage grid (total on glacierized fraction of cell) in ");
+        gridLines(glacierMeltSnowLine,
+                  "name of the snow snow melt grid (incl. rain, total on glacierized fraction of cell) for ",
+                  "write code for snow melt grid (incl. rain, total on glacierized fraction of cell) in ");
+        gridLines(glacierSurfTempLine,
+                  "name of the snow surface temperature grid (incl. rain, total on glacierized fraction of cell) for ",
+                  "write code for snow surface temperature  (incl. rain, total on glacierized fraction of cell) in ");
+        gridLines(glacierSnowTempLine,
+                  "name of the snow temperature grid (incl. rain, total on glacierized fraction of cell) for ",
+                  "write code for snow temperature grid (incl. rain, total on glacierized fraction of cell) in ");
+        gridLines(glacierEvaporationLine,
+                  "name of the snow evaporation grid (incl. rain, total on glacierized fraction of cell) for ",
+                  "write code for snow evaporation grid (incl. rain, total on glacierized fraction of cell) in ");
+    } else {
+        snowOnIceLine.Statistics = SnowOnIceName(glacierMeltLine.Statistics);
+        snowOnIceLine.StatisticsCode = glacierMeltLine.StatisticsCode;
     }
-    snowOnIceLine.Statistics = SnowOnIceName(glacierMeltLine.Statistics);
-    snowOnIceLine.StatisticsCode = glacierMeltLine.StatisticsCode;
-
     const int closed = std::fclose(ControlFile);
     ControlFile = nullptr;
     if (closed != 0) ThrowFatal("FATAL: cannot close " + ControlFilePath, 11);
@@ -226,7 +266,7 @@ void schneemodellklasse::ReadGlacierSection() {
     asnowMean = asnowAmplitude + Asnow_min;
     aiceAmplitude = (Aice_max - Aice_min) * 0.5;
     aiceMean = aiceAmplitude + Aice_min;
-    if (glacierMethod == 2) {
+    if (glacierMethod == 2 || glacierMethod == 12 || glacierMethod == 13) {
         const int index = FindOneOfThreeGrids("global_radiation", "Ieff_max", "\x01no grid bears this name");
         glacierRadiationGrid = GridTable[index].Data;
     }
@@ -247,6 +287,12 @@ void schneemodellklasse::ReadGlacierSection() {
             area.freeCells += 1 - g;
             if (g > 0) area.hasGlacier = true;
         }
+    }
+    if (DynamicGlaciers()) {
+        statFirnWE = MakeSubbasinStatistics(firnStatLine, 4, "WE_in_firn_[mm_per_subbasin]");
+        statMassBalance = MakeSubbasinStatistics(massBalanceStatLine, 5, "glacier_mass_balance_[mm_per_subbasin]");
+        statMassBalanceGlacier =
+            MakeSubbasinStatistics(massBalanceGlacierStatLine, 5, "glacier_mass_balance_[mm_GlacierPartOfSubbasin]");
     }
     IceSum.assign(n, 0.0);
     FirnSum.assign(n, 0.0);
@@ -283,45 +329,305 @@ void schneemodellklasse::CreateGlacierGrids() {
     };
     meltFromFirnGrid = meltGrid(firnLine, "melt_from_firn", &meltFromFirnIndex);
     meltFromIceGrid = meltGrid(iceLine, "melt_from_ice", &meltFromIceIndex);
+    if (DynamicGlaciers()) CreateDynamicGlacierGrids();
 }
 
-double schneemodellklasse::GlacierCell(int row, int col, double T, double* ss, double* sl) {
-    const double P = precipitationGrid[row][col];
-    const double f = snowphys::SnowFraction(T, T0R, transzone);
-    snowFractionGrid[row][col] = f * P;
-    rainFractionGrid[row][col] = (1 - f) * P;
-    const double previousTotal = totalStorageGrid[row][col];
-    *ss += f * P;
-    *sl += (1 - f) * P;
-    const double spd = StepsPerDay;
-    const double R = glacierRadiationGrid ? glacierRadiationGrid[row][col] : 0.0;
-    double M = 0;
-    if (T > T0 && previousTotal > 0)
-        M = glacierMethod == 1 ? DDFsnow * (T - T0) / spd : (MF / spd + Asnow * R) * (T - T0);
-    double moved = 0;
-    const double outflow = snowphys::Retain(M, CWH, ss, sl, &moved);
-    snowcoverOutflowGrid[row][col] = outflow;
-    if (moved > 0) meltFromSnowcoverGrid[row][col] = outflow;
+void schneemodellklasse::CreateDynamicGlacierGrids() {
+    const bool read = readGlacierGrids == 1;
+    auto inSubbasin = [&](int r, int c) { return subbasinGrid && subbasinGrid[r][c] != NoData; };
+    auto fresh = [&](double value) {
+        double** grid = matrix(1, NRows, 1, NCols, NRows);
+        OwnGrids.push_back({0, grid});
+        for (int r = 1; r <= NRows; ++r)
+            for (int c = 1; c <= NCols; ++c) grid[r][c] = inSubbasin(r, c) ? value : NoData;
+        return grid;
+    };
 
-    // The whole cell is glacier: its own pack covers the ice and the firn,
-    // which melt once that pack holds no solid snow; the step's snow melt
-    // counts against their melt.
-    if (T > T0 && *ss <= 0) {
-        const double raw = glacierFractionGrid[row][col];
-        const double phi = debrisGrid ? glacierphys::DebrisFactor(debrisGrid[row][col], NoData) : 1.0;
-        if (raw == 1) {
-            const double I = glacierMethod == 1
-                                 ? phi * globalDebrisFactor * DDFice * (T - T0) / spd - moved
-                                 : phi * globalDebrisFactor * glacierphys::RadiationIceMelt(MF, Aice, R, T, T0, spd, 0) -
-                                       moved;
-            if (I > 0) meltFromIceGrid[row][col] = I;
-        } else if (raw == 2) {
-            const double F = glacierMethod == 1 ? glacierphys::DegreeDayIceMelt(DDFfirn, T, T0, spd, moved)
-                                                : glacierphys::RadiationIceMelt(MF, Asnow, R, T, T0, spd, moved);
-            if (F > 0) meltFromFirnGrid[row][col] += F;
+    // The firn stack: read, or levels from the elevation above the firn base.
+    if (read) {
+        firn_levels = ReadStack(firnStackLine.Grid, firnStack);
+        if (firn_levels < 1) {
+            ThrowFatal("FATAL: the parameter firn_levels of [ice_firn] must be 1 or above. Here: " +
+                           std::to_string(firn_levels) + " (the levels of the firn stack " + firnStackLine.Grid + ")",
+                       80);
+        }
+        firnWEGrid = fresh(0);
+        for (int r = 1; r <= NRows; ++r)
+            for (int c = 1; c <= NCols; ++c) firnWEGrid[r][c] = firnStack[r][c][0];
+    } else {
+        firnStack = matrix3d(1, NRows, 1, NCols, firn_levels, NRows);
+        firnWEGrid = fresh(0);
+        for (int r = 1; r <= NRows; ++r)
+            for (int c = 1; c <= NCols; ++c) {
+                if (inSubbasin(r, c) && glacierFractionGrid[r][c] > 0) {
+                    const double level = std::max(0.0, (elevationGrid[r][c] - firn_base) * deltafirnper100m);
+                    double sum = 0;
+                    for (int k = 1; k <= firn_levels; ++k) {
+                        firnStack[r][c][k] = level;
+                        sum += level;
+                    }
+                    firnStack[r][c][0] = sum;
+                    firnWEGrid[r][c] = sum;
+                } else {
+                    for (int k = 0; k <= firn_levels; ++k) firnStack[r][c][k] = NoData;
+                    firnWEGrid[r][c] = NoData;
+                }
+            }
+    }
+    {
+        const int index = FindFreeGridEntry(GridTable, NextEntry);
+        StoreGrid(index, firnStackLine.Grid, firnWEGrid, firnStack, firn_levels, "firn_WE_stack",
+                  firnStackLine.WriteCode, 1, NRows);
+        for (OwnGrid& own : OwnGrids)
+            if (own.Data == firnWEGrid) own.Index = index;
+        NextEntry = index + 1;
+        firnStackIndex = index;
+    }
+
+    auto state = [&](const OutputLine& line, const char* name, int* index, bool temperature) {
+        double** grid = nullptr;
+        if (read) {
+            ReadGrid(line.Grid, grid, 1, true, false, temperature ? 273.16 : 0.0, !temperature);
+            OwnGrids.push_back({0, grid});
+        } else {
+            grid = fresh(0);
+        }
+        *index = Register(grid, line.Grid, name, line.WriteCode);
+        return grid;
+    };
+    massBalanceGrid = state(massBalanceLine, "GlacierMassBalance", &massBalanceIndex, false);
+    oldMassBalanceGrid = state(oldMassBalanceLine, "OldGlacierMassBalance", &oldMassBalanceIndex, false);
+    if (read) {
+        for (int r = 1; r <= NRows; ++r)
+            for (int c = 1; c <= NCols; ++c) {
+                if (massBalanceGrid[r][c] == NoData && oldMassBalanceGrid[r][c] != NoData)
+                    massBalanceGrid[r][c] = oldMassBalanceGrid[r][c];
+                else if (oldMassBalanceGrid[r][c] == NoData && massBalanceGrid[r][c] != NoData)
+                    oldMassBalanceGrid[r][c] = massBalanceGrid[r][c];
+            }
+    }
+    glacierSolidStorageGrid = state(glacierSolidLine, "SolidSnowStorage_onGlacier", &glacierSolidIndex, false);
+    glacierLiquidStorageGrid = state(glacierLiquidLine, "LiquidSnowStorage_onGlacier", &glacierLiquidIndex, false);
+    glacierTotalStorageGrid = state(glacierTotalLine, "TotalSnowStorage_onGlacier", &glacierTotalIndex, false);
+    if (EnergyBalanceMethod()) {
+        auto temperature = [&](const OutputLine& line, const char* name, int* index) {
+            double** grid = nullptr;
+            if (read) {
+                ReadGrid(line.Grid, grid, 0, true, false, 0.0, false);
+                OwnGrids.push_back({0, grid});
+            } else {
+                grid = fresh(0);
+            }
+            *index = Register(grid, line.Grid, name, line.WriteCode);
+            return grid;
+        };
+        glacierSurfTempGrid = temperature(glacierSurfTempLine, "surftemp_onGlacier", &glacierSurfTempIndex);
+        glacierSnowTempGrid = temperature(glacierSnowTempLine, "snowtemp_onGlacier", &glacierSnowTempIndex);
+    }
+    oldGlacierFractionGrid = fresh(0);
+    oldGlacierCodeGrid = fresh(0);
+    for (int r = 1; r <= NRows; ++r)
+        for (int c = 1; c <= NCols; ++c) {
+            oldGlacierFractionGrid[r][c] = glacierFractionGrid[r][c];
+            oldGlacierCodeGrid[r][c] = glacierCodeGrid[r][c];
+        }
+    Register(oldGlacierFractionGrid, "GlacierizedCellsOld", "GlacierizedCellsOld", 0);
+    Register(oldGlacierCodeGrid, "GlacierCodesOld", "GlacierCodesOld", 0);
+    glacierSnowMeltGrid = fresh(0);
+    glacierSnowMeltIndex =
+        Register(glacierSnowMeltGrid, glacierMeltSnowLine.Grid, "SnowMelt_onGlacier", glacierMeltSnowLine.WriteCode);
+    glacierSnowEvaporationGrid = fresh(0);
+    glacierSnowEvaporationIndex = Register(glacierSnowEvaporationGrid, glacierEvaporationLine.Grid,
+                                           "SnowEvaporation_onGlacier", glacierEvaporationLine.WriteCode);
+
+    BuildGlacierList();
+    for (Glacier& glacier : glaciers) {
+        if (glacier.area <= 0.01) glacier.area = 0.01;
+        glacier.volume = VAscaling * std::pow(glacier.area, VAexponent);
+        glacier.oldVolume = glacier.volume <= 0.0543 ? 0.0543 : glacier.volume;
+        glacier.oldArea = std::pow(glacier.oldVolume / VAscaling, 1.0 / VAexponent);
+    }
+}
+
+void schneemodellklasse::BuildGlacierList() {
+    glaciers.clear();
+    glacierIndex.clear();
+    if (!glacierFractionGrid || !DynamicGlaciers() || !glacierCodeGrid) return;
+    const double cellSize = Settings.CellSize > 0 ? Settings.CellSize : 100.0;
+    const double cellArea = cellSize * cellSize / 1e6;
+    for (int r = 1; r <= NRows; ++r) {
+        int first = 1, last = NCols;
+        if (RowExtents) {
+            first = std::max(1, RowExtents[r].first);
+            last = std::min(static_cast<int>(NCols), RowExtents[r].last);
+        }
+        for (int c = first; c <= last; ++c) {
+            if (!subbasinGrid || subbasinGrid[r][c] == NoData) continue;
+            const double g = glacierFractionGrid[r][c];
+            if (!(g > 0) || !(glacierCodeGrid[r][c] > 0)) continue;
+            const int code = static_cast<int>(glacierCodeGrid[r][c]);
+            const int subbasin = static_cast<int>(subbasinGrid[r][c]);
+            auto found = glacierIndex.find(code);
+            if (found == glacierIndex.end()) {
+                found = glacierIndex.emplace(code, glaciers.size()).first;
+                Glacier glacier;
+                glacier.code = code;
+                glacier.cellSize = cellSize;
+                glacier.subbasin = subbasin;
+                glaciers.push_back(glacier);
+            }
+            Glacier& glacier = glaciers[found->second];
+            if (glacier.subbasin != subbasin) {
+                ThrowFatal("FATAL: \n\n=======================================\n!!!! ERROR !!!! \n\nglacier " +
+                               std::to_string(code) + " is located in more than one subbasin:\n" +
+                               "First cell was found in subbasin " + std::to_string(glacier.subbasin) + ",\n" +
+                               "whereas the cell in row " + std::to_string(r) + " and col " + std::to_string(c) +
+                               " belongs to subbasin " + std::to_string(subbasin) +
+                               ".\nPlease make sure that each single glacier belongs to one specific subbasin only.",
+                           84);
+            }
+            const double z = elevationGrid[r][c];
+            if (glacier.cells == 0) {
+                glacier.minElevation = glacier.maxElevation = z;
+            } else if (firnWEGrid && firnWEGrid[r][c] == 0) {
+                glacier.minElevation = std::min(glacier.minElevation, z);
+                glacier.maxElevation = std::max(glacier.maxElevation, z);
+            }
+            ++glacier.cells;
+            glacier.area += cellArea * g;
+            glacier.oldVolume += (oldMassBalanceGrid[r][c] - massBalanceGrid[r][c]) * g / 1000 * cellArea;
         }
     }
-    return outflow;
+}
+
+void schneemodellklasse::MeltFirnLevels(int row, int col, double F) {
+    double r = F;
+    for (int k = 1; k <= firn_levels; ++k) {
+        double& level = firnStack[row][col][k];
+        if (level == NoData) level = 0;
+        const double v = level - r;
+        if (v >= 0) {
+            level = v;
+            r = 0;
+            break;
+        }
+        level = 0;
+        r = -v;
+    }
+    // What the firn could not give came from the ice: counted there only.
+    if (r > 0) {
+        meltFromFirnGrid[row][col] -= r;
+        meltFromIceGrid[row][col] += r;
+    }
+    double sum = 0;
+    for (int k = 1; k <= firn_levels; ++k) sum += firnStack[row][col][k];
+    firnStack[row][col][0] = sum;
+    firnWEGrid[row][col] = sum;
+}
+
+double schneemodellklasse::GlacierCell(int row, int col, double T, double* ss, double* sl, double nightWeight,
+                                       double dayWeight) {
+    const double spd = StepsPerDay;
+    const double R = glacierRadiationGrid ? glacierRadiationGrid[row][col] : 0.0;
+    const bool pack = glacierSolidStorageGrid != nullptr;  // the glacier part's own pack
+    double gss = pack ? glacierSolidStorageGrid[row][col] : 0.0;
+    double gsl = pack ? glacierLiquidStorageGrid[row][col] : 0.0;
+    double moved = 0, glacierMoved = 0;
+
+    if (glacierMethod != 13) {
+        const double P = precipitationGrid[row][col];
+        const double f = snowphys::SnowFraction(T, T0R, transzone);
+        snowFractionGrid[row][col] = f * P;
+        rainFractionGrid[row][col] = (1 - f) * P;
+        const double previousTotal = totalStorageGrid[row][col];
+        const double previousGlacierTotal = pack ? glacierTotalStorageGrid[row][col] : 0.0;
+        *ss += f * P;
+        *sl += (1 - f) * P;
+        auto melt = [&](double previous) {
+            if (!(T > T0) || !(previous > 0)) return 0.0;
+            return glacierMethod == 1 || glacierMethod == 11 ? DDFsnow * (T - T0) / spd
+                                                             : (MF / spd + Asnow * R) * (T - T0);
+        };
+        const double outflow = snowphys::Retain(melt(previousTotal), CWH, ss, sl, &moved);
+        snowcoverOutflowGrid[row][col] = outflow;
+        if (moved > 0) meltFromSnowcoverGrid[row][col] = outflow;
+        if (pack) {
+            gss += f * P;
+            gsl += (1 - f) * P;
+            glacierSnowMeltGrid[row][col] = snowphys::Retain(melt(previousGlacierTotal), CWH, &gss, &gsl, &glacierMoved);
+        }
+    } else {
+        // The ice-free part by the snow method, the glacier part with the
+        // same partition.
+        double scratchTp = 0, scratchTs = 0, scratchEvaporation = 0;
+        double* tp = snowTempGrid ? &snowTempGrid[row][col] : &scratchTp;
+        double* ts = surfTempGrid ? &surfTempGrid[row][col] : &scratchTs;
+        double* evaporation = snowEvaporationGrid ? &snowEvaporationGrid[row][col] : &scratchEvaporation;
+        double gScratchTp = 0, gScratchTs = 0;
+        double* gtp = glacierSnowTempGrid ? &glacierSnowTempGrid[row][col] : &gScratchTp;
+        double* gts = glacierSurfTempGrid ? &glacierSurfTempGrid[row][col] : &gScratchTs;
+        double* gEvaporation = &glacierSnowEvaporationGrid[row][col];
+        double f = 0, s = 0, gs = 0, melt = 0, glacierMelt = 0;
+        if (TimeInterval <= 720) {
+            melt = CellSnowBalance(T, 1, row, col, &f, ss, sl, &s, tp, ts, evaporation, false);
+            glacierMelt = CellSnowBalance(T, 1, row, col, &f, &gss, &gsl, &gs, gtp, gts, gEvaporation, true);
+        } else {
+            const double Tn = nightTemperatureGrid[row][col];
+            melt = CellSnowBalance(Tn, nightWeight, row, col, &f, ss, sl, &s, tp, ts, evaporation, false);
+            glacierMelt = CellSnowBalance(Tn, nightWeight, row, col, &f, &gss, &gsl, &gs, gtp, gts, gEvaporation, true);
+            melt += CellSnowBalance(T, dayWeight, row, col, &f, ss, sl, &s, tp, ts, evaporation, false);
+            glacierMelt += CellSnowBalance(T, dayWeight, row, col, &f, &gss, &gsl, &gs, gtp, gts, gEvaporation, true);
+        }
+        const double outflow = snowphys::Retain(melt, CWH, ss, sl, &moved);
+        snowcoverOutflowGrid[row][col] = outflow;
+        if (moved > 0) meltFromSnowcoverGrid[row][col] = outflow;
+        glacierSnowMeltGrid[row][col] = snowphys::Retain(glacierMelt, CWH, &gss, &gsl, &glacierMoved);
+    }
+    if (pack) {
+        glacierSolidStorageGrid[row][col] = gss;
+        glacierLiquidStorageGrid[row][col] = gsl;
+    }
+
+    // Ice and firn melt once no solid snow covers them; the step's snow melt
+    // on them counts against their melt. The static methods keep no glacier
+    // pack: the whole cell is glacier and its own pack covers the ice.
+    const double cover = pack ? gss : *ss;
+    const double mg = std::max(0.0, pack ? glacierMoved : moved);
+    if (!(T > T0) || cover > 0) return 0;
+    const double phi = debrisGrid ? glacierphys::DebrisFactor(debrisGrid[row][col], NoData) : 1.0;
+    const bool degreeDay = glacierMethod == 1 || glacierMethod == 11;
+    auto iceMelt = [&]() {
+        return degreeDay ? phi * globalDebrisFactor * DDFice * (T - T0) / spd - mg
+                         : phi * globalDebrisFactor * glacierphys::RadiationIceMelt(MF, Aice, R, T, T0, spd, 0) - mg;
+    };
+    auto firnMelt = [&]() {
+        return degreeDay ? glacierphys::DegreeDayIceMelt(DDFfirn, T, T0, spd, mg)
+                         : glacierphys::RadiationIceMelt(MF, Asnow, R, T, T0, spd, mg);
+    };
+    if (!DynamicGlaciers()) {
+        const double raw = glacierFractionGrid[row][col];
+        if (raw == 1) {
+            const double I = iceMelt();
+            if (I > 0) meltFromIceGrid[row][col] = I;
+        } else if (raw == 2) {
+            const double F = firnMelt();
+            if (F > 0) meltFromFirnGrid[row][col] += F;
+        }
+        return 0;
+    }
+    double removal = 0;
+    if (firnWEGrid[row][col] > 0) {
+        const double F = firnMelt();
+        if (F > 0) {
+            meltFromFirnGrid[row][col] += F;
+            removal = F;
+        }
+    } else {
+        const double I = iceMelt();
+        if (I > 0) meltFromIceGrid[row][col] = I;
+    }
+    MeltFirnLevels(row, col, removal);
+    return 0;
 }
 
 // After the slides, on the main thread in row order: the snow storage
@@ -348,13 +654,18 @@ void schneemodellklasse::AddGlacierStatistics() {
             if (RelCellArea && RelCellArea[r][c] > NoData) area = RelCellArea[r][c];
             const size_t k = static_cast<size_t>(s);
             AreaSum[k] += area;
+            zonalstatistic* dynamicWriters[3] = {statFirnWE, statMassBalance, statMassBalanceGlacier};
             if (g <= 0) {
-                for (zonalstatistic* w : {statFirnMelt, statIceMelt, statSnowOnIceMelt})
+                for (zonalstatistic* w : {statFirnMelt, statIceMelt, statSnowOnIceMelt, statFirnWE, statMassBalance})
                     if (w && w->IsOn()) w->AddValue(r, c, s, 0, 1);
                 continue;
             }
-            // Static glaciers keep no glacier pack: no snow melt on ice.
-            const double firn = meltFromFirnGrid[r][c], ice = meltFromIceGrid[r][c], snowOnIce = 0;
+            // Snow melt of the glacier pack goes with the firn where firn
+            // lies, else with the snow on the ice.
+            const double packMelt = glacierSnowMeltGrid ? glacierSnowMeltGrid[r][c] : 0.0;
+            const double phiF = firnWEGrid && firnWEGrid[r][c] > 0 ? 1.0 : 0.0;
+            const double firn = meltFromFirnGrid[r][c] + phiF * packMelt, ice = meltFromIceGrid[r][c];
+            const double snowOnIce = (1 - phiF) * packMelt;
             FirnSum[k] += firn * g * area;
             IceSum[k] += ice * g * area;
             SnowOnIceSum[k] += snowOnIce * g * area;
@@ -365,6 +676,17 @@ void schneemodellklasse::AddGlacierStatistics() {
                 writers[w]->AddValue(r, c, s, values[w], g);
                 writers[w]->AddValue(r, c, s, 0, 1 - g);
             }
+            if (!DynamicGlaciers()) continue;
+            double& balance = massBalanceGrid[r][c];
+            balance += snowFractionGrid[r][c] + rainFractionGrid[r][c] - packMelt - meltFromFirnGrid[r][c] -
+                       meltFromIceGrid[r][c];
+            if (inputMassGrid) balance += depositionGrid[r][c] + mobileMassGrid[r][c] - inputMassGrid[r][c];
+            if (glacierSnowEvaporationGrid) balance -= glacierSnowEvaporationGrid[r][c];
+            const double dynamicValues[3] = {firnWEGrid[r][c], balance, balance};
+            for (int w = 0; w < 3; ++w)
+                if (dynamicWriters[w] && dynamicWriters[w]->IsOn()) dynamicWriters[w]->AddValue(r, c, s, dynamicValues[w], g);
+            for (int w = 0; w < 2; ++w)
+                if (dynamicWriters[w] && dynamicWriters[w]->IsOn()) dynamicWriters[w]->AddValue(r, c, s, 0, 1 - g);
         }
     }
 }

@@ -242,7 +242,8 @@ void schneemodellklasse::FlushStatistics() {
     for (zonalstatistic* s : {statOutflow, statMeltOnly, statSnowStorage, statSnowDays, statSnowAge, statSnowFraction,
                               statRainFraction, statAlbedo, statSnowTemp, statSurfTemp, statInputMass,
                               statMobileMass, statDeposition, statSnowStorageNoGlacier, statFirnMelt, statIceMelt,
-                              statGlacierMelt, statSnowOnIceMelt, statThawDepth})
+                              statGlacierMelt, statSnowOnIceMelt, statFirnWE, statMassBalance,
+                              statMassBalanceGlacier, statThawDepth})
         if (s && s->IsOn()) s->Flush();
     for (size_t i = 1; i < TracerStorage.size(); ++i)
         if (TracerStorage[i].Statistics && TracerStorage[i].Statistics->IsOn()) TracerStorage[i].Statistics->Flush();
@@ -266,6 +267,13 @@ void schneemodellklasse::ReleaseAll() {
             depositionGrid = snowFractionGrid = rainFractionGrid = snowcoverOutflowGrid = meltFromSnowcoverGrid =
                 snowFreeDaysGrid = snowCoverDaysGrid = meltFromFirnGrid = meltFromIceGrid = nullptr;
     glacierFractionGrid = glacierCodeGrid = debrisGrid = glacierRadiationGrid = nullptr;
+    if (firnStack) free_matrix3d(firnStack, 1, NRows);
+    firnStack = nullptr;
+    firnWEGrid = massBalanceGrid = oldMassBalanceGrid = glacierSolidStorageGrid = glacierLiquidStorageGrid =
+        glacierTotalStorageGrid = glacierSnowMeltGrid = glacierSnowTempGrid = glacierSurfTempGrid =
+            glacierSnowEvaporationGrid = oldGlacierFractionGrid = oldGlacierCodeGrid = nullptr;
+    glaciers.clear();
+    glacierIndex.clear();
     Qice_els.clear();
     Qfirn_els.clear();
     Qsnow_els.clear();

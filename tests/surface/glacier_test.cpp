@@ -102,7 +102,6 @@ TEST(GlacierSetup, Failures) {
          "storage constant kice_els of [ice_firn] must be 0 or above (0 means no delay). Here: -1"},
         {"ksnow_els -0.5", 1, {{12, "-0.5"}}, "i", 1, 1, 80, "ksnow_els of [ice_firn] must be 0 or above"},
         {"a missing value", 1, {{21, ""}, {22, ""}}, "i", 1, 1, 17, "name of the qice-statistic-file for "},
-        {"a valid dynamic section", 11, {}, "gc", 1, 1, 80, "dynamic glacier methods 11, 12 and 13 are not available"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,6 +121,22 @@ TEST(GlacierSetup, Failures) {
         EXPECT_EQ(f.MakeCode(SnowSection(), 60, ice.Text()), c.code_);
         EXPECT_NE(f.Diagnostics().find(c.text), std::string::npos) << f.Diagnostics().substr(0, 3000);
     }
+}
+
+// A glacier in two subbasins ends the set-up with 84.
+TEST(GlacierSetup, GlacierInTwoSubbasins) {
+    SnowFixture f(1, 3, {{1, 1, 2}}, {{2600, 2700, 2800}});
+    f.AddInputs(0, 0);
+    f.Add("GlacierizedCells", 1);
+    f.Add("GlacierCodes", 7);
+    IceFirnSection ice;
+    ice.Lines[1] = "11";
+    EXPECT_EQ(f.MakeCode(SnowSection(), 60, ice.Text()), 84);
+    EXPECT_NE(f.Diagnostics().find("!!!! ERROR !!!! \n\nglacier 7 is located in more than one subbasin:\nFirst cell "
+                                   "was found in subbasin 1,\nwhereas the cell in row 1 and col 3 belongs to subbasin "
+                                   "2.\nPlease make sure that each single glacier belongs to one specific subbasin only."),
+              std::string::npos)
+        << f.Diagnostics();
 }
 
 // Method 2 derives the snow-on-ice statistics name from the qglac name.
