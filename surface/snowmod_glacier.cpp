@@ -395,16 +395,33 @@ void schneemodellklasse::CreateDynamicGlacierGrids() {
         *index = Register(grid, line.Grid, name, line.WriteCode);
         return grid;
     };
-    massBalanceGrid = state(massBalanceLine, "GlacierMassBalance", &massBalanceIndex, false);
-    oldMassBalanceGrid = state(oldMassBalanceLine, "OldGlacierMassBalance", &oldMassBalanceIndex, false);
     if (read) {
+        // A hole in one of the two mass-balance grids takes the other's value
+        // at the same cell; only holes in both are filled from neighbours.
+        double** raw[2] = {nullptr, nullptr};
+        double** filled[2] = {nullptr, nullptr};
+        const std::string* names[2] = {&massBalanceLine.Grid, &oldMassBalanceLine.Grid};
+        for (int k = 0; k < 2; ++k) {
+            ReadGrid(*names[k], raw[k], 0, true, false, 0.0, false);
+            OwnGrids.push_back({0, raw[k]});
+            ReadGrid(*names[k], filled[k], 1, true, false, 0.0, true);
+            OwnGrids.push_back({0, filled[k]});
+        }
         for (int r = 1; r <= NRows; ++r)
-            for (int c = 1; c <= NCols; ++c) {
-                if (massBalanceGrid[r][c] == NoData && oldMassBalanceGrid[r][c] != NoData)
-                    massBalanceGrid[r][c] = oldMassBalanceGrid[r][c];
-                else if (oldMassBalanceGrid[r][c] == NoData && massBalanceGrid[r][c] != NoData)
-                    oldMassBalanceGrid[r][c] = massBalanceGrid[r][c];
-            }
+            for (int c = 1; c <= NCols; ++c)
+                for (int k = 0; k < 2; ++k) {
+                    if (raw[k][r][c] != NoData) continue;
+                    const double other = raw[1 - k][r][c];
+                    raw[k][r][c] = other != NoData ? other : filled[k][r][c];
+                }
+        massBalanceGrid = raw[0];
+        oldMassBalanceGrid = raw[1];
+        massBalanceIndex = Register(massBalanceGrid, massBalanceLine.Grid, "GlacierMassBalance", massBalanceLine.WriteCode);
+        oldMassBalanceIndex = Register(oldMassBalanceGrid, oldMassBalanceLine.Grid, "OldGlacierMassBalance",
+                                       oldMassBalanceLine.WriteCode);
+    } else {
+        massBalanceGrid = state(massBalanceLine, "GlacierMassBalance", &massBalanceIndex, false);
+        oldMassBalanceGrid = state(oldMassBalanceLine, "OldGlacierMassBalance", &oldMassBalanceIndex, false);
     }
     glacierSolidStorageGrid = state(glacierSolidLine, "SolidSnowStorage_onGlacier", &glacierSolidIndex, false);
     glacierLiquidStorageGrid = state(glacierLiquidLine, "LiquidSnowStorage_onGlacier", &glacierLiquidIndex, false);

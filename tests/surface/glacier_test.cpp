@@ -442,3 +442,245 @@ TEST(GlacierStep, ThreadsGiveTheSameBits) {
     ASSERT_EQ(one.size(), eight.size());
     EXPECT_TRUE(std::memcmp(one.data(), eight.data(), one.size() * sizeof(double)) == 0);
 }
+
+namespace {
+
+// Two subbasins with one glacier each; the cell at 2504 m holds little firn.
+const std::vector<std::vector<double>> DynZones = {{1, 1, 2}, {1, 2, 2}};
+const std::vector<std::vector<double>> DynDem = {{2504, 2530, 2400}, {2600, 2502, 2800}};
+
+void AddDynamicGrids(SnowFixture& f) {
+    double** fraction = f.Add("GlacierizedCells", 0);
+    double** codes = f.Add("GlacierCodes", 0);
+    const double g[2][3] = {{1, 0.6, 0}, {1, 0.3, 1}};
+    const double q[2][3] = {{1, 1, 0}, {1, 2, 2}};
+    for (int r = 1; r <= 2; ++r)
+        for (int c = 1; c <= 3; ++c) {
+            fraction[r][c] = g[r - 1][c - 1];
+            codes[r][c] = q[r - 1][c - 1];
+        }
+}
+
+// Every input a dynamic glacier run with any snow method may ask for.
+void AddDynamicInputs(SnowFixture& f) {
+    f.AddInputs(0, 0);
+    f.Add("wind_speed", 2);
+    f.Add("cloudiness", 0.5);
+    f.Add("air_humidity", 0.7);
+    f.Add("AspectCorrectedGlobalRadiation", 200);
+    f.Add("global_radiation", 150);
+    f.Add("snow_evaporation", 0);
+    AddDynamicGrids(f);
+}
+
+}  // namespace
+
+// The firn levels from the elevation, the glacier areas and volumes with
+// their floors, the mass-balance grids filling each other's holes.
+TEST(GlacierSetup, DynamicStartValues) {
+    SnowFixture f(1, 3, {{1, 1, 1}}, {{2700, 2400, 2600}});
+    f.AddInputs(0, 0);
+    double** fraction = f.Add("GlacierizedCells", 1);
+    double** codes = f.Add("GlacierCodes", 1);
+    fraction[1][3] = 0.5;
+    codes[1][3] = 2;
+    IceFirnSection ice;
+    ice.Lines[1] = "11";
+    ice.Lines[29] = "3";  // the firn stack at the end of the run
+    auto model = f.Make(SnowSection(), 60, ice.Text());
+    for (int k = 1; k <= 3; ++k) {
+        EXPECT_EQ(model->firnStack[1][1][k], 100);
+        EXPECT_EQ(model->firnStack[1][2][k], 0);
+    }
+    EXPECT_EQ(model->firnStack[1][1][0], 300);
+    EXPECT_EQ(f.Grid("firn_WE_stack")[1][1], 300);
+    EXPECT_EQ(model->firnStack[1][2][0], 0);
+    ASSERT_EQ(model->glaciers.size(), 2u);
+    const auto& small = model->glaciers[1];
+    EXPECT_EQ(small.code, 2);
+    EXPECT_EQ(small.area, 0.01);
+    EXPECT_NEAR(small.volume, 0.0543056, 1e-7);
+    EXPECT_EQ(small.oldVolume, small.volume);
+    EXPECT_NEAR(small.oldArea, 0.01, 1e-12);
+    EXPECT_NEAR(model->glaciers[0].area, 0.02, 1e-15);
+    EXPECT_EQ(f.Grid("GlacierizedCellsOld")[1][3], 0.5);
+    EXPECT_EQ(f.Grid("GlacierCodesOld")[1][3], 2);
+
+    ice.Lines[27] = "10 1.36 5 0";
+    SnowFixture g(1, 3, {{1, 1, 1}}, {{2700, 2400, 2600}});
+    g.AddInputs(0, 0);
+    g.Add("GlacierizedCells", 0.5);
+    g.Add("GlacierCodes", 2)[1][1] = 1;
+    g.Grid("GlacierizedCells")[1][1] = 0;
+    auto floor = g.Make(SnowSection(), 60, ice.Text());
+    ASSERT_EQ(floor->glaciers.size(), 1u);
+    EXPECT_EQ(floor->glaciers[0].oldVolume, 0.0543);
+    EXPECT_NEAR(floor->glaciers[0].oldArea, 0.02160, 1e-5);
+
+    // read grids: a hole in one mass-balance grid takes the other's value
+    SnowFixture h(1, 3, {{1, 1, 1}}, {{2700, 2400, 2600}});
+    h.AddInputs(0, 0);
+    h.Add("GlacierizedCells", 1);
+    h.Add("GlacierCodes", 1);
+    double** balance = f.Grid("GlacierMassBalance");
+    balance[1][2] = -9999;
+    model->WriteGrid(h.dir.file("in/gmb.asc"), balance, true, false);
+    f.Grid("OldGlacierMassBalance")[1][2] = 120;
+    model->WriteGrid(h.dir.file("in/ogmb.asc"), f.Grid("OldGlacierMassBalance"), true, false);
+    for (const char* name : {"gs.asc", "gl.asc", "gt.asc"})
+        model->WriteGrid(h.dir.file(std::string("in/") + name), f.Grid("TotalSnowStorage_onGlacier"), true, false);
+    model->WriteStack(h.dir.file("in/firn.stack"), model->firnStack, 3, true, false);
+    ice.Lines[24] = "1";
+    ice.Lines[25] = "7 2500 9";  // the levels come from the file
+    ice.Lines[27] = "28.5 1.36 5 0";
+    auto read = h.Make(SnowSection(), 60, ice.Text());
+    EXPECT_EQ(h.Grid("GlacierMassBalance")[1][2], 120);
+    EXPECT_EQ(h.Grid("OldGlacierMassBalance")[1][2], 120);
+    EXPECT_EQ(read->firn_levels, 3);
+    EXPECT_EQ(read->firnStack[1][1][2], 100);
+    EXPECT_EQ(h.Grid("firn_WE_stack")[1][1], 300);
+}
+
+// Firn by hand: 2 mm of firn in level 1 and a firn melt of 5 mm: 2 mm from
+// the firn, 3 mm from the ice, no firn left.
+TEST(GlacierStep, FirnRunsOutByHand) {
+    SnowFixture f(1, 1, {{1}}, {{2600}});
+    f.AddInputs(0, 5);
+    f.Add("GlacierizedCells", 1);
+    f.Add("GlacierCodes", 1);
+    IceFirnSection ice;
+    ice.Lines[1] = "11";
+    ice.Lines[3] = "24";  // DDFfirn: 5 mm in an hour at 5 degC
+    auto model = f.Make(SnowSection(), 60, ice.Text());
+    model->firnStack[1][1][1] = 2;
+    model->firnStack[1][1][2] = model->firnStack[1][1][3] = 0;
+    model->firnStack[1][1][0] = 2;
+    f.Grid("firn_WE_stack")[1][1] = 2;
+    model->RunTimeStep(1, 1, 7, 2020);
+    EXPECT_EQ(f.Grid("melt_from_firn")[1][1], 2);
+    EXPECT_EQ(f.Grid("melt_from_ice")[1][1], 3);
+    EXPECT_EQ(f.Grid("firn_WE_stack")[1][1], 0);
+    EXPECT_EQ(model->firnStack[1][1][0], 0);
+    EXPECT_EQ(f.Grid("GlacierMassBalance")[1][1], -5);
+    // then the ice melts by its own factor
+    model->RunTimeStep(2, 1, 7, 2020);
+    EXPECT_EQ(f.Grid("melt_from_firn")[1][1], 0);
+    EXPECT_NEAR(f.Grid("melt_from_ice")[1][1], 7.0 * 5 / 24, 1e-15);
+}
+
+// In every glacier cell and step: the mass balance changes by the change of
+// the glacier pack and of the firn less the ice melt, and the glacier pack
+// closes its own balance; for glacier methods 11, 12 and 13 (on the energy
+// balance of snow method 5 for 30 days), with firn running out.
+TEST(GlacierStep, IceMassAndGlacierPackBalance) {
+    struct Case {
+        int glacierMethod, snowMethod, steps;
+    } cases[] = {{11, 1, 240}, {12, 2, 240}, {13, 5, 720}, {13, 1, 240}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE("glacier method " + std::to_string(k.glacierMethod) + ", snow method " +
+                     std::to_string(k.snowMethod));
+        SnowFixture f(2, 3, DynZones, DynDem);
+        AddDynamicInputs(f);
+        SnowSection snow;
+        snow.Set(1, std::to_string(k.snowMethod));
+        IceFirnSection ice;
+        ice.Lines[1] = std::to_string(k.glacierMethod);
+        auto model = f.Make(snow, 60, ice.Text());
+        Target qg(2, 0);
+        model->SetGlacierRunoffTarget(qg.Table());
+        double** balance = f.Grid("GlacierMassBalance");
+        double** pack = f.Grid("TotalSnowStorage_onGlacier");
+        double** firn = f.Grid("firn_WE_stack");
+        double** fraction = f.Grid("GlacierizedCells");
+        double largest = 0, firnLost = 0;
+        for (int step = 0; step < k.steps; ++step) {
+            double before[3][4][3];
+            for (int r = 1; r <= 2; ++r)
+                for (int c = 1; c <= 3; ++c) {
+                    f.Grid("temperature")[r][c] = 9 * std::sin(step * 0.26 + r) + 2 - c * 0.5;
+                    f.Grid("precipitation")[r][c] = (step / 5 + r + c) % 4 == 0 ? 1.2 : 0;
+                    f.Grid("snow_evaporation")[r][c] = 0;
+                    before[r][c][0] = balance[r][c];
+                    before[r][c][1] = pack[r][c];
+                    before[r][c][2] = firn[r][c];
+                }
+            model->RunTimeStep(step % 24 + 1, 1 + step / 24, 6, 2020);
+            for (int r = 1; r <= 2; ++r)
+                for (int c = 1; c <= 3; ++c) {
+                    if (!(fraction[r][c] > 0)) continue;
+                    const double ice = f.Grid("melt_from_ice")[r][c];
+                    const double mass = (balance[r][c] - before[r][c][0]) -
+                                        ((pack[r][c] - before[r][c][1]) + (firn[r][c] - before[r][c][2]) - ice);
+                    const double packResidual = f.Grid("snow_fraction")[r][c] + f.Grid("rain_fraction")[r][c] -
+                                                (pack[r][c] - before[r][c][1]) -
+                                                f.Grid("SnowMelt_onGlacier")[r][c] -
+                                                f.Grid("SnowEvaporation_onGlacier")[r][c];
+                    largest = std::max({largest, std::fabs(mass), std::fabs(packResidual)});
+                    ASSERT_LE(std::fabs(mass), 1e-12 * std::max(1.0, std::fabs(balance[r][c])))
+                        << "mass balance, step " << step << ", cell " << r << "," << c;
+                    ASSERT_LE(std::fabs(packResidual), 1e-12 * std::max(1.0, pack[r][c]))
+                        << "glacier pack, step " << step << ", cell " << r << "," << c;
+                    firnLost += before[r][c][2] - firn[r][c];
+                }
+        }
+        EXPECT_EQ(firn[1][1], 0);  // the cell at 2504 m ran out of firn
+        EXPECT_GT(firnLost, 0);
+        EXPECT_GT(qg.Row[1], 0);
+        std::printf("largest residual %.3g mm\n", largest);
+    }
+}
+
+// Ten steps, the state written (grids, firn stack, storage section), and ten
+// more from it equal twenty steps in the runoff and every glacier grid.
+TEST(GlacierState, DynamicWarmStart) {
+    const std::string name = "state.txt";
+    const char* grids[] = {"melt_from_ice", "melt_from_firn", "GlacierMassBalance", "OldGlacierMassBalance",
+                           "SolidSnowStorage_onGlacier", "LiquidSnowStorage_onGlacier", "TotalSnowStorage_onGlacier",
+                           "SnowMelt_onGlacier", "firn_WE_stack", "snow_storage_total"};
+    auto run = [&](SnowFixture& f, int first, int last, bool warm, Target& qg,
+                   std::unique_ptr<schneemodellklasse>& model) {
+        AddDynamicInputs(f);
+        SnowSection snow;
+        snow.Set(41, warm ? "1" : "0");
+        IceFirnSection ice;
+        ice.Lines[1] = "11";
+        ice.Lines[24] = warm ? "1" : "0";
+        model = f.Make(snow, 60, ice.Text());
+        model->SetGlacierRunoffTarget(qg.Table());
+        model->ReadStorageContent(&name, warm ? 1 : 0);
+        model->SetStatus(1);
+        for (int step = first; step <= last; ++step) {
+            for (int r = 1; r <= 2; ++r)
+                for (int c = 1; c <= 3; ++c) {
+                    f.Grid("temperature")[r][c] = 7 * std::sin(step * 0.3 + c) + 1;
+                    f.Grid("precipitation")[r][c] = step % 4 == 0 ? 2 : 0;
+                }
+            model->RunTimeStep(step % 24 + 1, 1 + step / 24, 6, 2020);
+        }
+    };
+    SnowFixture whole(2, 3, DynZones, DynDem), first(2, 3, DynZones, DynDem), second(2, 3, DynZones, DynDem);
+    Target a(2, 0), b(2, 0), c(2, 0);
+    std::unique_ptr<schneemodellklasse> m1, m2, m3;
+    run(whole, 0, 19, false, a, m1);
+    run(first, 0, 9, false, b, m2);
+    const std::pair<const char*, const char*> files[] = {
+        {"ssolid.asc", "snowstorage_solid"}, {"sliquid.asc", "snowstorage_liquid"}, {"stotal.asc", "snow_storage_total"},
+        {"sdays.asc", "days_snow"},          {"sage.asc", "snow_age"},             {"gmb.asc", "GlacierMassBalance"},
+        {"ogmb.asc", "OldGlacierMassBalance"}, {"gs.asc", "SolidSnowStorage_onGlacier"},
+        {"gl.asc", "LiquidSnowStorage_onGlacier"}, {"gt.asc", "TotalSnowStorage_onGlacier"}};
+    for (const auto& [file, grid] : files)
+        m2->WriteGrid(second.dir.file(std::string("in/") + file), first.Grid(grid), true, false);
+    m2->WriteStack(second.dir.file("in/firn.stack"), m2->firnStack, m2->firn_levels, true, false);
+    m2->DeleteModule();
+    std::filesystem::copy_file(first.dir.file("out/" + name), second.dir.file("in/" + name));
+    run(second, 10, 19, true, c, m3);
+    EXPECT_EQ(c.Row, a.Row);
+    for (const char* grid : grids)
+        for (int r = 1; r <= 2; ++r)
+            for (int col = 1; col <= 3; ++col)
+                EXPECT_EQ(std::memcmp(&whole.Grid(grid)[r][col], &second.Grid(grid)[r][col], sizeof(double)), 0)
+                    << grid << " " << r << "," << col << ": " << whole.Grid(grid)[r][col] << " vs "
+                    << second.Grid(grid)[r][col];
+    for (int k = 0; k <= 3; ++k) EXPECT_EQ(m1->firnStack[2][2][k], m3->firnStack[2][2][k]) << k;
+    EXPECT_GT(a.Row[1], 0);
+}
