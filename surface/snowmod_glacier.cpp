@@ -547,8 +547,11 @@ double schneemodellklasse::GlacierCell(int row, int col, double T, double* ss, d
     const double spd = StepsPerDay;
     const double R = glacierRadiationGrid ? glacierRadiationGrid[row][col] : 0.0;
     const bool pack = glacierSolidStorageGrid != nullptr;  // the glacier part's own pack
+    // A cell outside the subbasins has no glacier pack of its own: it starts empty.
     double gss = pack ? glacierSolidStorageGrid[row][col] : 0.0;
     double gsl = pack ? glacierLiquidStorageGrid[row][col] : 0.0;
+    if (gss == NoData) gss = 0;
+    if (gsl == NoData) gsl = 0;
     double moved = 0, glacierMoved = 0;
 
     if (glacierMethod != 13) {

@@ -647,7 +647,7 @@ TEST(GlacierState, DynamicWarmStart) {
         ice.Lines[24] = warm ? "1" : "0";
         model = f.Make(snow, 60, ice.Text());
         model->SetGlacierRunoffTarget(qg.Table());
-        model->ReadStorageContent(&name, warm ? 1 : 0);
+        model->ReadStorageContent(&name, warm ? 3 : 0);  // 3: the soil model's warm start switch
         model->SetStatus(1);
         for (int step = first; step <= last; ++step) {
             for (int r = 1; r <= 2; ++r)
