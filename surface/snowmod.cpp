@@ -75,6 +75,8 @@ void schneemodellklasse::Construct() {
     snowEvaporationGrid = OptionalGrid("snow_evaporation");
     for (int k = 1; k <= nLayers; ++k) landuseGrids[static_cast<size_t>(k)] = RequiredGrid("landuse" + std::to_string(k));
 
+    if (FindGrid("ice_firn") > 0 || FindGrid("GlacierizedCells") > 0) ReadGlacierSection();
+
     LookUpInputs();
     NextEntry = FindFreeGridEntry(GridTable);
     if (NextEntry == NoFreeGridEntry) {
@@ -99,6 +101,7 @@ void schneemodellklasse::Construct() {
     CreateStateGrids();
     if (SlideMethod()) CreateSlideGrids();
     CreateOutputGrids();
+    if (glacierFractionGrid) CreateGlacierGrids();
     if (FindGrid("ThawCoeffPermaFrost") > 0 && FindGrid("PermafrostThawDepth") > 0) SetUpPermafrost();
 
     if (T0 > T0R) {

@@ -1,15 +1,19 @@
 #pragma once
 // The snow model: rain and snow, a solid and a liquid snow storage per cell,
 // melt by one of fourteen methods, snow slides on steep slopes and permafrost
-// thaw under snow-free ground. Glaciers are not built yet: the glacier
-// references stay null.
+// thaw under snow-free ground. Static glaciers ("ice_firn") melt their ice
+// and firn under the cell's own snow pack and feed three linear storages per
+// subbasin whose outflow joins the subbasin's runoff.
 //
 // Files: snowmod.cpp (construction and the section), snowmod_grids.cpp (the
 // grids and statistics of the set-up, permafrost), snowmod_wiring.cpp (the
 // operations the application calls, the storage section, teardown),
-// snowmod_physics.* (the kernels) and snowmod_step.cpp (the time step).
+// snowmod_physics.* (the kernels), snowmod_step.cpp (the time step) and
+// snowmod_glacier.cpp (the glacier section, grids, melt and runoff storages;
+// kernels in glacier_physics.h).
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -162,7 +166,77 @@ public:
 
     // Glacier runoff storages per subbasin position 1..n; empty without glaciers.
     std::vector<double> Qice_els, Qfirn_els, Qsnow_els;
+    // Their inflows of the step (depths over the subbasin).
+    std::vector<double> iceInflow, firnInflow, snowInflow;
     RunoffTable runoffTarget = nullptr;
+
+    // Glaciers (section "[ice_firn]"); 0 and null without a glacier grid.
+    int glacierMethod = 0;
+    double** glacierFractionGrid = nullptr;  // "ice_firn": 1 ice, 2 firn
+    double** glacierCodeGrid = nullptr;
+    double** debrisGrid = nullptr;
+    double** glacierRadiationGrid = nullptr;
+    double** meltFromFirnGrid = nullptr;
+    double** meltFromIceGrid = nullptr;
+    int meltFromFirnIndex = 0, meltFromIceIndex = 0;
+    double MF = 0, DDFsnow = 0, DDFfirn = 0, DDFice = 0;
+    double asnowMean = 0, aiceMean = 0, asnowAmplitude = 0, aiceAmplitude = 0;
+    double Asnow_min = 0, Aice_min = 0, Asnow_max = 0, Aice_max = 0;
+    double kfirn_els = 0, ksnow_els = 0, kice_els = 0;
+    double globalDebrisFactor = 1;
+    struct SubbasinGlacierArea {
+        bool hasGlacier = false;
+        double glacierCells = 0;  // sum of the glacier fractions
+        double freeCells = 0;     // sum of the ice-free fractions
+    };
+    std::vector<SubbasinGlacierArea> glacierAreas;  // 0..n
+    zonalstatistic *statFirnMelt = nullptr, *statIceMelt = nullptr, *statSnowOnIceMelt = nullptr,
+                   *statGlacierMelt = nullptr, *statSnowStorageNoGlacier = nullptr, *statFirnWE = nullptr,
+                   *statMassBalance = nullptr, *statMassBalanceGlacier = nullptr;
+
+    // Dynamic glaciers (methods 11 to 13): firn in levels, a snow pack on the
+    // glacier part of each cell and the mass balance since the last update.
+    int readGlacierGrids = 0, firn_levels = 0, GMBEvalMonth = 0, GMBEvalDay = 0;
+    double firn_base = 0, deltafirnper100m = 0;
+    double VAscaling = 28.5, VAexponent = 1.36, iceDensityRatio = 0.85;
+    int numElevBands = 1, extraWeightFactorBand0 = 0;
+    GridStack firnStack = nullptr;  // [row][col][level], level 0 the total
+    double** firnWEGrid = nullptr;
+    double** massBalanceGrid = nullptr;
+    double** oldMassBalanceGrid = nullptr;
+    double** glacierSolidStorageGrid = nullptr;
+    double** glacierLiquidStorageGrid = nullptr;
+    double** glacierTotalStorageGrid = nullptr;
+    double** glacierSnowMeltGrid = nullptr;
+    double** glacierSnowTempGrid = nullptr;
+    double** glacierSurfTempGrid = nullptr;
+    double** glacierSnowEvaporationGrid = nullptr;
+    double** oldGlacierFractionGrid = nullptr;
+    double** oldGlacierCodeGrid = nullptr;
+    int firnStackIndex = 0, massBalanceIndex = 0, oldMassBalanceIndex = 0, glacierSolidIndex = 0,
+        glacierLiquidIndex = 0, glacierTotalIndex = 0, glacierSnowMeltIndex = 0, glacierSnowTempIndex = 0,
+        glacierSurfTempIndex = 0, glacierSnowEvaporationIndex = 0;
+    // One glacier of "GlacierCodes".
+    struct Glacier {
+        int code = 0;
+        double cellSize = 100;
+        int64_t cells = 0;
+        double area = 0, volume = 0, oldArea = 0, oldVolume = 0;
+        double minElevation = 10000, maxElevation = -10000;
+        int subbasin = 0;
+    };
+    std::vector<Glacier> glaciers;
+    std::map<int, size_t> glacierIndex;  // code -> position in `glaciers`
+    bool DynamicGlaciers() const { return glacierMethod > 10; }
+    // The glacier records from the grids; code 84 for a glacier in two subbasins.
+    void BuildGlacierList();
+    // The glacier share of a cell, 0 to 1.
+    double GlacierShare(int row, int col) const;
+    // The cell's position in the snow model's subbasin table, 0 outside it.
+    int SubbasinPosition(int row, int col) const;
+    // Moves the glacier melt of the step through the runoff storages into
+    // the target (main thread).
+    void GlacierRunoffStorages();
 
     // Permafrost.
     bool permafrost = false;
@@ -229,6 +303,8 @@ private:
     void CreateSlideGrids();
     void CreateOutputGrids();
     void SetUpPermafrost();
+    void ReadGlacierSection();
+    void CreateGlacierGrids();
     void ReleaseAll();
 
     // Registers `grid` in the next entry from `NextEntry`; owned by the snow model.
@@ -236,6 +312,11 @@ private:
     double** NewGrid(double activeValue, double inactiveValue);
     double** ReadStateGrid(const std::string& fileName, bool temperature);
     zonalstatistic* MakeStatistics(const OutputLine& line, int precision, const std::string& title);
+    // A writer over the snow model's own subbasin table.
+    zonalstatistic* MakeSubbasinStatistics(const OutputLine& line, int precision, const std::string& title);
+    // The glacier branch of a cell's step; `ss` and `sl` are the cell's pack.
+    double GlacierCell(int row, int col, double T, double* ss, double* sl, double nightWeight, double dayWeight);
+    void AddGlacierStatistics();
     bool ZoneCell(int row, int col) const;
     bool ActiveCell(int row, int col) const;
     void ComputeRow(int row, int64_t day, int64_t month, int64_t year, double nightWeight, double dayWeight);
@@ -251,5 +332,15 @@ private:
     OutputLine rainLine, snowLine, snowDaysLine, snowAgeLine, albedoLine, outflowLine, meltOnlyLine, solidLine,
         liquidLine, totalStatLine, totalLine, snowTempLine, surfTempLine, inputMassLine, mobileMassLine,
         depositionLine, thawDepthLine;
+    OutputLine firnLine, iceLine, glacierMeltLine, snowOnIceLine, noGlacierLine, firnStackLine, firnStatLine,
+        massBalanceLine, oldMassBalanceLine, massBalanceStatLine, massBalanceGlacierStatLine, glacierSolidLine,
+        glacierLiquidLine, glacierTotalLine, glacierMeltSnowLine, glacierSurfTempLine, glacierSnowTempLine,
+        glacierEvaporationLine;
+    void CreateDynamicGlacierGrids();
+    // The firn walk of a dynamic glacier cell: firn melt `F` taken from
+    // level 1 down, what the levels cannot give counted as ice melt.
+    void MeltFirnLevels(int row, int col, double F);
+    // Private per-subbasin sums of the step: melt x glacier share x cell area.
+    std::vector<double> IceSum, FirnSum, SnowOnIceSum, AreaSum;
     std::vector<int> HruMasterRow, HruMasterCol;  // by unit number
 };

@@ -133,6 +133,15 @@ void schneemodellklasse::ComputeRow(int row, int64_t day, int64_t month, int64_t
         meltFromSnowcoverGrid[row][c] = 0;
         double ss = solidStorageGrid[row][c], sl = liquidStorageGrid[row][c], s = ss + sl;
         const double T = temperatureGrid[row][c];
+        const double g = GlacierShare(row, c);
+        if (glacierSnowMeltGrid) glacierSnowMeltGrid[row][c] = 0;
+        // The glacier pack's sublimation of this step only.
+        if (glacierSnowEvaporationGrid && EnergyBalanceMethod()) glacierSnowEvaporationGrid[row][c] = 0;
+        if (glacierFractionGrid) {
+            meltFromFirnGrid[row][c] = 0;
+            meltFromIceGrid[row][c] = 0;
+            if (oldGlacierFractionGrid) oldGlacierFractionGrid[row][c] = glacierFractionGrid[row][c];
+        }
 
         auto landuseAlbedo = [&]() {
             const double value = landuseGrids.size() > 1 && landuseGrids[1] ? landuseGrids[1][row][c] : NoData;
@@ -145,54 +154,60 @@ void schneemodellklasse::ComputeRow(int row, int64_t day, int64_t month, int64_t
         albedoGrid[row][c] = ss + sl > 2.5 ? snowphys::SnowAlbedo(ALBsnow_min, ALBsnow_max, snowAgeGrid[row][c], T)
                                            : landuseAlbedo();
 
-        const double p0 = precipitationGrid[row][c];
-        for (int i = 1; i <= TracerCount && i < static_cast<int>(TracerStorage.size()); ++i) {
-            double** storage = TracerStorage[static_cast<size_t>(i)].StorageGrid;
-            if (!storage) continue;
-            if (Tracers[i].radioactive) storage[row][c] *= TracerDecay[static_cast<size_t>(i)];
-            if (p0 > 0) {
-                const double cin = TracerInput[static_cast<size_t>(i)] ? TracerInput[static_cast<size_t>(i)][row][c] : 0;
-                if (Tracers[i].evaporating)
-                    storage[row][c] = MixConcentration(storage[row][c], cin, ss + sl, p0);
-                else
-                    storage[row][c] += p0 * cin;
-            }
-        }
-
-        double scratchTp = 0, scratchTs = 0, scratchEvaporation = 0;
-        double* tp = snowTempGrid ? &snowTempGrid[row][c] : &scratchTp;
-        double* ts = surfTempGrid ? &surfTempGrid[row][c] : &scratchTs;
-        double* evaporation = snowEvaporationGrid ? &snowEvaporationGrid[row][c] : &scratchEvaporation;
-        double f = 0, melt = 0;
-        if (TimeInterval <= 720) {
-            melt = CellSnowBalance(T, 1, row, c, &f, &ss, &sl, &s, tp, ts, evaporation, false);
+        if (g > 0) {
+            GlacierCell(row, c, T, &ss, &sl, nightWeight, dayWeight);
         } else {
-            melt = CellSnowBalance(nightTemperatureGrid[row][c], nightWeight, row, c, &f, &ss, &sl, &s, tp, ts,
-                                   evaporation, false);
-            melt += CellSnowBalance(T, dayWeight, row, c, &f, &ss, &sl, &s, tp, ts, evaporation, false);
-        }
-        double moved = 0;
-        const double outflow = snowphys::Retain(melt, CWH, &ss, &sl, &moved);
-        snowcoverOutflowGrid[row][c] = outflow;
-        if (moved > 0) meltFromSnowcoverGrid[row][c] = outflow;
-        const double P = precipitationGrid[row][c];
-        snowFractionGrid[row][c] = P * f;
-        rainFractionGrid[row][c] = (1 - f) * P;
-
-        for (int i = 1; i <= TracerCount && i < static_cast<int>(TracerStorage.size()); ++i) {
-            TracerStorageRecord& record = TracerStorage[static_cast<size_t>(i)];
-            if (!record.StorageGrid || !record.FluxGrid) continue;
-            double& storage = record.StorageGrid[row][c];
-            if (Tracers[i].evaporating) {
-                record.FluxGrid[row][c] = storage;
-                continue;
+            if (glacierSolidStorageGrid)
+                glacierSolidStorageGrid[row][c] = glacierLiquidStorageGrid[row][c] = glacierTotalStorageGrid[row][c] = 0;
+            const double p0 = precipitationGrid[row][c];
+            for (int i = 1; i <= TracerCount && i < static_cast<int>(TracerStorage.size()); ++i) {
+                double** storage = TracerStorage[static_cast<size_t>(i)].StorageGrid;
+                if (!storage) continue;
+                if (Tracers[i].radioactive) storage[row][c] *= TracerDecay[static_cast<size_t>(i)];
+                if (p0 > 0) {
+                    const double cin = TracerInput[static_cast<size_t>(i)] ? TracerInput[static_cast<size_t>(i)][row][c] : 0;
+                    if (Tracers[i].evaporating)
+                        storage[row][c] = MixConcentration(storage[row][c], cin, ss + sl, p0);
+                    else
+                        storage[row][c] += p0 * cin;
+                }
             }
-            const double share = outflow + sl + ss > 0 ? storage * outflow / (outflow + sl + ss) : 0;
-            const double taken = std::min(share, outflow * Tracers[i].max_conc);
-            storage -= taken;
-            record.FluxGrid[row][c] = outflow > 0 ? taken / outflow : 0;
-        }
 
+            double scratchTp = 0, scratchTs = 0, scratchEvaporation = 0;
+            double* tp = snowTempGrid ? &snowTempGrid[row][c] : &scratchTp;
+            double* ts = surfTempGrid ? &surfTempGrid[row][c] : &scratchTs;
+            double* evaporation = snowEvaporationGrid ? &snowEvaporationGrid[row][c] : &scratchEvaporation;
+            double f = 0, melt = 0;
+            if (TimeInterval <= 720) {
+                melt = CellSnowBalance(T, 1, row, c, &f, &ss, &sl, &s, tp, ts, evaporation, false);
+            } else {
+                melt = CellSnowBalance(nightTemperatureGrid[row][c], nightWeight, row, c, &f, &ss, &sl, &s, tp, ts,
+                                       evaporation, false);
+                melt += CellSnowBalance(T, dayWeight, row, c, &f, &ss, &sl, &s, tp, ts, evaporation, false);
+            }
+            double moved = 0;
+            const double outflow = snowphys::Retain(melt, CWH, &ss, &sl, &moved);
+            snowcoverOutflowGrid[row][c] = outflow;
+            if (moved > 0) meltFromSnowcoverGrid[row][c] = outflow;
+            const double P = precipitationGrid[row][c];
+            snowFractionGrid[row][c] = P * f;
+            rainFractionGrid[row][c] = (1 - f) * P;
+
+            for (int i = 1; i <= TracerCount && i < static_cast<int>(TracerStorage.size()); ++i) {
+                TracerStorageRecord& record = TracerStorage[static_cast<size_t>(i)];
+                if (!record.StorageGrid || !record.FluxGrid) continue;
+                double& storage = record.StorageGrid[row][c];
+                if (Tracers[i].evaporating) {
+                    record.FluxGrid[row][c] = storage;
+                    continue;
+                }
+                const double share = outflow + sl + ss > 0 ? storage * outflow / (outflow + sl + ss) : 0;
+                const double taken = std::min(share, outflow * Tracers[i].max_conc);
+                storage -= taken;
+                record.FluxGrid[row][c] = outflow > 0 ? taken / outflow : 0;
+            }
+        }
+        const double P = precipitationGrid[row][c];
         const double swe = ss + sl;
         snowDaysGrid[row][c] = swe > 5 ? step : 0;
         if (T <= T0R + transzone && P > 1 && swe > 5)
@@ -204,6 +219,8 @@ void schneemodellklasse::ComputeRow(int row, int64_t day, int64_t month, int64_t
         solidStorageGrid[row][c] = ss;
         liquidStorageGrid[row][c] = sl;
         totalStorageGrid[row][c] = swe;
+        if (glacierTotalStorageGrid)
+            glacierTotalStorageGrid[row][c] = glacierSolidStorageGrid[row][c] + glacierLiquidStorageGrid[row][c];
 
         if (permafrost) {
             const double coefficient = thawCoeffGrid[row][c];
@@ -260,7 +277,10 @@ void schneemodellklasse::CopyHruMasterStates() {
     double** grids[] = {totalStorageGrid, solidStorageGrid,  liquidStorageGrid,    snowDaysGrid,
                         snowAgeGrid,      snowFractionGrid,  rainFractionGrid,     albedoGrid,
                         snowcoverOutflowGrid, meltFromSnowcoverGrid, snowTempGrid, surfTempGrid,
-                        inputMassGrid,    mobileMassGrid,    depositionGrid};
+                        inputMassGrid,    mobileMassGrid,    depositionGrid, meltFromFirnGrid, meltFromIceGrid,
+                        firnWEGrid,       massBalanceGrid,   oldMassBalanceGrid, glacierSolidStorageGrid,
+                        glacierLiquidStorageGrid, glacierTotalStorageGrid, glacierSnowMeltGrid, glacierSurfTempGrid,
+                        glacierSnowTempGrid, glacierSnowEvaporationGrid};
     const bool parallel = WorthThreads(static_cast<int64_t>(NRows) * NCols);
 #pragma omp parallel for schedule(static) if (parallel)
     for (int r = 1; r <= NRows; ++r) {
@@ -271,6 +291,8 @@ void schneemodellklasse::CopyHruMasterStates() {
             const int mr = HruMasterRow[unit], mc = HruMasterCol[unit];
             for (double** g : grids)
                 if (g) g[r][c] = g[mr][mc];
+            if (firnStack)
+                for (int k = 0; k <= firn_levels; ++k) firnStack[r][c][k] = firnStack[mr][mc][k];
         }
     }
 }
@@ -302,14 +324,22 @@ void schneemodellklasse::SnowSlides() {
                 for (double& x : share) x /= sum;
 
             const double total = totalStorageGrid[i][j];
-            if (total > 0 && slopeAngleGrid[i][j] >= minSlideSlope) {
-                inputMassGrid[i][j] = total * slideMassFrac;
-                const double kept = total - slideMassFrac * total;
-                liquidStorageGrid[i][j] = liquidStorageGrid[i][j] / total * kept;
-                solidStorageGrid[i][j] = kept - liquidStorageGrid[i][j];
-                totalStorageGrid[i][j] = kept;
-            } else {
-                inputMassGrid[i][j] = 0;
+            const bool glacierPack = glacierSolidStorageGrid != nullptr;
+            const double g = glacierPack ? GlacierShare(i, j) : 0.0;
+            const double glacierTotal = glacierPack ? glacierTotalStorageGrid[i][j] : 0.0;
+            inputMassGrid[i][j] = 0;
+            if ((total > 0 || glacierTotal > 0) && slopeAngleGrid[i][j] >= minSlideSlope) {
+                auto release = [&](double** solid, double** liquid, double** sum, double share) {
+                    const double t = sum[i][j];
+                    inputMassGrid[i][j] += t * slideMassFrac * share;
+                    const double kept = t - slideMassFrac * t;
+                    liquid[i][j] = liquid[i][j] / t * kept;
+                    solid[i][j] = kept - liquid[i][j];
+                    sum[i][j] = kept;
+                };
+                if (g < 1 && total > 0) release(solidStorageGrid, liquidStorageGrid, totalStorageGrid, 1 - g);
+                if (glacierPack && glacierTotal > 0 && g > 0)
+                    release(glacierSolidStorageGrid, glacierLiquidStorageGrid, glacierTotalStorageGrid, g);
             }
             const double m = inputMassGrid[i][j] + mobileMassGrid[i][j];
             if (!(sum > 0)) {
@@ -333,16 +363,22 @@ void schneemodellklasse::SnowSlides() {
         for (int c = 1; c <= NCols; ++c) {
             if (!ZoneCell(r, c)) continue;
             const double a = depositionGrid[r][c] + mobileMassGrid[r][c];
-            const double total = totalStorageGrid[r][c];
-            if (total <= 0) {
-                liquidStorageGrid[r][c] = 0;
-                solidStorageGrid[r][c] = totalStorageGrid[r][c] = a;
-            } else {
-                const double next = total + a;
-                liquidStorageGrid[r][c] = liquidStorageGrid[r][c] / total * next;
-                solidStorageGrid[r][c] = next - liquidStorageGrid[r][c];
-                totalStorageGrid[r][c] = next;
-            }
+            auto receive = [&](double** solid, double** liquid, double** sum) {
+                const double total = sum[r][c];
+                if (total <= 0) {
+                    liquid[r][c] = 0;
+                    solid[r][c] = sum[r][c] = a;
+                } else {
+                    const double next = total + a;
+                    liquid[r][c] = liquid[r][c] / total * next;
+                    solid[r][c] = next - liquid[r][c];
+                    sum[r][c] = next;
+                }
+            };
+            const bool glacierPack = glacierSolidStorageGrid != nullptr;
+            const double g = glacierPack ? GlacierShare(r, c) : 0.0;
+            if (g < 1) receive(solidStorageGrid, liquidStorageGrid, totalStorageGrid);
+            if (glacierPack && g > 0) receive(glacierSolidStorageGrid, glacierLiquidStorageGrid, glacierTotalStorageGrid);
         }
 }
 
@@ -386,21 +422,33 @@ void schneemodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, i
     std::vector<zonalstatistic*> writers = {statSnowStorage, statOutflow,  statMeltOnly,   statSnowDays,
                                             statSnowAge,     statSnowFraction, statRainFraction, statAlbedo,
                                             statSnowTemp,    statSurfTemp, statInputMass,  statMobileMass,
-                                            statDeposition,  statThawDepth};
+                                            statDeposition,  statThawDepth, statSnowStorageNoGlacier,
+                                            statFirnMelt,    statIceMelt,  statSnowOnIceMelt, statFirnWE,
+                                            statMassBalance, statMassBalanceGlacier};
     for (zonalstatistic* s : writers)
         if (s && s->IsOn()) s->ResetStep();
+    if (statGlacierMelt && statGlacierMelt->IsOn()) statGlacierMelt->ResetStep();
     for (size_t i = 1; i < TracerStorage.size(); ++i)
         if (TracerStorage[i].Statistics && TracerStorage[i].Statistics->IsOn()) TracerStorage[i].Statistics->ResetStep();
 
     SnowCellLoop(day, month, year);
     if (!masterHruGrid && SlideMethod()) SnowSlides();
     AddStatistics();
+    if (glacierFractionGrid) AddGlacierStatistics();
     for (zonalstatistic* s : writers)
         if (s && s->IsOn()) s->CloseStep(year, month, day, hour);
+    if (glacierFractionGrid) {
+        GlacierRunoffStorages();
+        if (statGlacierMelt && statGlacierMelt->IsOn()) statGlacierMelt->CloseStep(year, month, day, hour);
+    }
 
     for (int index : {totalIndex, solidIndex, liquidIndex, daysIndex, ageIndex, snowFractionIndex, rainFractionIndex,
                       outflowIndex, meltIndex, inputMassIndex, mobileMassIndex, depositionIndex, snowTempIndex,
-                      surfTempIndex})
+                      surfTempIndex, meltFromFirnIndex, meltFromIceIndex})
+        if (index > 0) WriteGridByCode(index, true, false);
+    if (firnStackIndex > 0) WriteStackByCode(firnStackIndex);
+    for (int index : {massBalanceIndex, oldMassBalanceIndex, glacierSolidIndex, glacierLiquidIndex, glacierTotalIndex,
+                      glacierSnowMeltIndex, glacierSurfTempIndex, glacierSnowTempIndex, glacierSnowEvaporationIndex})
         if (index > 0) WriteGridByCode(index, true, false);
 
     for (size_t i = 1; i < TracerStorage.size(); ++i) {

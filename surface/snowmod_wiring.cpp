@@ -43,13 +43,13 @@ double schneemodellklasse::SeasonalMeltFactor(int day, int month) {
     return snowphys::SeasonalFactor(rmfMean, rmfAmplitude, snowphys::DayOfYear(day, month, DaysPerMonth));
 }
 
-// Glaciers are not built: their radiation factors stay at 0.
+// Without glaciers both radiation factors stay at 0.
 double schneemodellklasse::SeasonalIceRadiationFactor(int day, int month) {
-    return snowphys::SeasonalFactor(0, 0, snowphys::DayOfYear(day, month, DaysPerMonth));
+    return snowphys::SeasonalFactor(aiceMean, aiceAmplitude, snowphys::DayOfYear(day, month, DaysPerMonth));
 }
 
 double schneemodellklasse::SeasonalSnowRadiationFactor(int day, int month) {
-    return snowphys::SeasonalFactor(0, 0, snowphys::DayOfYear(day, month, DaysPerMonth));
+    return snowphys::SeasonalFactor(asnowMean, asnowAmplitude, snowphys::DayOfYear(day, month, DaysPerMonth));
 }
 
 double schneemodellklasse::SaturationVapourPressureIce(double t) { return snowphys::SaturationVapourPressureIce(t); }
@@ -136,6 +136,64 @@ void schneemodellklasse::ReadStorageContent(const std::string* fileName, int rea
     storageFileName = std::make_unique<std::string>(*fileName);
     // Without glaciers there is nothing to read; the section is still written.
     if (readMode == 0 || Qice_els.empty() || Qfirn_els.empty() || Qsnow_els.empty()) return;
+
+    const std::string path = WithDirectory(InputDirectory, *fileName);
+    auto coldStart = [&](const std::string& first) {
+        if (!Writer) return;
+        *Writer << first << "[end-entry]";
+        *Writer << "WARNING: glacier model will be run with cold start initialization values" << "[end-entry]";
+    };
+    storageFile = std::fopen(path.c_str(), "rt");
+    if (!storageFile) {
+        coldStart("WARNING: in snow/glacier model: error opening storage content file " + path);
+        return;
+    }
+    struct Closer {
+        FILE*& file;
+        ~Closer() {
+            if (file) std::fclose(file);
+            file = nullptr;
+        }
+    } closer{storageFile};
+    std::string line;
+    bool found = false;
+    for (int ch; !found && (ch = std::fgetc(storageFile)) != EOF;) {
+        if (ch != '\n') {
+            line += static_cast<char>(ch);
+            continue;
+        }
+        found = line.find("snow_model") != std::string::npos;
+        line.clear();
+    }
+    if (!found && line.find("snow_model") != std::string::npos) found = true;
+    if (!found) {
+        coldStart("WARNING: in snow/glacier model: [snow_model] not found in storage content file " + path);
+        return;
+    }
+    // Every value is checked: a section cut short ends the run naming the
+    // value that was expected.
+    const int n = Subbasins.Count;
+    auto readInteger = [&](const std::string& description, int expected) {
+        int value = 0;
+        if (std::fscanf(storageFile, "%d", &value) != 1) StorageMismatchError(description, expected, NoData);
+        return value;
+    };
+    const int count = readInteger("number of subbasins", n);
+    ReadRestOfLine(storageFile, nullptr);
+    if (count != n) StorageMismatchError("number of subbasins", n, count);
+    std::vector<double>* arrays[3] = {&Qice_els, &Qfirn_els, &Qsnow_els};
+    const char* names[3] = {"Qice_els", "Qfirn_els", "Qsnow_els"};
+    for (int i = 1; i <= n; ++i) {
+        for (int k = 0; k < 3; ++k) {
+            const int code = readInteger("subbasin code", i);
+            if (code != i) StorageMismatchError("subbasin code", i, code);
+            double value = 0;
+            if (std::fscanf(storageFile, "%lf", &value) != 1)
+                StorageMismatchError(std::string(names[k]) + " of subbasin " + std::to_string(i), 0, NoData);
+            (*arrays[k])[static_cast<size_t>(i)] = value;
+            ReadRestOfLine(storageFile, nullptr);
+        }
+    }
 }
 
 void schneemodellklasse::WriteStorageContent(bool append) {
@@ -183,7 +241,9 @@ void schneemodellklasse::FlushStatistics() {
     if (Method == 0) return;
     for (zonalstatistic* s : {statOutflow, statMeltOnly, statSnowStorage, statSnowDays, statSnowAge, statSnowFraction,
                               statRainFraction, statAlbedo, statSnowTemp, statSurfTemp, statInputMass,
-                              statMobileMass, statDeposition, statThawDepth})
+                              statMobileMass, statDeposition, statSnowStorageNoGlacier, statFirnMelt, statIceMelt,
+                              statGlacierMelt, statSnowOnIceMelt, statFirnWE, statMassBalance,
+                              statMassBalanceGlacier, statThawDepth})
         if (s && s->IsOn()) s->Flush();
     for (size_t i = 1; i < TracerStorage.size(); ++i)
         if (TracerStorage[i].Statistics && TracerStorage[i].Statistics->IsOn()) TracerStorage[i].Statistics->Flush();
@@ -205,7 +265,26 @@ void schneemodellklasse::ReleaseAll() {
     solidStorageGrid = liquidStorageGrid = totalStorageGrid = snowDaysGrid = snowAgeGrid = snowTempGrid =
         surfTempGrid = maxDepositionGrid = elevOrderRowGrid = elevOrderColGrid = inputMassGrid = mobileMassGrid =
             depositionGrid = snowFractionGrid = rainFractionGrid = snowcoverOutflowGrid = meltFromSnowcoverGrid =
-                snowFreeDaysGrid = snowCoverDaysGrid = nullptr;
+                snowFreeDaysGrid = snowCoverDaysGrid = meltFromFirnGrid = meltFromIceGrid = nullptr;
+    glacierFractionGrid = glacierCodeGrid = debrisGrid = glacierRadiationGrid = nullptr;
+    if (firnStack) free_matrix3d(firnStack, 1, NRows);
+    firnStack = nullptr;
+    firnWEGrid = massBalanceGrid = oldMassBalanceGrid = glacierSolidStorageGrid = glacierLiquidStorageGrid =
+        glacierTotalStorageGrid = glacierSnowMeltGrid = glacierSnowTempGrid = glacierSurfTempGrid =
+            glacierSnowEvaporationGrid = oldGlacierFractionGrid = oldGlacierCodeGrid = nullptr;
+    glaciers.clear();
+    glacierIndex.clear();
+    Qice_els.clear();
+    Qfirn_els.clear();
+    Qsnow_els.clear();
+    iceInflow.clear();
+    firnInflow.clear();
+    snowInflow.clear();
+    glacierAreas.clear();
+    IceSum.clear();
+    FirnSum.clear();
+    SnowOnIceSum.clear();
+    AreaSum.clear();
 }
 
 void schneemodellklasse::DeleteModule() {

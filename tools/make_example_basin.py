@@ -10,6 +10,10 @@ edge of the raster; a northern and a southern tributary join it. The files:
                   tributary; nodata outside the basin
   landuse.asc     land-use codes 11 meadow, 21 forest, 31 alpine pasture
   soils.asc       soil codes 3 loam, 7 stony soil
+  glacier.asc     glacier share of each cell: a small glacier on the
+                  highest cells of subbasin 3, 1 inside and 0.5 at its
+                  border, 0 elsewhere in the basin
+  glacier_codes.asc  the glacier's code 1 on its cells, nodata elsewhere
   <name>.dat      hourly station files for 2019 and 2020 of temperature
                   [degC], precipitation [mm/h], air_humidity [%],
                   wind_speed [m/s] and global_radiation [W/m2] at five
@@ -201,6 +205,23 @@ def build_cover(rng, dem, zones):
             soil_noise = math.sin(u / 510.0 + phase[3]) * math.cos(v / 640.0 + phase[0])
             soils[r][c] = 3 if (z < loam_top + 100.0 * soil_noise and s < 0.6) else 7
     return landuse, soils
+
+
+def build_glacier(dem, zones, radius=2.6):
+    """A glacier on the highest cells of subbasin 3: the cells of the
+    subbasin within `radius` cells of its top cell; share 1 where all four
+    neighbours belong to it, 0.5 at its border; code 1."""
+    top = max((dem[r][c], r, c) for r in range(1, NROWS + 1) for c in range(1, NCOLS + 1) if zones[r][c] == 3)
+    ice = set((r, c) for r in range(1, NROWS + 1) for c in range(1, NCOLS + 1)
+              if zones[r][c] == 3 and (r - top[1]) ** 2 + (c - top[2]) ** 2 <= radius ** 2)
+    steps = ((-1, 0), (1, 0), (0, -1), (0, 1))
+    share = [[NODATA if zones[r][c] == NODATA else 0.0 for c in range(NCOLS + 1)] for r in range(NROWS + 1)]
+    codes = [[NODATA] * (NCOLS + 1) for _ in range(NROWS + 1)]
+    for (r, c) in ice:
+        inner = all((r + dr, c + dc) in ice for (dr, dc) in steps)
+        share[r][c] = 1.0 if inner else 0.5
+        codes[r][c] = 1
+    return share, codes
 
 
 def write_grid(path, grid, decimals):
@@ -496,6 +517,9 @@ def main():
     write_grid(os.path.join(target, "zones.asc"), zones, 0)
     write_grid(os.path.join(target, "landuse.asc"), landuse, 0)
     write_grid(os.path.join(target, "soils.asc"), soils, 0)
+    glacier, glacier_codes = build_glacier(dem, zones)
+    write_grid(os.path.join(target, "glacier.asc"), glacier, 1)
+    write_grid(os.path.join(target, "glacier_codes.asc"), glacier_codes, 0)
 
     stations = place_stations(dem, zones)
     rows = generate_series(rng, stations)

@@ -353,6 +353,63 @@ snow_storage_total.asc     # total snow storage grid
 3                          # write code: at the end of the run
 0                          # state grids are not read: a cold start
 
+# The glacier of the upper valley: read when the grids input/glacier.asc
+# and input/glacier_codes.asc are listed above as "GlacierizedCells" and
+# "GlacierCodes" (5 standard grids), which switches it on.
+[ice_firn]
+11                         # glacier method: dynamic glaciers, degree-day melt of snow, firn and ice
+7                          # DDFice [mm/(K d)]
+5                          # DDFfirn [mm/(K d)]
+4                          # DDFsnow [mm/(K d)]
+2                          # MF (methods 12, 13)
+0.01                       # Aice_min
+0.02                       # Aice_max
+0.005                      # Asnow_min
+0.01                       # Asnow_max
+24                         # kice_els: storage constant of the ice melt [steps]
+72                         # kfirn_els [steps]
+48                         # ksnow_els [steps]
+0                          # initial Qice_els
+0                          # initial Qfirn_els
+0                          # initial Qsnow_els
+melt_from_firn.asc         # firn melt grid
+20                         # write code: yearly sums
+qfirn.sta 4024             # firn melt statistics: daily sums per subbasin
+melt_from_ice.asc          # ice melt grid
+20                         # write code: yearly sums
+qice.sta 4024              # ice melt statistics: daily sums per subbasin
+qglac.sta 4024             # glacier runoff (outflow of the storages): daily sums per subbasin
+qsnowonglac.sta 4024       # snow melt on the ice: daily sums per subbasin
+0                          # glacier grids are not read: a cold start
+3 1800 0.5                 # firn_levels, firn_base [m], deltafirnper100m [mm per level and 100 m]
+30 9                       # evaluation of the mass balance: day, month
+28.5 1.36 3 0              # VAscaling, VAexponent, numElevBands, extraWeightFactorBand0
+firn_WE_stack.asc          # firn stack
+0                          # write code
+firn.sta 2024              # firn statistics: daily means per subbasin
+glacier_mass_balance.asc   # glacier mass balance grid
+3                          # write code: at the end of the run
+glacier_mass_balance_old.asc  # mass balance at the last evaluation
+0                          # write code
+glacier_mb.sta 2024        # mass balance statistics: daily means per subbasin
+glacier_mb_glacier.sta 2024  # mass balance of the glacier part: daily means per subbasin
+1                          # global debris factor
+snow_without_glaciers.sta 2024  # snow storage without glaciers: daily means
+glacier_snowstorage_solid.asc  # solid snow on the glacier part
+0                          # write code
+glacier_snowstorage_liquid.asc  # liquid water in the snow on the glacier part
+0                          # write code
+glacier_snow_storage_total.asc  # total snow on the glacier part
+3                          # write code: at the end of the run
+glacier_snowmelt.asc       # outflow of the snow on the glacier part
+20                         # write code: yearly sums
+glacier_surftemp.asc       # snow surface temperature on the glacier part (energy-balance methods)
+0                          # write code
+glacier_snowtemp.asc       # snow temperature on the glacier part (energy-balance methods)
+0                          # write code
+glacier_snowevap.asc       # snow evaporation on the glacier part
+0                          # write code
+
 [interception_model]
 1                          # on
 60                         # time step [min]

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -122,4 +125,101 @@ TEST(SnowRun, ExampleBasinInWinter) {
         ASSERT_NEAR(in, out, 1e-9 * std::max(1.0, in)) << "cell " << i;
     }
     std::printf("largest relative residual of the run: %.3g\n", largest);
+}
+
+// The example basin through 2019 with the snow model on: the upper valley
+// (subbasin 3) lies under snow longer and deeper than subbasin 1 in the
+// winter's end and the next winter's start, no snow lies anywhere in July and August, the Summit
+// station's cell counts several times the snow days of the Outlet's, every
+// cell closes the snow cover's balance over the year, and interception,
+// which takes the snow cover's outflow as its water input, closes its own.
+TEST(SnowRun, ExampleBasinThroughAYear) {
+    TempDir dir;
+    std::string control = ShortenedBasin(dir, 31);
+    control = std::regex_replace(control, std::regex(R"(\[model_time\]\n(.*\n){4}24\n31\n1\n2019\n)"),
+                                 "[model_time]\n1\n1\n1\n2019\n24\n31\n12\n2019\n");
+    ASSERT_NE(control.find("24\n31\n12\n2019\n"), std::string::npos);
+    // sums over the run, which is one year
+    SetLine(control, "# write code: yearly sums\nrain.sta", "10");
+    SetLine(control, "# write code: yearly sums\nsnow.sta", "10");
+    SetLine(control, "# write code: yearly sums\nsnowcover_outflow.sta", "10");
+    SetLine(control, "# write code: no grids\nsnowevap.sta", "10");
+    WriteFile(dir.file("basin.ctl"), control);
+    const auto run = RunRuvex(dir.path(), {"basin.ctl"});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+
+    // date, subbasins 1 to 3, the basin: daily means of the snow storage
+    const auto storage = Rows(ReadFile(dir.file("output/snow_storage.sta")));
+    ASSERT_EQ(storage.size(), 365u);
+    struct Winter {
+        const char* name;
+        int firstMonth, lastMonth;
+        int days[4] = {};
+        double deepest[4] = {}, sum[4] = {};
+    } winters[] = {{"January to June", 1, 6}, {"September to December", 9, 12}};
+    for (const auto& row : storage) {
+        ASSERT_GE(row.size(), 8u);
+        const int month = static_cast<int>(row[1]);
+        if (month == 7 || month == 8) {
+            for (int zone = 1; zone <= 4; ++zone)
+                EXPECT_EQ(row[static_cast<size_t>(3 + zone)], 0) << "snow on " << row[2] << "." << month;
+        }
+        for (Winter& w : winters) {
+            if (month < w.firstMonth || month > w.lastMonth) continue;
+            for (int zone = 1; zone <= 3; ++zone) {
+                const double s = row[static_cast<size_t>(3 + zone)];
+                if (s > 1) ++w.days[zone];
+                w.deepest[zone] = std::max(w.deepest[zone], s);
+                w.sum[zone] += s;
+            }
+        }
+    }
+    for (const Winter& w : winters) {
+        SCOPED_TRACE(w.name);
+        EXPECT_GT(w.days[1], 10);
+        EXPECT_GT(w.days[3], w.days[1]);
+        EXPECT_GT(w.deepest[3], w.deepest[1]);
+        EXPECT_GT(w.sum[3], w.sum[1]);
+        std::printf("%s: snow days %d and %d, deepest %.1f and %.1f mm in subbasins 1 and 3\n", w.name, w.days[1],
+                    w.days[3], w.deepest[1], w.deepest[3]);
+    }
+
+    std::map<std::string, std::vector<double>> grids;
+    for (const auto& entry : fs::directory_iterator(dir.file("output"))) {
+        const std::string name = entry.path().filename().string();
+        for (const char* stem : {"rain_fraction", "snow_fraction", "snowcover_outflow", "snow_storage_total",
+                                 "snowevap", "days_snow", "throughfall", "interception_evaporation",
+                                 "interception_storage"})
+            if (name.rfind(stem, 0) == 0 && entry.path().extension() != ".sta" && name.find("Layer") == std::string::npos)
+                grids[stem] = Cells(ReadFile(entry.path().string()));
+    }
+    ASSERT_EQ(grids.size(), 9u);
+    for (const auto& [stem, cells] : grids) ASSERT_EQ(cells.size(), 80u * 60u) << stem;
+
+    // yearly snow days at the stations' cells: Summit (606550, 201550) and
+    // Outlet (600450, 203050) on the grid whose upper left corner is (600000, 206000)
+    const auto& days = grids["days_snow"];
+    const double summit = days[44 * 80 + 65], outlet = days[29 * 80 + 4];
+    EXPECT_GT(outlet, 0);
+    EXPECT_GT(summit, 3 * outlet);
+    std::printf("snow days of 2019: Summit %.2f, Outlet %.2f\n", summit, outlet);
+
+    double largestSnow = 0, largestInterception = 0;
+    for (size_t i = 0; i < days.size(); ++i) {
+        if (grids["rain_fraction"][i] == -9999) continue;
+        const double in = grids["rain_fraction"][i] + grids["snow_fraction"][i];
+        const double outflow = grids["snowcover_outflow"][i];
+        const double out = outflow + grids["snowevap"][i] + grids["snow_storage_total"][i];
+        const double snowResidual = std::fabs(in - out) / std::max(1.0, in);
+        largestSnow = std::max(largestSnow, snowResidual);
+        ASSERT_LE(snowResidual, 1e-9) << "snow cover, cell " << i << ": in " << in << ", out " << out;
+        const double passed = grids["throughfall"][i] + grids["interception_evaporation"][i] +
+                              grids["interception_storage"][i];
+        const double interceptionResidual = std::fabs(outflow - passed) / std::max(1.0, outflow);
+        largestInterception = std::max(largestInterception, interceptionResidual);
+        ASSERT_LE(interceptionResidual, 1e-9) << "interception, cell " << i << ": snow cover outflow " << outflow
+                                              << ", throughfall + evaporation + storage " << passed;
+    }
+    std::printf("largest relative residuals of the year: snow cover %.3g, interception %.3g\n", largestSnow,
+                largestInterception);
 }

@@ -78,6 +78,28 @@ TEST(SnowStep, DegreeDayByHand) {
     EXPECT_NEAR(f.Grid("melt_from_snowcover")[1][1], 0.6875, 1e-12);
 }
 
+// A prescribed surface temperature below 100 is read in degC: -10 and
+// 263.16 K start the pack's iteration at the same point, 263.15 K elsewhere.
+TEST(SnowStep, PrescribedSurfaceTemperature) {
+    auto run = [](double prescribed) {
+        SnowFixture f(1, 1, {{1}}, {{800}});
+        AddAllInputs(f);
+        f.Grid("temperature")[1][1] = -6;
+        f.Add("surfacetemperature", prescribed);
+        SnowSection section;
+        section.Set(1, "5");
+        auto model = f.Make(section, 60);
+        f.Grid("snowstorage_solid")[1][1] = 40;
+        model->RunTimeStep(1, 5, 1, 2020);
+        return std::vector<double>{f.Grid("snowstorage_solid")[1][1], f.Grid("snowtemp")[1][1],
+                                   f.Grid("surftemp")[1][1], f.Grid("snow_evaporation")[1][1]};
+    };
+    const auto celsius = run(-10), kelvin = run(263.16), below = run(263.15);
+    EXPECT_EQ(celsius, kelvin);
+    EXPECT_NE(kelvin, below);
+    for (double v : celsius) EXPECT_TRUE(std::isfinite(v) && v != -9999) << v;
+}
+
 // In every cell and step: snowfall + rain = change of the total storage +
 // outflow + snow evaporation; with slides the same over the basin, and the
 // released mass equals deposition + mobile mass.
