@@ -82,8 +82,10 @@ void SP_class::BuildLakeTable() {
     bool first = true;
     double reference = 0;
     for (int r = 1; r <= rows; ++r) {
-        const RowExtent& extent = Geometry.RowExtents[r];
-        for (int c = extent.first; c <= extent.last; ++c) {
+        // Without row extents every column of the row is scanned.
+        const int firstColumn = Geometry.RowExtents ? Geometry.RowExtents[r].first : 1;
+        const int lastColumn = Geometry.RowExtents ? Geometry.RowExtents[r].last : cols;
+        for (int c = firstColumn; c <= lastColumn; ++c) {
             if (g.Subbasins[r][c] == noData || g.LakeCodes[r][c] == noData) continue;
             if (std::lround(g.LakeCodes[r][c]) != LakeCode) continue;
             const double crest = g.Elevation[r][c] + g.MaxPonding[r][c] / 1000;

@@ -260,8 +260,9 @@ void abflussmodellklasse::LinkLakeGrids() {
     double** regions = OptionalGrid("MPIRegions");
     long cells = 0;
     for (int r = 1; r <= NRows; ++r) {
-        if (!RowExtents) break;
-        for (int c = RowExtents[r].first; c <= RowExtents[r].last; ++c) {
+        const int first = RowExtents ? RowExtents[r].first : 1;
+        const int last = RowExtents ? RowExtents[r].last : NCols;
+        for (int c = first; c <= last; ++c) {
             if (!(ZoneGrid && ZoneGrid[r][c] > NoData)) continue;
             if (regions && regions[r][c] != ProcessNumber) continue;
             if (lakeCodes[r][c] > NoData) ++cells;

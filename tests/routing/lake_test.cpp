@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <climits>
+#include <memory>
+#include <sstream>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -262,4 +264,116 @@ TEST(Lake, NoLakeGridMeansPlainReservoirs) {
     EXPECT_EQ(routing->Descriptions[1]->Reservoirs[1]->LakeFlag, 0);
     EXPECT_EQ(routing->Descriptions[1]->Reservoirs[1]->LevelFromVolume(5000), 0.0);
     routing->DeleteModule();
+}
+
+namespace {
+
+// The lake grids of a routing set up in the harness: lake 1 on the cells of
+// rows 1-2 and columns 1-2 at 500 m with 10 m of maximum ponding, inside
+// subbasin 3.
+struct LakeRouting {
+    routingtest::RoutingHarness h{{{1, 0.1}, {2, 0.1}, {3, 0.1}, {20, 0.3}, {30, 0.4}}};
+    memory_handling memory;
+    std::vector<double**> grids;
+    std::unique_ptr<abflussmodellklasse> routing;
+    int status = -1;
+    std::vector<double> water;
+    double* qg[1];
+
+    double** Grid(int index, const char* name, double value) {
+        double** g = memory.matrix(1, 3, 1, 4, 3);
+        for (int r = 1; r <= 3; ++r)
+            for (int c = 1; c <= 4; ++c) g[r][c] = value;
+        h.table[index].Data = g;
+        h.table[index].InternalName = name;
+        h.table[index].EverUsed = true;
+        grids.push_back(g);
+        return g;
+    }
+    explicit LakeRouting(const std::string& lakeSection) {
+        double** codes = Grid(2, "lake_codes", -9999);
+        Grid(3, "ponding_storage", 0);
+        double** maxPonding = Grid(4, "max_ponding_storage", 0);
+        Grid(5, "zonegrid_soilmodel", 3);
+        double** dem = Grid(6, "[elevation_model]", 520);
+        Grid(7, "real_transpiration0", 0);
+        Grid(8, "precipitation", 0);
+        for (int r : {1, 2})
+            for (int c : {1, 2}) {
+                codes[r][c] = 1;
+                dem[r][c] = 500;
+                maxPonding[r][c] = 10000;
+            }
+        routing = h.Build(routingtest::ControlText("reservoir.ctl") + lakeSection, &status);
+    }
+    ~LakeRouting() {
+        if (routing && status == 0) routing->DeleteModule();
+        routing.reset();
+        for (double** g : grids) memory.free_matrix(g, 1, 3, 1, 4);
+    }
+    double** Ponding() { return h.table[3].Data; }
+};
+
+const char* const LakeSection = "\n[lake_model]\n1   # lakes on\n1   # initialization\n0.08 # albedo\n0.001 # z0\n0   # readgrids\n";
+
+}  // namespace
+
+TEST(Lake, LakesInTheRouting) {
+    LakeRouting run(LakeSection);
+    ASSERT_EQ(run.status, 0) << run.h.Console();
+    abflussmodellklasse& r = *run.routing;
+    EXPECT_EQ(r.LakeSwitch, 1);
+    SP_class& lake = *r.Descriptions[1]->Reservoirs[1];
+    EXPECT_EQ(lake.LakeFlag, 1);
+    EXPECT_EQ(lake.TableRows, 400 + 300 + 1);  // 10 m: 400 rows of 0.01 m, 300 of 0.02 m, the bottom
+    EXPECT_NE(run.h.File("W_V_Table_01.dat").find("waterlevel-volume-table lake 1\n"), std::string::npos);
+    // V0 = 200000 m3 on four cells of 100 m: 5 m deep.
+    EXPECT_NEAR(run.Ponding()[1][1], 5000, 1e-6);
+    EXPECT_EQ(run.Ponding()[3][3], 0.0);
+    r.LinkLakeGrids();
+    EXPECT_NE(run.h.Console().find("lakeCellsPerMPIRank[0] 4"), std::string::npos);
+
+    run.water.assign(6, 0.05);
+    run.qg[0] = run.water.data();
+    r.SetQg(run.qg);
+    r.InitRouting();
+    for (int step = 1; step <= 30; ++step) r.RunTimeStep(step % 24, 4 + step / 24, 6, 2001);
+    r.FlushOutputs();
+    const std::string file = run.h.File("reservoir_1.txt");
+    std::istringstream in(file);
+    std::string line;
+    int records = 0;
+    for (int i = 0; std::getline(in, line); ++i) {
+        if (i < 3) continue;
+        std::istringstream values(line);
+        std::vector<double> v;
+        double x = 0;
+        while (values >> x) v.push_back(x);
+        ASSERT_EQ(v.size(), 34u);
+        EXPECT_NEAR(v[4], 500 + v[6] / 40000, 1e-9) << "W[m]";
+        EXPECT_EQ(v[5], 40000.0) << "A[m2]";
+        EXPECT_NEAR(v[31], 0.0, 1e-9 * v[6]) << "Err[m3] of record " << i - 2;
+        EXPECT_NEAR(v[8], v[7] / 40000 * 1000, 1e-9) << "Qin[mm]";
+        ++records;
+    }
+    EXPECT_EQ(records, 30);
+    EXPECT_NEAR(run.Ponding()[2][2] / 1000 * 40000, lake.State[0], 1e-6 * lake.State[0]);
+}
+
+TEST(Lake, LakeSwitchOffAndMissingSection) {
+    {
+        LakeRouting run(std::string(LakeSection) + "\n[SpinUp]\n1   # spin-up\n");
+        ASSERT_EQ(run.status, 0) << run.h.Console();
+        EXPECT_EQ(run.routing->LakeSwitch, 0);
+        EXPECT_EQ(run.routing->Descriptions[1]->Reservoirs[1]->LakeFlag, 0);
+    }
+    {
+        LakeRouting run("\n[lake_model]\n0   # lakes off\n");
+        ASSERT_EQ(run.status, 0) << run.h.Console();
+        EXPECT_EQ(run.routing->LakeSwitch, 0);
+    }
+    {
+        LakeRouting run("");
+        EXPECT_EQ(run.status, 17);
+    }
 }
