@@ -132,7 +132,6 @@ void routingclass::RouteReservoirs(int64_t year, int64_t month, int64_t day, int
     const double area = CatchmentArea / AreaFactor;
     double** F = StepFlows;
     double*** Fs = SubIntervalFlows;
-    const bool dated = month >= 1;
     std::vector<double> concentrations(static_cast<size_t>(T + 1), 0.0);
     for (int j = 1; j <= R; ++j) {
         SP_class& reservoir = *Reservoirs[static_cast<size_t>(j)];
@@ -140,7 +139,6 @@ void routingclass::RouteReservoirs(int64_t year, int64_t month, int64_t day, int
         // the exchange of water between routing and irrigation; until then
         // nothing is withdrawn.
         const double irrigation = 0.0, abstraction = 0.0;
-        (void)dated;
         const double inflow = ConvertToM3s(F[0][g], area, TimeStep);
         for (int t = 1; t <= T; ++t) concentrations[static_cast<size_t>(t)] = F[t][g];
         std::vector<double> drawRates;

@@ -138,6 +138,28 @@ TEST(ReservoirRules, SwitchTableAndLimits) {
     EXPECT_NEAR(Release(steep, 100, 0, 10, 600), 100.0 / 600, 1e-15);
 }
 
+// A lake above its table releases by the last row extended with the slope
+// of the last interval, and at least its inflow once its level is half a
+// metre above the threshold.
+TEST(ReservoirRules, LakeAboveItsTable) {
+    const RuleTable table = Parse({"2", "0 0", "100000 10", "", "", ""}, 2);
+    LakeRelease lake;
+    lake.Level = [](double v) { return 500 + v / 100000; };  // 1 m per 100000 m3
+    lake.ThresholdLevel = 501;
+    std::vector<double> drawn;
+    auto release = [&](double volume, double inflow) {
+        return RuleRelease(table, volume, inflow, 10, 600, 2001, 6, 4, 12, &lake, {}, drawn);
+    };
+    // 120000 m3 + 600 s of 1 m3/s: 10 + 1e-4 * 20600 = 12.06 m3/s.
+    EXPECT_NEAR(release(120000, 1), 12.06, 1e-12);
+    // Inflow above that, level 501.206 m: not yet half a metre above.
+    EXPECT_NEAR(release(120000, 20), 10 + 1e-4 * 32000, 1e-12);
+    // Level 501.612 m: the inflow passes.
+    EXPECT_EQ(release(150000, 20), 20.0);
+    // A reservoir passes its inflow whatever its level.
+    EXPECT_EQ(RuleRelease(table, 120000, 1, 10, 600, 2001, 6, 4, 12, nullptr, {}, drawn), 1.0);
+}
+
 // Draws (abstractions on the reservoir) take at most what is left.
 TEST(ReservoirRules, DrawsNeverTakeWaterThatIsNotThere) {
     const RuleTable table = Linear();
