@@ -178,6 +178,9 @@ public:
     std::vector<std::unique_ptr<SP_class>> Reservoirs;
     std::vector<int> ReservoirCode;
     void CreateReservoirs();
+    // The outlet's per-tracer sub-interval arrays of a description without
+    // channels (the channels create them otherwise).
+    void CreateOutletArrays(int subIntervals);
     // The reservoirs of a step, in series behind the outlet.
     void RouteReservoirs(int64_t year, int64_t month, int64_t day, int64_t hour);
     void FlushReservoirs();

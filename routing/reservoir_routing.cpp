@@ -74,6 +74,14 @@ void routingclass::CreateReservoirs() {
     }
 }
 
+void routingclass::CreateOutletArrays(int subIntervals) {
+    if (ChannelCount != 0 || !OutletFlows.empty()) return;
+    SubIntervals = subIntervals;
+    const size_t rows = static_cast<size_t>(Links.TracerCount + 1);
+    OutletFlows.assign(rows, std::vector<double>(static_cast<size_t>(subIntervals + 1), 0.0));
+    ChannelFlows.assign(rows, std::vector<double>(static_cast<size_t>(subIntervals + 1), 0.0));
+}
+
 void routingclass::SetSpeicherParams(FILE* controlFile, int element, const std::string& text, size_t& position,
                                      int subIntervals) {
     if (Reservoirs.empty()) CreateReservoirs();
@@ -89,16 +97,11 @@ void routingclass::SetSpeicherParams(FILE* controlFile, int element, const std::
     ReservoirCode[static_cast<size_t>(j)] = code;
     // A description with a reservoir and no channel routes with its own
     // per-tracer flow arrays.
-    if (ChannelCount == 0 && OutletFlows.empty()) {
-        SubIntervals = subIntervals;
-        const size_t rows = static_cast<size_t>(Links.TracerCount + 1);
-        try {
-            OutletFlows.assign(rows, std::vector<double>(static_cast<size_t>(subIntervals + 1), 0.0));
-            ChannelFlows.assign(rows, std::vector<double>(static_cast<size_t>(subIntervals + 1), 0.0));
-        } catch (const std::bad_alloc&) {
-            if (Writer) *Writer << "FATAL: memory allocation error in SetSpeicherParams()\n" << "[end-entry]";
-            throw 1;
-        }
+    try {
+        CreateOutletArrays(subIntervals);
+    } catch (const std::bad_alloc&) {
+        if (Writer) *Writer << "FATAL: memory allocation error in SetSpeicherParams()\n" << "[end-entry]";
+        throw 1;
     }
     SP_class& reservoir = *Reservoirs[static_cast<size_t>(j)];
     reservoir.ReadDescription(controlFile, code, elementText);

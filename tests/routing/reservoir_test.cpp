@@ -368,3 +368,31 @@ TEST(Reservoir, WarmStartContinuesBitForBit) {
     EXPECT_EQ(code, 71);
     EXPECT_NE(other.h.Console().find("error reading reservoir code in file state.txt (position 49)"), std::string::npos) << other.h.Console();
 }
+
+// A description without channels passes f times its outlet's own runoff, to
+// the outlet or into its reservoir.
+TEST(Reservoir, DescriptionsWithoutChannels) {
+    for (bool reservoir : {false, true}) {
+        SCOPED_TRACE(reservoir ? "with a reservoir" : "outlet only");
+        RoutingHarness h({{1, 0.5}, {3, 0.5}});
+        int status = -1;
+        const std::string sp = reservoir ? "\n  SP 4 file = r4.txt V0 = 0 C0 = 0 0 0 0 0 0 0 0 0" : "";
+        const std::string rules = reservoir ? "\n[abstraction_rule_reservoir_4]\n1\n0 0\n" : "";
+        auto routing =
+            h.Build(ControlText("single.ctl", {{"TG 3 A = 100 f = 0.8", "TG 3 A = 100 f = 0.8" + sp}}) + rules, &status);
+        ASSERT_EQ(status, 0) << h.Console();
+        std::vector<double> water(3, 0.5);
+        double* qg[1] = {water.data()};
+        routing->SetQg(qg);
+        routing->InitRouting();
+        routing->RunTimeStep(1, 1, 1, 2020);
+        if (reservoir) {
+            // A one-row table at 0 m3: everything above it passes.
+            const SP_class& r = *routing->Descriptions[1]->Reservoirs[1];
+            EXPECT_NEAR(r.Qin.m3s, 0.5 * 50 * 16.6666667 / 60, 1e-9);  // 0.5 mm from 50 km2
+            EXPECT_NEAR(r.Outflow, r.Qin.m3s, 1e-12);
+        }
+        EXPECT_NEAR(routing->RoutedDischarge(h.Rank(3)), 0.8 * 0.5, 1e-8);
+        routing->DeleteModule();
+    }
+}
