@@ -130,6 +130,27 @@ TEST(Reservoir, BalanceFileLayoutAndBuffer) {
     none.sp.AddOutputPath("out/", name);
     EXPECT_EQ(name, "~/r.txt");
 
+    // A balance file that cannot be created (37) or appended to (65).
+    {
+        testsupport::TempDir gone;
+        HandReservoir r(0, "file = " + gone.file("sub/r.txt") + " V0 = 10 C0 = 0 0 0 0 0 0 0 0 0");
+        int code = 0;
+        try {
+            r.sp.OpenOutput();
+        } catch (int c) {
+            code = c;
+        }
+        EXPECT_EQ(code, 37);
+        r.sp.BufferRecord(2001, 1, 1, 1);
+        code = 0;
+        try {
+            r.sp.FlushBuffer(1);
+        } catch (int c) {
+            code = c;
+        }
+        EXPECT_EQ(code, 65);
+    }
+
     // Two runs in one directory: the header anew, then the records.
     testsupport::TempDir dir;
     for (int run = 1; run <= 2; ++run) {
