@@ -31,8 +31,6 @@ void abflussmodellklasse::SetQg(RunoffTable qg) {
     Qg = qg;
 }
 
-void abflussmodellklasse::LinkLakeGrids() {}
-
 // The start of the channel state: the runoff of the start into the flow
 // arrays, every description's storage elements filled from it, then the
 // initial routing passes with the zero date (none when the state is read

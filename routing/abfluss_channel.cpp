@@ -127,13 +127,7 @@ double routingclass::GetAbstractionSum() { return AbstractionSum; }
 // The channel routing, the routing state, inflow files, reservoirs and
 // abstractions build on this set-up.
 void routingclass::ReadInflows(double**, int64_t, int64_t, int64_t, int64_t) {}
-void routingclass::InitReservoirs(FILE*) {}
 void routingclass::InitAbstractionRules(FILE*) {}
-
-void routingclass::SetSpeicherParams(FILE*, int, const std::string& text, size_t& position, int) {
-    const size_t found = text.find("SP", position);
-    position = found == std::string::npos ? text.size() : found + 2;
-}
 
 void routingclass::SetAblaufModus(FILE*, int, const std::string& text, size_t& position, int, int64_t, int64_t,
                                   int64_t, int64_t) {
@@ -284,8 +278,8 @@ void routingclass::SetRiverflowTable(riverflow_table* table, int descriptionNumb
 
 void routingclass::UpdateRiverflowTable() { FillRiverflowRecords(false); }
 
-// Abstractions and reservoirs flush their buffers here once they exist.
-void routingclass::FlushOutputs() {}
+// Abstractions flush their buffers here once they exist.
+void routingclass::FlushOutputs() { FlushReservoirs(); }
 
 void routingclass::DeleteModule() {
     if (Deleted()) return;
@@ -332,6 +326,7 @@ void routingclass::DeleteModule() {
         InflowFile.clear();
         InflowValue.clear();
     }
+    ReleaseReservoirs();
     if (Writer) *Writer << " Rest... ok" << "[end-entry]";
     for (auto* values : {&RetentionMain, &RetentionPlain, &MainWidth, &PlainWidth, &MainDepth, &MainManning,
                          &PlainManning, &RootSlope, &Length, &ChannelArea, &QMin, &QMax, &Intervals, &LogStep,

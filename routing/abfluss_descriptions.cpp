@@ -406,4 +406,5 @@ void abflussmodellklasse::BuildDescription(int k, const std::string& text) {
         ++element;
         d.SetSpeicherParams(ControlFile, element, text, s.Position, SubIntervals);
     }
+    d.CreateOutletArrays(SubIntervals);
 }

@@ -76,7 +76,7 @@ double TranslationDecayFactor(bool decays, double h, int D, double dt, int Ns) {
 // irrigation and by the soil model, abstractions and reservoirs act around
 // these steps once they exist; a zero-date step (initial routing) never
 // withdraws.
-void routingclass::RouteTimeStep(int64_t, int64_t, int64_t, int64_t) {
+void routingclass::RouteTimeStep(int64_t year, int64_t month, int64_t day, int64_t hour) {
     if (!StepFlows || !SubIntervalFlows || !Storage) return;
     const int n = Links.SubbasinCount;
     const int T = Links.TracerCount;
@@ -219,5 +219,6 @@ void routingclass::RouteTimeStep(int64_t, int64_t, int64_t, int64_t) {
     }
     F[0][g] = O[0][0] / Ns;
     for (int t = 1; t <= T; ++t) F[t][g] = O[static_cast<size_t>(t)][0];
+    RouteReservoirs(year, month, day, hour);
     AbstractionSum = 0;
 }

@@ -7,11 +7,13 @@
 // outlet itself.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/modelobject.h"
 #include "routing/abfluss_wqtable.h"
+#include "routing/reservoir.h"
 
 struct TracerInfo;
 struct ZoneRecord;
@@ -171,6 +173,22 @@ public:
     // Positions of one sub-channel's block: the largest translation of the
     // channel's table plus the sub-intervals.
     int BlockLength(int e) const;
+
+    // Reservoirs 1..SP (entry 0 empty) and their codes (reservoir_routing.cpp).
+    std::vector<std::unique_ptr<SP_class>> Reservoirs;
+    std::vector<int> ReservoirCode;
+    void CreateReservoirs();
+    // The outlet's per-tracer sub-interval arrays of a description without
+    // channels (the channels create them otherwise).
+    void CreateOutletArrays(int subIntervals);
+    // The reservoirs of a step, in series behind the outlet.
+    void RouteReservoirs(int64_t year, int64_t month, int64_t day, int64_t hour);
+    void FlushReservoirs();
+    void ReleaseReservoirs();
+    // The reservoir lines of the routing state; `position` numbers the
+    // lines read so far for the messages.
+    void WriteReservoirStates(std::string& out);
+    void ReadReservoirStates(FILE* file, const std::string& path, int position);
 
 private:
     // Step scratch, sized at construction: per tracer 0..T.

@@ -213,10 +213,6 @@ void abflussmodellklasse::SetUpObservedDischarge() {
     ObservedWindow = nullptr;
 }
 
-// Lakes on the grid come with their own set-up; until then lake modelling is
-// off and the grid-read mode stays the soil model's.
-void abflussmodellklasse::ReadLakeModel(const std::string&) { LakeSwitch = 0; }
-
 void abflussmodellklasse::SetOutputUnit(int unit) {
     if (Method != 0) OutputUnit = unit;
 }

@@ -116,7 +116,7 @@ void routingclass::WriteStorage(std::string& out) {
         linearStates(e);
     }
     (void)n;
-    Printf(out, "%d (number of reservoirs)\n", Counts.SP);
+    WriteReservoirStates(out);
     out += "\n\n";
 }
 
@@ -255,9 +255,7 @@ void routingclass::ReadStorage(FILE* file, const std::string& path) {
         }
         linearStates(e);
     }
-    int reservoirs = -1;
-    if (std::fscanf(file, "%d", &reservoirs) != 1 || reservoirs != Counts.SP) fail("reservoir code", position + 1);
-    SkipLine(file);
+    ReadReservoirStates(file, path, position);
 }
 
 void abflussmodellklasse::ReadStorageFile(const std::string* fileName, int readCode) {

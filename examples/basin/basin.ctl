@@ -7,7 +7,8 @@
 # calendar. Evapotranspiration (Penman-Monteith, hourly), the snow model
 # (degree-day method) and interception run, and the soil model starts cold
 # (its steps are still to come), so the throughfall is where the water
-# leaves the model.
+# leaves the model. The routing carries the subbasin outflows to the outlet,
+# subbasin 3, through a reservoir at the outlet of tributary 1.
 # Station data: hourly, the hour (1 to 24) ends the step, local time of the
 # reference meridian; -9999 marks a missing value (station Northbrook lacks
 # 5 to 7 March 2020).
@@ -534,8 +535,29 @@ storage_content.txt        # storage content file
 60                         # time step [min]
 
 [routing_model]
-0                          # off
+1                          # on
 60                         # time step [min]
+1 1500 50 2                # q min, q max [l/s/km2], w-q intervals, sub-intervals per step
+Qrouted.sta 2001           # routed discharge per subbasin [m3/s] and its write code
+none                       # no observed discharge
+0                          # gauge descriptors
+0                          # offset of the efficiency sums
+TG 1 A = 5.49 f = 1.0
+  SP 1 file = reservoir_1.txt V0 = 100000 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600
+TG 3 A = 21.53 f = 1.0
+  OL 1 kh = 2 kv = 10 bm = 4 bf = 60 tm = 1 nm = 30 nf = 15 I = 0.004 L = 3500 A = 5.49
+  OL 2 kh = 1.5 kv = 8 bm = 3 bf = 40 tm = 0.8 nm = 30 nf = 15 I = 0.006 L = 2500 A = 2.78
+end of the routing network
+
+[abstraction_rule_reservoir_1]
+4 90 273                   # rows, then the day keys of the two seasons
+0        0     0           # volume [m3], release [m3/s] in spring and in autumn
+50000    0.05  0.02
+150000   0.4   0.2
+300000   1.5   1.0
+WeekDays = 1234567 12345   # spring every day, autumn on working days only
+start_hour = 0 6
+stop_hour = 24 20
 
 [special_output]
 1                          # on

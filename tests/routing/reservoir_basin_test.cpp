@@ -1,0 +1,73 @@
+// The reservoir of the example basin in a real run of the program: its
+// balance file closes record by record and the routed discharge of its
+// subbasin is its release.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The rows of a tab-separated file after `skip` header lines, as numbers.
+std::vector<std::vector<double>> Rows(const std::string& text, int skip) {
+    std::vector<std::vector<double>> rows;
+    std::istringstream in(text);
+    std::string line;
+    for (int i = 0; std::getline(in, line); ++i) {
+        if (i < skip) continue;
+        std::istringstream values(line);
+        std::vector<double> row;
+        double v = 0;
+        while (values >> v) row.push_back(v);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+}  // namespace
+
+TEST(ReservoirBasin, BalanceFileClosesAndTheOutletFollowsTheRelease) {
+    TempDir dir;
+    const std::string basin = std::string(RUVEX_TEST_DATA) + "/../../examples/basin";
+    fs::copy(basin + "/input", dir.file("input"), fs::copy_options::recursive);
+    fs::create_directories(dir.file("output"));
+    const std::string control = ReadFile(basin + "/basin.ctl");
+    const std::regex endOfRun(R"(\[model_time\]\n(.*\n){4}24 .*\n31 .*\n12 .*\n2020 .*\n)");
+    const std::string shortened =
+        std::regex_replace(control, endOfRun, "[model_time]\n1\n1\n1\n2019\n24\n2\n1\n2019\n");
+    ASSERT_NE(shortened, control) << "the model time of the example basin has moved";
+    WriteFile(dir.file("basin.ctl"), shortened);
+    const RunResult run = RunRuvex(dir.path(), {"basin.ctl"}, "OMP_NUM_THREADS=2");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+
+    const auto records = Rows(ReadFile(dir.file("output/reservoir_1.txt")), 3);
+    ASSERT_EQ(records.size(), 48u);
+    const auto routed = Rows(ReadFile(dir.file("output/Qrouted.sta")), 3);
+    ASSERT_GE(routed.size(), 48u);
+    double before = 100000;  // V0
+    for (size_t j = 0; j < records.size(); ++j) {
+        const std::vector<double>& r = records[j];
+        ASSERT_EQ(r.size(), 34u);
+        const double V = r[6], Qin = r[7], Qout = r[10], Irrig = r[13], Abstr = r[28];
+        EXPECT_NEAR(V - before, Qin - Qout - Irrig - Abstr, 1e-9 * std::max({1.0, V, before}))
+            << "record " << j + 1;
+        EXPECT_GE(V, 0.0);
+        EXPECT_GE(Qout, 0.0);
+        // Subbasin 1 is the first column of the routed discharge, with five
+        // decimals.
+        ASSERT_EQ(routed[j].size(), 7u);
+        EXPECT_NEAR(routed[j][4], r[12], 6e-6) << "hour " << j + 1;
+        before = V;
+    }
+    EXPECT_LT(before, 100000.0) << "the reservoir released water";
+}
