@@ -134,7 +134,7 @@ void gwflowclass::ReadSection() {
 void gwflowclass::CheckControlPoint() {
     if (ControlRow < 0 || ControlRow > NRows) {
         if (Writer) {
-            *Writer << "FATAL: in modul " << SectionName << ":\n"
+            *Writer << "FATAL: in modul " << ModuleName << ":\n"
                     << "row index (" << ControlRow << ") for output-cell must be between " << 1 << " and " << NRows
                     << " (Input as row col) or 0 0 " << "[end-entry]";
         }
@@ -144,7 +144,7 @@ void gwflowclass::CheckControlPoint() {
     const int lowest = ControlRow >= 1 ? 1 : 0;
     if (ControlColumn < lowest || ControlColumn > NCols) {
         if (Writer) {
-            *Writer << "FATAL: in modul " << SectionName << ":\n"
+            *Writer << "FATAL: in modul " << ModuleName << ":\n"
                     << "column index (" << ControlColumn << ") for output-cell must be between " << 1 << " and "
                     << NCols << " (Input as row col) " << "[end-entry]";
         }
@@ -169,7 +169,7 @@ void gwflowclass::ReadPondFlag() {
     const bool pondGrid = FindGrid("ponding_storage") > 0 || FindGrid("ponding_storage_top") > 0;
     PondsUsed = UsePondFlag == 1 && pondGrid;
     if (!Writer) return;
-    *Writer << "INFO: in modul " << SectionName;
+    *Writer << "INFO: in modul " << ModuleName;
     if (!PondFlagPresent) {
         *Writer << ": no POND-Grid will be used because Use-Pond-Flag is not present";
     } else if (UsePondFlag == 1 && pondGrid) {
