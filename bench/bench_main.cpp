@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bench/bench_basin.h"
+#include "bench/bench_groundwater.h"
 #include "forcing/meteoint_methods.h"
 #include "framework/gridtable.h"
 #include "framework/memory_handling.h"
@@ -373,6 +374,11 @@ int main(int argc, char** argv) {
              [&] { return Interpolation(basin, steps, MethodOf(basin, 12, 2, 1)); }},
             {"daily land-use parameter grids: 1 layer, 3 classes", cells,
              [&] { return DailyLanduse(basin, steps, scratch.Path()); }},
+            {"groundwater sub-step: 2 layers, 20 sweeps each", 2 * cells,
+             [&] {
+                 const bench::GroundwaterTiming t = bench::GroundwaterSubSteps(basin, steps, scratch.Path());
+                 return Outcome{t.StepSeconds, t.Fingerprint};
+             }},
         };
 
         std::printf("%-62s", "phase");
