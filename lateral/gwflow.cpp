@@ -69,7 +69,7 @@ gwflowclass::~gwflowclass() {
 }
 
 bool gwflowclass::Parallel() const {
-    return AlwaysParallel || WorthThreads(static_cast<int64_t>(NRows) * NCols * std::max(Layers, 1));
+    return AlwaysParallel || WorthThreads(static_cast<int64_t>(NRows) * NCols);
 }
 
 bool gwflowclass::ModelCell(int32_t row, int32_t col) const {

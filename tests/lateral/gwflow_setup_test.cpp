@@ -272,6 +272,38 @@ TEST(GroundwaterSetup, TracersAndMixing) {
     EXPECT_GT(FindGridEntry(f.table.get(), "gw_head_1", true), 0);
 }
 
+// Subbasin means of the mixed concentrations; a zone code the subbasin table
+// does not hold adds to no subbasin.
+TEST(GroundwaterSetup, TracerStatisticsPerSubbasin) {
+    Fixture f(1, 5, 1, 4);
+    f.Grid("zone_grid")[1][5] = 5;
+    f.Fill("gw_k_x_1", 0);
+    f.Fill("gw_k_y_1", 0);
+    Section s;
+    s.layers = 1;
+    ASSERT_EQ(f.Make(s), 0) << f.Diagnostics();
+    std::vector<TracerInfo> tracers(2);
+    tracers[1].name = "cl_";
+    tracers[1].path = f.dir.path() + "/";
+    tracers[1].statext = "sta";
+    tracers[1].gridext = "asc";
+    tracers[1].statcode = 2001;
+    tracers[1].evaporating = 1;
+    int status = -1;
+    f.model->InitTracers(&status, 1, tracers.data(), f.statistics, StatisticsTableSize);
+    ASSERT_EQ(status, 0) << f.Diagnostics();
+    double** c = f.Grid("concstor_tracer_1_layer_1_groundwater_flow");
+    const double values[] = {0, 1, 2, 3, 10, 1000};
+    for (int j = 1; j <= 5; ++j) c[1][j] = values[j];
+    f.Step(24);
+    f.model->WriteOutput(24, 1, 1, 2020);
+    const double* reported = f.model->TracerStatistics[1][1]->GetCurrentValues();
+    ASSERT_NE(reported, nullptr);
+    EXPECT_NEAR(reported[1], 2, 1e-12);
+    EXPECT_NEAR(reported[2], 10, 1e-12);
+    EXPECT_EQ(c[1][5], 1000);  // mixed like any cell, counted nowhere
+}
+
 // Heads written by one run start the next with grid read code 1.
 TEST(GroundwaterSetup, WarmStartFromWrittenHeads) {
     Fixture first(2, 3, 2);
