@@ -68,7 +68,9 @@ void gwflowclass::ComputeLeakageRows(int k, int32_t r) {
             Leak[k][r][c] = 0;
             continue;
         }
-        Leak[k][r][c] = gwflow::Leakage(Head[k][r][c], Head[k + 1][r][c], Top[k + 1][r][c], Kolmation[k][r][c]);
+        // A cell without a leakage coefficient exchanges nothing.
+        const double kolmation = Kolmation[k][r][c] > NoData ? Kolmation[k][r][c] : 0.0;
+        Leak[k][r][c] = gwflow::Leakage(Head[k][r][c], Head[k + 1][r][c], Top[k + 1][r][c], kolmation);
     }
 }
 

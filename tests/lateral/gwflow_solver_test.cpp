@@ -212,6 +212,14 @@ TEST(GroundwaterSolver, LeakageBetweenTwoLayers) {
         EXPECT_NEAR(m.Balance[1][1][1], 0, 1e-9);
         EXPECT_NEAR(m.Balance[2][1][1], 0, 1e-9);
     }
+    // A nodata leakage coefficient exchanges nothing.
+    Fixture f(1, 1, 2);
+    f.Fill("gw_kolmation_1", -9999);
+    ASSERT_EQ(f.Make(Section{}), 0) << f.Diagnostics();
+    f.model->Head[2][1][1] += 0.5;
+    f.Step();
+    EXPECT_EQ(f.model->Leak[1][1][1], 0);
+    EXPECT_EQ(f.Grid("baseflow")[1][1], 0);
 }
 
 // The face rules on the grid: zone borders under method 3, frozen ground,
