@@ -154,7 +154,7 @@ void ModellApplication::Construct(int argc, char** argv) {
                                      UnsaturatedZone->GetSubbasinTable());
     ThrowStatus(status);
     Groundwater = new gwflowclass(&status, Writer, statistics, size, "groundwater_flow", s, grids, irrigationTable,
-                                  UnsaturatedZone->GetSubbasinTable(), subSteps);
+                                  UnsaturatedZone->GetSubbasinTable(), subSteps, SpinUpSwitch);
     ThrowStatus(status);
 
     Evapotranspiration->SetSubSteps(subSteps);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bench/bench_basin.h"
+#include "bench/bench_groundwater.h"
 #include "bench/bench_soil.h"
 #include "forcing/meteoint_methods.h"
 #include "framework/gridtable.h"
@@ -381,6 +382,11 @@ int main(int argc, char** argv) {
              [&] {
                  const bench::SoilPhaseResult r = bench::SoilColumns(300, 300, steps, scratch.Path());
                  return Outcome{r.StepSeconds, r.Fingerprint};
+             }},
+            {"groundwater sub-step: 2 layers, 20 sweeps each", 2 * cells,
+             [&] {
+                 const bench::GroundwaterTiming t = bench::GroundwaterSubSteps(basin, steps, scratch.Path());
+                 return Outcome{t.StepSeconds, t.Fingerprint};
              }},
         };
 

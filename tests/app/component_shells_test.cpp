@@ -80,6 +80,11 @@ const char* const InterceptionSectionBody =
 const char* const SiltingUpSectionBody =
     "1 method\nsdisp.sta 0\nqdsu.sta 0\ncv.grd\n0\nrp.grd\n0\nke.grd\n0\ntst.grd\n0\nqdsu.grd\n0\n7 9\n0.1 0.1\n"
     "0 read code\n";
+// The groundwater lines after the switch and the interval: one layer, no
+// control point, every output off.
+const char* const GroundwaterSectionBody =
+    "1 method\n5 maxiter\n0.001 maxerror\n1 alpha\n1 sor\n0 read\n1 layers\n0 0 control point\ncp.txt\n"
+    "head1.asc\n0\nfx1.asc\n0\nfy1.asc\n0\nbal1.asc\n0\n";
 
 // A station file with one station and one row, dated 1.1.1990 hour 1.
 const char* const OneRowStationFile =
@@ -107,6 +112,7 @@ std::string ControlFile(const std::map<std::string, int>& methods) {
         if (std::string(section) == "unsatzon_model" && method != 0) text += SoilSectionBody();
         if (std::string(section) == "interception_model" && method != 0) text += InterceptionSectionBody;
         if (std::string(section) == "SiltingUpModel" && method != 0) text += SiltingUpSectionBody;
+        if (std::string(section) == "groundwater_flow" && method != 0) text += GroundwaterSectionBody;
         if (std::string(section) == "RegionalSuperposition" && method != 0) text += "NumberOfEntities = 0;\n";
         if (std::string(section) == "special_output" && method != 0) text += "numfiles = 0;\n";
         // A routing without descriptions; it reads its output unit itself.
@@ -218,6 +224,15 @@ struct ShellFixture {
                                  "SurfaceEvaporationResistance", "albedo", "slope_angle", "soil_types", "SurfStorSiltingUp"})
             AddGrid(name, 1);
         if (waterInput) AddGrid("precipitation", 0);
+        // The aquifer of the groundwater model: one layer below the soil.
+        AddGrid("aquifer_thickness_1", 1);
+        AddGrid("gw_k_x_1", 1e-4);
+        AddGrid("gw_k_y_1", 1e-4);
+        AddGrid("gw_storage_coeff_1", 0.1);
+        AddGrid("gw_boundary_fix_h_1", -9999);
+        AddGrid("gw_boundary_fix_q_1", -9999);
+        AddGrid("CellSizeX", settings.CellSize);
+        AddGrid("CellSizeY", settings.CellSize);
         soils.assign(2, SoilType());
         soils[1].CreateLayers(2, 0);
         for (int l = 0; l <= 2; ++l) {

@@ -1,0 +1,445 @@
+// One sub-step of the groundwater model: leakage, start values,
+// transmissivities, the sweeps of every layer, flows, the hand-over of
+// "baseflow", balances with the tracer mixing, and the control point.
+
+#include <algorithm>
+#include <cmath>
+
+#include "framework/diagnostics_writer.h"
+#include "framework/tracer_info.h"
+#include "framework/zonalstatistic.h"
+#include "lateral/gwflow.h"
+#include "lateral/gwflow_physics.h"
+
+namespace {
+constexpr double MissingNeighbour = -8888;
+}
+
+void gwflowclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
+    if (Method == 0) return;
+    const double dt = SubStepSeconds();
+    const bool parallel = Parallel();
+
+    for (int k = 1; k < Layers; ++k) {
+#pragma omp parallel for schedule(static) if (parallel)
+        for (int32_t r = 1; r <= NRows; ++r) ComputeLeakageRows(k, r);
+    }
+    for (int k = 1; k <= Layers; ++k) {
+#pragma omp parallel for schedule(static) if (parallel)
+        for (int32_t r = 1; r <= NRows; ++r) StartIterationRows(k, r);
+    }
+    ComputeTransmissivities();
+    for (int k = 1; k <= Layers; ++k) SolveLayer(k);
+    ComputeFlows();
+
+#pragma omp parallel for schedule(static) if (parallel)
+    for (int32_t r = 1; r <= NRows; ++r) {
+        for (int32_t c = 1; c <= NCols; ++c) {
+            if (!ModelCell(r, c)) continue;
+            BaseflowGrid[r][c] = GlacierOf(r, c) < 1
+                                     ? (HeadStart[1][r][c] - Head[1][r][c]) * StorageCoeff[1][r][c] / dt
+                                     : 0.0;
+        }
+    }
+
+    for (int k = 1; k <= Layers; ++k) {
+#pragma omp parallel for schedule(static) if (parallel)
+        for (int32_t r = 1; r <= NRows; ++r) ComputeBalancesRows(k, dt, r);
+#pragma omp parallel for schedule(static) if (parallel)
+        for (int32_t r = 1; r <= NRows; ++r) {
+            for (int32_t c = 1; c <= NCols; ++c) {
+                if (Regions && Regions[r][c] != ProcessNumber) continue;
+                const bool inside = ZoneGrid[r][c] > NoData;
+                if (!inside) Head[k][r][c] = NoData;
+                for (int t = 1; t <= TracerCount && static_cast<size_t>(t) < Concentration.size(); ++t) {
+                    double** conc = Concentration[static_cast<size_t>(t)][static_cast<size_t>(k)];
+                    conc[r][c] = inside ? TracerTemporary[static_cast<size_t>(t)][r][c] : NoData;
+                }
+            }
+        }
+    }
+    RecordControlPoint();
+}
+
+void gwflowclass::ComputeLeakageRows(int k, int32_t r) {
+    for (int32_t c = 1; c <= NCols; ++c) {
+        if (Regions && Regions[r][c] != ProcessNumber) continue;
+        if (ZoneGrid[r][c] == NoData || GlacierOf(r, c) >= 1) {
+            Leak[k][r][c] = 0;
+            continue;
+        }
+        // A cell without a leakage coefficient exchanges nothing.
+        const double kolmation = Kolmation[k][r][c] > NoData ? Kolmation[k][r][c] : 0.0;
+        Leak[k][r][c] = gwflow::Leakage(Head[k][r][c], Head[k + 1][r][c], Top[k + 1][r][c], kolmation);
+    }
+}
+
+void gwflowclass::StartIterationRows(int k, int32_t r) {
+    double** h = Head[k];
+    double** hs = HeadStart[k];
+    double** hp = HeadPrevious[k];
+    double** hi = HeadIterate[k];
+    for (int32_t c = 1; c <= NCols; ++c) {
+        if (!ModelCell(r, c) || GlacierOf(r, c) >= 1) continue;
+        hp[r][c] = hs[r][c];
+        if (k == 1) h[r][c] = StartHeadOf(r, c);
+        hi[r][c] = h[r][c];
+        hs[r][c] = h[r][c];
+        for (int t = 1; t <= TracerCount && static_cast<size_t>(t) < DecayPerSubStep.size(); ++t) {
+            if (Tracers[t].radioactive) Concentration[static_cast<size_t>(t)][static_cast<size_t>(k)][r][c] *=
+                DecayPerSubStep[static_cast<size_t>(t)];
+        }
+    }
+}
+
+// --- Transmissivities ----------------------------------------------------------
+
+double gwflowclass::EffectiveThickness(int k, int32_t r, int32_t c) const {
+    if (GlacierOf(r, c) >= 1) return 0;
+    const double m = Thickness[k][r][c];
+    if (k != 1) return m;
+    if (FrozenSoil) {
+        const double f = FrozenSoil[r][c];
+        if (f > NoData) return std::max(m - f, 0.0);
+    } else if (Permafrost) {
+        // The thaw depth is positive: frozen ground below it carries no water.
+        const double d = Permafrost[r][c];
+        if (d > NoData) return std::min(m, d);
+    }
+    return m;
+}
+
+void gwflowclass::ComputeTransmissivities() {
+    const bool parallel = Parallel();
+    for (int k = 1; k <= Layers; ++k) {
+#pragma omp parallel for schedule(static) if (parallel)
+        for (int32_t r = 1; r <= NRows; ++r) ComputeTransmissivitiesRows(k, r);
+    }
+}
+
+void gwflowclass::ComputeTransmissivitiesRows(int k, int32_t r) {
+    double** h = Head[k];
+    double** top = Top[k];
+    double** m = Thickness[k];
+    for (int32_t c = 1; c <= NCols; ++c) {
+        const double g = GlacierOf(r, c);
+        if (!ModelCell(r, c) || g >= 1) {
+            TransX[k][r][c] = TransY[k][r][c] = 0;
+            continue;
+        }
+        const double mc = EffectiveThickness(k, r, c);
+        const double zone = ZoneGrid[r][c];
+        auto usable = [&](int32_t nr, int32_t nc) {
+            if (nr > NRows || nc > NCols || !ModelCell(nr, nc)) return false;
+            if (Method == 3 && ZoneGrid[nr][nc] != zone) return false;
+            return GlacierOf(nr, nc) < 1;
+        };
+        // x towards the next column: the cell's own value with "<=".
+        {
+            gwflow::FaceSide cell{gwflow::CellTransmissivity(h[r][c], top[r][c], mc, m[r][c], Kx[k][r][c], g, true),
+                                  h[r][c], Kx[k][r][c], g};
+            gwflow::FaceSide next;
+            const bool ok = usable(r, c + 1);
+            if (ok) {
+                const double gn = GlacierOf(r, c + 1);
+                next = {gwflow::CellTransmissivity(h[r][c + 1], top[r][c + 1], EffectiveThickness(k, r, c + 1),
+                                                   m[r][c + 1], Kx[k][r][c + 1], gn, false),
+                        h[r][c + 1], Kx[k][r][c + 1], gn};
+            }
+            TransX[k][r][c] = gwflow::FaceTransmissivity(cell, next, ok);
+        }
+        {
+            gwflow::FaceSide cell{gwflow::CellTransmissivity(h[r][c], top[r][c], mc, m[r][c], Ky[k][r][c], g, false),
+                                  h[r][c], Ky[k][r][c], g};
+            gwflow::FaceSide next;
+            const bool ok = usable(r + 1, c);
+            if (ok) {
+                const double gn = GlacierOf(r + 1, c);
+                next = {gwflow::CellTransmissivity(h[r + 1][c], top[r + 1][c], EffectiveThickness(k, r + 1, c),
+                                                   m[r + 1][c], Ky[k][r + 1][c], gn, false),
+                        h[r + 1][c], Ky[k][r + 1][c], gn};
+            }
+            TransY[k][r][c] = gwflow::FaceTransmissivity(cell, next, ok);
+        }
+    }
+}
+
+// --- Solver --------------------------------------------------------------------
+
+void gwflowclass::SorSweepRows(int k, double dt, int32_t r) {
+    double** h = Head[k];
+    double** hs = HeadStart[k];
+    double** hp = HeadPrevious[k];
+    double** hi = HeadIterate[k];
+    double** top = Top[k];
+    double largest = 0, relaxSum = 0, relaxCount = 0;
+    int64_t unsolvable = 0;
+    for (int32_t c = 1; c <= NCols; ++c) {
+        if (!ModelCell(r, c) || !(ZoneGrid[r][c] > NoData) || GlacierOf(r, c) >= 1) continue;
+        const double fixed = FixedHead[k][r][c];
+        if (fixed != NoData) {
+            h[r][c] = hs[r][c] = hp[r][c] = fixed;
+            continue;
+        }
+        const double h0 = h[r][c];
+        const double ho = hs[r][c];
+        const double dx = WidthX(r, c), dy = WidthY(r, c);
+        gwflow::CellEquation e;
+        const int32_t nr[4] = {r - 1, r, r + 1, r};
+        const int32_t nc[4] = {c, c + 1, c, c - 1};
+        e.conductance[0] = r > 1 ? dx / dy * TransY[k][r - 1][c] : 0.0;
+        e.conductance[1] = c < NCols ? dy / dx * TransX[k][r][c] : 0.0;
+        e.conductance[2] = r < NRows ? dx / dy * TransY[k][r][c] : 0.0;
+        e.conductance[3] = c > 1 ? dy / dx * TransX[k][r][c - 1] : 0.0;
+        for (int x = 0; x < 4; ++x) {
+            const bool inside = nr[x] >= 1 && nr[x] <= NRows && nc[x] >= 1 && nc[x] <= NCols;
+            e.startHead[x] = inside ? hs[nr[x]][nc[x]] : h0;
+            e.currentHead[x] = inside ? h[nr[x]][nc[x]] : h0;
+            if (e.conductance[x] == 0) e.startHead[x] = e.currentHead[x] = h0;
+        }
+        e.ownStart = ho;
+        e.storage = ho >= top[r][c] ? StorageCoeff[k][r][c] : StorageCoeff[1][r][c];
+        e.leakage = Leak[k][r][c] - (k > 1 ? Leak[k - 1][r][c] : 0.0);
+        const double q = FixedInflow[k][r][c];
+        e.inflow = q > NoData ? q : 0.0;
+        e.area = dx * dy;
+        e.dt = dt;
+        e.alpha = Alpha;
+        bool solvable = true;
+        const double hGS = gwflow::GaussSeidelValue(e, h0, &solvable);
+        if (!solvable) {
+            // Nothing acts on the cell: its head stays.
+            ++unsolvable;
+            continue;
+        }
+        double change = std::fabs(hGS - h0);
+        if (ho >= top[r][c]) change /= 5;
+        if (change > largest) largest = change;
+        h[r][c] = hGS;
+        if (AdaptiveRelaxation) {
+            const double w = gwflow::AdaptiveFactor(hGS, h0, hi[r][c]);
+            h[r][c] = h0 + w * (hGS - h0);
+            hi[r][c] = h0;
+            relaxSum += w;
+            relaxCount += 1;
+        } else if (SorParameter != 1) {
+            h[r][c] = h0 + SorParameter * (hGS - h0);
+        }
+    }
+    RowLargest[static_cast<size_t>(r)] = largest;
+    RowRelaxSum[static_cast<size_t>(r)] = relaxSum;
+    RowRelaxCount[static_cast<size_t>(r)] = relaxCount;
+    RowUnsolvable[static_cast<size_t>(r)] = unsolvable;
+}
+
+double gwflowclass::SorIteration(int k) {
+    const size_t rows = static_cast<size_t>(NRows) + 1;
+    RowLargest.assign(rows, 0.0);
+    RowRelaxSum.assign(rows, 0.0);
+    RowRelaxCount.assign(rows, 0.0);
+    RowUnsolvable.assign(rows, 0);
+    const double dt = SubStepSeconds();
+    const bool parallel = Parallel();
+    // Odd rows, then even rows: a row reads only rows of the other colour,
+    // which no thread writes meanwhile.
+    for (int32_t first = 1; first <= 2; ++first) {
+        const int32_t count = NRows >= first ? (NRows - first) / 2 + 1 : 0;
+#pragma omp parallel for schedule(static) if (parallel)
+        for (int32_t i = 0; i < count; ++i) SorSweepRows(k, dt, first + 2 * i);
+    }
+    double largest = 0, relaxSum = 0, relaxCount = 0;
+    int64_t unsolvable = 0;
+    for (size_t r = 1; r < rows; ++r) {
+        if (RowLargest[r] > largest) largest = RowLargest[r];
+        relaxSum += RowRelaxSum[r];
+        relaxCount += RowRelaxCount[r];
+        unsolvable += RowUnsolvable[r];
+    }
+    RelaxationSum = relaxSum;
+    RelaxedCells = relaxCount;
+    UnsolvableCells = unsolvable;
+    return largest;
+}
+
+double gwflowclass::CountOscillations(int k) {
+    const size_t rows = static_cast<size_t>(NRows) + 1;
+    std::vector<int64_t> count(rows, 0);
+    std::vector<double> sum(rows, 0.0), largest(rows, 0.0);
+    double** h = Head[k];
+    double** hs = HeadStart[k];
+    double** hp = HeadPrevious[k];
+    const double t = Tolerance;
+#pragma omp parallel for schedule(static) if (Parallel())
+    for (int32_t r = 1; r <= NRows; ++r) {
+        for (int32_t c = 1; c <= NCols; ++c) {
+            if (!ModelCell(r, c)) continue;
+            const double a = hs[r][c] - hp[r][c];
+            const double b = h[r][c] - hs[r][c];
+            if ((a > t && b < -t) || (a < -t && b > t)) {
+                ++count[static_cast<size_t>(r)];
+                sum[static_cast<size_t>(r)] += std::fabs(b);
+                if (std::fabs(b) > largest[static_cast<size_t>(r)]) largest[static_cast<size_t>(r)] = std::fabs(b);
+            }
+        }
+    }
+    int64_t n = 0;
+    OscillationSum = 0;
+    OscillationMax = 0;
+    for (size_t r = 1; r < rows; ++r) {
+        n += count[r];
+        OscillationSum += sum[r];
+        if (largest[r] > OscillationMax) OscillationMax = largest[r];
+    }
+    return static_cast<double>(n);
+}
+
+void gwflowclass::SolveLayer(int k) {
+    SweepCount = 0;
+    RelaxationSum = 0;
+    RelaxedCells = 0;
+    const bool logged = LogInterval > 0 &&
+                        (static_cast<int64_t>(TimeShiftHours) + StepHour) % static_cast<int64_t>(LogInterval) == 0;
+    if (logged && Writer) *Writer << "GWlevel " << k << ", MPI-rank " << ProcessNumber << ", Steps ";
+    do {
+        ++SweepCount;
+        LargestChange = SorIteration(k);
+    } while (!(SweepCount >= MaxSweeps || LargestChange <= Tolerance));
+    OscillatingCells = static_cast<int64_t>(CountOscillations(k));
+    if (logged && Writer) {
+        const double relaxation =
+            AdaptiveRelaxation ? (RelaxedCells > 0 ? RelaxationSum / RelaxedCells : 0.0) : SorParameter;
+        const double mean = OscillatingCells > 0 ? OscillationSum / static_cast<double>(OscillatingCells) : 0.0;
+        *Writer << SweepCount << " err " << LargestChange << ", SOR " << relaxation << ", osc. at "
+                << static_cast<long long>(OscillatingCells) << " points (av: " << mean << ", max " << OscillationMax
+                << ")" << "[end-entry]";
+    }
+}
+
+// --- Flows and balances ------------------------------------------------------------
+
+void gwflowclass::ComputeFlows() {
+    const bool parallel = Parallel();
+    for (int k = 1; k <= Layers; ++k) {
+#pragma omp parallel for schedule(static) if (parallel)
+        for (int32_t r = 1; r <= NRows; ++r) ComputeFlowsRows(k, r);
+    }
+}
+
+void gwflowclass::ComputeFlowsRows(int k, int32_t r) {
+    double** h = Head[k];
+    for (int32_t c = 1; c <= NCols; ++c) {
+        if (Regions && Regions[r][c] != ProcessNumber) continue;
+        const double zone = ZoneGrid[r][c];
+        if (zone == NoData || GlacierOf(r, c) >= 1) {
+            FlowX[k][r][c] = FlowY[k][r][c] = 0;
+            continue;
+        }
+        if (c == NCols) {
+            FlowX[k][r][c] = 0;
+        } else if (zone <= NoData || ZoneGrid[r][c + 1] <= NoData) {
+            FlowX[k][r][c] = NoData;
+        } else if (GlacierOf(r, c + 1) >= 1) {
+            FlowX[k][r][c] = 0;
+        } else {
+            FlowX[k][r][c] = (h[r][c] - h[r][c + 1]) * Kx[k][r][c] / WidthX(r, c);
+        }
+        if (r == NRows) {
+            FlowY[k][r][c] = 0;
+        } else if (zone <= NoData || ZoneGrid[r + 1][c] <= NoData) {
+            FlowY[k][r][c] = NoData;
+        } else if (GlacierOf(r + 1, c) >= 1) {
+            FlowY[k][r][c] = 0;
+        } else {
+            FlowY[k][r][c] = (h[r][c] - h[r + 1][c]) * Ky[k][r][c] / WidthY(r, c);
+        }
+    }
+}
+
+void gwflowclass::ComputeBalancesRows(int k, double dt, int32_t r) {
+    double** h = Head[k];
+    double** hs = HeadStart[k];
+    const size_t tracers = std::min(static_cast<size_t>(std::max(TracerCount, 0)) + 1, Concentration.size());
+    for (int32_t c = 1; c <= NCols; ++c) {
+        if (Regions && Regions[r][c] != ProcessNumber) continue;
+        const double zone = ZoneGrid[r][c];
+        if (zone == NoData) continue;
+        if (zone < NoData || GlacierOf(r, c) >= 1) {
+            Balance[k][r][c] = 0;
+            // Nothing mixes: the concentration stays.
+            for (size_t t = 1; t < tracers; ++t) TracerTemporary[t][r][c] = Concentration[t][static_cast<size_t>(k)][r][c];
+            continue;
+        }
+        const double dx = WidthX(r, c), dy = WidthY(r, c), area = dx * dy;
+        const double ho = hs[r][c], head = h[r][c];
+        const double top = Top[k][r][c], m = Thickness[k][r][c];
+        const double mo = ho < top ? ho - top + m : m;
+        const double volume = StorageCoeff[1][r][c] * area * std::max(mo, 0.0);
+
+        // Lateral volumes N, E, S, W [m3, positive into the cell].
+        double q[4] = {0, 0, 0, 0};
+        double marker[4] = {0, 0, 0, 0};
+        const int32_t nr[4] = {r - 1, r, r + 1, r};
+        const int32_t nc[4] = {c, c + 1, c, c - 1};
+        const bool inside[4] = {r > 1, c < NCols, r < NRows, c > 1};
+        for (int x = 0; x < 4; ++x) {
+            if (!inside[x] || ZoneGrid[nr[x]][nc[x]] == NoData) continue;
+            double face = 0, width = 0, distance = 0;
+            switch (x) {
+                case 0: marker[x] = FlowY[k][r - 1][c]; face = TransY[k][r - 1][c]; width = dx; distance = dy; break;
+                case 1: marker[x] = FlowX[k][r][c]; face = TransX[k][r][c]; width = dy; distance = dx; break;
+                case 2: marker[x] = FlowY[k][r][c]; face = TransY[k][r][c]; width = dx; distance = dy; break;
+                default: marker[x] = FlowX[k][r][c - 1]; face = TransX[k][r][c - 1]; width = dy; distance = dx; break;
+            }
+            if (marker[x] == NoData) continue;
+            q[x] = (h[nr[x]][nc[x]] - head) / distance * face * width * dt;
+        }
+        const double up = k > 1 ? -Leak[k - 1][r][c] * area * dt : 0.0;
+        const double down = k < Layers ? Leak[k][r][c] * area * dt : 0.0;
+        const double net = q[0] + q[1] + q[2] + q[3] + up + down;
+        const double total = volume + net;
+        Balance[k][r][c] = gwflow::BalanceResidual(head, ho, StorageCoeff[k][r][c], net, area);
+
+        for (size_t t = 1; t < tracers; ++t) {
+            double** conc = Concentration[t][static_cast<size_t>(k)];
+            const double c0 = conc[r][c];
+            double loads = 0;
+            // Upwind: water entering brings the neighbour's concentration.
+            // North and west faces belong to the neighbour: positive flow enters.
+            if (q[0] != 0) loads += (marker[0] > 0 ? conc[r - 1][c] : c0) * q[0];
+            if (q[1] != 0) loads += (marker[1] > 0 ? c0 : conc[r][c + 1]) * q[1];
+            if (q[2] != 0) loads += (marker[2] > 0 ? c0 : conc[r + 1][c]) * q[2];
+            if (q[3] != 0) loads += (marker[3] > 0 ? conc[r][c - 1] : c0) * q[3];
+            if (k > 1 && up != 0) {
+                loads += (Leak[k - 1][r][c] < 0 ? Concentration[t][static_cast<size_t>(k - 1)][r][c] : c0) * up;
+            }
+            if (k < Layers && down != 0) {
+                loads += (Leak[k][r][c] < 0 ? c0 : Concentration[t][static_cast<size_t>(k + 1)][r][c]) * down;
+            }
+            TracerTemporary[t][r][c] = gwflow::MixedConcentration(c0, volume, loads, total);
+        }
+    }
+}
+
+// --- Control point -------------------------------------------------------------------
+
+void gwflowclass::RecordControlPoint() {
+    if (ControlRow < 1 || ControlRecords.empty()) return;
+    ++ControlCount;
+    ControlPointRecord& record = ControlRecords[static_cast<size_t>(ControlCount)];
+    record.Year = StepYear;
+    record.Month = StepMonth;
+    record.Day = StepDay;
+    record.Hour = StepHour;
+    const int32_t r = ControlRow, j = ControlColumn;
+    for (int k = 1; k <= Layers; ++k) {
+        double** h = Head[k];
+        double* v = record.Values + 6 * (k - 1);
+        v[1] = h[r][j];
+        v[2] = r > 1 ? h[r - 1][j] : MissingNeighbour;
+        v[3] = j < NCols ? h[r][j + 1] : MissingNeighbour;
+        v[4] = r < NRows ? h[r + 1][j] : MissingNeighbour;
+        v[5] = j > 1 ? h[r][j - 1] : MissingNeighbour;
+        v[6] = j > 1 ? BaseflowGrid[r][j - 1] : MissingNeighbour;
+    }
+    if (ControlCount >= ControlCapacity) WriteControlPointFluxes();
+}
