@@ -185,21 +185,6 @@ void unsatzonmodellklasse::BeginTimeStep(int64_t hour, int64_t day, int64_t mont
     BeginTimeStepRunoff();
 }
 
-void unsatzonmodellklasse::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
-    if (Method == 0) return;
-    // runoff per subbasin and point output (after the cell step)
-    CopyHruState();
-    AddRunoffToFlowTimeZones();
-    AppendStackPointRecords();
-    WriteFullPointBuffers();
-}
-
-void unsatzonmodellklasse::EndTimeStep(int64_t, int64_t, int64_t, int64_t) {
-    if (Method == 0) return;
-    // runoff per subbasin and point output (before the grids are written)
-    EndTimeStepRunoff();
-}
-
 void unsatzonmodellklasse::ApplyExternalGWTable(int) {}
 
 void unsatzonmodellklasse::PreSpinUpStep(int64_t, int64_t, int64_t, int64_t) {

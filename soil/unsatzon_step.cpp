@@ -13,10 +13,16 @@ void unsatzonmodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month,
     }
     // Every active column advances by one sub-step.
     SoilColumnRows(hour, day, month, year);
+    // Response units, runoff into the flow-time zones, statistics and point output.
+    CopyHruState();
+    AddRunoffToFlowTimeZones();
+    AppendStackPointRecords();
+    WriteFullPointBuffers();
 }
 
 void unsatzonmodellklasse::EndTimeStep(int64_t, int64_t, int64_t, int64_t) {
     if (Method == 0) return;
+    EndTimeStepRunoff();
     WriteStepGrids();
 }
 
