@@ -4,8 +4,10 @@
 // records and its subbasin table.
 //
 // The constructor does the whole set-up (settings, subbasin table, output
-// files, grids and the initial soil state); the time-step operations that
-// drive the column solver are still to come and do nothing yet.
+// files, grids and the initial soil state). A step turns the cells' runoff
+// into runoff per subbasin through flow-time zones and linear storages
+// (unsatzon_runoff*.cpp, unsatzon_endstep.cpp), copies response-unit masters
+// (unsatzon_hru.cpp) and writes the control point (unsatzon_points.cpp).
 
 #include <cstdint>
 #include <memory>
