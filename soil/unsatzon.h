@@ -5,7 +5,10 @@
 //
 // The constructor does the whole set-up (settings, subbasin table, output
 // files, grids and the initial soil state); each sub-step advances every
-// soil column (unsatzon_cell.cpp, unsatzon_step.cpp).
+// soil column (unsatzon_cell.cpp, unsatzon_step.cpp). A step turns the cells' runoff
+// into runoff per subbasin through flow-time zones and linear storages
+// (unsatzon_runoff*.cpp, unsatzon_endstep.cpp), copies response-unit masters
+// (unsatzon_hru.cpp) and writes the control point (unsatzon_points.cpp).
 
 #include <cstdint>
 #include <functional>

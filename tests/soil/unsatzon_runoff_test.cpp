@@ -204,6 +204,8 @@ TEST(SoilRunoff, TravelTimesDelayTheDirectRunoff) {
         EXPECT_NEAR(f.QDd(1), expected, 1e-14);
         EXPECT_NEAR(f.QD(2), 1.2, 1e-14);
     }
+    // The step's log line names the options, here the flow times.
+    EXPECT_NE(f.Diagnostics().find(" 1.6.2020 3. h (time of meteo data)+ft,"), std::string::npos) << f.Diagnostics();
     // Runoff in the column at 3601 s only reaches the outlet one step later;
     // the column at 0 s in the same step.
     for (int step = 0; step < 3; ++step) f.Step([&](int) { f.SetAll(f.Grid("directflow"), 0); });
