@@ -396,6 +396,8 @@ void siltingupclass::InitTracers(int* status, int n, TracerInfo* table, Statisti
     } catch (...) {
         *status = 103;
     }
+    // A failed set-up leaves no tracer grids behind.
+    if (*status != 0) teilmodellklasse::ReleaseTracers();
 }
 
 void siltingupclass::ReleaseTracers() {

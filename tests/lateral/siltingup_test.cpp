@@ -749,4 +749,51 @@ TEST(SiltingUpStep, LandUseFailureInTheLoopIsReportedOnce) {
     EXPECT_EQ(entries[0].find("---ERROR--", 5), std::string::npos) << entries[0];  // one entry
 }
 
+// A warm start from the four state grids written after ten steps continues
+// the run bit for bit.
+TEST(SiltingUpStep, WarmStartEqualsTheContinuousRun) {
+    auto rainOf = [](int step, int r, int c) { return step % 4 == 3 ? 0.0 : std::fmod(step * 9.1 + c * 4.3 + r, 40.0); };
+    const char* names[] = {"SiltingUpDisposition", "RainPause", "KineticEnergy", "TimeSinceLastSoilTillage",
+                           "DirectRunoffSiltingUp", "precipitation"};
+    SiltingUpFixture f;
+    f.settings.InitialStateDirectory = f.dir.path() + "/";
+    double** rain = f.Grid("precipitation");
+    auto continuous = f.Make(SiltingUpFixture::Section("1\n", "1 8\n0.2 0.2\n"));
+    std::string after;
+    for (int step = 0; step < 20; ++step) {
+        if (step == 10) {
+            continuous->WriteGrid("cv.asc", f.Grid("SiltingUpDisposition"), true, true);
+            continuous->WriteGrid("rp.asc", f.Grid("RainPause"), true, true);
+            continuous->WriteGrid("ke.asc", f.Grid("KineticEnergy"), true, true);
+            continuous->WriteGrid("tst.asc", f.Grid("TimeSinceLastSoilTillage"), true, true);
+        }
+        for (int r = 1; r <= 2; ++r)
+            for (int c = 1; c <= 4; ++c) rain[r][c] = rainOf(step, r, c);
+        continuous->RunTimeStep(step % 24, 10, 4, 2021);
+        if (step < 10) continue;
+        for (const char* name : names)
+            for (int r = 1; r <= 2; ++r) after.append(reinterpret_cast<const char*>(f.Grid(name)[r] + 1), 32);
+    }
+    continuous->DeleteModule();
+
+    SiltingUpFixture g;
+    g.settings.InitialStateDirectory = f.dir.path() + "/";
+    std::string section = SiltingUpFixture::Section("1\n", "1 8\n0.2 0.2\n");
+    section.replace(section.find("0 read code"), 1, "1");
+    auto warm = g.Make(section);
+    EXPECT_EQ(g.Grid("DirectRunoffSiltingUp")[1][1], 0.0);  // never read
+    EXPECT_GT(g.Grid("KineticEnergy")[1][1], 0.0);
+    double** rain2 = g.Grid("precipitation");
+    std::string resumed;
+    for (int step = 10; step < 20; ++step) {
+        for (int r = 1; r <= 2; ++r)
+            for (int c = 1; c <= 4; ++c) rain2[r][c] = rainOf(step, r, c);
+        warm->RunTimeStep(step % 24, 10, 4, 2021);
+        for (const char* name : names)
+            for (int r = 1; r <= 2; ++r) resumed.append(reinterpret_cast<const char*>(g.Grid(name)[r] + 1), 32);
+    }
+    warm->DeleteModule();
+    EXPECT_TRUE(after == resumed);
+}
+
 }  // namespace
