@@ -400,7 +400,8 @@ int main(int argc, char** argv) {
             for (int count : threads) {
                 omp_set_num_threads(count);
                 outcomes.push_back(phase.Run());
-                std::printf(" %13.1f", phase.CellStepsPerStep / 1e6 / MedianStep(outcomes.back().StepSeconds));
+                const double rate = phase.CellStepsPerStep / 1e6 / MedianStep(outcomes.back().StepSeconds);
+                std::printf(rate < 10 ? " %13.3f" : " %13.1f", rate);  // slow phases keep their digits
                 std::fflush(stdout);
             }
             bool same = true;

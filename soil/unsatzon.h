@@ -456,6 +456,17 @@ public:
     std::function<void(const IterationStepRecord&)> StepObserver;
     double** QDownGrid = nullptr;  // level 0 of "q_down" as a grid
     uint8_t ExternalTableFlag = 0;  // set once an external groundwater table is applied
+    // The first failure of a row (code and FATAL text), raised after the pass.
+    struct RowFailure {
+        int Code = 0;
+        std::string Message;
+    };
+    // One row of the pass; iteration reports are appended to `report`.
+    void SoilColumnRow(int row, int64_t hour, int64_t day, int64_t month, int64_t year, RowFailure& failure,
+                       std::string& report);
+    // The outputs of a fully glacierized column.
+    void ZeroCellOutputs(int row, int column);
+    // --- end of the cell step ----------------------------------------------
 
     // True for a model cell of this process.
     bool OwnModelCell(int row, int column) const;
@@ -507,15 +518,6 @@ private:
     RunoffTable CheckedTable(ExchangeTable<double>& table, const char* name);
     // Raises the failure of the lowest cell recorded by a parallel loop.
     void RaiseCellFailure(const std::vector<int>& failedColumn, int code, const std::string& what);
-
-    // Cell step (unsatzon_cell.cpp).
-    struct RowFailure {
-        int Code = 0;
-        std::string Message;
-    };
-    void SoilColumnRow(int row, int64_t hour, int64_t day, int64_t month, int64_t year, RowFailure& failure,
-                       std::string& report);
-    void ZeroCellOutputs(int row, int column);
 
     SubbasinTable Subbasins;
     ZoneTable OwnSubbasins;

@@ -259,10 +259,10 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
 
             // Potentials and amounts of the iteration step [mm].
             for (int v = 0; v <= V; ++v) {
-                w.potTranspirationStep[static_cast<size_t>(v)] = PotTranspiration[v][i][j] / S / U;
+                w.potTranspirationStep[static_cast<size_t>(v)] = std::max(0.0, PotTranspiration[v][i][j]) / S / U;
                 w.realTranspirationStep[static_cast<size_t>(v)] = 0;
             }
-            const double potEvaporation = PotEvaporation[i][j] / S / U;
+            const double potEvaporation = std::max(0.0, PotEvaporation[i][j]) / S / U;
             double silting = 0;
             if (SiltingUp && SiltingUp[i][j] > 0) {
                 if (!SiltingUpIsSurfaceStorage)

@@ -25,6 +25,7 @@
 #include "lateral/surfrout.h"
 #include "routing/abfluss.h"
 #include "setup/tracer_ini.h"
+#include "parameters/landuse.h"
 #include "parameters/soil.h"
 #include "soil/unsatzon.h"
 #include "support/test_support.h"
@@ -213,6 +214,7 @@ struct ShellFixture {
     // land-use and soil grids, a soil table of two layers and, with
     // `waterInput`, a precipitation grid.
     std::vector<SoilType> soils;
+    std::vector<LanduseType> landuses;
     std::vector<RowExtent> extents;
     void AddSoilInputs(bool waterInput) {
         AddGrid("zonegrid_soilmodel", 0);
@@ -247,6 +249,15 @@ struct ShellFixture {
         }
         settings.SoilTable = soils.data();
         settings.SoilCount = 1;
+        // The soil columns take the root parameters of land use 1.
+        if (!settings.LanduseTable) {
+            landuses.assign(2, LanduseType());
+            landuses[1].TReduWet = 0.95;
+            landuses[1].LimitReduWet = 0.5;
+            landuses[1].HReduDry = 150;
+            settings.LanduseTable = landuses.data();
+            settings.LanduseCount = 1;
+        }
         extents = DeriveRowExtents(zoneGrid, 3, 4, -9999);
         settings.RowExtents = extents.data();
     }
