@@ -684,3 +684,47 @@ TEST(GlacierState, DynamicWarmStart) {
     for (int k = 0; k <= 3; ++k) EXPECT_EQ(m1->firnStack[2][2][k], m3->firnStack[2][2][k]) << k;
     EXPECT_GT(a.Row[1], 0);
 }
+
+// Response units: a non-master cell carries its master's glacier state and
+// melt, firn levels included; the snow storage without glaciers counts the
+// ice-free part of each cell only.
+TEST(GlacierStep, ResponseUnitsAndSnowWithoutGlaciers) {
+    SnowFixture f(1, 3, {{1, 1, 1}}, {{2600, 2650, 2700}});
+    f.AddInputs(0, 0);
+    double** fraction = f.Add("GlacierizedCells", 1);
+    fraction[1][1] = 0.5;
+    fraction[1][3] = 0;
+    double** codes = f.Add("GlacierCodes", 1);
+    codes[1][3] = 0;
+    double** units = f.Add("HydrologicResponseUnits", 1);
+    units[1][3] = 2;
+    double** masters = f.Add("MasterHydrologicResponseUnits", -9999);
+    masters[1][1] = 1;
+    masters[1][3] = 2;
+    IceFirnSection ice;
+    ice.Lines[1] = "11";
+    ice.Lines[38] = "nog.sta 2001";
+    auto model = f.Make(SnowSection(), 60, ice.Text());
+    for (int hour = 1; hour <= 24; ++hour) {
+        for (int c = 1; c <= 3; ++c) {
+            f.Grid("temperature")[1][c] = hour < 6 ? -2.0 : 6.0 + c;
+            f.Grid("precipitation")[1][c] = hour < 6 ? 2.0 : 0.0;
+        }
+        model->RunTimeStep(hour, 1, 7, 2020);
+        for (const char* name : {"melt_from_ice", "melt_from_firn", "firn_WE_stack", "GlacierMassBalance",
+                                 "TotalSnowStorage_onGlacier", "SolidSnowStorage_onGlacier", "SnowMelt_onGlacier",
+                                 "snow_storage_total"})
+            EXPECT_EQ(f.Grid(name)[1][2], f.Grid(name)[1][1]) << name << " hour " << hour;
+        for (int k = 0; k <= 3; ++k) EXPECT_EQ(model->firnStack[1][2][k], model->firnStack[1][1][k]);
+    }
+    EXPECT_GT(f.Grid("melt_from_firn")[1][1], 0);
+    const double expected = (0.5 * f.Grid("snow_storage_total")[1][1] * 2 + f.Grid("snow_storage_total")[1][3]) / 3;
+    model->DeleteModule();
+    // the last hour: cells 1 and 2 count half their pack, cell 3 all of it
+    const std::string text = ReadFile(f.dir.file("out/nog.sta"));
+    const size_t last = text.rfind("\n2020");
+    ASSERT_NE(last, std::string::npos);
+    double y, m, d, h, zone;
+    ASSERT_EQ(std::sscanf(text.c_str() + last + 1, "%lf %lf %lf %lf %lf", &y, &m, &d, &h, &zone), 5);
+    EXPECT_NEAR(zone, expected, 1e-3);
+}
