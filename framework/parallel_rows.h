@@ -7,13 +7,19 @@
 // zonalstatistic_rows.h) with `schedule(static)`, and only when its grid has
 // at least `ParallelMinimumCells` valid cells:
 //
-//     #pragma omp parallel for schedule(static) if (WorthThreads(cells))
+//     #pragma omp parallel for schedule(static, 1) if (WorthThreads(cells))
 //
 // RUVEX_PARALLEL_MIN_CELLS in the environment replaces the threshold; the
 // tests set it to 1 so that their small grids take the parallel path.
 //
 // Static scheduling hands every thread the same rows in every step, so the
-// results and the cache use do not depend on timing.
+// results and the cache use do not depend on timing. The rows are dealt out
+// one at a time (thread t takes rows t, t + p, t + 2p, ...): a basin is seldom
+// a rectangle, and blocks of neighbouring rows give the threads very unequal
+// numbers of valid cells. On the 400 x 300 valley (53,839 valid cells) the
+// busiest of 8 threads had 2.13 times the mean with blocks, 1.00 dealt out
+// row by row; the same split held the 8-thread run back to at most 3.8 times
+// the one-thread speed before anything else was counted.
 
 #include <cstdint>
 
