@@ -6,6 +6,7 @@
 #include "forcing/expokorr_physics.h"
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/parallel_rows.h"
 
 expokorrklasse::expokorrklasse(int* status, DiagnosticsWriter* writer, StatisticsTableEntry* statisticsTable,
                                int statisticsTableSize, const std::string& sectionName, const ModelSettings& settings,
@@ -207,7 +208,7 @@ void expokorrklasse::AccumulateSlopeRadiation(double cosZenith) {
     if (!(BeamEnergy > 0)) return;  // night or a sun too low: nothing reaches any cell
     const double toRadians = Pi / 180;
     const double azimuth = SunAzimuthAngle, zenith = SunZenithAngle, beam = BeamEnergy;
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
     for (int32_t i = 1; i <= NRows; ++i) {
         for (int32_t j = 1; j <= NCols; ++j) {
             if (!ValidCell(i, j)) continue;
@@ -224,7 +225,7 @@ void expokorrklasse::AccumulateSlopeRadiation(double cosZenith) {
 
 void expokorrklasse::FinishCorrection() {
     const double horizontal = HorizontalSum;
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
     for (int32_t i = 1; i <= NRows; ++i) {
         for (int32_t j = 1; j <= NCols; ++j) {
             if (!ValidCell(i, j)) continue;

@@ -157,7 +157,7 @@ RotatedStations RotateStationCoords(std::span<const double> x, std::span<const d
 
 void CreateRotatedCoordGrids(double** coordX, double** coordY, int32_t rows, int32_t cols, double gridNoData,
                              double x0, double y0, double slopeRadians, double** rotatedX, double** rotatedY) {
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static, 1)
     for (int32_t row = 1; row <= rows; ++row) {
         for (int32_t col = 1; col <= cols; ++col) {
             const double x = coordX[row][col];
@@ -307,7 +307,7 @@ LookUpGrids ChooseLookUpStations(const StationFile& stations, const StationSpaci
     grids.LowerRight.assign(cells, 0);
     const int32_t lastRow = std::min<int64_t>(grids.Rows, static_cast<int64_t>(rowExtents.size()) - 1);
 
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static, 1)
     for (int32_t row = 1; row <= lastRow; ++row) {
         const int32_t first = std::max(rowExtents[row].first, 1);
         const int32_t last = std::min(rowExtents[row].last, grids.Cols);

@@ -8,6 +8,7 @@
 #include "forcing/meteoint_precicorr_physics.h"
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/parallel_rows.h"
 
 precicorrclass::precicorrclass(int* status, DiagnosticsWriter* writer, StatisticsTableEntry* statisticsTable,
                                int statisticsTableSize, meteointerpol** inputs, const std::string* names,
@@ -201,7 +202,7 @@ void precicorrclass::CorrectGrid() {
     const int cols = NCols;
     const RowExtent* extents = RowExtents;
 
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(static_cast<int64_t>(rows) * cols))
     for (int row = 1; row <= rows; ++row) {
         const int first = extents ? std::max(extents[row].first, 1) : 1;
         const int last = extents ? std::min(extents[row].last, cols) : cols;

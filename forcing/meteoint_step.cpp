@@ -171,7 +171,7 @@ void meteointerpol::InterpolateCells(std::vector<std::vector<std::pair<double, d
 
 #pragma omp parallel if (parallel)
     {
-#pragma omp for schedule(static)
+#pragma omp for schedule(static, 1)
     for (int32_t row = firstRow; row <= lastRow; ++row) {
         double* result = ResultGrid[row];
         const RowExtent extent = Extents[static_cast<size_t>(row)];
@@ -213,7 +213,7 @@ void meteointerpol::InterpolateCells(std::vector<std::vector<std::pair<double, d
         if (!units) FinishRow(row);
     }
     if (units) {
-#pragma omp for schedule(static)
+#pragma omp for schedule(static, 1)
         for (int32_t row = firstRow; row <= lastRow; ++row) FinishRow(row);
     }
     }

@@ -334,7 +334,7 @@ std::pair<int32_t, int32_t> cSuperposition::SuperposeCells() {
     std::vector<int32_t> badColumn(static_cast<size_t>(std::max(Rows, 0)) + 1, 0);
     const int layerCount = static_cast<int>(Layers.size());
 
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static, 1)
     for (int32_t row = 1; row <= Rows; ++row) {
         std::vector<double> values(inputCount);
         superposition::LayerSample samples[3];
@@ -374,7 +374,7 @@ void cSuperposition::WriteOutput() {
         if (extent.last >= extent.first) cells += extent.last - extent.first + 1;
     }
     // Rows' sums in parallel, folded in row order by CloseStep.
-#pragma omp parallel for schedule(static) if (WorthThreads(cells))
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(cells))
     for (int32_t row = 1; row <= Rows; ++row) {
         const RowExtent extent = Extents[static_cast<size_t>(row)];
         for (int32_t col = extent.first; col <= extent.last; ++col) {

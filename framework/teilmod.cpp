@@ -74,6 +74,7 @@ teilmodellklasse::teilmodellklasse(DiagnosticsWriter* writer, const std::string&
     CheckTimeShift();
     StepsPerDay = TimeInterval > 0 ? 1440.0 / TimeInterval : 0;
     if (Method == 0) CloseControlFile();
+    if (Method != 0) FindZoneRanks();
 }
 
 teilmodellklasse::~teilmodellklasse() = default;
@@ -278,10 +279,25 @@ ZoneTable teilmodellklasse::RankZones(double*** zoneGrid) {
                         RelCellArea, Writer, GridTable[index].FileName, ModuleName);
 }
 
-int teilmodellklasse::ZoneRankOfCell(int row, int col) const {
+int teilmodellklasse::LookUpZoneRank(int row, int col) const {
     const double code = ZoneCodeOf(ZoneGrid[row][col]);
     if (!Settings.ZoneRank || !(code >= 0 && code <= Settings.MaxZoneCode)) return 0;
     return Settings.ZoneRank[static_cast<int>(code)];
+}
+
+void teilmodellklasse::FindZoneRanks() {
+    ZoneRanks.clear();
+    ZoneRankSource = nullptr;
+    ZoneRankTable = nullptr;
+    if (!ZoneGrid || !Settings.ZoneRank || NRows < 1 || NCols < 1) return;
+    const size_t columns = static_cast<size_t>(NCols) + 1;
+    ZoneRanks.assign((static_cast<size_t>(NRows) + 1) * columns, 0);
+    for (int32_t i = 1; i <= NRows; ++i) {
+        if (!ZoneGrid[i]) continue;
+        for (int32_t j = 1; j <= NCols; ++j) ZoneRanks[static_cast<size_t>(i) * columns + j] = LookUpZoneRank(i, j);
+    }
+    ZoneRankSource = ZoneGrid;
+    ZoneRankTable = Settings.ZoneRank;
 }
 
 void teilmodellklasse::CloseControlFile() {

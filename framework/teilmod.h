@@ -88,8 +88,17 @@ public:
     ModelSettings Settings;
 
     // The rank of the cell's zone in the model's zone table; 0 for a code
-    // outside the table.
-    int ZoneRankOfCell(int row, int col) const;
+    // outside the table. Read from a grid of ranks found once at
+    // construction while the zone grid and the table are those it was found
+    // from (the cell loops ask for it for every cell and statistic).
+    int ZoneRankOfCell(int row, int col) const {
+        if (ZoneRankSource == ZoneGrid && ZoneRankTable == Settings.ZoneRank && row >= 0 && row <= NRows &&
+            col >= 0 && col <= NCols && !ZoneRanks.empty())
+            return ZoneRanks[static_cast<size_t>(row) * (static_cast<size_t>(NCols) + 1) + static_cast<size_t>(col)];
+        return LookUpZoneRank(row, col);
+    }
+    // Finds the rank of every cell anew (after the zone grid changed).
+    void FindZoneRanks();
 
     // Runs a sub-model's construction; when it fails, the control file is
     // closed and what was built is released before the failure is passed on.
@@ -107,4 +116,8 @@ public:
 
 private:
     void CheckTimeShift();
+    int LookUpZoneRank(int row, int col) const;
+    std::vector<int32_t> ZoneRanks;  // (NRows + 1) x (NCols + 1), row major
+    double** ZoneRankSource = nullptr;
+    const int* ZoneRankTable = nullptr;
 };

@@ -54,7 +54,7 @@ void ForEachRow(const modelobject& owner, const MemoryGrid& entry, long lastColu
     double** const data = entry.Data;
     // A write code's pass is light: threads pay only on large grids.
     const bool parallel = WorthThreadsForLightPass(int64_t(lastRow - firstRow + 1) * lastColumn);
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp parallel for schedule(static, 1) if (parallel)
     for (long i = firstRow; i <= lastRow; ++i) {
         if (!data[i]) continue;
         long first, last;

@@ -4,7 +4,7 @@
 // The pattern every cell loop follows:
 //
 //     statistic->ResetStep();                       // serial, before the loop
-//     #pragma omp parallel for schedule(static)     // one pass over the rows
+//     #pragma omp parallel for schedule(static, 1)  // one pass over the rows
 //     for (int row = first; row <= last; ++row) {
 //         for (...) {
 //             grid[row][col] = ...;                 // compute, limit, correct

@@ -20,7 +20,7 @@ void ForEachRow(int firstRow, int lastRow, int64_t cells, RowBody body) {
     if (lastRow < firstRow) return;
     std::vector<std::exception_ptr> failures(static_cast<size_t>(lastRow - firstRow) + 1);
     const bool parallel = WorthThreads(cells);
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp parallel for schedule(static, 1) if (parallel)
     for (int row = firstRow; row <= lastRow; ++row) {
         try {
             body(row);

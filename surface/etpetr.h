@@ -138,6 +138,11 @@ private:
     void ComputeRows(int32_t row);
     // Unit cells copied from their masters; the row's zone sums.
     void GatherRowStatistics(int32_t row);
+    // One row of the snow evaporation; `potentials` holds layers 0 to the
+    // layer count for the row's own use.
+    void SnowEvaporationRow(int32_t row, double* potentials);
+    // One row of the real-evapotranspiration total and its zone sums.
+    void SumRealEvapotranspirationRow(int32_t row);
     void PenmanMonteithCell(int32_t row, int32_t col, double sunshine, double shortwave, double beta);
     void ReleaseAll();
 

@@ -89,9 +89,9 @@ void verdunstungsmodellklasse::PotentialEvapotranspiration(int64_t hour, int64_t
     // sums, which the statistics fold in row order.
 #pragma omp parallel if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
     {
-#pragma omp for schedule(static)
+#pragma omp for schedule(static, 1)
         for (int32_t i = 1; i <= NRows; ++i) ComputeRows(i);
-#pragma omp for schedule(static)
+#pragma omp for schedule(static, 1)
         for (int32_t i = 1; i <= NRows; ++i) GatherRowStatistics(i);
     }
 

@@ -375,7 +375,7 @@ void interzeptionsmodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t m
 
     // A cell costs a few dozen operations: threads pay off on large grids only.
     const bool parallel = WorthThreads(static_cast<int64_t>(NRows) * NCols);
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp parallel for schedule(static, 1) if (parallel)
     for (int32_t i = 1; i <= NRows; ++i) {
         ComputeRow(i);
         AddRowStatistics(i);

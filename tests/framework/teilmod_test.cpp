@@ -216,3 +216,38 @@ TEST(SubModelBase, RelCellAreaFromTheGridTable) {
     EXPECT_EQ(m.RelCellArea, rel);
     f.memory.free_matrix(rel, 1, 3, 1, 4);
 }
+
+// The ranks found at construction answer as the zone table does, and a zone
+// grid or table swapped in later is looked up directly until they are found
+// anew.
+TEST(SubModelBase, ZoneRankOfEveryCell) {
+    SubModelFixture f("[snow_model]\n1\n60\n");
+    // Codes 0..9: 7 ranks 1, 3 ranks 2, the others outside the table.
+    std::vector<int> ranks(10, 0);
+    ranks[7] = 1;
+    ranks[3] = 2;
+    f.settings.ZoneRank = ranks.data();
+    f.settings.MaxZoneCode = 9;
+    f.zoneGrid[1][1] = 3.4;   // rounds to 3
+    f.zoneGrid[1][2] = 2.6;   // rounds to 3
+    f.zoneGrid[3][4] = 12;    // above the largest code
+    f.zoneGrid[3][3] = -0.4;  // rounds to 0, no rank
+    teilmodellklasse m(&f.writer, "snow_model", f.settings, f.table.get(), 1);
+    struct Case {
+        int row, col, rank;
+    } cases[] = {{1, 1, 2}, {1, 2, 2}, {1, 3, 1}, {2, 2, 0}, {3, 4, 0}, {3, 3, 0}, {3, 1, 1}};
+    for (const Case& c : cases) EXPECT_EQ(m.ZoneRankOfCell(c.row, c.col), c.rank) << c.row << "," << c.col;
+
+    // Another zone grid: read directly, then from the ranks found anew.
+    double** other = f.memory.matrix(1, 3, 1, 4, 3);
+    for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 4; ++c) other[r][c] = 3;
+    m.ZoneGrid = other;
+    EXPECT_EQ(m.ZoneRankOfCell(1, 3), 2);
+    m.FindZoneRanks();
+    EXPECT_EQ(m.ZoneRankOfCell(2, 2), 2);
+    // Without a table every cell has rank 0.
+    m.Settings.ZoneRank = nullptr;
+    EXPECT_EQ(m.ZoneRankOfCell(2, 2), 0);
+    f.memory.free_matrix(other, 1, 3, 1, 4);
+}
