@@ -255,6 +255,12 @@ struct ShellFixture {
             landuses[1].TReduWet = 0.95;
             landuses[1].LimitReduWet = 0.5;
             landuses[1].HReduDry = 150;
+            // Two fix points over the year, so that day values can be asked of it.
+            landuses[1].FixPointCount = 2;
+            landuses[1].JulDays = {0, 1, 366};
+            landuses[1].ActualJulDays = {0, 1, 366};
+            landuses[1].AltDep = {0, 0, 0};
+            landuses[1].SR_ResidCovrg = {0, 0, 0};
             settings.LanduseTable = landuses.data();
             settings.LanduseCount = 1;
         }
