@@ -175,4 +175,14 @@ std::vector<DiagLine> DiagLines(const std::string& xml) {
 
 std::string TestDataPath(const std::string& name) { return std::string(RUVEX_TEST_DATA) + "/" + name; }
 
+std::string SetSectionSwitch(const std::string& control, const std::string& section, int value) {
+    const std::string header = "[" + section + "]\n";
+    const size_t at = control.find(header);
+    if (at == std::string::npos) return control;
+    const size_t begin = at + header.size();
+    size_t end = begin;
+    while (end < control.size() && control[end] != ' ' && control[end] != '\t' && control[end] != '\n') ++end;
+    return control.substr(0, begin) + std::to_string(value) + control.substr(end);
+}
+
 }  // namespace testsupport

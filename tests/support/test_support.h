@@ -51,4 +51,8 @@ std::vector<DiagLine> DiagLines(const std::string& xml);
 
 std::string TestDataPath(const std::string& name);
 
+// The control text with the on-switch (the first word after the "[section]"
+// line) of `section` set to `value`; unchanged when the section is absent.
+std::string SetSectionSwitch(const std::string& control, const std::string& section, int value);
+
 }  // namespace testsupport
