@@ -242,8 +242,12 @@ void routingclass::InitStorageElements() {
         const int S = static_cast<int>(w.S);
         const int Lb = BlockLength(e);
         for (int s = 1; s <= S; ++s) {
-            std::vector<double>& out = w.Qaus[static_cast<size_t>(s)];
-            std::fill(out.begin() + 1, out.begin() + 1 + Ns, flow);
+            for (auto* out : {&w.Qaus, &w.QausMain}) {
+                std::vector<double>& row = (*out)[static_cast<size_t>(s)];
+                std::fill(row.begin() + 1, row.begin() + 1 + Ns, flow);
+            }
+            std::vector<double>& plain = w.QausPlain[static_cast<size_t>(s)];
+            std::fill(plain.begin() + 1, plain.begin() + 1 + Ns, 0.0);
             w.qvzuq[static_cast<size_t>(s)] = 0.0;
             w.FillPosition[static_cast<size_t>(s)] = Ns + (s - 1) * Lb + w.delta[static_cast<size_t>(r)];
         }

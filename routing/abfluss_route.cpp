@@ -65,6 +65,18 @@ double LinearStorageContent(double y, double phi, double kh, double kv) {
     return main * (1 - phi) * y + plain * phi * y;
 }
 
+double TwoLinearStorages(double x, double phi, double kh, double kv, double& yMain, double& yPlain) {
+    yMain = (1 - kh) * (1 - phi) * x + kh * yMain;
+    yPlain = (1 - kv) * phi * x + kv * yPlain;
+    return yMain + yPlain;
+}
+
+double TwoLinearStoragesContent(double yMain, double yPlain, double kh, double kv) {
+    const double main = kh < 1 ? kh / (1 - kh) : 0.0;
+    const double plain = kv < 1 ? kv / (1 - kv) : 0.0;
+    return main * yMain + plain * yPlain;
+}
+
 double TranslationDecayFactor(bool decays, double h, int D, double dt, int Ns) {
     if (!decays) return 1.0;
     if (!(h > 0)) return 0.0;
@@ -174,11 +186,10 @@ void routingclass::RouteTimeStep(int64_t, int64_t, int64_t, int64_t) {
             const double* E0 = ElementRows[0];
             const int rOut = GetTableRow(e, GetMaxOfSubIntervals(E0 + block.b - 1));
             const double phi = w.QmQ[static_cast<size_t>(rOut)];
-            const double phi0 = w.qvzuq[ks];
             for (int s = 1; s <= Ns; ++s) {
                 const size_t k = static_cast<size_t>(s);
                 const int p = block.b + s - 1;
-                const double out = LinearStorageOutflow(E0[p], w.Qaus[ks][k], phi, phi0, kh, kv);
+                const double out = TwoLinearStorages(E0[p], phi, kh, kv, w.QausMain[ks][k], w.QausPlain[ks][k]);
                 U[0][k] = out;
                 w.Qaus[ks][k] = out;
                 for (int t = 1; t <= T; ++t) U[static_cast<size_t>(t)][k] = ElementRows[static_cast<size_t>(t)][p];
