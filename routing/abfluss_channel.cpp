@@ -126,31 +126,11 @@ double routingclass::GetAbstractionSum() { return AbstractionSum; }
 
 // The channel routing, the routing state, inflow files, reservoirs and
 // abstractions build on this set-up.
-void routingclass::ReadInflows(double**, int64_t, int64_t, int64_t, int64_t) {}
 void routingclass::InitReservoirs(FILE*) {}
-void routingclass::InitAbstractionRules(FILE*) {}
 
 void routingclass::SetSpeicherParams(FILE*, int, const std::string& text, size_t& position, int) {
     const size_t found = text.find("SP", position);
     position = found == std::string::npos ? text.size() : found + 2;
-}
-
-void routingclass::SetAblaufModus(FILE*, int, const std::string& text, size_t& position, int, int64_t, int64_t,
-                                  int64_t, int64_t) {
-    const size_t found = text.find("AL", position);
-    position = found == std::string::npos ? text.size() : found + 2;
-}
-
-void routingclass::SetZuflussModus(int e, int inflowNumber, int mode, const std::string& fileName, int startRow,
-                                   double constantValue, int column, int64_t, int64_t, int64_t, int64_t) {
-    const size_t k = static_cast<size_t>(e - Counts.OL - Counts.SUMTRIB);
-    if (!IsZL(e)) return;
-    InflowNumber[k] = inflowNumber;
-    InflowMode[k] = mode;
-    InflowFile[k] = fileName;
-    InflowStartRow[k] = startRow;
-    InflowColumn[k] = column;
-    InflowValue[0][k] = mode == 1 ? constantValue : 0.0;
 }
 
 void routingclass::CheckSubbasinAreas() {
@@ -183,6 +163,7 @@ void routingclass::CheckSubbasinAreas() {
                 *Writer << "INFO: Basin " << OutletCode << ": area in contr.file: " << CatchmentArea
                         << " <-> zone-grid " << zoneArea << " (adjusted to the latter)" << "[end-entry]";
             }
+            RescaleAbstractions(CatchmentArea / zoneArea, zoneArea);
             CatchmentArea = zoneArea;
         }
     }
@@ -216,10 +197,10 @@ void routingclass::SetFlowArrays(double** F, double*** Fs, StorageElementArrays*
                                   static_cast<size_t>(SubIntervals) + 1;
             const std::vector<int> indices = IsZL(e) ? std::vector<int>{IndexOf(e)} : SubbasinRanksOf(e);
             for (int i : indices) {
-                const int gauge = gaugeColumns && i <= n ? gaugeColumns[i] : 0;
-                const bool observed = !IsZL(e) && Substitution == 1 && gauge > 0 && window;
+                const bool observed =
+                    !IsZL(e) && Substitution == 1 && i <= n && SubstituteMm && SubstituteMm[i] >= 0;
                 for (int t = 0; t <= T; ++t) {
-                    const double value = observed ? window[10][gauge] : F[t][i];
+                    const double value = observed && t == 0 ? SubstituteMm[i] : F[t][i];
                     std::vector<double>& elements = (*E)[static_cast<size_t>(t)][static_cast<size_t>(i)];
                     elements.assign(length, 0.0);
                     std::fill(elements.begin() + 1, elements.end(), value);
@@ -288,8 +269,8 @@ void routingclass::SetRiverflowTable(riverflow_table* table, int descriptionNumb
 
 void routingclass::UpdateRiverflowTable() { FillRiverflowRecords(false); }
 
-// Abstractions and reservoirs flush their buffers here once they exist.
-void routingclass::FlushOutputs() {}
+// Reservoirs flush their buffers here once they exist.
+void routingclass::FlushOutputs() { FlushAbstractions(); }
 
 void routingclass::DeleteModule() {
     if (Deleted()) return;
@@ -335,6 +316,15 @@ void routingclass::DeleteModule() {
         InflowStartRow.clear();
         InflowFile.clear();
         InflowValue.clear();
+        InflowReaders.clear();
+    }
+    if (!Abstractions.empty()) {
+        if (Writer) *Writer << ", --> ALs...";
+        for (size_t k = 1; k < Abstractions.size(); ++k) {
+            Abstractions[k]->FlushBuffer(1);
+            if (Writer) *Writer << " " << k << ",";
+        }
+        Abstractions.clear();
     }
     if (Writer) *Writer << " Rest... ok" << "[end-entry]";
     for (auto* values : {&RetentionMain, &RetentionPlain, &MainWidth, &PlainWidth, &MainDepth, &MainManning,

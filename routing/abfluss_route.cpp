@@ -88,7 +88,7 @@ double TranslationDecayFactor(bool decays, double h, int D, double dt, int Ns) {
 // irrigation and by the soil model, abstractions and reservoirs act around
 // these steps once they exist; a zero-date step (initial routing) never
 // withdraws.
-void routingclass::RouteTimeStep(int64_t, int64_t, int64_t, int64_t) {
+void routingclass::RouteTimeStep(int64_t year, int64_t month, int64_t day, int64_t hour) {
     if (!StepFlows || !SubIntervalFlows || !Storage) return;
     const int n = Links.SubbasinCount;
     const int T = Links.TracerCount;
@@ -101,6 +101,9 @@ void routingclass::RouteTimeStep(int64_t, int64_t, int64_t, int64_t) {
     std::vector<std::vector<double>>& O = OutletFlows;
     std::vector<std::vector<double>>& U = ChannelFlows;
 
+    const bool zeroDate = month < 1;
+    TakeUpTributaries(zeroDate);
+
     // The outlet's own runoff.
     for (int s = 1; s <= Ns; ++s) {
         O[0][static_cast<size_t>(s)] = Weights[0] * Fs[0][s][g];
@@ -111,6 +114,8 @@ void routingclass::RouteTimeStep(int64_t, int64_t, int64_t, int64_t) {
         const size_t ke = static_cast<size_t>(e);
         const int i = IndexOf(e);
         if (i <= 0) continue;
+
+        if (!IsZL(e)) SoilRiverWithdrawal(e, zeroDate);
 
         // A summed channel carries the area-weighted mean of its subbasins.
         double W = 0;
@@ -148,15 +153,10 @@ void routingclass::RouteTimeStep(int64_t, int64_t, int64_t, int64_t) {
         }
 
         // Channel input, or the observed discharge where it replaces it.
-        const int gauge = GaugeColumns && i <= n ? GaugeColumns[i] : 0;
-        const bool observed =
-            Substitution == 1 && i <= n && gauge > 0 && Window && Window[10] && Window[10][gauge] >= 0;
+        const bool observed = Substitution == 1 && i <= n && SubstituteMm && SubstituteMm[i] >= 0;
         for (int s = 1; s <= Ns; ++s) {
-            if (observed) {
-                U[0][static_cast<size_t>(s)] = Window[10][gauge];
-            } else {
-                for (int t = 0; t <= T; ++t) U[static_cast<size_t>(t)][static_cast<size_t>(s)] = Fs[t][s][i];
-            }
+            for (int t = 0; t <= T; ++t) U[static_cast<size_t>(t)][static_cast<size_t>(s)] = Fs[t][s][i];
+            if (observed) U[0][static_cast<size_t>(s)] = SubstituteMm[i];
         }
 
         wqtab& w = Tables[ke];
@@ -230,5 +230,6 @@ void routingclass::RouteTimeStep(int64_t, int64_t, int64_t, int64_t) {
     }
     F[0][g] = O[0][0] / Ns;
     for (int t = 1; t <= T; ++t) F[t][g] = O[static_cast<size_t>(t)][0];
-    AbstractionSum = 0;
+    OutletAvailability(zeroDate);
+    RouteAbstractions(year, month, day, hour);
 }

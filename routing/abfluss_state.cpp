@@ -340,6 +340,7 @@ void abflussmodellklasse::ReadStorageFile(const std::string* fileName, int readC
         bool used = false;
         for (int k = 1; k <= DescriptionCount && !used; ++k)
             used = Descriptions[static_cast<size_t>(k)]->ReadExtraState(line, path);
+        if (!used) used = ReadCarriedState(line, path);
         if (!used) break;
     }
 }
@@ -352,6 +353,7 @@ void abflussmodellklasse::WriteStorageFile() {
     std::string out = "[routing_model]\n";
     for (int k = 1; k <= DescriptionCount; ++k) Descriptions[static_cast<size_t>(k)]->WriteStorage(out);
     for (int k = 1; k <= DescriptionCount; ++k) Descriptions[static_cast<size_t>(k)]->WriteExtraState(out);
+    WriteCarriedState(out);
     out += "\n";
     StorageContentStage local;
     StorageContentStage* stage = Stage ? Stage : &local;
