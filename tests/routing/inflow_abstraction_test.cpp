@@ -165,3 +165,190 @@ TEST(RoutingInflows, ExternalInflowFiles) {
         routing->DeleteModule();
     }
 }
+
+namespace {
+
+std::vector<Subbasin> TwoOutlets() { return {{1, 0.1}, {3, 0.4}, {30, 0.5}}; }
+
+// flows.ctl as two descriptions: TG 3 (50 km2) with OL 1 and `first`, then
+// TG 30 (100 km2) with OL 3 and `second`.
+std::string TwoDescriptions(const std::string& first, const std::string& second, const std::string& rules = "") {
+    std::string text = ControlText(
+        "flows.ctl", {{"TG 3 A = 100", "TG 3 A = 50"},
+                      {"L = 10 A = 10\nend", "L = 10 A = 10\n" + first + "TG 30 A = 100 f = 1.0\n  OL 3" + Channel +
+                                                 second + "end"}});
+    return text + rules;
+}
+
+std::vector<std::string> DataLines(const std::string& file) {
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < file.size()) {
+        const size_t end = file.find('\n', at);
+        const std::string line = file.substr(at, end - at);
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) lines.push_back(line);
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    return lines;
+}
+
+}  // namespace
+
+// An external abstraction takes its amount from the outlet, exactly, and
+// writes it (m3/s) to its file; it never takes more than the outlet holds.
+TEST(RoutingAbstractions, ExternalAbstractionLowersTheOutletByItsAmount) {
+    struct Case {
+        const char* name;
+        std::string element;
+        double q;         // runoff [mm per hour]
+        double taken;     // [m3/s] of 1 m3/s at the outlet
+    } cases[] = {
+        {"maximum in m3/s", "  AL 1 = extern al.txt 0 1 0.4 m3/s\n", 0.036, 0.4},
+        {"threshold in m3/s", "  AL 1 = extern al.txt 0.25 0.5 10 m3/s)\n", 0.036, 0.375},
+        {"below the threshold", "  AL 1 = extern al.txt 2 0.5 10 m3/s\n", 0.036, 0.0},
+        {"dry river", "  AL 1 = extern al.txt 0 1 10 mm\n", 0.0, 0.0},
+        {"fraction above 1", "  AL 1 = extern al.txt 0 3 10 mm\n", 0.036, 1.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FlowRun run(FlowsControl(c.element), c.q);
+        ASSERT_EQ(run.status, 0) << run.h.Console();
+        ASSERT_EQ(run.Init(), 0) << run.h.Console();
+        const double before = c.q / 0.036;
+        for (int step = 1; step <= 3; ++step) {
+            run.routing->RunTimeStep(step, 1, 1, 2020);
+            EXPECT_NEAR(run.Outlet(), before - c.taken, 1e-7) << step;
+            EXPECT_GE(run.routing->StepFlows.Rows()[0][run.h.Rank(3)], 0.0);
+        }
+        run.routing->FlushOutputs();
+        const std::string file = run.h.File("al.txt");
+        EXPECT_EQ(file.rfind("YY\tMM\tDD\tHH\tm^3/s\nabstraction_1\nYY\tMM\tDD\tHH\tm^3/s\n", 0), 0u) << file;
+        const std::vector<std::string> rows = DataLines(file);
+        ASSERT_EQ(rows.size(), 3u) << file;
+        for (const std::string& row : rows) {
+            const double value = std::stod(row.substr(row.rfind('\t') + 1));
+            EXPECT_NEAR(value, c.taken, 1e-7) << row;
+            EXPECT_GE(value, 0.0);
+        }
+    }
+}
+
+// A time series abstraction reads the row of each step; a missing value
+// takes nothing, a row of another date ends the run.
+TEST(RoutingAbstractions, AbstractionFromFile) {
+    RoutingHarness h({{1, 0.1}, {3, 0.9}});
+    testsupport::WriteFile(h.dir.file("in.txt"), "YY MM DD HH a b\n2020 1 1 1 9 0.3\n2020 1 1 2 9 -9999\n"
+                                                 "2020 1 1 3 9 5\n2020 1 1 5 9 0.1\n");
+    int status = -1;
+    auto routing = h.Build(FlowsControl("  AL 1 = from_file input_file = in.txt column = 1 out = out.txt\n"), &status);
+    ASSERT_EQ(status, 0) << h.Console();
+    std::vector<double> water(3, 0.036);
+    double* qg[1] = {water.data()};
+    routing->SetQg(qg);
+    routing->InitRouting();
+    const double expected[] = {0.7, 1.0, 0.0};  // 0.3 taken, nothing, all (5 > 1)
+    for (int step = 1; step <= 3; ++step) {
+        routing->RunTimeStep(step, 1, 1, 2020);
+        EXPECT_NEAR(routing->RoutedDischarge(h.Rank(3)), expected[step - 1], 1e-7) << step;
+    }
+    int thrown = 0;
+    try {
+        routing->RunTimeStep(4, 1, 1, 2020);
+    } catch (int code) {
+        thrown = code;
+    }
+    EXPECT_EQ(thrown, 36);
+    EXPECT_NE(h.Console().find("error comparing dates in in.txt"), std::string::npos);
+    routing->FlushOutputs();
+    for (const std::string& row : DataLines(h.File("out.txt"))) EXPECT_GE(std::stod(row.substr(row.rfind('\t') + 1)), 0.0);
+    routing->DeleteModule();
+}
+
+// An internal abstraction hands its water (m3/s) to the inflow of the same
+// number: the outlet below both carries the same water as without them.
+TEST(RoutingAbstractions, InternalPairMovesWaterUnchanged) {
+    const double q = 0.036;
+    FlowRun plain(TwoDescriptions("", ""), q, TwoOutlets());
+    FlowRun paired(TwoDescriptions("  AL 1 = intern 0 0.5 10 mm\n", std::string("  ZL 1 = intern") + Channel), q,
+                   TwoOutlets());
+    ASSERT_EQ(plain.status, 0) << plain.h.Console();
+    ASSERT_EQ(paired.status, 0) << paired.h.Console();
+    ASSERT_EQ(plain.Init(), 0);
+    ASSERT_EQ(paired.Init(), 0) << paired.h.Console();
+    EXPECT_NE(paired.h.Console().find("checking connection of internal inflows and abstractions"), std::string::npos);
+    for (int step = 1; step <= 4; ++step) {
+        plain.routing->RunTimeStep(step, 1, 1, 2020);
+        paired.routing->RunTimeStep(step, 1, 1, 2020);
+        const double at3 = plain.routing->RoutedDischarge(paired.h.Rank(3));
+        EXPECT_NEAR(paired.routing->RoutedDischarge(paired.h.Rank(3)), at3 / 2, 1e-9) << step;
+        EXPECT_NEAR(paired.routing->RoutedDischarge(paired.h.Rank(30)),
+                    plain.routing->RoutedDischarge(plain.h.Rank(30)), 1e-8)
+            << step;
+    }
+}
+
+TEST(RoutingAbstractions, MiswiredInternalFlows) {
+    const std::string ZL1 = std::string("  ZL 1 = intern") + Channel;
+    struct Case {
+        const char* name;
+        std::string control;
+        int construction, init;
+        const char* message;
+    } cases[] = {
+        {"a sound pair",
+         TwoDescriptions("  AL 1 = intern 0 1 1 mm\n", ZL1) + "", 0, 0, ""},
+        {"inflow already connected",
+         ControlText("flows.ctl", {{"L = 10 A = 10\nend", std::string("L = 10 A = 10\n  AL 1 = intern 0 1 1 mm\n") +
+                                                              "TG 30 A = 100 f = 1.0\n  OL 3" + Channel +
+                                                              "  AL 1 = extern x.txt 0 1 1 mm\n  AL 1 = intern 0 1 1 mm\n" +
+                                                              "TG 1 A = 10 f = 1.0\n" + ZL1 + "end"}}),
+         0, 300, "Inflow 1 is already connected to an internal abstraction.\nEach abstaction (AL-element) must be conencted"},
+        {"same outlet", TwoDescriptions("", ZL1 + "  AL 1 = intern 0 1 1 mm\n"), 0, 301,
+         "Abstraction AL 1 from routing description 2 and inflow ZL 1 are both defined for the same routing-subbasin TG 30"},
+        {"inflow without abstraction", TwoDescriptions("", ZL1), 0, 302,
+         "in routing description 2 for TG 30:\nInternal Inflow ZL 1 has no conenction to an internal abstraction."},
+        {"abstraction without inflow", TwoDescriptions("  AL 1 = intern 0 1 1 mm\n", ""), 0, 303,
+         "in routing description 1 for TG 3:\nInternal abstraction AL 1 is not connected to any internal inflow."},
+        {"mode in capitals", TwoDescriptions("  AL 1 = Intern 0 1 1 mm\n", ZL1), 44, 0,
+         "the modus \"Intern\" is not supported for abstraction 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Subbasin> subbasins = TwoOutlets();
+        FlowRun run(c.control, 0.036, subbasins);
+        EXPECT_EQ(run.status, c.construction) << run.h.Console();
+        if (run.status == 0) {
+            EXPECT_EQ(run.Init(), c.init) << run.h.Console();
+        }
+        EXPECT_NE(run.h.Console().find(c.message), std::string::npos) << run.h.Console();
+        if (run.status != 0) run.routing.reset();
+    }
+}
+
+// A paired rule abstraction without capacities takes nothing; unpaired (an
+// external rule) it takes the table's value.
+TEST(RoutingAbstractions, RuleAbstractionsAndTheirCapacity) {
+    const std::string rules =
+        "[abstraction_rule_abstraction_1]\n2 1\n0 0\n10 1\nno capacities here\nWeekDays = 1234567\n"
+        "start_hour = 0\nstop_hour = 24\n";
+    struct Case {
+        const char* name;
+        std::string first, second;
+        double taken;  // [m3/s] at outlet 3 (1 m3/s before)
+    } cases[] = {
+        // 0.5 m3/s at the outlet of 50 km2 (0.036 mm/h): the table gives 0.05.
+        {"external rule", "  AL 1 = extern_with_rule rule.txt\n", "", 0.05},
+        {"paired rule without capacity", "  AL 1 = intern_with_rule\n", std::string("  ZL 1 = intern") + Channel, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FlowRun run(TwoDescriptions(c.first, c.second, rules), 0.036, TwoOutlets());
+        ASSERT_EQ(run.status, 0) << run.h.Console();
+        ASSERT_EQ(run.Init(), 0) << run.h.Console();
+        for (int step = 1; step <= 2; ++step) {
+            run.routing->RunTimeStep(step, 1, 1, 2020);
+            EXPECT_NEAR(run.routing->RoutedDischarge(run.h.Rank(3)), 0.5 - c.taken, 1e-7) << step;
+        }
+    }
+}
