@@ -169,3 +169,113 @@ TEST(RoutingExchange, EverythingTakenIsAccounted) {
     std::printf("taken %.6f m3, asked %.6f m3, abstracted %.6f m3, carried at the end %.6f m3\n", taken, asked,
                 abstracted, carriedBefore);
 }
+
+namespace {
+
+// Both descriptions with an internal pair whose abstraction is routed after
+// its inflow (so the inflow reads the flows of the step before), an external
+// inflow and an external abstraction.
+std::string WarmNetwork() {
+    return ControlText(
+        "flows.ctl",
+        {{"1 1000 10 1 ", "1 1000 10 2 "},
+         {"TG 3 A = 100", "TG 3 A = 50"},
+         {"L = 10 A = 10\nend",
+          std::string("L = 10 A = 10\n  ZL 1 = intern kh = 2 kv = 6 bm = 5 bf = 20 tm = 0.5 nm = 25 nf = 10 I = 0.003 "
+                      "L = 3000 A = 10\n  AL 2 = extern al2.txt 0 0.3 10 mm\n") +
+              "TG 30 A = 100 f = 1.0\n  OL 3 kh = 1 kv = 5 bm = 2 bf = 100 tm = 0.5 nm = 40 nf = 20 I = 0.0005 L = "
+              "10000 A = 50\n  OL 20" +
+              Channel + "  ZL 2 = extern zl.txt 1 5" + Channel + "  AL 1 = intern 0 0.2 10 mm\nend"}});
+}
+
+struct WarmRun {
+    RoutingHarness h{{{1, 0.1}, {3, 0.4}, {20, 0.1}, {30, 0.4}}};
+    std::unique_ptr<abflussmodellklasse> routing;
+    std::vector<double> water;
+    double* qg[1];
+    std::vector<ZoneRecord> demand;
+    std::vector<riverflow_table> rivers;
+
+    explicit WarmRun(int firstStep, const std::string& zl, const std::string* state = nullptr) {
+        h.settings.StartDay = 1 + (firstStep - 1) / 24;
+        h.settings.StartHour = (firstStep - 1) % 24 + 1;
+        testsupport::WriteFile(h.dir.file("zl.txt"), zl);
+        int status = -1;
+        routing = h.Build(WarmNetwork(), &status);
+        EXPECT_EQ(status, 0) << h.Console();
+        water.assign(5, Runoff(firstStep));
+        qg[0] = water.data();
+        routing->SetQg(qg);
+        routing->InitRouting();
+        demand.assign(h.Records.begin(), h.Records.end());
+        routing->SetIrrigationDemand(demand.data());
+        rivers.assign(5, riverflow_table{});
+        routing->SetRiverflowTable(rivers.data());
+        const std::string name = "state.txt";
+        if (state) testsupport::WriteFile(h.dir.file(name), *state);
+        routing->ReadStorageFile(&name, state ? 1 : 0);
+        routing->SetStatus(1);
+    }
+    ~WarmRun() { routing->DeleteModule(); }
+    static double Runoff(int step) { return 0.02 + 0.3 * std::pow(1 + std::sin(step / 5.0), 3); }
+    std::vector<double> Steps(int from, int to) {
+        std::vector<double> routed;
+        for (int step = from; step <= to; ++step) {
+            for (size_t i = 1; i < water.size(); ++i) water[i] = Runoff(step) * (0.4 + 0.3 * static_cast<double>(i));
+            for (size_t i = 1; i < demand.size(); ++i) {
+                demand[i].RelCellSum = 1;
+                demand[i].sx = 0.3 * (1 + std::cos(step + static_cast<double>(i)));
+            }
+            rivers[1].withdrawn = 0.2 * (1 + std::sin(step));
+            routing->RunTimeStep((step - 1) % 24 + 1, 1 + (step - 1) / 24, 1, 2020);
+            for (int i = 1; i <= h.Subbasins.Count; ++i) routed.push_back(routing->RoutedDischarge(i));
+        }
+        return routed;
+    }
+    std::string State() {
+        routing->WriteStorageFile();
+        return h.File("state.txt");
+    }
+};
+
+std::string WarmInflowFile() {
+    std::string text = "YY MM DD HH Q\n";
+    for (int step = 1; step <= 48; ++step) {
+        text += "2020 1 " + std::to_string(1 + (step - 1) / 24) + " " + std::to_string((step - 1) % 24 + 1) + " " +
+                std::to_string(0.5 + 0.1 * (step % 7)) + "\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+// 48 steps in one run equal 24 steps, the state saved, and 24 more of a run
+// that starts warm from it, with an internal pair, an external inflow, an
+// abstraction and withdrawals carried between steps.
+TEST(RoutingExchange, WarmStartWithInflowsAbstractionsAndCarriedWithdrawals) {
+    const std::string zl = WarmInflowFile();
+    WarmRun whole(1, zl);
+    const std::vector<double> all = whole.Steps(1, 48);
+    const std::string finalState = whole.State();
+    whole.routing->FlushOutputs();
+    const std::string wholeFile = whole.h.File("al2.txt");
+
+    WarmRun first(1, zl);
+    first.Steps(1, 24);
+    const std::string saved = first.State();
+    EXPECT_NE(saved.find("(carried irrigation and soil withdrawals of subbasin)"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("(flows of internal inflow)"), std::string::npos);
+
+    WarmRun second(25, zl, &saved);
+    const std::vector<double> rest = second.Steps(25, 48);
+    const size_t n = 4;
+    ASSERT_EQ(rest.size(), 24 * n);
+    for (size_t x = 0; x < rest.size(); ++x)
+        ASSERT_EQ(rest[x], all[24 * n + x]) << "step " << 25 + x / n << " subbasin rank " << 1 + x % n;
+    EXPECT_EQ(second.State(), finalState);
+    second.routing->FlushOutputs();
+    const std::string secondFile = second.h.File("al2.txt");
+    const size_t tail = secondFile.size() - secondFile.find("\n2020") - 1;
+    ASSERT_GT(tail, 0u);
+    EXPECT_EQ(wholeFile.substr(wholeFile.size() - tail), secondFile.substr(secondFile.size() - tail));
+}
