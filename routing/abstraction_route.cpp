@@ -115,6 +115,14 @@ void routingclass::RouteAbstractions(int64_t year, int64_t month, int64_t day, i
     }
 }
 
+// Reservoir hook: the reservoirs of a description (its "SP" elements) follow
+// the abstractions in the routing step. The last reservoir receives the
+// abstraction sum and the irrigation volume (the delivered reservoir share,
+// at most the reservoir's volume, over subbasin g's own area), routes the
+// outlet flow, feeds mode-8 abstractions through `AL_class::RuleWithWeekdays`
+// and leaves its volume in `maxirrigFromReservoirs`; with reservoirs the
+// abstractions above draw on that volume instead of the outlet flow.
+
 // Internal inflow d and internal abstraction d belong together, wherever
 // they stand; each must have exactly one partner.
 void abflussmodellklasse::ConnectInternalFlows() {

@@ -35,7 +35,7 @@ double MeanDemand(const ZoneRecord& r) { return r.RelCellSum > 0 ? r.sx / r.RelC
 // reservoir supplies).
 void abflussmodellklasse::BeginExchangeStep() {
     const int n = Subbasins.Count;
-    if (!IrrigationDemand || n < 1) return;
+    if (!IrrigationDemand || n < 1 || Exchange.Empty()) return;
     double** maxirrig = MaxIrrig.Rows();
     double** fromReservoirs = MaxIrrigFromReservoirs.Rows();
     for (int i = 1; i <= n; ++i) {
