@@ -123,6 +123,7 @@ TEST(RoutingInflows, ExternalInflowFiles) {
         {"too few columns for two tracers", {"2020 1 1 1 1 1 1"}, 6, 38, 0,
          "there is not the required number of columns in zl.txt for reading ZL[1]", {}},
         {"value column names a date", {"2020 1 1 1 1 1 1"}, 4, 38, 0, "there is not the required number", {}},
+        {"missing start value", {"2020 1 1 1 -9999 1 1", "2020 1 1 2 1 1 1", "2020 1 1 3 2 1 1"}, 5, 0, 0, "", {0, 1, 2}},
         {"start date missing", {"2020 1 1 2 1 1 1"}, 5, 38, 0, "starting date 1.1.2020, 1. h in zl.txt not found", {}},
     };
     for (const Case& c : cases) {
@@ -145,6 +146,8 @@ TEST(RoutingInflows, ExternalInflowFiles) {
         routing->InitRouting();
         int thrown = 0;
         double** F = routing->StepFlows.Rows();
+        // The initial routing starts from the start row's discharge.
+        EXPECT_NEAR(F[0][h.Subbasins.Count + 1], c.m3s[0] * 0.06 * 60 / 10, 1e-12);
         for (int step = 1; step <= 3 && thrown == 0; ++step) {
             try {
                 routing->RunTimeStep(step, 1, 1, year);
@@ -351,4 +354,53 @@ TEST(RoutingAbstractions, RuleAbstractionsAndTheirCapacity) {
             EXPECT_NEAR(run.routing->RoutedDischarge(run.h.Rank(3)), 0.5 - c.taken, 1e-7) << step;
         }
     }
+}
+
+// The reservoir's rule abstraction (mode 8): a week-day mask and an hour
+// window per column, and the capacity of the receiving river.
+TEST(RoutingKernels, RuleWithWeekdaysByHand) {
+    AL_class al;
+    al.SetParams(nullptr, nullptr, 0, 3, 100, 1, 60, "");
+    al.Mode = AL_class::InternWithRuleFromReservoir;
+    AbstractionRules& R = al.Rules;
+    R.Rows = 2;
+    R.Columns = 1;
+    R.x = {0, 0, 1000};
+    R.y = {{}, {0, 0, 2}};
+    R.slope = {{}, {0, 0.002, 0}};
+    R.DayKey = {0, 1};
+    R.TargetCap = {0, -1};
+    struct Case {
+        const char* name;
+        int64_t mask;
+        int start, stop;
+        int64_t year, month, day, hour;
+        double volume, rate;
+    } cases[] = {
+        {"working day inside the hours", 12345, 8, 18, 2020, 1, 1, 10, 500, 1.0},  // a Wednesday
+        {"Saturday", 12345, 8, 18, 2020, 1, 4, 10, 500, 0.0},
+        {"outside the hours", 12345, 8, 18, 2020, 1, 1, 19, 500, 0.0},
+        {"hour 0 belongs to the day before", 6, 0, 24, 2020, 1, 5, 0, 500, 1.0},  // Sunday 0 h: Saturday
+        {"mask -1 is Monday only", -1, 0, 24, 2020, 1, 6, 5, 500, 1.0},
+        {"mask -1 on a Tuesday", -1, 0, 24, 2020, 1, 7, 5, 500, 0.0},
+        {"above the table", 1234567, 0, 24, 2020, 1, 1, 5, 5000, 2.0},
+        {"no hours given", 1234567, -1, -1, 2020, 1, 1, 5, 500, 0.0},
+    };
+    for (const Case& c : cases) {
+        R.Mask = {0, c.mask};
+        R.StartHour = {0, c.start};
+        R.StopHour = {0, c.stop};
+        EXPECT_DOUBLE_EQ(al.RuleWithWeekdays(nullptr, c.year, c.month, c.day, c.hour, c.volume), c.rate) << c.name;
+    }
+    // Paired: the receiving river carries 0.5 m3/s, its capacity is 1.2.
+    StorageElementArrays storage(1, std::vector<std::vector<double>>(4, std::vector<double>(3, 0.0)));
+    storage[0][2][1] = 0.5 * 0.06 * 60 / 50;  // target outlet, 50 km2
+    al.ConnectInflow(2, 3, 50, 1, 100);
+    R.Mask = {0, 1234567};
+    R.StartHour = {0, 0};
+    R.StopHour = {0, 24};
+    R.TargetCap = {0, 1.2};
+    EXPECT_NEAR(al.RuleWithWeekdays(&storage, 2020, 1, 1, 5, 500), 0.7, 1e-7);
+    R.TargetCap = {0, -1};
+    EXPECT_EQ(al.RuleWithWeekdays(&storage, 2020, 1, 1, 5, 500), 0.0);
 }
