@@ -4,6 +4,7 @@
 #include "routing/abstraction.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 
@@ -233,11 +234,7 @@ bool AL_class::FindSection(FILE* controlFile, const std::string& header) {
     std::string line;
     while (ReadLine(controlFile, line)) {
         size_t p = 0;
-        if (Word(line, p) == header || line.compare(line.find_first_not_of(" \t") == std::string::npos
-                                                        ? 0
-                                                        : line.find_first_not_of(" \t"),
-                                                    header.size(), header) == 0)
-            return true;
+        if (Word(line, p) == header) return true;
     }
     return false;
 }

@@ -315,6 +315,8 @@ TEST(RoutingAbstractions, MiswiredInternalFlows) {
          "in routing description 1 for TG 3:\nInternal abstraction AL 1 is not connected to any internal inflow."},
         {"mode in capitals", TwoDescriptions("  AL 1 = Intern 0 1 1 mm\n", ZL1), 44, 0,
          "the modus \"Intern\" is not supported for abstraction 1"},
+        {"rule section missing", TwoDescriptions("  AL 1 = extern_with_rule r.txt\n", ""), 34, 0,
+         "section [abstraction_rule_abstraction_1] not found in control file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
