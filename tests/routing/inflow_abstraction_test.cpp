@@ -406,3 +406,35 @@ TEST(RoutingKernels, RuleWithWeekdaysByHand) {
     R.TargetCap = {0, -1};
     EXPECT_EQ(al.RuleWithWeekdays(&storage, 2020, 1, 1, 5, 500), 0.0);
 }
+
+// The opening message names an inflow by its position in the description,
+// the end-of-file message by its number.
+TEST(RoutingInflows, MessagesNamePositionAndNumber) {
+    const std::string control =
+        TwoDescriptions(std::string("  ZL 2 = extern zl.txt 1 5") + Channel, std::string("  ZL 1 = constant 1") + Channel);
+    {
+        FlowRun run(control, 0.036, TwoOutlets());
+        EXPECT_EQ(run.status, 37);
+        EXPECT_NE(run.h.Console().find("error opening zl.txt for inflow 1"), std::string::npos) << run.h.Console();
+        run.routing.reset();
+    }
+    RoutingHarness h(TwoOutlets());
+    testsupport::WriteFile(h.dir.file("zl.txt"), "2020 1 1 1 1\n");
+    int status = -1;
+    auto routing = h.Build(control, &status);
+    ASSERT_EQ(status, 0) << h.Console();
+    std::vector<double> water(4, 0.036);
+    double* qg[1] = {water.data()};
+    routing->SetQg(qg);
+    routing->InitRouting();
+    routing->RunTimeStep(1, 1, 1, 2020);
+    int thrown = 0;
+    try {
+        routing->RunTimeStep(2, 1, 1, 2020);
+    } catch (int code) {
+        thrown = code;
+    }
+    EXPECT_EQ(thrown, 39);
+    EXPECT_NE(h.Console().find("for inflow 2\nreached end of file!"), std::string::npos) << h.Console();
+    routing->DeleteModule();
+}
