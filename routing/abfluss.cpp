@@ -104,7 +104,6 @@ double abflussmodellklasse::RoutedDischarge(int i) {
     return k > 0 ? m3s / Descriptions[static_cast<size_t>(k)]->AreaFactor : m3s;
 }
 
-
 // One step: the runoff into the flow arrays, every description in order
 // (a later one routes on what an earlier one wrote for its outlet), then the
 // routed discharge per subbasin.

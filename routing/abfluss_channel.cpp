@@ -181,6 +181,12 @@ void routingclass::SetFlowArrays(double** F, double*** Fs, StorageElementArrays*
     StepFlows = F;
     SubIntervalFlows = Fs;
     Storage = E;
+    // A description without channels still routes its outlet's own runoff.
+    if (OutletFlows.empty()) {
+        const size_t rows = static_cast<size_t>(Links.TracerCount + 1);
+        OutletFlows.assign(rows, std::vector<double>(static_cast<size_t>(SubIntervals + 1), 0.0));
+        ChannelFlows = OutletFlows;
+    }
     Window = window;
     GaugeColumns = gaugeColumns;
     const int n = Links.SubbasinCount;

@@ -85,9 +85,9 @@ double TranslationDecayFactor(bool decays, double h, int D, double dt, int Ns) {
 
 // Steps of one description: the outlet's own runoff, every channel through
 // its sub-channels into the outlet, the outlet totals. Withdrawals for
-// irrigation and by the soil model, abstractions and reservoirs act around
-// these steps once they exist; a zero-date step (initial routing) never
-// withdraws.
+// irrigation and by the soil model act around these steps, then the
+// abstractions (and the reservoirs after them); a zero-date step (initial
+// routing) never withdraws.
 void routingclass::RouteTimeStep(int64_t year, int64_t month, int64_t day, int64_t hour) {
     if (!StepFlows || !SubIntervalFlows || !Storage) return;
     const int n = Links.SubbasinCount;

@@ -438,3 +438,26 @@ TEST(RoutingInflows, MessagesNamePositionAndNumber) {
     EXPECT_NE(h.Console().find("for inflow 2\nreached end of file!"), std::string::npos) << h.Console();
     routing->DeleteModule();
 }
+
+// A description of its outlet alone passes f times the outlet's runoff on,
+// also with several sub-intervals.
+TEST(RoutingAbstractions, DescriptionWithoutChannels) {
+    for (const char* line : {"1 1000 10 1 ", "1 1000 10 3 "}) {
+        SCOPED_TRACE(line);
+        RoutingHarness h({{1, 0.5}, {3, 0.5}});
+        int status = -1;
+        auto routing = h.Build(ControlText("single.ctl", {{"1 1000 10 2 ", line}}), &status);
+        ASSERT_EQ(status, 0) << h.Console();
+        std::vector<double> water(3, 0.5);
+        double* qg[1] = {water.data()};
+        routing->SetQg(qg);
+        routing->InitRouting();
+        for (int step = 1; step <= 3; ++step) {
+            routing->RunTimeStep(step, 1, 1, 2020);
+            EXPECT_DOUBLE_EQ(routing->RoutedDischarge(h.Rank(3)), 0.8 * 0.5);
+            for (int s = 1; s <= routing->SubIntervals; ++s)
+                EXPECT_DOUBLE_EQ(routing->SubIntervalFlows.Rows()[0][s][h.Rank(3)], 0.8 * 0.5);
+        }
+        routing->DeleteModule();
+    }
+}
