@@ -180,12 +180,12 @@ public:
     void RouteAbstractions(int64_t year, int64_t month, int64_t day, int64_t hour);
     void RescaleAbstractions(double ratio, double area);
     void FlushAbstractions();
-    // River water for irrigation and the soil model (skipped in zero-date
-    // steps and without their tables).
-    RiverExchange* Exchange = nullptr;
     // Per subbasin rank the observed discharge of the step in mm that
     // replaces the channel input (method 2), negative where none does.
     const double* SubstituteMm = nullptr;
+    // River water for irrigation and the soil model (skipped in zero-date
+    // steps and without their tables).
+    RiverExchange* Exchange = nullptr;
     void TakeUpTributaries(bool zeroDate);
     void SoilRiverWithdrawal(int e, bool zeroDate);
     void OutletAvailability(bool zeroDate);

@@ -137,6 +137,16 @@ TEST(RoutingObserved, WithoutAFileOnlyTheInfo) {
     EXPECT_EQ(run.h.File("Qrouted.sta").find("R-SQUARE"), std::string::npos);
 }
 
+TEST(RoutingObserved, UnreadableFileEndsTheSetUp) {
+    RoutingHarness h({{1, 0.1}, {3, 0.9}});
+    testsupport::WriteFile(h.dir.file("obs.txt"), "YY MM DD HH Q\n2020 1 1 1 1\n2020 1 1 2 x\n");
+    int status = -1;
+    auto routing = h.Build(Observed(3, 0), &status);
+    EXPECT_EQ(status, 203);
+    EXPECT_NE(h.Console().find("error analysing or reading obs.txt at row 2 or before"), std::string::npos)
+        << h.Console();
+}
+
 // Method 2: an observation of 2.5 m3/s at the gauged tributary (10 km2)
 // enters its channel as 2.5 x 0.06 x 60 / 10 = 0.9 mm; -1, a missing hour
 // and the steps after the file's end leave the routed flow.
