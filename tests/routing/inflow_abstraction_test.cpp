@@ -263,6 +263,29 @@ TEST(RoutingAbstractions, AbstractionFromFile) {
     }
     EXPECT_EQ(thrown, 36);
     EXPECT_NE(h.Console().find("error comparing dates in in.txt"), std::string::npos);
+    // A file that ends before the run does too.
+    {
+        RoutingHarness e({{1, 0.1}, {3, 0.9}});
+        testsupport::WriteFile(e.dir.file("in.txt"), "2020 1 1 1 9 0.3\n");
+        int code = -1;
+        auto ending = e.Build(FlowsControl("  AL 1 = from_file input_file = in.txt column = 1 out = out.txt\n"), &code);
+        ASSERT_EQ(code, 0) << e.Console();
+        std::vector<double> runoff(3, 0.036);
+        double* rows[1] = {runoff.data()};
+        ending->SetQg(rows);
+        ending->InitRouting();
+        ending->RunTimeStep(1, 1, 1, 2020);
+        int end = 0;
+        try {
+            ending->RunTimeStep(2, 1, 1, 2020);
+        } catch (int c) {
+            end = c;
+        }
+        EXPECT_EQ(end, 39);
+        EXPECT_NE(e.Console().find("error reading from in.txt (or from its buffer) for abstraction 1\nreached end of file!"),
+                  std::string::npos);
+        ending->DeleteModule();
+    }
     routing->FlushOutputs();
     for (const std::string& row : DataLines(h.File("out.txt"))) EXPECT_GE(std::stod(row.substr(row.rfind('\t') + 1)), 0.0);
     routing->DeleteModule();
