@@ -204,6 +204,9 @@ public:
     void CreateOutletArrays(int subIntervals);
     // The reservoirs of a step, in series behind the outlet.
     void RouteReservoirs(int64_t year, int64_t month, int64_t day, int64_t hour);
+    // Volume [m3] the last reservoir gives to the irrigation of the outlet's
+    // subbasin in this step (0 without demand records and in zero-date steps).
+    double ReservoirIrrigationVolume(bool zeroDate) const;
     void FlushReservoirs();
     void ReleaseReservoirs();
     // The reservoir lines of the routing state; `position` numbers the

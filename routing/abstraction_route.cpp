@@ -74,19 +74,24 @@ void routingclass::RouteAbstractions(int64_t year, int64_t month, int64_t day, i
     const int g = RankOf(OutletCode);
     const double area = CatchmentArea / AreaFactor;
     const bool zeroDate = month < 1;
-    // Reservoir hook: with a reservoir the abstractions draw on the last
-    // reservoir's volume (less its irrigation volume) and leave the outlet
-    // flow to it; until reservoirs exist they draw on the outlet flow.
+    // With reservoirs the abstractions draw on the last reservoir's volume
+    // less what it gives to irrigation, and leave the outlet flow to it.
+    const SP_class* reservoir = Reservoirs.size() > 1 ? Reservoirs.back().get() : nullptr;
     double available = F[0][g];
+    if (reservoir) {
+        const double volume = std::max(0.0, reservoir->State[0] - ReservoirIrrigationVolume(zeroDate));
+        available = ConvertToMm(volume / TimeStep / 60, area, TimeStep);
+    }
     std::vector<double>& X = TracerLoads;
     for (int k = 1; k <= Counts.AL; ++k) {
         AL_class& al = *Abstractions[static_cast<size_t>(k)];
         if (al.Mode == AL_class::InternWithRuleFromReservoir) continue;
         const double a = al.CalcAbstraction(F, AbstractionSum, available, year, month, day, hour);
         X[0] = ConvertToM3s(a, area, TimeStep);
-        for (int t = 1; t <= T; ++t) X[static_cast<size_t>(t)] = F[t][g];
+        for (int t = 1; t <= T; ++t)
+            X[static_cast<size_t>(t)] = reservoir ? reservoir->State[static_cast<size_t>(t)] : F[t][g];
         if (!zeroDate) al.BufferRecord(year, month, day, hour, X.data());
-        if (Counts.SP == 0 && a > 0) {
+        if (!reservoir && a > 0) {
             // Taken from every sub-interval alike; where a sub-interval holds
             // less, in proportion to what each holds (the mean is at least a).
             bool uniform = true;
@@ -114,14 +119,6 @@ void routingclass::RouteAbstractions(int64_t year, int64_t month, int64_t day, i
         }
     }
 }
-
-// Reservoir hook: the reservoirs of a description (its "SP" elements) follow
-// the abstractions in the routing step. The last reservoir receives the
-// abstraction sum and the irrigation volume (the delivered reservoir share,
-// at most the reservoir's volume, over subbasin g's own area), routes the
-// outlet flow, feeds mode-8 abstractions through `AL_class::RuleWithWeekdays`
-// and leaves its volume in `maxirrigFromReservoirs`; with reservoirs the
-// abstractions above draw on that volume instead of the outlet flow.
 
 // Internal inflow d and internal abstraction d belong together, wherever
 // they stand; each must have exactly one partner.

@@ -43,7 +43,14 @@ void abflussmodellklasse::BeginExchangeStep() {
         IrrigationDemand[i].sx = MeanDemand(IrrigationDemand[i]);
         Exchange.Taken[static_cast<size_t>(i)] = 0;
     }
-    for (int i = 1; i <= n; ++i) IrrigationDemand[i].sx = std::max(0.0, IrrigationDemand[i].sx - fromReservoirs[0][i]);
+    // The reservoir at a subbasin's outlet supplies at most what it offered
+    // and at most what was delivered; the river the rest.
+    for (int i = 1; i <= n; ++i) {
+        const double mean = std::max(0.0, IrrigationDemand[i].sx);
+        const double fromReservoir = std::min(std::max(0.0, fromReservoirs[0][i]), mean);
+        Exchange.ReservoirDepth[static_cast<size_t>(i)] = fromReservoir;
+        IrrigationDemand[i].sx = mean - fromReservoir;
+    }
 }
 
 // After every description: the river demand an outlet's routed outflow gave

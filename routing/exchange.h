@@ -15,11 +15,13 @@ struct RiverExchange {
     std::vector<char> Taken;                 // irrigation withdrawal made in this step
     std::vector<double> IrrigationDeficit;   // carried irrigation withdrawal [mm per step over the subbasin]
     std::vector<double> SoilDeficit;         // carried soil withdrawal [mm per step over the river-flow area]
+    std::vector<double> ReservoirDepth;      // delivered irrigation its reservoir supplies [mm over the subbasin]
 
     void Resize(int n) {
         Taken.assign(static_cast<size_t>(n) + 1, 0);
         IrrigationDeficit.assign(static_cast<size_t>(n) + 1, 0.0);
         SoilDeficit.assign(static_cast<size_t>(n) + 1, 0.0);
+        ReservoirDepth.assign(static_cast<size_t>(n) + 1, 0.0);
     }
     bool Empty() const { return Taken.empty(); }
 };
