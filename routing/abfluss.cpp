@@ -46,12 +46,17 @@ void abflussmodellklasse::InitRouting() {
         for (int i = n + 1; i <= entries; ++i) F[t][i] = 0.0;
     }
     for (int k = 1; k <= DescriptionCount; ++k) {
+        Descriptions[static_cast<size_t>(k)]->SubstituteMm = SubstituteMm.empty() ? nullptr : SubstituteMm.data();
         Descriptions[static_cast<size_t>(k)]->SetFlowArrays(F, Fs, &StorageElements, ObservedWindow,
                                                              GaugeColumns.data());
     }
     for (int t = 0; t <= RoutingTracerCount; ++t)
         for (int s = 1; s <= SubIntervals; ++s)
             for (int i = 1; i <= entries; ++i) Fs[t][s][i] = F[t][i];
+    Exchange.Resize(n);
+    for (int k = 1; k <= DescriptionCount; ++k) Descriptions[static_cast<size_t>(k)]->Exchange = &Exchange;
+    if (Writer) *Writer << "checking connection of internal inflows and abstractions" << "[end-entry]";
+    ConnectInternalFlows();
     for (int k = 1; k <= DescriptionCount; ++k) Descriptions[static_cast<size_t>(k)]->InitStorageElements();
 
     const int passes = InitialRoutingPasses();
@@ -111,6 +116,7 @@ void abflussmodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, 
     const int entries = n + Totals.ZL;
     double** F = StepFlows.Rows();
     double*** Fs = SubIntervalFlows.Rows();
+    BeginExchangeStep();
     for (int t = 0; t <= RoutingTracerCount; ++t)
         for (int i = 1; i <= n; ++i) F[t][i] = Qg[t][i];
     for (int k = 1; k <= DescriptionCount; ++k)
@@ -123,6 +129,8 @@ void abflussmodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, 
         d.RouteTimeStep(year, month, day, hour);
         if (RiverFlows) d.UpdateRiverflowTable();
     }
+    PushAvailability();
+    CompareObservedDischarge(year, month, day, hour);
     if (RoutedStatistics) {
         RoutedStatistics->ResetStep();
         for (int i = 1; i <= n; ++i) {
@@ -237,6 +245,8 @@ void abflussmodellklasse::DeleteModule() {
     if (Method > 0 && Status == 1) WriteStorageFile();
     // The routing releases its own tracers while it finishes.
     ReleaseTracers();
+    if (Method > 0 && Status == 1) WriteEfficiencyTables();
+    ObservedReader.reset();
     Qg = nullptr;
     IrrigationDemand = nullptr;
     RiverFlows = nullptr;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/teilmod.h"
+#include "framework/timeseries_reader.h"
 #include "routing/abfluss_routingclass.h"
 #include "soil/unsatzon.h"
 
@@ -100,6 +101,17 @@ public:
     // Repetitions of the initial routing: the summed whole-hour travel times
     // of the slowest channel of every description over the step, at least 1.
     int InitialRoutingPasses();
+    // Pairs every internal inflow with its internal abstraction (codes 300
+    // to 303 for a miswiring).
+    void ConnectInternalFlows();
+    // Irrigation bookkeeping at the start of a step and the availability
+    // passed down the network after it.
+    void BeginExchangeStep();
+    void PushAvailability();
+    RiverExchange Exchange;
+    // Carried withdrawals and internal-inflow flows in the state section.
+    void WriteCarriedState(std::string& out);
+    bool ReadCarriedState(const std::string& line, const std::string& path);
 
     StatisticsTableEntry* StatisticsTable = nullptr;
     int StatisticsTableSize = 0;
@@ -147,6 +159,19 @@ public:
     std::vector<double> EfficiencyPlain, EfficiencyLog;
     int RowsPastEnd = 10;
     double** ObservedWindow = nullptr;
+    // The observed-discharge file and the rows of its window; per subbasin
+    // the current observation in mm to substitute (-1: none).
+    std::unique_ptr<TimeSeriesTableReader> ObservedReader;
+    int ObservedColumns = 0;
+    int ObservedSteps = 0;
+    std::vector<double> ObservedRows;
+    std::vector<double*> ObservedRowPointers;
+    std::vector<double> SubstituteMm;
+    // Sums, window shift and next observation of a step.
+    void CompareObservedDischarge(int64_t year, int64_t month, int64_t day, int64_t hour);
+    void WriteEfficiencyTables();
+    // Routed discharge in the output unit per mm of routed water at `i`.
+    double RoutedDischargeFactor(int i);
 
     // Flow arrays: the step flow array F[t][0..n+Z+A+2] (from SetQg), the
     // sub-interval flows and the storage-element arrays.
@@ -171,6 +196,10 @@ private:
     void BuildDescription(int k, const std::string& text);
     void CreateTablesAndStatistics();
     void SetUpObservedDischarge();
+    // Row of the window for the step at `minute`, missing where the file has
+    // no row of that date.
+    void FillObservedRow(double* row, int64_t minute);
+    void SetSubstitutes();
     // Rank of a subbasin code, 0 for a code that is no subbasin.
     int SubbasinRank(int code) const;
     [[noreturn]] void DescriptionError(int k, int outlet, int element, const std::string& what);

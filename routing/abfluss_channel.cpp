@@ -126,27 +126,6 @@ double routingclass::GetAbstractionSum() { return AbstractionSum; }
 
 // The channel routing, the routing state, inflow files, reservoirs and
 // abstractions build on this set-up.
-void routingclass::ReadInflows(double**, int64_t, int64_t, int64_t, int64_t) {}
-void routingclass::InitAbstractionRules(FILE*) {}
-
-void routingclass::SetAblaufModus(FILE*, int, const std::string& text, size_t& position, int, int64_t, int64_t,
-                                  int64_t, int64_t) {
-    const size_t found = text.find("AL", position);
-    position = found == std::string::npos ? text.size() : found + 2;
-}
-
-void routingclass::SetZuflussModus(int e, int inflowNumber, int mode, const std::string& fileName, int startRow,
-                                   double constantValue, int column, int64_t, int64_t, int64_t, int64_t) {
-    const size_t k = static_cast<size_t>(e - Counts.OL - Counts.SUMTRIB);
-    if (!IsZL(e)) return;
-    InflowNumber[k] = inflowNumber;
-    InflowMode[k] = mode;
-    InflowFile[k] = fileName;
-    InflowStartRow[k] = startRow;
-    InflowColumn[k] = column;
-    InflowValue[0][k] = mode == 1 ? constantValue : 0.0;
-}
-
 void routingclass::CheckSubbasinAreas() {
     double** abfrel = Links.Abfrel;
     const int a = Counts.OL, b = Counts.SUMTRIB;
@@ -177,6 +156,7 @@ void routingclass::CheckSubbasinAreas() {
                 *Writer << "INFO: Basin " << OutletCode << ": area in contr.file: " << CatchmentArea
                         << " <-> zone-grid " << zoneArea << " (adjusted to the latter)" << "[end-entry]";
             }
+            RescaleAbstractions(CatchmentArea / zoneArea, zoneArea);
             CatchmentArea = zoneArea;
         }
     }
@@ -194,6 +174,12 @@ void routingclass::SetFlowArrays(double** F, double*** Fs, StorageElementArrays*
     StepFlows = F;
     SubIntervalFlows = Fs;
     Storage = E;
+    // A description without channels still routes its outlet's own runoff.
+    if (OutletFlows.empty()) {
+        const size_t rows = static_cast<size_t>(Links.TracerCount + 1);
+        OutletFlows.assign(rows, std::vector<double>(static_cast<size_t>(SubIntervals + 1), 0.0));
+        ChannelFlows = OutletFlows;
+    }
     Window = window;
     GaugeColumns = gaugeColumns;
     const int n = Links.SubbasinCount;
@@ -210,10 +196,10 @@ void routingclass::SetFlowArrays(double** F, double*** Fs, StorageElementArrays*
                                   static_cast<size_t>(SubIntervals) + 1;
             const std::vector<int> indices = IsZL(e) ? std::vector<int>{IndexOf(e)} : SubbasinRanksOf(e);
             for (int i : indices) {
-                const int gauge = gaugeColumns && i <= n ? gaugeColumns[i] : 0;
-                const bool observed = !IsZL(e) && Substitution == 1 && gauge > 0 && window;
+                const bool observed =
+                    !IsZL(e) && Substitution == 1 && i <= n && SubstituteMm && SubstituteMm[i] >= 0;
                 for (int t = 0; t <= T; ++t) {
-                    const double value = observed ? window[10][gauge] : F[t][i];
+                    const double value = observed && t == 0 ? SubstituteMm[i] : F[t][i];
                     std::vector<double>& elements = (*E)[static_cast<size_t>(t)][static_cast<size_t>(i)];
                     elements.assign(length, 0.0);
                     std::fill(elements.begin() + 1, elements.end(), value);
@@ -236,8 +222,12 @@ void routingclass::InitStorageElements() {
         const int S = static_cast<int>(w.S);
         const int Lb = BlockLength(e);
         for (int s = 1; s <= S; ++s) {
-            std::vector<double>& out = w.Qaus[static_cast<size_t>(s)];
-            std::fill(out.begin() + 1, out.begin() + 1 + Ns, flow);
+            for (auto* out : {&w.Qaus, &w.QausMain}) {
+                std::vector<double>& row = (*out)[static_cast<size_t>(s)];
+                std::fill(row.begin() + 1, row.begin() + 1 + Ns, flow);
+            }
+            std::vector<double>& plain = w.QausPlain[static_cast<size_t>(s)];
+            std::fill(plain.begin() + 1, plain.begin() + 1 + Ns, 0.0);
             w.qvzuq[static_cast<size_t>(s)] = 0.0;
             w.FillPosition[static_cast<size_t>(s)] = Ns + (s - 1) * Lb + w.delta[static_cast<size_t>(r)];
         }
@@ -278,8 +268,11 @@ void routingclass::SetRiverflowTable(riverflow_table* table, int descriptionNumb
 
 void routingclass::UpdateRiverflowTable() { FillRiverflowRecords(false); }
 
-// Abstractions flush their buffers here once they exist.
-void routingclass::FlushOutputs() { FlushReservoirs(); }
+// Reservoirs and abstractions flush their buffers here.
+void routingclass::FlushOutputs() {
+    FlushReservoirs();
+    FlushAbstractions();
+}
 
 void routingclass::DeleteModule() {
     if (Deleted()) return;
@@ -325,6 +318,15 @@ void routingclass::DeleteModule() {
         InflowStartRow.clear();
         InflowFile.clear();
         InflowValue.clear();
+        InflowReaders.clear();
+    }
+    if (!Abstractions.empty()) {
+        if (Writer) *Writer << ", --> ALs...";
+        for (size_t k = 1; k < Abstractions.size(); ++k) {
+            Abstractions[k]->FlushBuffer(1);
+            if (Writer) *Writer << " " << k << ",";
+        }
+        Abstractions.clear();
     }
     ReleaseReservoirs();
     if (Writer) *Writer << " Rest... ok" << "[end-entry]";

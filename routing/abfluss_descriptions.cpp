@@ -290,6 +290,7 @@ void abflussmodellklasse::BuildDescription(int k, const std::string& text) {
     if (status != 0) throw status;
     routingclass& d = *Descriptions[static_cast<size_t>(k)];
     DescriptionOfOutlet[static_cast<size_t>(outletRank)] = k;
+    d.SubIntervals = SubIntervals;
 
     auto channelValues = [&]() {
         double x[10];

@@ -65,6 +65,18 @@ double LinearStorageContent(double y, double phi, double kh, double kv) {
     return main * (1 - phi) * y + plain * phi * y;
 }
 
+double TwoLinearStorages(double x, double phi, double kh, double kv, double& yMain, double& yPlain) {
+    yMain = (1 - kh) * (1 - phi) * x + kh * yMain;
+    yPlain = (1 - kv) * phi * x + kv * yPlain;
+    return yMain + yPlain;
+}
+
+double TwoLinearStoragesContent(double yMain, double yPlain, double kh, double kv) {
+    const double main = kh < 1 ? kh / (1 - kh) : 0.0;
+    const double plain = kv < 1 ? kv / (1 - kv) : 0.0;
+    return main * yMain + plain * yPlain;
+}
+
 double TranslationDecayFactor(bool decays, double h, int D, double dt, int Ns) {
     if (!decays) return 1.0;
     if (!(h > 0)) return 0.0;
@@ -73,9 +85,9 @@ double TranslationDecayFactor(bool decays, double h, int D, double dt, int Ns) {
 
 // Steps of one description: the outlet's own runoff, every channel through
 // its sub-channels into the outlet, the outlet totals. Withdrawals for
-// irrigation and by the soil model, abstractions and reservoirs act around
-// these steps once they exist; a zero-date step (initial routing) never
-// withdraws.
+// irrigation and by the soil model act around these steps, then the
+// abstractions (and the reservoirs after them); a zero-date step (initial
+// routing) never withdraws.
 void routingclass::RouteTimeStep(int64_t year, int64_t month, int64_t day, int64_t hour) {
     if (!StepFlows || !SubIntervalFlows || !Storage) return;
     const int n = Links.SubbasinCount;
@@ -89,6 +101,9 @@ void routingclass::RouteTimeStep(int64_t year, int64_t month, int64_t day, int64
     std::vector<std::vector<double>>& O = OutletFlows;
     std::vector<std::vector<double>>& U = ChannelFlows;
 
+    const bool zeroDate = month < 1;
+    TakeUpTributaries(zeroDate);
+
     // The outlet's own runoff.
     for (int s = 1; s <= Ns; ++s) {
         O[0][static_cast<size_t>(s)] = Weights[0] * Fs[0][s][g];
@@ -99,6 +114,8 @@ void routingclass::RouteTimeStep(int64_t year, int64_t month, int64_t day, int64
         const size_t ke = static_cast<size_t>(e);
         const int i = IndexOf(e);
         if (i <= 0) continue;
+
+        if (!IsZL(e)) SoilRiverWithdrawal(e, zeroDate);
 
         // A summed channel carries the area-weighted mean of its subbasins.
         double W = 0;
@@ -136,15 +153,10 @@ void routingclass::RouteTimeStep(int64_t year, int64_t month, int64_t day, int64
         }
 
         // Channel input, or the observed discharge where it replaces it.
-        const int gauge = GaugeColumns && i <= n ? GaugeColumns[i] : 0;
-        const bool observed =
-            Substitution == 1 && i <= n && gauge > 0 && Window && Window[10] && Window[10][gauge] >= 0;
+        const bool observed = Substitution == 1 && i <= n && SubstituteMm && SubstituteMm[i] >= 0;
         for (int s = 1; s <= Ns; ++s) {
-            if (observed) {
-                U[0][static_cast<size_t>(s)] = Window[10][gauge];
-            } else {
-                for (int t = 0; t <= T; ++t) U[static_cast<size_t>(t)][static_cast<size_t>(s)] = Fs[t][s][i];
-            }
+            for (int t = 0; t <= T; ++t) U[static_cast<size_t>(t)][static_cast<size_t>(s)] = Fs[t][s][i];
+            if (observed) U[0][static_cast<size_t>(s)] = SubstituteMm[i];
         }
 
         wqtab& w = Tables[ke];
@@ -174,11 +186,10 @@ void routingclass::RouteTimeStep(int64_t year, int64_t month, int64_t day, int64
             const double* E0 = ElementRows[0];
             const int rOut = GetTableRow(e, GetMaxOfSubIntervals(E0 + block.b - 1));
             const double phi = w.QmQ[static_cast<size_t>(rOut)];
-            const double phi0 = w.qvzuq[ks];
             for (int s = 1; s <= Ns; ++s) {
                 const size_t k = static_cast<size_t>(s);
                 const int p = block.b + s - 1;
-                const double out = LinearStorageOutflow(E0[p], w.Qaus[ks][k], phi, phi0, kh, kv);
+                const double out = TwoLinearStorages(E0[p], phi, kh, kv, w.QausMain[ks][k], w.QausPlain[ks][k]);
                 U[0][k] = out;
                 w.Qaus[ks][k] = out;
                 for (int t = 1; t <= T; ++t) U[static_cast<size_t>(t)][k] = ElementRows[static_cast<size_t>(t)][p];
@@ -219,6 +230,7 @@ void routingclass::RouteTimeStep(int64_t year, int64_t month, int64_t day, int64
     }
     F[0][g] = O[0][0] / Ns;
     for (int t = 1; t <= T; ++t) F[t][g] = O[static_cast<size_t>(t)][0];
+    OutletAvailability(zeroDate);
+    RouteAbstractions(year, month, day, hour);
     RouteReservoirs(year, month, day, hour);
-    AbstractionSum = 0;
 }

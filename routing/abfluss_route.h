@@ -43,6 +43,18 @@ double LinearStorageOutflow(double x, double y, double phi, double phi0, double 
 // unit of y (a factor of exactly 1 holds nothing).
 double LinearStorageContent(double y, double phi, double kh, double kv);
 
+// One sub-interval of the two parallel linear storages, each keeping its own
+// last outflow:
+//   yMain' = (1-kh)(1-phi) x + kh yMain,  yPlain' = (1-kv) phi x + kv yPlain
+// Returns yMain' + yPlain' and leaves the two in `yMain` and `yPlain`. Each
+// storage then holds k/(1-k) times its own outflow, whatever share the flood
+// plains carried before.
+double TwoLinearStorages(double x, double phi, double kh, double kv, double& yMain, double& yPlain);
+
+// Water held by the two storages with last outflows `yMain` and `yPlain`:
+// kh/(1-kh) yMain + kv/(1-kv) yPlain (a factor of exactly 1 holds nothing).
+double TwoLinearStoragesContent(double yMain, double yPlain, double kh, double kv);
+
 // Decay factor of a tracer over `D` storage elements of `dtMinutes / Ns`
 // each: exp(-(D dt / Ns / 60 / 24) / (1.442695041111 h)) for a half-life
 // h > 0 [d]; 0 for a decaying tracer without a positive half-life; 1 for a

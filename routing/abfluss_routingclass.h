@@ -6,23 +6,27 @@
 // all "OL", all "SUMTRIB", all "ZL", then "AL" and "SP"; element 0 is the
 // outlet itself.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/modelobject.h"
+#include "framework/timeseries_reader.h"
 #include "routing/abfluss_wqtable.h"
+#include "routing/abstraction.h"
+#include "routing/exchange.h"
 #include "routing/reservoir.h"
 
 struct TracerInfo;
 struct ZoneRecord;
 struct riverflow_table;
 
-// Storage-element arrays of the routing model: [tracer 0..T][index 0..n+Z],
-// each the storage elements of the channel that the subbasin or inflow feeds
-// (positions 0..total+Ns). The descriptions create and release them.
-using StorageElementArrays = std::vector<std::vector<std::vector<double>>>;
+// Storage-element arrays of the routing model (routing/abstraction.h):
+// [tracer 0..T][index 0..n+Z], each the storage elements of the channel that
+// the subbasin or inflow feeds (positions 0..total+Ns). The descriptions
+// create and release them.
 
 // Number of the six element kinds of a description text.
 struct ElementCounts {
@@ -156,6 +160,8 @@ public:
     std::vector<int> InflowNumber, InflowMode, InflowColumn, InflowStartRow;
     std::vector<std::string> InflowFile;
     std::vector<std::vector<double>> InflowValue;  // [tracer][inflow]
+    std::vector<std::unique_ptr<TimeSeriesTableReader>> InflowReaders;  // external inflows 1..ZL
+    std::array<int, 4> LastInflowDate{};           // year, month, day, hour of the last row read
 
     // Links to the routing model's tables.
     double** StepFlows = nullptr;           // F
@@ -169,6 +175,21 @@ public:
     double** MaxIrrig = nullptr;
     double** MaxIrrigFromReservoirs = nullptr;
     double AbstractionSum = 0;
+    // Abstractions 1..AL (entry 0 empty), created as their elements are read.
+    std::vector<std::unique_ptr<AL_class>> Abstractions;
+    // Steps of the abstractions in the routing step.
+    void RouteAbstractions(int64_t year, int64_t month, int64_t day, int64_t hour);
+    void RescaleAbstractions(double ratio, double area);
+    void FlushAbstractions();
+    // Per subbasin rank the observed discharge of the step in mm that
+    // replaces the channel input (method 2), negative where none does.
+    const double* SubstituteMm = nullptr;
+    // River water for irrigation and the soil model (skipped in zero-date
+    // steps and without their tables).
+    RiverExchange* Exchange = nullptr;
+    void TakeUpTributaries(bool zeroDate);
+    void SoilRiverWithdrawal(int e, bool zeroDate);
+    void OutletAvailability(bool zeroDate);
 
     // Positions of one sub-channel's block: the largest translation of the
     // channel's table plus the sub-intervals.
@@ -183,6 +204,9 @@ public:
     void CreateOutletArrays(int subIntervals);
     // The reservoirs of a step, in series behind the outlet.
     void RouteReservoirs(int64_t year, int64_t month, int64_t day, int64_t hour);
+    // Volume [m3] the last reservoir gives to the irrigation of the outlet's
+    // subbasin in this step (0 without demand records and in zero-date steps).
+    double ReservoirIrrigationVolume(bool zeroDate) const;
     void FlushReservoirs();
     void ReleaseReservoirs();
     // The reservoir lines of the routing state; `position` numbers the

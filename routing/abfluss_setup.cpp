@@ -206,12 +206,6 @@ void abflussmodellklasse::CreateTablesAndStatistics() {
     SubIntervalFlows.Allocate(RoutingTracerCount + 1, SubIntervals, entries);
 }
 
-// Without an observed-discharge window nothing is compared or substituted;
-// reading the file comes with the comparison.
-void abflussmodellklasse::SetUpObservedDischarge() {
-    RowsPastEnd = 10;
-    ObservedWindow = nullptr;
-}
 
 void abflussmodellklasse::SetOutputUnit(int unit) {
     if (Method != 0) OutputUnit = unit;

@@ -5,6 +5,7 @@
 // that a warm start continues the run bit for bit.
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -131,25 +132,54 @@ void routingclass::WriteExtraState(std::string& out) {
                 out += ' ';
             }
             out += "(fill position and correction store of description/channel/sub-channel)\n";
+            Printf(out, "%d %d %d ", DescriptionNumber, e, sigma);
+            for (const auto* y : {&w.QausMain, &w.QausPlain}) {
+                for (int s = 1; s <= SubIntervals; ++s) {
+                    Put(out, (*y)[static_cast<size_t>(sigma)][static_cast<size_t>(s)]);
+                    out += ' ';
+                }
+            }
+            out += "(main-channel and flood-plain outflows of description/channel/sub-channel)\n";
         }
     }
 }
 
 bool routingclass::ReadExtraState(const std::string& line, const std::string& path) {
-    if (line.find("(fill position and correction store") == std::string::npos) return false;
+    const bool fillLine = line.find("(fill position and correction store") != std::string::npos;
+    const bool storageLine = line.find("(main-channel and flood-plain outflows") != std::string::npos;
+    if (!fillLine && !storageLine) return false;
     const int T = Links.TracerCount;
     int k = 0, e = 0, sigma = 0, fill = 0, used = 0;
     const char* text = line.c_str();
     auto bad = [&]() {
-        if (Writer) *Writer << "FATAL: error reading fill position in file " << path << " (line \"" << line << "\")" << "[end-entry]";
+        if (Writer) {
+            *Writer << "FATAL: error reading " << (fillLine ? "fill position" : "linear storages") << " in file "
+                    << path << " (line \"" << line << "\")" << "[end-entry]";
+        }
         throw 71;
     };
-    if (std::sscanf(text, "%d %d %d %d%n", &k, &e, &sigma, &fill, &used) != 4) bad();
+    if (std::sscanf(text, "%d %d %d%n", &k, &e, &sigma, &used) != 3) bad();
     if (k != DescriptionNumber) return false;
     if (e < 1 || e > ChannelCount) bad();
     wqtab& w = Tables[static_cast<size_t>(e)];
     if (sigma < 1 || sigma > static_cast<int>(w.S)) bad();
     const int Ns = SubIntervals;
+    text += used;
+    if (storageLine) {
+        // Both storages' outflows; their sum stays the stored `Qaus`.
+        std::vector<double> values(static_cast<size_t>(2 * Ns), 0.0);
+        for (double& v : values) {
+            int more = 0;
+            if (std::sscanf(text, "%lf%n", &v, &more) != 1 || !std::isfinite(v)) bad();
+            text += more;
+        }
+        for (int s = 1; s <= Ns; ++s) {
+            w.QausMain[static_cast<size_t>(sigma)][static_cast<size_t>(s)] = values[static_cast<size_t>(s - 1)];
+            w.QausPlain[static_cast<size_t>(sigma)][static_cast<size_t>(s)] = values[static_cast<size_t>(Ns + s - 1)];
+        }
+        return true;
+    }
+    if (std::sscanf(text, "%d%n", &fill, &used) != 1) bad();
     const int b = (sigma - 1) * BlockLength(e) + 1;
     if (fill < b + Ns - 1 || fill > b + BlockLength(e) - 1) bad();
     text += used;
@@ -189,12 +219,22 @@ void routingclass::ReadStorage(FILE* file, const std::string& path) {
     auto linearStates = [&](int e) {
         wqtab& w = Tables[static_cast<size_t>(e)];
         for (int sigma = 1; sigma <= static_cast<int>(w.S); ++sigma) {
-            for (int s = 1; s <= Ns; ++s) value(w.Qaus[static_cast<size_t>(sigma)][static_cast<size_t>(s)]);
+            const size_t ks = static_cast<size_t>(sigma);
+            for (int s = 1; s <= Ns; ++s) value(w.Qaus[ks][static_cast<size_t>(s)]);
             SkipLine(file);
             ++position;
-            value(w.qvzuq[static_cast<size_t>(sigma)]);
+            value(w.qvzuq[ks]);
             SkipLine(file);
             ++position;
+            // The split between the storages as the share gives it; the
+            // lines of both storages' outflows, where the file has them,
+            // replace it.
+            const double phi = w.qvzuq[ks];
+            for (int s = 1; s <= Ns; ++s) {
+                const double y = w.Qaus[ks][static_cast<size_t>(s)];
+                w.QausMain[ks][static_cast<size_t>(s)] = (1 - phi) * y;
+                w.QausPlain[ks][static_cast<size_t>(s)] = phi * y;
+            }
         }
     };
 
@@ -298,6 +338,7 @@ void abflussmodellklasse::ReadStorageFile(const std::string* fileName, int readC
         bool used = false;
         for (int k = 1; k <= DescriptionCount && !used; ++k)
             used = Descriptions[static_cast<size_t>(k)]->ReadExtraState(line, path);
+        if (!used) used = ReadCarriedState(line, path);
         if (!used) break;
     }
 }
@@ -310,6 +351,7 @@ void abflussmodellklasse::WriteStorageFile() {
     std::string out = "[routing_model]\n";
     for (int k = 1; k <= DescriptionCount; ++k) Descriptions[static_cast<size_t>(k)]->WriteStorage(out);
     for (int k = 1; k <= DescriptionCount; ++k) Descriptions[static_cast<size_t>(k)]->WriteExtraState(out);
+    WriteCarriedState(out);
     out += "\n";
     StorageContentStage local;
     StorageContentStage* stage = Stage ? Stage : &local;

@@ -191,6 +191,8 @@ int routingclass::SetChannelParams(int e, int code, const std::vector<int>& trib
     w.S = S;
     const size_t subChannels = static_cast<size_t>(S) + 2;
     w.Qaus.assign(subChannels, std::vector<double>(static_cast<size_t>(Ns + 2), 0.0));
+    w.QausMain = w.Qaus;
+    w.QausPlain = w.Qaus;
     w.qvzuq.assign(subChannels, 0.0);
     w.FillPosition.assign(subChannels, 0);
     w.Correction.assign(static_cast<size_t>(T + 1), std::vector<double>(subChannels, 0.0));

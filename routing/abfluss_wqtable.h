@@ -29,6 +29,10 @@ struct wqtab {
     std::vector<std::vector<double>> Correction;   // [tracer][sub-channel]
     std::vector<double> qvzuq;                     // per sub-channel
     std::vector<std::vector<double>> Qaus;         // [sub-channel 0..S+1][sub-interval 0..Ns+1]
+    // The last outflow of the main-channel and of the flood-plain storage
+    // apart (their sum is `Qaus`), so that a change of the flood-plain share
+    // moves no water between storages of different constants.
+    std::vector<std::vector<double>> QausMain, QausPlain;  // as `Qaus`
     int Rows = 0;                 // R
 
     void Release();

@@ -128,6 +128,9 @@ public:
     ReservoirTerm Qin, Qout, Irrig, QGW, ETR, PREC, dV, Abstr, Err;
     // Water asked for irrigation and abstractions that was not there [m3].
     double WithdrawalShortfall = 0;
+    // Shortfall of earlier steps asked again in the next step [m3]; saved with
+    // the routing state.
+    double CarriedWithdrawal = 0;
 
     std::string FileName;
 

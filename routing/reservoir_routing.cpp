@@ -3,10 +3,12 @@
 // channel routing, their lines of the routing state and the routing's
 // lake settings and grids.
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "framework/diagnostics_writer.h"
@@ -125,35 +127,94 @@ void routingclass::InitReservoirs(FILE* controlFile) {
     }
 }
 
+double routingclass::ReservoirIrrigationVolume(bool zeroDate) const {
+    if (zeroDate || !Demand || !Exchange || Exchange->Empty()) return 0.0;
+    const int g = RankOf(OutletCode);
+    if (g <= 0 || static_cast<size_t>(g) >= Exchange->ReservoirDepth.size()) return 0.0;
+    // Depth over the subbasin itself [mm] times its area [km2].
+    const double areaKm2 = Demand[0].rel * Demand[g].rel;
+    return std::max(0.0, Exchange->ReservoirDepth[static_cast<size_t>(g)]) * std::max(0.0, areaKm2) * 1000;
+}
+
 // The reservoirs in series: each takes the outlet flow that the one before
 // left, releases by its rules and hands its release and concentrations on.
+// The last one also gives the irrigation its share, feeds the abstractions
+// that draw on it and offers its volume to the next step's irrigation.
 void routingclass::RouteReservoirs(int64_t year, int64_t month, int64_t day, int64_t hour) {
     const int R = static_cast<int>(Reservoirs.size()) - 1;
     if (R < 1 || !StepFlows || !SubIntervalFlows) return;
+    const int n = Links.SubbasinCount;
     const int T = Links.TracerCount;
     const int g = RankOf(OutletCode);
     const double area = CatchmentArea / AreaFactor;
+    const bool zeroDate = month < 1;
     double** F = StepFlows;
     double*** Fs = SubIntervalFlows;
     std::vector<double> concentrations(static_cast<size_t>(T + 1), 0.0);
+    std::vector<double>& X = TracerLoads;
     for (int j = 1; j <= R; ++j) {
         SP_class& reservoir = *Reservoirs[static_cast<size_t>(j)];
-        // Irrigation and abstraction volumes reach the last reservoir with
-        // the exchange of water between routing and irrigation; until then
-        // nothing is withdrawn.
-        const double irrigation = 0.0, abstraction = 0.0;
+        const bool last = j == R;
+        double irrigation = 0.0, abstraction = 0.0;
+        if (last && !zeroDate) {
+            irrigation = ReservoirIrrigationVolume(zeroDate);
+            abstraction = ConvertToM3s(AbstractionSum, area, TimeStep) * TimeStep * 60;
+        }
+        // What the reservoir could not give before is asked again.
+        if (!zeroDate) abstraction += reservoir.CarriedWithdrawal;
+        std::vector<std::function<double(double)>> draws;
+        std::vector<AL_class*> drawing;
+        if (last) {
+            for (size_t k = 1; k < Abstractions.size(); ++k) {
+                AL_class* al = Abstractions[k].get();
+                if (!al || al->Mode != AL_class::InternWithRuleFromReservoir) continue;
+                drawing.push_back(al);
+                StorageElementArrays* storage = Storage;
+                draws.emplace_back([al, storage, year, month, day, hour](double volume) {
+                    return al->RuleWithWeekdays(storage, year, month, day, hour, volume);
+                });
+            }
+        }
         const double inflow = ConvertToM3s(F[0][g], area, TimeStep);
         for (int t = 1; t <= T; ++t) concentrations[static_cast<size_t>(t)] = F[t][g];
         std::vector<double> drawRates;
-        reservoir.CalcBalance(concentrations.data(), inflow, {}, drawRates, TimeStep, irrigation, abstraction,
+        reservoir.CalcBalance(concentrations.data(), inflow, draws, drawRates, TimeStep, irrigation, abstraction,
                               static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
                               static_cast<int>(hour));
+        if (!zeroDate) reservoir.CarriedWithdrawal = reservoir.WithdrawalShortfall;
+        for (size_t k = 0; k < drawing.size(); ++k) {
+            AL_class& al = *drawing[k];
+            const double rate = k < drawRates.size() ? drawRates[k] : 0.0;
+            al.State[0] = rate;
+            X[0] = rate;
+            for (int t = 1; t <= T; ++t) X[static_cast<size_t>(t)] = reservoir.State[static_cast<size_t>(t)];
+            const int z = al.Code;
+            if (z >= 1) {
+                for (int s = 1; s <= SubIntervals; ++s) {
+                    Fs[0][s][n + z] = X[0];
+                    for (int t = 1; t <= T; ++t) Fs[t][s][n + z] = X[static_cast<size_t>(t)];
+                }
+                F[0][n + z] = X[0];
+            }
+            if (year >= 1) al.BufferRecord(year, month, day, hour, X.data());
+        }
         F[0][g] = ConvertToMm(reservoir.Outflow, area, TimeStep);
         for (int t = 1; t <= T; ++t) F[t][g] = reservoir.State[static_cast<size_t>(t)];
         for (int s = 1; s <= SubIntervals; ++s)
             for (int t = 0; t <= T; ++t) Fs[t][s][g] = F[t][g];
-        if (month >= 1) reservoir.BufferRecord(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
-                                               static_cast<int>(hour));
+        if (!zeroDate) {
+            if (last && MaxIrrigFromReservoirs) {
+                // Offered as a depth over the outlet's own subbasin, the area
+                // the irrigation delivers it over.
+                const double areaKm2 = Demand && g > 0 ? Demand[0].rel * Demand[g].rel : 0.0;
+                const double volume = std::max(0.0, reservoir.State[0]);
+                MaxIrrigFromReservoirs[0][g] = areaKm2 > 0 ? volume / (areaKm2 * 1000)
+                                                           : ConvertToMm(volume / 60 / TimeStep, area, TimeStep);
+                for (int t = 1; t <= T; ++t) MaxIrrigFromReservoirs[t][g] = reservoir.State[static_cast<size_t>(t)];
+            }
+            reservoir.BufferRecord(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
+                                   static_cast<int>(hour));
+        }
     }
 }
 
@@ -186,6 +247,11 @@ void routingclass::WriteReservoirStates(std::string& out) {
             PutShortest(out, v);
             out += ' ';
         }
+        // The withdrawal it still owes follows its state when there is one.
+        if (reservoir.CarriedWithdrawal != 0) {
+            PutShortest(out, reservoir.CarriedWithdrawal);
+            out += ' ';
+        }
         out += " (reservoir " + std::to_string(j) + ")\n";
     }
 }
@@ -214,7 +280,19 @@ void routingclass::ReadReservoirStates(FILE* file, const std::string& path, int 
             throw 71;
         }
         reservoir.State = values;
-        while ((c = std::fgetc(file)) != EOF && c != '\n') {
+        std::string rest;
+        while ((c = std::fgetc(file)) != EOF && c != '\n') rest += static_cast<char>(c);
+        // An optional carried withdrawal [m3] before the comment.
+        reservoir.CarriedWithdrawal = 0;
+        const size_t first = rest.find_first_not_of(" \t\r");
+        if (first != std::string::npos && rest[first] != '(') {
+            double carried = 0;
+            const auto r = std::from_chars(rest.data() + first, rest.data() + rest.size(), carried);
+            if (r.ec != std::errc() || !std::isfinite(carried) || carried < 0) {
+                if (Writer) *Writer << "FATAL: error reading the state of reservoir " << j << " in file " << path << "[end-entry]";
+                throw 71;
+            }
+            reservoir.CarriedWithdrawal = carried;
         }
         reservoir.WriteLakeLevel(reservoir.State[0]);
     }

@@ -86,6 +86,28 @@ TEST(RoutingKernels, LinearStoragesAndDecayByHand) {
     for (const Case& c : cases) EXPECT_NEAR(LinearStorageOutflow(c.x, c.y, c.phi, c.phi0, c.kh, c.kv), c.out, 1e-15);
     EXPECT_NEAR(LinearStorageContent(1, 0, k2, k10), k2 / (1 - k2), 1e-15);
 
+    // The two storages apart: each keeps its own outflow, so that a share
+    // that moves to the flood plains leaves the main channel's water where
+    // it is.
+    struct Split {
+        double x, phi, yMain, yPlain, mainAfter, plainAfter;
+    } splits[] = {
+        {1, 0, 0, 0, 1 - k2, 0},
+        {1, 1, 0, 0, 0, 1 - k10},
+        {0, 0.5, 2, 1, k2 * 2, k10 * 1},                    // no input: both drain at their own rate
+        {4, 0.25, 1, 3, 0.75 * 4 * (1 - k2) + k2, 0.25 * 4 * (1 - k10) + 3 * k10},
+    };
+    for (const Split& c : splits) {
+        double yMain = c.yMain, yPlain = c.yPlain;
+        const double before = TwoLinearStoragesContent(yMain, yPlain, k2, k10);
+        const double out = TwoLinearStorages(c.x, c.phi, k2, k10, yMain, yPlain);
+        EXPECT_NEAR(yMain, c.mainAfter, 1e-15);
+        EXPECT_NEAR(yPlain, c.plainAfter, 1e-15);
+        EXPECT_EQ(out, yMain + yPlain);
+        // in = out + change of content
+        EXPECT_NEAR(c.x - out - (TwoLinearStoragesContent(yMain, yPlain, k2, k10) - before), 0.0, 1e-14);
+    }
+
     struct Decay {
         bool decays;
         double h;
@@ -204,8 +226,9 @@ double SubChannelContent(routingclass& d, int e, int sigma, const std::vector<do
     double content = w.Correction[0][ks];
     for (int p = b + Ns; p <= w.FillPosition[ks]; ++p) content += E[static_cast<size_t>(p)];
     for (int s = 1; s <= Ns; ++s)
-        content += LinearStorageContent(w.Qaus[ks][static_cast<size_t>(s)], w.qvzuq[ks],
-                                        d.RetentionMain[static_cast<size_t>(e)], d.RetentionPlain[static_cast<size_t>(e)]);
+        content += TwoLinearStoragesContent(w.QausMain[ks][static_cast<size_t>(s)], w.QausPlain[ks][static_cast<size_t>(s)],
+                                            d.RetentionMain[static_cast<size_t>(e)],
+                                            d.RetentionPlain[static_cast<size_t>(e)]);
     return content;
 }
 
@@ -215,17 +238,33 @@ double SubChannelContent(routingclass& d, int e, int sigma, const std::vector<do
 // change of its content, step by step, while the runoff rises into the flood
 // plains and falls again and the translations grow and shrink.
 TEST(RoutingStep, EverySubChannelKeepsItsWater) {
-    for (const std::string& control : {ControlText("steady.ctl"), SumtribControl()}) {
-        RoutingRun run(control, 0.01);
+    struct Case {
+        const char* name;
+        std::string control;
+        bool equalConstants;
+    } cases[] = {
+        {"two OL, main channel and flood plains alike", ControlText("steady.ctl"), true},
+        {"SUMTRIB, alike", SumtribControl(), true},
+        // kh 2 / kv 10 and kh 1 / kv 5: the flood-plain share changes the
+        // split between storages that drain at different rates.
+        {"two OL, kh != kv", ControlText("steady.ctl"), false},
+        {"SUMTRIB, kh != kv", SumtribControl(), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RoutingRun run(c.control, 0.01);
         abflussmodellklasse& r = *run.routing;
-        // Equal storage constants for main channel and flood plains: the
-        // content of the two storages is then fixed by the last outflow
-        // alone, whatever share the flood plains carry.
+        bool differentConstants = false;
         for (int k = 1; k <= 2; ++k) {
             routingclass& d = *r.Descriptions[static_cast<size_t>(k)];
-            for (int e = 1; e <= d.ChannelCount; ++e)
-                d.RetentionPlain[static_cast<size_t>(e)] = d.RetentionMain[static_cast<size_t>(e)];
+            for (int e = 1; e <= d.ChannelCount; ++e) {
+                const size_t ke = static_cast<size_t>(e);
+                if (c.equalConstants) d.RetentionPlain[ke] = d.RetentionMain[ke];
+                differentConstants = differentConstants || d.RetentionPlain[ke] != d.RetentionMain[ke];
+            }
         }
+        EXPECT_EQ(differentConstants, !c.equalConstants);
+        double smallestShare = 1, largestShare = 0;
         struct Element {
             int k, e, sigma, index;
         };
@@ -267,6 +306,8 @@ TEST(RoutingStep, EverySubChannelKeepsItsWater) {
                     balance.Out(x, w.Qaus[static_cast<size_t>(el.sigma)][static_cast<size_t>(s)]);
                 }
                 balance.EndStorage(x, SubChannelContent(d, el.e, el.sigma, r.StorageElements[0][static_cast<size_t>(el.index)]));
+                smallestShare = std::min(smallestShare, w.qvzuq[static_cast<size_t>(el.sigma)]);
+                largestShare = std::max(largestShare, w.qvzuq[static_cast<size_t>(el.sigma)]);
                 const int fill = w.FillPosition[static_cast<size_t>(el.sigma)];
                 grew = grew || fill > fillBefore[x];
                 shrank = shrank || fill < fillBefore[x];
@@ -276,6 +317,9 @@ TEST(RoutingStep, EverySubChannelKeepsItsWater) {
         }
         EXPECT_TRUE(grew);
         EXPECT_TRUE(shrank);
+        // The flood plains took up water and gave it back.
+        EXPECT_EQ(smallestShare, 0.0);
+        EXPECT_GT(largestShare, 0.3);
         std::printf("largest sub-channel residual %.3g\n", largest);
     }
 }
@@ -317,6 +361,11 @@ TEST(RoutingState, WarmStartContinuesBitForBit) {
 
         RoutingRun first(control, ChangingRunoff(0, 1));
         RunSteps(first, 1, 24);
+        // The state saved holds water on flood plains whose storage constant
+        // differs from the main channel's.
+        const routingclass& d = *first.routing->Descriptions[1];
+        EXPECT_NE(d.RetentionMain[1], d.RetentionPlain[1]);
+        EXPECT_GT(d.Tables[1].qvzuq[1], 0.0);
         const std::string saved = StateSection(first);
         EXPECT_EQ(saved.rfind("[routing_model]\n3 (routing subbasin with tributaries", 0), 0u) << saved.substr(0, 80);
 
@@ -405,11 +454,47 @@ TEST(RoutingState, LayoutAndMismatches) {
         EXPECT_EQ(ReadCode(run, c.text, 4), 0);
     }
     // A file read in full leaves the state as it was written.
+    ASSERT_EQ(ReadCode(run, state, 1), 0);
     EXPECT_EQ(StateSection(run), state);
     // The section of a file written without the fill positions still reads.
     const size_t extra = state.find("1 1 1 ");
     ASSERT_NE(extra, std::string::npos);
     EXPECT_EQ(ReadCode(run, state.substr(0, extra), 1), 0);
+
+    // Without the lines of both storages' outflows the split between them
+    // follows the stored flood-plain share.
+    std::string withoutSplit;
+    for (size_t from = 0; from < state.size();) {
+        const size_t end = state.find('\n', from);
+        const std::string line = state.substr(from, end - from + 1);
+        if (line.find("(main-channel and flood-plain outflows") == std::string::npos) withoutSplit += line;
+        from = end + 1;
+    }
+    ASSERT_LT(withoutSplit.size(), state.size());
+    ASSERT_EQ(ReadCode(run, withoutSplit, 1), 0);
+    bool flooded = false;
+    for (int k = 1; k <= 2; ++k) {
+        const routingclass& dk = *run.routing->Descriptions[static_cast<size_t>(k)];
+        for (int e = 1; e <= dk.ChannelCount; ++e) {
+            const wqtab& w = dk.Tables[static_cast<size_t>(e)];
+            for (size_t sigma = 1; sigma <= static_cast<size_t>(w.S); ++sigma) {
+                flooded = flooded || w.qvzuq[sigma] > 0;
+                for (size_t s = 1; s <= 2; ++s) {
+                    EXPECT_EQ(w.QausMain[sigma][s], (1 - w.qvzuq[sigma]) * w.Qaus[sigma][s]);
+                    EXPECT_EQ(w.QausPlain[sigma][s], w.qvzuq[sigma] * w.Qaus[sigma][s]);
+                }
+            }
+        }
+    }
+    EXPECT_TRUE(flooded);
+    // A line of both storages' outflows that is cut short is refused.
+    const size_t split = state.find(" (main-channel and flood-plain outflows");
+    ASSERT_NE(split, std::string::npos);
+    const size_t lineStart = state.rfind('\n', split) + 1;
+    std::string cut = state;
+    cut.replace(lineStart, split - lineStart, "1 1 1 0.5");
+    EXPECT_EQ(ReadCode(run, cut, 1), 71);
+    EXPECT_NE(run.h.Console().find("error reading linear storages in file read.txt"), std::string::npos);
 }
 
 // The routed-discharge file: unit 1 gives m3/s at every subbasin, unit 0 the

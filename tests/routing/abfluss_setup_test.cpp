@@ -108,9 +108,10 @@ TEST(RoutingSetUp, FirstPassCountsEveryToken) {
     EXPECT_EQ(routing->Totals.Ampersand, 2);
     routing->DeleteModule();
 
-    // A word holding a token counts; continuation lines join without a blank.
+    // A word holding a token counts and is read as that element (here an
+    // external abstraction); continuation lines join without a blank.
     RoutingHarness t;
-    auto other = t.Build(ControlText("network.ctl", {{"TG 3 A = 13.26", "TG 3 TOTAL A = 13.26"},
+    auto other = t.Build(ControlText("network.ctl", {{"TG 3 A = 13.26 f = 1.0", "TG 3 A = 13.26 f = 1.0 TOTAL = extern total.txt 0 0 0 mm"},
                                                       {"L = 4000 A = 5.49\n  OL 2", "L = 40\n00 A = 5.49 OL 2"}}),
                          &status);
     ASSERT_EQ(status, 0) << t.Console();
