@@ -247,6 +247,9 @@ public:
     // Sub-step, after the cell loop: the HRU copy (parallel over rows), the
     // runoff into the flow-time zones with the zonal statistics, then the
     // control-point records of the stacks and the writing of full buffers.
+    // What a sub-step does after the columns: response units, flow-time
+    // zones and statistics, point output.
+    void RunoffAfterColumns();
     void CopyHruState();
     void CopyHruStateRows(int row);
     void AddRunoffToFlowTimeZones();

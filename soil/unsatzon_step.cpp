@@ -13,7 +13,10 @@ void unsatzonmodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month,
     }
     // Every active column advances by one sub-step.
     SoilColumnRows(hour, day, month, year);
-    // Response units, runoff into the flow-time zones, statistics and point output.
+    RunoffAfterColumns();
+}
+
+void unsatzonmodellklasse::RunoffAfterColumns() {
     CopyHruState();
     AddRunoffToFlowTimeZones();
     AppendStackPointRecords();

@@ -157,7 +157,7 @@ struct Fixture {
         model->BeginTimeStep(hour, day, month, year);
         for (int j = 1; j <= model->SubSteps; ++j) {
             fill(j);
-            model->RunTimeStep(hour, day, month, year);
+            model->RunoffAfterColumns();
         }
         model->EndTimeStep(hour, day, month, year);
         if (++hour == 24) {

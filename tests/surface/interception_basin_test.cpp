@@ -37,7 +37,8 @@ void CopyDecemberBasin(const TempDir& dir) {
     const std::string noSoil =
         std::regex_replace(noSnow, std::regex(R"(\[unsatzon_model\]\n1 )"), "[unsatzon_model]\n0 ");
     ASSERT_NE(noSoil, noSnow) << "the soil section of the example basin has moved";
-    WriteFile(dir.file("basin.ctl"), noSoil);
+    // The routing needs the soil model's runoff, so it goes too.
+    WriteFile(dir.file("basin.ctl"), SetSectionSwitch(noSoil, "routing_model", 0));
 }
 
 // The cells of an ASCII grid, row by row (nodata included).
