@@ -93,7 +93,12 @@ TEST(SoilBasinBalance, ExampleBasinClosesOverItsSteps) {
     const std::string control = soiltest::ExampleControl(24, days, 6, 1, 6);
     ASSERT_FALSE(control.empty());
     WriteFile(dir.file("basin.ctl"), control);
-    const std::string previous = std::filesystem::current_path().string();
+    // The run's relative paths start in the copy; the directory is restored
+    // however the test ends.
+    struct WorkingDirectory {
+        std::filesystem::path Previous = std::filesystem::current_path();
+        ~WorkingDirectory() { std::filesystem::current_path(Previous); }
+    } restore;
     std::filesystem::current_path(dir.path());
 
     std::ostringstream console;
@@ -135,7 +140,6 @@ TEST(SoilBasinBalance, ExampleBasinClosesOverItsSteps) {
     const double after = sums.Stored();
     app.AfterTimeStep = nullptr;
     app.ClearMemory();
-    std::filesystem::current_path(previous);
 
     const double residual = input - etr - (after - before) - runoff;
     std::printf("%d steps: input %.9f mm, ETR %.9f mm, storage change %.9f mm, runoff %.9f mm, residual %.3g mm, "
