@@ -379,6 +379,7 @@ void ModellApplication::TimeStep() {
     Setup->CloseGridStatisticsStep(h, d, m, y);
 
     SpecialOutput->Step(h, d, m, y, false, 0);
+    if (AfterTimeStep) AfterTimeStep();
 
     Finished = 1;
     for (int i = 1; i <= MeteoInputCount; ++i) {

@@ -59,6 +59,10 @@ public:
     std::string ControlFileName;
     std::string CompiledControlFileName;
 
+    // Called after every time step, once all components have finished it
+    // (a test's balance over the whole model).
+    std::function<void()> AfterTimeStep;
+
     // The Ctrl-C menu and the coupling waits.
     virtual void WaitTicks(long ticks);
     virtual void WaitForFile(const std::string& name, long ticks);

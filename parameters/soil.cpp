@@ -14,10 +14,7 @@ SoilType::SoilType() = default;
 
 SoilType::SoilType(int code) : Code(code) {}
 
-void SoilType::CheckLayer(int layer, const char* file, int line) const {
-    if (layer >= 0 && layer <= LayerCount && static_cast<size_t>(layer + 1) * Row <= WaterContentSuction.size() &&
-        static_cast<size_t>(layer + 1) * FreezingRow() <= UnfrozenFraction.size())
-        return;
+void SoilType::LayerMissing(int layer, const char* file, int line) const {
     std::fprintf(stderr, "%s:%d: soil type %d has no layer %d (layers 0..%d)\n", file, line, Code, layer,
                  LayerCount);
     std::abort();

@@ -149,7 +149,15 @@ public:
 private:
     static constexpr int Row = TablePoints + 1;
     int FreezingRow() const { return FreezingSteps + 1; }
-    void CheckLayer(int layer, const char* file, int line) const;
+    // Inline, as the lookups call it for every layer in the column solver's
+    // inner loops; the report of a missing layer stays out of line.
+    void CheckLayer(int layer, const char* file, int line) const {
+        if (layer >= 0 && layer <= LayerCount && static_cast<size_t>(layer + 1) * Row <= WaterContentSuction.size() &&
+            static_cast<size_t>(layer + 1) * FreezingRow() <= UnfrozenFraction.size())
+            return;
+        LayerMissing(layer, file, line);
+    }
+    [[noreturn]] void LayerMissing(int layer, const char* file, int line) const;
     // False, with the reason, when a conductivity or a table value of some
     // layer is not finite.
     bool TablesFinite(std::string* problem) const;

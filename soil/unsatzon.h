@@ -259,6 +259,11 @@ public:
     // taken from the grids of the cell. Only the control cell calls it.
     void AppendCellPointRecords(int row, int column, const double* etr, const double* layerInterflow,
                                 double infiltration);
+    // The same from the cell step's work arrays after the last iteration
+    // step: rates [m/s] of that step, converted with `mmPerRate`; the
+    // infiltration is -q0 of the surface flux.
+    void AppendControlCellRecords(int row, int column, const std::vector<double>& layerEtr,
+                                  const std::vector<double>& layerInterflow, double surfaceFlux, double mmPerRate);
     bool IsControlCell(int row, int column) const {
         return PointOutput && row == controlRow && column == controlColumn && !MasterHydrologicResponseUnits;
     }
@@ -279,7 +284,8 @@ public:
     // (row 0, by subbasin rank); shaped like `Qg`. Null when off.
     virtual RunoffTable GetGlacierRunoff();
     // Water on its way to the outlet of subbasin `s` [mm over the subbasin]:
-    // the flow-time zones behind the outlet zone and the two linear storages.
+    // the flow-time zones behind the outlet zone and the two linear storages,
+    // less the baseflow it still owes.
     double StoredRunoff(int s) const;
     // Rank of a model cell's subbasin (0: none) and its weight ("RelCellArea",
     // 1 without that grid).
@@ -296,6 +302,10 @@ public:
     // Baseflow of the step per subbasin, whatever the QB statistic's code:
     // sum of area x weight x value and of area x weight.
     std::vector<double> BaseflowSum, BaseflowWeight;
+    // Baseflow a subbasin still owes [mm]: a step whose mean baseflow is
+    // negative (water drawn from below, groundwater irrigation beyond the
+    // baseflow) hands on 0 and pays the rest from the next steps' baseflow.
+    std::vector<double> BaseflowDeficit;
     // Cell weight per subbasin (sum of "RelCellArea" over its cells).
     std::vector<double> SubbasinCellWeight;
     std::vector<std::pair<int32_t, int32_t>> HruMasters;  // per unit its master cell

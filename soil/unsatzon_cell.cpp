@@ -584,6 +584,7 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             }
             Etr2Etp[i][j] = ratio;
         }
+        if (IsControlCell(i, j)) AppendControlCellRecords(i, j, w.layerEtr, w.layerInterflow, flux[0], mm);
         if (glacier >= 1) ZeroCellOutputs(i, j);
         copyTopFlux();
     }

@@ -16,6 +16,64 @@ constexpr double FieldCapacitySuction = 3.45;  // [m]
 
 double Centre(const SoilColumn& c, int j) { return (c.boundaryElevation[j - 1] + c.boundaryElevation[j]) / 2; }
 
+// Suction [m] at theta on a layer's retention curve `w` (its row of the
+// water-content table, falling from entry 1 to entry 30): the same lookup as
+// SoilType::SuctionFromTheta, for a row the caller has checked once. The
+// limiter's trials call it twice each.
+constexpr int CurvePoints = SoilType::TablePoints;
+
+// Interval j (1..29) of the curve with w[j] > theta >= w[j+1], by bisection.
+int CurveInterval(const double* w, double theta) {
+    int lo = 1, hi = CurvePoints;
+    while (lo <= hi) {
+        const int probe = lo + (hi - lo) / 2;
+        if (theta >= w[probe]) {
+            hi = probe - 1;
+        } else {
+            lo = probe + 1;
+        }
+    }
+    return std::clamp(hi, 1, CurvePoints - 1);
+}
+
+double SuctionInInterval(const double* w, int j, double theta) {
+    const double weight = (theta - w[j + 1]) / (w[j] - w[j + 1]);
+    return SoilType::SuctionAxis[j] * weight + SoilType::SuctionAxis[j + 1] * (1 - weight);
+}
+
+double SuctionOnCurve(const double* w, double theta) {
+    if (theta <= w[CurvePoints]) return SoilType::SuctionAxis[CurvePoints];
+    if (theta >= w[1]) return 0;
+    return SuctionInInterval(w, CurveInterval(w, theta), theta);
+}
+
+// The same lookup for a run of nearby water contents (the limiter's trials):
+// the interval of the last lookup is tried first. On a curve that never
+// rises an interval holding theta is the one the bisection finds, so only
+// such a curve takes the shortcut.
+class CurveWalker {
+public:
+    explicit CurveWalker(const double* w) : W(w) {
+        for (int i = 1; i < CurvePoints; ++i) {
+            if (!(w[i + 1] <= w[i])) {
+                Falling = false;
+                break;
+            }
+        }
+    }
+    double Suction(double theta) {
+        if (theta <= W[CurvePoints]) return SoilType::SuctionAxis[CurvePoints];
+        if (theta >= W[1]) return 0;
+        if (!(Falling && Last >= 1 && W[Last] > theta && theta >= W[Last + 1])) Last = CurveInterval(W, theta);
+        return SuctionInInterval(W, Last, theta);
+    }
+
+private:
+    const double* W;
+    bool Falling = true;
+    int Last = 0;
+};
+
 // Bounds an interface flux q [m/s] so that, with the other fluxes of the two
 // layers as given, the layer q fills stays at or below saturation and the
 // layer it drains at or above its residual content. `base1`, `base2` are the
@@ -116,8 +174,11 @@ double LimitInterfaceFlux(const SoilType& soil, const SoilColumn& c, int L, std:
     auto upper = [&](double q, double interflow) { return thetaUpper + (q - fluxAbove - interflow) * dt / dz1; };
     auto lower = [&](double q) { return thetaLower + (fluxBelow - interflowBelow - q) * dt / dz2; };
     // Both heads after the step, each layer from its own retention curve.
-    auto headUpper = [&](double t) { return Centre(c, L) - soil.SuctionFromTheta(L, t); };
-    auto headLower = [&](double t) { return Centre(c, L + 1) - soil.SuctionFromTheta(L + 1, t); };
+    const double* curveUpper = soil.ThetaSuctionTable(L);
+    const double* curveLower = soil.ThetaSuctionTable(L + 1);
+    const double centreUpper = Centre(c, L), centreLower = Centre(c, L + 1);
+    auto headUpper = [&](double t) { return centreUpper - SuctionOnCurve(curveUpper, t); };
+    auto headLower = [&](double t) { return centreLower - SuctionOnCurve(curveLower, t); };
     const double satU = c.thetaSat[L], resU = c.thetaRes[L], satL = c.thetaSat[L + 1], resL = c.thetaRes[L + 1];
     auto bounded = [&](double q, double interflow) {
         return BoundByCapacity(q, upper(0, interflow), lower(0), satU, resU, satL, resL, dz1, dz2, dt);
@@ -140,12 +201,13 @@ double LimitInterfaceFlux(const SoilType& soil, const SoilColumn& c, int L, std:
     double scale = 1, step = 0.5;
     bool down = true;
     double scaled = q, scaledInterflow = interflow0;
+    CurveWalker walkUpper(curveUpper), walkLower(curveLower);
     for (int trial = 0; trial < LimiterTrials; ++trial) {
         scale = down ? scale - step : scale + step;
         scaled = q * scale;
         scaledInterflow = interflow0 * scale;
-        const double h1 = headUpper(upper(scaled, scaledInterflow));
-        const double h2 = headLower(lower(scaled));
+        const double h1 = centreUpper - walkUpper.Suction(upper(scaled, scaledInterflow));
+        const double h2 = centreLower - walkLower.Suction(lower(scaled));
         step /= 2;
         if (overshoots(h1, h2)) {
             down = true;

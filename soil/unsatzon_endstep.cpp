@@ -56,7 +56,13 @@ void unsatzonmodellklasse::EndTimeStepRunoff() {
         if (qd && zoneFZT_QD.Allocated()) component(zoneFZT_QD, qd, qdd, kelsqd[i], s);
         if (qd) SetRecord(Statistics[wQD], s, qdd[0][s]);
         if (qb) {
-            qb[0][s] = BaseflowWeight[i] != 0 ? std::max(0.0, BaseflowSum[i] / BaseflowWeight[i]) : 0.0;
+            const double mean = BaseflowWeight[i] != 0 ? BaseflowSum[i] / BaseflowWeight[i] : 0.0;
+            // No negative runoff leaves a subbasin: what a step lacks is owed
+            // by the following ones, so that no water is made up.
+            const double owed = i < BaseflowDeficit.size() ? BaseflowDeficit[i] : 0.0;
+            const double net = mean - owed;
+            qb[0][s] = std::max(0.0, net);
+            if (i < BaseflowDeficit.size()) BaseflowDeficit[i] = std::max(0.0, -net);
             SetRecord(Statistics[wQB], s, qb[0][s]);
         }
         if (qi && zoneFZT_QI.Allocated()) component(zoneFZT_QI, qi, qii, kelsqi[i], s);

@@ -101,6 +101,18 @@ void unsatzonmodellklasse::AppendCellPointRecords(int row, int column, const dou
     }
 }
 
+void unsatzonmodellklasse::AppendControlCellRecords(int row, int column, const std::vector<double>& layerEtr,
+                                                    const std::vector<double>& layerInterflow, double surfaceFlux,
+                                                    double mmPerRate) {
+    const size_t n1 = static_cast<size_t>(maxLayers) + 1;
+    std::vector<double> etr(n1, 0.0), interflow(n1, 0.0);
+    for (size_t l = 0; l < n1 && l < layerEtr.size() && l < layerInterflow.size(); ++l) {
+        etr[l] = layerEtr[l] * mmPerRate;
+        interflow[l] = layerInterflow[l] * mmPerRate;
+    }
+    AppendCellPointRecords(row, column, etr.data(), interflow.data(), -surfaceFlux * mmPerRate);
+}
+
 // Buffers in the order the files are written, with their value ranges.
 void unsatzonmodellklasse::WritePointBuffers() {
     if (!PointOutput) return;

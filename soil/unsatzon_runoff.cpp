@@ -190,6 +190,7 @@ void unsatzonmodellklasse::InitRunoffTables(int tracers) {
         table->Allocate(rows, columns);
     BaseflowSum.assign(static_cast<size_t>(columns), 0.0);
     BaseflowWeight.assign(static_cast<size_t>(columns), 0.0);
+    BaseflowDeficit.assign(static_cast<size_t>(columns), 0.0);
     SubbasinCellWeight.assign(static_cast<size_t>(columns), 0.0);
     RiverExfiltration = GroundwaterActive == 1 ? OptionalGrid("river_exfiltration") : nullptr;
     RiverInfiltration = GroundwaterActive == 1 ? OptionalGrid("river_infiltration") : nullptr;
@@ -280,5 +281,6 @@ double unsatzonmodellklasse::StoredRunoff(int s) const {
         return unsatzon::StorageContent(rows[0][s], m);
     };
     stored += content(QDd, kelsqd) + content(QIi, kelsqi);
+    if (static_cast<size_t>(s) < BaseflowDeficit.size()) stored -= BaseflowDeficit[static_cast<size_t>(s)];
     return stored;
 }

@@ -146,6 +146,52 @@ TEST(SoilRunoffOutputs, GroundwaterIrrigationLeavesTheBaseflow) {
     }
 }
 
+// Groundwater irrigation beyond a subbasin's baseflow gives a negative mean:
+// the subbasin hands on no baseflow and owes the rest, which the next steps'
+// baseflow pays before any reaches `QBb`. Over the steps the baseflow handed
+// on equals the means, less what is still owed.
+TEST(SoilRunoffOutputs, BaseflowBeyondTheMeanIsOwed) {
+    Fixture f;
+    double** codes = f.Add("irrigation_codes", -9999);
+    codes[2][5] = 1;
+    std::vector<IrrigationRule> rules(2);
+    rules[0].Code = 1;
+    rules[1].Code = 7;
+    rules[1].Method = IrrigationRule::DemandSuction;
+    rules[1].Origin = 1;
+    rules[1].psi_dry = 3;
+    rules[1].psi_wet = 0.5;
+    ASSERT_EQ(f.Make(Section(), 1, rules.data()), 0) << f.Diagnostics();
+    double** amounts = f.Grid("irrigation_amounts");
+    struct Case {
+        double irrigation, qbb, owed;
+    } cases[] = {
+        {12, 0, 0.5},    // mean (12 x 0.5 - 12) / 12 = -0.5
+        {0, 0, 0},       // mean 0.5 pays what is owed
+        {0, 0.5, 0},
+        {21, 0, 1.25},   // mean -1.25
+        {3, 0, 1},       // mean 0.25
+        {0, 0, 0.5},
+        {0, 0, 0},
+        {0, 0.5, 0},
+    };
+    double means = 0, handed = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.irrigation);
+        amounts[2][5] = c.irrigation;
+        f.Step([&](int) { f.SetAll(f.Grid("baseflow"), 0.5); });
+        means += 0.5 - c.irrigation / 12;
+        handed += f.QBb(2);
+        EXPECT_NEAR(f.QBb(2), c.qbb, 1e-14);
+        EXPECT_NEAR(f.model->BaseflowDeficit[2], c.owed, 1e-14);
+        EXPECT_NEAR(f.Qg(2), f.QDd(2) + f.QIi(2) + f.QBb(2), 1e-14);
+        // Without direct runoff or interflow the subbasin holds only its debt.
+        EXPECT_NEAR(f.model->StoredRunoff(2), -c.owed, 1e-12);
+        EXPECT_NEAR(handed, means + c.owed, 1e-12);
+        EXPECT_NEAR(f.QBb(1), 0.5, 1e-14);
+    }
+}
+
 // The runoff sums and statistics are the same bits on one thread and on four.
 TEST(SoilRunoffOutputs, OneThreadEqualsFour) {
     setenv("RUVEX_PARALLEL_MIN_CELLS", "1", 1);
