@@ -171,7 +171,7 @@ TEST(SoilStorageContent, MismatchesEndTheRunWithTheirLabel) {
         {"kelsqd 1e-6 relative", "2.000002 2 kelsqd\n2 2 kelsqi\n5 6 density\n0 0 kelsqlat\n0 0 Q0\n0 0 snow\n", "",
          0, {}},
         {"kelsqd 1e-4 relative", "2.0002 2 kelsqd\n2 2 kelsqi\n5 6 density\n0 0 kelsqlat\n0 0 Q0\n0 0 snow\n", "", 71,
-         {"FATAL: error in storage file content reading m:\nvalue in actual control is:   120.012\nbut value in "
+         {"error in storage file content reading m:\nvalue in actual control is:   120.012\nbut value in "
           "storage file is: 120\nRuvex throws..."}},
         {"stored 0, current 1", "2 2 kelsqd\n2 2 kelsqi\n5 6 density\n0 0 kelsqlat\n1 0 Q0\n0 0 snow\n", "", 71,
          {"reading Q0:\nvalue in actual control is:   1\nbut value in storage file is: 0\n"}},
@@ -188,7 +188,7 @@ TEST(SoilStorageContent, MismatchesEndTheRunWithTheirLabel) {
         {"subbasin code", "", Replace(stored, "1\t2\t(code)", "1\t3\t(code)"), 71,
          {"reading subbasin code:\nvalue in actual control is:   2\nbut value in storage file is: 3\n"}},
         {"no section", "", Replace(stored, "[unsatzon_model]", "[routing_model]"), 71,
-         {"FATAL: error locking for the section [unsatzon_model] in "}},
+         {"error locking for the section [unsatzon_model] in "}},
         {"cut after the tracer count", "", stored.substr(0, stored.find("0 (0=runoff")), 71,
          {"reading actual tracers(0=runoff):\n", "(missing or unreadable)"}},
         {"cut inside a zone record", "", TwoValuesOfFirstRecord(stored), 71,
@@ -218,7 +218,7 @@ TEST(SoilStorageContent, MismatchesEndTheRunWithTheirLabel) {
     f.console.str("");
     AddFlowTimes(f);
     EXPECT_EQ(f.Make(WarmSection(), 2), 64);
-    EXPECT_NE(f.Diagnostics().find("FATAL: error opening storage content file " + f.dir.path() + "/storage.txt_0"),
+    EXPECT_NE(f.Diagnostics().find("error opening storage content file " + f.dir.path() + "/storage.txt_0"),
               std::string::npos)
         << f.Diagnostics();
 }
@@ -299,7 +299,7 @@ TEST(SoilLakes, LakeCellsStartSaturated) {
         bool lowered;         // elevation of lake cells by 0.2 m
     };
     const Case cases[] = {
-        {"no lake grid", false, false, "0", 0, "", 0, "INFO: no LAKE-grid was found in unsatzon_model", false,
+        {"no lake grid", false, false, "0", 0, "", 0, "no LAKE-grid was found in unsatzon_model\nLake modelling is switched off for unsatzon_model.", false,
          false},
         {"lakes off", true, true, "0", 0, "[lake_model]\n0 off\n", 0, nullptr, false, false},
         {"pond switch off", true, false, "0", 0, "[lake_model]\n1 on\n", 215,
