@@ -297,6 +297,7 @@ TEST(SoilLakes, LakeCellsStartSaturated) {
         const char* text;
         bool saturated;       // lake cells
         bool lowered;         // elevation of lake cells by 0.2 m
+        bool units = false;   // hydrologic response units: every cell its own
     };
     const Case cases[] = {
         {"no lake grid", false, false, "0", 0, "", 0, "no LAKE-grid was found in unsatzon_model\nLake modelling is switched off for unsatzon_model.", false,
@@ -312,6 +313,10 @@ TEST(SoilLakes, LakeCellsStartSaturated) {
         {"method 2 cold", true, true, "0", 0, "[lake_model]\n1 on\n2 method\n", 0, nullptr, true, true},
         {"method 1 warm, ponding 0.5", true, true, "1", 0.5, "[lake_model]\n1 on\n1 method\n", 0, nullptr, false,
          false},
+        {"method 1 warm, ponding 1.0", true, true, "1", 1.0, "[lake_model]\n1 on\n1 method\n", 0, nullptr, false,
+         false},
+        {"method 2, response units", true, true, "0", 0, "[lake_model]\n1 on\n2 method\n", 0, nullptr, false, false,
+         true},
         {"method 1 warm, ponding 1.5", true, true, "1", 1.5, "[lake_model]\n1 on\n1 method\n", 0, nullptr, true,
          false},
         {"method 2 warm, ponding 0.5", true, true, "1", 0.5, "[lake_model]\n1 on\n2 method\n", 0, nullptr, true,
@@ -343,6 +348,12 @@ TEST(SoilLakes, LakeCellsStartSaturated) {
         // Each construction turns the shared grid from m into mm.
         f.SetAll(f.Grid("max_ponding_storage"), 0.2);
         if (c.lakeGrid) AddLakes(f);
+        if (c.units) {
+            double** units = f.Add("HydrologicResponseUnits", 0);
+            double** masters = f.Add("MasterHydrologicResponseUnits", 0);
+            for (int r = 1; r <= Rows; ++r)
+                for (int col = 1; col <= Cols; ++col) units[r][col] = masters[r][col] = (r - 1) * Cols + col;
+        }
         f.ExtraSections = c.section.empty() ? "" : "\n" + c.section;
         AddFlowTimes(f);
         ASSERT_EQ(f.Make(section, 2), c.code) << f.Diagnostics();
@@ -358,6 +369,6 @@ TEST(SoilLakes, LakeCellsStartSaturated) {
         // A negative lake code is no lake.
         EXPECT_FALSE(Saturated(f, 1, 2));
         EXPECT_EQ(dem[1][2], 599);
-        EXPECT_EQ(f.model->LakesActive, c.section.find("1 on") != std::string::npos ? 1 : 0);
+        EXPECT_EQ(f.model->LakesActive, c.section.find("1 on") != std::string::npos && !c.units ? 1 : 0);
     }
 }
