@@ -194,3 +194,83 @@ TEST(SoilWarmStart, SectionFirstWithoutRouting) {
     EXPECT_EQ(storage.find("stale"), std::string::npos);
     EXPECT_EQ(storage.find("[routing_model]"), std::string::npos);
 }
+
+// Lakes on the grid in a whole run: four cells of subbasin 1 form lake 1,
+// which the reservoir of the routing becomes; the soil model starts them
+// saturated with the table at the surface, and the lake's water-level table
+// and balance file are written.
+TEST(SoilWarmStart, LakeOnTheGridWithTheSoilModel) {
+    TempDir dir;
+    CopyInputs(dir);
+    fs::create_directories(dir.file("output"));
+    // Lake cells: the first four cells of subbasin 1 in the window, with a
+    // common crest 1 m above the highest of them; 1 mm of ponding elsewhere.
+    auto grid = [&](const std::string& name) {
+        std::vector<std::vector<std::string>> cells;
+        std::istringstream in(ReadFile(dir.file("input/" + name)));
+        std::string line;
+        for (int i = 0; i < 6; ++i) std::getline(in, line);
+        while (std::getline(in, line)) {
+            std::istringstream values(line);
+            std::vector<std::string> row;
+            for (std::string v; values >> v;) row.push_back(v);
+            if (!row.empty()) cells.push_back(row);
+        }
+        return cells;
+    };
+    const auto zones = grid("zones.asc");
+    const auto dem = grid("dem.asc");
+    std::vector<std::pair<size_t, size_t>> lake;
+    for (size_t r = 0; r < zones.size() && lake.size() < 4; ++r)
+        for (size_t c = 0; c < zones[r].size() && lake.size() < 4; ++c)
+            if (zones[r][c] == "1") lake.emplace_back(r, c);
+    ASSERT_EQ(lake.size(), 4u);
+    double crest = 0;
+    for (auto [r, c] : lake) crest = std::max(crest, std::stod(dem[r][c]) + 1);
+    std::string codes, ponding;
+    {
+        std::istringstream in(ReadFile(dir.file("input/zones.asc")));
+        std::string line;
+        for (int i = 0; i < 6 && std::getline(in, line); ++i) codes += line + "\n";
+    }
+    ponding = codes;
+    for (size_t r = 0; r < zones.size(); ++r) {
+        for (size_t c = 0; c < zones[r].size(); ++c) {
+            const bool isLake = std::find(lake.begin(), lake.end(), std::pair{r, c}) != lake.end();
+            codes += (c ? " " : "") + std::string(isLake ? "1" : "-9999");
+            ponding += (c ? " " : "") + (zones[r][c] == "-9999" ? std::string("-9999")
+                                         : isLake ? std::to_string(crest - std::stod(dem[r][c]))
+                                                  : std::string("0.001"));
+        }
+        codes += "\n";
+        ponding += "\n";
+    }
+    WriteFile(dir.file("input/lake_codes.asc"), codes);
+    WriteFile(dir.file("input/max_pond.asc"), ponding);
+
+    std::string control = Control("1\n17\n7\n2019\n24\n17\n7\n2019", "input/", "output/", 0);
+    control = Replaced(control, "4\nzones.asc zonegrid_soilmodel", "6\nzones.asc zonegrid_soilmodel");
+    control = Replaced(control, "statfile = flow_times.sta statcode = 0\n",
+                       "statfile = flow_times.sta statcode = 0\nlake_codes.asc lake_codes fillcode = 0 writecode = 0 "
+                       "statfile = lake.sta statcode = 0\nmax_pond.asc max_ponding_storage fillcode = 0 writecode = "
+                       "0 statfile = max_pond.sta statcode = 0\n");
+    control = Replaced(control, "0                          # ponding", "1");
+    control = Replaced(control, "[SurfaceRoutingModel]", "[lake_model]\n1\n1\n0\n0\n0\n\n[SurfaceRoutingModel]");
+    WriteFile(dir.file("basin.ctl"), control);
+    const RunResult run = RunRuvex(dir.path(), {"basin.ctl"});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+
+    const std::string table = ReadFile(dir.file("W_V_Table_01.dat"));
+    EXPECT_EQ(table.rfind("waterlevel-volume-table lake 1\n", 0), 0u) << table.substr(0, 200);
+    const std::vector<std::string> balance = DataRows(dir.file("output/reservoir_1.txt"));
+    ASSERT_EQ(balance.size(), 24u);
+    // Level, area and volume of the lake: a level between the lowest lake
+    // cell and the crest, wetted area of at least one cell.
+    std::istringstream first(balance.front());
+    double y, m, d, h, level, area, volume;
+    first >> y >> m >> d >> h >> level >> area >> volume;
+    EXPECT_LE(level, crest);
+    EXPECT_GE(area, 10000);
+    EXPECT_GT(volume, 0);
+    EXPECT_NE(ReadFile(dir.file("Ruvex_Diag.xml")).find("lakeCellsPerMPIRank[0] 4"), std::string::npos);
+}
