@@ -196,16 +196,10 @@ TEST(SoilWarmStart, SectionFirstWithoutRouting) {
     EXPECT_EQ(storage.find("[routing_model]"), std::string::npos);
 }
 
-// Lakes on the grid in a whole run: four cells of subbasin 1 form lake 1,
-// which the reservoir of the routing becomes; the soil model starts them
-// saturated with the table at the surface, and the lake's water-level table
-// and balance file are written.
-TEST(SoilWarmStart, LakeOnTheGridWithTheSoilModel) {
-    TempDir dir;
-    CopyInputs(dir);
-    fs::create_directories(dir.file("output"));
-    // Lake cells: the first four cells of subbasin 1 in the window, with a
-    // common crest 1 m above the highest of them; 1 mm of ponding elsewhere.
+// Four cells of subbasin 1 in the window become lake 1, with a common crest
+// 1 m above the highest of them and 1 mm of ponding elsewhere; returns the
+// crest [m].
+double AddLake(const TempDir& dir) {
     auto grid = [&](const std::string& name) {
         std::vector<std::vector<std::string>> cells;
         std::istringstream in(ReadFile(dir.file("input/" + name)));
@@ -225,16 +219,16 @@ TEST(SoilWarmStart, LakeOnTheGridWithTheSoilModel) {
     for (size_t r = 0; r < zones.size() && lake.size() < 4; ++r)
         for (size_t c = 0; c < zones[r].size() && lake.size() < 4; ++c)
             if (zones[r][c] == "1") lake.emplace_back(r, c);
-    ASSERT_EQ(lake.size(), 4u);
+    EXPECT_EQ(lake.size(), 4u);
     double crest = 0;
     for (auto [r, c] : lake) crest = std::max(crest, std::stod(dem[r][c]) + 1);
-    std::string codes, ponding;
+    std::string codes;
     {
         std::istringstream in(ReadFile(dir.file("input/zones.asc")));
         std::string line;
         for (int i = 0; i < 6 && std::getline(in, line); ++i) codes += line + "\n";
     }
-    ponding = codes;
+    std::string ponding = codes;
     for (size_t r = 0; r < zones.size(); ++r) {
         for (size_t c = 0; c < zones[r].size(); ++c) {
             const bool isLake = std::find(lake.begin(), lake.end(), std::pair{r, c}) != lake.end();
@@ -248,30 +242,70 @@ TEST(SoilWarmStart, LakeOnTheGridWithTheSoilModel) {
     }
     WriteFile(dir.file("input/lake_codes.asc"), codes);
     WriteFile(dir.file("input/max_pond.asc"), ponding);
+    return crest;
+}
 
-    std::string control = Control("1\n17\n7\n2019\n24\n17\n7\n2019", "input/", "output/", 0);
+// The control file with the lake grids, ponding on and "[lake_model]" on
+// with initialisation method 1.
+std::string WithLake(std::string control) {
     control = Replaced(control, "4\nzones.asc zonegrid_soilmodel", "6\nzones.asc zonegrid_soilmodel");
     control = Replaced(control, "statfile = flow_times.sta statcode = 0\n",
                        "statfile = flow_times.sta statcode = 0\nlake_codes.asc lake_codes fillcode = 0 writecode = 0 "
                        "statfile = lake.sta statcode = 0\nmax_pond.asc max_ponding_storage fillcode = 0 writecode = "
                        "0 statfile = max_pond.sta statcode = 0\n");
     control = Replaced(control, "0                          # ponding", "1");
-    control = Replaced(control, "[SurfaceRoutingModel]", "[lake_model]\n1\n1\n0\n0\n0\n\n[SurfaceRoutingModel]");
-    WriteFile(dir.file("basin.ctl"), control);
-    const RunResult run = RunRuvex(dir.path(), {"basin.ctl"});
+    return Replaced(control, "[SurfaceRoutingModel]", "[lake_model]\n1\n1\n0\n0\n0\n\n[SurfaceRoutingModel]");
+}
+
+// Lakes on the grid in a whole run: the lake of the soil model (saturated
+// cells, ponding) is the reservoir of the routing, which writes its
+// water-level table and balance file; stopped and continued, the lake, the
+// ponding and the routed discharge go on as in one run.
+TEST(SoilWarmStart, LakeOnTheGridWithTheSoilModel) {
+    TempDir a;
+    CopyInputs(a);
+    const double crest = AddLake(a);
+    fs::create_directories(a.file("output"));
+    WriteFile(a.file("basin.ctl"), WithLake(Control("1\n17\n7\n2019\n24\n20\n7\n2019", "input/", "output/", 0)));
+    RunResult run = RunRuvex(a.path(), {"basin.ctl"});
     ASSERT_EQ(run.exitCode, 0) << run.output;
 
-    const std::string table = ReadFile(dir.file("W_V_Table_01.dat"));
+    const std::string table = ReadFile(a.file("W_V_Table_01.dat"));
     EXPECT_EQ(table.rfind("waterlevel-volume-table lake 1\n", 0), 0u) << table.substr(0, 200);
-    const std::vector<std::string> balance = DataRows(dir.file("output/reservoir_1.txt"));
-    ASSERT_EQ(balance.size(), 24u);
-    // Level, area and volume of the lake: a level between the lowest lake
-    // cell and the crest, wetted area of at least one cell.
+    EXPECT_NE(ReadFile(a.file("Ruvex_Diag.xml")).find("lakeCellsPerMPIRank[0] 4"), std::string::npos);
+    const std::vector<std::string> balance = DataRows(a.file("output/reservoir_1.txt"));
+    ASSERT_EQ(balance.size(), 96u);
+    // Level, area and volume of the lake: a level below the crest, a wetted
+    // area of at least one cell.
     std::istringstream first(balance.front());
     double y, m, d, h, level, area, volume;
     first >> y >> m >> d >> h >> level >> area >> volume;
     EXPECT_LE(level, crest);
     EXPECT_GE(area, 10000);
     EXPECT_GT(volume, 0);
-    EXPECT_NE(ReadFile(dir.file("Ruvex_Diag.xml")).find("lakeCellsPerMPIRank[0] 4"), std::string::npos);
+
+    TempDir b;
+    CopyInputs(b);
+    AddLake(b);
+    fs::create_directories(b.file("state"));
+    fs::create_directories(b.file("output"));
+    WriteFile(b.file("first.ctl"), WithLake(Control("1\n17\n7\n2019\n4\n19\n7\n2019", "input/", "state/", 0)));
+    run = RunRuvex(b.path(), {"first.ctl"});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    fs::copy(b.file("input"), b.file("state"), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    WriteFile(b.file("second.ctl"), WithLake(Control("5\n19\n7\n2019\n24\n20\n7\n2019", "state/", "output/", 1)));
+    run = RunRuvex(b.path(), {"second.ctl"});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    for (const char* name : {"reservoir_1.txt", "Qrouted.sta", "pond.sta", "qg.sta", "theta.txt"}) {
+        SCOPED_TRACE(name);
+        const std::vector<std::string> continuous = DataRows(a.file(std::string("output/") + name));
+        const std::vector<std::string> warm = DataRows(b.file(std::string("output/") + name));
+        ASSERT_EQ(warm.size(), 44u);
+        ASSERT_GE(continuous.size(), warm.size());
+        EXPECT_EQ(std::vector<std::string>(continuous.end() - 44, continuous.end()), warm);
+    }
+    for (const char* name : {"theta.stk", "pond.asc", "storage_content.txt_0"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(ReadFile(a.file(std::string("output/") + name)) == ReadFile(b.file(std::string("output/") + name)));
+    }
 }
