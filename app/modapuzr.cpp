@@ -141,6 +141,7 @@ void ModellApplication::Construct(int argc, char** argv) {
     UnsaturatedZone = new unsatzonmodellklasse(&status, Writer, statistics, size, "unsatzon_model", s, grids,
                                                irrigationTable, subSteps);
     ThrowStatus(status);
+    UnsaturatedZone->SetStorageContentStage(&StorageContent);
     UnsaturatedZone->UpdateMaxPumping();
     const DumpSwitches dump = DumpSwitchesOf(argc, argv);
     UnsaturatedZone->SetDumpMode(dump.DumpMode, dump.CloseAfterDump);

@@ -45,6 +45,11 @@ FILE* StorageContentStage::Append(const std::string& target, DiagnosticsWriter* 
     return Open(target, "a", true, writer);
 }
 
+bool StorageContentStage::Holds(const std::string& target) const {
+    const auto it = Files.find(target);
+    return it != Files.end() && it->second.File != nullptr;
+}
+
 void StorageContentStage::Commit(DiagnosticsWriter* writer) {
     for (auto& [target, staged] : Files) {
         if (!staged.File) continue;

@@ -22,6 +22,8 @@ public:
     // A later section: appends to the staged copy (started from the existing
     // target when this run has not created it).
     FILE* Append(const std::string& target, DiagnosticsWriter* writer);
+    // True when this run has staged a copy of `target` that is still open.
+    bool Holds(const std::string& target) const;
     // Closes every staged copy and renames it over its target; a failing
     // write, close or rename is FATAL (code 18).
     void Commit(DiagnosticsWriter* writer);

@@ -105,11 +105,6 @@ void unsatzonmodellklasse::SetDumpMode(int dumpMode, int closeAfterDump) {
 
 int unsatzonmodellklasse::GetReadGridMode() { return readgrid; }
 
-void unsatzonmodellklasse::InitLakes(const std::string&) {
-    LakesActive = 0;
-    if (Writer) *Writer << "INFO: no lakes are modelled in " << ModuleName << "[end-entry]";
-}
-
 void unsatzonmodellklasse::InitTracers(int* status, int n, TracerInfo* table, StatisticsTableEntry* statisticsTable,
                                        int statisticsTableSize) {
     *status = 0;
@@ -123,6 +118,7 @@ void unsatzonmodellklasse::InitTracers(int* status, int n, TracerInfo* table, St
         if (GroundwaterActive == 1) RiverFlows.assign(static_cast<size_t>(Subbasins.Count) + 1, riverflow_table{});
         InitRunoffTables(n);
         PrepareHruCopy();
+        if (readgrid == 1) ReadStorageContent();
     } catch (int code) {
         *status = code;
     } catch (...) {

@@ -11,6 +11,7 @@
 // (unsatzon_hru.cpp) and writes the control point (unsatzon_points.cpp).
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,6 +24,7 @@
 #include "soil/unsatzon_runoff.h"
 
 struct IrrigationRule;
+class StorageContentStage;
 class SoilType;
 struct StatisticsTableEntry;
 
@@ -227,8 +229,26 @@ public:
     // The read mode of the state grids, 0 to 3.
     virtual int GetReadGridMode();
     virtual void ApplyExternalGWTable(int externalTimeStep);
-    // Lakes on the grid from `sectionName`; none yet.
+    // Lakes on the grid "lake_codes", set up from `sectionName` (line 1: the
+    // lake flag, line 2: the initialisation method; unsatzon_lakes.cpp).
     virtual void InitLakes(const std::string& sectionName);
+    void SetSubSteps(int n) override;
+
+    // --- storage content file (unsatzon_state.cpp) ------------------------------
+    // Writes the section "[unsatzon_model]": into the staged file when an
+    // earlier section of this run is staged there, else into a new one.
+    virtual void WriteStorageContent(bool append);
+    // Reads the section back (read mode 1) and loads the flow-time zones and
+    // the linear storages; a missing file is code 64, a missing section or a
+    // stored value that does not fit this run code 71.
+    virtual void ReadStorageContent();
+    // Reads one value from the open storage file and compares it with
+    // `current` (relative 1e-5; a stored 0 needs a current 0).
+    virtual void ReadAndCompareStorageValue(double current, const std::string& label);
+    [[noreturn]] virtual void StorageMismatchError(const std::string& label, double current, double stored);
+    // The staged storage content file of the application; without one the
+    // section is written and committed on its own.
+    void SetStorageContentStage(StorageContentStage* stage) { StorageStage = stage; }
     virtual void SetSurfaceRoutingActive(int active);
     virtual void PreSpinUpStep(int64_t hour, int64_t day, int64_t month, int64_t year);
     virtual void FinishPreSpinUp();
@@ -428,7 +448,9 @@ public:
     int LowerBoundaryIndex = 0;  // -99 while the grid has to be created
     int HeatFluxLowerBoundary = 0;
     int InitialTemperatureProfile = 0;
-    int LakesActive = 0;
+    int LakesActive = 0;         // the lake flag: line 1 of "[lake_model]", 0 without lakes
+    int LakeInitMethod = 0;      // line 2 of "[lake_model]": 1 or 2
+    double** LakeCodes = nullptr;  // "lake_codes" while lakes are on; a code of 0 or above marks a lake
     double** HydrologicResponseUnits = nullptr;
     double** MasterHydrologicResponseUnits = nullptr;
 
@@ -547,5 +569,9 @@ private:
     };
     std::vector<OwnGrid> OwnGrids;
     ExchangeTable<double> Qg, QBb;
+    StorageContentStage* StorageStage = nullptr;
+    FILE* StorageFile = nullptr;  // open while the section is read
+    std::string StoragePath;
+    [[noreturn]] void UnreadableStorageValue(const std::string& label, double current);
     std::vector<riverflow_table> RiverFlows;
 };

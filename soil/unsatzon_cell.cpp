@@ -326,7 +326,10 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             const double directRate = W / mm;
 
             double macropores = 0;
-            if (LakesActive == 0)
+            // No macropores under a lake that holds water.
+            const bool lakeWithWater = LakeCodes && LakeCodes[i][j] != NoData && PondingStorage &&
+                                       PondingStorage[i][j] >= 1;
+            if (LakesActive == 0 || (LakesActive == 1 && !lakeWithWater))
                 macropores = unsatzon::MacroporeInfiltration(surfaceInfiltration, soil, n, thickness,
                                                              w.macroporeCapacity, thetaSat, mm, theta,
                                                              w.macroporeInflow);

@@ -212,11 +212,12 @@ void unsatzonmodellklasse::FlushOutputs() {
         if (Statistics[w] && Statistics[w]->IsOn()) Statistics[w]->Flush();
 }
 
-void unsatzonmodellklasse::FinishRun(int /*append*/) {
+void unsatzonmodellklasse::FinishRun(int append) {
     if (Deleted()) return;
     if (Method > 0) {
         GlacierSubbasins.clear();
         if (Status == 1) WriteModelEndReport();
+        if (Status == 1) WriteStorageContent(append != 0);
         ReleaseTracers();
         UnsatzonOptionTag.clear();
         if (Status == 1) WritePointBuffers();

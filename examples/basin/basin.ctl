@@ -466,19 +466,19 @@ wurz.asc                   # grid or stack 3
 theta.stk                  # grid or stack 4
 3                          # write code: at the end of the run
 hh.stk                     # grid or stack 5
-0
+3                          # write code: at the end of the run (warm-start state)
 hgeo.stk                   # grid or stack 6
-0
+3                          # write code: at the end of the run (warm-start state)
 qunten.stk                 # grid or stack 7
 0
 gwstand.asc                # grid or stack 8
 3                          # write code: at the end of the run
 gwtheta.asc                # grid or stack 9
-0
+3                          # write code: at the end of the run (warm-start state)
 gwn.asc                    # grid or stack 10
 23                         # write code: yearly sums and at the end of the run
 gwlevel.asc                # grid or stack 11
-0
+3                          # write code: at the end of the run (warm-start state)
 qdrain.asc                 # grid or stack 12
 0
 satt.asc                   # grid or stack 13
@@ -496,7 +496,7 @@ gwin.asc                   # grid or stack 18
 gwex.asc                   # grid or stack 19
 0
 pond.asc                   # grid or stack 20
-0
+3                          # write code: at the end of the run (warm-start state, with ponding on)
 uprise.asc                 # grid or stack 21
 0
 percol.asc                 # grid or stack 22
@@ -521,6 +521,16 @@ interflow.txt
 0 0                        # SnowRunoff_fraction
 0                          # read mode of the state grids: cold start
 storage_content.txt        # storage content file
+# Warm start: a run leaves its soil state in the output directory, the
+# stacks theta.stk, hh.stk and hgeo.stk, the grids gwstand.asc, gwtheta.asc,
+# gwlevel.asc and deltagw.asc (pond.asc with ponding on) by the write codes
+# above, and the flow-time zones and runoff storages in the file
+# storage_content.txt_0 next to the routing state. To go on from there, set
+# the read mode above to 1 and InitialStateDirectory in [output_interval] to
+# that output directory (copy the input files there as well, or give them
+# with their directory), and start the next run one step after the end of
+# the previous one. The snow and interception storages have read switches of
+# their own in their sections.
 
 [SurfaceRoutingModel]
 0                          # off

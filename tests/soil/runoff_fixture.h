@@ -87,6 +87,7 @@ struct Fixture {
     std::unique_ptr<unsatzonmodellklasse> model;
     int status = -1;
     int64_t hour = 0, day = 1, month = 6, year = 2020;
+    std::string ExtraSections;  // further sections of the control file, after "[unsatzon_model]"
 
     Fixture() {
         std::filesystem::current_path(dir.path());
@@ -142,7 +143,8 @@ struct Fixture {
     // Builds the model with `subSteps` sub-steps and runs its tracer set-up;
     // the status of the first that fails.
     int Make(const Section& section, int subSteps = 1, IrrigationRule* irrigation = nullptr) {
-        testsupport::WriteFile(dir.file("model.ctl"), "[unsatzon_model]\n1 switch\n60 interval\n" + section.Text());
+        testsupport::WriteFile(dir.file("model.ctl"),
+                               "[unsatzon_model]\n1 switch\n60 interval\n" + section.Text() + ExtraSections);
         settings.CompiledControlFile = dir.file("model.ctl");
         model = std::make_unique<unsatzonmodellklasse>(&status, &writer, statistics, StatisticsTableSize,
                                                        "unsatzon_model", settings, table.get(), irrigation, subSteps);

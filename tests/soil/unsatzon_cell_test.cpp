@@ -451,3 +451,51 @@ TEST(SoilCell, LandUseOutsideTheTableEndsTheStep) {
               std::string::npos)
         << f.console.str();
 }
+
+// Under a lake that holds at least 1 mm of water (with the step's 0.2 mm of
+// rain) the surface water does not bypass the soil through macropores; a
+// drier lake cell and the other cells keep them.
+TEST(SoilCell, NoMacroporesUnderAFilledLake) {
+    struct Case {
+        double ponding;  // [mm] at the start of the step
+        bool macropores;
+    };
+    for (const Case& k : {Case{2.0, false}, Case{0.8, false}, Case{0.5, true}}) {
+        SCOPED_TRACE(k.ponding);
+        CellFixture f;
+        Section section;
+        section.Head.replace(section.Head.find("0 pond"), 1, "1");
+        f.Add("max_ponding_storage", 0.05);
+        f.soils[1].PMacroThresh = 1e-7;
+        f.soils[1].MacroCapacity = 2e-6;
+        f.soils[1].MacroDepth = 0.7;
+        f.soils[1].CapacityRedu = 0.8;
+        double** lakes = f.Add("lake_codes", -9999);
+        lakes[1][4] = 1;
+        f.extraSections = "\n[lake_model]\n1 on\n1 method\n";
+        ASSERT_EQ(f.Make(section, 1), 0) << f.console.str();
+        unsatzonmodellklasse& m = *f.model;
+        ASSERT_EQ(m.LakesActive, 1);
+        // The lake cell gets the state of its neighbour, so that only the
+        // lake tells the two apart.
+        for (int l = 0; l <= Layers; ++l) {
+            m.Theta[1][4][l] = m.Theta[1][3][l];
+            m.HydraulicHeads[1][4][l] = m.HydraulicHeads[1][3][l] - (m.GeodeticHeads[1][3][0] - m.GeodeticHeads[1][4][0]);
+        }
+        m.GroundwaterDistance[1][4] = m.GroundwaterDistance[1][3];
+        m.GroundwaterLevel[1][4] = m.GroundwaterLevel[1][3];
+        m.ThetaInGwLevel[1][4] = m.ThetaInGwLevel[1][3];
+        f.Grid("ponding_storage")[1][4] = f.Grid("ponding_storage")[1][3] = k.ponding;
+        double** rain = f.Grid("precipitation");
+        for (int r = 1; r <= Rows; ++r)
+            for (int c = 1; c <= Cols; ++c) rain[r][c] = 0.2;
+        for (const char* name : {"pot_transpiration0", "pot_transpiration1", "potential_evaporation"})
+            for (int r = 1; r <= Rows; ++r)
+                for (int c = 1; c <= Cols; ++c) f.Grid(name)[r][c] = 0;
+        m.BeginTimeStep(1, 1, 6, 2020);
+        m.RunTimeStep(1, 1, 6, 2020);
+        double** macro = f.Grid("macropore_infiltration");
+        EXPECT_GT(macro[1][3], 0);
+        EXPECT_EQ(macro[1][4] > 0, k.macropores) << macro[1][4];
+    }
+}

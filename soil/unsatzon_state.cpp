@@ -1,0 +1,246 @@
+// The soil model's section "[unsatzon_model]" of the storage content file:
+// the flow-time zones and the two linear storages of every subbasin, written
+// at the end of a run and loaded by a warm start (read mode 1). The section
+// repeats the subbasin codes and six per-subbasin parameters; a warm start
+// compares them with its own and refuses a state that belongs to another
+// set-up.
+//
+// Numbers are written in the shortest form that reads back to the same
+// double, so that a run continued from the file goes on bit for bit.
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "framework/diagnostics_writer.h"
+#include "framework/storage_content_file.h"
+#include "soil/unsatzon.h"
+
+namespace {
+
+std::string Shortest(double value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+// A name that does not begin with "/" or "~" lies in `directory`.
+std::string WithDirectory(const std::string& directory, const std::string& name) {
+    if (name.empty() || name[0] == '/' || name[0] == '~') return name;
+    return directory + name;
+}
+
+// Skips the rest of the current line, the line end included.
+void SkipLine(FILE* file) {
+    for (int ch = std::fgetc(file); ch != EOF && ch != '\n'; ch = std::fgetc(file)) {
+    }
+}
+
+// True when a stored value `s` stands for the current value `v`: relative
+// difference up to 1e-5, a stored 0 only for a current 0, an infinity or a
+// NaN only for the same.
+bool StoredValueFits(double s, double v) {
+    if (std::isnan(s) || std::isnan(v)) return std::isnan(s) && std::isnan(v);
+    if (std::isinf(s) || std::isinf(v)) return s == v;
+    if (s == 0) return v == 0;
+    return !(std::fabs((s - v) / s) > 1e-5);
+}
+
+}  // namespace
+
+void unsatzonmodellklasse::SetSubSteps(int n) { SubSteps = n; }
+
+void unsatzonmodellklasse::WriteStorageContent(bool /*append*/) {
+    if (Method == 0 || !zoneFZT_QD.Allocated() || !zoneFZT_QI.Allocated() || !QDd.Rows() || !QIi.Rows()) return;
+    const std::string path = WithDirectory(OutputDirectory, StorageFileName);
+    const int n = Subbasins.Count;
+    const int T = zoneFZT_QD.Tracers();
+    std::string text = "[unsatzon_model]\n" + std::to_string(n) + " (number of subasins)\n";
+    char line[160];
+    for (int s = 1; s <= n; ++s) {
+        std::snprintf(line, sizeof line, "%.0f\t", Subbasins.Records[s].zonenwert);
+        text += line;
+    }
+    text += "(code)\n";
+    auto parameterLine = [&](const std::vector<double>& values, const char* comment) {
+        for (int s = 1; s <= n; ++s) text += Shortest(values[static_cast<size_t>(s)]) + " ";
+        text += comment;
+    };
+    parameterLine(kelsqd, "(kelsqd in min)\n");
+    parameterLine(kelsqi, "(kelsqi in min)\n");
+    parameterLine(channelNetworkDensity, "(drainage density)\n");
+    parameterLine(kelsqlat, "(inverse recession constant for baseflow [needed when using no groundwater model])\n");
+    parameterLine(qbRedFaktor, "(max. baseflow [needed when using no groundwater model])\n");
+    parameterLine(SnowRunoff_fraction, "(surface runoff fraction of snowmelt)\n");
+    text += std::to_string(T) + " (number of tracers)\n";
+    double** qdd = QDd.Rows();
+    double** qii = QIi.Rows();
+    auto record = [&](const unsatzon::FlowTimeZone& z, const char* comment) {
+        for (double v : {z.n, z.sx, z.zonenwert, z.rel, z.RelCellSum}) text += Shortest(v) + " ";
+        text += comment;
+    };
+    for (int i = 0; i <= T; ++i) {
+        text += std::to_string(i) + " (0=runoff, 1...9 = tracers)\n";
+        for (int s = 1; s <= n; ++s) {
+            const int zones = static_cast<int>(maxzeit[static_cast<size_t>(s)]);
+            text += std::to_string(s) + " " + std::to_string(zones) + " (zone " + std::to_string(s) +
+                    " and maxzeit)\n";
+            const unsatzon::FlowTimeZone* qd = zoneFZT_QD.Zones(i, s);
+            const unsatzon::FlowTimeZone* qi = zoneFZT_QI.Zones(i, s);
+            for (int z = 1; z <= zones; ++z) {
+                record(qd[z], "(zoneFZT_QD.n/.sx/.zonenwert/.rel/.RelCellSum)\n");
+                record(qi[z], "(zoneFZT_QI.n/.sx/.zonenwert/.rel/.RelCellSum)\n");
+            }
+            text += Shortest(qdd[i][s]) + " (QDd[" + std::to_string(i) + "][" + std::to_string(s) + "])\n";
+            text += Shortest(qii[i][s]) + " (QIi[" + std::to_string(i) + "][" + std::to_string(s) + "])\n";
+        }
+    }
+    text += "\n";
+
+    // A section is appended only to what this run has staged: never to a
+    // file an older run left behind.
+    StorageContentStage own;
+    StorageContentStage& stage = StorageStage ? *StorageStage : own;
+    FILE* file = stage.Holds(path) ? stage.Append(path, Writer) : stage.Create(path, Writer);
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+        if (Writer) *Writer << "FATAL: error writing storage content file " << path << "[end-entry]";
+        stage.Discard();
+        throw 18;
+    }
+    if (!StorageStage) own.Commit(Writer);
+}
+
+void unsatzonmodellklasse::StorageMismatchError(const std::string& label, double current, double stored) {
+    if (StorageFile) std::fclose(StorageFile);
+    StorageFile = nullptr;
+    if (Writer) {
+        *Writer << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   "
+                << current << "\nbut value in storage file is: " << stored << "\nRuvex throws..." << "[end-entry]";
+    }
+    throw 71;
+}
+
+void unsatzonmodellklasse::UnreadableStorageValue(const std::string& label, double current) {
+    if (StorageFile) std::fclose(StorageFile);
+    StorageFile = nullptr;
+    if (Writer) {
+        *Writer << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   "
+                << current << "\nbut value in storage file is: (missing or unreadable) in " << StoragePath
+                << "\nRuvex throws..." << "[end-entry]";
+    }
+    throw 71;
+}
+
+void unsatzonmodellklasse::ReadAndCompareStorageValue(double current, const std::string& label) {
+    double stored = 0;
+    if (!StorageFile || std::fscanf(StorageFile, "%lf", &stored) != 1) UnreadableStorageValue(label, current);
+    if (!StoredValueFits(stored, current)) StorageMismatchError(label, current, stored);
+}
+
+void unsatzonmodellklasse::ReadStorageContent() {
+    if (Method == 0) return;
+    StoragePath = WithDirectory(InputDirectory, StorageFileName);
+    StorageFile = std::fopen(StoragePath.c_str(), "rt");
+    if (!StorageFile) {
+        if (Writer) *Writer << "FATAL: error opening storage content file " << StoragePath << "[end-entry]";
+        throw 64;
+    }
+    // The section begins at the first line that mentions it.
+    bool found = false;
+    std::string line;
+    for (int ch = 0; !found && ch != EOF;) {
+        ch = std::fgetc(StorageFile);
+        if (ch != '\n' && ch != EOF) {
+            line += static_cast<char>(ch);
+            continue;
+        }
+        found = line.find("unsatzon_model") != std::string::npos;
+        line.clear();
+    }
+    if (!found) {
+        std::fclose(StorageFile);
+        StorageFile = nullptr;
+        if (Writer) {
+            *Writer << "FATAL: error locking for the section [unsatzon_model] in " << StoragePath << "[end-entry]";
+        }
+        throw 71;
+    }
+
+    // A count or code: an integer that must equal `current`.
+    auto readCount = [&](const std::string& label, int current) {
+        long long value = 0;
+        std::string textRead;
+        if (ScanInteger(StorageFile, -2147483647LL - 1, 2147483647LL, &value, &textRead) != IntegerScan::Read)
+            UnreadableStorageValue(label, current);
+        if (value != current) StorageMismatchError(label, current, static_cast<double>(value));
+        return static_cast<int>(value);
+    };
+    auto readValue = [&](const std::string& label, double* target) {
+        if (std::fscanf(StorageFile, "%lf", target) != 1) UnreadableStorageValue(label, 0);
+    };
+
+    const int n = Subbasins.Count;
+    readCount("number of subbasins", n);
+    SkipLine(StorageFile);
+    for (int s = 1; s <= n; ++s) readCount("subbasin code", static_cast<int>(Subbasins.Records[s].zonenwert));
+    SkipLine(StorageFile);
+    const std::pair<const std::vector<double>*, const char*> parameters[] = {
+        {&kelsqd, "m"},   {&kelsqi, "kelsqi"}, {&channelNetworkDensity, "flussdichte"},
+        {&kelsqlat, "kelsqlat"}, {&qbRedFaktor, "Q0"}, {&SnowRunoff_fraction, "SR_Anteil"}};
+    for (const auto& [values, label] : parameters) {
+        for (int s = 1; s <= n; ++s) ReadAndCompareStorageValue((*values)[static_cast<size_t>(s)], label);
+        SkipLine(StorageFile);
+    }
+    const int T = zoneFZT_QD.Tracers();
+    readCount("number of tracers", T);
+    SkipLine(StorageFile);
+    double** qdd = QDd.Rows();
+    double** qii = QIi.Rows();
+    auto readRecord = [&](unsatzon::FlowTimeZone& z, const char* label) {
+        // The five values of one line; the comment after them is skipped.
+        std::string text;
+        for (int ch = std::fgetc(StorageFile); ch != EOF && ch != '\n'; ch = std::fgetc(StorageFile))
+            text += static_cast<char>(ch);
+        double v[5] = {};
+        int read = 0;
+        const char* at = text.c_str();
+        for (; read < 5; ++read) {
+            char* end = nullptr;
+            v[read] = std::strtod(at, &end);
+            if (end == at) break;
+            at = end;
+        }
+        if (read != 5) StorageMismatchError(label, 5, read);
+        z.n = v[0];
+        z.sx = v[1];
+        z.zonenwert = v[2];
+        z.rel = v[3];
+        z.RelCellSum = v[4];
+    };
+    for (int i = 0; i <= T; ++i) {
+        readCount("actual tracers(0=runoff)", i);
+        SkipLine(StorageFile);
+        for (int s = 1; s <= n; ++s) {
+            const int zones = static_cast<int>(maxzeit[static_cast<size_t>(s)]);
+            readCount("actual zone", s);
+            readCount("maxzeit of actual subbasin", zones);
+            SkipLine(StorageFile);
+            unsatzon::FlowTimeZone* qd = zoneFZT_QD.Zones(i, s);
+            unsatzon::FlowTimeZone* qi = zoneFZT_QI.Zones(i, s);
+            for (int z = 1; z <= zones; ++z) {
+                readRecord(qd[z], "number of fields for zonal statistics QD");
+                readRecord(qi[z], "number of fields for zonal statistics QI");
+            }
+            const std::string at = "[" + std::to_string(i) + "][" + std::to_string(s) + "]";
+            readValue("QDd" + at, &qdd[i][s]);
+            SkipLine(StorageFile);
+            readValue("QIi" + at, &qii[i][s]);
+            SkipLine(StorageFile);
+        }
+    }
+    std::fclose(StorageFile);
+    StorageFile = nullptr;
+    if (Writer) *Writer << "storage content of " << ModuleName << " read from " << StoragePath << "[end-entry]";
+}
