@@ -127,8 +127,8 @@ void unsatzonmodellklasse::InitRiverExchange() {
     Statistics[wGWIN] = CreateStatistics(StatisticsFiles[sGWIN], 6, "re-infiltration from rivers [mm per Zone]");
     Statistics[wGWEX] = CreateStatistics(StatisticsFiles[sGWEX], 6,
                                          "base flow (exfiltration into rivers, only with gw-module active) [mm per Zone]");
-    RiverInfiltration = CreateGrid(GridFiles[19].Name, "river_infiltration", GridFiles[19].Code, 0);
-    RiverExfiltration = CreateGrid(GridFiles[20].Name, "river_exfiltration", GridFiles[20].Code, 0);
+    RiverInfiltration = CreateGrid(GridFiles[18].Name, "river_infiltration", GridFiles[18].Code, 0);
+    RiverExfiltration = CreateGrid(GridFiles[19].Name, "river_exfiltration", GridFiles[19].Code, 0);
     GwStorageCoeff = OptionalGrid("gw_storage_coeff_1");
     RiverFlows.assign(static_cast<size_t>(Subbasins.Count) + 1, riverflow_table{});
 
