@@ -9,6 +9,7 @@
 #include <cmath>
 #include <vector>
 
+#include "soil/unsatzon_cell.h"
 #include "soil/unsatzon_heat.h"
 #include "soil/unsatzon_heat_physics.h"
 
@@ -220,4 +221,30 @@ TEST(SoilHeat, HeatStepsAndThawDepth) {
     EXPECT_EQ(unsatzon::ThawDepthOfColumn(3, thawed, Tf, 1, z), 0);
     const double frozen[] = {0, -4, -3, -2};
     EXPECT_EQ(unsatzon::ThawDepthOfColumn(3, frozen, Tf, -3, z), 0);
+}
+
+// Flag h of the dump file: a temperature out of range, or a strict local
+// extreme against its own start and both neighbours before and after.
+TEST(SoilHeat, DumpFlagForTemperatures) {
+    struct Case {
+        const char* what;
+        std::vector<double> before, after;
+        double air;  // air temperature times the n-factor
+        bool flagged;
+    };
+    const std::vector<double> calm{0, 1, 1, 1, 1};
+    const Case cases[] = {
+        {"nothing moves", calm, calm, 1, false},
+        {"a peak in layer 2", calm, {0, 1, 1.5, 1, 1}, 1, true},
+        {"a dip in layer 3", calm, {0, 1, 1, 0.9, 1}, 1, true},
+        {"within 0.001 K", calm, {0, 1, 1.0009, 1, 1}, 1, false},
+        {"out of range, though smooth", {0, 60, 60, 60, 60}, {0, 60, 60, 60, 60}, 60, true},
+        {"the bottom layer is not checked", calm, {0, 1, 1, 1, 5}, 1, false},
+        {"layer 1 above the air", calm, {0, 3, 1, 1, 1}, 1, true},
+        {"layer 1 below a warmer air", calm, {0, 3, 1, 1, 1}, 5, false},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        EXPECT_EQ(unsatzon::TemperatureOutOfLine(4, k.before.data(), k.after.data(), k.air), k.flagged);
+    }
 }
