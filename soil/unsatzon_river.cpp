@@ -160,11 +160,11 @@ void unsatzonmodellklasse::InitRiverExchange() {
 bool unsatzonmodellklasse::RiverOfCell(int row, int column, int& rank) const {
     rank = 0;
     if (!RiverDepth || surfaceWaterInteraction <= 0) return false;
-    if (LakesActive != 0) return false;  // lakes take the river cells' place
-    if (RiverLinks && RiverLinks[row][column] > 0) {
-        const int code = static_cast<int>(RiverLinks[row][column]);
-        if (code <= Subbasins.LargestCode) rank = Subbasins.CodeToRank[code];
-    }
+    // A lake flag needs the lake grid to tell lake cells apart; until the soil
+    // model holds one, no cell exchanges with a river while lakes are on.
+    if (LakesActive != 0) return false;
+    if (RiverLinks && RiverLinks[row][column] > 0 && RiverLinks[row][column] <= Subbasins.LargestCode)
+        rank = Subbasins.CodeToRank[static_cast<int>(RiverLinks[row][column])];
     return true;
 }
 
