@@ -15,6 +15,7 @@
 #include "framework/statistics_table.h"
 #include "parameters/landuse.h"
 #include "parameters/soil.h"
+#include "setup/irrigation_table.h"
 #include "soil/unsatzon.h"
 #include "support/test_support.h"
 
@@ -85,6 +86,7 @@ struct SoilModelFixture {
     std::unique_ptr<unsatzonmodellklasse> model;
     int status = -1;
     int groundwater = 1;         // the groundwater model is on
+    IrrigationRule* irrigation = nullptr;  // the irrigation table, if any
     std::string extraSections;  // appended to the control file
 
     SoilModelFixture() {
@@ -149,7 +151,7 @@ struct SoilModelFixture {
         WriteFile(dir.file("model.ctl"), "[unsatzon_model]\n1 switch\n60 interval\n" + section.Text() + extraSections);
         settings.CompiledControlFile = dir.file("model.ctl");
         model = std::make_unique<unsatzonmodellklasse>(&status, &writer, statistics, StatisticsTableSize,
-                                                       "unsatzon_model", settings, table.get(), nullptr, subSteps);
+                                                       "unsatzon_model", settings, table.get(), irrigation, subSteps);
         if (status != 0) return status;
         model->GroundwaterActive = groundwater;
         model->InitTracers(&status, 0, nullptr, statistics, StatisticsTableSize);

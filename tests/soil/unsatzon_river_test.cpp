@@ -386,3 +386,39 @@ TEST(SoilGroundwaterTable, ExternalLevelOnTheGrid) {
     // from now on the recharge is the flux into the groundwater layer
     EXPECT_EQ(m.ExternalTableFlag, 1);
 }
+
+// "Max_Pumping": the water above field capacity from the groundwater layer
+// down to the layer above the bottom, by hand; 0 with the table in the
+// bottom layer; nodata outside the model.
+TEST(SoilGroundwaterTable, MaxPumpingOnTheGrid) {
+    std::vector<IrrigationRule> rules(2);
+    rules[0].Code = 1;
+    rules[1].Code = 1;
+    rules[1].Method = IrrigationRule::DemandSuction;
+    rules[1].Origin = 1;
+    rules[1].psi_dry = 3;
+    rules[1].psi_wet = 1;
+    SoilModelFixture f;
+    f.groundwater = 0;
+    f.irrigation = rules.data();
+    f.Add("irrigation_codes", 1);
+    ASSERT_EQ(f.Make(), 0) << f.console.str();
+    unsatzonmodellklasse& m = *f.model;
+    m.GroundwaterLevel[1][1] = Layers;
+    m.GroundwaterLevel[2][2] = 1;
+    m.UpdateMaxPumping();
+    double** pumping = f.Grid("Max_Pumping");
+    ASSERT_NE(pumping, nullptr);
+    const double fc = f.soils[1].ThetaFromSuction(1, 3.45);  // one soil, equal layers
+    for (int r = 1; r <= Rows; ++r)
+        for (int c = 1; c <= Cols; ++c) {
+            if (!m.OwnModelCell(r, c)) {
+                EXPECT_EQ(pumping[r][c], -9999);
+                continue;
+            }
+            const int g = static_cast<int>(m.GroundwaterLevel[r][c]);
+            EXPECT_NEAR(pumping[r][c], (Layers - g) * 1000 * Dz * (0.45 - fc), 1e-9) << r << "," << c;
+        }
+    EXPECT_EQ(pumping[1][1], 0);
+    EXPECT_NEAR(pumping[2][2], 5 * 1000 * Dz * (0.45 - fc), 1e-9);
+}
