@@ -96,8 +96,6 @@ const SoilType& unsatzonmodellklasse::CellSoil(int row, int column) const {
     return soilTypes[static_cast<int>(SoilTypeGrid[row][column])];
 }
 
-void unsatzonmodellklasse::UpdateMaxPumping() {}
-
 void unsatzonmodellklasse::SetDumpMode(int dumpMode, int closeAfterDump) {
     DumpMode = static_cast<uint8_t>(dumpMode);
     CloseAfterDump = static_cast<uint8_t>(closeAfterDump);
@@ -115,7 +113,7 @@ void unsatzonmodellklasse::InitTracers(int* status, int n, TracerInfo* table, St
         teilmodellklasse::InitTracers(status, n, table, statisticsTable, statisticsTableSize);
         if (*status != 0) return;
         RiverFlows.clear();
-        if (GroundwaterActive == 1) RiverFlows.assign(static_cast<size_t>(Subbasins.Count) + 1, riverflow_table{});
+        if (GroundwaterActive == 1) InitRiverExchange();
         InitRunoffTables(n);
         PrepareHruCopy();
         if (readgrid == 1) ReadStorageContent();
@@ -177,19 +175,7 @@ void unsatzonmodellklasse::BeginTimeStep(int64_t hour, int64_t day, int64_t mont
         *Writer << ModuleName << " " << day << "." << month << "." << year << " " << hour << ". h "
                 << "(time of meteo data)" << UnsatzonOptionTag << "[end-entry]";
     }
+    SetInitialTemperatureProfile();
     // runoff per subbasin and point output
     BeginTimeStepRunoff();
 }
-
-void unsatzonmodellklasse::ApplyExternalGWTable(int) {}
-
-void unsatzonmodellklasse::PreSpinUpStep(int64_t, int64_t, int64_t, int64_t) {
-    if (heatTransferSwitch > 0) return;
-    if (Writer) {
-        *Writer << "FATAL: heat transfer model not active in unsatzon_model. This is required for pre-SpinUp!"
-                << "[end-entry]";
-    }
-    throw 1040;
-}
-
-void unsatzonmodellklasse::FinishPreSpinUp() {}

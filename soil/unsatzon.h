@@ -27,6 +27,9 @@ struct IrrigationRule;
 class StorageContentStage;
 class SoilType;
 struct StatisticsTableEntry;
+namespace unsatzon {
+struct HeatWork;
+}
 
 // Rows 0..rows-1 of `columns` values each, carved from one zero-filled block.
 // Rows() hands the table out as row pointers (null while it is not allocated);
@@ -402,7 +405,7 @@ public:
 
     // --- Outputs -------------------------------------------------------------
     enum StatisticsWriter { wGWSTAND, wGWN, wSB_1, wSB_2, wROOT, wINFEX, wQD, wQI, wQB, wQg, wMACRO, wINFILT,
-                            wSUBSTEPS, wTHAW, wQDRAIN, wPOND, wIMMO, StatisticsWriters };
+                            wSUBSTEPS, wTHAW, wQDRAIN, wPOND, wIMMO, wGWIN, wGWEX, StatisticsWriters };
     zonalstatistic* Statistics[StatisticsWriters] = {};
     ControlPointBuffer PointBuffers[PointFiles + 1];  // the last one: temperatures
     bool PointOutput = false;
@@ -486,6 +489,7 @@ public:
         double SoilStart = 0, SoilEnd = 0;  // 1000 sum(theta dz)
         double Transpiration = 0;   // uptake and soil evaporation
         double DirectRunoff = 0, Interflow = 0, Baseflow = 0;
+        double RiverInfiltration = 0, RiverExfiltration = 0;  // from and into the river
         int Passes = 0;
     };
     std::function<void(const IterationStepRecord&)> StepObserver;
@@ -502,6 +506,49 @@ public:
     // The outputs of a fully glacierized column.
     void ZeroCellOutputs(int row, int column);
     // --- end of the cell step ----------------------------------------------
+
+    // --- Soil heat (unsatzon_heat.cpp) ---------------------------------------
+    // The n-factor at the step's date for the land use of vegetation layer 1.
+    double CellNFactor(int landuse, double airTemperature) const;
+    // Unfrozen fractions, conductivities, latent heat and heat capacities of
+    // the column at the temperatures T and water contents theta.
+    void HeatProperties(const SoilType& soil, const double* T, const double* theta, unsatzon::HeatWork& h) const;
+    // The change of layer 1 over the whole model step, the stored
+    // temperatures left as they are.
+    double HeatTrial(int row, int column, const SoilType& soil, const double* theta, double nFactor,
+                     unsatzon::HeatWork& h) const;
+    // One heat step of `seconds`; the cell's temperatures advance.
+    void HeatStep(int row, int column, const SoilType& soil, const double* theta, const double* waterFlux,
+                  const double* macroporeInflow, double nFactor, double seconds, unsatzon::HeatWork& h) const;
+    // "ThawDepthTMod" and "frozenSoilInGroundwater" of a cell.
+    void ThawDepthOfCell(int row, int column, const SoilType& soil, int groundwaterLayer, unsatzon::HeatWork& h);
+    void PrepareHeat();
+    // The first profile, once, when the set-up created the stack new.
+    void SetInitialTemperatureProfile();
+    double** HeatFluxLowerGrid = nullptr;
+    // Temperature pre-run (unsatzon_prespinup.cpp).
+    int64_t preSpinUpSteps = 0, daySteps = 0;
+    double **FreezingDegreeDays = nullptr, **ThawingDegreeDays = nullptr, **DailyTemperatureSum = nullptr,
+           **AnnualTemperatureSum = nullptr;
+    std::vector<std::pair<int, double**>> PreSpinUpEntries;  // entries this model created for the pre-run
+
+    // --- River exchange (unsatzon_river.cpp) --------------------------------
+    // The river grids, the exchange grids and statistics and the river-flow
+    // records; every positive river link is checked against the subbasins
+    // (code 199). Called by InitTracers with the groundwater model on.
+    void InitRiverExchange();
+    // Before the cell loop of a sub-step: each linked cell's share of the
+    // water its river still carries [m3/s].
+    void PrepareRiverQuota();
+    // After the cell loop: the cells' withdrawals, added per river in row
+    // order, so that the sums do not depend on the threads.
+    void BookRiverWithdrawals();
+    // The river of a cell for the exchange; false when the cell has none.
+    bool RiverOfCell(int row, int column, int& rank) const;
+    double **RiverDepth = nullptr, **RiverWidth = nullptr, **RiverLinks = nullptr, **Kolmation = nullptr;
+    std::vector<int> RiverLinkedCells;    // per subbasin rank: model cells linked to its river
+    std::vector<double> RiverQuota;       // per rank: what one linked cell may take [m3/s]
+    std::vector<double> RiverWithdrawal;  // per cell: mean rate over the model step [m3/s]
 
     // True for a model cell of this process.
     bool OwnModelCell(int row, int column) const;

@@ -19,6 +19,8 @@
 #include "parameters/soil.h"
 #include "soil/unsatzon.h"
 #include "soil/unsatzon_column.h"
+#include "soil/unsatzon_heat.h"
+#include "soil/unsatzon_river.h"
 #include "soil/unsatzon_uptake.h"
 
 namespace unsatzon {
@@ -61,13 +63,40 @@ bool WriteDumpFile(const std::string& name, const DumpSnapshot& s) {
     put(s.columnsA.data(), 8, s.columnsA.size());
     put(s.columnsB.data(), 8, s.columnsB.size());
     put(s.thetaNew.data(), 8, s.thetaNew.size());
+    if (s.heat) {
+        put(s.heatColumns.data(), 8, s.heatColumns.size());
+        put(&s.heatStepSeconds, 8, 1);
+    }
     put(&s.soilIndex, 4, 1);
     put(s.landuse.data(), 8, s.landuse.size());
     put(s.date, 4, 4);
     put(&s.iterationSteps, 8, 1);
     put(&s.stepSeconds, 8, 1);
+    if (s.heat) {
+        put(&s.heatSteps, 8, 1);
+        put(&s.heatStepsPerIterationStep, 4, 1);
+        put(&s.airTemperature, 8, 1);
+    }
     if (std::fclose(f) != 0) ok = false;
     return ok;
+}
+
+bool TemperatureOutOfLine(int layers, const double* before, const double* after, double airAboveSurface) {
+    constexpr double margin = 0.001;
+    for (int k = 1; k <= layers - 1; ++k) {
+        const double t = after[k];
+        if (t < -50 || t > 50) return true;
+        const double upBefore = k == 1 ? airAboveSurface : before[k - 1];
+        const double upAfter = k == 1 ? airAboveSurface : after[k - 1];
+        const double others[] = {before[k], upBefore, upAfter, before[k + 1], after[k + 1]};
+        bool high = true, low = true;
+        for (double o : others) {
+            if (!(t > o + margin)) high = false;
+            if (!(t < o - margin)) low = false;
+        }
+        if (high || low) return true;
+    }
+    return false;
 }
 
 std::string IterationReportLine(int64_t day, int64_t month, int64_t hour, int row, int column, int passes,
@@ -140,6 +169,8 @@ void unsatzonmodellklasse::SoilColumnRows(int64_t hour, int64_t day, int64_t mon
 
 void unsatzonmodellklasse::ZeroCellOutputs(int i, int j) {
     if (DrainageFlow) DrainageFlow[i][j] = 0;
+    if (RiverInfiltration) RiverInfiltration[i][j] = 0;
+    if (RiverExfiltration) RiverExfiltration[i][j] = 0;
     for (int v = 0; v <= vegetationLayers; ++v) RealTranspiration[v][i][j] = 0;
     RealEvaporation[i][j] = 0;
     InfiltrationExcess[i][j] = 0;
@@ -166,6 +197,8 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
     const double subStepSeconds = 60 * TimeInterval / S;
     unsatzon::ColumnWork w(n, V);
     unsatzon::DumpSnapshot dump;
+    const bool heat = heatTransferSwitch > 0 && SoilTemperature && AirTemperature && LowerBoundaryTemperature;
+    unsatzon::HeatWork heatWork(heat ? n : 0);
 
     for (int j = extent.first; j <= extent.last; ++j) {
         // Every cell shows the flux through its surface as a grid.
@@ -191,6 +224,8 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
 
         // Cell set-up.
         if (DrainageFlow) DrainageFlow[i][j] = 0;
+        if (RiverInfiltration) RiverInfiltration[i][j] = 0;
+        if (RiverExfiltration) RiverExfiltration[i][j] = 0;
         DirectFlow[i][j] = InterFlow[i][j] = MacroporeInfiltration[i][j] = GroundwaterRecharge[i][j] = 0;
         Percolation[i][j] = CapillarUprise[i][j] = InfiltrationExcess[i][j] = TotalInfiltration[i][j] = 0;
         std::fill(w.layerTranspiration.begin(), w.layerTranspiration.end(), 0.0);
@@ -230,6 +265,16 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             landuse[v] = static_cast<int>(position);
         }
 
+        // Soil heat: a trial over the whole model step sets the heat steps.
+        double nFactor = 1;
+        int heatSteps = 1;
+        if (heat) {
+            nFactor = CellNFactor(landuse[1], AirTemperature[i][j]);
+            const double trial = HeatTrial(i, j, soil, theta.data(), nFactor, heatWork);
+            heatSteps = unsatzon::HeatStepCount(trial, AirTemperature[i][j], SoilTemperature[i][j][1],
+                                                60 * TimeInterval, dTModShortestStep, dTModLongestStep);
+        }
+
         // Step lengths.
         const double input = WaterInput && WaterInput[i][j] > 0 ? WaterInput[i][j] : 0.0;
         int U = 1;
@@ -237,16 +282,32 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             double shortest = std::numeric_limits<double>::infinity();
             const int g0 = static_cast<int>(GroundwaterLevel[i][j]);
             for (int k = 1; k <= n && (k == 1 || k < g0); ++k) {
-                const double krel = input != 0 ? 1.0 : soil.KrelFromTheta(k, theta[k], 1.0);
+                const double f = heat ? std::max(0.5, heatWork.unfrozen[static_cast<size_t>(k)]) : 1.0;
+                const double krel = input != 0 ? 1.0 : soil.KrelFromTheta(k, theta[k], f);
                 if (!(krel > 0) || !(soil.ksat[static_cast<size_t>(k)] > 0)) continue;
                 shortest = std::min(shortest, thickness[k] / (krel * soil.ksat[static_cast<size_t>(k)]));
             }
             U = unsatzon::DynamicIterationSteps(subStepSeconds, dParameterMinStep, shortest);
         }
-        int heatSteps = 1;
-        unsatzon::ReconcileHeatSteps(U, heatSteps);
+        const int heatStepsPerIterationStep = unsatzon::ReconcileHeatSteps(U, heatSteps);
+        const double heatSeconds = 60 * TimeInterval / S / heatSteps;
         const double dt = subStepSeconds / U;
         const double mm = 60000 * TimeInterval / S / U;
+
+        // The cell's river, when the groundwater model is on.
+        int riverRank = 0;
+        const bool river = GroundwaterActive == 1 && RiverOfCell(i, j, riverRank);
+        unsatzon::RiverCell riverCell;
+        if (river) {
+            riverCell = {RiverDepth[i][j], RiverWidth[i][j], Kolmation[i][j], CellSize,
+                         surfaceWaterInteraction == 2 && riverRank > 0};
+            if (riverCell.infiltration) {
+                const riverflow_table& r = RiverFlows[static_cast<size_t>(riverRank)];
+                riverCell.flowm3s = r.flowm3s;
+                riverCell.speed = r.speed;
+                riverCell.available = RiverQuota[static_cast<size_t>(riverRank)];
+            }
+        }
 
         double baseflowSum = 0;  // [mm] withdrawn (negative: supplied) over the iteration steps
         double largestRoot = 0;
@@ -409,6 +470,7 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             c.suctionStart = w.suctionStart;
             c.thetaSat = thetaSat;
             c.thetaRes = thetaRes;
+            if (heat) c.unfrozenFraction = heatWork.unfrozen;
 
             if (DumpMode) {
                 dump.rootLayers = rootLayers;
@@ -437,6 +499,21 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
                 dump.date[3] = static_cast<int32_t>(StepYear);
                 dump.iterationSteps = U;
                 dump.stepSeconds = dt;
+                dump.heat = heat;
+                if (heat) {
+                    const double* T = SoilTemperature[i][j];
+                    dump.heatColumns.clear();
+                    for (const std::vector<double>* v : {&heatWork.unfrozen})
+                        dump.heatColumns.insert(dump.heatColumns.end(), v->begin(), v->end());
+                    dump.heatColumns.insert(dump.heatColumns.end(), T, T + n1);
+                    for (const std::vector<double>* v : {&heatWork.conductivity, &heatWork.slope, &heatWork.capacity,
+                                                         &heatWork.flux, &heatWork.start})
+                        dump.heatColumns.insert(dump.heatColumns.end(), v->begin(), v->end());
+                    dump.heatStepSeconds = heatSeconds;
+                    dump.heatSteps = heatSteps;
+                    dump.heatStepsPerIterationStep = heatStepsPerIterationStep;
+                    dump.airTemperature = AirTemperature[i][j];
+                }
             }
 
             // The iteration.
@@ -458,11 +535,21 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             const unsatzon::IterationResult it =
                 unsatzon::Iterate(max_error, max_iterations, [&](int pass) {
                     unsatzon::HydraulicHeads(soil, c, pass - 1, distance);
+                    if (river) unsatzon::RiverExchange(soil, c, riverCell, distance, dt);
                     unsatzon::ComputeFluxes(soil, c, fs, surfaceInfiltration, dt);
                     unsatzon::RedistributeExcessWater(c, rs, 10, dt);
                     return unsatzon::UpdateTheta(c, pass, dt, passCount);
                 });
             record.Passes = it.passes;
+            bool temperatureFlag = false;
+            if (heat && DumpMode) std::copy(SoilTemperature[i][j], SoilTemperature[i][j] + n1, heatWork.trial.begin());
+            if (heat)
+                for (int h = 0; h < heatStepsPerIterationStep; ++h)
+                    HeatStep(i, j, soil, theta.data(), flux.data(), w.macroporeInflow.data(), nFactor, heatSeconds,
+                             heatWork);
+            if (heat && DumpMode)
+                temperatureFlag = unsatzon::TemperatureOutOfLine(n, heatWork.trial.data(), SoilTemperature[i][j],
+                                                                 AirTemperature[i][j] * nFactor);
             if (DumpMode) {
                 const int last = unsatzon::HeadsLastLayer(c);
                 if (last >= 1)
@@ -476,9 +563,9 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
                 bool th = false;
                 for (int k = 1; k <= n; ++k)
                     if (theta[k] < 0 || theta[k] > thetaSat[k] + 0.001) th = true;
-                if (dgw || th) {
+                if (dgw || th || temperatureFlag) {
                     const std::string name =
-                        unsatzon::DumpFileName(false, th, dgw, i, j, step, year, month, day, hour);
+                        unsatzon::DumpFileName(temperatureFlag, th, dgw, i, j, step, year, month, day, hour);
                     if (!unsatzon::WriteDumpFile(name, dump)) {
                         failure = {21, "FATAL: the dump file " + name + " could not be written"};
                         return;
@@ -499,7 +586,10 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             const double dzg = thickness[g];
             const double loss = flux[g - 1] + w.layerTranspiration[static_cast<size_t>(g)] +
                                 w.layerEvaporation[static_cast<size_t>(g)] + baseflow +
-                                w.layerInterflow[static_cast<size_t>(g)];
+                                w.layerInterflow[static_cast<size_t>(g)] +
+                                (GroundwaterActive == 1 ? w.riverExfiltration[static_cast<size_t>(g)] -
+                                                              w.riverInfiltration[static_cast<size_t>(g)]
+                                                        : 0.0);
             if (loss > 0 && dzg > 0) {
                 const double fieldCapacity = soil.ThetaFromSuction(g, unsatzon::FieldCapacitySuctionM);
                 const double lowered = ThetaInGwLevel[i][j] - loss * dt / dzg;
@@ -510,7 +600,14 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             GroundwaterDistance[i][j] = tableAfter - elevation[0];
             const double recharge = unsatzon::GroundwaterRecharge(
                 ExternalTableFlag != 0, g, tableBefore, tableAfter, mm, elevation, theta, thetaSat, w.thetaStart,
-                thickness, flux, baseflow + w.capillarySupply[0]);
+                thickness, flux,
+                baseflow + w.capillarySupply[0] +
+                    (GroundwaterActive == 1 ? c.riverExfiltrationTotal - c.riverInfiltrationTotal : 0.0));
+            // River water the column took, booked as a mean rate over the
+            // model step [m3/s], so that the routing removes exactly that water.
+            if (riverCell.infiltration && c.riverInfiltrationTotal != 0)
+                RiverWithdrawal[static_cast<size_t>(i) * static_cast<size_t>(NCols + 1) + j] +=
+                    c.riverInfiltrationTotal * CellSize * CellSize * dt / (60 * TimeInterval);
 
             // The surface water of the step [mm].
             const double q0 = flux[0];
@@ -541,6 +638,8 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             SB2[i][j] = 1000 * unsatzon::MeanWaterContent(thickness, theta, thetaSat, n, 1, 0, 9999, NoData);
             RootGrid[i][j] = 1000 * largestRoot;
             if (DrainageFlow) DrainageFlow[i][j] += c.drainageFlux * mm;
+            if (RiverInfiltration) RiverInfiltration[i][j] += c.riverInfiltrationTotal * mm;
+            if (RiverExfiltration) RiverExfiltration[i][j] += c.riverExfiltrationTotal * mm;
             DirectFlow[i][j] += direct;
             InterFlow[i][j] += interflow * mm;
             MacroporeInfiltration[i][j] += macropores;
@@ -564,6 +663,8 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
                 record.DirectRunoff = direct;
                 record.Interflow = interflow * mm;
                 record.Baseflow = baseflow * mm;
+                record.RiverInfiltration = c.riverInfiltrationTotal * mm;
+                record.RiverExfiltration = c.riverExfiltrationTotal * mm;
                 StepObserver(record);
             }
         }
@@ -573,6 +674,7 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
         if (GwStorageCoeff)
             GwStorageCoeff[i][j] =
                 std::max(0.01, thetaSat[g] - soil.ThetaFromSuction(g, unsatzon::FieldCapacitySuctionM));
+        if (heat) ThawDepthOfCell(i, j, soil, g, heatWork);
         // The water actually withdrawn or supplied in the sub-step.
         Baseflow[i][j] = baseflowSum;
         if (irrigationRules && Etr2Etp) {

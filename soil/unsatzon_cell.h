@@ -36,7 +36,23 @@ struct DumpSnapshot {
     int32_t date[4] = {};         // hour, day, month, year
     double iterationSteps = 0;
     double stepSeconds = 0;
+    // With soil heat: seven per-layer heat arrays (unfrozen fractions, stored
+    // temperatures, conductivities, freezing slopes, heat capacities, heat
+    // fluxes, temperatures at the step start), the heat step [s], the heat
+    // steps of the sub-step and per iteration step, the air temperature.
+    bool heat = false;
+    std::vector<double> heatColumns;
+    double heatStepSeconds = 0;
+    double heatSteps = 0;
+    int32_t heatStepsPerIterationStep = 0;
+    double airTemperature = 0;
 };
+
+// Flag h of a dump: a layer 1..n-1 whose new temperature lies outside
+// [-50, 50] degC or stands out by more than 0.001 K above (or below) its own
+// start and both neighbours before and after the step (the air times the
+// n-factor above layer 1).
+bool TemperatureOutOfLine(int layers, const double* before, const double* after, double airAboveSurface);
 
 // "[h_][th_][dgw_]dump_row_<r>_col_<c>_substep_<k>_<YYYY><MM><DD><HH>.dmp".
 std::string DumpFileName(bool heat, bool theta, bool baseflow, int row, int column, int step, int64_t year,

@@ -85,7 +85,7 @@ void unsatzonmodellklasse::EndTimeStepRunoff() {
 
     const StatisticsWriter order[] = {wGWSTAND, wGWN,   wINFILT, wMACRO, wSUBSTEPS, wSB_1,  wSB_2, wIMMO,
                                 wROOT,    wINFEX, wQD,     wQI,    wQB,       wQg,    wQDRAIN, wPOND,
-                                wTHAW};
+                                wTHAW, wGWIN, wGWEX};
     for (StatisticsWriter w : order) {
         if (w == wTHAW && heatMethod <= 0) continue;
         if (Statistics[w]) Statistics[w]->CloseStep(StepYear, StepMonth, StepDay, StepHour);

@@ -207,7 +207,7 @@ void unsatzonmodellklasse::FlushOutputs() {
     if (Method == 0) return;
     WritePointBuffers();
     const StatisticsWriter order[] = {wQD,    wQI,    wQB,    wQg,      wSB_1,  wSB_2, wIMMO, wROOT,  wGWSTAND,
-                                      wGWN,   wINFILT, wMACRO, wSUBSTEPS, wINFEX, wPOND, wQDRAIN, wTHAW};
+                                      wGWN,   wINFILT, wMACRO, wSUBSTEPS, wINFEX, wPOND, wQDRAIN, wTHAW, wGWIN, wGWEX};
     for (StatisticsWriter w : order)
         if (Statistics[w] && Statistics[w]->IsOn()) Statistics[w]->Flush();
 }
@@ -223,7 +223,7 @@ void unsatzonmodellklasse::FinishRun(int append) {
         if (Status == 1) WritePointBuffers();
         for (ControlPointBuffer& b : PointBuffers) b = ControlPointBuffer{};
         const StatisticsWriter order[] = {wINFEX, wQD,   wQI,    wQB,    wQg,     wSB_1,  wSB_2,     wIMMO,  wROOT,
-                                          wGWSTAND, wGWN, wINFILT, wMACRO, wSUBSTEPS, wQDRAIN, wPOND, wTHAW};
+                                          wGWSTAND, wGWN, wINFILT, wMACRO, wSUBSTEPS, wQDRAIN, wPOND, wTHAW, wGWIN, wGWEX};
         for (StatisticsWriter w : order)
             if (Statistics[w]) Statistics[w]->Close();
         ReleaseAll();

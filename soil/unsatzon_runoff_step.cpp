@@ -92,6 +92,8 @@ void unsatzonmodellklasse::AddRunoffToFlowTimeZones() {
                 add(st[wSUBSTEPS], value(NumberOfSubsteps, 1), w);
                 add(st[wINFILT], S * TotalInfiltration[r][c], w);
                 add(st[wGWSTAND], GroundwaterDistance[r][c], w);
+                add(st[wGWIN], value(RiverInfiltration, S), w);
+                add(st[wGWEX], value(RiverExfiltration, S), w);
                 // The groundwater irrigation of the step left the groundwater
                 // and not the river: the sub-step's share (mm) leaves its baseflow.
                 double base = 0;

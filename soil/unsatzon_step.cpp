@@ -12,7 +12,10 @@ void unsatzonmodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month,
         if (index > 0) QDownGrid = GridTable[index].Data;
     }
     // Every active column advances by one sub-step.
+    PrepareRiverQuota();
+    PrepareHeat();
     SoilColumnRows(hour, day, month, year);
+    BookRiverWithdrawals();
     RunoffAfterColumns();
 }
 
