@@ -117,11 +117,12 @@ void unsatzonmodellklasse::InitTracers(int* status, int n, TracerInfo* table, St
     TracerCount = n;
     try {
         InitFlowTimeZones();
-        teilmodellklasse::InitTracers(status, n, table, statisticsTable, statisticsTableSize);
-        if (*status != 0) return;
+        // The soil model's own solutes replace the base's storage grids.
+        Tracers = n > 0 ? table : nullptr;
         RiverFlows.clear();
         if (GroundwaterActive == 1) RiverFlows.assign(static_cast<size_t>(Subbasins.Count) + 1, riverflow_table{});
         InitRunoffTables(n);
+        if (n > 0) InitSoilTracers(table);
         PrepareHruCopy();
     } catch (int code) {
         *status = code;
@@ -132,7 +133,8 @@ void unsatzonmodellklasse::InitTracers(int* status, int n, TracerInfo* table, St
 
 void unsatzonmodellklasse::ReleaseTracers() {
     if (Method == 0) return;
-    teilmodellklasse::ReleaseTracers();
+    if (Status == 1) WriteTracerPointBuffers();
+    ReleaseSoilTracers();
     for (ExchangeTable<double>* t : {&Qg, &QBb, &QD, &QDd, &QI, &QIi, &GlacierRunoff}) t->Release();
     zoneFZT_QD.Release();
     zoneFZT_QI.Release();

@@ -20,6 +20,7 @@ void unsatzonmodellklasse::RunoffAfterColumns() {
     CopyHruState();
     AddRunoffToFlowTimeZones();
     AppendStackPointRecords();
+    AppendTracerPointRecords(true);
     WriteFullPointBuffers();
 }
 
@@ -27,6 +28,7 @@ void unsatzonmodellklasse::EndTimeStep(int64_t, int64_t, int64_t, int64_t) {
     if (Method == 0) return;
     EndTimeStepRunoff();
     WriteStepGrids();
+    EndTimeStepTracers();
 }
 
 void unsatzonmodellklasse::WriteStepGrids() {
