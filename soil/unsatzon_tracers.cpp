@@ -364,7 +364,17 @@ void unsatzonmodellklasse::TracerCellEnd(int i, int j) {
     }
 }
 
-void unsatzonmodellklasse::AddTracerRunoff(unsatzon::RunoffPartial& p, int r, int c, double A, double w) {
+void unsatzonmodellklasse::AddTracerRunoff(unsatzon::RunoffPartial& p, int row, int column, double A, double w) {
+    // A cell of a response unit runs off like its master, solutes included.
+    int r = row, c = column;
+    if (MasterHydrologicResponseUnits && HydrologicResponseUnits && MasterHydrologicResponseUnits[r][c] == NoData) {
+        const double unit = HydrologicResponseUnits[r][c];
+        if (unit >= 1 && unit < static_cast<double>(HruMasters.size()) &&
+            HruMasters[static_cast<size_t>(unit)].first > 0) {
+            r = HruMasters[static_cast<size_t>(unit)].first;
+            c = HruMasters[static_cast<size_t>(unit)].second;
+        }
+    }
     const size_t cell = static_cast<size_t>(r) * (static_cast<size_t>(NCols) + 1) + static_cast<size_t>(c);
     const double qD = DirectFlow[r][c], qI = InterFlow[r][c];
     for (size_t k = 1; k < SoilTracers.size() && k < 10; ++k) {

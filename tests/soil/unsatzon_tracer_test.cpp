@@ -350,9 +350,15 @@ TEST(SoilTracers, SoluteBalanceOfEveryCellAndIterationStep) {
         for (int r = 1; r <= Rows; ++r)
             for (int c = 1; c <= Cols; ++c) rain[r][c] = 24.0 * c / Cols;
         int records = 0;
+        unsatzon::TracerColumnLoads total;
         f.model->TracerObserver = [&](const unsatzonmodellklasse::TracerStepRecord& s) {
             ++records;
             const unsatzon::TracerColumnLoads& x = s.Loads;
+            total.Direct += x.Direct;
+            total.Interflow += x.Interflow;
+            total.Baseflow += x.Baseflow;
+            total.Decay += x.Decay;
+            total.Evapotranspiration += x.Evapotranspiration;
             const double residual = s.Before + x.Input + x.Supply + x.River - x.Out() - s.After;
             const double scale = std::max(1.0, s.Before);
             largest = std::max(largest, std::fabs(residual) / scale);
@@ -360,6 +366,12 @@ TEST(SoilTracers, SoluteBalanceOfEveryCellAndIterationStep) {
         };
         for (int step = 0; step < 3; ++step) f.Step();
         EXPECT_GT(records, 0);
+        // The solute moved on every path.
+        EXPECT_GT(total.Direct, 0);
+        EXPECT_GT(total.Interflow, 0);
+        EXPECT_GT(total.Baseflow, 0);
+        EXPECT_EQ(total.Decay > 0, k.radioactive);
+        EXPECT_EQ(total.Evapotranspiration > 0, k.evaporating);
     }
     std::printf("solute balance per cell and iteration step: largest relative residual %.3g\n", largest);
 }
