@@ -204,6 +204,7 @@ TEST(SoilTracers, ConservativeSoluteStaysAtOne) {
         double pondMaximum;  // [m]; 0: off
         bool macropores;
         const char* q0;      // baseflow constant
+        bool groundwater = false;
     };
     const Case cases[] = {
         {"one sub-step", 1, 2, 0, false, "0.05"},
@@ -211,6 +212,7 @@ TEST(SoilTracers, ConservativeSoluteStaysAtOne) {
         {"pond that overflows", 1, 2, 0.002, false, "0.05"},
         {"active macropores", 3, 2, 0, true, "0.05"},
         {"baseflow drained from the table", 1, 3, 0, false, "2"},
+        {"groundwater model on, with its aquifer", 1, 2, 0, false, "0.05", true},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
@@ -239,7 +241,14 @@ TEST(SoilTracers, ConservativeSoluteStaysAtOne) {
             f.soils[1].MacroDepth = 0.7;
             f.soils[1].CapacityRedu = 0.8;
         }
-        ASSERT_EQ(f.Make(section, k.subSteps), 0) << f.Diagnostics();
+        double** aquifer[3] = {};
+        if (k.groundwater) {
+            aquifer[1] = f.Add("concstor_tracer_1_layer_1_groundwater_flow", 1);
+            aquifer[2] = f.Add("concstor_tracer_2_layer_1_groundwater_flow", 1);
+            f.Add("aquifer_thickness_1", 5);
+        }
+        ASSERT_EQ(f.Make(section, k.subSteps, [&] { f.model->GroundwaterActive = k.groundwater ? 1 : 0; }), 0)
+            << f.Diagnostics();
         double** rain = f.Grid("precipitation");
         for (int r = 1; r <= Rows; ++r)
             for (int c = 1; c <= Cols; ++c) rain[r][c] = 30.0 * c / Cols;
@@ -267,6 +276,9 @@ TEST(SoilTracers, ConservativeSoluteStaysAtOne) {
                             EXPECT_NEAR(ci, 1, 1e-12);
                         }
                         EXPECT_NEAR(st.Concentration[r][c], 1, 1e-12);
+                        if (k.groundwater) {
+                            EXPECT_NEAR(aquifer[t][r][c], 1, 1e-12);
+                        }
                     }
                 for (const char* name : {"QD", "QI", "QDd", "QIi", "QBb", "Qg"}) {
                     const std::string n = name;
