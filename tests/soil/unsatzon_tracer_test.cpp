@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <omp.h>
+
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -500,4 +504,40 @@ TEST(SoilTracers, SetUpFailures) {
         f.tracers.push_back(Solute(true, 1, 1));
         EXPECT_EQ(f.Make(Section(), 1), 33);
     }
+}
+
+// The same run on one and on four threads: every solute value is the same
+// bit for bit. (Run alone, as ctest runs it, the small grid is handed to the
+// threads row by row.)
+TEST(SoilTracers, OneThreadEqualsFourThreads) {
+    setenv("RUVEX_PARALLEL_MIN_CELLS", "1", 1);
+    const int threads = omp_get_max_threads();
+    std::vector<double> results[2];
+    for (int k = 0; k < 2; ++k) {
+        omp_set_num_threads(k == 0 ? 1 : 4);
+        Fixture f;
+        f.tracers.push_back(Solute(true, 0.5, 1.5));
+        f.tracers.push_back(Solute(false, 0.5, 1.5));
+        f.tracers[2].name = "na_";
+        f.Add("concflux_tracer_1_input", 2);
+        f.Add("concflux_tracer_2_input", 3);
+        ASSERT_EQ(f.Make(Section(), 2), 0) << f.Diagnostics();
+        double** rain = f.Grid("precipitation");
+        for (int r = 1; r <= Rows; ++r)
+            for (int c = 1; c <= Cols; ++c) rain[r][c] = 20.0 * c / Cols;
+        for (int step = 0; step < 3; ++step) f.Step();
+        for (int t = 1; t <= 2; ++t) {
+            const SoilTracer& st = f.model->SoilTracers[static_cast<size_t>(t)];
+            for (int r = 1; r <= Rows; ++r)
+                for (int c = 1; c <= Cols; ++c) {
+                    for (int l = 0; l <= Layers; ++l) results[k].push_back(st.Stack[r][c][l]);
+                    results[k].push_back(st.QDConc[r][c]);
+                    results[k].push_back(st.QIConc[r][c]);
+                }
+            for (double** rows : {f.model->GetQg(), f.model->GetQBb()}) results[k].push_back(rows[t][1]);
+        }
+    }
+    omp_set_num_threads(threads);
+    ASSERT_EQ(results[0].size(), results[1].size());
+    EXPECT_EQ(std::memcmp(results[0].data(), results[1].data(), results[0].size() * sizeof(double)), 0);
 }
