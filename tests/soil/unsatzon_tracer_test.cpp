@@ -541,3 +541,34 @@ TEST(SoilTracers, OneThreadEqualsFourThreads) {
     ASSERT_EQ(results[0].size(), results[1].size());
     EXPECT_EQ(std::memcmp(results[0].data(), results[1].data(), results[0].size() * sizeof(double)), 0);
 }
+
+// Silting-up water that runs off directly brings its own concentration and
+// mixes with the direct runoff by water: over a sub-step with direct runoff D
+// [mm] of which s is silting-up water at 5 and the rest at 1, the load is
+// D + 4 s.
+TEST(SoilTracers, SiltingUpWaterMixesByWater) {
+    for (bool evaporating : {true, false}) {
+        SCOPED_TRACE(evaporating);
+        Fixture f;
+        f.NoEvapotranspiration();
+        f.tracers.push_back(Solute(evaporating, 1, 1));
+        f.Add("concflux_tracer_1_input", 1);
+        f.Add("DirectRunoffSiltingUp", 4);
+        f.Add("concflux_tracer_1_SiltingUpModel", 5);
+        ASSERT_EQ(f.Make(Section(), 1), 0) << f.Diagnostics();
+        double** rain = f.Grid("precipitation");
+        for (int r = 1; r <= Rows; ++r)
+            for (int c = 1; c <= Cols; ++c) rain[r][c] = 30.0 * (c - 1) / Cols;
+        f.Step();
+        const SoilTracer& st = f.model->SoilTracers[1];
+        for (int r = 1; r <= Rows; ++r)
+            for (int c = 1; c <= Cols; ++c) {
+                if (!f.model->OwnModelCell(r, c)) continue;
+                const double D = f.model->DirectFlow[r][c];
+                ASSERT_GE(D, 4 - 1e-12);
+                const double load = evaporating ? st.QDConc[r][c] * D : st.QDConc[r][c];
+                EXPECT_NEAR(load, D + 4 * 4, 1e-10) << r << " " << c;
+            }
+        EXPECT_NEAR(f.model->GetQD()[1][1] * f.model->GetQD()[0][1], f.model->GetQD()[0][1] + 16, 1e-9);
+    }
+}
