@@ -35,7 +35,10 @@ unsatzonmodellklasse::unsatzonmodellklasse(int* status, DiagnosticsWriter* write
     }
 }
 
-unsatzonmodellklasse::~unsatzonmodellklasse() { ReleaseAll(); }
+unsatzonmodellklasse::~unsatzonmodellklasse() {
+    ReleaseSoilTracers();
+    ReleaseAll();
+}
 
 void unsatzonmodellklasse::Construct() {
     irrigationRules = IrrigationTable;
@@ -122,7 +125,7 @@ void unsatzonmodellklasse::InitTracers(int* status, int n, TracerInfo* table, St
         RiverFlows.clear();
         if (GroundwaterActive == 1) RiverFlows.assign(static_cast<size_t>(Subbasins.Count) + 1, riverflow_table{});
         InitRunoffTables(n);
-        if (n > 0) InitSoilTracers(table);
+        if (n > 0) InitSoilTracers(table, statisticsTable, statisticsTableSize);
         PrepareHruCopy();
     } catch (int code) {
         *status = code;

@@ -341,7 +341,7 @@ public:
     // --- solutes ----------------------------------------------------------
     // Set-up of the solutes (unsatzon_tracers.cpp), called by InitTracers
     // once the runoff tables exist; released by ReleaseTracers.
-    void InitSoilTracers(TracerInfo* table);
+    void InitSoilTracers(TracerInfo* table, StatisticsTableEntry* statisticsTable, int statisticsTableSize);
     void ReleaseSoilTracers();
     // The cell step's hooks: the start of a cell's sub-step, the start of an
     // iteration step (the groundwater model's values below the groundwater

@@ -28,7 +28,8 @@ std::string Printed(const char* format, int k, const char* text) {
 
 }  // namespace
 
-void unsatzonmodellklasse::InitSoilTracers(TracerInfo* table) {
+void unsatzonmodellklasse::InitSoilTracers(TracerInfo* table, StatisticsTableEntry* statisticsTable,
+                                           int statisticsTableSize) {
     const int T = TracerCount, L = maxLayers, n = Subbasins.Count;
     const int S = std::max(1, SubSteps);
     SoilTracers.clear();
@@ -52,13 +53,13 @@ void unsatzonmodellklasse::InitSoilTracers(TracerInfo* table) {
         st.StatisticsFileName = tracer.path + Cut(tracer.name, 3) + Cut(module, 5) + "." + tracer.statext;
         int statisticsStatus = 0;
         st.Statistics = std::make_unique<zonalstatistic>(
-            &statisticsStatus, Writer, StatisticsTable, StatisticsTableSize, RelCellArea, NRows, NCols,
+            &statisticsStatus, Writer, statisticsTable, statisticsTableSize, RelCellArea, NRows, NCols,
             st.ZoneSums.data(), n, tracer.statcode, 99, st.StatisticsFileName, OutputDirectory,
             Settings.OutputListCount, Settings.OutputListCodes);
         if (statisticsStatus != 0) throw statisticsStatus;
         char title[300];
         std::snprintf(title, sizeof title, "tracer concentration for tracer %d (%s) ", k, tracer.name.c_str());
-        st.Statistics->WriteHeader(title, module, StatisticsTable, StatisticsTableSize);
+        st.Statistics->WriteHeader(title, module, statisticsTable, statisticsTableSize);
 
         const int input = FindOneOfFourGrids(Printed("concflux_tracer_%1d_%s", k, "interception_model"),
                                              Printed("concflux_tracer_%1d_%s", k, "snow_model"),
