@@ -35,7 +35,10 @@ unsatzonmodellklasse::unsatzonmodellklasse(int* status, DiagnosticsWriter* write
     }
 }
 
-unsatzonmodellklasse::~unsatzonmodellklasse() { ReleaseAll(); }
+unsatzonmodellklasse::~unsatzonmodellklasse() {
+    ReleaseSoilTracers();
+    ReleaseAll();
+}
 
 void unsatzonmodellklasse::Construct() {
     irrigationRules = IrrigationTable;
@@ -110,11 +113,12 @@ void unsatzonmodellklasse::InitTracers(int* status, int n, TracerInfo* table, St
     TracerCount = n;
     try {
         InitFlowTimeZones();
-        teilmodellklasse::InitTracers(status, n, table, statisticsTable, statisticsTableSize);
-        if (*status != 0) return;
+        // The soil model's own solutes replace the base's storage grids.
+        Tracers = n > 0 ? table : nullptr;
         RiverFlows.clear();
         if (GroundwaterActive == 1) InitRiverExchange();
         InitRunoffTables(n);
+        if (n > 0) InitSoilTracers(table, statisticsTable, statisticsTableSize);
         PrepareHruCopy();
         if (readgrid == 1) ReadStorageContent();
     } catch (int code) {
@@ -126,7 +130,8 @@ void unsatzonmodellklasse::InitTracers(int* status, int n, TracerInfo* table, St
 
 void unsatzonmodellklasse::ReleaseTracers() {
     if (Method == 0) return;
-    teilmodellklasse::ReleaseTracers();
+    if (Status == 1) WriteTracerPointBuffers();
+    ReleaseSoilTracers();
     for (ExchangeTable<double>* t : {&Qg, &QBb, &QD, &QDd, &QI, &QIi, &GlacierRunoff}) t->Release();
     zoneFZT_QD.Release();
     zoneFZT_QI.Release();

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,9 +23,13 @@
 #include "framework/zonalstatistic.h"
 #include "framework/zonetable.h"
 #include "soil/unsatzon_runoff.h"
+#include "soil/unsatzon_tracer_physics.h"
 
 struct IrrigationRule;
 class StorageContentStage;
+namespace unsatzon {
+struct ColumnWork;
+}
 class SoilType;
 struct StatisticsTableEntry;
 namespace unsatzon {
@@ -101,6 +106,34 @@ struct ControlPointBuffer {
     int64_t Fill = 0;
     int ValuesPerRow = 0;
     void Allocate(int valuesPerRow);
+};
+
+// One solute of the soil model: its stack (level 0 the soil surface, levels
+// 1..L the layers; concentrations for an evaporating solute, amounts
+// [concentration x mm] for the others), its grids, its sums per subbasin and
+// its point buffer.
+struct SoilTracer {
+    std::vector<ZoneRecord> ZoneSums;  // subbasin ranks 0..n, for the statistics
+    std::unique_ptr<zonalstatistic> Statistics;
+    std::string StatisticsFileName, StackFileName, PointFileName;
+    int StackIndex = 0, QDIndex = 0, QIIndex = 0;
+    GridStack Stack = nullptr;
+    double** Concentration = nullptr;  // shares the stack's entry
+    // Direct runoff and interflow of the sub-step: the concentration of an
+    // evaporating solute, the amount of the others.
+    double** QDConc = nullptr;
+    double** QIConc = nullptr;
+    double** Input = nullptr;        // concentration of the water input (not owned)
+    double** SiltingFlux = nullptr;  // of the silting-up water (not owned); none: the input's
+    double** Groundwater = nullptr;  // the groundwater model's layer-1 concentration (not owned)
+    double DecayPerSubStep = 1;
+    // Baseflow of the sub-step per cell: load and water (row-major, NRows + 1 by NCols + 1).
+    std::vector<double> BaseflowLoad, BaseflowWater;
+    // Baseflow per subbasin rank over the step: flow-weighted load and flow.
+    std::vector<double> BaseSum, BaseWeight;
+    std::vector<DatedRow> PointRows;  // 1..PointCapacity
+    std::vector<double> PointValues;
+    int64_t PointCapacity = 0, PointFill = 0;
 };
 
 // Rows a point buffer of `values` doubles per row holds: 2097152 bytes at
@@ -337,6 +370,47 @@ public:
     int64_t MissingFlowTimeCells = 0;
     std::vector<std::vector<unsatzon::RunoffPartial>> RowRunoff;  // per grid row
     // --- end of runoff per subbasin and point output ----------------------------
+
+    // --- solutes ----------------------------------------------------------
+    // Set-up of the solutes (unsatzon_tracers.cpp), called by InitTracers
+    // once the runoff tables exist; released by ReleaseTracers.
+    void InitSoilTracers(TracerInfo* table, StatisticsTableEntry* statisticsTable, int statisticsTableSize);
+    void ReleaseSoilTracers();
+    // The cell step's hooks: the start of a cell's sub-step, the start of an
+    // iteration step (the groundwater model's values below the groundwater
+    // layer; the water contents kept), the transport after the water of the
+    // step is known, and the end of the cell's sub-step.
+    struct TracerSurface {
+        double Rain = 0, Silting = 0, DirectSilting = 0, SurfaceLeft = 0, Direct = 0;  // [mm]
+    };
+    void TracerCellBegin(int row, int column);
+    void TracerStepBegin(int row, int column, unsatzon::ColumnWork& w, std::span<const double> theta);
+    void TracerColumnStep(int row, int column, int step, int groundwaterLayer, int iterationSteps, double mm,
+                          unsatzon::ColumnWork& w, std::span<const double> theta,
+                          std::span<const double> interfaceFlux, double pondStart, double pondEnd,
+                          const TracerSurface& surface);
+    void TracerCellEnd(int row, int column);
+    // After the cell pass: flow-time and baseflow sums of one cell's solutes
+    // (into the row's partial), folded in row order; the outlet values, `QBb`,
+    // `Qg`, grids and statistics at the end of a step; the point records.
+    void AddTracerRunoff(unsatzon::RunoffPartial& partial, int row, int column, double area, double weight);
+    void FoldTracerRunoff(const unsatzon::RunoffPartial& partial);
+    void EndTimeStepTracers();
+    void AppendTracerPointRecords(bool writeFull);
+    void WriteTracerPointBuffers();
+    void FlushTracerStatistics();
+    // What one iteration step moved of one solute in one cell, handed to
+    // `TracerObserver` when set (a test's balance check, on one thread).
+    struct TracerStepRecord {
+        int Row = 0, Column = 0, Tracer = 0, Step = 0;
+        double Before = 0, After = 0;  // amount held by the surface and the layers
+        unsatzon::TracerColumnLoads Loads;
+    };
+    std::function<void(const TracerStepRecord&)> TracerObserver;
+    std::vector<SoilTracer> SoilTracers;  // 1..T, entry 0 unused
+    double** TracerRiverLinks = nullptr;
+    double** TracerAquiferThickness = nullptr;
+    // --- end of solutes ----------------------------------------------------
 
     // The subbasin table that irrigation, groundwater and routing receive.
     SubbasinTable GetSubbasinTable();

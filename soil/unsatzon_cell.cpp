@@ -33,6 +33,8 @@ ColumnWork::ColumnWork(int layers, int vegetationLayers) : Layers(layers), Veget
         v->assign(n, 0.0);
     potTranspirationStep.assign(static_cast<size_t>(vegetationLayers) + 1, 0.0);
     realTranspirationStep.assign(static_cast<size_t>(vegetationLayers) + 1, 0.0);
+    thetaBefore.assign(n, 0.0);
+    tracerScratch.assign(3 * n, 0.0);
 }
 
 std::string DumpFileName(bool heat, bool theta, bool baseflow, int row, int column, int step, int64_t year,
@@ -311,12 +313,14 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
 
         double baseflowSum = 0;  // [mm] withdrawn (negative: supplied) over the iteration steps
         double largestRoot = 0;
+        if (!SoilTracers.empty()) TracerCellBegin(i, j);
         for (int step = 1; step <= U; ++step) {
             IterationStepRecord record;
             record.Row = i;
             record.Column = j;
             record.Step = step;
             record.SoilStart = ColumnWater(theta, thickness, n);
+            if (!SoilTracers.empty()) TracerStepBegin(i, j, w, theta);
 
             // Potentials and amounts of the iteration step [mm].
             for (int v = 0; v <= V; ++v) {
@@ -350,6 +354,7 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
 
             double X = input / S / U;
             record.Offered = X + silting;
+            TracerSurface tracerSurface{X, silting};
             double W = 0;  // snowmelt runoff [mm]
             if (SnowStorage && SnowStorage[i][j] > 10 && X > 0) {
                 W = SnowRunoff_fraction[static_cast<size_t>(rank)] * X;
@@ -385,6 +390,8 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             }
             double surfaceInfiltration = X / mm;  // [m/s], downward
             const double directRate = W / mm;
+            tracerSurface.SurfaceLeft = (surfaceInfiltration + directRate) * mm;
+            tracerSurface.DirectSilting = directSilting;
 
             double macropores = 0;
             // No macropores under a lake that holds water.
@@ -656,6 +663,11 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             InfiltrationExcess[i][j] += excess;
             TotalInfiltration[i][j] += infiltrated;
             if (NumberOfSubsteps) NumberOfSubsteps[i][j] = U;
+            if (!SoilTracers.empty()) {
+                tracerSurface.Direct = direct;
+                TracerColumnStep(i, j, step, g, U, mm, w, theta, flux, record.PondStart, record.PondEnd,
+                                 tracerSurface);
+            }
 
             if (StepObserver) {
                 record.SoilEnd = ColumnWater(theta, thickness, n);
@@ -669,6 +681,7 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             }
         }
 
+        if (!SoilTracers.empty()) TracerCellEnd(i, j);
         // After the last iteration step.
         const int g = std::clamp(static_cast<int>(GroundwaterLevel[i][j]), 1, n);
         if (GwStorageCoeff)

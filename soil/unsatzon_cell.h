@@ -20,6 +20,9 @@ struct ColumnWork {
         suctionStart, layerTranspiration, layerEvaporation, layerEtr, rootFraction, rootWeight, capillarySupply,
         baseflowWithdrawal, macroporeCapacity, macroporeInflow;
     std::vector<double> potTranspirationStep, realTranspirationStep;  // [mm per iteration step]
+    // Solutes: the water contents at the start of the iteration step and the
+    // transport's scratch values.
+    std::vector<double> thetaBefore, tracerScratch;
 };
 
 // What the dump file holds: the column as it stood before the iteration.

@@ -206,6 +206,8 @@ void unsatzonmodellklasse::WriteModelEndReport() {
 void unsatzonmodellklasse::FlushOutputs() {
     if (Method == 0) return;
     WritePointBuffers();
+    WriteTracerPointBuffers();
+    FlushTracerStatistics();
     const StatisticsWriter order[] = {wQD,    wQI,    wQB,    wQg,      wSB_1,  wSB_2, wIMMO, wROOT,  wGWSTAND,
                                       wGWN,   wINFILT, wMACRO, wSUBSTEPS, wINFEX, wPOND, wQDRAIN, wTHAW, wGWIN, wGWEX};
     for (StatisticsWriter w : order)

@@ -260,6 +260,8 @@ void unsatzonmodellklasse::BeginTimeStepRunoff() {
     std::fill(BaseflowWeight.begin(), BaseflowWeight.end(), 0.0);
     for (zonalstatistic* s : Statistics)
         if (s) s->ResetStep();
+    for (SoilTracer& t : SoilTracers)
+        if (t.Statistics) t.Statistics->ResetStep();
 }
 
 double unsatzonmodellklasse::StoredRunoff(int s) const {

@@ -99,6 +99,13 @@ struct RunoffPartial {
     double DirectN = 0, DirectSx = 0, DirectWeight = 0;
     double InterN = 0, InterSx = 0, InterWeight = 0;
     double BaseSum = 0, BaseWeight = 0;  // baseflow of the subbasin: area x weight x value, area x weight
+    // Per solute 1..9: loads (or concentration x flow) and their flow weights.
+    struct Solute {
+        double DirectN = 0, DirectSx = 0, DirectWeight = 0;
+        double InterN = 0, InterSx = 0, InterWeight = 0;
+        double BaseSx = 0, BaseWeight = 0;
+    };
+    Solute Solutes[10];
 };
 
 // Prefill of a cold start, water only: after it each zone carries the weight

@@ -82,6 +82,7 @@ void unsatzonmodellklasse::AddRunoffToFlowTimeZones() {
                 p.InterN += w;
                 p.InterSx += A * InterFlow[r][c] * w * S;
                 p.InterWeight += A * w;
+                if (!SoilTracers.empty()) AddTracerRunoff(p, r, c, A, w);
                 add(st[wSB_1], SB1[r][c], w);
                 add(st[wSB_2], SB2[r][c], w);
                 if (resizing) add(st[wIMMO], resized, w);
@@ -137,6 +138,7 @@ void unsatzonmodellklasse::AddRunoffToFlowTimeZones() {
             i.RelCellSum += p.InterWeight;
             BaseflowSum[static_cast<size_t>(p.Subbasin)] += p.BaseSum;
             BaseflowWeight[static_cast<size_t>(p.Subbasin)] += p.BaseWeight;
+            if (!SoilTracers.empty()) FoldTracerRunoff(p);
         }
     }
 }

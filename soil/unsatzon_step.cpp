@@ -23,6 +23,7 @@ void unsatzonmodellklasse::RunoffAfterColumns() {
     CopyHruState();
     AddRunoffToFlowTimeZones();
     AppendStackPointRecords();
+    AppendTracerPointRecords(true);
     WriteFullPointBuffers();
 }
 
@@ -30,6 +31,7 @@ void unsatzonmodellklasse::EndTimeStep(int64_t, int64_t, int64_t, int64_t) {
     if (Method == 0) return;
     EndTimeStepRunoff();
     WriteStepGrids();
+    EndTimeStepTracers();
 }
 
 void unsatzonmodellklasse::WriteStepGrids() {
