@@ -64,10 +64,11 @@ zones.asc
 dem.asc
 
 [standard_grids]
-3                          # number of standard grids
+4                          # number of standard grids
 zones.asc zonegrid_soilmodel fillcode = 0 writecode = 0 statfile = zonegrid_soilmodel.sta statcode = 0
 landuse.asc landuse fillcode = 0 writecode = 3 statfile = landuse.sta statcode = 2024
 soils.asc soil_types fillcode = 0 writecode = 3 statfile = soil_types.sta statcode = 2024
+irrigation.asc irrigation_codes fillcode = 0 writecode = 0 statfile = irrigation_codes.sta statcode = 0
 
 [variable_grids]
 1                          # number of variable grids
@@ -151,7 +152,10 @@ albedo.asc albedo 0 0.2      # created with 0.2, then set daily from the land-us
 }
 
 [irrigation_table]
-0
+3                          # irrigation codes, one per land use
+1 meadow_pump 3 1 4 2.5    # by soil suction [m]: starts at 4, refills to 2.5; from groundwater
+2 fields_river 1 2 0 0 6 1 1 3 1 2 3 1 3 3 1 4 3 1 5 3 1 6 3   # 3 mm/day on 1-6 January from rivers
+3 forest_none 1 1 0 0 0    # never irrigated
 
 [substance_transport]
 0
@@ -504,7 +508,7 @@ percol.asc                 # grid or stack 22
 macro.asc                  # grid or stack 23
 0
 irrig.asc                  # grid or stack 24
-0
+3                          # write code: at the end of the run
 0 0                        # control point (row column): none
 qbottom.txt
 theta.txt
@@ -529,6 +533,8 @@ storage_content.txt        # storage content file
 [irrigation]
 0                          # off
 60                         # time step [min]
+irrigation_gw.sta 2001     # irrigation water from groundwater per subbasin [mm], every step
+irrigation_sw.sta 2001     # irrigation water from surface water per subbasin [mm], every step
 
 [groundwater_flow]
 0                          # off
