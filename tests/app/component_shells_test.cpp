@@ -726,6 +726,11 @@ TEST(ComponentShells, WholeRunInApplicationOrder) {
     evapotranspiration->InitLakes("[lake_model]");
     snow->InitLakes("[lake_model]");
     auto surface = std::make_unique<surfaceroutingclass>(&status, &f.writer, st, 200, "SurfaceRoutingModel", s, g, n);
+    // the soil model's grids for an irrigation table, and the tracer's
+    // concentration in the water input
+    for (const char* name : {"irrigation_codes", "Max_Pumping", "irrigation_amounts", "SBLOW_grid", "SBHIGH_grid",
+                             "ETR2ETP", "concflux_tracer_1_input"})
+        f.AddGrid(name, 0);
     auto irrigation = std::make_unique<irrigationclass>(&status, &f.writer, st, 200, "irrigation", s, g, nullptr,
                                                         soil->GetSubbasinTable());
     auto groundwater = std::make_unique<gwflowclass>(&status, &f.writer, st, 200, "groundwater_flow", s, g, nullptr,

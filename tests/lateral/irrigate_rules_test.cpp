@@ -208,14 +208,27 @@ TEST(IrrigationRules, SurfaceWaterLimitation) {
         EXPECT_LE(t.reservoir[1], c.reservoirWater);
     }
     {
+        // a demand beyond the reservoir water counts as short even when
+        // the river covers it; the amounts then stay as they are
         SCOPED_TRACE("nothing short: no rescaling");
         Tables t(2);
         t.Demand(1, 2);
         t.available[1] = 3;
-        t.available[2] = 1;
-        EXPECT_FALSE(t.Limit().Short);
+        t.reservoir[1] = 0.5;
+        t.Demand(2, 1);
+        t.available[2] = 3;
+        t.reservoir[2] = 1;
+        EXPECT_TRUE(t.Limit().Short);
         EXPECT_EQ(t.available[1], 1);
         EXPECT_EQ(t.available[2], 1);
+        t.available = {0, 3, 3};
+        t.reservoir = {0, 2, 1};
+        t.rows[0] = t.available.data();
+        t.reservoirRows[0] = t.reservoir.data();
+        const irrigate::Limitation limit = t.Limit();
+        EXPECT_FALSE(limit.Short);
+        EXPECT_EQ(limit.Factor[1], 1);
+        EXPECT_EQ(limit.Factor[2], 1);
     }
 }
 
