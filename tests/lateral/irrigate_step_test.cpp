@@ -243,29 +243,35 @@ TEST(IrrigationStep, SurfaceWaterDeliveredIsWhatTheRoutingTakes) {
         {"reservoir covers all", 0, 10, 3},
         {"reservoir part, river part", 0.5, 2, 2.5},
     };
+    // The second cell of subbasin 2 has no rule, or a rule of another
+    // origin (4 mm that no river gives): either way it dilutes the mean
+    // demand over the subbasin, whose area the routing withdraws it over.
     for (const Case& c : cases) {
         for (int code : {2001, 0}) {
-            SCOPED_TRACE(std::string(c.what) + (code ? "" : ", statistic off"));
-            Fixture f;
-            f.Make(1440, code);
-            f.Codes({0, 2, 2, 0, 2, 0});
-            f.available[0][1] = 0;  // subbasin 1 is always short
-            f.available[0][2] = c.river;
-            f.reservoir[0][2] = c.reservoirWater;
-            f.model->RunTimeStep(24, 1, 6, 2020);
-            EXPECT_NEAR(f.Delivered(2), c.delivered, 1e-12);
-            EXPECT_EQ(f.Delivered(1), 0);
-            // What the routing withdraws from the demand records: the mean
-            // over the subbasin, of which the reservoir gives its share.
-            const ZoneRecord* demand = f.model->GetIrrigationDemand();
-            const double mean = demand[2].sx / demand[2].RelCellSum;
-            EXPECT_NEAR(mean, f.Delivered(2), 1e-12);
-            const double fromReservoir = std::min(f.reservoir[0][2], mean);
-            EXPECT_LE(fromReservoir, c.reservoirWater);
-            EXPECT_LE(mean - fromReservoir, c.river + 1e-12);
-            // the water delivered reached the precipitation
-            double* p = f.Row("precipitation");
-            EXPECT_NEAR(p[5] - 10, 2 * c.delivered, 1e-12);
+            for (double other : {0.0, 3.0}) {
+                SCOPED_TRACE(std::string(c.what) + (code ? "" : ", statistic off") +
+                             (other > 0 ? ", other origin" : ""));
+                Fixture f;
+                f.Make(1440, code);
+                f.Codes({0, 2, 2, 0, 2, other});
+                f.available[0][1] = 0;  // subbasin 1 is always short
+                f.available[0][2] = c.river;
+                f.reservoir[0][2] = c.reservoirWater;
+                f.model->RunTimeStep(24, 1, 6, 2020);
+                EXPECT_NEAR(f.Delivered(2), c.delivered, 1e-12);
+                EXPECT_EQ(f.Delivered(1), 0);
+                // What the routing withdraws from the demand records: the mean
+                // over the subbasin, of which the reservoir gives its share.
+                const ZoneRecord* demand = f.model->GetIrrigationDemand();
+                const double mean = demand[2].sx / demand[2].RelCellSum;
+                EXPECT_NEAR(mean, f.Delivered(2), 1e-12);
+                const double fromReservoir = std::min(f.reservoir[0][2], mean);
+                EXPECT_LE(fromReservoir, c.reservoirWater);
+                EXPECT_LE(mean - fromReservoir, c.river + 1e-12);
+                // the water delivered reached the precipitation
+                double* p = f.Row("precipitation");
+                EXPECT_NEAR(p[5] - 10, 2 * c.delivered, 1e-12);
+            }
         }
     }
 }
