@@ -152,7 +152,7 @@ void ModellApplication::Construct(int argc, char** argv) {
         new surfaceroutingclass(&status, Writer, statistics, size, "SurfaceRoutingModel", s, grids, subSteps);
     ThrowStatus(status);
     Irrigation = new irrigationclass(&status, Writer, statistics, size, "irrigation", s, grids, irrigationTable,
-                                     UnsaturatedZone->GetSubbasinTable());
+                                     UnsaturatedZone->GetSubbasinTable(), SpinUpSwitch);
     ThrowStatus(status);
     Groundwater = new gwflowclass(&status, Writer, statistics, size, "groundwater_flow", s, grids, irrigationTable,
                                   UnsaturatedZone->GetSubbasinTable(), subSteps, SpinUpSwitch);

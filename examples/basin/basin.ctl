@@ -151,7 +151,10 @@ albedo.asc albedo 0 0.2      # created with 0.2, then set daily from the land-us
 }
 
 [irrigation_table]
-0
+3                          # irrigation codes, one per land use
+1 meadow_pump 3 1 4 2.5    # by soil suction [m]: starts at 4, refills to 2.5; from groundwater
+2 fields_river 1 2 0 0 6 1 1 3 1 2 3 1 3 3 1 4 3 1 5 3 1 6 3   # 3 mm/day on 1-6 January from rivers
+3 forest_none 1 1 0 0 0    # never irrigated
 
 [substance_transport]
 0
@@ -504,7 +507,7 @@ percol.asc                 # grid or stack 22
 macro.asc                  # grid or stack 23
 0
 irrig.asc                  # grid or stack 24
-0
+3                          # write code: at the end of the run
 0 0                        # control point (row column): none
 qbottom.txt
 theta.txt
@@ -537,8 +540,10 @@ storage_content.txt        # storage content file
 60                         # time step [min]
 
 [irrigation]
-0                          # off
+0                          # off; on, it needs the standard grid "irrigation.asc irrigation_codes"
 60                         # time step [min]
+irrigation_gw.sta 2001     # irrigation water from groundwater per subbasin [mm], every step
+irrigation_sw.sta 2001     # irrigation water from surface water per subbasin [mm], every step
 
 [groundwater_flow]
 0                          # off

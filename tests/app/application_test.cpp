@@ -70,8 +70,10 @@ TEST(Application, WiringFailures) {
         {"missing sub-model section", {{"snow_model", -1}}, 17, "error in control file, [snow_model]; (EOF)not found!"},
         {"missing regional superposition section", {{"RegionalSuperposition", -1}}, 17, "[RegionalSuperposition]"},
         {"routing without runoff", {{"routing_model", 1}}, 43, "No valid discharges for discharge routing!"},
-        {"irrigation without routing", {{"irrigation", 1}}, 60,
-         "if irrigation is modelled, also routing has to be modelled!"},
+        // irrigation looks up its grids when it is built, before the routing's
+        // tables are wired (irrigation without routing: the irrigation tests)
+        {"irrigation without the soil model's grids", {{"irrigation", 1}}, 33,
+         "precipitation not found in memory"},
         {"missing special output section is fine", {{"special_output", -1}}, 0, ""},
     };
     for (const auto& c : cases) {
@@ -79,6 +81,7 @@ TEST(Application, WiringFailures) {
         TempDir dir;
         ModelFiles files;
         files.Methods = c.methods;
+        files.SectionBodies["irrigation"] = "gw.sta 0\nsw.sta 0\n";
         auto r = RunRuvex(dir.path(), {files.Write(dir)});
         EXPECT_EQ(r.exitCode, c.code) << r.output;
         if (c.code == 0) continue;

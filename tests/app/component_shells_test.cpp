@@ -116,6 +116,7 @@ std::string ControlFile(const std::map<std::string, int>& methods) {
         if (std::string(section) == "groundwater_flow" && method != 0) text += GroundwaterSectionBody;
         if (std::string(section) == "RegionalSuperposition" && method != 0) text += "NumberOfEntities = 0;\n";
         if (std::string(section) == "special_output" && method != 0) text += "numfiles = 0;\n";
+        if (std::string(section) == "irrigation" && method != 0) text += "irr_gw.sta 0\nirr_sw.sta 0\n";
         // A routing without descriptions; it reads its output unit itself.
         if (std::string(section) == "routing_model" && method != 0)
             text += "1 1000 10 2\nQ.sta 0\nnone\n0\n0\n\n[output_interval]\n24\n0\n1\n";
@@ -345,8 +346,13 @@ TEST(ComponentShells, SectionSwitchAndGetters) {
         surface.InitTracers(&status, 0, nullptr, st, 200);
         EXPECT_EQ(surface.GetQg() != nullptr, on);
 
+        // the grids the soil model creates for an irrigation table
+        if (on)
+            for (const char* name :
+                 {"irrigation_codes", "Max_Pumping", "irrigation_amounts", "SBLOW_grid", "SBHIGH_grid", "ETR2ETP"})
+                f.AddGrid(name, 0);
         irrigationclass irrigation(&status, &f.writer, st, 200, "irrigation", s, g, nullptr, f.Subbasins());
-        EXPECT_EQ(status, 0);
+        EXPECT_EQ(status, 0) << f.Console();
         ZoneRecord* demand = irrigation.GetIrrigationDemand();
         ASSERT_EQ(demand != nullptr, on);
         if (on) {
@@ -720,6 +726,11 @@ TEST(ComponentShells, WholeRunInApplicationOrder) {
     evapotranspiration->InitLakes("[lake_model]");
     snow->InitLakes("[lake_model]");
     auto surface = std::make_unique<surfaceroutingclass>(&status, &f.writer, st, 200, "SurfaceRoutingModel", s, g, n);
+    // the soil model's grids for an irrigation table, and the tracer's
+    // concentration in the water input
+    for (const char* name : {"irrigation_codes", "Max_Pumping", "irrigation_amounts", "SBLOW_grid", "SBHIGH_grid",
+                             "ETR2ETP", "concflux_tracer_1_input"})
+        f.AddGrid(name, 0);
     auto irrigation = std::make_unique<irrigationclass>(&status, &f.writer, st, 200, "irrigation", s, g, nullptr,
                                                         soil->GetSubbasinTable());
     auto groundwater = std::make_unique<gwflowclass>(&status, &f.writer, st, 200, "groundwater_flow", s, g, nullptr,
