@@ -265,6 +265,36 @@ TEST(SurfaceRoutingWater, EverySubStepBalances) {
     }
 }
 
+// With the silting-up model the soil takes "DirectRunoffSiltingUp" and not
+// the surface storage: the water left on the surface stays there and the
+// direct runoff of the next sub-step is added to it.
+TEST(SurfaceRoutingWater, SurfaceWaterStaysWithTheSiltingUpModel) {
+    PlaneFixture f(12, 6);
+    f.Add("DirectRunoffSiltingUp", 0);
+    auto model = f.Ready(PlaneFixture::Section(1), 4);
+    ASSERT_TRUE(model);
+    double** S = f.Grid("SurfStorSiltingUp");
+    double** direct = f.Grid("directflow");
+    WaterBalance balance(f.rows, f.cols);
+    double left = 0;
+    for (int step = 1; step <= 2; ++step) {
+        model->BeginTimeStep(step, 1, 1, 2020);
+        for (int sub = 1; sub <= 4; ++sub) {
+            f.Fill("directflow", 2.0);
+            balance.BeginStep();
+            balance.Storage(S);
+            balance.In(direct);
+            model->RunTimeStep(step, 1, 1, 2020);
+            balance.Out(direct);
+            balance.EndStorage(S);
+            EXPECT_LE(std::fabs(balance.BasinResidual()), 1e-12 * f.rows * f.cols * 2.0);
+            left = f.Sum("SurfStorSiltingUp");
+        }
+        model->RouteZonesToSubbasins(step, 1, 1, 2020);
+    }
+    EXPECT_GT(left, 0);
+}
+
 // The tilted plane, 1 mm on every cell in every sub-step, reaches a steady
 // state in which the outlet gets the input of a step. The soil is taken as
 // impervious: what the surface held comes back with the next direct runoff.
