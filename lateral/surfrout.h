@@ -184,4 +184,5 @@ private:
     bool ConcentrationsFromSiltingUp = false;
     ExchangeTable<double> Qg;
     StorageContentStage* StorageStage = nullptr;
+    FILE* StateFile = nullptr;  // the storage content file while it is read
 };

@@ -55,7 +55,11 @@ void surfaceroutingclass::WriteStorageContent(int append) {
                 record(zoneFZT_QD.Zones(i, j)[z], "zoneFZT_QD");
                 record(zoneFZT_QI.Zones(i, j)[z], "zoneFZT_QI");
             }
-            const std::string index = "[" + std::to_string(i) + "][" + std::to_string(j) + "])\n";
+            std::string index = "[";
+            index += std::to_string(i);
+            index += "][";
+            index += std::to_string(j);
+            index += "])\n";
             text += Shortest(qdd[i][j]) + " (QDd" + index;
             text += Shortest(qii[i][j]) + " (QIi" + index;
         }
@@ -83,8 +87,11 @@ void surfaceroutingclass::StorageMismatchError(const std::string& description, d
     throw 71;
 }
 
-void surfaceroutingclass::ReadAndCompareStorageValue(double expected, const std::string&) {
-    (void)expected;
+void surfaceroutingclass::ReadAndCompareStorageValue(double expected, const std::string& description) {
+    double value = 0;
+    if (!StateFile || std::fscanf(StateFile, "%lf", &value) != 1) StorageMismatchError(description, expected, NoData);
+    if ((value != 0 && std::fabs((value - expected) / value) > 0.00001) || (value == 0 && expected != 0))
+        StorageMismatchError(description, expected, value);
 }
 
 void surfaceroutingclass::ReadStorageContent() {
@@ -95,10 +102,14 @@ void surfaceroutingclass::ReadStorageContent() {
         if (Writer) *Writer << "WARNING: error opening storage content file " << path << ColdStartNote << "[end-entry]";
         return;
     }
+    StateFile = f;
     struct Closer {
-        FILE* file;
-        ~Closer() { std::fclose(file); }
-    } closer{f};
+        FILE*& file;
+        ~Closer() {
+            std::fclose(file);
+            file = nullptr;
+        }
+    } closer{StateFile};
     std::string line;
     bool found = false;
     for (int ch; !found && (ch = std::fgetc(f)) != EOF;) {
