@@ -159,7 +159,8 @@ void surfaceroutingclass::ReadSection() {
                 << "\npossible reason: parameter missing or a linefeed \nbefore the end of the parameter block"
                 << "[end-entry]";
     }
-    StorageFile += "_" + std::to_string(ProcessNumber);
+    StorageFile += '_';
+    StorageFile += std::to_string(ProcessNumber);
 }
 
 void surfaceroutingclass::NoFreeGrid() {
@@ -281,6 +282,7 @@ void surfaceroutingclass::InitTracers(int* status, int n, TracerInfo* table, Sta
         TracerQI.assign(static_cast<size_t>(t) + 1, nullptr);
         TracerSurface.assign(static_cast<size_t>(t) + 1, nullptr);
         TracerSnapshot.assign(static_cast<size_t>(t) + 1, nullptr);
+        TracerSurfaceEntry.assign(static_cast<size_t>(t) + 1, 0);
         TracerDecay.assign(static_cast<size_t>(t) + 1, 1.0);
         SiltingUpRunoff = FindGrid("DirectRunoffSiltingUp") > 0;
         if (t > 0) {
@@ -305,6 +307,7 @@ void surfaceroutingclass::InitTracers(int* status, int n, TracerInfo* table, Sta
                     StoreGrid(entry, TracerStorage[static_cast<size_t>(k)].GridFileName, grid, nullptr, 1, name,
                               table[k].gridcode, 1, NRows);
                     TracerSurface[static_cast<size_t>(k)] = grid;
+                    TracerSurfaceEntry[static_cast<size_t>(k)] = entry;
                     entry = entry + 1;
                 }
                 double** snapshot = matrix(1, NRows, 1, NCols, NRows);
@@ -393,6 +396,7 @@ void surfaceroutingclass::ReleaseAll() {
     TracerQI.clear();
     TracerSurface.clear();
     TracerSnapshot.clear();
+    TracerSurfaceEntry.clear();
 }
 
 void surfaceroutingclass::FinishRun(int append) {

@@ -278,12 +278,7 @@ void surfaceroutingclass::RouteZonesToSubbasins(int64_t hour, int64_t day, int64
         }
         if (TracerStorage[static_cast<size_t>(k)].Statistics)
             TracerStorage[static_cast<size_t>(k)].Statistics->CloseStep(year, month, day, hour);
-        if (!ConcentrationsFromSiltingUp) {
-            char name[64];
-            std::snprintf(name, sizeof name, "concstor_tracer_%d_%s", k, "SiltingUpModel");
-            const int entry = FindGrid(name);
-            if (entry > 0 && GridTable[entry].Data == TracerSurface[static_cast<size_t>(k)]) WriteGridByCode(entry, false, false);
-        }
+        if (const int entry = TracerSurfaceEntry[static_cast<size_t>(k)]; entry > 0) WriteGridByCode(entry, false, false);
     }
     if (const int v = FindGrid("SurfaceRoutingVelocity"); v > 0) WriteStackByCode(v);
     if (const int f = FindGrid("SurfaceRoutingFluxes"); f > 0) WriteStackByCode(f);
