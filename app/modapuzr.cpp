@@ -149,8 +149,10 @@ void ModellApplication::Construct(int argc, char** argv) {
     Snow->InitLakes("[lake_model]");
 
     SurfaceRouting =
-        new surfaceroutingclass(&status, Writer, statistics, size, "SurfaceRoutingModel", s, grids, subSteps);
+        new surfaceroutingclass(&status, Writer, statistics, size, "SurfaceRoutingModel", s, grids, subSteps,
+                                SpinUpSwitch);
     ThrowStatus(status);
+    SurfaceRouting->SetStorageContentStage(&StorageContent);
     Irrigation = new irrigationclass(&status, Writer, statistics, size, "irrigation", s, grids, irrigationTable,
                                      UnsaturatedZone->GetSubbasinTable(), SpinUpSwitch);
     ThrowStatus(status);
@@ -185,6 +187,7 @@ void ModellApplication::Construct(int argc, char** argv) {
         SurfaceRouting->SetQBb(UnsaturatedZone->GetQBb());
         SurfaceRouting->SetKelsqd(UnsaturatedZone->GetKelsqd());
         SurfaceRouting->SetKelsqi(UnsaturatedZone->GetKelsqi());
+        SurfaceRouting->CheckSubbasins(UnsaturatedZone->GetSubbasinTable());
         UnsaturatedZone->SetSurfaceRoutingActive(1);
         if (Routing->GetMethod() > 0) Routing->SetQg(SurfaceRouting->GetQg());
     } else if (Routing->GetMethod() > 0) {

@@ -2,44 +2,71 @@
 // Surface routing: water on the soil surface between cells, and direct
 // runoff and interflow through travel-time zones to the subbasin outlets.
 //
-// This is the sub-model's shell: construction, the section switch, the
-// wiring operations and its runoff table exist; the surface flow, the
-// travel-time zones and the storage content section are still to come.
+// In every sub-step the surface storage takes over the soil model's direct
+// runoff and, in short iterations of an adaptive sub time step, the water
+// flows from cell to cell over the elevation model until it lies on a river
+// cell, where it is handed back to "directflow". The direct runoff of the
+// river cells and the soil model's interflow are summed per subbasin into
+// travel-time zones, shifted one zone towards the outlet every step, and what
+// leaves zone 1 passes one linear storage each; with the soil model's
+// baseflow they make up the runoff table `Qg` that the routing takes.
+//
+// Files: surfrout.cpp (construction, tracer set-up, wiring, teardown),
+// surfrout_step.cpp (the sub-step), surfrout_zones.cpp (zones and outlet
+// runoff), surfrout_state.cpp (the storage content section),
+// surfrout_physics.* (kernels).
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/teilmod.h"
+#include "lateral/surfrout_physics.h"
 #include "soil/unsatzon.h"
+#include "soil/unsatzon_runoff.h"
 
 struct StatisticsTableEntry;
+class zonalstatistic;
+class StorageContentStage;
 
 class surfaceroutingclass : public teilmodellklasse {
 public:
     // Section "SurfaceRoutingModel"; `subSteps` is the count of
     // "[soil_surface_groundwater_substeps]". The status is 0, or the code of
     // a failure inside the body (103 for anything but a code); failures of
-    // the base are thrown.
+    // the base are thrown. A spin-up run (`spinUpSwitch` not 0) has the
+    // model off.
     surfaceroutingclass(int* status, DiagnosticsWriter* writer, StatisticsTableEntry* statisticsTable,
                         int statisticsTableSize, const std::string& sectionName, const ModelSettings& settings,
-                        MemoryGrid* gridTable, int subSteps);
+                        MemoryGrid* gridTable, int subSteps, int spinUpSwitch = 0);
+    ~surfaceroutingclass() override;
 
-    // The base tracer set-up and the runoff table `Qg`. Off: status 0 and
-    // nothing else.
+    // The base tracer set-up, the travel-time zones, the tracer grids and the
+    // runoff tables; the storage content section when the read code is 1.
     void InitTracers(int* status, int n, TracerInfo* table, StatisticsTableEntry* statisticsTable,
                      int statisticsTableSize) override;
     void ReleaseTracers() override;
+    void SetSubSteps(int n) override;
 
     // The soil model's tables, kept while on.
     virtual void SetQBb(RunoffTable qbb);
     virtual void SetKelsqd(double* kelsqd);
     virtual void SetKelsqi(double* kelsqi);
+    virtual void SetDirectRunoffConcArrays(RunoffTable qd);
+    virtual void SetInterflowConcArrays(RunoffTable qi);
     // Null when off. When on, a table that does not exist yet ends the run
     // (code 57).
     virtual RunoffTable GetQg();
+    // The soil model's subbasin table: the ranks of this model index its
+    // tables, so the subbasin codes must be the same (else code 3).
+    void CheckSubbasins(const SubbasinTable& soil);
+    // Where the storage content section is staged (else a stage of its own).
+    void SetStorageContentStage(StorageContentStage* stage) { StorageStage = stage; }
 
     virtual void BeginTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year);
-    // One sub-step of surface flow.
+    // One sub-step of surface flow with its zone sums.
     void RunTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year) override;
     virtual void RouteZonesToSubbasins(int64_t hour, int64_t day, int64_t month, int64_t year);
     virtual void FlushStatistics();
@@ -47,12 +74,116 @@ public:
     // section has already created the storage content file.
     virtual void FinishRun(int append);
 
+    // The storage content section.
+    virtual void WriteStorageContent(int append);
+    virtual void ReadStorageContent();
+    [[noreturn]] virtual void StorageMismatchError(const std::string& description, double run, double file);
+    virtual void ReadAndCompareStorageValue(double expected, const std::string& description);
+
+    // Geometry and flow of one cell (the step's parallel phases call them).
+    int SteepestWaterSurfaceSlope(int32_t row, int32_t col, double* slope, double* angle);
+    void OutflowWeights(int32_t row, int32_t col, int* kind, int iteration, double slope, double angle);
+    void DirectionalVelocityAndFlux(int32_t row, int32_t col, int iteration, int mark);
+    double ShortestTravelTime();
+    void ComputePlanCurvature();
+    void FillFromNeighbours(int32_t row, int32_t col, double** grid);
+    virtual void InitFlowTimeZones();
+
     StatisticsTableEntry* StatisticsTable = nullptr;
     int StatisticsTableSize = 0;
     RunoffTable QBb = nullptr;
     double* Kelsqd = nullptr;
     double* Kelsqi = nullptr;
 
+    // Settings.
+    int FlowpathMethod = 0;
+    std::string StatFile[5];  // QDSR, QISR, QBSR, QGSR, storage
+    int StatCode[5] = {};
+    std::string VelocityStackFile, FluxStackFile;
+    int VelocityStackCode = 0, FluxStackCode = 0;
+    surfrout::VelocityControls Controls;
+    int ReadCode = 0;
+    std::string StorageFile;  // with "_" and the instance number
+
+    // Grids and stacks.
+    GridStack Velocity = nullptr, Fluxes = nullptr, Weights = nullptr;
+    double** Depth = nullptr;       // "SurfaceRoutingTotalInput" [m]
+    double** Curvature = nullptr;   // "Plancurvature"
+    double** QIn = nullptr;         // [mm] of the last iteration
+    double** QOut = nullptr;
+    double** CriticalShear = nullptr;
+    double** Elevation = nullptr;
+    double** Surface = nullptr;     // "SurfStorSiltingUp" [mm]
+    double** DirectFlow = nullptr;  // "directflow" [mm]
+    double** InterFlow = nullptr;   // "interflow" [mm]
+    double** RiverDepth = nullptr;
+    double** RiverWidth = nullptr;
+    double** FlowTimes = nullptr;
+    double** Regions = nullptr;
+    bool SiltingUpRunoff = false;   // "DirectRunoffSiltingUp" exists
+
+    // Zones and runoff tables.
+    std::vector<double> maxzeit;  // per subbasin rank
+    unsatzon::FlowTimeQueues zoneFZT_QD, zoneFZT_QI;
+    ExchangeTable<double> QD, QDd, QI, QIi;
+    std::vector<double> TracerDecay;  // per-sub-step factor of this model, tracers 1..t
+
+    // Water handed to river cells in the last sub-step [mm x weight], and
+    // the take-over, for balance checks.
+    double LastTakeOver = 0;
+    double LastHandedOver = 0;
+
 private:
+    struct OwnGrid {
+        int Index = 0;
+        double** Data = nullptr;
+        GridStack Stack = nullptr;
+        int Levels = 0;
+        bool Halo = false;
+    };
+    struct OwnStatistics {
+        std::vector<ZoneRecord> Zones;
+        std::unique_ptr<zonalstatistic> Statistics;
+    };
+
+    void Construct(int spinUpSwitch);
+    void ReadSection();
+    void RegisterGrids();
+    void CreateStatistics();
+    void ReleaseAll();
+    int NextFreeEntry(int from);
+    [[noreturn]] void NoFreeGrid();
+    double** OwnedGrid(int entry, const std::string& name, double modelValue, bool halo, bool ownWhenAbsent);
+    GridStack OwnedStack(int entry, const std::string& name, const std::string& file, int code, bool halo);
+
+    bool IsModelCell(int32_t row, int32_t col) const;
+    bool IsRiverCell(int32_t row, int32_t col) const;
+    bool ValidNeighbour(int32_t row, int32_t col, int d) const;  // exists, zone value above 0
+    bool ExistingNeighbour(int32_t row, int32_t col, int d) const;  // exists, zone value not nodata
+    double OwnDepthForGeometry(int32_t row, int32_t col) const;
+    double NeighbourDepth(int32_t row, int32_t col, int d) const;
+    int LanduseOf(int32_t row, int32_t col) const;
+    int ZoneOfCell(int32_t row, int32_t col, int subbasin) const;
+    double CellWeight(int32_t row, int32_t col) const;
+
+    void TakeOver();
+    void ComputeFluxesRow(int32_t row, int iteration, int mark, double dt);
+    void CheckLanduse();
+    void LimitOutflowRow(int32_t row, double dt);
+    void ApplyFluxesRow(int32_t row, double dt);
+    void GatherInflow(int32_t row, int32_t col, double dt, double* loads);
+    void AddZoneSums();
+
+    std::vector<OwnGrid> OwnGrids;
+    std::vector<std::unique_ptr<OwnStatistics>> OwnStats;
+    zonalstatistic* Stats[5] = {};
+    int LayerCount = 1;
+    std::vector<double**> Landuse;
+    std::vector<double**> TracerQD, TracerQI, TracerSurface;  // 1..t
+    std::vector<double**> TracerSnapshot;                     // start-of-phase concentrations, 1..t
+    std::vector<int> TracerSurfaceEntry;  // grid-table entry of an own surface-water grid, else 0
+    bool ConcentrationsFromSiltingUp = false;
     ExchangeTable<double> Qg;
+    StorageContentStage* StorageStage = nullptr;
+    FILE* StateFile = nullptr;  // the storage content file while it is read
 };

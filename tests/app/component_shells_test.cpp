@@ -672,10 +672,25 @@ TEST(ComponentShells, SuperpositionAndPrecipitationCorrection) {
 // wiring, two time steps and teardown in the application's order leave the
 // grid table as they found it.
 TEST(ComponentShells, WholeRunInApplicationOrder) {
-    ShellFixture f(ControlFile({}) + MeteoSection("precipitation", 1));
+    // Surface routing with its section and its river grids (the last row).
+    std::string control = ControlFile({}) + MeteoSection("precipitation", 1);
+    const std::string surfaceHead = "[SurfaceRoutingModel]\n1 method\n60 interval [min]\n";
+    ASSERT_NE(control.find(surfaceHead), std::string::npos);
+    control.replace(control.find(surfaceHead), surfaceHead.size(),
+                    surfaceHead + "5\nqdsr.sta 0\nqisr.sta 0\nqbsr.sta 0\nqgsr.sta 0\nv.stk\n0\nf.stk\n0\n0.0001\n10\n"
+                                  "0.000001\n50\n1\n600\n0.01\n1\n0\nsurfstate.txt\n");
+    ShellFixture f(control);
     f.AddMeteoGrids({"temperature", "precipitation"});
     f.AddVegetationGrids();
     f.AddSoilInputs(false);
+    for (const char* name : {"river_depth", "river_width"}) {
+        f.AddGrid(name, 0);
+        for (int c = 1; c <= 4; ++c) f.meteoGrids.back()[3][c] = 1;
+    }
+    f.AddGrid("river_links", 0);
+    // The soil model's concentrations of its direct runoff and interflow.
+    f.AddGrid("_CONC_QD_1_", 0);
+    f.AddGrid("_CONC_QI_1_", 0);
     f.settings.LogInterval = 1;
     std::vector<TracerInfo> tracers(2);
     tracers[1].name = "abc";
@@ -687,7 +702,7 @@ TEST(ComponentShells, WholeRunInApplicationOrder) {
     MemoryGrid* g = f.table.get();
     const int n = 2;
     int status = 0;
-    auto check = [&] { ASSERT_EQ(status, 0); };
+    auto check = [&] { ASSERT_EQ(status, 0) << f.Console(); };
 
     std::string names[] = {"", "temperature", "precipitation"};
     std::vector<std::unique_ptr<meteointerpol>> inputs(3);

@@ -1,0 +1,401 @@
+// One sub-step of surface routing: the take-over of the soil model's direct
+// runoff, then iterations of an adaptive sub time step in two parallel
+// phases, the fluxes of every cell and the exchange of water between cells.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "framework/diagnostics_writer.h"
+#include "framework/parallel_rows.h"
+#include "framework/zonetable.h"
+#include "lateral/surfrout.h"
+#include "parameters/landuse.h"
+
+using namespace surfrout;
+
+namespace {
+
+std::pair<int32_t, int32_t> ColumnRange(const RowExtent* extents, int32_t row, int32_t ncols) {
+    if (!extents) return {1, ncols};
+    return {std::max<int32_t>(1, extents[row].first), std::min<int32_t>(ncols, extents[row].last)};
+}
+
+}  // namespace
+
+bool surfaceroutingclass::IsRiverCell(int32_t row, int32_t col) const {
+    return RiverDepth[row][col] > 0 && RiverWidth[row][col] > 0;
+}
+
+bool surfaceroutingclass::ExistingNeighbour(int32_t row, int32_t col, int d) const {
+    const int32_t r = row + RowOffset[d], c = col + ColOffset[d];
+    if (r < 1 || r > NRows || c < 1 || c > NCols) return false;
+    return ZoneGrid[r][c] != NoData;
+}
+
+bool surfaceroutingclass::ValidNeighbour(int32_t row, int32_t col, int d) const {
+    const int32_t r = row + RowOffset[d], c = col + ColOffset[d];
+    if (r < 1 || r > NRows || c < 1 || c > NCols) return false;
+    return ZoneGrid[r][c] > 0;
+}
+
+// Methods 1 and 2 route over the bed: depths do not enter their geometry.
+double surfaceroutingclass::OwnDepthForGeometry(int32_t row, int32_t col) const {
+    return FlowpathMethod >= 3 ? Depth[row][col] : 0.0;
+}
+
+double surfaceroutingclass::NeighbourDepth(int32_t row, int32_t col, int d) const {
+    if (FlowpathMethod < 3 || !ValidNeighbour(row, col, d)) return 0.0;
+    return Depth[row + RowOffset[d]][col + ColOffset[d]];
+}
+
+int surfaceroutingclass::LanduseOf(int32_t row, int32_t col) const {
+    for (int k = LayerCount; k >= 1; --k) {
+        const double position = Landuse[static_cast<size_t>(k)][row][col];
+        if (position != -9999 && position >= 1 && position <= Settings.LanduseCount) return k;
+    }
+    return 0;
+}
+
+void surfaceroutingclass::CheckLanduse() {
+    for (int32_t i = 1; i <= NRows; ++i) {
+        const auto [first, last] = ColumnRange(RowExtents, i, NCols);
+        for (int32_t j = first; j <= last; ++j) {
+            if (!IsModelCell(i, j) || (Settings.LanduseTable && LanduseOf(i, j) > 0)) continue;
+            if (Writer) {
+                *Writer << "FATAL: the cell in row " << i << ", column " << j << " has no land use in any layer of "
+                        << "the land-use grids; " << ModuleName << " needs the flow resistance of every cell"
+                        << "[end-entry]";
+            }
+            throw 33;
+        }
+    }
+}
+
+int surfaceroutingclass::SteepestWaterSurfaceSlope(int32_t row, int32_t col, double* slope, double* angle) {
+    *slope = 0;
+    *angle = 0;
+    if (IsRiverCell(row, col)) return 1;
+    Neighbourhood cell;
+    cell.H[0] = Elevation[row][col] + OwnDepthForGeometry(row, col);
+    cell.z[0] = Elevation[row][col];
+    bool interior = row > 1 && row < NRows && col > 1 && col < NCols;
+    for (int d = 1; d <= 8; ++d) {
+        cell.valid[d] = ValidNeighbour(row, col, d);
+        interior = interior && cell.valid[d];
+        if (cell.valid[d]) {
+            const double z = Elevation[row + RowOffset[d]][col + ColOffset[d]];
+            cell.z[d] = z;
+            cell.H[d] = z + NeighbourDepth(row, col, d);
+        }
+    }
+    cell.interior = interior;
+    const SlopeAndAspect s = SteepestSlope(cell, CellSize);
+    *slope = s.slope;
+    *angle = s.angle;
+    return interior ? 2 : 3;
+}
+
+void surfaceroutingclass::OutflowWeights(int32_t row, int32_t col, int* kind, int iteration, double slope,
+                                         double angle) {
+    if (*kind == 0 || *kind == 1) return;
+    double* w = Weights[row][col];
+    double* v = Velocity[row][col];
+    double old[9];
+    for (int d = 1; d <= 8; ++d) {
+        old[d] = w[d];
+        w[d] = 0;
+    }
+    const double H = Elevation[row][col] + OwnDepthForGeometry(row, col);
+    double drop[9] = {};
+    bool existing[9] = {};
+    for (int d = 1; d <= 8; ++d) {
+        existing[d] = ExistingNeighbour(row, col, d);
+        if (existing[d]) drop[d] = H - (Elevation[row + RowOffset[d]][col + ColOffset[d]] + NeighbourDepth(row, col, d));
+    }
+    bool byAngle = false;
+    if (slope != 0 && *kind == 2) {
+        double split[9];
+        const int main = WeightsByAngle(angle, Curvature[row][col], FlowpathMethod, split);
+        v[0] = main;
+        double sum = 0;
+        for (int d = 1; d <= 8; ++d) {
+            if (split[d] > 0 && drop[d] < 0) split[d] = 0;
+            sum += split[d];
+        }
+        if (sum != 0) {
+            for (int d = 1; d <= 8; ++d) w[d] = split[d] / sum;
+            byAngle = true;
+        } else {
+            *kind = 3;
+        }
+    }
+    if (!byAngle) {
+        double split[9];
+        v[0] = WeightsByDrops(drop, existing, FlowpathMethod, split);
+        for (int d = 1; d <= 8; ++d) w[d] = split[d];
+    }
+    v[9] = Surface[row][col] / 1000 + Elevation[row][col];
+    w[0] = 0;
+    if (iteration > 0) {
+        int same = 0;
+        for (int d = 1; d <= 8; ++d)
+            if (std::fabs(w[d] - old[d]) <= 0.01) ++same;
+        w[0] = same;
+    }
+}
+
+void surfaceroutingclass::DirectionalVelocityAndFlux(int32_t row, int32_t col, int iteration, int mark) {
+    double* w = Weights[row][col];
+    double* v = Velocity[row][col];
+    double* q = Fluxes[row][col];
+    const bool recompute = w[0] < 8 || iteration == 0 || iteration == mark || FlowpathMethod == 5;
+    if (recompute) {
+        Resistance r;
+        if (FlowpathMethod <= 4) {
+            const int layer = LanduseOf(row, col);
+            if (layer > 0) {
+                const LanduseType& use = Settings.LanduseTable[static_cast<int>(Landuse[static_cast<size_t>(layer)][row][col])];
+                const int day = static_cast<int>(StepDay), month = static_cast<int>(StepMonth);
+                const int year = static_cast<int>(StepYear);
+                r.cultivation = use.GetSRCultivation();
+                r.kst = use.GetSRKST();
+                use.GetSRRoughCoeff1(&r.rough1[0], &r.rough1[1], &r.rough1[2]);
+                use.GetSRRoughCoeff2(&r.rough2[0], &r.rough2[1], &r.rough2[2]);
+                if (r.cultivation == 1)
+                    r.residueCover = use.GetSRResidCovrgAtDate(nullptr, day, month, year, LayerCount,
+                                                               Elevation[row][col], row, col);
+                if (r.cultivation == 2) {
+                    r.stemDiameter = use.GetSRStemDiameterAtDate(nullptr, day, month, year, layer,
+                                                                 Elevation[row][col], row, col);
+                    r.cropDistX = use.GetSRCropDistX();
+                    r.cropDistY = use.GetSRCropDistY();
+                    r.dragHighRe = use.GetSRCWR();
+                }
+            }
+        }
+        const double y = Depth[row][col];
+        const double H = Elevation[row][col] + OwnDepthForGeometry(row, col);
+        double sum = 0;
+        for (int d = 1; d <= 8; ++d) {
+            DirectionFlow f;
+            if (w[d] > 0 && y > 0) {
+                const double length = (d % 2 == 0) ? Diagonal * CellSize : CellSize;
+                const double zd = Elevation[row + RowOffset[d]][col + ColOffset[d]];
+                const double s = (H - (zd + NeighbourDepth(row, col, d))) / length;
+                if (FlowpathMethod == 5)
+                    f = CappedFlow(y, s, length, CellSize, Controls.dtMin);
+                else
+                    f = ResistedFlow(r, Controls, v[d], w[d], y, s, CellSize, CriticalShear[row][col]);
+            }
+            v[d] = f.velocity;
+            q[d] = f.flux;
+            sum += f.flux;
+        }
+        // No more than the cell's water may leave in the longest sub time step.
+        if (FlowpathMethod <= 4 && sum > 0) {
+            const double Z = CellSize * CellSize * y / Controls.dtMax / sum;
+            if (Z < 1)
+                for (int d = 1; d <= 8; ++d)
+                    if (q[d] > 0) q[d] *= Z;
+        }
+        q[0] = sum;
+    }
+    const int main = static_cast<int>(v[0]);
+    if (main >= 1 && main <= 8) q[0] = q[main];
+}
+
+void surfaceroutingclass::ComputeFluxesRow(int32_t row, int iteration, int mark, double dt) {
+    const auto [first, last] = ColumnRange(RowExtents, row, NCols);
+    for (int32_t col = first; col <= last; ++col) {
+        if (!IsModelCell(row, col)) continue;
+        double slope = 0, angle = 0;
+        int kind = SteepestWaterSurfaceSlope(row, col, &slope, &angle);
+        OutflowWeights(row, col, &kind, iteration, slope, angle);
+        DirectionalVelocityAndFlux(row, col, iteration, mark);
+    }
+    if (dt > 0) LimitOutflowRow(row, dt);
+}
+
+// A cell gives away no more than its water in one sub time step: its
+// neighbours receive exactly what it loses.
+void surfaceroutingclass::LimitOutflowRow(int32_t row, double dt) {
+    const auto [first, last] = ColumnRange(RowExtents, row, NCols);
+    const double area = CellSize * CellSize;
+    for (int32_t col = first; col <= last; ++col) {
+        if (!IsModelCell(row, col)) continue;
+        double* q = Fluxes[row][col];
+        double sum = 0;
+        for (int d = 1; d <= 8; ++d)
+            if (q[d] > 0) sum += q[d];
+        if (!(sum > 0)) continue;
+        const double available = std::max(0.0, Surface[row][col]) * area / (1000 * dt);
+        if (sum <= available) continue;
+        const double factor = available / sum;
+        for (int d = 0; d <= 8; ++d)
+            if (q[d] > 0) q[d] *= factor;
+    }
+}
+
+double surfaceroutingclass::ShortestTravelTime() {
+    double tmin = NoFlow;
+    for (int32_t i = 1; i <= NRows; ++i) {
+        const auto [first, last] = ColumnRange(RowExtents, i, NCols);
+        for (int32_t j = first; j <= last; ++j) {
+            if (!IsModelCell(i, j)) continue;
+            for (int d = 1; d <= 8; ++d) {
+                const double v = Velocity[i][j][d];
+                if (Weights[i][j][d] > 0.0001 && v > 0.00001) tmin = std::min(tmin, CellSize / v);
+            }
+        }
+    }
+    return tmin;
+}
+
+void surfaceroutingclass::GatherInflow(int32_t row, int32_t col, double dt, double* loads) {
+    double in = 0;
+    for (int k = 1; k <= TracerCount; ++k) loads[k] = 0;
+    for (int d = 1; d <= 8; ++d) {
+        if (!ExistingNeighbour(row, col, d)) continue;
+        const int32_t r = row + RowOffset[d], c = col + ColOffset[d];
+        const double flux = Fluxes[r][c][Opposite(d)];
+        in += flux;
+        for (int k = 1; k <= TracerCount; ++k) loads[k] += flux * TracerSnapshot[static_cast<size_t>(k)][r][c];
+    }
+    double out = 0;
+    const double* q = Fluxes[row][col];
+    for (int d = 1; d <= 8; ++d)
+        if (q[d] > 0) out += q[d];
+    QIn[row][col] = in * dt;
+    QOut[row][col] = out * dt;
+    for (int k = 1; k <= TracerCount; ++k) loads[k] *= 1000 * dt;
+}
+
+void surfaceroutingclass::ApplyFluxesRow(int32_t row, double dt) {
+    const auto [first, last] = ColumnRange(RowExtents, row, NCols);
+    const double area = CellSize * CellSize;
+    double loads[10] = {};
+    for (int32_t col = first; col <= last; ++col) {
+        if (!IsModelCell(row, col)) continue;
+        GatherInflow(row, col, dt, loads);
+        double& in = QIn[row][col];
+        double& out = QOut[row][col];
+        in = in * 1000 / area;
+        out = out * 1000 / area;
+        double& S = Surface[row][col];
+        for (int k = 1; k <= TracerCount; ++k) {
+            double& c = TracerStorage[static_cast<size_t>(k)].StorageGrid[row][col];
+            c = loads[k] / area - c * out + S * c;
+        }
+        S = S + in - out;
+        if (S < 0) {
+            out += S;
+            S = 0;
+        }
+        for (int k = 1; k <= TracerCount; ++k) {
+            double& c = TracerStorage[static_cast<size_t>(k)].StorageGrid[row][col];
+            c = S > 0 ? c / S : 0.0;
+        }
+        if (IsRiverCell(row, col)) {
+            DirectFlow[row][col] += S;
+            for (int k = 1; k <= TracerCount; ++k) {
+                double& c = TracerStorage[static_cast<size_t>(k)].StorageGrid[row][col];
+                TracerQD[static_cast<size_t>(k)][row][col] += c * S;
+                c = 0;
+            }
+            S = 0;
+            Depth[row][col] = 0;
+        } else {
+            DirectFlow[row][col] = 0;
+            for (int k = 1; k <= TracerCount; ++k) TracerQD[static_cast<size_t>(k)][row][col] = 0;
+            Depth[row][col] = S / 1000;
+        }
+    }
+}
+
+void surfaceroutingclass::TakeOver() {
+    for (int32_t i = 1; i <= NRows; ++i) {
+        const auto [first, last] = ColumnRange(RowExtents, i, NCols);
+        for (int32_t j = first; j <= last; ++j) {
+            if (!IsModelCell(i, j)) continue;
+            // With the silting-up model the soil takes its direct runoff and
+            // not the surface storage: what lies on the surface stays there.
+            double& S = Surface[i][j];
+            S = (SiltingUpRunoff ? S : 0.0) + DirectFlow[i][j];
+            Depth[i][j] = S / 1000;
+            for (int k = 1; k <= TracerCount; ++k) {
+                double& qd = TracerQD[static_cast<size_t>(k)][i][j];
+                const double factor = ConcentrationsFromSiltingUp ? 1.0 : TracerDecay[static_cast<size_t>(k)];
+                TracerStorage[static_cast<size_t>(k)].StorageGrid[i][j] = qd * factor;
+                TracerSurface[static_cast<size_t>(k)][i][j] = 0;
+                qd = 0;
+            }
+            DirectFlow[i][j] = 0;
+        }
+    }
+}
+
+void surfaceroutingclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
+    if (Method == 0) return;
+    TakeOver();
+    const double T = TimeInterval / std::max(1, SubSteps) * 60;
+    if (T - 0.5 * Controls.dtMin > 0) {
+        const bool threads = WorthThreads(static_cast<int64_t>(NRows) * NCols);
+        int iteration = 0;
+        double mark = 0, elapsed = 0, dt = 0, iterations = 1;
+        do {
+            const int markNow = static_cast<int>(mark);
+            const double limit = iteration > 0 ? dt : 0.0;
+#pragma omp parallel for schedule(static, 1) if (threads)
+            for (int32_t row = 1; row <= NRows; ++row) ComputeFluxesRow(row, iteration, markNow, limit);
+            if (iteration == 0) {
+                dt = SubTimeStep(T, ShortestTravelTime(), Controls.dtMin, Controls.dtMax, &iterations);
+#pragma omp parallel for schedule(static, 1) if (threads)
+                for (int32_t row = 1; row <= NRows; ++row) LimitOutflowRow(row, dt);
+            }
+            if (iteration == markNow) mark = std::floor(mark + iterations / (T / Controls.dtMax));
+            ++iteration;
+            for (int k = 1; k <= TracerCount; ++k) {
+                double** from = TracerStorage[static_cast<size_t>(k)].StorageGrid;
+                double** to = TracerSnapshot[static_cast<size_t>(k)];
+                for (int32_t i = 1; i <= NRows; ++i) std::copy(from[i] + 1, from[i] + NCols + 1, to[i] + 1);
+            }
+#pragma omp parallel for schedule(static, 1) if (threads)
+            for (int32_t row = 1; row <= NRows; ++row) ApplyFluxesRow(row, dt);
+            elapsed += dt;
+        } while (elapsed < T - 0.5 * Controls.dtMin);
+    }
+    AddZoneSums();
+}
+
+void surfaceroutingclass::FillFromNeighbours(int32_t row, int32_t col, double** grid) {
+    double sum = 0;
+    int count = 0;
+    for (int d = 1; d <= 8; ++d) {
+        const int32_t r = row + RowOffset[d], c = col + ColOffset[d];
+        if (r < 1 || r > NRows || c < 1 || c > NCols || grid[r][c] == NoData) continue;
+        sum += grid[r][c];
+        ++count;
+    }
+    if (count > 0) grid[row][col] = sum / count;
+}
+
+void surfaceroutingclass::ComputePlanCurvature() {
+    for (int32_t i = 1; i <= NRows; ++i) {
+        for (int32_t j = 1; j <= NCols; ++j) {
+            Curvature[i][j] = NoData;
+            if (i == 1 || i == NRows || j == 1 || j == NCols) continue;
+            double z[3][3];
+            bool complete = true;
+            for (int a = 0; a < 3 && complete; ++a)
+                for (int b = 0; b < 3 && complete; ++b) {
+                    z[a][b] = Elevation[i - 1 + a][j - 1 + b];
+                    complete = z[a][b] != NoData;
+                }
+            if (complete) Curvature[i][j] = PlanCurvature(z, CellSize);
+        }
+    }
+    for (int32_t i = 1; i <= NRows; ++i)
+        for (int32_t j = 1; j <= NCols; ++j)
+            if (IsModelCell(i, j) && Curvature[i][j] == NoData) FillFromNeighbours(i, j, Curvature);
+}

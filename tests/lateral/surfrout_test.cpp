@@ -1,0 +1,502 @@
+// Surface routing on small grids built in the test: the set-up of its
+// section, the water balance of every sub-step for the five flowpath methods,
+// a tilted plane that reaches its steady state, travel-time zones, and the
+// storage content section with its warm start.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <sstream>
+
+#include "framework/diagnostics_writer.h"
+#include "framework/gridtable.h"
+#include "framework/statistics_table.h"
+#include "framework/tracer_info.h"
+#include "lateral/surfrout.h"
+#include "parameters/landuse.h"
+#include "support/test_support.h"
+#include "support/water_balance.h"
+
+using namespace testsupport;
+
+namespace {
+
+// A plane of `rows` x `cols` cells of 10 m falling 1 % to the south, one
+// subbasin (code 1), river cells in the last row. Land use 1 is a
+// Strickler-only surface with K_st 20.
+struct PlaneFixture {
+    int rows, cols;
+    TempDir dir;
+    std::ostringstream console;
+    DiagnosticsWriter writer{dir.file("d.xml"), DiagDebug, console};
+    std::unique_ptr<MemoryGrid[]> table = CreateGridTable();
+    StatisticsTableEntry statistics[StatisticsTableSize + 1] = {};
+    ModelSettings settings;
+    std::vector<ZoneRecord> zones;
+    std::vector<int> zoneRank = std::vector<int>(2, 0);
+    std::vector<RowExtent> extents;
+    std::vector<LanduseType> landuse = std::vector<LanduseType>(2);
+    memory_handling memory;
+    std::vector<double**> grids;
+    TracerInfo tracers[2];
+    std::vector<double> kelsqd = std::vector<double>(2, 0.06), kelsqi = std::vector<double>(2, 0.06);
+    std::vector<double> baseRow = std::vector<double>(2, 0.0);
+    double* base[1] = {baseRow.data()};
+
+    PlaneFixture(int r = 20, int c = 10) : rows(r), cols(c), extents(static_cast<size_t>(r) + 1, RowExtent{1, c}) {
+        settings.NRows = rows;
+        settings.NCols = cols;
+        settings.FirstRow = 1;
+        settings.LastRow = rows;
+        settings.CellSize = 10;
+        settings.NoData = -9999;
+        zones.push_back(ZoneRecord{0, 0, 1, 0.002, 0});
+        zones.push_back(ZoneRecord{1, 1, 1, 1, 1});
+        zoneRank[1] = 1;
+        settings.Zones = zones.data();
+        settings.ZoneCount = 1;
+        settings.ZoneRank = zoneRank.data();
+        settings.MaxZoneCode = 1;
+        extents[0] = RowExtent{0, -1};
+        settings.RowExtents = extents.data();
+        settings.DefaultOutputDirectory = dir.path() + "/";
+        settings.InitialStateDirectory = dir.path() + "/";
+        landuse[1].ParseEntry(nullptr,
+                              "11 road method = VariableDayCount {\n  RootDist = 1; TReduWet = 0.95; HReduDry = 3.45;\n"
+                              "  JulDays = 15 300; LAI = 1 1; AltDep = 0 0; Albedo = 0.2 0.2; rsc = 50 50; "
+                              "Z0 = 0.1 0.1;\n  VCF = 1 1; RootDepth = 0.5 0.5; SR_K_ST = 20;\n}\n",
+                              "VariableDayCount");
+        settings.LanduseTable = landuse.data();
+        settings.LanduseCount = 1;
+
+        Add("zone_grid", 1);
+        double** z = Add("[elevation_model]", 0);
+        for (int i = 1; i <= rows; ++i)
+            for (int j = 1; j <= cols; ++j) z[i][j] = 100 - 0.1 * i;
+        Add("landuse1", 1);
+        Add("vegetation_coverage_degree1", 0);
+        Add("soil_types", 1);
+        Add("SurfStorSiltingUp", 0);
+        Add("directflow", 0);
+        Add("interflow", 0);
+        double** depth = Add("river_depth", 0);
+        double** width = Add("river_width", 0);
+        for (int j = 1; j <= cols; ++j) depth[rows][j] = width[rows][j] = 1;
+        Add("river_links", 0);
+    }
+    ~PlaneFixture() {
+        for (double** grid : grids) memory.free_matrix(grid, 1, rows, 1, cols);
+    }
+    double** Add(const std::string& name, double value) {
+        double** grid = memory.matrix(1, rows, 1, cols, rows);
+        for (int r = 1; r <= rows; ++r)
+            for (int c = 1; c <= cols; ++c) grid[r][c] = value;
+        grids.push_back(grid);
+        MemoryGrid& entry = table[FindFreeGridEntry(table.get())];
+        entry.Data = grid;
+        entry.InternalName = name;
+        entry.FileName = name + ".asc";
+        entry.EverUsed = true;
+        return grid;
+    }
+    double** Grid(const std::string& name) {
+        const int index = FindGridEntry(table.get(), name, true);
+        return index > 0 ? table[index].Data : nullptr;
+    }
+    // The section; the sub time step bounds and the storage statistics line
+    // can be chosen.
+    static std::string Section(int method, double dtMin = 1, double dtMax = 600, int readCode = 0,
+                               const std::string& storageLine = "storage.sta 0\n") {
+        std::ostringstream s;
+        s << "[SurfaceRoutingModel]\n1 on\n60 interval\n" << method
+          << " method\nqdsr.sta 0\nqisr.sta 0\nqbsr.sta 0\nqgsr.sta 0\nvelocity.stack\n0\nfluxes.stack\n0\n"
+             "0.0001\n10\n0.000001\n100\n"
+          << dtMin << "\n" << dtMax << "\n0.01\n1\n" << readCode << " read code\n" << storageLine
+          << "surfstate.txt\n\n[unsatzon_model]\n0\n";
+        return s.str();
+    }
+    std::unique_ptr<surfaceroutingclass> Make(const std::string& section, int subSteps, int* status) {
+        WriteFile(dir.file("model.ctl"), section);
+        settings.CompiledControlFile = dir.file("model.ctl");
+        *status = -1;
+        return std::make_unique<surfaceroutingclass>(status, &writer, statistics, StatisticsTableSize,
+                                                     "SurfaceRoutingModel", settings, table.get(), subSteps);
+    }
+    // Built, tracer set-up done and wired as the application does.
+    std::unique_ptr<surfaceroutingclass> Ready(const std::string& section, int subSteps = 1) {
+        int status = -1;
+        auto model = Make(section, subSteps, &status);
+        EXPECT_EQ(status, 0) << console.str();
+        if (status != 0) return nullptr;
+        model->InitTracers(&status, 0, tracers, statistics, StatisticsTableSize);
+        EXPECT_EQ(status, 0) << console.str();
+        model->SetStatus(1);
+        model->SetKelsqd(kelsqd.data());
+        model->SetKelsqi(kelsqi.data());
+        model->SetQBb(base);
+        return model;
+    }
+    void Fill(const std::string& name, double value) {
+        double** g = Grid(name);
+        for (int r = 1; r <= rows; ++r)
+            for (int c = 1; c <= cols; ++c) g[r][c] = value;
+    }
+    double Sum(const std::string& name) {
+        double** g = Grid(name);
+        double s = 0;
+        for (int r = 1; r <= rows; ++r)
+            for (int c = 1; c <= cols; ++c) s += g[r][c];
+        return s;
+    }
+};
+
+// The diagnostics entries, without their level prefix ("FATAL: ", "INFO: ", ...).
+std::vector<std::string> Messages(const std::string& xmlPath) {
+    std::vector<std::string> lines;
+    for (const DiagLine& l : DiagLines(ReadFile(xmlPath))) lines.push_back(l.description);
+    return lines;
+}
+
+bool HasMessage(const std::string& xmlPath, const std::string& text) {
+    for (const std::string& line : Messages(xmlPath))
+        if (line.find(text) != std::string::npos) return true;
+    return false;
+}
+
+// ------------------------------------------------------------------ set-up
+
+TEST(SurfaceRoutingSetup, SectionCases) {
+    struct Case {
+        const char* what;
+        std::string section;
+        bool glacier;
+        int code;
+        std::string message;
+    } cases[] = {
+        {"method 6", PlaneFixture::Section(6), false, 10, "wrong method (6) read for SurfaceRoutingModel"},
+        {"glacier grids", PlaneFixture::Section(1), true, 2,
+         "error: Surface routing module cannot be used when glacier model is active"},
+        {"longest sub-step", PlaneFixture::Section(1, 1, 700), false, 0,
+         "longest allowed subtimestep changed from 700 to 720. Must be integer fraction of time step in "
+         "seconds."},
+        {"shortest sub-step 0", PlaneFixture::Section(1, 0, 600), false, 0,
+         "shortest allowed subtimestep changed from 0 to 3600. Must be integer fraction of time step in "
+         "seconds."},
+        {"no storage statistics line", PlaneFixture::Section(1, 1, 600, 0, ""), false, 0,
+         "error reading storage file name for SurfaceRoutingModel"},
+        {"a missing value", "[SurfaceRoutingModel]\n1\n60\n1\nqdsr.sta 0\nqisr.sta x\n", false, 17,
+         "name of the statistics for interflow from surface routing (QISR) "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PlaneFixture f(4, 3);
+        if (c.glacier) f.Add("GlacierizedCells", 0);
+        int status = -1;
+        auto model = f.Make(c.section, 1, &status);
+        EXPECT_EQ(status, c.code);
+        model.reset();
+        EXPECT_TRUE(HasMessage(f.dir.file("d.xml"), c.message)) << f.console.str();
+    }
+    PlaneFixture f(4, 3);
+    int status = -1;
+    auto model = f.Make(PlaneFixture::Section(1, 0, 600), 1, &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(model->Controls.dtMin, 3600);
+    EXPECT_EQ(model->Controls.dtMax, 600);
+    EXPECT_EQ(model->StorageFile, "surfstate.txt_0");
+    EXPECT_GT(f.table[FindGridEntry(f.table.get(), "SurfaceRoutingWeights", true)].Data != nullptr, 0);
+    // Without its statistics line the storage file name is the next word.
+    PlaneFixture g(4, 3);
+    auto shifted = g.Make(PlaneFixture::Section(1, 1, 600, 0, ""), 1, &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(shifted->StorageFile, "[unsatzon_model]_0");
+}
+
+// ------------------------------------------------------------------ water
+
+// Every sub-step: the water taken over equals the water handed to the river
+// cells plus the water left on the surface, for the five methods, also with
+// a shortest sub time step far beyond the longest (fluxes kept over a step
+// thirty times their bound).
+TEST(SurfaceRoutingWater, EverySubStepBalances) {
+    struct Case {
+        int method;
+        double dtMin, dtMax;
+    } cases[] = {{1, 1, 600}, {2, 1, 600}, {3, 1, 600}, {4, 1, 600}, {5, 1, 600},
+                 {2, 1800, 60}, {3, 1800, 60}, {5, 1800, 60}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("method " + std::to_string(c.method) + ", dt_min " + std::to_string(c.dtMin));
+        PlaneFixture f(12, 6);
+        auto model = f.Ready(PlaneFixture::Section(c.method, c.dtMin, c.dtMax), 2);
+        ASSERT_TRUE(model);
+        WaterBalance balance(f.rows, f.cols);
+        double** S = f.Grid("SurfStorSiltingUp");
+        double** direct = f.Grid("directflow");
+        double handed = 0, taken = 0;
+        for (int step = 1; step <= 3; ++step) {
+            model->BeginTimeStep(step, 1, 1, 2020);
+            for (int sub = 1; sub <= 2; ++sub) {
+                // Unequal input: more water on the upper half.
+                for (int r = 1; r <= f.rows; ++r)
+                    for (int col = 1; col <= f.cols; ++col) direct[r][col] = r <= f.rows / 2 ? 3.0 : 0.5;
+                balance.BeginStep();
+                balance.In(direct);
+                taken += f.Sum("directflow");
+                model->RunTimeStep(step, 1, 1, 2020);
+                balance.Out(direct);
+                balance.EndStorage(S);
+                handed += f.Sum("directflow");
+                const double scale = f.rows * f.cols * 3.0;
+                EXPECT_LE(std::fabs(balance.BasinResidual()), 1e-12 * scale);
+                for (int r = 1; r <= f.rows; ++r)
+                    for (int col = 1; col <= f.cols; ++col) {
+                        ASSERT_GE(S[r][col], 0.0);
+                        if (r < f.rows) {
+                            ASSERT_EQ(direct[r][col], 0.0);
+                        }
+                    }
+            }
+            model->RouteZonesToSubbasins(step, 1, 1, 2020);
+        }
+        EXPECT_GT(handed, 0);
+        EXPECT_LT(handed, taken);
+        model->FinishRun(0);
+    }
+}
+
+// With the silting-up model the soil takes "DirectRunoffSiltingUp" and not
+// the surface storage: the water left on the surface stays there and the
+// direct runoff of the next sub-step is added to it.
+TEST(SurfaceRoutingWater, SurfaceWaterStaysWithTheSiltingUpModel) {
+    PlaneFixture f(12, 6);
+    f.Add("DirectRunoffSiltingUp", 0);
+    auto model = f.Ready(PlaneFixture::Section(1), 4);
+    ASSERT_TRUE(model);
+    double** S = f.Grid("SurfStorSiltingUp");
+    double** direct = f.Grid("directflow");
+    WaterBalance balance(f.rows, f.cols);
+    double left = 0;
+    for (int step = 1; step <= 2; ++step) {
+        model->BeginTimeStep(step, 1, 1, 2020);
+        for (int sub = 1; sub <= 4; ++sub) {
+            f.Fill("directflow", 2.0);
+            balance.BeginStep();
+            balance.Storage(S);
+            balance.In(direct);
+            model->RunTimeStep(step, 1, 1, 2020);
+            balance.Out(direct);
+            balance.EndStorage(S);
+            EXPECT_LE(std::fabs(balance.BasinResidual()), 1e-12 * f.rows * f.cols * 2.0);
+            left = f.Sum("SurfStorSiltingUp");
+        }
+        model->RouteZonesToSubbasins(step, 1, 1, 2020);
+    }
+    EXPECT_GT(left, 0);
+}
+
+// The tilted plane, 1 mm on every cell in every sub-step, reaches a steady
+// state in which the outlet gets the input of a step. The soil is taken as
+// impervious: what the surface held comes back with the next direct runoff.
+// Method 5 (whose sub time step follows the fastest flow of the moment)
+// settles into a short cycle instead: over the cycle the outlet gets the
+// input.
+TEST(SurfaceRoutingWater, TiltedPlaneReachesSteadyState) {
+    for (int method : {1, 3, 5}) {
+        SCOPED_TRACE(method);
+        PlaneFixture f;
+        auto model = f.Ready(PlaneFixture::Section(method), 1);
+        ASSERT_TRUE(model);
+        double** direct = f.Grid("directflow");
+        double** S = f.Grid("SurfStorSiltingUp");
+        std::vector<double> storage, qd;
+        int period = 0;
+        for (int step = 1; step <= 400 && !period; ++step) {
+            model->BeginTimeStep(1, 1, 1, 2020);
+            for (int r = 1; r <= f.rows; ++r)
+                for (int c = 1; c <= f.cols; ++c) direct[r][c] = 1.0 + S[r][c];
+            model->RunTimeStep(1, 1, 1, 2020);
+            model->RouteZonesToSubbasins(1, 1, 1, 2020);
+            storage.push_back(f.Sum("SurfStorSiltingUp"));
+            qd.push_back(model->GetQg()[0][1]);
+            for (int p = 1; p <= 4 && !period && storage.size() > static_cast<size_t>(p); ++p)
+                if (std::fabs(storage.back() - storage[storage.size() - 1 - p]) <= 1e-12 * storage.back())
+                    period = p;
+        }
+        ASSERT_GT(period, 0) << "no steady state";
+        EXPECT_TRUE(method == 5 || period == 1) << period;
+        double mean = 0;
+        for (int p = 0; p < period; ++p) mean += qd[qd.size() - 1 - p] / period;
+        EXPECT_NEAR(mean, 1.0, 1e-9);
+        std::printf("tilted plane, method %d: steady after %zu steps (period %d), outlet %.15g mm per step\n",
+                    method, qd.size(), period, mean);
+    }
+}
+
+TEST(SurfaceRoutingWater, PitKeepsItsWater) {
+    PlaneFixture f(8, 5);
+    f.Grid("[elevation_model]")[4][3] -= 1;  // every neighbour higher
+    auto model = f.Ready(PlaneFixture::Section(1), 1);
+    ASSERT_TRUE(model);
+    for (int step = 1; step <= 4; ++step) {
+        model->BeginTimeStep(1, 1, 1, 2020);
+        f.Fill("directflow", 1.0);
+        model->RunTimeStep(1, 1, 1, 2020);
+        model->RouteZonesToSubbasins(1, 1, 1, 2020);
+        EXPECT_EQ(f.Grid("SurfaceRoutingQOut")[4][3], 0.0);
+        // Its own millimetre and what its upper neighbours sent.
+        EXPECT_GT(f.Grid("SurfStorSiltingUp")[4][3], 1.0);
+    }
+}
+
+// Three travel-time zones and two sub-steps: direct runoff handed over in
+// zone 3 reaches the outlet two steps later, and the outlet gets all of it.
+TEST(SurfaceRoutingZones, ZonesDelayAndKeepTheWater) {
+    PlaneFixture f(9, 4);
+    double** zone = f.Add("flow_times", 1);
+    for (int r = 1; r <= 9; ++r)
+        for (int c = 1; c <= 4; ++c) zone[r][c] = r <= 3 ? 1 : (r <= 6 ? 2 : 3);
+    zone[1][1] = 0;     // a travel time of 0 counts in zone 1
+    zone[2][1] = -9999;  // so does nodata
+    auto model = f.Ready(PlaneFixture::Section(3), 2);
+    ASSERT_TRUE(model);
+    EXPECT_EQ(model->maxzeit[1], 3);
+    double handed = 0, arrived = 0;
+    std::vector<double> qd;
+    double** direct = f.Grid("directflow");
+    for (int step = 1; step <= 12; ++step) {
+        model->BeginTimeStep(1, 1, 1, 2020);
+        for (int sub = 1; sub <= 2; ++sub) {
+            f.Fill("directflow", 0);
+            // Only the river cells (zone 3) get water, in the first step.
+            if (step == 1)
+                for (int c = 1; c <= 4; ++c) direct[9][c] = 2.0 + c;
+            model->RunTimeStep(1, 1, 1, 2020);
+            handed += f.Sum("directflow");
+        }
+        model->RouteZonesToSubbasins(1, 1, 1, 2020);
+        qd.push_back(model->QD.Rows()[0][1]);
+        arrived += qd.back() * 36;
+    }
+    EXPECT_EQ(qd[0], 0.0);
+    EXPECT_EQ(qd[1], 0.0);
+    EXPECT_NEAR(qd[2], (3 + 4 + 5 + 6) * 2 / 36.0, 1e-12);
+    EXPECT_NEAR(arrived, handed, 1e-12 * handed);
+}
+
+TEST(SurfaceRoutingZones, WetStepThenDryStepsFromTheFirstStep) {
+    PlaneFixture f(9, 4);
+    double** zone = f.Add("flow_times", 1);
+    for (int r = 1; r <= 9; ++r)
+        for (int c = 1; c <= 4; ++c) zone[r][c] = r <= 3 ? 3 : (r <= 6 ? 2 : 1);
+    auto model = f.Ready(PlaneFixture::Section(3), 2);
+    ASSERT_TRUE(model);
+    double handed = 0, arrived = 0;
+    for (int step = 1; step <= 40; ++step) {
+        model->BeginTimeStep(1, 1, 1, 2020);
+        for (int sub = 1; sub <= 2; ++sub) {
+            f.Fill("directflow", step == 1 ? 2.0 : 0.0);
+            model->RunTimeStep(1, 1, 1, 2020);
+            handed += f.Sum("directflow");
+        }
+        model->RouteZonesToSubbasins(1, 1, 1, 2020);
+        arrived += model->QD.Rows()[0][1] * 36;
+    }
+    EXPECT_GT(handed, 0);
+    EXPECT_NEAR(arrived, handed, 1e-12 * handed);
+}
+
+// ------------------------------------------------------------------ state
+
+std::vector<double> RunSteps(surfaceroutingclass& model, PlaneFixture& f, int first, int last) {
+    std::vector<double> qd;
+    for (int step = first; step <= last; ++step) {
+        model.BeginTimeStep(step % 24, 1, 1, 2020);
+        for (int sub = 1; sub <= 2; ++sub) {
+            f.Fill("directflow", step % 3 == 1 ? 2.0 : 0.3);
+            f.Fill("interflow", 0.1 * sub);
+            model.RunTimeStep(step % 24, 1, 1, 2020);
+        }
+        model.RouteZonesToSubbasins(step % 24, 1, 1, 2020);
+        qd.push_back(model.GetQg()[0][1]);
+    }
+    return qd;
+}
+
+TEST(SurfaceRoutingState, WarmStartContinuesTheRun) {
+    auto zoned = [](PlaneFixture& f) {
+        double** zone = f.Add("flow_times", 1);
+        for (int r = 1; r <= f.rows; ++r)
+            for (int c = 1; c <= f.cols; ++c) zone[r][c] = 1 + (f.rows - r) / 3;
+    };
+    PlaneFixture whole(9, 4);
+    zoned(whole);
+    whole.kelsqd[1] = 120;
+    whole.kelsqi[1] = 300;
+    auto continuous = whole.Ready(PlaneFixture::Section(5), 2);
+    ASSERT_TRUE(continuous);
+    const std::vector<double> expected = RunSteps(*continuous, whole, 1, 10);
+
+    PlaneFixture part(9, 4);
+    zoned(part);
+    part.kelsqd[1] = 120;
+    part.kelsqi[1] = 300;
+    auto first = part.Ready(PlaneFixture::Section(5), 2);
+    ASSERT_TRUE(first);
+    std::vector<double> got = RunSteps(*first, part, 1, 5);
+    first->FinishRun(0);
+    const std::string written = ReadFile(part.dir.file("surfstate.txt_0"));
+    EXPECT_EQ(written.rfind("[SurfaceRoutingModel]\n1 (number of subasins)\n0 (number of tracers)\n", 0), 0u)
+        << written;
+    EXPECT_NE(written.find("1 3 (zone 1 and maxzeit)\n"), std::string::npos);
+    first.reset();
+
+    auto second = part.Ready(PlaneFixture::Section(5, 1, 600, 1), 2);
+    ASSERT_TRUE(second);
+    const std::vector<double> rest = RunSteps(*second, part, 6, 10);
+    got.insert(got.end(), rest.begin(), rest.end());
+    ASSERT_EQ(got.size(), expected.size());
+    for (size_t k = 0; k < got.size(); ++k) EXPECT_EQ(got[k], expected[k]) << "step " << k + 1;
+
+    // Read and written again without a step: the same text.
+    second.reset();
+    auto third = part.Ready(PlaneFixture::Section(5, 1, 600, 1), 2);
+    ASSERT_TRUE(third);
+    RunSteps(*third, part, 11, 11);
+    third->FinishRun(0);
+    auto fourth = part.Ready(PlaneFixture::Section(5, 1, 600, 1), 2);
+    ASSERT_TRUE(fourth);
+    const std::string once = ReadFile(part.dir.file("surfstate.txt_0"));
+    fourth->FinishRun(0);
+    EXPECT_EQ(ReadFile(part.dir.file("surfstate.txt_0")), once);
+}
+
+TEST(SurfaceRoutingState, MismatchAndMissingFile) {
+    PlaneFixture f(6, 3);
+    // No file: a warning and a cold start.
+    auto cold = f.Ready(PlaneFixture::Section(5, 1, 600, 1), 1);
+    ASSERT_TRUE(cold);
+    EXPECT_TRUE(HasMessage(f.dir.file("d.xml"), "error opening storage content file "));
+    cold->FinishRun(0);
+    cold.reset();
+    // Another zone count in "flow_times": code 71.
+    double** zone = f.Add("flow_times", 1);
+    zone[1][1] = 2;
+    int status = -1;
+    auto model = f.Make(PlaneFixture::Section(5, 1, 600, 1), 1, &status);
+    ASSERT_EQ(status, 0);
+    model->InitTracers(&status, 0, f.tracers, f.statistics, StatisticsTableSize);
+    EXPECT_EQ(status, 71);
+    EXPECT_TRUE(HasMessage(f.dir.file("d.xml"), "error in storage file content reading maxzeit of actual subbasin"));
+    EXPECT_NE(f.console.str().find("maxzeit of actual subbasin:\nvalue in actual control is:   2\n"
+                                   "but value in storage file is: 1\nRuvex throws..."),
+              std::string::npos)
+        << f.console.str();
+    // A section without its values: code 71, never a silent cold start.
+    WriteFile(f.dir.file("surfstate.txt_0"), "[SurfaceRoutingModel]\n1 (number of subasins)\n");
+    model = f.Make(PlaneFixture::Section(5, 1, 600, 1), 1, &status);
+    model->InitTracers(&status, 0, f.tracers, f.statistics, StatisticsTableSize);
+    EXPECT_EQ(status, 71);
+}
+
+}  // namespace
