@@ -10,7 +10,9 @@
 // operations the application calls, the storage section, teardown),
 // snowmod_physics.* (the kernels), snowmod_step.cpp (the time step) and
 // snowmod_glacier.cpp (the glacier section, grids, melt and runoff storages;
-// kernels in glacier_physics.h).
+// kernels in glacier_physics.h) and snowmod_geometry.cpp (the yearly change
+// of the dynamic glaciers; records in glacierclass.h, kernels in
+// glacier_geometry_physics.h).
 
 #include <cstdint>
 #include <map>
@@ -21,6 +23,7 @@
 #include "framework/teilmod.h"
 #include "framework/zonetable.h"
 #include "soil/unsatzon.h"
+#include "surface/glacierclass.h"
 
 struct StatisticsTableEntry;
 class StorageContentStage;
@@ -216,20 +219,34 @@ public:
     int firnStackIndex = 0, massBalanceIndex = 0, oldMassBalanceIndex = 0, glacierSolidIndex = 0,
         glacierLiquidIndex = 0, glacierTotalIndex = 0, glacierSnowMeltIndex = 0, glacierSnowTempIndex = 0,
         glacierSurfTempIndex = 0, glacierSnowEvaporationIndex = 0;
-    // One glacier of "GlacierCodes".
-    struct Glacier {
-        int code = 0;
-        double cellSize = 100;
-        int64_t cells = 0;
-        double area = 0, volume = 0, oldArea = 0, oldVolume = 0;
-        double minElevation = 10000, maxElevation = -10000;
-        int subbasin = 0;
-    };
-    std::vector<Glacier> glaciers;
+    std::vector<glacierclass> glaciers;
     std::map<int, size_t> glacierIndex;  // code -> position in `glaciers`
     bool DynamicGlaciers() const { return glacierMethod > 10; }
     // The glacier records from the grids; code 84 for a glacier in two subbasins.
     void BuildGlacierList();
+    // Counts cells and area of the glacier `code` (-1: all) into their
+    // records; with `widen` the elevation range spans all their cells.
+    void SumGlacierAreasChoice(int code, bool widen);
+    void SumGlacierAreas(int code) { SumGlacierAreasChoice(code, false); }
+    void SumGlacierAreasAndRange(int code) { SumGlacierAreasChoice(code, true); }
+    // Fills the bands of the glacier `code` (-1: all) with the cells whose
+    // share may change: firn-free cells partly covered or at the glacier's
+    // edge, else any such cell of the glacier.
+    void FindShrinkCandidates(int code);
+    // Attaches free cells beside fully covered cells of the glacier `code`
+    // (share 0, its code) and puts them into its bands.
+    void FindGrowthCandidates(int code);
+    // The yearly change of every glacier's volume, area and cells.
+    void UpdateGlacierGeometry();
+    // Spreads the mass balance of the area the glacier `code` (-1: all) lost
+    // over its remaining cells.
+    void GlacierMeanMassBalance(int code);
+    // Whether the step that ends at `hour` ends the evaluation day.
+    bool GlacierEvaluationStep(int64_t hour, int64_t day, int64_t month) const;
+    // The yearly update: firn one level down, the glacier snow as new firn,
+    // the new geometry, the recount of the glacier shares per subbasin and
+    // the mass balance renewed.
+    void AnnualGlacierUpdate();
     // The glacier share of a cell, 0 to 1.
     double GlacierShare(int row, int col) const;
     // The cell's position in the snow model's subbasin table, 0 outside it.

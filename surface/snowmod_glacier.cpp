@@ -458,12 +458,13 @@ void schneemodellklasse::CreateDynamicGlacierGrids() {
                                            "SnowEvaporation_onGlacier", glacierEvaporationLine.WriteCode);
 
     BuildGlacierList();
-    for (Glacier& glacier : glaciers) {
-        if (glacier.area <= 0.01) glacier.area = 0.01;
-        glacier.volume = VAscaling * std::pow(glacier.area, VAexponent);
-        glacier.oldVolume = glacier.volume <= 0.0543 ? 0.0543 : glacier.volume;
-        glacier.oldArea = std::pow(glacier.oldVolume / VAscaling, 1.0 / VAexponent);
+    for (glacierclass& glacier : glaciers) {
+        glacier.VolumeFromArea();
+        glacier.SetOldVolume(glacier.GetVolume());
+        glacier.OldAreaFromOldVolume();
+        glacier.CreateBands();
     }
+    FindShrinkCandidates(-1);
 }
 
 void schneemodellklasse::BuildGlacierList() {
@@ -487,13 +488,10 @@ void schneemodellklasse::BuildGlacierList() {
             auto found = glacierIndex.find(code);
             if (found == glacierIndex.end()) {
                 found = glacierIndex.emplace(code, glaciers.size()).first;
-                Glacier glacier;
-                glacier.code = code;
-                glacier.cellSize = cellSize;
-                glacier.subbasin = subbasin;
-                glaciers.push_back(glacier);
+                glaciers.emplace_back(code, cellSize, 0.0, 0.0, VAscaling, VAexponent, numElevBands,
+                                      extraWeightFactorBand0, subbasin);
             }
-            Glacier& glacier = glaciers[found->second];
+            glacierclass& glacier = glaciers[found->second];
             if (glacier.subbasin != subbasin) {
                 ThrowFatal("FATAL: \n\n=======================================\n!!!! ERROR !!!! \n\nglacier " +
                                std::to_string(code) + " is located in more than one subbasin:\n" +

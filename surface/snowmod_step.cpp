@@ -441,6 +441,8 @@ void schneemodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, i
         GlacierRunoffStorages();
         if (statGlacierMelt && statGlacierMelt->IsOn()) statGlacierMelt->CloseStep(year, month, day, hour);
     }
+    // Once a year, in the step that ends the evaluation day.
+    if (GlacierEvaluationStep(hour, day, month)) AnnualGlacierUpdate();
 
     for (int index : {totalIndex, solidIndex, liquidIndex, daysIndex, ageIndex, snowFractionIndex, rainFractionIndex,
                       outflowIndex, meltIndex, inputMassIndex, mobileMassIndex, depositionIndex, snowTempIndex,

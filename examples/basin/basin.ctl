@@ -64,10 +64,12 @@ zones.asc
 dem.asc
 
 [standard_grids]
-3                          # number of standard grids
+5                          # number of standard grids
 zones.asc zonegrid_soilmodel fillcode = 0 writecode = 0 statfile = zonegrid_soilmodel.sta statcode = 0
 landuse.asc landuse fillcode = 0 writecode = 3 statfile = landuse.sta statcode = 2024
 soils.asc soil_types fillcode = 0 writecode = 3 statfile = soil_types.sta statcode = 2024
+glacier.asc GlacierizedCells fillcode = 0 writecode = 3 statfile = glacier.sta statcode = 0
+glacier_codes.asc GlacierCodes fillcode = 0 writecode = 3 statfile = glacier_codes.sta statcode = 0
 
 [variable_grids]
 1                          # number of variable grids
@@ -357,9 +359,10 @@ snow_storage_total.asc     # total snow storage grid
 3                          # write code: at the end of the run
 0                          # state grids are not read: a cold start
 
-# The glacier of the upper valley: read when the grids input/glacier.asc
-# and input/glacier_codes.asc are listed above as "GlacierizedCells" and
-# "GlacierCodes" (5 standard grids), which switches it on.
+# The glacier of the upper valley, on the grids "GlacierizedCells" and
+# "GlacierCodes" above (input/glacier.asc, input/glacier_codes.asc; their
+# new extent is written at the end of the run). Once a year, on 30
+# September, the mass balance of the year changes its volume and area.
 [ice_firn]
 11                         # glacier method: dynamic glaciers, degree-day melt of snow, firn and ice
 7                          # DDFice [mm/(K d)]

@@ -105,7 +105,7 @@ Basin PrepareBasin(const TempDir& dir, int days, int readCode) {
         {{"aquifer_thickness_", 20}, {"gw_k_x_", 1e-6}, {"gw_k_y_", 1e-6}, {"gw_storage_coeff_", 0.1},
          {"gw_boundary_fix_q_", -9999}}};
     std::string grids;
-    int count = 3;
+    int count = 0;
     for (int k = 1; k <= 2; ++k) {
         for (const auto& [stem, value] : layers[k - 1]) {
             const std::string name = stem + std::to_string(k);
@@ -131,8 +131,9 @@ Basin PrepareBasin(const TempDir& dir, int days, int readCode) {
     };
     replaceSection("[model_time]", "[zone_grid]",
                    "[model_time]\n1\n1\n1\n2019\n24\n" + std::to_string(days) + "\n1\n2019\n\n");
-    const size_t standard = control.find("[standard_grids]\n3 ");
+    const size_t standard = control.find("[standard_grids]\n");
     EXPECT_NE(standard, std::string::npos);
+    count += std::atoi(control.c_str() + standard + 17);
     const size_t countEnd = control.find('\n', standard + 17);
     control.replace(standard, countEnd + 1 - standard, "[standard_grids]\n" + std::to_string(count) + "\n" + grids);
     std::ostringstream gw;

@@ -22,9 +22,9 @@ namespace {
 
 const std::string BasinDir = std::string(RUVEX_TEST_DATA) + "/../../examples/basin";
 
-// The example basin from 1 January to 31 August 2019, with its glacier
-// switched on.
-void CopyWinterAndSummer(const TempDir& dir) {
+// The example basin with its glacier, from `start` to `end` ("day\nmonth"
+// of 2019); soil model and routing off.
+void CopyBasin(const TempDir& dir, const std::string& start, const std::string& end) {
     fs::copy(BasinDir + "/input", dir.file("input"), fs::copy_options::recursive);
     fs::create_directories(dir.file("output"));
     // The glacier checks need no soil columns, which would take most of the time.
@@ -32,19 +32,23 @@ void CopyWinterAndSummer(const TempDir& dir) {
         SetSectionSwitch(SetSectionSwitch(ReadFile(BasinDir + "/basin.ctl"), "unsatzon_model", 0), "routing_model", 0);
     const std::regex endOfRun(R"(\[model_time\]\n(.*\n){4}24 .*\n31 .*\n12 .*\n2020 .*\n)");
     const std::string shortened =
-        std::regex_replace(control, endOfRun, "[model_time]\n1\n1\n1\n2019\n24\n31\n8\n2019\n");
+        std::regex_replace(control, endOfRun, "[model_time]\n1\n" + start + "\n2019\n24\n" + end + "\n2019\n");
     ASSERT_NE(shortened, control);
-    const std::string grids = "3                          # number of standard grids\n";
-    const size_t at = shortened.find(grids);
-    ASSERT_NE(at, std::string::npos);
-    const size_t end = shortened.find("\n\n", at) + 1;
-    const std::string withGlacier =
-        shortened.substr(0, at) + "5" + shortened.substr(at + 1, end - at - 1) +
-        "glacier.asc GlacierizedCells fillcode = 0 writecode = 0 statfile = glacier.sta statcode = 0\n"
-        "glacier_codes.asc GlacierCodes fillcode = 0 writecode = 0 statfile = codes.sta statcode = 0\n" +
-        shortened.substr(end);
-    WriteFile(dir.file("basin.ctl"), withGlacier);
+    ASSERT_NE(shortened.find("glacier.asc GlacierizedCells"), std::string::npos);
+    WriteFile(dir.file("basin.ctl"), shortened);
 }
+
+// Winter without melt (the firn starts melting on 30 April) and the melt
+// of the summer; the sanitizer build takes late April to mid June.
+#ifdef RUVEX_SANITIZED
+const char* const WinterStart = "20\n4";
+const char* const SummerEnd = "15\n6";
+const size_t Days = 57;
+#else
+const char* const WinterStart = "1\n1";
+const char* const SummerEnd = "31\n8";
+const size_t Days = 243;
+#endif
 
 // The value rows of a statistics file: year, month, day, hour, subbasins
 // 1 to 3, the basin.
@@ -74,8 +78,8 @@ std::map<std::string, std::string> Outputs(const TempDir& dir) {
 
 TEST(ExampleBasinGlacier, MeltRunoffAndMassBalance) {
     TempDir one, eight;
-    CopyWinterAndSummer(one);
-    CopyWinterAndSummer(eight);
+    CopyBasin(one, WinterStart, SummerEnd);
+    CopyBasin(eight, WinterStart, SummerEnd);
     const auto a = RunRuvex(one.path(), {"basin.ctl"}, "OMP_NUM_THREADS=1");
     const auto b = RunRuvex(eight.path(), {"basin.ctl"}, "OMP_NUM_THREADS=8 OMP_WAIT_POLICY=passive");
     ASSERT_EQ(a.exitCode, 0) << a.output;
@@ -88,26 +92,26 @@ TEST(ExampleBasinGlacier, MeltRunoffAndMassBalance) {
         EXPECT_TRUE(content == second.at(name)) << name << " differs between 1 and 8 threads";
     }
 
-    // firn and ice melt: only in subbasin 3, nothing in January to March
+    // firn and ice melt: only in subbasin 3, nothing before 30 April
     const auto ice = Rows(one.file("output/qice.sta"));
     const auto firn = Rows(one.file("output/qfirn.sta"));
     const auto snowOnIce = Rows(one.file("output/qsnowonglac.sta"));
     const auto runoff = Rows(one.file("output/qglac.sta"));
     const auto balance = Rows(one.file("output/glacier_mb_glacier.sta"));
-    for (const auto* rows : {&ice, &firn, &snowOnIce, &runoff, &balance}) ASSERT_EQ(rows->size(), 243u);
+    for (const auto* rows : {&ice, &firn, &snowOnIce, &runoff, &balance}) ASSERT_EQ(rows->size(), Days);
     double summerMelt = 0;
     for (const auto* rows : {&ice, &firn}) {
         for (const auto& row : *rows) {
             ASSERT_GE(row.size(), 8u);
             EXPECT_EQ(row[4], 0);
             EXPECT_EQ(row[5], 0);
-            if (row[1] <= 3) {
+            if (row[1] < 4 || (row[1] == 4 && row[2] < 30)) {
                 EXPECT_EQ(row[6], 0) << row[1] << "/" << row[2];
             }
-            if (row[1] >= 6) summerMelt += row[6];
+            if (row[1] >= 5) summerMelt += row[6];
         }
     }
-    EXPECT_GT(summerMelt, 10);
+    EXPECT_GT(summerMelt, 5);
 
     // the storages' outflow: smoother than the melt and later
     double meltChange = 0, runoffChange = 0, meltTime = 0, meltSum = 0, runoffTime = 0, runoffSum = 0;
@@ -128,7 +132,7 @@ TEST(ExampleBasinGlacier, MeltRunoffAndMassBalance) {
     ASSERT_GT(runoffSum, 0);
     EXPECT_LT(runoffChange, meltChange);
     EXPECT_GT(runoffTime / runoffSum, meltTime / meltSum);
-    std::printf("subbasin 3, January to August: melt %.2f mm, runoff %.2f mm; day-to-day change %.2f and %.2f; mean "
+    std::printf("subbasin 3: melt %.2f mm, runoff %.2f mm; day-to-day change %.2f and %.2f; mean "
                 "day %.2f and %.2f\n",
                 meltSum, runoffSum, meltChange, runoffChange, meltTime / meltSum, runoffTime / runoffSum);
 
@@ -136,7 +140,71 @@ TEST(ExampleBasinGlacier, MeltRunoffAndMassBalance) {
     // through the summer
     std::map<int, double> monthEnd;
     for (const auto& row : balance) monthEnd[static_cast<int>(row[1])] = row[6];
-    EXPECT_GT(monthEnd[5], monthEnd[6]);
-    EXPECT_GT(monthEnd[6], monthEnd[7]);
-    EXPECT_GT(monthEnd[7], monthEnd[8]);
+    for (int month = 5; monthEnd.count(month + 1); ++month) EXPECT_GT(monthEnd[month], monthEnd[month + 1]) << month;
+    EXPECT_GE(monthEnd.size(), 3u);
+}
+
+// The yearly update of the example's glacier on 30 September: its entries
+// at level DEBUG in the diagnostics, a glacier grid written at the end that
+// holds less glacier than the input and as much as the new area of the
+// update, and the same bytes on one and eight threads.
+TEST(ExampleBasinGlacier, YearlyUpdate) {
+#ifdef RUVEX_SANITIZED
+    const char* const start = "24\n9";
+#else
+    const char* const start = "1\n8";
+#endif
+    TempDir one, eight;
+    CopyBasin(one, start, "1\n10");
+    CopyBasin(eight, start, "1\n10");
+    const auto a = RunRuvex(one.path(), {"basin.ctl"}, "OMP_NUM_THREADS=1");
+    const auto b = RunRuvex(eight.path(), {"basin.ctl"}, "OMP_NUM_THREADS=8 OMP_WAIT_POLICY=passive");
+    ASSERT_EQ(a.exitCode, 0) << a.output;
+    ASSERT_EQ(b.exitCode, 0) << b.output;
+    const auto first = Outputs(one), second = Outputs(eight);
+    ASSERT_EQ(first.size(), second.size());
+    for (const auto& [name, content] : first) {
+        ASSERT_EQ(second.count(name), 1u) << name;
+        EXPECT_TRUE(content == second.at(name)) << name << " differs between 1 and 8 threads";
+    }
+
+    // one update, its entries at level DEBUG
+    const std::string xml = ReadFile(one.file("Ruvex_Diag.xml"));
+    double newArea = -1, oldArea = -1;
+    int updates = 0, glacierEntries = 0;
+    for (const DiagLine& line : DiagLines(xml)) {
+        if (line.description.find("glaciers changed, updating glaicerlist now...") != std::string::npos) {
+            ++updates;
+            EXPECT_EQ(line.level, 4);
+        }
+        const std::string& text = line.description;  // line ends shown as ";"
+        const size_t at = text.find("New Area:\t");
+        if (text.rfind("Glacier:\t0;", 0) == 0 && at != std::string::npos) {
+            ++glacierEntries;
+            EXPECT_EQ(line.level, 4);
+            newArea = std::strtod(text.c_str() + at + 10, nullptr);
+            oldArea = std::strtod(text.c_str() + text.find("Old Area:\t") + 10, nullptr);
+        }
+    }
+    EXPECT_EQ(updates, 1);
+    EXPECT_EQ(glacierEntries, 1);
+    ASSERT_GT(newArea, 0);
+
+    // the glacier at the end: less than the input, the update's new area
+    auto cellArea = [](const std::string& grid) {
+        std::istringstream in(grid);
+        std::string key;
+        double value = 0, sum = 0;
+        for (int k = 0; k < 6; ++k) in >> key >> value;
+        while (in >> value)
+            if (value > 0) sum += value * 0.01;
+        return sum;
+    };
+    const double before = cellArea(ReadFile(BasinDir + "/input/glacier.asc"));
+    const double after = cellArea(first.at("glacier.asc"));
+    EXPECT_LT(after, before);
+    EXPECT_LT(newArea, oldArea);
+    EXPECT_NEAR(after, newArea, 1e-5 * 0.01);
+    std::printf("glacier of the example: %.6f km2 at the start, %.6f km2 after the update (new area %.6g)\n", before,
+                after, newArea);
 }
