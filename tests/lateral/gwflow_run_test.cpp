@@ -60,7 +60,7 @@ struct Basin {
 #ifdef RUVEX_SANITIZED
 constexpr int RunHours = 6;
 #else
-constexpr int RunHours = 48;
+constexpr int RunHours = 24;
 #endif
 
 // A copy of the example basin for its first `hours` hours (1 January 2019
