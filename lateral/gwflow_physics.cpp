@@ -63,6 +63,12 @@ double AdaptiveFactor(double gaussSeidel, double current, double previous) {
     return w;
 }
 
+double FaceConductance(double transmissivity, double widthA, double widthB, double distanceA, double distanceB) {
+    if (transmissivity == 0) return 0.0;
+    const double width = (widthA + widthB) / 2, distance = (distanceA + distanceB) / 2;
+    return width / distance * transmissivity;
+}
+
 double BalanceResidual(double head, double startHead, double storage, double netInflowVolume, double area) {
     return ((head - startHead) * storage - netInflowVolume / area) * 1000;
 }

@@ -39,6 +39,13 @@ double FaceTransmissivity(const FaceSide& cell, const FaceSide& neighbour, bool 
 // the lower top), clamped to +-1 m, times the leakage coefficient [1/s].
 double Leakage(double headUpper, double headLower, double topLower, double kolmation);
 
+// Conductance of the face between two cells [m2/s]: the face transmissivity
+// times the face width over the distance of the cell centres, both taken as
+// the means of the two cells' values. The cells on either side of a face see
+// the same number, so what leaves one enters the other also where the cell
+// sizes change from row to row; with equal cells it is width / distance x T.
+double FaceConductance(double transmissivity, double widthA, double widthB, double distanceA, double distanceB);
+
 // One cell of a sweep. Neighbours in the order N, E, S, W: conductances
 // C (T x width / distance, 0 where no face), the neighbours' start heads and
 // current heads.

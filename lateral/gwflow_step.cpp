@@ -187,10 +187,15 @@ void gwflowclass::SorSweepRows(int k, double dt, int32_t r) {
         gwflow::CellEquation e;
         const int32_t nr[4] = {r - 1, r, r + 1, r};
         const int32_t nc[4] = {c, c + 1, c, c - 1};
-        e.conductance[0] = r > 1 ? dx / dy * TransY[k][r - 1][c] : 0.0;
-        e.conductance[1] = c < NCols ? dy / dx * TransX[k][r][c] : 0.0;
-        e.conductance[2] = r < NRows ? dx / dy * TransY[k][r][c] : 0.0;
-        e.conductance[3] = c > 1 ? dy / dx * TransX[k][r][c - 1] : 0.0;
+        // Both cells of a face use its one conductance, whatever their sizes.
+        e.conductance[0] =
+            r > 1 ? gwflow::FaceConductance(TransY[k][r - 1][c], dx, WidthX(r - 1, c), dy, WidthY(r - 1, c)) : 0.0;
+        e.conductance[1] =
+            c < NCols ? gwflow::FaceConductance(TransX[k][r][c], dy, WidthY(r, c + 1), dx, WidthX(r, c + 1)) : 0.0;
+        e.conductance[2] =
+            r < NRows ? gwflow::FaceConductance(TransY[k][r][c], dx, WidthX(r + 1, c), dy, WidthY(r + 1, c)) : 0.0;
+        e.conductance[3] =
+            c > 1 ? gwflow::FaceConductance(TransX[k][r][c - 1], dy, WidthY(r, c - 1), dx, WidthX(r, c - 1)) : 0.0;
         for (int x = 0; x < 4; ++x) {
             const bool inside = nr[x] >= 1 && nr[x] <= NRows && nc[x] >= 1 && nc[x] <= NCols;
             e.startHead[x] = inside ? hs[nr[x]][nc[x]] : h0;
@@ -385,12 +390,16 @@ void gwflowclass::ComputeBalancesRows(int k, double dt, int32_t r) {
             if (!inside[x] || ZoneGrid[nr[x]][nc[x]] == NoData) continue;
             double face = 0, width = 0, distance = 0;
             switch (x) {
-                case 0: marker[x] = FlowY[k][r - 1][c]; face = TransY[k][r - 1][c]; width = dx; distance = dy; break;
-                case 1: marker[x] = FlowX[k][r][c]; face = TransX[k][r][c]; width = dy; distance = dx; break;
-                case 2: marker[x] = FlowY[k][r][c]; face = TransY[k][r][c]; width = dx; distance = dy; break;
-                default: marker[x] = FlowX[k][r][c - 1]; face = TransX[k][r][c - 1]; width = dy; distance = dx; break;
+                case 0: marker[x] = FlowY[k][r - 1][c]; face = TransY[k][r - 1][c]; break;
+                case 1: marker[x] = FlowX[k][r][c]; face = TransX[k][r][c]; break;
+                case 2: marker[x] = FlowY[k][r][c]; face = TransY[k][r][c]; break;
+                default: marker[x] = FlowX[k][r][c - 1]; face = TransX[k][r][c - 1]; break;
             }
             if (marker[x] == NoData) continue;
+            // The face's width and centre distance, as the solver took them.
+            const bool northSouth = x % 2 == 0;
+            width = ((northSouth ? dx : dy) + (northSouth ? WidthX(nr[x], nc[x]) : WidthY(nr[x], nc[x]))) / 2;
+            distance = ((northSouth ? dy : dx) + (northSouth ? WidthY(nr[x], nc[x]) : WidthX(nr[x], nc[x]))) / 2;
             q[x] = (h[nr[x]][nc[x]] - head) / distance * face * width * dt;
         }
         const double up = k > 1 ? -Leak[k - 1][r][c] * area * dt : 0.0;

@@ -5,6 +5,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/subbasin_groups.h"
 #include "soil/unsatzon.h"
 
 namespace {
@@ -68,7 +69,7 @@ void unsatzonmodellklasse::ReadSubbasinBlock() {
     FILE* f = ControlFile;
     const int n = Subbasins.Count;
     const int smallest = static_cast<int>(Subbasins.Records[1].zonenwert);
-    SubbasinCodeMarks marks(Subbasins.CodeToRank, Subbasins.LargestCode, n, smallest);
+    SubbasinGroupList marks(Subbasins.CodeToRank, Subbasins.LargestCode, n, smallest, GroupRule::Soil);
     int previous = 0;
     while (!marks.Complete()) {
         int code = 0;
@@ -100,7 +101,7 @@ void unsatzonmodellklasse::ReadSubbasinBlock() {
     for (const Line& line : lines) {
         int failedRank = 0;
         auto next = [&](double* v) { return std::fscanf(f, "%lf", v) == 1; };
-        if (!AssignGroupValues(marks.Marks(), *line.target, next, line.convert, &failedRank)) {
+        if (!AssignGroupedValues(marks.Marks(), *line.target, next, line.convert, &failedRank)) {
             const int code = static_cast<int>(Subbasins.Records[failedRank].zonenwert);
             SubbasinError(std::string("error reading ") + line.name + "[", std::to_string(code),
                           line.target == &qbRedFaktor);

@@ -14,6 +14,10 @@ edge of the raster; a northern and a southern tributary join it. The files:
                   highest cells of subbasin 3, 1 inside and 0.5 at its
                   border, 0 elsewhere in the basin
   glacier_codes.asc  the glacier's code 1 on its cells, nodata elsewhere
+  gw_fixed_head_2.asc  fixed heads of the aquifer under the soil at the
+                  outlet cells [m], 5 m below the surface, nodata elsewhere
+  observed_discharge.txt  hourly discharge at the outlet [m3/s] for 2019
+                  and 2020 (-9999 while the gauge is out of order)
   <name>.dat      hourly station files for 2019 and 2020 of temperature
                   [degC], precipitation [mm/h], air_humidity [%],
                   wind_speed [m/s] and global_radiation [W/m2] at five
@@ -222,6 +226,51 @@ def build_glacier(dem, zones, radius=2.6):
         share[r][c] = 1.0 if inner else 0.5
         codes[r][c] = 1
     return share, codes
+
+
+def build_fixed_heads(dem, zones, depth=5.0, rise=20.0):
+    """Fixed heads of the aquifer under the soil (groundwater layer 2) at the
+    outlet: the basin's cells of the first column whose surface lies at most
+    `rise` m above the lowest one, each `depth` m below its surface; nodata
+    elsewhere."""
+    edge = [dem[r][1] for r in range(1, NROWS + 1) if zones[r][1] != NODATA]
+    lowest = min(edge)
+    heads = [[NODATA] * (NCOLS + 1) for _ in range(NROWS + 1)]
+    for r in range(1, NROWS + 1):
+        if zones[r][1] != NODATA and dem[r][1] <= lowest + rise:
+            heads[r][1] = round(dem[r][1] - depth, 1)
+    return heads
+
+
+def observed_discharge(rows, stations):
+    """A discharge series at the outlet [m3/s] as a gauge would record it:
+    the mean station precipitation through a fast and a slow linear store
+    over the basin's 21.53 km2, above a base flow, with three decimals; the
+    gauge is out of order for a day in July 2019 (-9999)."""
+    area = 21.53  # [km2]
+    fast = math.exp(-1.0 / 12.0)
+    slow = math.exp(-1.0 / 400.0)
+    q_fast, q_slow = 0.0, 0.25
+    outage_start = (2019, 7, 10)
+    series = []
+    for (year, month, day, hour, values) in rows:
+        rain = [v for v in values["precipitation"] if v != NODATA]
+        p = sum(rain) / len(rain) if rain else 0.0  # [mm/h]
+        inflow = p * area / 3.6  # [m3/s]
+        q_fast = fast * q_fast + (1.0 - fast) * 0.35 * inflow
+        q_slow = slow * q_slow + (1.0 - slow) * (0.25 * inflow + 0.2)
+        value = round(q_fast + q_slow, 3)
+        if (year, month, day) == outage_start:
+            value = NODATA
+        series.append((year, month, day, hour, value))
+    return series
+
+
+def write_observed_discharge(path, series):
+    with open(path, "w", newline="\n") as f:
+        f.write("YY MM DD HH outlet\n")
+        for (year, month, day, hour, value) in series:
+            f.write("%d %d %d %d %s\n" % (year, month, day, hour, format_value(value, 3)))
 
 
 def write_grid(path, grid, decimals):
@@ -521,10 +570,13 @@ def main():
     write_grid(os.path.join(target, "glacier.asc"), glacier, 1)
     write_grid(os.path.join(target, "glacier_codes.asc"), glacier_codes, 0)
 
+    write_grid(os.path.join(target, "gw_fixed_head_2.asc"), build_fixed_heads(dem, zones), 1)
+
     stations = place_stations(dem, zones)
     rows = generate_series(rng, stations)
     for (variable, title, decimals) in VARIABLES:
         write_station_file(os.path.join(target, variable + ".dat"), variable, title, decimals, stations, rows)
+    write_observed_discharge(os.path.join(target, "observed_discharge.txt"), observed_discharge(rows, stations))
 
 
 if __name__ == "__main__":

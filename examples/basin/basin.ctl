@@ -72,14 +72,62 @@ glacier.asc GlacierizedCells fillcode = 0 writecode = 3 statfile = glacier.sta s
 glacier_codes.asc GlacierCodes fillcode = 0 writecode = 3 statfile = glacier_codes.sta statcode = 0
 
 [variable_grids]
-1                          # number of variable grids
+15                         # number of variable grids
 albedo.asc albedo 0 0.2      # created with 0.2, then set daily from the land-use table
 0                          # write code
 0                          # created, not read
+surfstor.asc SurfStorSiltingUp 0 0  # water on the surface for the silting-up model [mm]
+0
+0
+# The two aquifer layers of the groundwater model: layer 1 is the soil (its
+# thickness becomes the soil depth), layer 2 an aquifer of 20 m below it.
+# Conductivities [m/s], storage coefficients [-] and the leakage coefficient
+# between the layers [1/s] are uniform; fixed heads only at the outlet cells
+# of layer 2, no fixed inflows.
+aquifer_thickness_1.asc aquifer_thickness_1 0 1
+0
+0
+aquifer_thickness_2.asc aquifer_thickness_2 0 20
+0
+0
+gw_k_x_1.asc gw_k_x_1 0 1e-6
+0
+0
+gw_k_y_1.asc gw_k_y_1 0 1e-6
+0
+0
+gw_k_x_2.asc gw_k_x_2 0 1e-6
+0
+0
+gw_k_y_2.asc gw_k_y_2 0 1e-6
+0
+0
+gw_storage_coeff_1.asc gw_storage_coeff_1 0 0.2
+0
+0
+gw_storage_coeff_2.asc gw_storage_coeff_2 0 0.1
+0
+0
+gw_kolmation_1.asc gw_kolmation_1 0 1e-7
+0
+0
+gw_boundary_fix_h_1.asc gw_boundary_fix_h_1 0 -9999
+0
+0
+gw_fixed_head_2.asc gw_boundary_fix_h_2 0 -9999  # 5 m below the surface at the outlet cells
+0
+1                          # read from input/
+gw_boundary_fix_q_1.asc gw_boundary_fix_q_1 0 -9999
+0
+0
+gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 -9999
+0
+0
 
 [landuse_table]
 3                          # land-use classes
 11 meadow method = VariableDayCount {
+  SoilTillage = 105 280;
   RootDist = 1.0; TReduWet = 0.95; LimitReduWet = 0.5; HReduDry = 3.45; IntercepCap = 0.3;
   JulDays = 15 105 135 166 258 319;
   Albedo = 0.23 0.22 0.20 0.20 0.21 0.23;
@@ -434,8 +482,23 @@ interception_storage.sta 2024  # statistics: daily means per subbasin
 0                          # storages start empty
 
 [SiltingUpModel]
-0                          # off
+0                          # off: it does not run with the glacier grids listed
 60                         # time step [min]
+sdisp.sta 2024             # method 1 (built-in laws); disposition statistics: daily means per subbasin
+qdsu.sta 2024              # direct runoff statistics: daily means per subbasin
+disposition.asc            # silting-up disposition grid
+0                          # write code
+rainpause.asc              # rain pause grid
+0
+kinetic_energy.asc         # kinetic energy of the rain since tillage
+3                          # write code: at the end of the run
+tst.asc                    # days since tillage
+0
+qdsu.asc                   # direct runoff grid
+10                         # write code: sum over the run
+1 3                        # minimum rain pause: subbasin 1 for 1 and 2, subbasin 3
+20 20                      # [d]
+0                          # state grids start at 0
 
 [unsatzon_model]
 1                          # on
@@ -549,16 +612,42 @@ irrigation_gw.sta 2001     # irrigation water from groundwater per subbasin [mm]
 irrigation_sw.sta 2001     # irrigation water from surface water per subbasin [mm], every step
 
 [groundwater_flow]
-0                          # off
+1                          # on
 60                         # time step [min]
+1                          # method
+200                        # maxiter: sweeps per layer and sub-step at most
+1e-6                       # maxerror: largest head change of a converged sweep [m]
+1                          # alpha: fully implicit
+0                          # relaxation: 0 = adaptive
+0                          # start heads: computed from the soil model's table (1 = read)
+2                          # layers
+30 40                      # control point (row column)
+gw_control_point.txt       # control point file
+gw_head_1.asc              # layer 1: heads
+3                          # write code: at the end of the run
+gw_flow_x_1.asc            # flows between columns
+0
+gw_flow_y_1.asc            # flows between rows
+0
+gw_balance_1.asc           # balance residual [mm]
+3
+gw_head_2.asc              # layer 2: heads
+3
+gw_flow_x_2.asc
+0
+gw_flow_y_2.asc
+0
+gw_balance_2.asc
+3
 
 [routing_model]
 1                          # on
 60                         # time step [min]
 1 1500 50 2                # q min, q max [l/s/km2], w-q intervals, sub-intervals per step
 Qrouted.sta 2001           # routed discharge per subbasin [m3/s] and its write code
-none                       # no observed discharge
-0                          # gauge descriptors
+input/observed_discharge.txt  # observed discharge [m3/s]
+1                          # gauge descriptors
+3 1                        # subbasin 3 (the outlet): column 1
 0                          # offset of the efficiency sums
 TG 1 A = 5.49 f = 1.0
   SP 1 file = reservoir_1.txt V0 = 100000 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600

@@ -29,7 +29,10 @@ void CopyShortenedBasin(const TempDir& dir, int days, bool soil = true) {
     const std::string replaced = std::regex_replace(control, endOfRun, shortened);
     ASSERT_NE(replaced, control) << "the model time of the example basin has moved";
     WriteFile(dir.file("basin.ctl"),
-              soil ? replaced : SetSectionSwitch(SetSectionSwitch(replaced, "unsatzon_model", 0), "routing_model", 0));
+              soil ? replaced
+                   : SetSectionSwitch(SetSectionSwitch(SetSectionSwitch(replaced, "unsatzon_model", 0),
+                                                       "routing_model", 0),
+                                      "groundwater_flow", 0));
 }
 
 // Every output file, by name.

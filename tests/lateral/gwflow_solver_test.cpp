@@ -155,6 +155,51 @@ TEST(GroundwaterSolver, ConservationInAClosedBox) {
     }
 }
 
+// Cells that change size from row to row (a raster in geographic
+// coordinates): a mound in a closed box spreads without gaining or losing
+// water, and the cells' balance residuals add up to nothing, because the two
+// cells of a face share its conductance.
+TEST(GroundwaterSolver, VaryingCellSizesKeepTheWater) {
+    Fixture f(6, 8, 2);
+    double** sizeX = f.Add("CellSizeX", 0);
+    double** sizeY = f.Add("CellSizeY", 0);
+    double** relative = f.Add("RelCellArea", 0);
+    for (int r = 1; r <= 6; ++r) {
+        for (int j = 1; j <= 8; ++j) {
+            sizeX[r][j] = 60 + 15 * r;       // narrower to the north
+            sizeY[r][j] = 140 - 10 * r;      // and taller
+            relative[r][j] = sizeX[r][j] * sizeY[r][j] / 1e4;
+        }
+    }
+    Section s;
+    ASSERT_EQ(f.Make(s), 0) << f.Diagnostics();
+    gwflowclass& m = *f.model;
+    double** h = m.Head[2];
+    for (int r = 1; r <= 6; ++r)
+        for (int j = 1; j <= 8; ++j) h[r][j] = m.HeadStart[2][r][j] = 90 + (r == 3 && j == 4 ? 2.0 : 0.0);
+    double start = 0;
+    for (int r = 1; r <= 6; ++r)
+        for (int j = 1; j <= 8; ++j) start += h[r][j] * sizeX[r][j] * sizeY[r][j];
+    for (int n = 1; n <= 5; ++n) {
+        f.Step();
+        double stored = 0, moved = 0, residuals = 0;
+        for (int r = 1; r <= 6; ++r) {
+            for (int j = 1; j <= 8; ++j) {
+                const double area = sizeX[r][j] * sizeY[r][j];
+                stored += h[r][j] * area;
+                moved += std::fabs(h[r][j] - m.HeadStart[2][r][j]) * area;
+                residuals += m.Balance[2][r][j] / 1000 * area;
+            }
+        }
+        ASSERT_GT(moved, 1.0) << "the mound spreads";
+        EXPECT_NEAR(stored, start, 1e-10 * moved) << "sub-step " << n;
+        EXPECT_NEAR(residuals, 0.0, 1e-9 * 1e-3 * moved) << "sub-step " << n;
+    }
+    // The mound spreads north and south alike across the changing rows.
+    EXPECT_GT(h[2][4], 90);
+    EXPECT_GT(h[4][4], 90);
+}
+
 // Per cell: storage change = net lateral inflow from the neighbours + fixed
 // inflow; whole basin: storage change = fixed inflow + what enters from the
 // fixed-head cells.

@@ -19,11 +19,13 @@ namespace {
 
 const std::string BasinDir = std::string(RUVEX_TEST_DATA) + "/../../examples/basin";
 
-// A copy of the example basin in `dir` with the silting-up section of the
-// file `section` (under tests/data/siltingup), the meadow tilled on days 105
-// and 280, the surface storage as a variable grid and hourly throughfall
-// statistics per subbasin (the water that reaches the ground).
-void CopyTilledBasin(const TempDir& dir, const std::string& section) {
+// A copy of the example basin in `dir` from 10 to 20 April 2019 with the
+// silting-up model on: the example's own section (method 1), or the section
+// of the file `section` (under tests/data/siltingup) in its place. The meadow
+// is tilled on days 105 and 280, the water on the surface is a variable
+// grid, and the throughfall (the water that reaches the ground) and the
+// direct runoff are written per subbasin in every step.
+void CopyTilledBasin(const TempDir& dir, const std::string& section = "") {
     fs::copy(BasinDir + "/input", dir.file("input"), fs::copy_options::recursive);
     fs::create_directories(dir.file("output"));
     std::string text = ReadFile(BasinDir + "/basin.ctl");
@@ -32,19 +34,25 @@ void CopyTilledBasin(const TempDir& dir, const std::string& section) {
         ASSERT_NE(replaced, text) << "the example basin's control file has changed near: " << with;
         text = replaced;
     };
+    ASSERT_NE(text.find("  SoilTillage = 105 280;\n"), std::string::npos);
+    ASSERT_NE(text.find("surfstor.asc SurfStorSiltingUp 0 0"), std::string::npos);
     replace(std::regex(R"(\[model_time\]\n(.*\n){8})"), "[model_time]\n1\n10\n4\n2019\n24\n20\n4\n2019\n");
-    replace(std::regex(R"((11 meadow method = VariableDayCount \{\n))"), "$1  SoilTillage = 105 280;\n");
-    replace(std::regex(R"(\[variable_grids\]\n1 )"), "[variable_grids]\n2 ");
-    replace(std::regex(R"((\[variable_grids\]\n(.*\n){3}.*\n))"), "$1surfstor.asc SurfStorSiltingUp 0 0\n0\n0\n");
     replace(std::regex(R"(throughfall\.sta 2024)"), "throughfall.sta 2001");
     // The silting-up does not run beside glaciers: the example's glacier goes.
     replace(std::regex(R"(\[standard_grids\]\n5 )"), "[standard_grids]\n3 ");
     replace(std::regex(R"(glacier\.asc GlacierizedCells.*\n)"), "");
     replace(std::regex(R"(glacier_codes\.asc GlacierCodes.*\n)"), "");
-    replace(std::regex(R"(\[SiltingUpModel\]\n0 .*\n.*\n)"), ReadFile(TestDataPath("siltingup/" + section)));
-    // The checks are on the water that reaches the ground: no soil columns needed,
-    // and without their runoff no routing either.
-    WriteFile(dir.file("basin.ctl"), SetSectionSwitch(SetSectionSwitch(text, "unsatzon_model", 0), "routing_model", 0));
+    if (section.empty()) {
+        replace(std::regex(R"(\[SiltingUpModel\]\n0 )"), "[SiltingUpModel]\n1 ");
+        replace(std::regex(R"(qdsu\.sta 2024)"), "qdsu.sta 2001");
+    } else {
+        replace(std::regex(R"(\[SiltingUpModel\]\n[\s\S]*?(?=\[unsatzon_model\]))"),
+                ReadFile(TestDataPath("siltingup/" + section)) + "\n");
+    }
+    // The checks are on the water that reaches the ground: no soil columns
+    // needed, and without their runoff neither routing nor groundwater.
+    text = SetSectionSwitch(SetSectionSwitch(text, "unsatzon_model", 0), "routing_model", 0);
+    WriteFile(dir.file("basin.ctl"), SetSectionSwitch(text, "groundwater_flow", 0));
 }
 
 // The value rows of a statistics file (the three header lines dropped), as
@@ -106,6 +114,46 @@ TEST(ExampleBasinSiltingUp, RunoffAfterTillageOnlyInRainySteps) {
     }
     EXPECT_GT(runoffSteps, 20);
     std::printf("silting-up in the example basin: %d subbasin steps with direct runoff\n", runoffSteps);
+}
+
+// The example's own section: the built-in laws of method 1 write the kinetic
+// energy and the direct runoff, and runoff appears only in rainy steps from
+// the tillage day on.
+TEST(ExampleBasinSiltingUp, ExampleSectionWithTheBuiltInLaws) {
+    TempDir dir;
+    CopyTilledBasin(dir);
+    const auto run = RunRuvex(dir.path(), {"basin.ctl"}, "OMP_NUM_THREADS=2");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    for (const char* grid : {"kinetic_energy.asc", "qdsu.sum", "qdsu.sta", "sdisp.sta"})
+        EXPECT_TRUE(FileExists(dir.file(std::string("output/") + grid))) << grid;
+    const auto runoff = StatisticsRows(dir.file("output/qdsu.sta"));
+    const auto rain = StatisticsRows(dir.file("output/throughfall.sta"));
+    ASSERT_EQ(runoff.size(), 11u * 24u);
+    ASSERT_EQ(rain.size(), runoff.size());
+    int runoffSteps = 0;
+    for (size_t t = 0; t < runoff.size(); ++t) {
+        for (size_t k = 4; k < 7; ++k) {
+            if (runoff[t][k] <= 0) continue;
+            ++runoffSteps;
+            EXPECT_GE(runoff[t][2], 15) << "direct runoff before the tillage on 15 April, step " << t;
+            EXPECT_GT(rain[t][k], 0) << "direct runoff without water reaching the ground, step " << t;
+        }
+    }
+    // Kinetic energy only where rain fell on tilled meadow: some cells, not all.
+    std::istringstream energy(ReadFile(dir.file("output/kinetic_energy.asc")));
+    std::string word;
+    for (int i = 0; i < 12; ++i) energy >> word;
+    int positive = 0, cells = 0;
+    double v = 0;
+    while (energy >> v) {
+        if (v == -9999) continue;
+        ++cells;
+        if (v > 0) ++positive;
+    }
+    EXPECT_GT(positive, 0);
+    EXPECT_LT(positive, cells);
+    std::printf("silting-up, method 1: %d subbasin steps with direct runoff, kinetic energy in %d of %d cells\n",
+                runoffSteps, positive, cells);
 }
 
 TEST(ExampleBasinSiltingUp, FaultyExpressionEndsTheRunAlikeOnAnyThreadCount) {

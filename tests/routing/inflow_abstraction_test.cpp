@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "routing/abfluss_routingclass.h"
 #include "routing/abstraction.h"
+#include "routing/reservoir.h"
 #include "routing/routing_harness.h"
 #include "support/element_balance.h"
 
@@ -483,4 +485,45 @@ TEST(RoutingAbstractions, DescriptionWithoutChannels) {
         }
         routing->DeleteModule();
     }
+}
+
+// Mode 8: the reservoir's rule abstraction draws in the reservoir's sub-steps
+// of 600 s and hands the step's mean rate to the paired inflow. The rule asks
+// for 0.5 m3/s; a reservoir of 2500 m3 without inflow or release gives 1800
+// m3 in the first hour, the 700 m3 left in the second and nothing after:
+// what the draw takes is what the reservoir lost, never more.
+TEST(RoutingAbstractions, ReservoirRuleDrawsWhatIsThere) {
+    const std::string reservoir =
+        "  SP 3 file = r3.txt V0 = 2500 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600\n"
+        "  AL 1 = intern_with_rule_from_reservoir\n";
+    const std::string rules =
+        "\n[abstraction_rule_reservoir_3]\n2\n0 0\n1000000000 0\n"
+        "\n[abstraction_rule_abstraction_1]\n2 1\n0 0\n1 0.5\nTargetCap = 100\nWeekDays = 1234567\n"
+        "start_hour = 0\nstop_hour = 24\n";
+    FlowRun run(TwoDescriptions(reservoir, std::string("  ZL 1 = intern") + Channel, rules), 0.0, TwoOutlets());
+    ASSERT_EQ(run.status, 0) << run.h.Console();
+    ASSERT_EQ(run.Init(), 0) << run.h.Console();
+    routingclass& first = *run.routing->Descriptions[1];
+    ASSERT_EQ(first.Reservoirs.size(), 2u);
+    ASSERT_EQ(first.Abstractions.size(), 2u);
+    SP_class& sp = *first.Reservoirs[1];
+    AL_class& al = *first.Abstractions[1];
+    ASSERT_EQ(al.Mode, AL_class::InternWithRuleFromReservoir);
+    const double expectedRate[] = {0.5, 700.0 / 3600, 0.0, 0.0};
+    const double expectedVolume[] = {700, 0, 0, 0};
+    double volume = 2500, drawn = 0;
+    for (int step = 1; step <= 4; ++step) {
+        run.routing->RunTimeStep(step, 1, 1, 2020);
+        EXPECT_NEAR(al.State[0], expectedRate[step - 1], 1e-12) << "step " << step;
+        EXPECT_NEAR(sp.State[0], expectedVolume[step - 1], 1e-9) << "step " << step;
+        EXPECT_GE(sp.State[0], 0.0) << "step " << step;
+        EXPECT_EQ(sp.Outflow, 0.0) << "step " << step;
+        // The reservoir lost exactly what the abstraction handed on.
+        EXPECT_NEAR(volume - sp.State[0], al.State[0] * 3600, 1e-9) << "step " << step;
+        drawn += al.State[0] * 3600;
+        volume = sp.State[0];
+    }
+    EXPECT_NEAR(drawn, 2500, 1e-9);
+    // The paired inflow carries the draw to the second description's outlet.
+    EXPECT_GT(run.routing->RoutedDischarge(run.h.Rank(30)), 0.0);
 }
