@@ -31,8 +31,6 @@ public:
     void Discard();
 
     static std::string StagedName(const std::string& target);
-    // True once this run has staged a copy of `target`.
-    bool Holds(const std::string& target) const { return Files.count(target) != 0; }
 
 private:
     struct Staged {

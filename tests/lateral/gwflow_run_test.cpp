@@ -192,7 +192,9 @@ TEST(GroundwaterRun, ExampleBasinWithAnAquifer) {
     const AsciiGrid w2 = ReadAscii(warm.file("output/gw_head_2.asc"));
     for (int r = 1; r <= b.dem.rows; ++r)
         for (int c = 1; c <= b.dem.cols; ++c)
-            if (b.fixedHead(r, c)) EXPECT_DOUBLE_EQ(w2.at(r, c), b.fixed.at(r, c));
+            if (b.fixedHead(r, c)) {
+                EXPECT_DOUBLE_EQ(w2.at(r, c), b.fixed.at(r, c));
+            }
 }
 
 }  // namespace

@@ -41,13 +41,8 @@ void CopyBasin(const TempDir& dir, const std::function<std::string(std::string)>
     ASSERT_NE(text, control) << "the model time of the example basin has moved";
     text = SetSectionSwitch(text, "irrigation", 1);
     // the irrigation codes by land use join the standard grids
-    const std::string grids = "[standard_grids]\n3 ";
-    const size_t at = text.find(grids);
-    ASSERT_NE(at, std::string::npos) << "the standard grids of the example basin have changed";
-    const size_t end = text.find("\n\n", at) + 1;
-    text = text.substr(0, at) + "[standard_grids]\n4" + text.substr(at + grids.size() - 1, end - at - grids.size() + 1) +
-           "irrigation.asc irrigation_codes fillcode = 0 writecode = 0 statfile = irrigation_codes.sta statcode = 0\n" +
-           text.substr(end);
+    text = AddStandardGrids(text, "irrigation.asc irrigation_codes fillcode = 0 writecode = 0 "
+                                  "statfile = irrigation_codes.sta statcode = 0\n");
     if (edit) text = edit(text);
     WriteFile(dir.file("basin.ctl"), text);
 }

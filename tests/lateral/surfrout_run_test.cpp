@@ -94,9 +94,17 @@ void CopyBasin(const TempDir& dir) {
         text = replaced;
     };
     replace(std::regex(R"(\[model_time\]\n(.*\n){8})"), "[model_time]\n1\n1\n1\n2019\n3\n1\n1\n2019\n");
-    replace(std::regex(R"(\[variable_grids\]\n1 .*\n)"),
-            "[variable_grids]\n5\nriver.asc river_depth 0 0\n0\n1\nriver.asc river_width 0 0\n0\n1\n"
-            "river_links.asc river_links 0 0\n0\n1\nsurfstor.asc SurfStorSiltingUp 0 0\n0\n0\n");
+    // the river grids join the variable grids
+    const std::string header = "[variable_grids]\n";
+    const size_t count = text.find(header) + header.size();
+    const size_t countEnd = text.find('\n', count) + 1;
+    ASSERT_NE(count, header.size() - 1) << "the example basin has no variable grids";
+    text = text.substr(0, count) + std::to_string(std::atoi(text.c_str() + count) + 3) + "\n" +
+           "river.asc river_depth 0 0\n0\n1\nriver.asc river_width 0 0\n0\n1\n"
+           "river_links.asc river_links 0 0\n0\n1\n" + text.substr(countEnd);
+    // surface routing does not run beside glaciers, and the aquifer stays out
+    text = RemoveStandardGrids(text, {"glacier.asc", "glacier_codes.asc"});
+    text = SetSectionSwitch(text, "groundwater_flow", 0);
     replace(std::regex(R"(\[SurfaceRoutingModel\]\n0 .*\n.*\n)"), Section);
     WriteFile(dir.file("basin.ctl"), text);
 }

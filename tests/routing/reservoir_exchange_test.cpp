@@ -108,7 +108,9 @@ TEST(ReservoirExchange, ShortfallIsCarriedAndTheBalanceCloses) {
         EXPECT_LE(std::fabs(residual), 1e-12 * scale) << "step " << k + 1;
         EXPECT_GE(sp.State[0], 0.0);
         asked += k == 0 ? 0.0 : std::min(offered, delivered[k]) * 5000;
-        if (owed > 0) EXPECT_LT(sp.CarriedWithdrawal, owed + 1e-9) << "the inflow pays off what is owed";
+        if (owed > 0) {
+            EXPECT_LT(sp.CarriedWithdrawal, owed + 1e-9) << "the inflow pays off what is owed";
+        }
         given += sp.Irrig.m3 + sp.Abstr.m3;
         EXPECT_NEAR(asked - given, sp.CarriedWithdrawal, 1e-9) << "step " << k + 1;
     }

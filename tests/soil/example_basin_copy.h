@@ -50,7 +50,9 @@ inline std::string ExampleControl(int endHour, int endDay, int endMonth, int sta
                     "[model_time]\n1\n" + std::to_string(startDay) + "\n" + std::to_string(startMonth) + "\n2019\n" +
                         std::to_string(endHour) + "\n" + std::to_string(endDay) + "\n" +
                         std::to_string(endMonth) + "\n2019\n\n");
-    return control;
+    // The soil model's own checks: the glacier and the aquifer stay out.
+    control = testsupport::RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
+    return testsupport::SetSectionSwitch(control, "groundwater_flow", 0);
 }
 
 // Copies the example's inputs into `dir` and creates its output directory.
@@ -59,11 +61,13 @@ inline void CopyExampleInputs(const testsupport::TempDir& dir) {
     std::filesystem::create_directories(dir.file("output"));
 }
 
-// Cuts the copied grids of the zones, elevations, land uses and soils to the
-// window.
+// Cuts the copied grids that the control file reads (zones, elevations, land
+// uses, soils, glaciers, fixed heads) to the window.
 inline void CropExampleGrids(const testsupport::TempDir& dir, int firstRow, int firstColumn, int rows, int columns) {
-    for (const char* name : {"zones.asc", "dem.asc", "landuse.asc", "soils.asc"}) {
+    for (const char* name : {"zones.asc", "dem.asc", "landuse.asc", "soils.asc", "glacier.asc", "glacier_codes.asc",
+                             "gw_fixed_head_2.asc"}) {
         const std::string path = dir.file(std::string("input/") + name);
+        if (!testsupport::FileExists(path)) continue;
         testsupport::WriteFile(path, CropAsciiGrid(testsupport::ReadFile(path), firstRow, firstColumn, rows, columns));
     }
 }

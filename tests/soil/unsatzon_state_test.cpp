@@ -357,14 +357,18 @@ TEST(SoilLakes, LakeCellsStartSaturated) {
         f.ExtraSections = c.section.empty() ? "" : "\n" + c.section;
         AddFlowTimes(f);
         ASSERT_EQ(f.Make(section, 2), c.code) << f.Diagnostics();
-        if (c.text) EXPECT_NE(f.Diagnostics().find(c.text), std::string::npos) << f.Diagnostics();
+        if (c.text) {
+            EXPECT_NE(f.Diagnostics().find(c.text), std::string::npos) << f.Diagnostics();
+        }
         if (c.code != 0) continue;
         double** dem = f.Grid("[elevation_model]");
         for (auto [r, col] : {std::pair{1, 1}, {1, 3}, {2, 1}}) {
             EXPECT_EQ(Saturated(f, r, col), c.saturated) << r << " " << col;
             EXPECT_DOUBLE_EQ(dem[r][col], c.lowered ? 600 - r - 0.2 : 600 - r) << r << " " << col;
             EXPECT_EQ(f.Grid("slope_angle")[r][col], c.lowered && c.saturated ? 0 : 45);
-            if (c.saturated) EXPECT_LT(f.model->Theta[r][col][3], 0.45);  // the bottom layer keeps its value
+            if (c.saturated) {
+                EXPECT_LT(f.model->Theta[r][col][3], 0.45);  // the bottom layer keeps its value
+            }
         }
         // A negative lake code is no lake.
         EXPECT_FALSE(Saturated(f, 1, 2));

@@ -85,10 +85,11 @@ std::string Control(const std::string& period, const std::string& in, const std:
     control.replace(begin, control.find("[zone_grid]") - begin, "[model_time]\n" + period + "\n");
     control = Replaced(control, "$set $in = input/", "$set $in = " + in);
     control = Replaced(control, "$set $out = output/", "$set $out = " + out);
-    control = Replaced(control, "3                          # number of standard grids", "4");
-    control = Replaced(control, "statfile = soil_types.sta statcode = 2024\n",
-                       "statfile = soil_types.sta statcode = 2024\nflow_times.asc flow_times fillcode = 0 "
-                       "writecode = 0 statfile = flow_times.sta statcode = 0\n");
+    // the glacier and the aquifer keep states of their own: they stay out
+    control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
+    control = SetSectionSwitch(control, "groundwater_flow", 0);
+    control = AddStandardGrids(control, "flow_times.asc flow_times fillcode = 0 writecode = 0 statfile = "
+                                        "flow_times.sta statcode = 0\n");
     control = Replaced(control, "0 0                        # control point (row column): none", "25 30");
     control = Replaced(control, "0                          # read mode of the state grids: cold start",
                        std::to_string(readMode));
@@ -248,11 +249,9 @@ double AddLake(const TempDir& dir) {
 // The control file with the lake grids, ponding on and "[lake_model]" on
 // with initialisation method 1.
 std::string WithLake(std::string control) {
-    control = Replaced(control, "4\nzones.asc zonegrid_soilmodel", "6\nzones.asc zonegrid_soilmodel");
-    control = Replaced(control, "statfile = flow_times.sta statcode = 0\n",
-                       "statfile = flow_times.sta statcode = 0\nlake_codes.asc lake_codes fillcode = 0 writecode = 0 "
-                       "statfile = lake.sta statcode = 0\nmax_pond.asc max_ponding_storage fillcode = 0 writecode = "
-                       "0 statfile = max_pond.sta statcode = 0\n");
+    control = AddStandardGrids(control, "lake_codes.asc lake_codes fillcode = 0 writecode = 0 statfile = lake.sta "
+                                        "statcode = 0\nmax_pond.asc max_ponding_storage fillcode = 0 writecode = 0 "
+                                        "statfile = max_pond.sta statcode = 0\n");
     control = Replaced(control, "0                          # ponding", "1");
     return Replaced(control, "[SurfaceRoutingModel]", "[lake_model]\n1\n1\n0\n0\n0\n\n[SurfaceRoutingModel]");
 }

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -183,6 +184,56 @@ std::string SetSectionSwitch(const std::string& control, const std::string& sect
     size_t end = begin;
     while (end < control.size() && control[end] != ' ' && control[end] != '\t' && control[end] != '\n') ++end;
     return control.substr(0, begin) + std::to_string(value) + control.substr(end);
+}
+
+namespace {
+
+// The standard-grid list of a control text: where its count stands and where
+// the list ends (the blank line after the last grid).
+struct StandardGridList {
+    size_t countBegin = std::string::npos, countEnd = 0, listEnd = 0;
+    int count = 0;
+};
+
+StandardGridList FindStandardGrids(const std::string& control) {
+    StandardGridList list;
+    const std::string header = "[standard_grids]\n";
+    const size_t at = control.find(header);
+    if (at == std::string::npos) throw std::runtime_error("no [standard_grids] in the control text");
+    list.countBegin = at + header.size();
+    list.count = std::atoi(control.c_str() + list.countBegin);
+    list.countEnd = control.find_first_of(" \t\n", list.countBegin);
+    size_t line = control.find('\n', list.countBegin) + 1;
+    for (int k = 0; k < list.count; ++k) line = control.find('\n', line) + 1;
+    list.listEnd = line;
+    return list;
+}
+
+}  // namespace
+
+std::string AddStandardGrids(const std::string& control, const std::string& lines) {
+    const StandardGridList list = FindStandardGrids(control);
+    const int added = static_cast<int>(std::count(lines.begin(), lines.end(), '\n'));
+    return control.substr(0, list.countBegin) + std::to_string(list.count + added) +
+           control.substr(list.countEnd, list.listEnd - list.countEnd) + lines + control.substr(list.listEnd);
+}
+
+std::string RemoveStandardGrids(const std::string& control, const std::vector<std::string>& files) {
+    const StandardGridList list = FindStandardGrids(control);
+    const size_t first = control.find('\n', list.countBegin) + 1;
+    std::string kept;
+    int removed = 0;
+    for (size_t line = first; line < list.listEnd;) {
+        const size_t next = control.find('\n', line) + 1;
+        const std::string text = control.substr(line, next - line);
+        bool drop = false;
+        for (const auto& file : files) drop = drop || text.rfind(file + " ", 0) == 0;
+        if (drop) ++removed;
+        else kept += text;
+        line = next;
+    }
+    return control.substr(0, list.countBegin) + std::to_string(list.count - removed) +
+           control.substr(list.countEnd, first - list.countEnd) + kept + control.substr(list.listEnd);
 }
 
 }  // namespace testsupport

@@ -55,4 +55,12 @@ std::string TestDataPath(const std::string& name);
 // line) of `section` set to `value`; unchanged when the section is absent.
 std::string SetSectionSwitch(const std::string& control, const std::string& section, int value);
 
+// The control text with `lines` (each ending in a newline) added after the
+// last of its standard grids, and the count in front of them raised to match.
+std::string AddStandardGrids(const std::string& control, const std::string& lines);
+
+// The control text without the standard grids whose line starts with one of
+// `files` (for example "glacier.asc"), the count lowered to match.
+std::string RemoveStandardGrids(const std::string& control, const std::vector<std::string>& files);
+
 }  // namespace testsupport
