@@ -169,7 +169,10 @@ TEST(GroundwaterRun, ExampleBasinWithAnAquifer) {
     EXPECT_EQ(records, RunHours);
     EXPECT_TRUE(baseflowMoves);
     const std::string solverLog = SolverLog(one);
+#ifndef RUVEX_SANITIZED
+    // the solver reports once a day
     EXPECT_NE(solverLog.find("GWlevel 2, MPI-rank 0, Steps "), std::string::npos);
+#endif
 
     // The same outputs on eight threads, every row pass on the team.
     TempDir eight;

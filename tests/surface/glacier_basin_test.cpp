@@ -106,9 +106,13 @@ TEST(ExampleBasinGlacier, MeltRunoffAndMassBalance) {
             ASSERT_GE(row.size(), 8u);
             EXPECT_EQ(row[4], 0);
             EXPECT_EQ(row[5], 0);
+#ifndef RUVEX_SANITIZED
+            // under the winter's snow the ice does not melt (the shortened run
+            // starts in spring, without that snow)
             if (row[1] < 4 || (row[1] == 4 && row[2] < 30)) {
                 EXPECT_EQ(row[6], 0) << row[1] << "/" << row[2];
             }
+#endif
             if (row[1] >= 5) summerMelt += row[6];
         }
     }
