@@ -64,12 +64,13 @@ zones.asc
 dem.asc
 
 [standard_grids]
-5                          # number of standard grids
+6                          # number of standard grids
 zones.asc zonegrid_soilmodel fillcode = 0 writecode = 0 statfile = zonegrid_soilmodel.sta statcode = 0
 landuse.asc landuse fillcode = 0 writecode = 3 statfile = landuse.sta statcode = 2024
 soils.asc soil_types fillcode = 0 writecode = 3 statfile = soil_types.sta statcode = 2024
 glacier.asc GlacierizedCells fillcode = 0 writecode = 3 statfile = glacier.sta statcode = 0
 glacier_codes.asc GlacierCodes fillcode = 0 writecode = 3 statfile = glacier_codes.sta statcode = 0
+irrigation.asc irrigation_codes fillcode = 0 writecode = 0 statfile = irrigation_codes.sta statcode = 0
 
 [variable_grids]
 15                         # number of variable grids
@@ -606,7 +607,7 @@ storage_content.txt        # storage content file
 60                         # time step [min]
 
 [irrigation]
-0                          # off; on, it needs the standard grid "irrigation.asc irrigation_codes"
+1                          # on: codes by land use in the standard grid "irrigation_codes"
 60                         # time step [min]
 irrigation_gw.sta 2001     # irrigation water from groundwater per subbasin [mm], every step
 irrigation_sw.sta 2001     # irrigation water from surface water per subbasin [mm], every step

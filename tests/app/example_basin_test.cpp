@@ -28,11 +28,10 @@ void CopyShortenedBasin(const TempDir& dir, int days, bool soil = true) {
     const std::string shortened = "[model_time]\n1\n1\n1\n2019\n24\n" + std::to_string(days) + "\n1\n2019\n";
     const std::string replaced = std::regex_replace(control, endOfRun, shortened);
     ASSERT_NE(replaced, control) << "the model time of the example basin has moved";
-    WriteFile(dir.file("basin.ctl"),
-              soil ? replaced
-                   : SetSectionSwitch(SetSectionSwitch(SetSectionSwitch(replaced, "unsatzon_model", 0),
-                                                       "routing_model", 0),
-                                      "groundwater_flow", 0));
+    std::string withoutSoil = replaced;
+    for (const char* section : {"unsatzon_model", "routing_model", "groundwater_flow", "irrigation"})
+        withoutSoil = SetSectionSwitch(withoutSoil, section, 0);
+    WriteFile(dir.file("basin.ctl"), soil ? replaced : withoutSoil);
 }
 
 // Every output file, by name.

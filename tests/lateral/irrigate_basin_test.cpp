@@ -40,9 +40,6 @@ void CopyBasin(const TempDir& dir, const std::function<std::string(std::string)>
     std::string text = std::regex_replace(control, endOfRun, shortened);
     ASSERT_NE(text, control) << "the model time of the example basin has moved";
     text = SetSectionSwitch(text, "irrigation", 1);
-    // the irrigation codes by land use join the standard grids
-    text = AddStandardGrids(text, "irrigation.asc irrigation_codes fillcode = 0 writecode = 0 "
-                                  "statfile = irrigation_codes.sta statcode = 0\n");
     if (edit) text = edit(text);
     WriteFile(dir.file("basin.ctl"), text);
 }

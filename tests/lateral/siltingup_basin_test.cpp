@@ -39,9 +39,7 @@ void CopyTilledBasin(const TempDir& dir, const std::string& section = "") {
     replace(std::regex(R"(\[model_time\]\n(.*\n){8})"), "[model_time]\n1\n10\n4\n2019\n24\n20\n4\n2019\n");
     replace(std::regex(R"(throughfall\.sta 2024)"), "throughfall.sta 2001");
     // The silting-up does not run beside glaciers: the example's glacier goes.
-    replace(std::regex(R"(\[standard_grids\]\n5 )"), "[standard_grids]\n3 ");
-    replace(std::regex(R"(glacier\.asc GlacierizedCells.*\n)"), "");
-    replace(std::regex(R"(glacier_codes\.asc GlacierCodes.*\n)"), "");
+    text = RemoveStandardGrids(text, {"glacier.asc", "glacier_codes.asc"});
     if (section.empty()) {
         replace(std::regex(R"(\[SiltingUpModel\]\n0 )"), "[SiltingUpModel]\n1 ");
         replace(std::regex(R"(qdsu\.sta 2024)"), "qdsu.sta 2001");
@@ -52,6 +50,7 @@ void CopyTilledBasin(const TempDir& dir, const std::string& section = "") {
     // The checks are on the water that reaches the ground: no soil columns
     // needed, and without their runoff neither routing nor groundwater.
     text = SetSectionSwitch(SetSectionSwitch(text, "unsatzon_model", 0), "routing_model", 0);
+    text = SetSectionSwitch(text, "irrigation", 0);
     WriteFile(dir.file("basin.ctl"), SetSectionSwitch(text, "groundwater_flow", 0));
 }
 

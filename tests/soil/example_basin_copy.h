@@ -62,10 +62,10 @@ inline void CopyExampleInputs(const testsupport::TempDir& dir) {
 }
 
 // Cuts the copied grids that the control file reads (zones, elevations, land
-// uses, soils, glaciers, fixed heads) to the window.
+// uses, soils, glaciers, fixed heads, irrigation codes) to the window.
 inline void CropExampleGrids(const testsupport::TempDir& dir, int firstRow, int firstColumn, int rows, int columns) {
     for (const char* name : {"zones.asc", "dem.asc", "landuse.asc", "soils.asc", "glacier.asc", "glacier_codes.asc",
-                             "gw_fixed_head_2.asc"}) {
+                             "gw_fixed_head_2.asc", "irrigation.asc"}) {
         const std::string path = dir.file(std::string("input/") + name);
         if (!testsupport::FileExists(path)) continue;
         testsupport::WriteFile(path, CropAsciiGrid(testsupport::ReadFile(path), firstRow, firstColumn, rows, columns));

@@ -88,7 +88,7 @@ TEST(SoilPointRun, SmallBasinControlPointWithSubSteps) {
     soiltest::CropExampleGrids(dir, 24, 20, 10, 10);
     std::string control = soiltest::ExampleControl(10, 1, 1);
     ASSERT_FALSE(control.empty());
-    control = SetSectionSwitch(control, "routing_model", 0);
+    control = SetSectionSwitch(SetSectionSwitch(control, "routing_model", 0), "irrigation", 0);
     control = SetSectionSwitch(control, "special_output", 0);
     const size_t zone = control.find("[zone_grid]");
     control.insert(zone, "[soil_surface_groundwater_substeps]\n2\n\n");

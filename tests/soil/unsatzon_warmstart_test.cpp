@@ -99,7 +99,7 @@ std::string Control(const std::string& period, const std::string& in, const std:
         control.replace(at, 9, ".sta 2001");
     control = SetSectionSwitch(control, "snow_model", 0);
     control = SetSectionSwitch(control, "interception_model", 0);
-    if (!routing) control = SetSectionSwitch(control, "routing_model", 0);
+    if (!routing) control = SetSectionSwitch(SetSectionSwitch(control, "routing_model", 0), "irrigation", 0);
     return ConstantLanduse(control);
 }
 

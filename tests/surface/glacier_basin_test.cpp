@@ -28,9 +28,9 @@ void CopyBasin(const TempDir& dir, const std::string& start, const std::string& 
     fs::copy(BasinDir + "/input", dir.file("input"), fs::copy_options::recursive);
     fs::create_directories(dir.file("output"));
     // The glacier checks need no soil columns, which would take most of the time.
-    const std::string control = SetSectionSwitch(
-        SetSectionSwitch(SetSectionSwitch(ReadFile(BasinDir + "/basin.ctl"), "unsatzon_model", 0), "routing_model", 0),
-        "groundwater_flow", 0);
+    std::string control = ReadFile(BasinDir + "/basin.ctl");
+    for (const char* section : {"unsatzon_model", "routing_model", "groundwater_flow", "irrigation"})
+        control = SetSectionSwitch(control, section, 0);
     const std::regex endOfRun(R"(\[model_time\]\n(.*\n){4}24 .*\n31 .*\n12 .*\n2020 .*\n)");
     const std::string shortened =
         std::regex_replace(control, endOfRun, "[model_time]\n1\n" + start + "\n2019\n24\n" + end + "\n2019\n");

@@ -38,7 +38,10 @@ void CopyDecemberBasin(const TempDir& dir) {
         std::regex_replace(noSnow, std::regex(R"(\[unsatzon_model\]\n1 )"), "[unsatzon_model]\n0 ");
     ASSERT_NE(noSoil, noSnow) << "the soil section of the example basin has moved";
     // The routing needs the soil model's runoff, so it goes too.
-    WriteFile(dir.file("basin.ctl"), SetSectionSwitch(SetSectionSwitch(noSoil, "routing_model", 0), "groundwater_flow", 0));
+    std::string withoutSoil = noSoil;
+    for (const char* section : {"routing_model", "groundwater_flow", "irrigation"})
+        withoutSoil = SetSectionSwitch(withoutSoil, section, 0);
+    WriteFile(dir.file("basin.ctl"), withoutSoil);
 }
 
 // The cells of an ASCII grid, row by row (nodata included).

@@ -28,6 +28,7 @@ std::string ShortenedBasin(const TempDir& dir, int days) {
     const std::regex endOfRun(R"(\[model_time\]\n(.*\n){4}24 .*\n31 .*\n12 .*\n2020 .*\n)");
     // The snow checks need no soil columns, which would take most of the time.
     control = SetSectionSwitch(SetSectionSwitch(control, "unsatzon_model", 0), "routing_model", 0);
+    control = SetSectionSwitch(control, "irrigation", 0);
     control = SetSectionSwitch(control, "groundwater_flow", 0);
     return std::regex_replace(control, endOfRun,
                               "[model_time]\n1\n1\n1\n2019\n24\n" + std::to_string(days) + "\n1\n2019\n");
