@@ -160,9 +160,14 @@ void unsatzonmodellklasse::InitRiverExchange() {
 bool unsatzonmodellklasse::RiverOfCell(int row, int column, int& rank) const {
     rank = 0;
     if (!RiverDepth || surfaceWaterInteraction <= 0) return false;
-    // A lake flag needs the lake grid to tell lake cells apart; until the soil
-    // model holds one, no cell exchanges with a river while lakes are on.
-    if (LakesActive != 0) return false;
+    // A lake cell that holds water has no river of its own; a lake flag other
+    // than 0 or 1 switches the exchange off.
+    if (LakesActive == 1) {
+        if (LakeCodes && LakeCodes[row][column] != NoData && PondingStorage && PondingStorage[row][column] >= 1.0)
+            return false;
+    } else if (LakesActive != 0) {
+        return false;
+    }
     if (RiverLinks && RiverLinks[row][column] > 0 && RiverLinks[row][column] <= Subbasins.LargestCode)
         rank = Subbasins.CodeToRank[static_cast<int>(RiverLinks[row][column])];
     return true;

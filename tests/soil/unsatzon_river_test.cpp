@@ -422,3 +422,44 @@ TEST(SoilGroundwaterTable, MaxPumpingOnTheGrid) {
     EXPECT_EQ(pumping[1][1], 0);
     EXPECT_NEAR(pumping[2][2], 5 * 1000 * Dz * (0.45 - fc), 1e-9);
 }
+
+// Lakes: with the lake flag 1 a lake cell that holds 1 mm or more of water
+// has no river exchange, one below that (or a cell without a lake code) has;
+// another flag switches every cell's exchange off.
+TEST(SoilRiver, LakeCellsWithWaterExchangeNothing) {
+    struct Case {
+        const char* what;
+        int flag;
+        double lakeCode, ponding;
+        bool exchanges;
+    };
+    const Case cases[] = {
+        {"lakes off", 0, 1, 5, true},
+        {"no lake code", 1, -9999, 5, true},
+        {"a lake with 1 mm", 1, 1, 1.0, false},
+        {"a lake with 0.5 mm", 1, 1, 0.5, true},
+        {"lake code 0 with water", 1, 0, 3, false},
+        {"another flag", 2, -9999, 0, false},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        SoilModelFixture f;
+        ASSERT_EQ(f.Make(), 0) << f.console.str();
+        unsatzonmodellklasse& m = *f.model;
+        std::vector<double> codes((Rows + 1) * (Cols + 1), k.lakeCode), pond((Rows + 1) * (Cols + 1), k.ponding);
+        std::vector<double*> codeRows(Rows + 1), pondRows(Rows + 1);
+        for (int r = 0; r <= Rows; ++r) {
+            codeRows[static_cast<size_t>(r)] = codes.data() + r * (Cols + 1);
+            pondRows[static_cast<size_t>(r)] = pond.data() + r * (Cols + 1);
+        }
+        double** savedPond = m.PondingStorage;
+        m.LakesActive = k.flag;
+        m.LakeCodes = codeRows.data();
+        m.PondingStorage = pondRows.data();
+        int rank = -1;
+        EXPECT_EQ(m.RiverOfCell(2, 2, rank), k.exchanges);
+        m.LakeCodes = nullptr;
+        m.PondingStorage = savedPond;
+        m.LakesActive = 0;
+    }
+}
