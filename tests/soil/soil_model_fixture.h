@@ -26,7 +26,8 @@ using namespace testsupport;
 constexpr int Rows = 3, Cols = 4, Layers = 6;
 constexpr double Dz = 0.2;
 
-inline SoilType Loam(int layers, double dz) {
+// `ksatTop` is the conductivity of layers 1 and 2 [m/s] (5e-6 below).
+inline SoilType Loam(int layers, double dz, double ksatTop = 5e-6) {
     SoilType soil(1);
     soil.CreateLayers(layers, 0);
     for (int l = 0; l <= layers; ++l) {
@@ -36,7 +37,7 @@ inline SoilType Loam(int layers, double dz) {
         soil.Par_n[l] = 1.5;
         soil.Par_m[l] = 1 - 1 / 1.5;
         soil.Par_tau[l] = 0.5;
-        soil.ksat[l] = 5e-6;
+        soil.ksat[l] = l <= 2 ? ksatTop : 5e-6;
         soil.thickness[l] = dz;
         soil.MakeHydraulicTables(l);
         soil.DryDensity[l] = soil.DryHeatCapacity[l] = soil.DryThermalConduct[l] = -1;
@@ -69,27 +70,24 @@ inline LanduseType Meadow() {
     return use;
 }
 
-// One subbasin (code 1) whose river crosses every cell; cell (3, 4) lies
-// outside. The groundwater model is on unless `groundwater` is 0 before Make.
-struct SoilModelFixture {
+// The grids, tables and settings of a soil model on the 3 x 4 grid: one
+// subbasin (code 1), cell (3, 4) outside, elevation falling by 1 m per row,
+// potential transpiration and evaporation [mm per step] as given.
+struct SoilGridFixture {
     TempDir dir;
     std::ostringstream console;
     DiagnosticsWriter writer{dir.file("d.xml"), DiagDebug, console};
     std::unique_ptr<MemoryGrid[]> table = CreateGridTable();
     StatisticsTableEntry statistics[StatisticsTableSize + 1] = {};
     ModelSettings settings;
-    std::vector<SoilType> soils{SoilType(), Loam(Layers, Dz)};
+    std::vector<SoilType> soils;
     std::vector<LanduseType> uses{LanduseType(), Meadow()};
     std::vector<RowExtent> extents;
     memory_handling memory;
     std::vector<double**> grids;
-    std::unique_ptr<unsatzonmodellklasse> model;
-    int status = -1;
-    int groundwater = 1;         // the groundwater model is on
-    IrrigationRule* irrigation = nullptr;  // the irrigation table, if any
-    std::string extraSections;  // appended to the control file
 
-    SoilModelFixture() {
+    SoilGridFixture(const SoilType& soil, double transpiration, double evaporation)
+        : soils{SoilType(), soil} {
         settings.NRows = Rows;
         settings.NCols = Cols;
         settings.FirstRow = 1;
@@ -117,18 +115,14 @@ struct SoilModelFixture {
         Add("landuse1", 1);
         Add("root_depth1", 0.5);
         Add("vegetation_coverage_degree1", 0.8);
-        Add("pot_transpiration0", 0.2);
-        Add("pot_transpiration1", 0.2);
-        Add("potential_evaporation", 0.05);
+        Add("pot_transpiration0", transpiration);
+        Add("pot_transpiration1", transpiration);
+        Add("potential_evaporation", evaporation);
         Add("slope_angle", 20);
         Add("soil_types", 1);
-        Add("river_depth", 0.5);
-        Add("river_width", 10);
-        Add("river_links", 1);
-        Add("kolmation", 1e-5);
     }
-    ~SoilModelFixture() {
-        model.reset();
+    // A derived fixture releases its model before the grids go.
+    ~SoilGridFixture() {
         for (double** grid : grids) memory.free_matrix(grid, 1, Rows, 1, Cols);
     }
     double** Add(const std::string& name, double value) {
@@ -146,7 +140,23 @@ struct SoilModelFixture {
         const int index = FindGridEntry(table.get(), name, false);
         return index > 0 ? table[index].Data : nullptr;
     }
-    // The model with the river set up; 0 or the failure's code.
+};
+
+// One subbasin (code 1) whose river crosses every cell; cell (3, 4) lies
+// outside. The groundwater model is on unless `groundwater` is 0 before Make.
+struct SoilModelFixture : SoilGridFixture {
+    std::unique_ptr<unsatzonmodellklasse> model;
+    int status = -1;
+    int groundwater = 1;         // the groundwater model is on
+    IrrigationRule* irrigation = nullptr;  // the irrigation table, if any
+    std::string extraSections;  // appended to the control file
+
+    SoilModelFixture() : SoilGridFixture(Loam(Layers, Dz), 0.2, 0.05) {
+        Add("river_depth", 0.5);
+        Add("river_width", 10);
+        Add("river_links", 1);
+        Add("kolmation", 1e-5);
+    }
     int Make(int subSteps = 1, const Section& section = Section()) {
         WriteFile(dir.file("model.ctl"), "[unsatzon_model]\n1 switch\n60 interval\n" + section.Text() + extraSections);
         settings.CompiledControlFile = dir.file("model.ctl");

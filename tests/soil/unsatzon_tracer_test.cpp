@@ -24,6 +24,7 @@
 #include "framework/tracer_info.h"
 #include "parameters/landuse.h"
 #include "parameters/soil.h"
+#include "soil/soil_model_fixture.h"
 #include "soil/unsatzon.h"
 #include "support/test_support.h"
 
@@ -50,35 +51,6 @@ struct Section {
     }
 };
 
-SoilType Loam() {
-    SoilType soil(1);
-    soil.CreateLayers(Layers, 0);
-    for (int l = 0; l <= Layers; ++l) {
-        soil.theta_sat[l] = 0.45;
-        soil.theta_res[l] = 0.05;
-        soil.alpha[l] = 2;
-        soil.Par_n[l] = 1.5;
-        soil.Par_m[l] = 1 - 1 / 1.5;
-        soil.Par_tau[l] = 0.5;
-        soil.ksat[l] = l <= 2 ? 2e-5 : 5e-6;  // interflow from the top layers
-        soil.thickness[l] = Dz;
-        soil.MakeHydraulicTables(l);
-        soil.DryDensity[l] = soil.DryHeatCapacity[l] = soil.DryThermalConduct[l] = -1;
-    }
-    soil.maxratio = 1000;
-    soil.EvapMaxDepth = 0.3;
-    return soil;
-}
-
-LanduseType Meadow() {
-    LanduseType use;
-    use.RootDist = 1;
-    use.HReduDry = 150;
-    use.TReduWet = 0.95;
-    use.LimitReduWet = 0.5;
-    return use;
-}
-
 TracerInfo Solute(bool evaporating, double soil, double groundwater) {
     TracerInfo t;
     t.name = "cl_";
@@ -93,78 +65,19 @@ TracerInfo Solute(bool evaporating, double soil, double groundwater) {
 }
 
 // One subbasin; cell (3, 4) lies outside. Works in its own directory.
-struct Fixture {
-    TempDir dir;
+struct Fixture : soiltest::SoilGridFixture {
     std::filesystem::path before = std::filesystem::current_path();
-    std::ostringstream console;
-    DiagnosticsWriter writer{dir.file("d.xml"), DiagDebug, console};
-    std::unique_ptr<MemoryGrid[]> table = CreateGridTable();
-    StatisticsTableEntry statistics[StatisticsTableSize + 1] = {};
-    ModelSettings settings;
-    std::vector<SoilType> soils{SoilType(), Loam()};
-    std::vector<LanduseType> uses{LanduseType(), Meadow()};
-    std::vector<RowExtent> extents;
-    memory_handling memory;
-    std::vector<double**> grids;
     std::vector<TracerInfo> tracers{TracerInfo()};
     std::unique_ptr<unsatzonmodellklasse> model;
     int status = -1;
     int hour = 0;
 
-    Fixture() {
+    Fixture() : SoilGridFixture(soiltest::Loam(Layers, Dz, 2e-5), 0.3, 0.1) {
         std::filesystem::current_path(dir.path());
-        settings.NRows = Rows;
-        settings.NCols = Cols;
-        settings.FirstRow = 1;
-        settings.LastRow = Rows;
-        settings.CellSize = 100;
-        settings.NoData = -9999;
-        settings.SoilTable = soils.data();
-        settings.SoilCount = 1;
-        settings.LanduseTable = uses.data();
-        settings.LanduseCount = 1;
-        settings.DefaultOutputDirectory = dir.path() + "/";
-        settings.InitialStateDirectory = dir.path() + "/";
-        double** zone = Add("zone_grid", 1);
-        zone[Rows][Cols] = -9999;
-        table[FindGridEntry(table.get(), "zone_grid", true)].InternalName = "zonegrid_soilmodel";
-        double** dem = Add("[elevation_model]", 0);
-        for (int r = 1; r <= Rows; ++r)
-            for (int c = 1; c <= Cols; ++c) dem[r][c] = 600 - r;
-        extents = DeriveRowExtents(zone, Rows, Cols, -9999);
-        settings.RowExtents = extents.data();
-        for (const char* name : {"leaf_area_index1", "SurfaceCanopyResistance1", "SurfaceIntercepResistance1",
-                                 "RoughnessLength1", "real_transpiration0", "real_transpiration1",
-                                 "SurfaceEvaporationResistance", "albedo", "real_evaporation", "precipitation"})
-            Add(name, 0);
-        Add("landuse1", 1);
-        Add("root_depth1", 0.5);
-        Add("vegetation_coverage_degree1", 0.8);
-        Add("pot_transpiration0", 0.3);
-        Add("pot_transpiration1", 0.3);
-        Add("potential_evaporation", 0.1);
-        Add("slope_angle", 20);
-        Add("soil_types", 1);
     }
     ~Fixture() {
         model.reset();
-        for (double** grid : grids) memory.free_matrix(grid, 1, Rows, 1, Cols);
         std::filesystem::current_path(before);
-    }
-    double** Add(const std::string& name, double value) {
-        double** grid = memory.matrix(1, Rows, 1, Cols, Rows);
-        for (int r = 1; r <= Rows; ++r)
-            for (int c = 1; c <= Cols; ++c) grid[r][c] = value;
-        grids.push_back(grid);
-        MemoryGrid& entry = table[FindFreeGridEntry(table.get())];
-        entry.Data = grid;
-        entry.InternalName = name;
-        entry.EverUsed = true;
-        return grid;
-    }
-    double** Grid(const std::string& name) {
-        const int index = FindGridEntry(table.get(), name, false);
-        return index > 0 ? table[index].Data : nullptr;
     }
     void NoEvapotranspiration() {
         for (const char* name : {"pot_transpiration0", "pot_transpiration1", "potential_evaporation"})
