@@ -77,7 +77,54 @@ teilmodellklasse::teilmodellklasse(DiagnosticsWriter* writer, const std::string&
     if (Method != 0) FindZoneRanks();
 }
 
+struct teilmodellklasse::OwnedStatistics {
+    std::vector<ZoneRecord> Zones;
+    std::unique_ptr<zonalstatistic> Statistics;
+};
+
 teilmodellklasse::~teilmodellklasse() = default;
+
+std::vector<ZoneRecord> ZoneKeys(const ZoneRecord* zones, int count) {
+    std::vector<ZoneRecord> keys;
+    if (!zones) return keys;
+    keys.assign(static_cast<size_t>(count) + 1, ZoneRecord{});
+    for (int z = 0; z <= count; ++z) {
+        keys[static_cast<size_t>(z)].zonenwert = zones[z].zonenwert;
+        keys[static_cast<size_t>(z)].rel = zones[z].rel;
+        keys[static_cast<size_t>(z)].RelCellSum = zones[z].RelCellSum;
+    }
+    return keys;
+}
+
+zonalstatistic* teilmodellklasse::CreateOwnedStatistics(std::vector<ZoneRecord> zones, int count,
+                                                        StatisticsTableEntry* table, int tableSize, int code,
+                                                        int precision, const std::string& fileName,
+                                                        const std::string& directory, const std::string& title,
+                                                        const std::string& subModel) {
+    auto own = std::make_unique<OwnedStatistics>();
+    own->Zones = std::move(zones);
+    int status = 0;
+    std::string name = fileName;
+    own->Statistics = std::make_unique<zonalstatistic>(
+        &status, Writer, table, tableSize, RelCellArea, NRows, NCols, own->Zones.empty() ? nullptr : own->Zones.data(),
+        count, code, precision, name, directory, Settings.OutputListCount, Settings.OutputListCodes);
+    if (status != 0) throw status;
+    own->Statistics->WriteHeader(title, subModel);
+    zonalstatistic* result = own->Statistics.get();
+    OwnedStatisticsList.push_back(std::move(own));
+    return result;
+}
+
+void teilmodellklasse::FlushOwnedStatistics() {
+    for (auto& s : OwnedStatisticsList)
+        if (s->Statistics && s->Statistics->IsOn()) s->Statistics->Flush();
+}
+
+void teilmodellklasse::ReleaseOwnedStatistics() {
+    for (auto& s : OwnedStatisticsList)
+        if (s->Statistics) s->Statistics->Close();
+    OwnedStatisticsList.clear();
+}
 
 void teilmodellklasse::CheckTimeShift() {
     if (!(TimeShiftMinutes / 60.0 > TimeInterval / 60.0 + 0.00001)) return;

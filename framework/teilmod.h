@@ -17,6 +17,10 @@ class zonalstatistic;
 struct StatisticsTableEntry;
 struct TracerInfo;
 
+// Copies of zone records 0..count with only their code, share and area sum;
+// empty when there are no zones.
+std::vector<ZoneRecord> ZoneKeys(const ZoneRecord* zones, int count);
+
 // Per-tracer storage of a sub-model.
 struct TracerStorageRecord {
     std::vector<ZoneRecord> ZoneSums;  // zone records 0..zone count for the statistics
@@ -114,7 +118,20 @@ public:
     }
     void CloseControlFile();
 
+    // A statistics writer over the zone records `zones` (records 0..count;
+    // none: no zones), owned by this sub-model. Its header names `title` and
+    // `subModel`. Flushed by FlushOwnedStatistics; closed and freed, in the
+    // order of creation, by ReleaseOwnedStatistics.
+    zonalstatistic* CreateOwnedStatistics(std::vector<ZoneRecord> zones, int count, StatisticsTableEntry* table,
+                                          int tableSize, int code, int precision, const std::string& fileName,
+                                          const std::string& directory, const std::string& title,
+                                          const std::string& subModel);
+    void FlushOwnedStatistics();
+    void ReleaseOwnedStatistics();
+
 private:
+    struct OwnedStatistics;
+    std::vector<std::unique_ptr<OwnedStatistics>> OwnedStatisticsList;
     void CheckTimeShift();
     int LookUpZoneRank(int row, int col) const;
     std::vector<int32_t> ZoneRanks;  // (NRows + 1) x (NCols + 1), row major

@@ -160,10 +160,6 @@ private:
         int Index = 0;
         double** Data = nullptr;
     };
-    struct OwnStatistics {
-        std::vector<ZoneRecord> Zones;
-        std::unique_ptr<zonalstatistic> Statistics;
-    };
 
     void Construct();
     void ReadSection();
@@ -195,7 +191,6 @@ private:
     int RankOfZone(int32_t row, int32_t col) const;
 
     std::vector<OwnGrid> OwnGrids;
-    std::vector<std::unique_ptr<OwnStatistics>> OwnStats;
     // Per-row partials of a sweep, folded in row order.
     std::vector<double> RowLargest, RowRelaxSum, RowRelaxCount;
     std::vector<int64_t> RowUnsolvable;

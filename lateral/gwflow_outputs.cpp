@@ -42,29 +42,14 @@ void gwflowclass::InitTracers(int* status, int n, TracerInfo* table, StatisticsT
                         gwflow::DecayFactor(TimeInterval, SubSteps, tracer.half_time);
                     tracer.decay_factor = DecayPerSubStep[static_cast<size_t>(t)];
                 }
-                auto own = std::make_unique<OwnStatistics>();
                 const int zones = Subbasins.Records ? Subbasins.Count : 0;
-                own->Zones.assign(static_cast<size_t>(zones) + 1, ZoneRecord{});
-                for (int z = 0; z <= zones && Subbasins.Records; ++z) {
-                    const ZoneRecord& source = Subbasins.Records[z];
-                    ZoneRecord& copy = own->Zones[static_cast<size_t>(z)];
-                    copy.zonenwert = source.zonenwert;
-                    copy.rel = source.rel;
-                    copy.RelCellSum = source.RelCellSum;
-                }
-                std::string fileName = Format("%s%.3s%.4s%.1d.%s", tracer.path.c_str(), tracer.name.c_str(),
-                                              ModuleText, k, tracer.statext.c_str());
-                int st = 0;
-                own->Statistics = std::make_unique<zonalstatistic>(
-                    &st, Writer, statisticsTable, statisticsTableSize, RelCellArea, NRows, NCols,
-                    Subbasins.Records ? own->Zones.data() : nullptr, zones, tracer.statcode, 5, fileName,
-                    Settings.DefaultOutputDirectory, Settings.OutputListCount, Settings.OutputListCodes);
-                if (st != 0) throw st;
-                own->Statistics->WriteHeader(
+                const std::string fileName = Format("%s%.3s%.4s%.1d.%s", tracer.path.c_str(), tracer.name.c_str(),
+                                                    ModuleText, k, tracer.statext.c_str());
+                TracerStatistics[static_cast<size_t>(t)][static_cast<size_t>(k)] = CreateOwnedStatistics(
+                    ZoneKeys(Subbasins.Records, zones), zones, statisticsTable, statisticsTableSize, tracer.statcode,
+                    5, fileName, Settings.DefaultOutputDirectory,
                     Format("tracer concentration for tracer %d in layer %d (%s) ", t, k, tracer.name.c_str()),
                     ModuleName);
-                TracerStatistics[static_cast<size_t>(t)][static_cast<size_t>(k)] = own->Statistics.get();
-                OwnStats.push_back(std::move(own));
 
                 const int entry = FindFreeGridEntry(GridTable);
                 if (entry == NoFreeGridEntry) {
@@ -111,10 +96,7 @@ void gwflowclass::InitTracers(int* status, int n, TracerInfo* table, StatisticsT
 }
 
 void gwflowclass::ReleaseTracerStorage() {
-    for (auto& s : OwnStats) {
-        if (s->Statistics) s->Statistics->Close();
-    }
-    OwnStats.clear();
+    ReleaseOwnedStatistics();
     TracerStatistics.clear();
     // The grids are among the owned grids; forget the views.
     Concentration.clear();

@@ -307,27 +307,9 @@ void siltingupclass::ReadExpressionBlock() {
 }
 
 zonalstatistic* siltingupclass::CreateStatistics(const std::string& fileName, int code, const std::string& header) {
-    auto own = std::make_unique<OwnStatistics>();
     const int zoneCount = Settings.Zones ? Settings.ZoneCount : 0;
-    own->Zones.assign(static_cast<size_t>(zoneCount) + 1, ZoneRecord{});
-    for (int z = 0; z <= zoneCount && Settings.Zones; ++z) {
-        const ZoneRecord& source = Settings.Zones[z];
-        ZoneRecord& copy = own->Zones[static_cast<size_t>(z)];
-        copy.zonenwert = source.zonenwert;
-        copy.rel = source.rel;
-        copy.RelCellSum = source.RelCellSum;
-    }
-    int status = 0;
-    std::string name = fileName;
-    own->Statistics = std::make_unique<zonalstatistic>(
-        &status, Writer, StatisticsTable, StatisticsTableSize, RelCellArea, NRows, NCols,
-        Settings.Zones ? own->Zones.data() : nullptr, zoneCount, code, 4, name, Settings.DefaultOutputDirectory,
-        Settings.OutputListCount, Settings.OutputListCodes);
-    if (status != 0) throw status;
-    own->Statistics->WriteHeader(header, ModuleName);
-    zonalstatistic* result = own->Statistics.get();
-    OwnStats.push_back(std::move(own));
-    return result;
+    return CreateOwnedStatistics(ZoneKeys(Settings.Zones, zoneCount), zoneCount, StatisticsTable, StatisticsTableSize,
+                                 code, 4, fileName, Settings.DefaultOutputDirectory, header, ModuleName);
 }
 
 void siltingupclass::NoFreeGrid() {
@@ -416,10 +398,7 @@ void siltingupclass::FlushStatistics() {
 }
 
 void siltingupclass::ReleaseAll() {
-    for (auto& s : OwnStats) {
-        if (s->Statistics) s->Statistics->Close();
-    }
-    OwnStats.clear();
+    ReleaseOwnedStatistics();
     DispositionStatistics = RunoffStatistics = nullptr;
     for (int g = 0; g < GridCount; ++g) {
         if (GridTable && GridIndex[g] > 0) ReleaseGrid(GridIndex[g]);

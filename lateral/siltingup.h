@@ -70,10 +70,6 @@ public:
     static const char* const GroupHelp;
 
 private:
-    struct OwnStatistics {
-        std::vector<ZoneRecord> Zones;
-        std::unique_ptr<zonalstatistic> Statistics;
-    };
     // The first failing cell of a row (row-local, filled by the row's thread).
     struct CellFailure {
         int Row = 0, Col = 0;
@@ -117,7 +113,6 @@ private:
     size_t SecondBatch = 0;  // index of the first expression that holds "V="
 
     std::vector<double**> TracerInput;  // 1..T
-    std::vector<std::unique_ptr<OwnStatistics>> OwnStats;
     double** OwnData[GridCount] = {};
 
     // Section values.

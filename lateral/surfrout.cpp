@@ -235,23 +235,15 @@ void surfaceroutingclass::RegisterGrids() {
 void surfaceroutingclass::CreateStatistics() {
     const int zoneCount = Settings.Zones ? Settings.ZoneCount : 0;
     for (int k = 0; k < 5; ++k) {
-        auto own = std::make_unique<OwnStatistics>();
-        own->Zones.assign(static_cast<size_t>(zoneCount) + 1, ZoneRecord{});
+        std::vector<ZoneRecord> zones;
         for (int z = 0; z <= zoneCount && Settings.Zones; ++z) {
-            own->Zones[static_cast<size_t>(z)] = Settings.Zones[z];
-            own->Zones[static_cast<size_t>(z)].n = 0;
-            own->Zones[static_cast<size_t>(z)].sx = 0;
+            zones.push_back(Settings.Zones[z]);
+            zones.back().n = 0;
+            zones.back().sx = 0;
         }
-        int status = 0;
-        std::string name = StatFile[k];
-        own->Statistics = std::make_unique<zonalstatistic>(
-            &status, Writer, StatisticsTable, StatisticsTableSize, RelCellArea, NRows, NCols,
-            Settings.Zones ? own->Zones.data() : nullptr, zoneCount, StatCode[k], StatisticsPrecision[k], name,
-            Settings.DefaultOutputDirectory, Settings.OutputListCount, Settings.OutputListCodes);
-        if (status != 0) throw status;
-        own->Statistics->WriteHeader(StatisticsTitle[k], ModuleName);
-        Stats[k] = own->Statistics.get();
-        OwnStats.push_back(std::move(own));
+        Stats[k] = CreateOwnedStatistics(std::move(zones), zoneCount, StatisticsTable, StatisticsTableSize, StatCode[k],
+                                         StatisticsPrecision[k], StatFile[k], Settings.DefaultOutputDirectory,
+                                         StatisticsTitle[k], ModuleName);
     }
 }
 
@@ -379,9 +371,7 @@ void surfaceroutingclass::FlushStatistics() {
 }
 
 void surfaceroutingclass::ReleaseAll() {
-    for (auto& s : OwnStats)
-        if (s->Statistics) s->Statistics->Close();
-    OwnStats.clear();
+    ReleaseOwnedStatistics();
     for (zonalstatistic*& s : Stats) s = nullptr;
     for (OwnGrid& g : OwnGrids) {
         if (GridTable && g.Index > 0) ReleaseGrid(g.Index);

@@ -141,10 +141,6 @@ private:
         int Levels = 0;
         bool Halo = false;
     };
-    struct OwnStatistics {
-        std::vector<ZoneRecord> Zones;
-        std::unique_ptr<zonalstatistic> Statistics;
-    };
 
     void Construct(int spinUpSwitch);
     void ReadSection();
@@ -175,7 +171,6 @@ private:
     void AddZoneSums();
 
     std::vector<OwnGrid> OwnGrids;
-    std::vector<std::unique_ptr<OwnStatistics>> OwnStats;
     zonalstatistic* Stats[5] = {};
     int LayerCount = 1;
     std::vector<double**> Landuse;

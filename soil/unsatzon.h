@@ -678,11 +678,6 @@ private:
     SubbasinTable Subbasins;
     ZoneTable OwnSubbasins;
     double** SubbasinGrid = nullptr;  // "zonegrid_soilmodel"
-    struct OwnStatistics {
-        std::vector<ZoneRecord> Zones;
-        std::unique_ptr<zonalstatistic> Writer;
-    };
-    std::vector<std::unique_ptr<OwnStatistics>> OwnStats;
     struct OwnGrid {
         int Index = 0;
         double** Data = nullptr;

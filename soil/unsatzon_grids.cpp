@@ -436,10 +436,7 @@ void unsatzonmodellklasse::LookUpResponseUnits() {
 }
 
 void unsatzonmodellklasse::ReleaseAll() {
-    for (auto& s : OwnStats) {
-        if (s->Writer) s->Writer->Close();
-    }
-    OwnStats.clear();
+    ReleaseOwnedStatistics();
     for (auto& s : Statistics) s = nullptr;
     for (OwnGrid& g : OwnGrids) {
         if (GridTable && g.Index > 0) ReleaseGrid(g.Index);

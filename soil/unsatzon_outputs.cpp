@@ -74,24 +74,14 @@ std::string ImmobilisedFileName(const std::string& name) {
 
 zonalstatistic* unsatzonmodellklasse::CreateStatistics(const NamedCode& file, int precision,
                                                        const std::string& title) {
-    auto own = std::make_unique<OwnStatistics>();
     const int n = Subbasins.Count;
-    own->Zones.assign(static_cast<size_t>(n) + 1, ZoneRecord{});
+    std::vector<ZoneRecord> zones(static_cast<size_t>(n) + 1, ZoneRecord{});
     for (int r = 0; r <= n; ++r) {
-        own->Zones[static_cast<size_t>(r)].zonenwert = Subbasins.Records[r].zonenwert;
-        own->Zones[static_cast<size_t>(r)].rel = Subbasins.Records[r].rel;
+        zones[static_cast<size_t>(r)].zonenwert = Subbasins.Records[r].zonenwert;
+        zones[static_cast<size_t>(r)].rel = Subbasins.Records[r].rel;
     }
-    int status = 0;
-    std::string name = file.Name;
-    own->Writer = std::make_unique<zonalstatistic>(&status, Writer, StatisticsTable, StatisticsTableSize, RelCellArea,
-                                                   NRows, NCols, own->Zones.data(), n, file.Code, precision, name,
-                                                   OutputDirectory, Settings.OutputListCount,
-                                                   Settings.OutputListCodes);
-    if (status != 0) throw status;
-    own->Writer->WriteHeader(title, ModuleName, StatisticsTable, StatisticsTableSize);
-    zonalstatistic* result = own->Writer.get();
-    OwnStats.push_back(std::move(own));
-    return result;
+    return CreateOwnedStatistics(std::move(zones), n, StatisticsTable, StatisticsTableSize, file.Code, precision,
+                                 file.Name, OutputDirectory, title, ModuleName);
 }
 
 void unsatzonmodellklasse::CreateMainStatistics() {

@@ -111,10 +111,6 @@ private:
         int Index = 0;
         double** Data = nullptr;
     };
-    struct OwnStatistics {
-        std::vector<ZoneRecord> Zones;
-        std::unique_ptr<zonalstatistic> Statistics;
-    };
     struct CellInputs;
 
     void Construct();
@@ -166,7 +162,6 @@ private:
     std::vector<double**> Landuse, LeafArea, RootDepth, Coverage, CanopyResistance, InterceptResistance, Roughness;
 
     std::vector<OwnGrid> OwnGrids;
-    std::vector<std::unique_ptr<OwnStatistics>> OwnStats;
     std::vector<zonalstatistic*> PotTranspirationStats, RealTranspirationStats, PotInterceptionStats;
     zonalstatistic* PotEvaporationStats = nullptr;
     zonalstatistic* RealEvaporationStats = nullptr;

@@ -138,27 +138,9 @@ double** interzeptionsmodellklasse::CreateGrid(int entry, const std::string& fil
 
 zonalstatistic* interzeptionsmodellklasse::CreateStatistics(const std::string& fileName, int code,
                                                             const std::string& header) {
-    auto own = std::make_unique<OwnStatistics>();
     const int zoneCount = Settings.Zones ? Settings.ZoneCount : 0;
-    own->Zones.assign(static_cast<size_t>(zoneCount) + 1, ZoneRecord{});
-    for (int z = 0; z <= zoneCount && Settings.Zones; ++z) {
-        const ZoneRecord& source = Settings.Zones[z];
-        ZoneRecord& copy = own->Zones[static_cast<size_t>(z)];
-        copy.zonenwert = source.zonenwert;
-        copy.rel = source.rel;
-        copy.RelCellSum = source.RelCellSum;
-    }
-    int status = 0;
-    std::string name = fileName;
-    own->Statistics = std::make_unique<zonalstatistic>(
-        &status, Writer, StatisticsTable, StatisticsTableSize, RelCellArea, NRows, NCols,
-        Settings.Zones ? own->Zones.data() : nullptr, zoneCount, code, 5, name, Settings.DefaultOutputDirectory,
-        Settings.OutputListCount, Settings.OutputListCodes);
-    if (status != 0) throw status;
-    own->Statistics->WriteHeader(header, ModuleName);
-    zonalstatistic* result = own->Statistics.get();
-    OwnStats.push_back(std::move(own));
-    return result;
+    return CreateOwnedStatistics(ZoneKeys(Settings.Zones, zoneCount), zoneCount, StatisticsTable, StatisticsTableSize,
+                                 code, 5, fileName, Settings.DefaultOutputDirectory, header, ModuleName);
 }
 
 void interzeptionsmodellklasse::CreateGridsAndStatistics() {
@@ -441,10 +423,7 @@ void interzeptionsmodellklasse::FlushStatistics() {
 }
 
 void interzeptionsmodellklasse::ReleaseAll() {
-    for (auto& s : OwnStats) {
-        if (s->Statistics) s->Statistics->Close();
-    }
-    OwnStats.clear();
+    ReleaseOwnedStatistics();
     for (OwnGrid& g : OwnGrids) {
         if (GridTable && g.Index > 0) ReleaseGrid(g.Index);
         free_matrix(g.Data, 1, NRows, 1, NCols);

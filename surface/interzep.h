@@ -54,10 +54,6 @@ private:
         int Index = 0;
         double** Data = nullptr;
     };
-    struct OwnStatistics {
-        std::vector<ZoneRecord> Zones;
-        std::unique_ptr<zonalstatistic> Statistics;
-    };
 
     void Construct();
     void ReadSection();
@@ -85,7 +81,6 @@ private:
     std::vector<double**> Landuse, LeafArea, Coverage, PotTranspiration, PotInterception, RealTranspiration;
 
     std::vector<OwnGrid> OwnGrids;
-    std::vector<std::unique_ptr<OwnStatistics>> OwnStats;
     std::vector<int> StorageIndex, EvaporationIndex, ThroughfallIndex;
     std::vector<zonalstatistic*> StorageStats, EvaporationStats, ThroughfallStats;
 

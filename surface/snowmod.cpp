@@ -283,25 +283,8 @@ void schneemodellklasse::CreateStatistics() {
 }
 
 zonalstatistic* schneemodellklasse::MakeStatistics(const OutputLine& line, int precision, const std::string& title) {
-    auto own = std::make_unique<OwnStatistics>();
     const int zoneCount = Settings.Zones ? Settings.ZoneCount : 0;
-    own->Zones.assign(static_cast<size_t>(zoneCount) + 1, ZoneRecord{});
-    for (int z = 0; z <= zoneCount && Settings.Zones; ++z) {
-        const ZoneRecord& source = Settings.Zones[z];
-        ZoneRecord& copy = own->Zones[static_cast<size_t>(z)];
-        copy.zonenwert = source.zonenwert;
-        copy.rel = source.rel;
-        copy.RelCellSum = source.RelCellSum;
-    }
-    int status = 0;
-    std::string name = line.Statistics;
-    own->Statistics = std::make_unique<zonalstatistic>(
-        &status, Writer, StatisticsTable, StatisticsTableSize, RelCellArea, NRows, NCols,
-        Settings.Zones ? own->Zones.data() : nullptr, zoneCount, line.StatisticsCode, precision, name,
-        Settings.DefaultOutputDirectory, Settings.OutputListCount, Settings.OutputListCodes);
-    if (status != 0) throw status;
-    own->Statistics->WriteHeader(title, ModuleName);
-    zonalstatistic* result = own->Statistics.get();
-    OwnStats.push_back(std::move(own));
-    return result;
+    return CreateOwnedStatistics(ZoneKeys(Settings.Zones, zoneCount), zoneCount, StatisticsTable, StatisticsTableSize,
+                                 line.StatisticsCode, precision, line.Statistics, Settings.DefaultOutputDirectory,
+                                 title, ModuleName);
 }

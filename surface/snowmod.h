@@ -295,10 +295,6 @@ private:
         int Index = 0;
         double** Data = nullptr;
     };
-    struct OwnStatistics {
-        std::vector<ZoneRecord> Zones;
-        std::unique_ptr<zonalstatistic> Statistics;
-    };
     // Section values: grid names, write codes, statistics names and codes.
     struct OutputLine {
         std::string Grid;
@@ -344,7 +340,6 @@ private:
     StorageContentStage* StorageStage = nullptr;
     int NextEntry = 0;
     std::vector<OwnGrid> OwnGrids;
-    std::vector<std::unique_ptr<OwnStatistics>> OwnStats;
 
     OutputLine rainLine, snowLine, snowDaysLine, snowAgeLine, albedoLine, outflowLine, meltOnlyLine, solidLine,
         liquidLine, totalStatLine, totalLine, snowTempLine, surfTempLine, inputMassLine, mobileMassLine,

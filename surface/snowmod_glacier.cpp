@@ -302,20 +302,11 @@ void schneemodellklasse::ReadGlacierSection() {
 
 zonalstatistic* schneemodellklasse::MakeSubbasinStatistics(const OutputLine& line, int precision,
                                                            const std::string& title) {
-    auto own = std::make_unique<OwnStatistics>();
-    own->Zones.assign(Subbasins.Records.begin(), Subbasins.Records.end());
-    if (own->Zones.empty()) own->Zones.assign(1, ZoneRecord{});
-    int status = 0;
-    std::string name = line.Statistics;
-    own->Statistics = std::make_unique<zonalstatistic>(
-        &status, Writer, StatisticsTable, StatisticsTableSize, RelCellArea, NRows, NCols, own->Zones.data(),
-        Subbasins.Count, line.StatisticsCode, precision, name, Settings.DefaultOutputDirectory,
-        Settings.OutputListCount, Settings.OutputListCodes);
-    if (status != 0) throw status;
-    own->Statistics->WriteHeader(title, ModuleName);
-    zonalstatistic* result = own->Statistics.get();
-    OwnStats.push_back(std::move(own));
-    return result;
+    std::vector<ZoneRecord> zones(Subbasins.Records.begin(), Subbasins.Records.end());
+    if (zones.empty()) zones.assign(1, ZoneRecord{});
+    return CreateOwnedStatistics(std::move(zones), Subbasins.Count, StatisticsTable, StatisticsTableSize,
+                                 line.StatisticsCode, precision, line.Statistics, Settings.DefaultOutputDirectory,
+                                 title, ModuleName);
 }
 
 void schneemodellklasse::CreateGlacierGrids() {

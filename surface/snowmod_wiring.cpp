@@ -250,9 +250,7 @@ void schneemodellklasse::FlushStatistics() {
 }
 
 void schneemodellklasse::ReleaseAll() {
-    for (auto& s : OwnStats)
-        if (s->Statistics) s->Statistics->Close();
-    OwnStats.clear();
+    ReleaseOwnedStatistics();
     statOutflow = statMeltOnly = statSnowDays = statSnowAge = statSnowFraction = statRainFraction = statSnowStorage =
         statAlbedo = statSnowTemp = statSurfTemp = statInputMass = statMobileMass = statDeposition = statThawDepth =
             nullptr;
