@@ -1,4 +1,5 @@
 #include "framework/gridfiles_io.h"
+#include "framework/string_helpers.h"
 
 #include <sys/stat.h>
 
@@ -29,11 +30,7 @@ std::string Tail(const std::string& text, size_t count) {
     return text.size() <= count ? text : text.substr(text.size() - count);
 }
 
-void AppendNumber(std::string& out, double value) {
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-}
+void AppendNumber(std::string& out, double value) { AppendShortest(out, value); }
 
 bool ParseNumber(std::string_view token, double* value) {
     if (!token.empty() && token.front() == '+') {

@@ -1,5 +1,7 @@
 #include "framework/string_helpers.h"
 
+#include <charconv>
+
 size_t SplitString(const std::string& text, const std::string& delimiters, std::vector<std::string>& list) {
     const bool quotesSplit = delimiters.find('"') != std::string::npos;
     size_t pos = text.find_first_not_of(delimiters);
@@ -45,4 +47,21 @@ std::string& CutSubstring(std::string& buffer, long start, long length) {
     }
     buffer = buffer.substr(static_cast<size_t>(start), static_cast<size_t>(length) + 1);
     return buffer;
+}
+
+std::string ShortestText(double value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+void AppendShortest(std::string& out, double value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, result.ptr);
+}
+
+std::string InDirectory(const std::string& directory, const std::string& name) {
+    if (name.empty() || name[0] == '/' || name[0] == '~') return name;
+    return directory + name;
 }

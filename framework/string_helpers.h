@@ -16,3 +16,11 @@ long FindSubstringOffset(const std::string& text, const std::string& pattern);
 // Keeps the length + 1 characters that begin at `start` (fewer when the text
 // ends earlier); a negative start or length leaves the text unchanged.
 std::string& CutSubstring(std::string& buffer, long start, long length);
+
+// The shortest text that reads back to the same double (the form of every
+// number the model may read again: grids, tables, state sections).
+std::string ShortestText(double value);
+void AppendShortest(std::string& out, double value);
+
+// `name` inside `directory`, unless it begins with "/" or "~".
+std::string InDirectory(const std::string& directory, const std::string& name);

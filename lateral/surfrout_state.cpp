@@ -9,21 +9,10 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/storage_content_file.h"
+#include "framework/string_helpers.h"
 #include "lateral/surfrout.h"
 
 namespace {
-
-// The shortest text that reads back to the same double.
-std::string Shortest(double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
-}
-
-std::string WithDirectory(const std::string& directory, const std::string& name) {
-    if (name.empty() || name[0] == '/' || name[0] == '~' || directory.empty()) return name;
-    return directory + name;
-}
 
 const char* const SectionName = "SurfaceRoutingModel";
 const char* const ColdStartNote =
@@ -34,7 +23,7 @@ const char* const ColdStartNote =
 
 void surfaceroutingclass::WriteStorageContent(int append) {
     if (Method == 0 || !zoneFZT_QD.Allocated()) return;
-    const std::string path = WithDirectory(OutputDirectory, StorageFile);
+    const std::string path = InDirectory(OutputDirectory, StorageFile);
     const int n = Settings.Zones ? Settings.ZoneCount : 0;
     const int t = std::max(TracerCount, 0);
     double** qdd = QDd.Rows();
@@ -43,8 +32,8 @@ void surfaceroutingclass::WriteStorageContent(int append) {
     text += std::to_string(n) + " (number of subasins)\n";
     text += std::to_string(t) + " (number of tracers)\n";
     auto record = [&](const unsatzon::FlowTimeZone& z, const char* label) {
-        text += Shortest(z.n) + " " + Shortest(z.sx) + " " + Shortest(z.zonenwert) + " " + Shortest(z.rel) + " " +
-                Shortest(z.RelCellSum) + " (" + label + ".n/.sx/.zonenwert/.rel/.RelCellSum)\n";
+        text += ShortestText(z.n) + " " + ShortestText(z.sx) + " " + ShortestText(z.zonenwert) + " " + ShortestText(z.rel) + " " +
+                ShortestText(z.RelCellSum) + " (" + label + ".n/.sx/.zonenwert/.rel/.RelCellSum)\n";
     };
     for (int i = 0; i <= t; ++i) {
         text += std::to_string(i) + " (0=runoff, 1...9 = tracers)\n";
@@ -60,8 +49,8 @@ void surfaceroutingclass::WriteStorageContent(int append) {
             index += "][";
             index += std::to_string(j);
             index += "])\n";
-            text += Shortest(qdd[i][j]) + " (QDd" + index;
-            text += Shortest(qii[i][j]) + " (QIi" + index;
+            text += ShortestText(qdd[i][j]) + " (QDd" + index;
+            text += ShortestText(qii[i][j]) + " (QIi" + index;
         }
     }
     text += "\n";
@@ -96,7 +85,7 @@ void surfaceroutingclass::ReadAndCompareStorageValue(double expected, const std:
 
 void surfaceroutingclass::ReadStorageContent() {
     if (Method == 0) return;
-    const std::string path = WithDirectory(InputDirectory, StorageFile);
+    const std::string path = InDirectory(InputDirectory, StorageFile);
     FILE* f = std::fopen(path.c_str(), "rt");
     if (!f) {
         if (Writer) *Writer << "WARNING: error opening storage content file " << path << ColdStartNote << "[end-entry]";

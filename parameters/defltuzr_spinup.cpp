@@ -15,6 +15,7 @@
 #include "framework/gridfiles_io.h"
 #include "framework/gridtable.h"
 #include "framework/modelobject.h"
+#include "framework/string_helpers.h"
 #include "setup/control_text.h"
 
 namespace {
@@ -28,12 +29,6 @@ const char* const ClassifiedMasterFile = "Master_HydrologicResponseUnits";
 const char* const RenumberedFallbackFile = "All_HydrologicResponseUnits_renumbered";
 
 constexpr double LargestClass = 9999;
-
-std::string NumberText(double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
-}
 
 [[noreturn]] void ValueNotAllowed(modelobject& setup, const std::string& description, const std::string& value,
                                   const std::string& allowed) {
@@ -159,7 +154,7 @@ std::vector<ClassGrid> ReadClassGrids(modelobject& setup, FILE* stream, int coun
         // A width of zero or less would divide by zero or turn the classes
         // round; neither makes units.
         if (!(grid.Width > 0) || !std::isfinite(grid.Width)) {
-            ValueNotAllowed(setup, "class width of HRU grid " + grid.Name + " in [SpinUp]", NumberText(grid.Width),
+            ValueNotAllowed(setup, "class width of HRU grid " + grid.Name + " in [SpinUp]", ShortestText(grid.Width),
                             "a number greater than 0");
         }
         grid.SquareRoot = spacing.find("sqrt") != std::string::npos;

@@ -12,6 +12,7 @@
 #include "framework/diagnostics_writer.h"
 #include "framework/signals.h"
 #include "framework/tracer_info.h"
+#include "framework/string_helpers.h"
 
 namespace {
 
@@ -51,12 +52,6 @@ bool ReadNumberAt(const std::string& text, size_t& at, double& value) {
     if (end == start || !std::isfinite(value)) return false;
     at += static_cast<size_t>(end - start);
     return true;
-}
-
-void PutShortest(std::string& out, double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
 }
 
 void PutDateField(std::string& out, double value) {
@@ -368,7 +363,7 @@ void SP_class::FlushBuffer(int write) {
         // balance closes from the file as it does in the model.
         for (int i = 4; i < values; ++i) {
             text += '\t';
-            PutShortest(text, r[i]);
+            AppendShortest(text, r[i]);
         }
         text += '\n';
     }

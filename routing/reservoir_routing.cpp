@@ -15,18 +15,9 @@
 #include "framework/gridtable.h"
 #include "framework/tracer_info.h"
 #include "framework/zonetable.h"
+#include "framework/string_helpers.h"
 #include "routing/abfluss.h"
 #include "routing/reservoir.h"
-
-namespace {
-
-void PutShortest(std::string& out, double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-}
-
-}  // namespace
 
 void routingclass::CreateReservoirs() {
     const int R = Counts.SP;
@@ -244,12 +235,12 @@ void routingclass::WriteReservoirStates(std::string& out) {
     for (int j = 1; j <= R && j < static_cast<int>(Reservoirs.size()); ++j) {
         const SP_class& reservoir = *Reservoirs[static_cast<size_t>(j)];
         for (double v : reservoir.State) {
-            PutShortest(out, v);
+            AppendShortest(out, v);
             out += ' ';
         }
         // The withdrawal it still owes follows its state when there is one.
         if (reservoir.CarriedWithdrawal != 0) {
-            PutShortest(out, reservoir.CarriedWithdrawal);
+            AppendShortest(out, reservoir.CarriedWithdrawal);
             out += ' ';
         }
         out += " (reservoir " + std::to_string(j) + ")\n";

@@ -10,6 +10,7 @@
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
 #include "framework/modelobject.h"
+#include "framework/string_helpers.h"
 
 namespace {
 
@@ -101,12 +102,6 @@ std::vector<int32_t> TableCodes(const std::vector<Entry>& table) {
     return codes;
 }
 
-std::string NumberText(double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
-}
-
 double** ZoneGrid(modelobject& setup) {
     if (setup.GridTable && setup.GridTable[FirstGridIndex].Data) return setup.GridTable[FirstGridIndex].Data;
     if (setup.Writer) {
@@ -131,7 +126,7 @@ std::pair<long, long> EntryRows(const modelobject& setup, const MemoryGrid& entr
     if (setup.Writer) {
         *setup.Writer << "FATAL: \n"
                       << Rule << "\n"
-                      << family.Noun << NumberText(value) << " in grid " << entry.FileName << " (" << entry.InternalName
+                      << family.Noun << ShortestText(value) << " in grid " << entry.FileName << " (" << entry.InternalName
                       << family.Ending << Rule << "\n\n"
                       << "[end-entry]";
     }
@@ -230,7 +225,7 @@ void RenumberLayerCodes(modelobject& setup, const CodeIndex& landuseCodes,
                                   << "\nError: the first Layer code of each MultiLayer-Landuse Entry \nmust be a valid "
                                      "entry (not 9999 or larger):\nHere, line "
                                   << static_cast<int>(j) << " contains "
-                                  << (present ? std::to_string(code) : NumberText(noData)) << " as first layer code.\n"
+                                  << (present ? std::to_string(code) : ShortestText(noData)) << " as first layer code.\n"
                                   << Rule << "\n\n"
                                   << "[end-entry]";
                 }

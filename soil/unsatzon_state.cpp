@@ -16,21 +16,10 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/storage_content_file.h"
+#include "framework/string_helpers.h"
 #include "soil/unsatzon.h"
 
 namespace {
-
-std::string Shortest(double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
-}
-
-// A name that does not begin with "/" or "~" lies in `directory`.
-std::string WithDirectory(const std::string& directory, const std::string& name) {
-    if (name.empty() || name[0] == '/' || name[0] == '~') return name;
-    return directory + name;
-}
 
 // Skips the rest of the current line, the line end included.
 void SkipLine(FILE* file) {
@@ -54,7 +43,7 @@ void unsatzonmodellklasse::SetSubSteps(int n) { SubSteps = n; }
 
 void unsatzonmodellklasse::WriteStorageContent(bool /*append*/) {
     if (Method == 0 || !zoneFZT_QD.Allocated() || !zoneFZT_QI.Allocated() || !QDd.Rows() || !QIi.Rows()) return;
-    const std::string path = WithDirectory(OutputDirectory, StorageFileName);
+    const std::string path = InDirectory(OutputDirectory, StorageFileName);
     const int n = Subbasins.Count;
     const int T = zoneFZT_QD.Tracers();
     std::string text = "[unsatzon_model]\n" + std::to_string(n) + " (number of subasins)\n";
@@ -65,7 +54,7 @@ void unsatzonmodellklasse::WriteStorageContent(bool /*append*/) {
     }
     text += "(code)\n";
     auto parameterLine = [&](const std::vector<double>& values, const char* comment) {
-        for (int s = 1; s <= n; ++s) text += Shortest(values[static_cast<size_t>(s)]) + " ";
+        for (int s = 1; s <= n; ++s) text += ShortestText(values[static_cast<size_t>(s)]) + " ";
         text += comment;
     };
     parameterLine(kelsqd, "(kelsqd in min)\n");
@@ -78,7 +67,7 @@ void unsatzonmodellklasse::WriteStorageContent(bool /*append*/) {
     double** qdd = QDd.Rows();
     double** qii = QIi.Rows();
     auto record = [&](const unsatzon::FlowTimeZone& z, const char* comment) {
-        for (double v : {z.n, z.sx, z.zonenwert, z.rel, z.RelCellSum}) text += Shortest(v) + " ";
+        for (double v : {z.n, z.sx, z.zonenwert, z.rel, z.RelCellSum}) text += ShortestText(v) + " ";
         text += comment;
     };
     for (int i = 0; i <= T; ++i) {
@@ -93,8 +82,8 @@ void unsatzonmodellklasse::WriteStorageContent(bool /*append*/) {
                 record(qd[z], "(zoneFZT_QD.n/.sx/.zonenwert/.rel/.RelCellSum)\n");
                 record(qi[z], "(zoneFZT_QI.n/.sx/.zonenwert/.rel/.RelCellSum)\n");
             }
-            text += Shortest(qdd[i][s]) + " (QDd[" + std::to_string(i) + "][" + std::to_string(s) + "])\n";
-            text += Shortest(qii[i][s]) + " (QIi[" + std::to_string(i) + "][" + std::to_string(s) + "])\n";
+            text += ShortestText(qdd[i][s]) + " (QDd[" + std::to_string(i) + "][" + std::to_string(s) + "])\n";
+            text += ShortestText(qii[i][s]) + " (QIi[" + std::to_string(i) + "][" + std::to_string(s) + "])\n";
         }
     }
     text += "\n";
@@ -141,7 +130,7 @@ void unsatzonmodellklasse::ReadAndCompareStorageValue(double current, const std:
 
 void unsatzonmodellklasse::ReadStorageContent() {
     if (Method == 0) return;
-    StoragePath = WithDirectory(InputDirectory, StorageFileName);
+    StoragePath = InDirectory(InputDirectory, StorageFileName);
     StorageFile = std::fopen(StoragePath.c_str(), "rt");
     if (!StorageFile) {
         if (Writer) *Writer << "FATAL: error opening storage content file " << StoragePath << "[end-entry]";

@@ -11,23 +11,12 @@
 #include "framework/gridtable.h"
 #include "framework/storage_content_file.h"
 #include "framework/zonalstatistic.h"
+#include "framework/string_helpers.h"
 #include "setup/tracer_ini.h"
 #include "surface/snowmod.h"
 #include "surface/snowmod_physics.h"
 
 namespace {
-
-// The shortest text that reads back to the same double.
-std::string Shortest(double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
-}
-
-std::string WithDirectory(const std::string& directory, const std::string& name) {
-    if (name.empty() || name[0] == '/' || name[0] == '~' || directory.empty()) return name;
-    return directory + name;
-}
 
 }  // namespace
 
@@ -137,7 +126,7 @@ void schneemodellklasse::ReadStorageContent(const std::string* fileName, int rea
     // Without glaciers there is nothing to read; the section is still written.
     if (readMode == 0 || Qice_els.empty() || Qfirn_els.empty() || Qsnow_els.empty()) return;
 
-    const std::string path = WithDirectory(InputDirectory, *fileName);
+    const std::string path = InDirectory(InputDirectory, *fileName);
     auto coldStart = [&](const std::string& first) {
         if (!Writer) return;
         *Writer << first << "[end-entry]";
@@ -198,7 +187,7 @@ void schneemodellklasse::ReadStorageContent(const std::string* fileName, int rea
 
 void schneemodellklasse::WriteStorageContent(bool append) {
     if (!storageFileName) return;
-    const std::string path = WithDirectory(OutputDirectory, *storageFileName);
+    const std::string path = InDirectory(OutputDirectory, *storageFileName);
     const int n = Subbasins.Count;
     std::string text = "[snow_model]\n" + std::to_string(n) + " (number of subasins)\n";
     auto value = [](const std::vector<double>& v, int i) {
@@ -206,9 +195,9 @@ void schneemodellklasse::WriteStorageContent(bool append) {
     };
     for (int i = 1; i <= n; ++i) {
         const std::string id = std::to_string(i) + "\t";
-        text += id + Shortest(value(Qice_els, i)) + "(TG code and Qice_slr value)\n";
-        text += id + Shortest(value(Qfirn_els, i)) + "(TG code and Qfirn_slr value)\n";
-        text += id + Shortest(value(Qsnow_els, i)) + "(TG code and Qsnow_slr value)\n";
+        text += id + ShortestText(value(Qice_els, i)) + "(TG code and Qice_slr value)\n";
+        text += id + ShortestText(value(Qfirn_els, i)) + "(TG code and Qfirn_slr value)\n";
+        text += id + ShortestText(value(Qsnow_els, i)) + "(TG code and Qsnow_slr value)\n";
     }
     text += "\n";
 
