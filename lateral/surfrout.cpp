@@ -62,9 +62,7 @@ void surfaceroutingclass::Construct(int spinUpSwitch) {
         throw 2;
     }
     Elevation = RequiredGrid("[elevation_model]");
-    LayerCount = 1;
-    if (Settings.MultilayerLanduseTable && Settings.MultilayerLanduseCount > 0)
-        LayerCount = std::max(1, Settings.MultilayerLanduseTable[1].LayerCount);
+    LayerCount = VegetationLayerCount(Settings.MultilayerLanduseTable, Settings.MultilayerLanduseCount);
     Landuse.assign(static_cast<size_t>(LayerCount) + 1, nullptr);
     for (int k = 1; k <= LayerCount; ++k) {
         Landuse[static_cast<size_t>(k)] = RequiredGrid("landuse" + std::to_string(k));

@@ -55,3 +55,10 @@ public:
 // "Landuse_Layers". The model variant takes no part.
 void ReadMultilayerLanduseTable(modelobject& reader, FILE* controlFile, int modelVariant,
                                 std::vector<MultilayerLanduseType>& table);
+
+// The vegetation layers of the model: those of the first multilayer entry
+// (at least 1), or 1 without a multilayer table.
+inline int VegetationLayerCount(const MultilayerLanduseType* table, int count) {
+    if (!table || count <= 0) return 1;
+    return table[1].LayerCount > 1 ? table[1].LayerCount : 1;
+}

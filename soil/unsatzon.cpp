@@ -49,9 +49,7 @@ void unsatzonmodellklasse::Construct() {
                 << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
     }
     Regions = OptionalGrid("MPIRegions");
-    vegetationLayers = 1;
-    if (Settings.MultilayerLanduseTable && Settings.MultilayerLanduseCount > 0)
-        vegetationLayers = std::max(1, Settings.MultilayerLanduseTable[1].LayerCount);
+    vegetationLayers = VegetationLayerCount(Settings.MultilayerLanduseTable, Settings.MultilayerLanduseCount);
     RankSubbasins();
     ReadModelSection();
     ReadSubbasinBlock();

@@ -41,10 +41,7 @@ void verdunstungsmodellklasse::Construct() {
                 << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
     }
     Regions = OptionalGrid("MPIRegions");
-    LayerCount = 1;
-    if (Settings.MultilayerLanduseTable && Settings.MultilayerLanduseCount > 0) {
-        LayerCount = std::max(1, Settings.MultilayerLanduseTable[1].LayerCount);
-    }
+    LayerCount = VegetationLayerCount(Settings.MultilayerLanduseTable, Settings.MultilayerLanduseCount);
     ReadSection();
     SelectInputs();
     CreateGridsAndStatistics();

@@ -37,10 +37,7 @@ void interzeptionsmodellklasse::Construct() {
                 << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
     }
     Regions = OptionalGrid("MPIRegions");
-    LayerCount = 1;
-    if (Settings.MultilayerLanduseTable && Settings.MultilayerLanduseCount > 0) {
-        LayerCount = std::max(1, Settings.MultilayerLanduseTable[1].LayerCount);
-    }
+    LayerCount = VegetationLayerCount(Settings.MultilayerLanduseTable, Settings.MultilayerLanduseCount);
     ReadSection();
     LookUpInputs();
     CreateGridsAndStatistics();

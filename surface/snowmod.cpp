@@ -49,9 +49,7 @@ void schneemodellklasse::Construct() {
     elevationGrid = GridTable[2].Data;
     Subbasins = RankZones(&subbasinGrid);
     regionGrid = OptionalGrid("MPIRegions");
-    nLayers = 1;
-    if (Settings.MultilayerLanduseTable && Settings.MultilayerLanduseCount > 0)
-        nLayers = std::max(1, Settings.MultilayerLanduseTable[1].LayerCount);
+    nLayers = VegetationLayerCount(Settings.MultilayerLanduseTable, Settings.MultilayerLanduseCount);
     landuseGrids.assign(static_cast<size_t>(nLayers) + 1, nullptr);
 
     ReadSection();
