@@ -138,6 +138,9 @@ TEST(SnowRun, ExampleBasinInWinter) {
 // cell closes the snow cover's balance over the year, and interception,
 // which takes the snow cover's outflow as its water input, closes its own.
 TEST(SnowRun, ExampleBasinThroughAYear) {
+#ifdef RUVEX_SANITIZED
+    GTEST_SKIP() << "a year of the example: its code runs in the winter run of the instrumented build";
+#endif
     TempDir dir;
     std::string control = ShortenedBasin(dir, 31);
     control = std::regex_replace(control, std::regex(R"(\[model_time\]\n(.*\n){4}24\n31\n1\n2019\n)"),
