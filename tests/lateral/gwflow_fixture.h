@@ -18,6 +18,7 @@
 #include "lateral/gwflow.h"
 #include "parameters/soil.h"
 #include "support/test_support.h"
+#include "support/test_grid_table.h"
 
 namespace gwtest {
 
@@ -47,7 +48,7 @@ struct Section {
     }
 };
 
-struct Fixture {
+struct Fixture : testsupport::TestGridTable {
     static constexpr double Surface = 85;
     static constexpr double Depth = 1;
     static constexpr double SoilDepth = 2;
@@ -55,7 +56,6 @@ struct Fixture {
     testsupport::TempDir dir;
     std::ostringstream console;
     DiagnosticsWriter writer{dir.file("d.xml"), DiagDebug, console};
-    std::unique_ptr<MemoryGrid[]> table = CreateGridTable();
     StatisticsTableEntry statistics[StatisticsTableSize + 1] = {};
     ModelSettings settings;
     std::vector<SoilType> soils;
@@ -63,8 +63,6 @@ struct Fixture {
     std::vector<ZoneRecord> records;
     std::vector<int> codeToRank;
     SubbasinTable subbasins;
-    memory_handling memory;
-    std::vector<double**> grids;
     int rows, cols, layers;
     std::string extraSections;
     std::unique_ptr<gwflowclass> model;
@@ -72,7 +70,7 @@ struct Fixture {
 
     // Zone 1 everywhere, zone 2 from column `zone2From` on (0: none).
     Fixture(int rowCount, int colCount, int layerCount, int zone2From = 0)
-        : rows(rowCount), cols(colCount), layers(layerCount) {
+        : TestGridTable(rowCount, colCount), rows(rowCount), cols(colCount), layers(layerCount) {
         settings.NRows = rows;
         settings.NCols = cols;
         settings.FirstRow = 1;
@@ -117,23 +115,8 @@ struct Fixture {
     }
     ~Fixture() {
         model.reset();
-        for (double** grid : grids) memory.free_matrix(grid, 1, rows, 1, cols);
     }
-    double** Add(const std::string& name, double value) {
-        double** grid = memory.matrix(1, rows, 1, cols, rows);
-        for (int r = 1; r <= rows; ++r)
-            for (int c = 1; c <= cols; ++c) grid[r][c] = value;
-        grids.push_back(grid);
-        MemoryGrid& entry = table[FindFreeGridEntry(table.get())];
-        entry.Data = grid;
-        entry.InternalName = name;
-        entry.EverUsed = true;
-        return grid;
-    }
-    double** Grid(const std::string& name) {
-        const int index = FindGridEntry(table.get(), name, true);
-        return index > 0 ? table[index].Data : nullptr;
-    }
+    double** Grid(const std::string& name) { return TestGridTable::Grid(name, true); }
     void Fill(const std::string& name, double value) {
         double** g = Grid(name);
         for (int r = 1; r <= rows; ++r)

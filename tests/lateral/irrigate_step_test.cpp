@@ -20,6 +20,7 @@
 #include "parameters/soil.h"
 #include "setup/irrigation_table.h"
 #include "support/test_support.h"
+#include "support/test_grid_table.h"
 
 using namespace testsupport;
 
@@ -29,12 +30,11 @@ namespace {
 // columns 5 and 6. Rules by position: 1 dates from groundwater (12 mm on
 // 1 June), 2 dates from surface water (6 mm on 1 June), 3 dates of another
 // origin (4 mm on 1 June), 4 suction from surface water.
-struct Fixture {
+struct Fixture : TestGridTable {
     static constexpr int Rows = 1, Cols = 6;
     TempDir dir;
     std::ostringstream console;
     DiagnosticsWriter writer{dir.file("d.xml"), DiagDebug, console};
-    std::unique_ptr<MemoryGrid[]> table = CreateGridTable();
     StatisticsTableEntry statistics[StatisticsTableSize + 1] = {};
     ModelSettings settings;
     std::vector<SoilType> soils;
@@ -43,8 +43,6 @@ struct Fixture {
     std::vector<int> codeToRank;
     SubbasinTable subbasins;
     std::vector<IrrigationRule> rules;
-    memory_handling memory;
-    std::vector<double**> grids;
     std::unique_ptr<irrigationclass> model;
     // Exchange tables: rows 0 (water) and 1 (a tracer) of subbasins 0..2.
     double available[2][3] = {}, reservoir[2][3] = {};
@@ -56,7 +54,7 @@ struct Fixture {
     double* abfrelRows[2] = {abfrel[0], abfrel[1]};
     int status = -1;
 
-    Fixture() {
+    Fixture() : TestGridTable(Rows, Cols) {
         settings.NRows = Rows;
         settings.NCols = Cols;
         settings.FirstRow = 1;
@@ -110,20 +108,7 @@ struct Fixture {
         abfrel[0][0] = 5;
         abfrel[1][1] = abfrel[1][2] = 1;
     }
-    ~Fixture() {
-        model.reset();
-        for (double** grid : grids) memory.free_matrix(grid, 1, Rows, 1, Cols);
-    }
-    double** Add(const std::string& name, double value) {
-        double** grid = memory.matrix(1, Rows, 1, Cols, Rows);
-        for (int c = 1; c <= Cols; ++c) grid[1][c] = value;
-        grids.push_back(grid);
-        MemoryGrid& entry = table[FindFreeGridEntry(table.get())];
-        entry.Data = grid;
-        entry.InternalName = name;
-        entry.EverUsed = true;
-        return grid;
-    }
+    ~Fixture() { model.reset(); }
     double* Row(const std::string& name) { return table[FindGridEntry(table.get(), name, true)].Data[1]; }
     void Make(int dt, int surfaceCode = 2001, int spinUp = 0) {
         WriteFile(dir.file("model.ctl"), "[irrigation]\n1 on\n" + std::to_string(dt) +

@@ -17,6 +17,7 @@
 #include "parameters/landuse.h"
 #include "support/test_support.h"
 #include "support/water_balance.h"
+#include "support/test_grid_table.h"
 
 using namespace testsupport;
 
@@ -25,26 +26,23 @@ namespace {
 // A plane of `rows` x `cols` cells of 10 m falling 1 % to the south, one
 // subbasin (code 1), river cells in the last row. Land use 1 is a
 // Strickler-only surface with K_st 20.
-struct PlaneFixture {
+struct PlaneFixture : TestGridTable {
     int rows, cols;
     TempDir dir;
     std::ostringstream console;
     DiagnosticsWriter writer{dir.file("d.xml"), DiagDebug, console};
-    std::unique_ptr<MemoryGrid[]> table = CreateGridTable();
     StatisticsTableEntry statistics[StatisticsTableSize + 1] = {};
     ModelSettings settings;
     std::vector<ZoneRecord> zones;
     std::vector<int> zoneRank = std::vector<int>(2, 0);
     std::vector<RowExtent> extents;
     std::vector<LanduseType> landuse = std::vector<LanduseType>(2);
-    memory_handling memory;
-    std::vector<double**> grids;
     TracerInfo tracers[2];
     std::vector<double> kelsqd = std::vector<double>(2, 0.06), kelsqi = std::vector<double>(2, 0.06);
     std::vector<double> baseRow = std::vector<double>(2, 0.0);
     double* base[1] = {baseRow.data()};
 
-    PlaneFixture(int r = 20, int c = 10) : rows(r), cols(c), extents(static_cast<size_t>(r) + 1, RowExtent{1, c}) {
+    PlaneFixture(int r = 20, int c = 10) : TestGridTable(r, c), rows(r), cols(c), extents(static_cast<size_t>(r) + 1, RowExtent{1, c}) {
         settings.NRows = rows;
         settings.NCols = cols;
         settings.FirstRow = 1;
@@ -85,25 +83,9 @@ struct PlaneFixture {
         for (int j = 1; j <= cols; ++j) depth[rows][j] = width[rows][j] = 1;
         Add("river_links", 0);
     }
-    ~PlaneFixture() {
-        for (double** grid : grids) memory.free_matrix(grid, 1, rows, 1, cols);
-    }
-    double** Add(const std::string& name, double value) {
-        double** grid = memory.matrix(1, rows, 1, cols, rows);
-        for (int r = 1; r <= rows; ++r)
-            for (int c = 1; c <= cols; ++c) grid[r][c] = value;
-        grids.push_back(grid);
-        MemoryGrid& entry = table[FindFreeGridEntry(table.get())];
-        entry.Data = grid;
-        entry.InternalName = name;
-        entry.FileName = name + ".asc";
-        entry.EverUsed = true;
-        return grid;
-    }
-    double** Grid(const std::string& name) {
-        const int index = FindGridEntry(table.get(), name, true);
-        return index > 0 ? table[index].Data : nullptr;
-    }
+    // Every grid names a file of its own.
+    double** Add(const std::string& name, double value) { return TestGridTable::Add(name, value, name + ".asc"); }
+    double** Grid(const std::string& name) { return TestGridTable::Grid(name, true); }
     // The section; the sub time step bounds and the storage statistics line
     // can be chosen.
     static std::string Section(int method, double dtMin = 1, double dtMax = 600, int readCode = 0,

@@ -20,6 +20,7 @@
 #include "setup/irrigation_table.h"
 #include "soil/unsatzon.h"
 #include "support/test_support.h"
+#include "support/test_grid_table.h"
 
 namespace runofftest {
 
@@ -72,24 +73,21 @@ inline SoilType Loam() {
     return soil;
 }
 
-struct Fixture {
+struct Fixture : testsupport::TestGridTable {
     testsupport::TempDir dir;
     std::string previousDirectory = std::filesystem::current_path().string();
     std::ostringstream console;
     DiagnosticsWriter writer{dir.file("d.xml"), DiagDebug, console};
-    std::unique_ptr<MemoryGrid[]> table = CreateGridTable();
     StatisticsTableEntry statistics[StatisticsTableSize + 1] = {};
     ModelSettings settings;
     std::vector<SoilType> soils{SoilType(), Loam()};
     std::vector<RowExtent> extents;
-    memory_handling memory;
-    std::vector<double**> grids;
     std::unique_ptr<unsatzonmodellklasse> model;
     int status = -1;
     int64_t hour = 0, day = 1, month = 6, year = 2020;
     std::string ExtraSections;  // further sections of the control file, after "[unsatzon_model]"
 
-    Fixture() {
+    Fixture() : TestGridTable(Rows, Cols) {
         std::filesystem::current_path(dir.path());
         settings.NRows = Rows;
         settings.NCols = Cols;
@@ -121,24 +119,7 @@ struct Fixture {
     }
     ~Fixture() {
         model.reset();
-        for (double** grid : grids) memory.free_matrix(grid, 1, Rows, 1, Cols);
         std::filesystem::current_path(previousDirectory);
-    }
-    double** Add(const std::string& name, double value, const std::string& fileName = "") {
-        double** grid = memory.matrix(1, Rows, 1, Cols, Rows);
-        for (int r = 1; r <= Rows; ++r)
-            for (int c = 1; c <= Cols; ++c) grid[r][c] = value;
-        grids.push_back(grid);
-        MemoryGrid& entry = table[FindFreeGridEntry(table.get())];
-        entry.Data = grid;
-        entry.InternalName = name;
-        entry.FileName = fileName;
-        entry.EverUsed = true;
-        return grid;
-    }
-    double** Grid(const std::string& name) {
-        const int index = FindGridEntry(table.get(), name, false);
-        return index > 0 ? table[index].Data : nullptr;
     }
     // Builds the model with `subSteps` sub-steps and runs its tracer set-up;
     // the status of the first that fails.

@@ -18,6 +18,7 @@
 #include "setup/irrigation_table.h"
 #include "soil/unsatzon.h"
 #include "support/test_support.h"
+#include "support/test_grid_table.h"
 
 namespace soiltest {
 
@@ -73,21 +74,18 @@ inline LanduseType Meadow() {
 // The grids, tables and settings of a soil model on the 3 x 4 grid: one
 // subbasin (code 1), cell (3, 4) outside, elevation falling by 1 m per row,
 // potential transpiration and evaporation [mm per step] as given.
-struct SoilGridFixture {
+struct SoilGridFixture : TestGridTable {
     TempDir dir;
     std::ostringstream console;
     DiagnosticsWriter writer{dir.file("d.xml"), DiagDebug, console};
-    std::unique_ptr<MemoryGrid[]> table = CreateGridTable();
     StatisticsTableEntry statistics[StatisticsTableSize + 1] = {};
     ModelSettings settings;
     std::vector<SoilType> soils;
     std::vector<LanduseType> uses{LanduseType(), Meadow()};
     std::vector<RowExtent> extents;
-    memory_handling memory;
-    std::vector<double**> grids;
 
     SoilGridFixture(const SoilType& soil, double transpiration, double evaporation)
-        : soils{SoilType(), soil} {
+        : TestGridTable(Rows, Cols), soils{SoilType(), soil} {
         settings.NRows = Rows;
         settings.NCols = Cols;
         settings.FirstRow = 1;
@@ -120,25 +118,6 @@ struct SoilGridFixture {
         Add("potential_evaporation", evaporation);
         Add("slope_angle", 20);
         Add("soil_types", 1);
-    }
-    // A derived fixture releases its model before the grids go.
-    ~SoilGridFixture() {
-        for (double** grid : grids) memory.free_matrix(grid, 1, Rows, 1, Cols);
-    }
-    double** Add(const std::string& name, double value) {
-        double** grid = memory.matrix(1, Rows, 1, Cols, Rows);
-        for (int r = 1; r <= Rows; ++r)
-            for (int c = 1; c <= Cols; ++c) grid[r][c] = value;
-        grids.push_back(grid);
-        MemoryGrid& entry = table[FindFreeGridEntry(table.get())];
-        entry.Data = grid;
-        entry.InternalName = name;
-        entry.EverUsed = true;
-        return grid;
-    }
-    double** Grid(const std::string& name) {
-        const int index = FindGridEntry(table.get(), name, false);
-        return index > 0 ? table[index].Data : nullptr;
     }
 };
 
