@@ -113,6 +113,25 @@ TEST(RoutingExchange, AvailabilityAndWithdrawalsByHand) {
     EXPECT_EQ(r.Exchange.IrrigationDeficit[static_cast<size_t>(run.h.Rank(1))], 0.0);
 }
 
+// A dry outlet gives up its river demand once: its own description carries
+// what it could not give, and the description below, where it is a
+// tributary, does not ask for it again, in this step or the next.
+TEST(RoutingExchange, DryOutletCarriesItsDemandOnce) {
+    ExchangeRun run(Network(), true, false);
+    abflussmodellklasse& r = *run.routing;
+    for (int code : {1, 3}) run.water[static_cast<size_t>(run.h.Rank(code))] = 0;
+    const size_t three = static_cast<size_t>(run.h.Rank(3));
+    // The channels of description 3 run dry.
+    for (int step = 1; step <= 10; ++step) r.RunTimeStep(step, 1, 1, 2020);
+    ASSERT_EQ(run.m3s(3), 0.0);
+    for (int step = 11; step <= 12; ++step) {
+        run.Demand(3, 0.02);
+        r.RunTimeStep(step, 1, 1, 2020);
+        EXPECT_DOUBLE_EQ(r.Exchange.IrrigationDeficit[three], 0.02 * (step - 10)) << step;
+        EXPECT_NEAR(run.m3s(30), 0.036 * 50 / 3.6, 1e-8) << "subbasins 20 and 30 keep their water";
+    }
+}
+
 // Over a run with irrigation from rivers, a soil-model river withdrawal and
 // an external abstraction, the water the routing took equals what was asked,
 // less what it carries into the next step; no flow is ever negative.
