@@ -179,8 +179,8 @@ double abflussmodellklasse::CarriedWithdrawalVolume() const {
 }
 
 // State the next step reads besides the channels: per subbasin the carried
-// withdrawals, per internal inflow the flows its abstraction handed over in
-// the last step.
+// withdrawals and the water offered to irrigation, per internal inflow the
+// flows its abstraction handed over in the last step.
 void abflussmodellklasse::WriteCarriedState(std::string& out) {
     const int n = Subbasins.Count;
     char buffer[64];
@@ -197,6 +197,19 @@ void abflussmodellklasse::WriteCarriedState(std::string& out) {
         put(a);
         put(b);
         out += "(carried irrigation and soil withdrawals of subbasin)\n";
+    }
+    // What the rivers and reservoirs offered to irrigation in the last step:
+    // the next step's irrigation draws on it before the routing runs.
+    double** rivers = MaxIrrig.Rows();
+    double** reservoirs = MaxIrrigFromReservoirs.Rows();
+    for (int i = 1; i <= n && IrrigationDemand && rivers && reservoirs; ++i) {
+        bool any = false;
+        for (int t = 0; t <= RoutingTracerCount; ++t) any = any || rivers[t][i] != 0 || reservoirs[t][i] != 0;
+        if (!any) continue;
+        out += std::to_string(i) + ' ';
+        for (int t = 0; t <= RoutingTracerCount; ++t) put(rivers[t][i]);
+        for (int t = 0; t <= RoutingTracerCount; ++t) put(reservoirs[t][i]);
+        out += "(irrigation availability of subbasin)\n";
     }
     double** F = StepFlows.Rows();
     double*** Fs = SubIntervalFlows.Rows();
@@ -218,7 +231,8 @@ void abflussmodellklasse::WriteCarriedState(std::string& out) {
 bool abflussmodellklasse::ReadCarriedState(const std::string& line, const std::string& path) {
     const bool deficits = line.find("(carried irrigation and soil withdrawals") != std::string::npos;
     const bool inflow = line.find("(flows of internal inflow)") != std::string::npos;
-    if (!deficits && !inflow) return false;
+    const bool availability = line.find("(irrigation availability of subbasin)") != std::string::npos;
+    if (!deficits && !inflow && !availability) return false;
     const int n = Subbasins.Count;
     auto bad = [&]() {
         if (Writer) *Writer << "FATAL: error reading carried flows in file " << path << " (line \"" << line << "\")" << "[end-entry]";
@@ -239,6 +253,14 @@ bool abflussmodellklasse::ReadCarriedState(const std::string& line, const std::s
         if (i < 1 || i > n || Exchange.Empty()) bad();
         Exchange.IrrigationDeficit[static_cast<size_t>(i)] = next();
         Exchange.SoilDeficit[static_cast<size_t>(i)] = next();
+        return true;
+    }
+    if (availability) {
+        double** rivers = MaxIrrig.Rows();
+        double** reservoirs = MaxIrrigFromReservoirs.Rows();
+        if (i < 1 || i > n || !rivers || !reservoirs) bad();
+        for (int t = 0; t <= RoutingTracerCount; ++t) rivers[t][i] = next();
+        for (int t = 0; t <= RoutingTracerCount; ++t) reservoirs[t][i] = next();
         return true;
     }
     double** F = StepFlows.Rows();
