@@ -303,7 +303,18 @@ TEST(RoutingExchange, WarmStartWithInflowsAbstractionsAndCarriedWithdrawals) {
         EXPECT_NE(saved.find("(flows of internal inflow)"), std::string::npos);
         EXPECT_NE(saved.find("(irrigation availability of subbasin)"), std::string::npos);
 
+        const std::vector<riverflow_table> riversAfterFirst = first.rivers;
+
         WarmRun second(reservoir, 25, zl, &saved);
+        // The soil model's next step sees the rivers of the last step.
+        for (size_t i = 1; i < riversAfterFirst.size(); ++i) {
+            const riverflow_table& a = riversAfterFirst[i];
+            const riverflow_table& b = second.rivers[i];
+            EXPECT_EQ(b.flowm3s, a.flowm3s) << i;
+            EXPECT_EQ(b.speed, a.speed) << i;
+            EXPECT_EQ(b.flow_mm[0], a.flow_mm[0]) << i;
+            EXPECT_EQ(b.area, a.area) << i;
+        }
         const std::vector<double> rest = second.Steps(25, 48);
         const size_t n = 4;
         ASSERT_EQ(rest.size(), 24 * n);
