@@ -33,9 +33,9 @@ using namespace testsupport;
 namespace {
 
 #ifdef RUVEX_SANITIZED
-constexpr int Hours = 12;
+constexpr int Hours = 8;
 #else
-constexpr int Hours = 12;
+constexpr int Hours = 8;
 #endif
 constexpr int LastHour = 23;
 
