@@ -116,6 +116,7 @@ void abflussmodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, 
     const int entries = n + Totals.ZL;
     double** F = StepFlows.Rows();
     double*** Fs = SubIntervalFlows.Rows();
+    Exchange.LastStep = {};
     BeginExchangeStep();
     for (int t = 0; t <= RoutingTracerCount; ++t)
         for (int i = 1; i <= n; ++i) F[t][i] = Qg[t][i];

@@ -109,6 +109,9 @@ public:
     void BeginExchangeStep();
     void PushAvailability();
     RiverExchange Exchange;
+    // The withdrawals still owed to the next step, over all subbasins and
+    // reservoirs [m3].
+    double CarriedWithdrawalVolume() const;
     // Carried withdrawals and internal-inflow flows in the state section.
     void WriteCarriedState(std::string& out);
     bool ReadCarriedState(const std::string& line, const std::string& path);

@@ -188,6 +188,9 @@ public:
     // steps and without their tables).
     RiverExchange* Exchange = nullptr;
     void TakeUpTributaries(bool zeroDate);
+    // The area [km2] the flows of entry i (1..n) are counted over: its own,
+    // or its routed catchment over its area factor.
+    double FlowAreaOf(int i) const;
     void SoilRiverWithdrawal(int e, bool zeroDate);
     void OutletAvailability(bool zeroDate);
 

@@ -92,6 +92,7 @@ void routingclass::RouteAbstractions(int64_t year, int64_t month, int64_t day, i
             X[static_cast<size_t>(t)] = reservoir ? reservoir->State[static_cast<size_t>(t)] : F[t][g];
         if (!zeroDate) al.BufferRecord(year, month, day, hour, X.data());
         if (!reservoir && a > 0) {
+            const double before = F[0][g];
             // Taken from every sub-interval alike; where a sub-interval holds
             // less, in proportion to what each holds (the mean is at least a).
             bool uniform = true;
@@ -108,6 +109,7 @@ void routingclass::RouteAbstractions(int64_t year, int64_t month, int64_t day, i
                 }
                 F[0][g] = sum / Ns;
             }
+            if (Exchange) Exchange->LastStep.Abstractions += (before - F[0][g]) * area * 1000;
         }
         if (al.Mode == AL_class::Intern || al.Mode == AL_class::InternWithRule) {
             const int z = al.Code;

@@ -14,6 +14,7 @@
 #include "framework/diagnostics_writer.h"
 #include "routing/abfluss.h"
 #include "routing/abfluss_routingclass.h"
+#include "routing/reservoir.h"
 #include "soil/unsatzon.h"
 
 double WithdrawAtMost(double& q, double rate) {
@@ -88,9 +89,14 @@ void routingclass::TakeUpTributaries(bool zeroDate) {
             for (int t = 0; t <= T; ++t) MaxIrrig[t][sb] = Fs[t][1][sb];
             double& deficit = Exchange->IrrigationDeficit[static_cast<size_t>(sb)];
             const double rate = Demand[sb].sx + deficit;
-            double unmet = 0;
-            for (int s = 1; s <= SubIntervals; ++s) unmet += WithdrawAtMost(Fs[0][s][sb], rate);
+            double unmet = 0, taken = 0;
+            for (int s = 1; s <= SubIntervals; ++s) {
+                const double before = Fs[0][s][sb];
+                unmet += WithdrawAtMost(Fs[0][s][sb], rate);
+                taken += before - Fs[0][s][sb];
+            }
             deficit = unmet / SubIntervals;
+            Exchange->LastStep.IrrigationFromRivers += taken / SubIntervals * FlowAreaOf(sb) * 1000;
         }
     }
 }
@@ -106,9 +112,14 @@ void routingclass::SoilRiverWithdrawal(int e, bool zeroDate) {
         double& deficit = Exchange->SoilDeficit[static_cast<size_t>(j)];
         const double wanted = record.area > 0 ? ConvertToMm(record.withdrawn, record.area, TimeStep) : 0.0;
         const double rate = wanted + deficit;
-        double unmet = 0;
-        for (int s = 1; s <= SubIntervals; ++s) unmet += WithdrawAtMost(Fs[0][s][j], rate);
+        double unmet = 0, taken = 0;
+        for (int s = 1; s <= SubIntervals; ++s) {
+            const double before = Fs[0][s][j];
+            unmet += WithdrawAtMost(Fs[0][s][j], rate);
+            taken += before - Fs[0][s][j];
+        }
         deficit = unmet / SubIntervals;
+        Exchange->LastStep.SoilFromRivers += taken / SubIntervals * std::max(0.0, record.area) * 1000;
     }
 }
 
@@ -133,18 +144,43 @@ void routingclass::OutletAvailability(bool zeroDate) {
     const double toOutlet = ad / ag * f;
     const double rate = (Demand[g].sx + deficit) * toOutlet;
     if (!(rate > 0)) return;
-    double unmet = 0, sum = 0;
+    double unmet = 0, sum = 0, taken = 0;
     for (int s = 1; s <= SubIntervals; ++s) {
+        const double before = Fs[0][s][g];
         unmet += WithdrawAtMost(Fs[0][s][g], rate);
         sum += Fs[0][s][g];
+        taken += before - Fs[0][s][g];
     }
     F[0][g] = sum / SubIntervals;
     deficit = unmet / SubIntervals / toOutlet;
+    Exchange->LastStep.IrrigationFromRivers += taken / SubIntervals * CatchmentArea / AreaFactor * 1000;
+}
+
+double routingclass::FlowAreaOf(int i) const {
+    double** abfrel = Links.Abfrel;
+    return i > 0 && abfrel && abfrel[1][i] != 0 ? abfrel[0][0] * abfrel[0][i] / abfrel[1][i] : 0.0;
+}
+
+// The withdrawals carried into the next step [m3]: per subbasin the
+// irrigation's over the subbasin and the soil model's over its river-flow
+// area, and what each reservoir still owes.
+double abflussmodellklasse::CarriedWithdrawalVolume() const {
+    double m3 = 0;
+    const int n = Subbasins.Count;
+    for (int i = 1; i <= n && !Exchange.Empty(); ++i) {
+        const size_t k = static_cast<size_t>(i);
+        if (IrrigationDemand) m3 += Exchange.IrrigationDeficit[k] * IrrigationDemand[0].rel * IrrigationDemand[i].rel * 1000;
+        if (RiverFlows) m3 += Exchange.SoilDeficit[k] * RiverFlows[i].area * 1000;
+    }
+    for (int k = 1; k <= DescriptionCount; ++k)
+        for (const auto& reservoir : Descriptions[static_cast<size_t>(k)]->Reservoirs)
+            if (reservoir) m3 += reservoir->CarriedWithdrawal;
+    return m3;
 }
 
 // State the next step reads besides the channels: per subbasin the carried
-// withdrawals, per internal inflow the flows its abstraction handed over in
-// the last step.
+// withdrawals and the water offered to irrigation, per internal inflow the
+// flows its abstraction handed over in the last step.
 void abflussmodellklasse::WriteCarriedState(std::string& out) {
     const int n = Subbasins.Count;
     char buffer[64];
@@ -161,6 +197,19 @@ void abflussmodellklasse::WriteCarriedState(std::string& out) {
         put(a);
         put(b);
         out += "(carried irrigation and soil withdrawals of subbasin)\n";
+    }
+    // What the rivers and reservoirs offered to irrigation in the last step:
+    // the next step's irrigation draws on it before the routing runs.
+    double** rivers = MaxIrrig.Rows();
+    double** reservoirs = MaxIrrigFromReservoirs.Rows();
+    for (int i = 1; i <= n && IrrigationDemand && rivers && reservoirs; ++i) {
+        bool any = false;
+        for (int t = 0; t <= RoutingTracerCount; ++t) any = any || rivers[t][i] != 0 || reservoirs[t][i] != 0;
+        if (!any) continue;
+        out += std::to_string(i) + ' ';
+        for (int t = 0; t <= RoutingTracerCount; ++t) put(rivers[t][i]);
+        for (int t = 0; t <= RoutingTracerCount; ++t) put(reservoirs[t][i]);
+        out += "(irrigation availability of subbasin)\n";
     }
     double** F = StepFlows.Rows();
     double*** Fs = SubIntervalFlows.Rows();
@@ -182,7 +231,8 @@ void abflussmodellklasse::WriteCarriedState(std::string& out) {
 bool abflussmodellklasse::ReadCarriedState(const std::string& line, const std::string& path) {
     const bool deficits = line.find("(carried irrigation and soil withdrawals") != std::string::npos;
     const bool inflow = line.find("(flows of internal inflow)") != std::string::npos;
-    if (!deficits && !inflow) return false;
+    const bool availability = line.find("(irrigation availability of subbasin)") != std::string::npos;
+    if (!deficits && !inflow && !availability) return false;
     const int n = Subbasins.Count;
     auto bad = [&]() {
         if (Writer) *Writer << "FATAL: error reading carried flows in file " << path << " (line \"" << line << "\")" << "[end-entry]";
@@ -203,6 +253,14 @@ bool abflussmodellklasse::ReadCarriedState(const std::string& line, const std::s
         if (i < 1 || i > n || Exchange.Empty()) bad();
         Exchange.IrrigationDeficit[static_cast<size_t>(i)] = next();
         Exchange.SoilDeficit[static_cast<size_t>(i)] = next();
+        return true;
+    }
+    if (availability) {
+        double** rivers = MaxIrrig.Rows();
+        double** reservoirs = MaxIrrigFromReservoirs.Rows();
+        if (i < 1 || i > n || !rivers || !reservoirs) bad();
+        for (int t = 0; t <= RoutingTracerCount; ++t) rivers[t][i] = next();
+        for (int t = 0; t <= RoutingTracerCount; ++t) reservoirs[t][i] = next();
         return true;
     }
     double** F = StepFlows.Rows();

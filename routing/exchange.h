@@ -10,6 +10,14 @@
 // driving it below 0; returns the part that could not be taken.
 double WithdrawAtMost(double& q, double rate);
 
+// What the withdrawals of one step took out of the rivers [m3]: measured on
+// the flows themselves, for balances over the network.
+struct WithdrawnVolumes {
+    double IrrigationFromRivers = 0;
+    double SoilFromRivers = 0;
+    double Abstractions = 0;  // from outlets without a reservoir
+};
+
 struct RiverExchange {
     // Per subbasin 1..n.
     std::vector<char> Taken;                 // irrigation withdrawal made in this step
@@ -24,4 +32,7 @@ struct RiverExchange {
         ReservoirDepth.assign(static_cast<size_t>(n) + 1, 0.0);
     }
     bool Empty() const { return Taken.empty(); }
+
+    WithdrawnVolumes LastStep;
+
 };

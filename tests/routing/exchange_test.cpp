@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "routing/exchange.h"
+#include "routing/reservoir.h"
 #include "routing/routing_harness.h"
 #include "soil/unsatzon.h"
 
@@ -113,6 +115,25 @@ TEST(RoutingExchange, AvailabilityAndWithdrawalsByHand) {
     EXPECT_EQ(r.Exchange.IrrigationDeficit[static_cast<size_t>(run.h.Rank(1))], 0.0);
 }
 
+// A dry outlet gives up its river demand once: its own description carries
+// what it could not give, and the description below, where it is a
+// tributary, does not ask for it again, in this step or the next.
+TEST(RoutingExchange, DryOutletCarriesItsDemandOnce) {
+    ExchangeRun run(Network(), true, false);
+    abflussmodellklasse& r = *run.routing;
+    for (int code : {1, 3}) run.water[static_cast<size_t>(run.h.Rank(code))] = 0;
+    const size_t three = static_cast<size_t>(run.h.Rank(3));
+    // The channels of description 3 run dry.
+    for (int step = 1; step <= 10; ++step) r.RunTimeStep(step, 1, 1, 2020);
+    ASSERT_EQ(run.m3s(3), 0.0);
+    for (int step = 11; step <= 12; ++step) {
+        run.Demand(3, 0.02);
+        r.RunTimeStep(step, 1, 1, 2020);
+        EXPECT_DOUBLE_EQ(r.Exchange.IrrigationDeficit[three], 0.02 * (step - 10)) << step;
+        EXPECT_NEAR(run.m3s(30), 0.036 * 50 / 3.6, 1e-8) << "subbasins 20 and 30 keep their water";
+    }
+}
+
 // Over a run with irrigation from rivers, a soil-model river withdrawal and
 // an external abstraction, the water the routing took equals what was asked,
 // less what it carries into the next step; no flow is ever negative.
@@ -174,18 +195,22 @@ namespace {
 
 // Both descriptions with an internal pair whose abstraction is routed after
 // its inflow (so the inflow reads the flows of the step before), an external
-// inflow and an external abstraction.
-std::string WarmNetwork() {
+// inflow and an external abstraction; with `reservoir`, subbasin 3 flows
+// into a reservoir that supplies its irrigation and the abstraction there.
+std::string WarmNetwork(bool reservoir) {
+    const std::string sp = reservoir ? "\n  SP 3 file = r3.txt V0 = 2000 C0 = 0 0 0 0 0 0 0 0 0" : "";
+    const std::string rules = reservoir ? "\n[abstraction_rule_reservoir_3]\n2\n0 0\n100000 1\n" : "";
     return ControlText(
         "flows.ctl",
         {{"1 1000 10 1 ", "1 1000 10 2 "},
-         {"TG 3 A = 100", "TG 3 A = 50"},
+         {"TG 3 A = 100 f = 1.0", "TG 3 A = 50 f = 1.0" + sp},
          {"L = 10 A = 10\nend",
           std::string("L = 10 A = 10\n  ZL 1 = intern kh = 2 kv = 6 bm = 5 bf = 20 tm = 0.5 nm = 25 nf = 10 I = 0.003 "
                       "L = 3000 A = 10\n  AL 2 = extern al2.txt 0 0.3 10 mm\n") +
               "TG 30 A = 100 f = 1.0\n  OL 3 kh = 1 kv = 5 bm = 2 bf = 100 tm = 0.5 nm = 40 nf = 20 I = 0.0005 L = "
               "10000 A = 50\n  OL 20" +
-              Channel + "  ZL 2 = extern zl.txt 1 5" + Channel + "  AL 1 = intern 0 0.2 10 mm\nend"}});
+              Channel + "  ZL 2 = extern zl.txt 1 5" + Channel + "  AL 1 = intern 0 0.2 10 mm\nend"}}) +
+           rules;
 }
 
 struct WarmRun {
@@ -196,12 +221,12 @@ struct WarmRun {
     std::vector<ZoneRecord> demand;
     std::vector<riverflow_table> rivers;
 
-    explicit WarmRun(int firstStep, const std::string& zl, const std::string* state = nullptr) {
+    WarmRun(bool reservoir, int firstStep, const std::string& zl, const std::string* state = nullptr) {
         h.settings.StartDay = 1 + (firstStep - 1) / 24;
         h.settings.StartHour = (firstStep - 1) % 24 + 1;
         testsupport::WriteFile(h.dir.file("zl.txt"), zl);
         int status = -1;
-        routing = h.Build(WarmNetwork(), &status);
+        routing = h.Build(WarmNetwork(reservoir), &status);
         EXPECT_EQ(status, 0) << h.Console();
         water.assign(5, Runoff(firstStep));
         qg[0] = water.data();
@@ -251,31 +276,57 @@ std::string WarmInflowFile() {
 
 // 48 steps in one run equal 24 steps, the state saved, and 24 more of a run
 // that starts warm from it, with an internal pair, an external inflow, an
-// abstraction and withdrawals carried between steps.
+// abstraction and withdrawals carried between steps; with a reservoir that
+// shares the irrigation of its subbasin with the river, also its balance
+// file.
 TEST(RoutingExchange, WarmStartWithInflowsAbstractionsAndCarriedWithdrawals) {
     const std::string zl = WarmInflowFile();
-    WarmRun whole(1, zl);
-    const std::vector<double> all = whole.Steps(1, 48);
-    const std::string finalState = whole.State();
-    whole.routing->FlushOutputs();
-    const std::string wholeFile = whole.h.File("al2.txt");
+    // The rows of a step file after the last line the first run wrote.
+    auto tail = [](const std::string& whole, const std::string& second) {
+        const size_t from = second.find("\n2020");
+        EXPECT_NE(from, std::string::npos);
+        const size_t length = from == std::string::npos ? 0 : second.size() - from - 1;
+        EXPECT_GT(length, 0u);
+        EXPECT_EQ(whole.substr(whole.size() - std::min(length, whole.size())), second.substr(second.size() - length));
+    };
+    for (const bool reservoir : {false, true}) {
+        SCOPED_TRACE(reservoir ? "with a reservoir" : "without a reservoir");
+        WarmRun whole(reservoir, 1, zl);
+        const std::vector<double> all = whole.Steps(1, 48);
+        const std::string finalState = whole.State();
+        whole.routing->FlushOutputs();
 
-    WarmRun first(1, zl);
-    first.Steps(1, 24);
-    const std::string saved = first.State();
-    EXPECT_NE(saved.find("(carried irrigation and soil withdrawals of subbasin)"), std::string::npos) << saved;
-    EXPECT_NE(saved.find("(flows of internal inflow)"), std::string::npos);
+        WarmRun first(reservoir, 1, zl);
+        first.Steps(1, 24);
+        const std::string saved = first.State();
+        EXPECT_NE(saved.find("(carried irrigation and soil withdrawals of subbasin)"), std::string::npos) << saved;
+        EXPECT_NE(saved.find("(flows of internal inflow)"), std::string::npos);
+        EXPECT_NE(saved.find("(irrigation availability of subbasin)"), std::string::npos);
 
-    WarmRun second(25, zl, &saved);
-    const std::vector<double> rest = second.Steps(25, 48);
-    const size_t n = 4;
-    ASSERT_EQ(rest.size(), 24 * n);
-    for (size_t x = 0; x < rest.size(); ++x)
-        ASSERT_EQ(rest[x], all[24 * n + x]) << "step " << 25 + x / n << " subbasin rank " << 1 + x % n;
-    EXPECT_EQ(second.State(), finalState);
-    second.routing->FlushOutputs();
-    const std::string secondFile = second.h.File("al2.txt");
-    const size_t tail = secondFile.size() - secondFile.find("\n2020") - 1;
-    ASSERT_GT(tail, 0u);
-    EXPECT_EQ(wholeFile.substr(wholeFile.size() - tail), secondFile.substr(secondFile.size() - tail));
+        const std::vector<riverflow_table> riversAfterFirst = first.rivers;
+
+        WarmRun second(reservoir, 25, zl, &saved);
+        // The soil model's next step sees the rivers of the last step.
+        for (size_t i = 1; i < riversAfterFirst.size(); ++i) {
+            const riverflow_table& a = riversAfterFirst[i];
+            const riverflow_table& b = second.rivers[i];
+            EXPECT_EQ(b.flowm3s, a.flowm3s) << i;
+            EXPECT_EQ(b.speed, a.speed) << i;
+            EXPECT_EQ(b.flow_mm[0], a.flow_mm[0]) << i;
+            EXPECT_EQ(b.area, a.area) << i;
+        }
+        const std::vector<double> rest = second.Steps(25, 48);
+        const size_t n = 4;
+        ASSERT_EQ(rest.size(), 24 * n);
+        for (size_t x = 0; x < rest.size(); ++x)
+            ASSERT_EQ(rest[x], all[24 * n + x]) << "step " << 25 + x / n << " subbasin rank " << 1 + x % n;
+        EXPECT_EQ(second.State(), finalState);
+        second.routing->FlushOutputs();
+        tail(whole.h.File("al2.txt"), second.h.File("al2.txt"));
+        if (reservoir) {
+            const SP_class& sp = *second.routing->Descriptions[1]->Reservoirs[1];
+            EXPECT_GT(sp.Irrig.m3, 0.0) << "the reservoir supplies irrigation";
+            tail(whole.h.File("r3.txt"), second.h.File("r3.txt"));
+        }
+    }
 }

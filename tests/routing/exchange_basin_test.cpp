@@ -1,0 +1,231 @@
+// The river water of a small piece of the example basin over a short run,
+// the application stepped in this process: irrigation from a river and from
+// the reservoir, the soil model's exchange with its rivers and two
+// abstractions all draw on the routing at once. What the routing took out
+// of its flows and its reservoir, with the change of what it still owes,
+// equals what the irrigation delivered, what the soil columns took from the
+// rivers and what the abstractions report; no flow, storage element or
+// reservoir volume ever goes below 0.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+
+#include "app/modapuzr.h"
+#include "framework/diagnostics_writer.h"
+#include "framework/gridtable.h"
+#include "lateral/irrigate.h"
+#include "routing/abfluss.h"
+#include "routing/abstraction.h"
+#include "routing/reservoir.h"
+#include "setup/irrigation_table.h"
+#include "soil/example_basin_copy.h"
+#include "soil/unsatzon.h"
+#include "support/test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+#ifdef RUVEX_SANITIZED
+constexpr int Hours = 8;
+#else
+constexpr int Hours = 8;
+#endif
+constexpr int LastHour = 23;
+
+// Rows 15 to 26 and columns 18 to 37 of the example: the three subbasins
+// meet there, with fields that take river water in each of them.
+constexpr int FirstRow = 15, FirstColumn = 18, Rows = 12, Columns = 20;
+
+void Replace(std::string& text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text.replace(at, from.size(), to);
+}
+
+// Every third cell of subbasins 1 and 2 lies on the river of its subbasin.
+std::string RiverLinks(const std::string& zones) {
+    std::istringstream in(zones);
+    std::ostringstream out;
+    std::string line;
+    for (int k = 0; k < 6 && std::getline(in, line); ++k) out << line << "\n";
+    int row = 0;
+    while (std::getline(in, line)) {
+        std::istringstream cells(line);
+        std::string cell;
+        int column = 0;
+        while (cells >> cell) {
+            const bool river = cell == "2" || (cell == "1" && (row + column) % 3 == 0);
+            out << (column ? " " : "") << (river ? cell : "-9999");
+            ++column;
+        }
+        out << "\n";
+        ++row;
+    }
+    return out.str();
+}
+
+void WriteBasin(const TempDir& dir) {
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, FirstRow, FirstColumn, Rows, Columns);
+    WriteFile(dir.file("input/river_links.asc"), RiverLinks(ReadFile(dir.file("input/zones.asc"))));
+    std::string control = soiltest::ExampleControl(LastHour, 1, 1);
+    ASSERT_FALSE(control.empty());
+    Replace(control, "[model_time]\n1\n", "[model_time]\n" + std::to_string(LastHour - Hours + 1) + "\n");
+    // The river exchange of the soil model needs the groundwater model.
+    control = SetSectionSwitch(control, "groundwater_flow", 1);
+    control = SetSectionSwitch(control, "special_output", 0);
+    Replace(control, "30 40                      # control point (row column)", "5 5");
+    Replace(control, "0                          # surface water interaction",
+            "2                          # surface water interaction");
+    Replace(control, "15                         # number of variable grids",
+            "19\n"
+            "river_depth.asc river_depth 0 1\n0\n0\n"
+            "river_width.asc river_width 0 4\n0\n0\n"
+            "kolmation.asc kolmation 0 1e-3\n0\n0\n"
+            "river_links.asc river_links 0 -9999\n0\n1");
+    // An abstraction from the reservoir and one from the river at the
+    // basin's outlet.
+    Replace(control, "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600\n",
+            "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600\n  AL 2 = extern al_reservoir.txt 0 0.2 0.01 m3/s\n");
+    Replace(control, "L = 2500 A = 2.78\n", "L = 2500 A = 2.78\n  AL 1 = extern al_river.txt 0 0.3 10 m3/s\n");
+    WriteFile(dir.file("basin.ctl"), control);
+}
+
+struct Volumes {
+    double taken = 0, delivered = 0, soil = 0, abstracted = 0;
+};
+
+}  // namespace
+
+TEST(ExchangeBasin, WhatTheRoutingTakesIsWhatWasDeliveredTakenAndAbstracted) {
+    TempDir dir;
+    WriteBasin(dir);
+    if (HasFatalFailure()) return;
+    struct WorkingDirectory {
+        std::filesystem::path Previous = std::filesystem::current_path();
+        ~WorkingDirectory() { std::filesystem::current_path(Previous); }
+    } restore;
+    std::filesystem::current_path(dir.path());
+
+    std::ostringstream console;
+    DiagnosticsWriter writer(dir.file("diag.xml"), DiagDebug, console);
+    ModellApplication app;
+    std::string program = "ruvex", file = "basin.ctl";
+    char* argv[] = {program.data(), file.data(), nullptr};
+    int code = 0;
+    try {
+        app.init(&writer, 2, argv, 1);
+    } catch (int thrown) {
+        code = thrown;
+    }
+    ASSERT_EQ(code, 0) << console.str();
+    ASSERT_NE(app.Routing, nullptr);
+    ASSERT_NE(app.UnsaturatedZone, nullptr);
+    ASSERT_EQ(app.UnsaturatedZone->GetSubSteps(), 1);
+    abflussmodellklasse& routing = *app.Routing;
+    const ModelSettings& s = app.Settings;
+    ASSERT_NE(s.IrrigationTable, nullptr);
+    auto grid = [&](const char* name) {
+        const int k = FindGridEntry(app.GridTable.get(), name, true);
+        EXPECT_GT(k, 0) << name;
+        return k > 0 ? app.GridTable[k].Data : nullptr;
+    };
+    double** zones = grid("zonegrid_soilmodel");
+    double** codes = grid("irrigation_codes");
+    double** amounts = grid("irrigation_amounts");
+    double** fromRivers = grid("river_infiltration");
+    ASSERT_TRUE(zones && codes && amounts && fromRivers);
+    const double cellM2 = s.CellSize * s.CellSize;
+    std::vector<SP_class*> reservoirs;
+    std::vector<AL_class*> abstractions;
+    for (int k = 1; k <= routing.DescriptionCount; ++k) {
+        routingclass& d = *routing.Descriptions[static_cast<size_t>(k)];
+        for (size_t j = 1; j < d.Reservoirs.size(); ++j) reservoirs.push_back(d.Reservoirs[j].get());
+        for (size_t j = 1; j < d.Abstractions.size(); ++j) abstractions.push_back(d.Abstractions[j].get());
+    }
+    ASSERT_EQ(reservoirs.size(), 1u);
+    ASSERT_EQ(abstractions.size(), 2u);
+
+    Volumes total, reservoirPart;
+    double carried = routing.CarriedWithdrawalVolume(), largestCarried = 0, worst = 0, smallest = 0;
+    int steps = 0;
+    app.AfterTimeStep = [&] {
+        Volumes step;
+        // The surface water the fields received, cell by cell.
+        for (int r = 1; r <= s.NRows; ++r)
+            for (int c = 1; c <= s.NCols; ++c) {
+                if (!(zones[r][c] >= 1)) continue;
+                const int position = static_cast<int>(codes[r][c]);
+                if (position < 1 || position > s.IrrigationCount) continue;
+                const IrrigationRule& rule = s.IrrigationTable[position];
+                if (rule.Method > 0 && rule.Origin == 2) step.delivered += amounts[r][c] / 1000 * cellM2;
+                step.soil += fromRivers[r][c] / 1000 * cellM2;
+            }
+        for (const AL_class* al : abstractions) {
+            ASSERT_GE(al->RecordsHeld, 1);
+            const double m3s = al->Records[static_cast<size_t>((al->RecordsHeld - 1) * al->ValuesPerRecord + 4)];
+            EXPECT_GE(m3s, 0.0);
+            step.abstracted += m3s * 3600;
+        }
+        const WithdrawnVolumes& w = routing.Exchange.LastStep;
+        step.taken = w.IrrigationFromRivers + w.SoilFromRivers + w.Abstractions;
+        for (const SP_class* sp : reservoirs) {
+            step.taken += sp->Irrig.m3 + sp->Abstr.m3;
+            reservoirPart.taken += sp->Irrig.m3;
+            smallest = std::min(smallest, sp->State[0]);
+        }
+        const double now = routing.CarriedWithdrawalVolume();
+        const double asked = step.delivered + step.soil + step.abstracted;
+        worst = std::max(worst, std::fabs(step.taken + (now - carried) - asked) / std::max(1.0, asked));
+        largestCarried = std::max(largestCarried, now);
+        carried = now;
+        total.taken += step.taken;
+        total.delivered += step.delivered;
+        total.soil += step.soil;
+        total.abstracted += step.abstracted;
+        ++steps;
+
+        // Nothing the routing holds is ever negative.
+        const int entries = routing.Subbasins.Count + routing.Totals.ZL;
+        double** F = routing.StepFlows.Rows();
+        double*** Fs = routing.SubIntervalFlows.Rows();
+        for (int i = 1; i <= entries; ++i) {
+            smallest = std::min(smallest, F[0][i]);
+            for (int k = 1; k <= routing.SubIntervals; ++k) smallest = std::min(smallest, Fs[0][k][i]);
+        }
+        for (const auto& elements : routing.StorageElements[0])
+            for (double e : elements) smallest = std::min(smallest, e);
+    };
+    try {
+        app.run();
+    } catch (int thrown) {
+        code = thrown;
+    }
+    app.AfterTimeStep = nullptr;
+    ASSERT_EQ(code, 0) << console.str();
+    app.ClearMemory();
+
+    const double asked = total.delivered + total.soil + total.abstracted;
+    const double residual = total.taken + carried - asked;
+    std::printf("%d steps: routing took %.9g m3, owes %.9g m3 (at most %.9g); delivered %.9g m3 (reservoir %.9g), "
+                "soil %.9g m3, abstracted %.9g m3; residual %.3g m3, largest step residual %.3g\n",
+                steps, total.taken, carried, largestCarried, total.delivered, reservoirPart.taken, total.soil,
+                total.abstracted, residual, worst);
+    EXPECT_EQ(steps, Hours);
+    EXPECT_GT(total.delivered, 0.0);
+    EXPECT_GT(reservoirPart.taken, 0.0);
+    EXPECT_GT(total.delivered, reservoirPart.taken) << "the rivers supply fields as well";
+    EXPECT_GT(total.soil, 0.0);
+    EXPECT_GT(total.abstracted, 0.0);
+    EXPECT_GT(largestCarried, 0.0) << "some withdrawal was carried into a later step";
+    EXPECT_LT(std::fabs(residual), 1e-8 * asked);
+    EXPECT_LT(worst, 1e-8);
+    EXPECT_GE(smallest, 0.0);
+}
