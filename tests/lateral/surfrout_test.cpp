@@ -449,6 +449,148 @@ TEST(SurfaceRoutingZones, WetStepThenDryStepsFromTheFirstStep) {
     EXPECT_NEAR(arrived, handed, 1e-12 * handed);
 }
 
+// A window of the example basin's elevation model (cells of 100 m, model
+// cells where the example has a subbasin, one subbasin here), river cells
+// where no model neighbour lies lower and at the lowest cell of every row,
+// three travel-time zones by elevation.
+// Over a run of wet and dry steps with two sub-steps, in which the soil
+// takes back what the surface holds at the start of every sub-step and gives
+// part of it back with the rain, the water that entered the surface is the
+// gain of the surface, plus what the soil took back, plus what reached the
+// zones: the outflow of the linear storages, what they hold and what is
+// still in the zones behind the outlet. Interflow balances the same way.
+TEST(SurfaceRoutingWater, ExampleElevationWindowBalancesOverTheRun) {
+    const int firstRow = 7, firstCol = 21, rows = 24, cols = 30;
+    std::istringstream demText(ReadFile(std::string(RUVEX_TEST_DATA) + "/../../examples/basin/input/dem.asc"));
+    std::istringstream zoneText(ReadFile(std::string(RUVEX_TEST_DATA) + "/../../examples/basin/input/zones.asc"));
+    auto readGrid = [](std::istringstream& in) {
+        std::string key;
+        double ncols = 0, nrows = 0, value = 0;
+        in >> key >> ncols >> key >> nrows;
+        for (int k = 0; k < 4; ++k) in >> key >> value;
+        std::vector<std::vector<double>> g(static_cast<size_t>(nrows), std::vector<double>(static_cast<size_t>(ncols)));
+        for (auto& row : g)
+            for (double& v : row) in >> v;
+        return g;
+    };
+    const auto dem = readGrid(demText), basin = readGrid(zoneText);
+    ASSERT_GE(dem.size(), static_cast<size_t>(firstRow + rows - 1));
+#ifdef RUVEX_SANITIZED
+    const std::vector<int> methods = {3, 5};
+#else
+    const std::vector<int> methods = {1, 2, 3, 4, 5};
+#endif
+    for (int method : methods) {
+        SCOPED_TRACE("method " + std::to_string(method));
+        PlaneFixture f(rows, cols);
+        f.settings.CellSize = 100;
+        double** zone = f.Grid("zone_grid");
+        double** z = f.Grid("[elevation_model]");
+        double** flowTimes = f.Add("flow_times", 1);
+        double low = 1e300, high = -1e300;
+        for (int r = 1; r <= rows; ++r)
+            for (int c = 1; c <= cols; ++c) {
+                const size_t R = static_cast<size_t>(firstRow + r - 2), C = static_cast<size_t>(firstCol + c - 2);
+                z[r][c] = dem[R][C];
+                zone[r][c] = basin[R][C] == -9999 ? -9999 : 1;
+                if (zone[r][c] == 1) {
+                    low = std::min(low, z[r][c]);
+                    high = std::max(high, z[r][c]);
+                }
+            }
+        double** depth = f.Grid("river_depth");
+        double** width = f.Grid("river_width");
+        int riverCells = 0, modelCells = 0;
+        for (int r = 1; r <= rows; ++r)
+            for (int c = 1; c <= cols; ++c) {
+                depth[r][c] = width[r][c] = 0;
+                if (zone[r][c] != 1) continue;
+                ++modelCells;
+                flowTimes[r][c] = 1 + std::min(2, static_cast<int>(3 * (z[r][c] - low) / (high - low)));
+                bool lowest = true;
+                for (int dr = -1; dr <= 1; ++dr)
+                    for (int dc = -1; dc <= 1; ++dc) {
+                        const int rr = r + dr, cc = c + dc;
+                        if (rr >= 1 && rr <= rows && cc >= 1 && cc <= cols && zone[rr][cc] == 1 && z[rr][cc] < z[r][c])
+                            lowest = false;
+                    }
+                if (lowest) {
+                    depth[r][c] = width[r][c] = 1;
+                    ++riverCells;
+                }
+            }
+        // and a channel: the lowest model cell of every row
+        for (int r = 1; r <= rows; ++r) {
+            int at = 0;
+            for (int c = 1; c <= cols; ++c)
+                if (zone[r][c] == 1 && (at == 0 || z[r][c] < z[r][at])) at = c;
+            if (at > 0 && depth[r][at] == 0) {
+                depth[r][at] = width[r][at] = 1;
+                ++riverCells;
+            }
+        }
+        ASSERT_GT(riverCells, 0);
+        ASSERT_GT(modelCells, 300);
+        f.kelsqd[1] = 120;
+        f.kelsqi[1] = 300;
+        const int nsub = 2;
+        auto model = f.Ready(PlaneFixture::Section(method), nsub);
+        ASSERT_TRUE(model);
+        EXPECT_EQ(model->maxzeit[1], 3);
+        double** S = f.Grid("SurfStorSiltingUp");
+        double** direct = f.Grid("directflow");
+        double** inter = f.Grid("interflow");
+        auto sumModel = [&](double** g) {
+            double sum = 0;
+            for (int r = 1; r <= rows; ++r)
+                for (int c = 1; c <= cols; ++c)
+                    if (zone[r][c] == 1) sum += g[r][c];
+            return sum;
+        };
+        const double start = sumModel(S);
+        double entered = 0, takenBack = 0, handed = 0, interflow = 0, outletQD = 0, outletQI = 0;
+        for (int step = 1; step <= 8; ++step) {
+            model->BeginTimeStep(step, 1, 1, 2020);
+            for (int sub = 1; sub <= nsub; ++sub) {
+                for (int r = 1; r <= rows; ++r)
+                    for (int c = 1; c <= cols; ++c) {
+                        if (zone[r][c] != 1) continue;
+                        const double rain = step <= 3 ? (r <= rows / 2 ? 4.0 : 1.0) + 0.1 * sub : 0.0;
+                        takenBack += S[r][c];
+                        direct[r][c] = rain + 0.6 * S[r][c];
+                        inter[r][c] = step <= 5 ? 0.05 * (1 + c % 3) : 0.0;
+                        entered += direct[r][c];
+                        interflow += inter[r][c];
+                    }
+                model->RunTimeStep(step, 1, 1, 2020);
+                handed += sumModel(direct);
+            }
+            model->RouteZonesToSubbasins(step, 1, 1, 2020);
+            outletQD += model->QDd.Rows()[0][1] * modelCells;
+            outletQI += model->QIi.Rows()[0][1] * modelCells;
+        }
+        // What the linear storages and the zones behind the outlet hold.
+        auto held = [&](unsatzon::FlowTimeQueues& queue, double outflow, double k) {
+            const double B = std::exp(-60 / k);
+            double water = outflow * B / (1 - B) * modelCells;
+            for (int zn = 2; zn <= 3; ++zn) water += queue.Zones(0, 1)[zn].sx / nsub;
+            return water;
+        };
+        const double zonesQD = outletQD + held(model->zoneFZT_QD, model->QDd.Rows()[0][1], 120);
+        const double zonesQI = outletQI + held(model->zoneFZT_QI, model->QIi.Rows()[0][1], 300);
+        const double end = sumModel(S);
+        EXPECT_GT(handed, 0.1 * entered);
+        EXPECT_GT(outletQD, 0.3 * handed);
+        EXPECT_NEAR(zonesQD, handed, 1e-9 * handed);
+        EXPECT_NEAR(entered, end - start + takenBack + zonesQD, 1e-9 * entered);
+        EXPECT_NEAR(zonesQI, interflow, 1e-9 * interflow);
+        std::printf("example window, method %d: %d cells, %d river cells; entered %.6f, handed %.6f, at the "
+                    "outlet %.6f, residual %.3g relative\n",
+                    method, modelCells, riverCells, entered, handed, outletQD,
+                    (entered - (end - start + takenBack + zonesQD)) / entered);
+    }
+}
+
 // ------------------------------------------------------------------ tracers
 
 // A conservative tracer that enters everywhere at one concentration leaves at
