@@ -26,6 +26,7 @@
 #include "bench/bench_basin.h"
 #include "bench/bench_groundwater.h"
 #include "bench/bench_soil.h"
+#include "bench/bench_surfrout.h"
 #include "forcing/meteoint_methods.h"
 #include "framework/gridtable.h"
 #include "framework/memory_handling.h"
@@ -386,6 +387,14 @@ int main(int argc, char** argv) {
             {"groundwater sub-step: 2 layers, 20 sweeps each", 2 * cells,
              [&] {
                  const bench::GroundwaterTiming t = bench::GroundwaterSubSteps(basin, steps, scratch.Path());
+                 return Outcome{t.StepSeconds, t.Fingerprint};
+             }},
+            // Some twenty iterations of the flow between cells in every
+            // sub-step: three sub-steps per step of the other phases.
+            {"surface routing sub-step: method 3 (400 x 300 rough plane)", 400.0 * 300.0,
+             [&] {
+                 const bench::SurfaceRoutingTiming t =
+                     bench::SurfaceRoutingSubSteps(400, 300, 3, 3 * steps, scratch.Path());
                  return Outcome{t.StepSeconds, t.Fingerprint};
              }},
         };

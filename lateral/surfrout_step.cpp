@@ -8,6 +8,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/parallel_rows.h"
+#include "framework/tracer_info.h"
 #include "framework/zonetable.h"
 #include "lateral/surfrout.h"
 #include "parameters/landuse.h"
@@ -326,7 +327,13 @@ void surfaceroutingclass::TakeOver() {
             for (int k = 1; k <= TracerCount; ++k) {
                 double& qd = TracerQD[static_cast<size_t>(k)][i][j];
                 const double factor = ConcentrationsFromSiltingUp ? 1.0 : TracerDecay[static_cast<size_t>(k)];
-                TracerStorage[static_cast<size_t>(k)].StorageGrid[i][j] = qd * factor;
+                // The soil model hands an evaporating tracer's direct runoff
+                // as a concentration and any other tracer's as an amount
+                // (concentration x mm); on the surface both are concentrations.
+                const bool evaporating = Tracers && Tracers[k].evaporating;
+                const double direct = DirectFlow[i][j];
+                const double concentration = evaporating ? qd : (direct > 0 ? qd / direct : 0.0);
+                TracerStorage[static_cast<size_t>(k)].StorageGrid[i][j] = concentration * factor;
                 TracerSurface[static_cast<size_t>(k)][i][j] = 0;
                 qd = 0;
             }

@@ -205,8 +205,11 @@ void surfaceroutingclass::AddZoneSums() {
             for (int k = 1; k <= TracerCount; ++k) {
                 const bool evaporating = Tracers && Tracers[k].evaporating;
                 if (river) {
+                    // The load handed to the river: its concentration times
+                    // the water that carried it, whatever kind of tracer, so
+                    // that sx / RelCellSum is the concentration of the water.
                     unsatzon::FlowTimeZone& dk = zoneFZT_QD.Zones(k, s)[z];
-                    dk.sx += w * TracerQD[static_cast<size_t>(k)][i][j] * nsub * (evaporating ? direct : 1.0);
+                    dk.sx += w * TracerQD[static_cast<size_t>(k)][i][j] * direct;
                     dk.n += direct;
                     dk.RelCellSum += w * direct;
                 }
