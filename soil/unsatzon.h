@@ -69,7 +69,8 @@ using RunoffTable = double**;
 
 // One record per subbasin rank 1..n (record 0 unused). The routing fills the
 // flows and what it still owes the soil columns, the soil columns add their
-// river withdrawal, irrigation lowers the flows. It exists only while the soil model and the groundwater model are on.
+// river withdrawal, irrigation lowers the flows. It exists only while the
+// soil model and the groundwater model are on.
 struct riverflow_table {
     double flow_mm[10] = {};  // routed outflow: [0] water [mm per step], [1..9] tracer concentrations
     double flowm3s = 0;       // discharge [m3/s]
