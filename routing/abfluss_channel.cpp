@@ -256,8 +256,26 @@ void routingclass::FillRiverflowRecords(bool setUp) {
             for (int t = 0; t <= T; ++t) record.flow_mm[t] = StepFlows[t][i];
             record.flowm3s = ConvertToM3s(flow, record.area, TimeStep);
             record.speed = Tables[static_cast<size_t>(e)].v[static_cast<size_t>(r)];
+            HandCarriedToSoil(i);
         }
     }
+}
+
+// The soil withdrawal this subbasin's river could not supply yet, as a rate
+// over the step: the soil columns leave it in the river.
+void routingclass::HandCarriedToSoil(int i) {
+    if (!RiverFlows || i <= 0) return;
+    riverflow_table& record = RiverFlows[i];
+    const double owed = Exchange && static_cast<size_t>(i) < Exchange->SoilDeficit.size()
+                            ? Exchange->SoilDeficit[static_cast<size_t>(i)]
+                            : 0.0;
+    record.carried = owed > 0 && record.area > 0 && TimeStep > 0 ? ConvertToM3s(owed, record.area, TimeStep) : 0.0;
+}
+
+void routingclass::HandCarriedToSoil() {
+    if (!RiverFlows) return;
+    for (int e = 1; e <= Counts.OL + Counts.SUMTRIB; ++e)
+        for (int i : SubbasinRanksOf(e)) HandCarriedToSoil(i);
 }
 
 void routingclass::SetRiverflowTable(riverflow_table* table, int descriptionNumber) {

@@ -84,6 +84,8 @@ public:
     virtual void SetIrrigationDemand(ZoneRecord* demand);
     virtual void SetRiverflowTable(riverflow_table* table, int descriptionNumber);
     virtual void UpdateRiverflowTable();
+    // The carried soil withdrawal of each subbasin into its river-flow record.
+    void HandCarriedToSoil();
     virtual int GetMaxStorageElements(int previousMaximum);
     virtual int GetTableRow(int element, double flowMm);
     virtual double GetMaxOfSubIntervals(const double* values);
@@ -225,4 +227,5 @@ private:
 
     void ChannelSetupError(int element, const std::string& what);
     void FillRiverflowRecords(bool setUp);
+    void HandCarriedToSoil(int i);
 };

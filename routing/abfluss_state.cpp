@@ -341,6 +341,9 @@ void abflussmodellklasse::ReadStorageFile(const std::string* fileName, int readC
         if (!used) used = ReadCarriedState(line, path);
         if (!used) break;
     }
+    // The soil columns of the first step leave what is still owed in the rivers.
+    if (RiverFlows)
+        for (int k = 1; k <= DescriptionCount; ++k) Descriptions[static_cast<size_t>(k)]->HandCarriedToSoil();
 }
 
 void abflussmodellklasse::WriteStorageFile() {

@@ -68,8 +68,9 @@ private:
 using RunoffTable = double**;
 
 // One record per subbasin rank 1..n (record 0 unused). The routing fills the
-// flows, the soil columns add their river withdrawal, irrigation lowers the
-// flows. It exists only while the soil model and the groundwater model are on.
+// flows and what it still owes the soil columns, the soil columns add their
+// river withdrawal, irrigation lowers the flows. It exists only while the
+// soil model and the groundwater model are on.
 struct riverflow_table {
     double flow_mm[10] = {};  // routed outflow: [0] water [mm per step], [1..9] tracer concentrations
     double flowm3s = 0;       // discharge [m3/s]
@@ -79,6 +80,7 @@ struct riverflow_table {
     double reserved = 0;      // kept 0
     int32_t description = 0;  // routing description that routes the subbasin; 0: not routed
     int32_t channel = 0;      // channel index within that description
+    double carried = 0;       // river water the routing still owes the soil columns from earlier steps [m3/s]
 };
 
 // The soil model's zone table of subbasins, handed to irrigation, groundwater

@@ -179,7 +179,9 @@ void unsatzonmodellklasse::PrepareRiverQuota() {
     for (size_t s = 1; s < RiverQuota.size(); ++s) {
         const riverflow_table& r = RiverFlows[s];
         const int cells = RiverLinkedCells[s];
-        RiverQuota[s] = cells > 0 ? std::max(0.0, r.flowm3s - r.withdrawn) / cells : 0.0;
+        // What the river still owes the columns from earlier steps is not
+        // there to be taken again.
+        RiverQuota[s] = cells > 0 ? std::max(0.0, r.flowm3s - r.withdrawn - r.carried) / cells : 0.0;
     }
 }
 

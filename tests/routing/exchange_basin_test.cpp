@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/modapuzr.h"
 #include "framework/diagnostics_writer.h"
@@ -102,12 +103,22 @@ struct Volumes {
     double taken = 0, delivered = 0, soil = 0, abstracted = 0;
 };
 
-}  // namespace
+// What one run of the piece shows, step by step and in total.
+struct BasinRun {
+    bool done = false;
+    int steps = 0;
+    Volumes total, reservoirPart;
+    double carried = 0, largestCarried = 0, worst = 0, smallest = 0;
+    // Per step and subbasin rank: the river water the soil columns took, the
+    // soil withdrawal the routing still owes after the step and the river's
+    // flow over one step that the routing reports for the next step [m3].
+    std::vector<std::vector<double>> soilTaken, soilOwed, reported;
+};
 
-TEST(ExchangeBasin, WhatTheRoutingTakesIsWhatWasDeliveredTakenAndAbstracted) {
+void RunBasin(BasinRun& run) {
     TempDir dir;
     WriteBasin(dir);
-    if (HasFatalFailure()) return;
+    if (::testing::Test::HasFatalFailure()) return;
     struct WorkingDirectory {
         std::filesystem::path Previous = std::filesystem::current_path();
         ~WorkingDirectory() { std::filesystem::current_path(Previous); }
@@ -153,11 +164,18 @@ TEST(ExchangeBasin, WhatTheRoutingTakesIsWhatWasDeliveredTakenAndAbstracted) {
     ASSERT_EQ(reservoirs.size(), 1u);
     ASSERT_EQ(abstractions.size(), 2u);
 
-    Volumes total, reservoirPart;
-    double carried = routing.CarriedWithdrawalVolume(), largestCarried = 0, worst = 0, smallest = 0;
-    int steps = 0;
+    Volumes& total = run.total;
+    Volumes& reservoirPart = run.reservoirPart;
+    double& carried = run.carried;
+    double& largestCarried = run.largestCarried;
+    double& worst = run.worst;
+    double& smallest = run.smallest;
+    int& steps = run.steps;
+    carried = routing.CarriedWithdrawalVolume();
+    const int n = routing.Subbasins.Count;
     app.AfterTimeStep = [&] {
         Volumes step;
+        std::vector<double> soilTaken(static_cast<size_t>(n) + 1, 0.0), soilOwed(soilTaken), reported(soilTaken);
         // The surface water the fields received, cell by cell.
         for (int r = 1; r <= s.NRows; ++r)
             for (int c = 1; c <= s.NCols; ++c) {
@@ -167,6 +185,10 @@ TEST(ExchangeBasin, WhatTheRoutingTakesIsWhatWasDeliveredTakenAndAbstracted) {
                 const IrrigationRule& rule = s.IrrigationTable[position];
                 if (rule.Method > 0 && rule.Origin == 2) step.delivered += amounts[r][c] / 1000 * cellM2;
                 step.soil += fromRivers[r][c] / 1000 * cellM2;
+                // A cell takes river water only from the river of its own subbasin.
+                const int code = static_cast<int>(zones[r][c]);
+                const int rank = code <= routing.Subbasins.LargestCode ? routing.Subbasins.CodeToRank[code] : 0;
+                if (rank >= 1 && rank <= n) soilTaken[static_cast<size_t>(rank)] += fromRivers[r][c] / 1000 * cellM2;
             }
         for (const AL_class* al : abstractions) {
             ASSERT_GE(al->RecordsHeld, 1);
@@ -191,6 +213,15 @@ TEST(ExchangeBasin, WhatTheRoutingTakesIsWhatWasDeliveredTakenAndAbstracted) {
         total.soil += step.soil;
         total.abstracted += step.abstracted;
         ++steps;
+        if (routing.RiverFlows)
+            for (int i = 1; i <= n; ++i) {
+                const size_t k = static_cast<size_t>(i);
+                soilOwed[k] = routing.Exchange.SoilDeficit[k] * routing.RiverFlows[i].area * 1000;
+                reported[k] = routing.RiverFlows[i].flowm3s * 3600;
+            }
+        run.soilTaken.push_back(soilTaken);
+        run.soilOwed.push_back(soilOwed);
+        run.reported.push_back(reported);
 
         // Nothing the routing holds is ever negative.
         const int entries = routing.Subbasins.Count + routing.Totals.ZL;
@@ -211,6 +242,30 @@ TEST(ExchangeBasin, WhatTheRoutingTakesIsWhatWasDeliveredTakenAndAbstracted) {
     app.AfterTimeStep = nullptr;
     ASSERT_EQ(code, 0) << console.str();
     app.ClearMemory();
+    run.done = true;
+}
+
+// The run is shared by the tests below.
+const BasinRun& Basin() {
+    static BasinRun run;
+    static bool started = false;
+    if (!started) {
+        started = true;
+        RunBasin(run);
+    }
+    return run;
+}
+
+}  // namespace
+
+TEST(ExchangeBasin, WhatTheRoutingTakesIsWhatWasDeliveredTakenAndAbstracted) {
+    const BasinRun& run = Basin();
+    ASSERT_TRUE(run.done);
+    const Volumes& total = run.total;
+    const Volumes& reservoirPart = run.reservoirPart;
+    const double carried = run.carried, largestCarried = run.largestCarried, worst = run.worst,
+                 smallest = run.smallest;
+    const int steps = run.steps;
 
     const double asked = total.delivered + total.soil + total.abstracted;
     const double residual = total.taken + carried - asked;
@@ -228,4 +283,36 @@ TEST(ExchangeBasin, WhatTheRoutingTakesIsWhatWasDeliveredTakenAndAbstracted) {
     EXPECT_LT(std::fabs(residual), 1e-8 * asked);
     EXPECT_LT(worst, 1e-8);
     EXPECT_GE(smallest, 0.0);
+}
+
+// The soil columns take river water only as far as the river still has it
+// beyond what it owes them from earlier steps. So a withdrawal the river
+// could not supply is repaid before the columns take more: the debt grows
+// only in a step where it was below the flow the river reported, and then
+// not beyond that flow, so it does not build up from step to step.
+TEST(ExchangeBasin, TheSoilTakesOnlyWhatTheRiverHasBeyondItsDebt) {
+    const BasinRun& run = Basin();
+    ASSERT_TRUE(run.done);
+    ASSERT_EQ(run.soilOwed.size(), static_cast<size_t>(Hours));
+    const size_t n = run.soilOwed[0].size() - 1;
+    double taken = 0, largestOwed = 0, owedAtEnd = 0;
+    for (size_t i = 1; i <= n; ++i) {
+        double reported = 0, owed = 0;  // after the step before
+        for (size_t t = 0; t < run.soilOwed.size(); ++t) {
+            SCOPED_TRACE("step " + std::to_string(t + 1) + ", subbasin " + std::to_string(i));
+            const double took = run.soilTaken[t][i], nowOwed = run.soilOwed[t][i];
+            EXPECT_LE(took, std::max(0.0, reported - owed) * (1 + 1e-8) + 1e-6);
+            EXPECT_GE(nowOwed, 0.0);
+            EXPECT_LE(nowOwed, std::max(owed, reported) * (1 + 1e-8) + 1e-6);
+            taken += took;
+            largestOwed = std::max(largestOwed, nowOwed);
+            reported = run.reported[t][i];
+            owed = nowOwed;
+        }
+        owedAtEnd += owed;
+    }
+    std::printf("soil took %.9g m3 from its rivers; they owed it at most %.9g m3, at the end %.9g m3\n", taken,
+                largestOwed, owedAtEnd);
+    EXPECT_GT(taken, 0.0);
+    EXPECT_GT(largestOwed, 0.0) << "the set-up leaves a river short of what the soil took";
 }

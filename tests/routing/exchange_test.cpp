@@ -314,7 +314,9 @@ TEST(RoutingExchange, WarmStartWithInflowsAbstractionsAndCarriedWithdrawals) {
             EXPECT_EQ(b.speed, a.speed) << i;
             EXPECT_EQ(b.flow_mm[0], a.flow_mm[0]) << i;
             EXPECT_EQ(b.area, a.area) << i;
+            EXPECT_EQ(b.carried, a.carried) << i;
         }
+        EXPECT_GT(riversAfterFirst[1].carried, 0.0) << "a soil withdrawal is owed over the restart";
         const std::vector<double> rest = second.Steps(25, 48);
         const size_t n = 4;
         ASSERT_EQ(rest.size(), 24 * n);

@@ -211,9 +211,10 @@ struct RiverRun {
     std::vector<double> state;  // theta of every cell, then the withdrawals
 };
 
-// Three hours of `subSteps` sub-steps with the river carrying `flow` m3/s;
-// the routing's part (the flow stays, withdrawn is cleared) is played here.
-RiverRun RunRiver(double flow, int subSteps) {
+// Three hours of `subSteps` sub-steps with the river carrying `flow` m3/s
+// and owing the columns `carried` m3/s from earlier steps; the routing's part
+// (the flow and the debt stay, withdrawn is cleared) is played here.
+RiverRun RunRiver(double flow, int subSteps, double carried = 0) {
     SoilModelFixture f;
     EXPECT_EQ(f.Make(subSteps), 0) << f.console.str();
     RiverRun run;
@@ -237,6 +238,7 @@ RiverRun RunRiver(double flow, int subSteps) {
         rivers[1].flowm3s = flow;
         rivers[1].speed = 0.5;
         rivers[1].withdrawn = 0;
+        rivers[1].carried = carried;
         m.BeginTimeStep(hour, 1, 6, 2020);
         for (int s = 1; s <= subSteps; ++s) {
             m.RunTimeStep(hour, 1, 6, 2020);
@@ -247,8 +249,8 @@ RiverRun RunRiver(double flow, int subSteps) {
                     run.exfiltrated += f.Grid("river_exfiltration")[r][c] / 1000 * area;
                 }
         }
-        // a withdrawal never takes more than the river carries
-        EXPECT_LE(rivers[1].withdrawn, flow);
+        // a withdrawal never takes more than the river carries beyond its debt
+        EXPECT_LE(rivers[1].withdrawn, std::max(0.0, flow - carried) * (1 + 1e-12));
         EXPECT_GE(rivers[1].withdrawn, 0);
         run.riverLoss += rivers[1].withdrawn * 3600;
         run.state.push_back(rivers[1].withdrawn);
@@ -262,39 +264,44 @@ RiverRun RunRiver(double flow, int subSteps) {
 }  // namespace
 
 // What the columns take from the river the river loses, whether the river
-// has plenty or too little; every iteration step of every column closes
-// with the river terms; one thread and four give the same bits.
+// has plenty or too little or owes the columns more than it carries; every
+// iteration step of every column closes with the river terms; one thread and
+// four give the same bits.
 TEST(SoilRiver, ColumnsGainWhatTheRiverLoses) {
     struct Case {
         const char* what;
         double flow;  // [m3/s]
         int subSteps;
+        double carried = 0;  // owed to the columns from earlier steps [m3/s]
     };
     const Case cases[] = {
         {"plenty of water", 50, 1},
         {"the flow limits the infiltration", 2e-4, 1},
         {"the flow limits it, three sub-steps", 2e-4, 3},
         {"a dry river", 0, 2},
+        {"the debt leaves a quarter of the flow", 2e-4, 1, 1.5e-4},
+        {"the debt leaves a quarter, two sub-steps", 2e-4, 2, 1.5e-4},
+        {"the debt exceeds the flow", 2e-4, 1, 3e-4},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
         const int saved = omp_get_max_threads();
         omp_set_num_threads(1);
-        const RiverRun one = RunRiver(k.flow, k.subSteps);
+        const RiverRun one = RunRiver(k.flow, k.subSteps, k.carried);
         omp_set_num_threads(4);
-        const RiverRun four = RunRiver(k.flow, k.subSteps);
+        const RiverRun four = RunRiver(k.flow, k.subSteps, k.carried);
         omp_set_num_threads(saved);
         EXPECT_NEAR(one.riverLoss, one.columnsGain, 1e-12 * std::max(1e-30, one.columnsGain));
         EXPECT_LT(one.largestResidual, 1e-9);
         EXPECT_GT(one.exfiltrated, 0);
-        if (k.flow > 0) {
+        if (k.flow > k.carried) {
             EXPECT_GT(one.columnsGain, 0);
         } else {
             EXPECT_EQ(one.columnsGain, 0);
         }
         if (k.flow < 1) {
             // limited: the river gives (nearly) all it carries over the steps
-            EXPECT_LE(one.riverLoss, k.flow * 3 * 3600 * (1 + 1e-12));
+            EXPECT_LE(one.riverLoss, std::max(0.0, k.flow - k.carried) * 3 * 3600 * (1 + 1e-12));
         }
         ASSERT_EQ(one.state.size(), four.state.size());
         EXPECT_EQ(std::memcmp(one.state.data(), four.state.data(), one.state.size() * sizeof(double)), 0);
