@@ -373,8 +373,8 @@ TEST(LanduseParameterGrids, ResumedRunHoldsTheValuesOfTheGoingRun) {
             f.landuse.push_back(OldMeadow());
             // Limits that differ between the start and the day end.
             f.landuse.push_back(Brace("VariableDayCount",
-                                      "  JulDays = 1 366; Albedo = 0.1 0.4; rsc = -5 -50; LAI = 1 5; Z0 = 0.005 0.002;\n"
-                                      "  VCF = 0.2 0.9; RootDepth = 0.001 0.001; AltDep = 0 0;\n",
+                                      "  JulDays = 1 366; Albedo = 0.1 0.4; rsc = -5 -50; LAI = 1 5;\n"
+                                      "  Z0 = 0.005 0.002; VCF = 0.2 0.9; RootDepth = 0.001 0.001; AltDep = 0 0;\n",
                                       1));
             f.layers[1][1][2] = 2;
         };
