@@ -143,6 +143,9 @@ void ModellApplication::Construct(int argc, char** argv) {
     ThrowStatus(status);
     UnsaturatedZone->SetStorageContentStage(&StorageContent);
     UnsaturatedZone->UpdateMaxPumping();
+    // Read modes 1 and 3 go on from an earlier run's state.
+    const int readMode = UnsaturatedZone->GetReadGridMode();
+    if (readMode == 1 || readMode == 3) Setup->ResumeLanduseParameters();
     const DumpSwitches dump = DumpSwitchesOf(argc, argv);
     UnsaturatedZone->SetDumpMode(dump.DumpMode, dump.CloseAfterDump);
     Evapotranspiration->InitLakes("[lake_model]");
@@ -214,6 +217,9 @@ void ModellApplication::Construct(int argc, char** argv) {
 
     Groundwater->SetQg(UnsaturatedZone->GetQg());
     Groundwater->SetStatus(1);
+
+    Evapotranspiration->SetStorageContentStage(&StorageContent);
+    Evapotranspiration->ReadStorageContent(UnsaturatedZone->GetStorageFileName(), UnsaturatedZone->ReadGridsCode);
 
     if (Snow->GetMethod() > 0) {
         Snow->SetGlacierRunoffTarget(UnsaturatedZone->GetGlacierRunoff());

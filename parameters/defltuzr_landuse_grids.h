@@ -76,6 +76,12 @@ public:
     // codes of the land-use value operations.
     void CalcActualLanduseParameters(long hour, long day, long month, long year, int periodMinutes);
 
+    // A run that goes on from the state an earlier run left: the parameter
+    // grids take the values that run held at the first step (hour, day,
+    // month, year), those of the last day that ended before it, instead of
+    // the start date's. The vegetation-period grids keep their start values.
+    void ResumeParameters(long hour, long day, long month, long year);
+
     // Advances the dynamic phenology of every own cell and layer by the day
     // of the year `dayOfYear` (model calendar).
     void UpdateDynamicPhenology(int dayOfYear, int layerCount);
@@ -119,6 +125,8 @@ private:
     void StartValuesOfLayer(int layer, long startDay, long startMonth, long startYear);
     void StartValuesOfCell(int layer, int row, int col, long startDay, long startMonth, long startYear);
     void DailyValuesOfCell(int layer, int row, int col, long day, long month, long year);
+    // The parameter grids alone (no vegetation period) of one cell and layer.
+    void DailyParametersOfCell(int layer, int row, int col, long day, long month, long year);
     void LookUpWeather();
     void UpdateMovingMean();
     void RaiseVegetationFlags();

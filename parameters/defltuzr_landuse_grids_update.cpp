@@ -12,6 +12,7 @@
 #include "parameters/defltuzr_landuse_grids.h"
 #include "parameters/defltuzr_landuse_grids_rows.h"
 #include "parameters/defltuzr_phenology.h"
+#include "setup/model_time.h"
 
 namespace {
 
@@ -157,7 +158,8 @@ void LanduseParameterGrids::UpdateDynamicPhenology(int dayOfYear, int layerCount
     });
 }
 
-void LanduseParameterGrids::DailyValuesOfCell(int k, int r, int c, long dayOfMonth, long monthOfYear, long yearAD) {
+void LanduseParameterGrids::DailyParametersOfCell(int k, int r, int c, long dayOfMonth, long monthOfYear,
+                                                  long yearAD) {
     const double noData = Setup.NoData;
     double& rootDepth = At(RootDepthGrid, k, r, c);
     double& lai = At(LeafAreaIndexGrid, k, r, c);
@@ -165,15 +167,13 @@ void LanduseParameterGrids::DailyValuesOfCell(int k, int r, int c, long dayOfMon
     double& rsc = At(CanopyResistanceGrid, k, r, c);
     double& rsi = At(InterceptionResistanceGrid, k, r, c);
     double& z0 = At(RoughnessLengthGrid, k, r, c);
-    double& vegStart = At(VegetationStartGrid, k, r, c);
-    double& vegStop = At(VegetationStopGrid, k, r, c);
     const int position = Position(LayerCells[k][r][c]);
     if (position == 0) {
         if (k == 1) {
             Albedo[r][c] = noData;
             EvaporationResistance[r][c] = noData;
         }
-        rootDepth = lai = vcf = rsi = rsc = z0 = vegStart = vegStop = noData;
+        rootDepth = lai = vcf = rsi = rsc = z0 = noData;
         return;
     }
 
@@ -193,6 +193,28 @@ void LanduseParameterGrids::DailyValuesOfCell(int k, int r, int c, long dayOfMon
     if (mask & 4) rsc = R.GetRscAtDate(log, day, month, year, k, altitude, r, c);
     if (mask & 8) rsi = R.GetRsInterceptionAtDate(log, day, month, year, k, altitude, r, c);
     if (mask & 128) z0 = R.GetZ0AtJulDay(log, doy, k, r, c, altitude);
+    if (rootDepth < 0.01) rootDepth = 0.01;
+    if (vcf < 0) vcf = 0;
+    if (vcf > 1) vcf = 1;
+    if (lai < 0) lai = 0;
+    if (rsi < 0) rsi = 0;
+    if (z0 <= 0) z0 = 0.01;
+}
+
+void LanduseParameterGrids::DailyValuesOfCell(int k, int r, int c, long dayOfMonth, long monthOfYear, long yearAD) {
+    DailyParametersOfCell(k, r, c, dayOfMonth, monthOfYear, yearAD);
+    const double noData = Setup.NoData;
+    double& vegStart = At(VegetationStartGrid, k, r, c);
+    double& vegStop = At(VegetationStopGrid, k, r, c);
+    const int position = Position(LayerCells[k][r][c]);
+    if (position == 0) {
+        vegStart = vegStop = noData;
+        return;
+    }
+    const LanduseType& R = (*Table)[position];
+    DiagnosticsWriter* log = Setup.Writer;
+    const int doy = R.DayOfYear(static_cast<int>(dayOfMonth), static_cast<int>(monthOfYear), static_cast<int>(yearAD));
+    const double altitude = Elevation[r][c];
     if (doy == R.JDVegetationResetForBalance) {
         vegStart = -1;
         vegStop = -1;
@@ -200,12 +222,30 @@ void LanduseParameterGrids::DailyValuesOfCell(int k, int r, int c, long dayOfMon
     }
     if (vegStart <= 0) vegStart = R.BalancePeriodDayAtJulDay(log, doy, k, r, c, altitude);
     if (vegStop < 0) vegStop = R.BalanceStopDayAtJulDay(log, doy, k, r, c, altitude);
-    if (rootDepth < 0.01) rootDepth = 0.01;
-    if (vcf < 0) vcf = 0;
-    if (vcf > 1) vcf = 1;
-    if (lai < 0) lai = 0;
-    if (rsi < 0) rsi = 0;
-    if (z0 <= 0) z0 = 0.01;
+}
+
+void LanduseParameterGrids::ResumeParameters(long hour, long day, long month, long year) {
+    if (Layers < 1 || !Table) return;
+    // The parameters change at the last step of a day (hour plus the
+    // truncated time shift = 24); before it a day still runs on the values
+    // of the day before.
+    const long shift = static_cast<long>(std::trunc(Setup.GetTimeShift()));
+    if (hour + shift <= 24) {
+        if (--day < 1) {
+            if (--month < 1) {
+                month = 12;
+                --year;
+            }
+            day = DaysInMonth(year, month);
+        }
+    }
+    ForEachRow(1, Setup.NRows, ValidCells(), [&](int r) {
+        const int last = LastColumn(r);
+        for (int c = FirstColumn(r); c <= last; ++c) {
+            if (!InsideZone(r, c) || !Own(r, c)) continue;
+            for (int k = 1; k <= Layers; ++k) DailyParametersOfCell(k, r, c, day, month, year);
+        }
+    });
 }
 
 void LanduseParameterGrids::RaiseVegetationFlags() {

@@ -253,6 +253,9 @@ public:
     // Daily land-use parameter grids and phenology (step 14 and every step).
     std::unique_ptr<LanduseParameterGrids> LanduseGrids;
     virtual void generateMultiLayerParameterGrids(int layerCount);
+    // A run that goes on from an earlier run's state: the daily land-use
+    // parameters of its first step are those the earlier run held there.
+    void ResumeLanduseParameters();
     virtual void CalcActualLanduseParameters(int64_t hour, int64_t day, int64_t month, int64_t year,
                                              int periodMinutes);
 

@@ -275,6 +275,12 @@ void defaultini::generateMultiLayerParameterGrids(int layerCount) {
                                                    Settings.StartMonth, Settings.StartYear, Settings.SetupGridCount);
 }
 
+void defaultini::ResumeLanduseParameters() {
+    if (LanduseGrids) {
+        LanduseGrids->ResumeParameters(Settings.StartHour, Settings.StartDay, Settings.StartMonth, Settings.StartYear);
+    }
+}
+
 void defaultini::CalcActualLanduseParameters(int64_t hour, int64_t day, int64_t month, int64_t year,
                                              int periodMinutes) {
     if (!LanduseGrids) LanduseGrids = std::make_unique<LanduseParameterGrids>(*this);

@@ -283,6 +283,8 @@ public:
     // Reads one value from the open storage file and compares it with
     // `current` (relative 1e-5; a stored 0 needs a current 0).
     virtual void ReadAndCompareStorageValue(double current, const std::string& label);
+    // The section's last line, the baseflow each subbasin still owes.
+    void ReadBaseflowDeficit();
     [[noreturn]] virtual void StorageMismatchError(const std::string& label, double current, double stored);
     // The staged storage content file of the application; without one the
     // section is written and committed on its own.

@@ -1,5 +1,6 @@
 // The soil model's section "[unsatzon_model]" of the storage content file:
-// the flow-time zones and the two linear storages of every subbasin, written
+// the flow-time zones and the two linear storages of every subbasin and the
+// baseflow every subbasin still owes from negative steps, written
 // at the end of a run and loaded by a warm start (read mode 1). The section
 // repeats the subbasin codes and six per-subbasin parameters; a warm start
 // compares them with its own and refuses a state that belongs to another
@@ -86,7 +87,13 @@ void unsatzonmodellklasse::WriteStorageContent(bool /*append*/) {
             text += ShortestText(qii[i][s]) + " (QIi[" + std::to_string(i) + "][" + std::to_string(s) + "])\n";
         }
     }
-    text += "\n";
+    // The last line, added after the others so that older readers of the
+    // section still find every line where they expect it.
+    for (int s = 1; s <= n; ++s) {
+        const size_t i = static_cast<size_t>(s);
+        text += ShortestText(i < BaseflowDeficit.size() ? BaseflowDeficit[i] : 0.0) + " ";
+    }
+    text += "(baseflow deficit [mm])\n\n";
 
     // A section is appended only to what this run has staged: never to a
     // file an older run left behind.
@@ -126,6 +133,32 @@ void unsatzonmodellklasse::ReadAndCompareStorageValue(double current, const std:
     double stored = 0;
     if (!StorageFile || std::fscanf(StorageFile, "%lf", &stored) != 1) UnreadableStorageValue(label, current);
     if (!StoredValueFits(stored, current)) StorageMismatchError(label, current, stored);
+}
+
+// The line of the baseflow deficits. A section written before the line
+// existed ends with its empty line here: such a state owes nothing, as the
+// run that wrote it did not carry its deficit over either, and the log says
+// so. A line that is there must hold a readable value for every subbasin.
+void unsatzonmodellklasse::ReadBaseflowDeficit() {
+    std::string text;
+    int ch = std::fgetc(StorageFile);
+    for (; ch != EOF && ch != '\n'; ch = std::fgetc(StorageFile)) text += static_cast<char>(ch);
+    const bool blank = text.find_first_not_of(" \t\r") == std::string::npos;
+    if (blank || text.front() == '[') {
+        if (Writer) {
+            *Writer << "WARNING: no baseflow deficit in the section [unsatzon_model] of " << StoragePath
+                    << ": the subbasins start owing no baseflow" << "[end-entry]";
+        }
+        return;
+    }
+    const char* at = text.c_str();
+    for (int s = 1; s <= Subbasins.Count; ++s) {
+        char* end = nullptr;
+        const double value = std::strtod(at, &end);
+        if (end == at || !std::isfinite(value) || value < 0) UnreadableStorageValue("baseflow deficit", 0);
+        at = end;
+        if (static_cast<size_t>(s) < BaseflowDeficit.size()) BaseflowDeficit[static_cast<size_t>(s)] = value;
+    }
 }
 
 void unsatzonmodellklasse::ReadStorageContent() {
@@ -229,6 +262,7 @@ void unsatzonmodellklasse::ReadStorageContent() {
             SkipLine(StorageFile);
         }
     }
+    ReadBaseflowDeficit();
     std::fclose(StorageFile);
     StorageFile = nullptr;
     if (Writer) *Writer << "storage content of " << ModuleName << " read from " << StoragePath << "[end-entry]";

@@ -456,6 +456,7 @@ void verdunstungsmodellklasse::ReleaseAll() {
 
 void verdunstungsmodellklasse::DeleteModule() {
     if (Deleted()) return;
+    if (Status != 0) WriteStorageContent();
     ReleaseAll();
     CorrectedRadiation = nullptr;
     SnowStorage = nullptr;

@@ -16,6 +16,7 @@
 
 struct StatisticsTableEntry;
 class zonalstatistic;
+class StorageContentStage;
 
 class verdunstungsmodellklasse : public teilmodellklasse {
 public:
@@ -43,6 +44,14 @@ public:
     virtual void LinkSoilStorageGrids();
     virtual void RealEvapotranspiration(int64_t hour, int64_t day, int64_t month, int64_t year);
     void DeleteModule() override;
+
+    // The state section of the storage content file `fileName` (read from
+    // the initial-state directory in read modes 1 and 3, written to the
+    // output directory at the end of the run). A missing file or section is
+    // a cold start with a warning; a section that does not fit is code 71.
+    virtual void ReadStorageContent(const std::string* fileName, int readMode);
+    void WriteStorageContent();
+    void SetStorageContentStage(StorageContentStage* stage) { StorageStage = stage; }
 
     StatisticsTableEntry* StatisticsTable = nullptr;
     int StatisticsTableSize = 0;
@@ -82,6 +91,8 @@ public:
     double DayAmplitude = 0, SeasonalTerm = 0;  // A_d, V
     bool BrightPartBegun = false;
     int BrightSteps = 0;
+    std::string StorageFileName;  // empty: no state section
+    StorageContentStage* StorageStage = nullptr;
 
     // Lakes ("[lake_model]"): a lake cell has a lake code and a ponding
     // storage above 0 and evaporates as open water.

@@ -601,6 +601,15 @@ storage_content.txt        # storage content file
 # with their directory), and start the next run one step after the end of
 # the previous one. The snow and interception storages have read switches of
 # their own in their sections.
+# The same file carries the soil model's baseflow still owed by each subbasin
+# and the evapotranspiration's sunshine of the day, and a continuing run
+# starts with the land-use parameters of the last day that ended before it,
+# so that it goes on exactly as one run would. For the snow, the glacier, the
+# interception and the groundwater, give their state grids (snowstorage_solid,
+# snowstorage_liquid, snow_age, days_snow, firn_WE_stack,
+# glacier_mass_balance_old, glacier_snowstorage_solid and _liquid) write code
+# 3 and set their read switches to 1 as well; the grids written with code 10
+# sum over their own run only.
 
 [SurfaceRoutingModel]
 0                          # off

@@ -344,6 +344,59 @@ TEST(LanduseParameterGrids, DailyLimitsDifferFromTheStartLimits) {
     EXPECT_EQ(f.At("root_depth1", 1, 1), 0.01);
 }
 
+// A run that goes on from an earlier run's state holds at its first step
+// the grids the earlier run held there: those of the last day that ended
+// before it (the daily limits included), across month and year ends, and of
+// the same day once its last step (hour plus time shift = 24) has passed.
+TEST(LanduseParameterGrids, ResumedRunHoldsTheValuesOfTheGoingRun) {
+    struct Case {
+        const char* name;
+        long hour, day, month, year;
+        double shift;
+        long endHour, endDay, endMonth, endYear;  // the going run's last day end
+    } cases[] = {
+        {"first hour after a leap day", 1, 1, 3, 2020, 0, 24, 29, 2, 2020},
+        {"noon of New Year's day", 13, 1, 1, 2019, 0, 24, 31, 12, 2018},
+        {"evening after the shifted day end", 20, 15, 7, 2019, 5, 19, 15, 7, 2019},
+        {"morning before the shifted day end", 10, 15, 7, 2019, 5, 19, 14, 7, 2019},
+    };
+    const char* names[] = {"albedo", "SurfaceEvaporationResistance", "root_depth1", "leaf_area_index1",
+                           "vegetation_coverage_degree1", "SurfaceCanopyResistance1", "SurfaceIntercepResistance1",
+                           "RoughnessLength1"};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        auto make = [&](Fixture& f) {
+            f.setup.TimeShiftHours = k.shift;
+            f.Store("albedo", 0.7);
+            f.Layer(1);  // table positions: 1 the meadow, 2 the class below
+            f.zone[1][3] = NoData;  // outside: left alone
+            f.landuse.push_back(OldMeadow());
+            // Limits that differ between the start and the day end.
+            f.landuse.push_back(Brace("VariableDayCount",
+                                      "  JulDays = 1 366; Albedo = 0.1 0.4; rsc = -5 -50; LAI = 1 5;\n"
+                                      "  Z0 = 0.005 0.002; VCF = 0.2 0.9; RootDepth = 0.001 0.001; AltDep = 0 0;\n",
+                                      1));
+            f.layers[1][1][2] = 2;
+        };
+        Fixture going(1, 3);
+        make(going);
+        going.Generate(1, 1, 2018);
+        going.Step(k.endHour, k.endDay, k.endMonth, k.endYear);
+        Fixture resumed(1, 3);
+        make(resumed);
+        resumed.Generate(k.day, k.month, k.year);
+        resumed.grids->ResumeParameters(k.hour, k.day, k.month, k.year);
+        for (const char* name : names) {
+            for (int c = 1; c <= 3; ++c) EXPECT_EQ(resumed.At(name, 1, c), going.At(name, 1, c)) << name << c;
+        }
+        // The start's limits differ: the resumption is not a plain start.
+        Fixture started(1, 3);
+        make(started);
+        started.Generate(k.day, k.month, k.year);
+        EXPECT_NE(started.At("SurfaceCanopyResistance1", 1, 2), resumed.At("SurfaceCanopyResistance1", 1, 2));
+    }
+}
+
 TEST(LanduseParameterGrids, LogEntryAtTheEndOfTheDay) {
     struct Case {
         int interval;

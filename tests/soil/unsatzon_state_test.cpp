@@ -123,7 +123,7 @@ TEST(SoilStorageContent, WarmStartLoadsTheStateExactly) {
     EXPECT_NE(text.find("0 (number of tracers)\n0 (0=runoff, 1...9 = tracers)\n1 3 (zone 1 and maxzeit)\n"),
               std::string::npos);
     EXPECT_NE(text.find(" (zoneFZT_QI.n/.sx/.zonenwert/.rel/.RelCellSum)\n"), std::string::npos);
-    EXPECT_NE(text.find(" (QIi[0][2])\n\n"), std::string::npos);
+    EXPECT_NE(text.find(" (QIi[0][2])\n0 0 (baseflow deficit [mm])\n\n"), std::string::npos);
     EXPECT_EQ(text.substr(text.size() - 3), ")\n\n");
     // Something travels: the storages and later zones are not empty.
     EXPECT_GT(atEnd.Storages[0], 0);
@@ -221,6 +221,60 @@ TEST(SoilStorageContent, MismatchesEndTheRunWithTheirLabel) {
     EXPECT_NE(f.Diagnostics().find("error opening storage content file " + f.dir.path() + "/storage.txt_0"),
               std::string::npos)
         << f.Diagnostics();
+}
+
+// The baseflow a subbasin still owes goes into the section's last line and
+// comes back exactly. A section written before that line existed loads with
+// nothing owed and a warning; a line that is there but unreadable is refused.
+TEST(SoilStorageContent, BaseflowDeficitIsCarriedOver) {
+    Fixture f;
+    AddFlowTimes(f);
+    ASSERT_EQ(f.Make(Section(), 2), 0) << f.Diagnostics();
+    for (int step = 0; step < 2; ++step) f.Step([&](int j) { Runoff(f, step, j); });
+    const double owed[] = {0.125, 1.0 / 3.0};
+    f.model->BaseflowDeficit[1] = owed[0];
+    f.model->BaseflowDeficit[2] = owed[1];
+    WriteStateGrids(f);
+    f.model->FinishRun(0);
+    f.model.reset();
+    const std::string stored = ReadFile("storage.txt_0");
+    const std::string line = "\n0.125 0.3333333333333333 (baseflow deficit [mm])\n\n";
+    ASSERT_EQ(stored.substr(stored.size() - line.size()), line);
+
+    struct Case {
+        const char* name;
+        std::string file;
+        int code;
+        std::vector<double> loaded;  // subbasins 1, 2
+        const char* text;
+    };
+    const std::string older = Replace(stored, line, "\n\n");
+    const Case cases[] = {
+        {"as written", stored, 0, {owed[0], owed[1]}, "storage content of unsatzon_model read from"},
+        {"older section, end of file", older, 0, {0, 0}, "no baseflow deficit in the section [unsatzon_model]"},
+        {"older section, another follows", older + "[snow_model]\n2 (number of subasins)\n", 0, {0, 0},
+         "no baseflow deficit in the section [unsatzon_model]"},
+        {"unreadable", Replace(stored, "0.125 0.3333333333333333 (", "0.125 x ("), 71, {},
+         "error in storage file content reading baseflow deficit:"},
+        {"one value short", Replace(stored, "0.125 0.3333333333333333 (", "0.125 ("), 71, {},
+         "error in storage file content reading baseflow deficit:"},
+        {"negative", Replace(stored, "0.125 0.3333333333333333 (", "0.125 -1 ("), 71, {},
+         "error in storage file content reading baseflow deficit:"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile("storage.txt_0", c.file);
+        f.console.str("");
+        AddFlowTimes(f);
+        ASSERT_EQ(f.Make(WarmSection(), 2), c.code) << f.Diagnostics();
+        EXPECT_NE(f.Diagnostics().find(c.text), std::string::npos) << f.Diagnostics();
+        if (c.code == 0) {
+            EXPECT_EQ(f.model->BaseflowDeficit[1], c.loaded[0]);
+            EXPECT_EQ(f.model->BaseflowDeficit[2], c.loaded[1]);
+            f.model->FinishRun(0);
+        }
+        f.model.reset();
+    }
 }
 
 // Only read mode 1 reads the section; a name beginning with "/" is used as

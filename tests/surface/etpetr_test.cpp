@@ -455,4 +455,84 @@ TEST(Evapotranspiration, WholeRunsOfTheExecutable) {
     EXPECT_EQ(run.exitCode, 45) << run.output;
 }
 
+// The day's sunshine in the storage content file: a run that goes on finds
+// the sum (or the night's mean) and the sunlit steps of the day exactly as
+// the earlier run left them. Without the file or the section it starts cold
+// with a warning; a section that does not fit this grid, or is cut short,
+// ends the run with code 71 and leaves the state untouched.
+TEST(Evapotranspiration, DayOfSunshineGoesOnInTheStorageContentFile) {
+    EtpFixture f;
+    f.Add("temperature", 10);
+    f.settings.InitialStateDirectory = f.settings.DefaultOutputDirectory = f.dir.path() + "/";
+    const std::string name = "storage.txt_0";
+    // Cell (3, 4) lies outside the basin.
+    auto expected = [](int r, int c, bool loaded) {
+        return r == 3 && c == 4 ? -9999 : loaded ? 0.1 * r + 0.01 * c + 1.0 / 3.0 : 0.5;
+    };
+    {
+        auto model = f.Make(SectionLines());
+        for (int r = 1; r <= 3; ++r)
+            for (int c = 1; c <= 4; ++c) model->SsdTemp[r][c] = expected(r, c, true);
+        model->BrightPartBegun = true;
+        model->BrightSteps = 5;
+        model->ReadStorageContent(&name, 0);
+        model->SetStatus(1);
+        EXPECT_EQ(ThrownCode([&] { model->DeleteModule(); }), 0) << f.Diagnostics();
+    }
+    const std::string stored = ReadFile(f.dir.file(name));
+    ASSERT_EQ(stored.rfind("[evapotranspiration]\n1 5 (sunlit part of the day begun, its steps so far)\n"
+                           "3 4 (rows and columns of the sunshine grid)\n",
+                           0),
+              0u)
+        << stored;
+    EXPECT_EQ(stored.substr(stored.size() - 2), "\n\n");
+
+    struct Case {
+        const char* name;
+        std::string file;  // empty: no file
+        int readMode;
+        int code;
+        bool loaded;
+        const char* text;
+    };
+    auto replaced = [&](const std::string& what, const std::string& with) {
+        std::string text = stored;
+        text.replace(text.find(what), what.size(), with);
+        return text;
+    };
+    const Case cases[] = {
+        {"read mode 1", stored, 1, 0, true, "storage content of evapotranspiration read from"},
+        {"read mode 3, after another section", "[unsatzon_model]\n2 (number of subasins)\n\n" + stored, 3, 0, true,
+         "storage content of evapotranspiration read from"},
+        {"read mode 2 reads nothing", stored, 2, 0, false, ""},
+        {"no file", "", 1, 0, false, "error opening storage content file"},
+        {"no section", "[unsatzon_model]\n2 (number of subasins)\n\n", 1, 0, false,
+         "[evapotranspiration] not found in storage content file"},
+        {"another grid", replaced("3 4 (rows", "3 5 (rows"), 1, 71, false,
+         "error in storage file content reading number of rows and columns:"},
+        {"cut short", stored.substr(0, stored.size() - 40), 1, 71, false,
+         "error in storage file content reading sunshine of row 3:"},
+        {"unreadable flag", replaced("1 5 (sunlit", "x 5 (sunlit"), 1, 71, false,
+         "error in storage file content reading sunlit steps of the day:"},
+        {"flag neither 0 nor 1", replaced("1 5 (sunlit", "2 5 (sunlit"), 1, 71, false,
+         "error in storage file content reading sunlit steps of the day:"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(f.dir.file(name));
+        if (!c.file.empty()) WriteFile(f.dir.file(name), c.file);
+        f.console.str("");
+        auto model = f.Make(SectionLines());
+        EXPECT_EQ(ThrownCode([&] { model->ReadStorageContent(&name, c.readMode); }), c.code);
+        EXPECT_NE(f.Diagnostics().find(c.text), std::string::npos) << f.Diagnostics();
+        EXPECT_EQ(model->BrightPartBegun, c.loaded);
+        EXPECT_EQ(model->BrightSteps, c.loaded ? 5 : 0);
+        for (int r = 1; r <= 3; ++r)
+            for (int c2 = 1; c2 <= 4; ++c2)
+                EXPECT_EQ(model->SsdTemp[r][c2], expected(r, c2, c.loaded)) << r << c2;
+        model->StorageFileName.clear();  // no section of its own at the end
+        model->DeleteModule();
+    }
+}
+
 }  // namespace

@@ -1,0 +1,128 @@
+// The evapotranspiration's section "[evapotranspiration]" of the storage
+// content file: the sunshine of the day's sunlit steps, summed while the day
+// is bright and averaged for the night, which Penman-Monteith uses in the dark
+// steps. A run that goes on from the file (read modes 1 and 3) picks up the
+// day where the earlier run left it; without the section it starts as a cold
+// run does (relative sunshine 0.5 until the first sunlit step).
+//
+// Numbers are written in the shortest form that reads back to the same
+// double.
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "framework/diagnostics_writer.h"
+#include "framework/storage_content_file.h"
+#include "framework/string_helpers.h"
+#include "surface/etpetr.h"
+
+namespace {
+
+constexpr const char* SectionName = "[evapotranspiration]";
+
+// One line without its end; false at the end of the file with nothing read.
+bool ReadLine(FILE* file, std::string* line) {
+    line->clear();
+    int ch = std::fgetc(file);
+    if (ch == EOF) return false;
+    for (; ch != EOF && ch != '\n'; ch = std::fgetc(file)) *line += static_cast<char>(ch);
+    return true;
+}
+
+}  // namespace
+
+void verdunstungsmodellklasse::ReadStorageContent(const std::string* fileName, int readMode) {
+    if (Method == 0 || !fileName) return;
+    StorageFileName = *fileName;
+    if (readMode != 1 && readMode != 3) return;
+
+    const std::string path = InDirectory(InputDirectory, *fileName);
+    auto coldStart = [&](const std::string& why) {
+        if (!Writer) return;
+        *Writer << "WARNING: evapotranspiration: " << why << path << "[end-entry]";
+        *Writer << "WARNING: the mean sunshine of the day starts at its cold start value" << "[end-entry]";
+    };
+    FILE* file = std::fopen(path.c_str(), "rt");
+    if (!file) {
+        coldStart("error opening storage content file ");
+        return;
+    }
+    struct Closer {
+        FILE* file;
+        ~Closer() { std::fclose(file); }
+    } closer{file};
+    std::string line;
+    bool found = false;
+    while (!found && ReadLine(file, &line)) found = line.rfind(SectionName, 0) == 0;
+    if (!found) {
+        coldStart(std::string(SectionName) + " not found in storage content file ");
+        return;
+    }
+
+    auto mismatch = [&](const std::string& label, const std::string& current, const std::string& stored) {
+        if (Writer) {
+            *Writer << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   "
+                    << current << "\nbut value in storage file is: " << stored << " in " << path
+                    << "\nRuvex throws..." << "[end-entry]";
+        }
+        throw 71;
+    };
+    // The values of one line, the comment after them skipped.
+    auto values = [&](const std::string& label, int count, double* target) {
+        if (!ReadLine(file, &line)) mismatch(label, std::to_string(count) + " values", "(missing)");
+        const char* at = line.c_str();
+        for (int k = 0; k < count; ++k) {
+            char* end = nullptr;
+            target[k] = std::strtod(at, &end);
+            if (end == at || !std::isfinite(target[k])) mismatch(label, std::to_string(count) + " values", line);
+            at = end;
+        }
+    };
+    double day[2] = {};
+    values("sunlit steps of the day", 2, day);
+    if ((day[0] != 0 && day[0] != 1) || day[1] < 0 || day[1] != std::floor(day[1]) || day[1] > 1e6)
+        mismatch("sunlit steps of the day", "0 or 1 and a count", line);
+    double size[2] = {};
+    values("number of rows and columns", 2, size);
+    if (size[0] != NRows || size[1] != NCols) {
+        mismatch("number of rows and columns", std::to_string(NRows) + " " + std::to_string(NCols),
+                 ShortestText(size[0]) + " " + ShortestText(size[1]));
+    }
+    // Read whole before any cell is changed: a section cut short leaves
+    // nothing half loaded.
+    std::vector<double> cells(static_cast<size_t>(NRows) * static_cast<size_t>(NCols));
+    for (int32_t i = 1; i <= NRows; ++i)
+        values("sunshine of row " + std::to_string(i), NCols, &cells[static_cast<size_t>(i - 1) * NCols]);
+    for (int32_t i = 1; i <= NRows; ++i)
+        for (int32_t j = 1; j <= NCols; ++j) SsdTemp[i][j] = cells[static_cast<size_t>(i - 1) * NCols + j - 1];
+    BrightPartBegun = day[0] == 1;
+    BrightSteps = static_cast<int>(day[1]);
+    if (Writer) *Writer << "storage content of " << ModuleName << " read from " << path << "[end-entry]";
+}
+
+void verdunstungsmodellklasse::WriteStorageContent() {
+    if (Method == 0 || StorageFileName.empty() || !SsdTemp) return;
+    const std::string path = InDirectory(OutputDirectory, StorageFileName);
+    std::string text = std::string(SectionName) + "\n";
+    text += std::to_string(BrightPartBegun ? 1 : 0) + " " + std::to_string(BrightSteps) +
+            " (sunlit part of the day begun, its steps so far)\n";
+    text += std::to_string(NRows) + " " + std::to_string(NCols) + " (rows and columns of the sunshine grid)\n";
+    for (int32_t i = 1; i <= NRows; ++i) {
+        for (int32_t j = 1; j <= NCols; ++j) text += (j > 1 ? " " : "") + ShortestText(SsdTemp[i][j]);
+        text += "\n";
+    }
+    text += "\n";
+
+    StorageContentStage own;
+    StorageContentStage& stage = StorageStage ? *StorageStage : own;
+    FILE* file = stage.Holds(path) ? stage.Append(path, Writer) : stage.Create(path, Writer);
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+        if (Writer) *Writer << "FATAL: error writing storage content file " << path << "[end-entry]";
+        stage.Discard();
+        throw 18;
+    }
+    if (!StorageStage) own.Commit(Writer);
+}
