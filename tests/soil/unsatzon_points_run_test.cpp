@@ -105,7 +105,7 @@ TEST(SoilPointRun, SmallBasinControlPointWithSubSteps) {
         const char* header;
         size_t values;  // per row after the date
     };
-    const int L = 14;
+    const int L = 6;
     const File files[] = {
         {"theta.txt", "YY\tMM\tDD\tHH\ttheta[5][5][1]\t", L},
         {"hhyd.txt", "YY\tMM\tDD\tHH\thhyd[5][5][1]\t", L},

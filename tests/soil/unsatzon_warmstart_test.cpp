@@ -85,9 +85,12 @@ std::string Control(const std::string& period, const std::string& in, const std:
     control.replace(begin, control.find("[zone_grid]") - begin, "[model_time]\n" + period + "\n");
     control = Replaced(control, "$set $in = input/", "$set $in = " + in);
     control = Replaced(control, "$set $out = output/", "$set $out = " + out);
-    // the glacier and the aquifer keep states of their own: they stay out
-    control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
+    // the glacier, the aquifer, surface routing and the silting-up keep
+    // states of their own: they stay out
+    control = RemoveStandardGrids(control, {"ice_firn.asc"});
     control = SetSectionSwitch(control, "groundwater_flow", 0);
+    control = SetSectionSwitch(control, "SurfaceRoutingModel", 0);
+    control = SetSectionSwitch(control, "SiltingUpModel", 0);
     control = AddStandardGrids(control, "flow_times.asc flow_times fillcode = 0 writecode = 0 statfile = "
                                         "flow_times.sta statcode = 0\n");
     control = Replaced(control, "0 0                        # control point (row column): none", "25 30");
