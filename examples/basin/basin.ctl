@@ -1,14 +1,19 @@
 # Example basin: a valley of 80 x 60 cells of 100 m with two tributaries,
-# three subbasins, three land uses, two soils and five meteorological stations
-# with hourly data for 2019 and 2020. The input files are written by
-# tools/make_example_basin.py. The set-up reads the grids and tables and
-# checks the codes, the meteorological inputs are interpolated and written
-# with their statistics, and the daily land-use parameter grids follow the
-# calendar. Evapotranspiration (Penman-Monteith, hourly), the snow model
-# (degree-day method) and interception run, and the soil model starts cold
-# (its steps are still to come), so the throughfall is where the water
-# leaves the model. The routing carries the subbasin outflows to the outlet,
-# subbasin 3, through a reservoir at the outlet of tributary 1.
+# three subbasins, three land uses (the forest with an understorey) and two
+# soils, and five meteorological stations with hourly data for 2019 and 2020.
+# The input files are written by tools/make_example_basin.py. Every
+# sub-model computes: the meteorological inputs are interpolated, the
+# radiation correction casts the terrain's shadows, Penman-Monteith
+# evapotranspiration and interception work on two vegetation layers, the
+# snow melts by its energy balance and slides off steep cells, a glacier of
+# fixed extent melts on the highest cells, the silting-up crusts the tilled
+# meadows, the soil model (dynamic sub-steps, heat and frost) runs on both
+# soils, surface routing carries the water on the surface to the channels,
+# two groundwater layers drain to fixed heads at the outlet, irrigation
+# takes groundwater and river water, and the routing carries the subbasin
+# outflows through a reservoir with rules to the outlet (subbasin 3), where a
+# spring joins the river, water is abstracted and an observed series is
+# compared. Chloride and tritium travel with the water.
 # Station data: hourly, the hour (1 to 24) ends the step, local time of the
 # reference meridian; -9999 marks a missing value (station Northbrook lacks
 # 5 to 7 March 2020).
@@ -132,6 +137,17 @@ gw_boundary_fix_q_1.asc gw_boundary_fix_q_1 0 -9999
 gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 -9999
 0
 0
+
+# The stands of the land-use grid: the forest has an understorey of meadow
+# grass below its trees, meadows and alpine pastures one layer only. The
+# codes of the land-use grid are these stands' codes; evapotranspiration and
+# interception work layer by layer, the upper layer's throughfall feeding
+# the lower one.
+[multilayer_landuse]
+3                          # stands of one or two vegetation layers
+11 meadow_stand {Landuse_Layers = 11, -9999;}
+21 forest_stand {Landuse_Layers = 21, 11; k_extinct = 0.5; LAI_scale = 10;}
+31 pasture_stand {Landuse_Layers = 31, -9999;}
 
 [landuse_table]
 3                          # land-use classes
