@@ -370,7 +370,7 @@ exkorr.asc                 # correction ratio grid
 shade.asc                  # shadow grid
 0                          # write code
 1                          # computed every step
-2                          # sub-steps per step
+1                          # sub-steps per step: the sun's position at the middle of the hour
 
 [RegionalSuperposition]
 0                          # off
