@@ -231,9 +231,10 @@ gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 -9999
 2 fields_river 1 2 0 0 6 1 1 3 1 2 3 1 3 3 1 4 3 1 5 3 1 6 3   # 3 mm/day on 1-6 January from rivers
 3 forest_none 1 1 0 0 0    # never irrigated
 
-# Two substances travel with the water: chloride [mg/l], which neither decays
-# nor evaporates, and tritium [TU], radioactive with a half-life of 12.3
-# years. Their concentrations in the precipitation are the standard grids
+# Two substances travel with the water: chloride [mg/l], which does not
+# decay, and tritium [TU], radioactive with a half-life of 12.3 years. Both
+# stay behind when water evaporates ("evaporating": their storages hold
+# concentrations, mixed by the amounts of water). Their concentrations in the precipitation are the standard grids
 # "concflux_tracer_1_input" and "concflux_tracer_2_input" above; the soil and
 # the aquifer start with the concentrations soilini and gwini. Every
 # sub-model writes their daily mean concentrations per subbasin to
@@ -241,8 +242,8 @@ gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 -9999
 # of the run (a warm start reads them back).
 [substance_transport]
 2                          # tracers
-Chloride non_radioactive non_evaporating min_conc = 0 max_conc = 100 mg/l soilini = 2 gwini = 4 statcode = 2024 gridcode = 3 path = tracer_ statext = sta gridext = asc
-Tritium radioactive half_time = 4493 d non_evaporating min_conc = 0 max_conc = 100 mg/l soilini = 7 gwini = 5 statcode = 2024 gridcode = 3 path = tracer_ statext = sta gridext = asc
+Chloride non_radioactive evaporating min_conc = 0 max_conc = 100 mg/l soilini = 2 gwini = 4 statcode = 2024 gridcode = 3 path = tracer_ statext = sta gridext = asc
+Tritium radioactive half_time = 4493 d evaporating min_conc = 0 max_conc = 100 mg/l soilini = 7 gwini = 5 statcode = 2024 gridcode = 3 path = tracer_ statext = sta gridext = asc
 
 [region_transition_distance]
 500
