@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "soil/example_basin_copy.h"
+#include "support/example_switches.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
@@ -88,7 +89,7 @@ TEST(SoilPointRun, SmallBasinControlPointWithSubSteps) {
     soiltest::CropExampleGrids(dir, 24, 20, 10, 10);
     std::string control = soiltest::ExampleControl(10, 1, 1);
     ASSERT_FALSE(control.empty());
-    control = SetSectionSwitch(SetSectionSwitch(control, "routing_model", 0), "irrigation", 0);
+    control = SwitchOffWithDependents(control, {"routing_model"});
     control = SetSectionSwitch(control, "special_output", 0);
     const size_t zone = control.find("[zone_grid]");
     control.insert(zone, "[soil_surface_groundwater_substeps]\n2\n\n");

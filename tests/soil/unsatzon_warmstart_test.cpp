@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/example_switches.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
@@ -102,7 +103,7 @@ std::string Control(const std::string& period, const std::string& in, const std:
         control.replace(at, 9, ".sta 2001");
     control = SetSectionSwitch(control, "snow_model", 0);
     control = SetSectionSwitch(control, "interception_model", 0);
-    if (!routing) control = SetSectionSwitch(SetSectionSwitch(control, "routing_model", 0), "irrigation", 0);
+    if (!routing) control = SwitchOffWithDependents(control, {"routing_model"});
     return ConstantLanduse(control);
 }
 
