@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -140,11 +141,12 @@ TEST(ExampleBasinWhole, EverySubModelWritesItsOutputsWithinPlausibleBounds) {
         for (const auto& row : table)
             for (size_t k = 4; k < row.size(); ++k) EXPECT_GE(row[k], 0.0) << "column " << k;
     }
-    // No substance is made on the way: in the snow, the soil, the irrigation
-    // water, on the surface and in the rivers chloride stays below the
-    // highest of its sources (rain 0.6 mg/l, spring 3, soil 2, aquifer 4),
-    // tritium below the rain's 9 TU.
-    for (const char* model : {"snow_", "unsat", "irrig", "Surfa", "routi"}) {
+    // No substance is made on the way: in the snow, on the leaves of both
+    // vegetation layers, in the soil, the irrigation water, on the surface
+    // and in the rivers chloride stays below the highest of its sources (rain
+    // 0.6 mg/l, spring 3, soil 2, aquifer 4), tritium below the rain's 9 TU;
+    // and none is lost: the water the leaves hold carries the rain's.
+    for (const char* model : {"snow_", "inter", "unsat", "irrig", "Surfa", "routi"}) {
         for (const auto& [tracer, high] : {std::tuple{"chl", 4.0}, std::tuple{"tri", 9.0}}) {
             const std::string file = std::string("tracer_") + tracer + model + ".sta";
             SCOPED_TRACE(file);
@@ -154,6 +156,11 @@ TEST(ExampleBasinWhole, EverySubModelWritesItsOutputsWithinPlausibleBounds) {
                 for (size_t k = 4; k < row.size(); ++k) EXPECT_LE(row[k], high) << "column " << k;
         }
     }
+
+    double onLeaves = 0;
+    for (const auto& row : DataRows(dir.file("output/tracer_chlinter.sta")))
+        for (size_t k = 4; k < row.size(); ++k) onLeaves = std::max(onLeaves, row[k]);
+    EXPECT_GE(onLeaves, 0.2);
 
     // The reservoir: its volume stays between empty and the top of its rules
     // (300000 m3), and its record closes: dV = inflow - outflow - withdrawals.
