@@ -208,7 +208,8 @@ void interzeptionsmodellklasse::Evaporate(int k, int32_t i, int32_t j, double& s
 }
 
 void interzeptionsmodellklasse::LayeredCell(int32_t i, int32_t j) {
-    double evaporation0 = 0, storage0 = 0, throughfall0 = 0;
+    double evaporation0 = 0, storage0 = 0, throughfall0 = 0, before0 = 0;
+    for (int k = 1; k <= LayerCount; ++k) before0 += Storage[k][i][j];
     for (int k = 1; k <= LayerCount; ++k) {
         const double input = k == 1 ? WaterInput[i][j] : Throughfall[k - 1][i][j];
         if (Landuse[k][i][j] == NoData) {
@@ -232,6 +233,35 @@ void interzeptionsmodellklasse::LayeredCell(int32_t i, int32_t j) {
     Evaporation[0][i][j] = evaporation0;
     Storage[0][i][j] = storage0;
     Throughfall[0][i][j] = throughfall0;
+    LayeredCellTracers(i, j, before0, WaterInput[i][j], throughfall0);
+}
+
+// Tracers in a canopy of several layers: the layers' storages count as one
+// well-mixed store that the water input enters and the lowest layer's
+// throughfall leaves, so that no substance is lost on the way to the ground.
+// The store held `before` mm at the start of the step, received `input` and
+// let `throughfall` through.
+void interzeptionsmodellklasse::LayeredCellTracers(int32_t i, int32_t j, double before, double input,
+                                                   double throughfall) {
+    for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
+        TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
+        if (!record.StorageGrid || !record.FluxGrid || !TracerInput[static_cast<size_t>(n)]) continue;
+        const TracerInfo& tracer = Tracers[n];
+        double& stored = record.StorageGrid[i][j];
+        double& outflow = record.FluxGrid[i][j];
+        const double cin = TracerInput[static_cast<size_t>(n)][i][j];
+        if (tracer.radioactive) stored *= TracerDecay[static_cast<size_t>(n)];
+        if (tracer.evaporating) {
+            stored = MixConcentration(stored, cin, before, input);
+            outflow = throughfall > 0 ? stored : 0;
+        } else {
+            stored += cin * input;
+            const double filled = before + input;
+            const double load = filled > 0 ? std::min(throughfall * tracer.max_conc, throughfall / filled * stored) : 0;
+            stored -= load;
+            outflow = throughfall > 0 ? load / throughfall : 0;
+        }
+    }
 }
 
 void interzeptionsmodellklasse::SingleLayerCell(int32_t i, int32_t j) {
@@ -313,13 +343,11 @@ void interzeptionsmodellklasse::AddRowStatistics(int32_t i) {
                 StorageStats[k]->AddToRow(i, j, zone, Storage[k][i][j], w);
                 ThroughfallStats[k]->AddToRow(i, j, zone, Throughfall[k][i][j], w);
             }
-            if (LayerCount <= 1) {
-                for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
-                    TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
-                    if (!record.Statistics || !record.StorageGrid) continue;
-                    const double weight = Tracers[n].evaporating ? Storage[1][i][j] : 1.0;
-                    record.Statistics->AddToRow(i, j, zone, record.StorageGrid[i][j], weight);
-                }
+            for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
+                TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
+                if (!record.Statistics || !record.StorageGrid) continue;
+                const double weight = Tracers[n].evaporating ? Storage[0][i][j] : 1.0;
+                record.Statistics->AddToRow(i, j, zone, record.StorageGrid[i][j], weight);
             }
         }
         EvaporationStats[0]->AddToRow(i, j, zone, Evaporation[0][i][j], w);

@@ -67,6 +67,7 @@ private:
     void ComputeRow(int32_t row);
     void ComputeCell(int32_t row, int32_t col);
     void LayeredCell(int32_t row, int32_t col);
+    void LayeredCellTracers(int32_t row, int32_t col, double before, double input, double throughfall);
     void SingleLayerCell(int32_t row, int32_t col);
     void Evaporate(int k, int32_t row, int32_t col, double& storage, double& evaporation);
     void AddRowStatistics(int32_t row);

@@ -14,6 +14,30 @@ edge of the raster; a northern and a southern tributary join it. The files:
                   highest cells of subbasin 3, 1 inside and 0.5 at its
                   border, 0 elsewhere in the basin
   glacier_codes.asc  the glacier's code 1 on its cells, nodata elsewhere
+                  (glacier.asc and glacier_codes.asc feed the dynamic
+                  glacier; the example itself keeps its ice fixed)
+  ice_firn.asc    the same glacier shares for a glacier of fixed extent
+  river_depth.asc, river_width.asc  bed depth and width of the channels
+                  [m]: cells that drain at least 0.3 km2 along the
+                  steepest descent, and every cell without a lower
+                  neighbour in the basin; 0 on the other cells of the basin
+  river_links.asc  0 on every cell of the basin
+  irrigation.asc  irrigation codes: 1 on meadows, 2 in forests, 3 on alpine
+                  pastures
+  slidefraction1.asc .. slidefraction4.asc  the shares of the snow that
+                  slides off a steep cell towards its upper, left, right and
+                  lower neighbour: the drops to those neighbours, divided by
+                  their sum (0 where no neighbour lies lower)
+  tracer_1_input.asc  chloride in the precipitation [mg/l]: 0.6 at the
+                  lowest cell of the basin, falling linearly to 0.2 at the
+                  highest (sea salt and dust, washed out on the way up)
+  tracer_2_input.asc  tritium in the precipitation [TU]: 7 at the lowest
+                  cell, rising linearly to 9 at the highest
+  inflow_1.txt    hourly discharge [m3/s] and its chloride [mg/l] and
+                  tritium [TU] of a spring from a neighbouring karst
+                  aquifer that joins the river at the outlet: 0.04 m3/s and
+                  more after rain, the mean station precipitation through a
+                  linear store of 30 days
   gw_fixed_head_2.asc  fixed heads of the aquifer under the soil at the
                   outlet cells [m], 5 m below the surface, nodata elsewhere
   observed_discharge.txt  hourly discharge at the outlet [m3/s] for 2019
@@ -228,6 +252,115 @@ def build_glacier(dem, zones, radius=2.6):
     return share, codes
 
 
+NEIGHBOURS = ((-1, 0), (-1, 1), (0, 1), (1, 1), (1, 0), (1, -1), (0, -1), (-1, -1))
+
+
+def build_rivers(dem, zones, threshold=0.3):
+    """Channel depth and width [m] and the link grid. Every cell of the basin
+    drains to its steepest lower neighbour in the basin; a cell that drains
+    at least `threshold` km2 (itself included) is a channel, and so is every
+    cell without a lower neighbour, where the water of the slopes
+    would otherwise stay. Depth and width grow with the square root of the
+    drained area."""
+    inside = lambda r, c: 1 <= r <= NROWS and 1 <= c <= NCOLS and zones[r][c] != NODATA
+    target = {}
+    for r in range(1, NROWS + 1):
+        for c in range(1, NCOLS + 1):
+            if zones[r][c] == NODATA:
+                continue
+            best, step = 0.0, None
+            for (dr, dc) in NEIGHBOURS:
+                if inside(r + dr, c + dc):
+                    drop = (dem[r][c] - dem[r + dr][c + dc]) / (CELL * math.hypot(dr, dc))
+                    if drop > best:
+                        best, step = drop, (r + dr, c + dc)
+            target[(r, c)] = step
+    drained = {cell: 1 for cell in target}
+    for cell in sorted(target, key=lambda rc: -dem[rc[0]][rc[1]]):
+        if target[cell] is not None:
+            drained[target[cell]] += drained[cell]
+    depth = [[NODATA] * (NCOLS + 1) for _ in range(NROWS + 1)]
+    width = [[NODATA] * (NCOLS + 1) for _ in range(NROWS + 1)]
+    links = [[NODATA] * (NCOLS + 1) for _ in range(NROWS + 1)]
+    area = CELL * CELL / 1e6  # [km2]
+    cells = max(1, int(round(threshold * 1e6 / (CELL * CELL))))
+    for (r, c), count in drained.items():
+        links[r][c] = 0
+        if count >= cells or target[(r, c)] is None:
+            km2 = count * area
+            depth[r][c] = round(0.3 + 0.25 * math.sqrt(km2), 2)
+            width[r][c] = round(1.0 + 2.0 * math.sqrt(km2), 2)
+        else:
+            depth[r][c] = 0.0
+            width[r][c] = 0.0
+    return depth, width, links
+
+
+def build_irrigation(landuse, zones):
+    """Irrigation codes by land use: 1 meadows, 2 forest, 3 alpine pasture."""
+    code = {11: 1, 21: 2, 31: 3}
+    return [[code.get(landuse[r][c], NODATA) if c > 0 and r > 0 else NODATA for c in range(NCOLS + 1)]
+            for r in range(NROWS + 1)]
+
+
+def build_slide_fractions(dem, zones):
+    """Four grids: the share of sliding snow that goes up, left, right and
+    down the raster, by the drop to each neighbour."""
+    steps = ((-1, 0), (0, -1), (0, 1), (1, 0))
+    grids = [[[NODATA] * (NCOLS + 1) for _ in range(NROWS + 1)] for _ in steps]
+    for r in range(1, NROWS + 1):
+        for c in range(1, NCOLS + 1):
+            if zones[r][c] == NODATA:
+                continue
+            drops = []
+            for (dr, dc) in steps:
+                rr, cc = r + dr, c + dc
+                inside = 1 <= rr <= NROWS and 1 <= cc <= NCOLS and zones[rr][cc] != NODATA
+                drops.append(max(0.0, dem[r][c] - dem[rr][cc]) if inside else 0.0)
+            total = sum(drops)
+            for k in range(len(steps)):
+                grids[k][r][c] = round(drops[k] / total, 3) if total > 0 else 0.0
+    return grids
+
+
+def build_tracer_inputs(dem, zones):
+    """Chloride and tritium in the precipitation, linear in elevation."""
+    inside = [dem[r][c] for r in range(1, NROWS + 1) for c in range(1, NCOLS + 1) if zones[r][c] != NODATA]
+    low, high = min(inside), max(inside)
+
+    def grid(at_low, at_high):
+        return [[NODATA if r == 0 or c == 0 or zones[r][c] == NODATA
+                 else round(at_low + (at_high - at_low) * (dem[r][c] - low) / (high - low), 3)
+                 for c in range(NCOLS + 1)] for r in range(NROWS + 1)]
+    return grid(0.6, 0.2), grid(7.0, 9.0)
+
+
+def external_inflow(rows):
+    """The spring's hourly discharge [m3/s], chloride [mg/l] and tritium
+    [TU]: a base flow of 0.04 m3/s plus the mean station precipitation
+    through a linear store of 30 days over 2 km2; the karst water carries
+    more chloride when it runs low and old tritium."""
+    store = math.exp(-1.0 / (30 * 24.0))
+    q = 0.0
+    series = []
+    for (year, month, day, hour, values) in rows:
+        rain = [v for v in values["precipitation"] if v != NODATA]
+        p = sum(rain) / len(rain) if rain else 0.0  # [mm/h]
+        q = store * q + (1.0 - store) * p * 2.0 / 3.6
+        discharge = 0.04 + q
+        chloride = 1.0 + 2.0 * 0.04 / discharge
+        series.append((year, month, day, hour, round(discharge, 4), round(chloride, 3), 5.5))
+    return series
+
+
+def write_inflow(path, series):
+    with open(path, "w", newline="\n") as f:
+        f.write("YY MM DD HH discharge chloride tritium\n")
+        for (year, month, day, hour, q, c1, c2) in series:
+            f.write("%d %d %d %d %s %s %s\n" % (year, month, day, hour, format_value(q, 4),
+                                                format_value(c1, 3), format_value(c2, 1)))
+
+
 def build_fixed_heads(dem, zones, depth=5.0, rise=20.0):
     """Fixed heads of the aquifer under the soil (groundwater layer 2) at the
     outlet: the basin's cells of the first column whose surface lies at most
@@ -244,20 +377,31 @@ def build_fixed_heads(dem, zones, depth=5.0, rise=20.0):
 
 def observed_discharge(rows, stations):
     """A discharge series at the outlet [m3/s] as a gauge would record it:
-    the mean station precipitation through a fast and a slow linear store
-    over the basin's 21.53 km2, above a base flow, with three decimals; the
-    gauge is out of order for a day in July 2019 (-9999)."""
+    the mean station precipitation, held back as snow while the basin's
+    temperature (the mean station temperature less 3 K: the basin lies
+    higher than most stations) is below 1 degC and released by 4 mm per
+    degree above 0 and day, through a fast and a slow linear store over the
+    basin's 21.53 km2, above a base flow, with three decimals; the gauge is
+    out of order for a day in July 2019 (-9999)."""
     area = 21.53  # [km2]
     fast = math.exp(-1.0 / 12.0)
     slow = math.exp(-1.0 / 400.0)
     q_fast, q_slow = 0.0, 0.25
+    snow = 0.0  # [mm]
     outage_start = (2019, 7, 10)
     series = []
     for (year, month, day, hour, values) in rows:
         rain = [v for v in values["precipitation"] if v != NODATA]
         p = sum(rain) / len(rain) if rain else 0.0  # [mm/h]
-        inflow = p * area / 3.6  # [m3/s]
-        q_fast = fast * q_fast + (1.0 - fast) * 0.35 * inflow
+        air = [v for v in values["temperature"] if v != NODATA]
+        t = sum(air) / len(air) - 3.0 if air else 0.0  # [degC]
+        if t < 1.0:
+            snow += p
+            p = 0.0
+        melt = min(snow, max(0.0, t) * 4.0 / 24.0)
+        snow -= melt
+        inflow = (p + melt) * area / 3.6  # [m3/s]
+        q_fast = fast * q_fast + (1.0 - fast) * 0.45 * inflow
         q_slow = slow * q_slow + (1.0 - slow) * (0.25 * inflow + 0.2)
         value = round(q_fast + q_slow, 3)
         if (year, month, day) == outage_start:
@@ -569,6 +713,17 @@ def main():
     glacier, glacier_codes = build_glacier(dem, zones)
     write_grid(os.path.join(target, "glacier.asc"), glacier, 1)
     write_grid(os.path.join(target, "glacier_codes.asc"), glacier_codes, 0)
+    write_grid(os.path.join(target, "ice_firn.asc"), glacier, 1)
+    depth, width, links = build_rivers(dem, zones)
+    write_grid(os.path.join(target, "river_depth.asc"), depth, 2)
+    write_grid(os.path.join(target, "river_width.asc"), width, 2)
+    write_grid(os.path.join(target, "river_links.asc"), links, 0)
+    write_grid(os.path.join(target, "irrigation.asc"), build_irrigation(landuse, zones), 0)
+    for k, grid in enumerate(build_slide_fractions(dem, zones), start=1):
+        write_grid(os.path.join(target, "slidefraction%d.asc" % k), grid, 3)
+    chloride, tritium = build_tracer_inputs(dem, zones)
+    write_grid(os.path.join(target, "tracer_1_input.asc"), chloride, 3)
+    write_grid(os.path.join(target, "tracer_2_input.asc"), tritium, 3)
 
     write_grid(os.path.join(target, "gw_fixed_head_2.asc"), build_fixed_heads(dem, zones), 1)
 
@@ -577,6 +732,7 @@ def main():
     for (variable, title, decimals) in VARIABLES:
         write_station_file(os.path.join(target, variable + ".dat"), variable, title, decimals, stations, rows)
     write_observed_discharge(os.path.join(target, "observed_discharge.txt"), observed_discharge(rows, stations))
+    write_inflow(os.path.join(target, "inflow_1.txt"), external_inflow(rows))
 
 
 if __name__ == "__main__":

@@ -1,14 +1,19 @@
 # Example basin: a valley of 80 x 60 cells of 100 m with two tributaries,
-# three subbasins, three land uses, two soils and five meteorological stations
-# with hourly data for 2019 and 2020. The input files are written by
-# tools/make_example_basin.py. The set-up reads the grids and tables and
-# checks the codes, the meteorological inputs are interpolated and written
-# with their statistics, and the daily land-use parameter grids follow the
-# calendar. Evapotranspiration (Penman-Monteith, hourly), the snow model
-# (degree-day method) and interception run, and the soil model starts cold
-# (its steps are still to come), so the throughfall is where the water
-# leaves the model. The routing carries the subbasin outflows to the outlet,
-# subbasin 3, through a reservoir at the outlet of tributary 1.
+# three subbasins, three land uses (the forest with an understorey) and two
+# soils, and five meteorological stations with hourly data for 2019 and 2020.
+# The input files are written by tools/make_example_basin.py. Every
+# sub-model computes: the meteorological inputs are interpolated, the
+# radiation correction casts the terrain's shadows, Penman-Monteith
+# evapotranspiration and interception work on two vegetation layers, the
+# snow melts by its energy balance and slides off steep cells, a glacier of
+# fixed extent melts on the highest cells, the silting-up crusts the tilled
+# meadows, the soil model (dynamic sub-steps, heat and frost) runs on both
+# soils, surface routing carries the water on the surface to the channels,
+# two groundwater layers drain to fixed heads at the outlet, irrigation
+# takes groundwater and river water, and the routing carries the subbasin
+# outflows through a reservoir with rules to the outlet (subbasin 3), where a
+# spring joins the river, water is abstracted and an observed series is
+# compared. Chloride and tritium travel with the water.
 # Station data: hourly, the hour (1 to 24) ends the step, local time of the
 # reference meridian; -9999 marks a missing value (station Northbrook lacks
 # 5 to 7 March 2020).
@@ -64,12 +69,20 @@ zones.asc
 dem.asc
 
 [standard_grids]
-6                          # number of standard grids
+14                         # number of standard grids
 zones.asc zonegrid_soilmodel fillcode = 0 writecode = 0 statfile = zonegrid_soilmodel.sta statcode = 0
 landuse.asc landuse fillcode = 0 writecode = 3 statfile = landuse.sta statcode = 2024
 soils.asc soil_types fillcode = 0 writecode = 3 statfile = soil_types.sta statcode = 2024
-glacier.asc GlacierizedCells fillcode = 0 writecode = 3 statfile = glacier.sta statcode = 0
-glacier_codes.asc GlacierCodes fillcode = 0 writecode = 3 statfile = glacier_codes.sta statcode = 0
+ice_firn.asc ice_firn fillcode = 0 writecode = 0 statfile = ice_firn.sta statcode = 0
+river_depth.asc river_depth fillcode = 0 writecode = 0 statfile = river_depth.sta statcode = 0
+river_width.asc river_width fillcode = 0 writecode = 0 statfile = river_width.sta statcode = 0
+river_links.asc river_links fillcode = 0 writecode = 0 statfile = river_links.sta statcode = 0
+slidefraction1.asc slidefraction1 fillcode = 0 writecode = 0 statfile = slidefraction1.sta statcode = 0
+slidefraction2.asc slidefraction2 fillcode = 0 writecode = 0 statfile = slidefraction2.sta statcode = 0
+slidefraction3.asc slidefraction3 fillcode = 0 writecode = 0 statfile = slidefraction3.sta statcode = 0
+slidefraction4.asc slidefraction4 fillcode = 0 writecode = 0 statfile = slidefraction4.sta statcode = 0
+tracer_1_input.asc concflux_tracer_1_input fillcode = 0 writecode = 0 statfile = tracer_1_input.sta statcode = 0
+tracer_2_input.asc concflux_tracer_2_input fillcode = 0 writecode = 0 statfile = tracer_2_input.sta statcode = 0
 irrigation.asc irrigation_codes fillcode = 0 writecode = 0 statfile = irrigation_codes.sta statcode = 0
 
 [variable_grids]
@@ -125,6 +138,17 @@ gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 -9999
 0
 0
 
+# The stands of the land-use grid: the forest has an understorey of meadow
+# grass below its trees, meadows and alpine pastures one layer only. The
+# codes of the land-use grid are these stands' codes; evapotranspiration and
+# interception work layer by layer, the upper layer's throughfall feeding
+# the lower one.
+[multilayer_landuse]
+3                          # stands of one or two vegetation layers
+11 meadow_stand {Landuse_Layers = 11, -9999;}
+21 forest_stand {Landuse_Layers = 21, 11; k_extinct = 0.5; LAI_scale = 10;}
+31 pasture_stand {Landuse_Layers = 31, -9999;}
+
 [landuse_table]
 3                          # land-use classes
 11 meadow method = VariableDayCount {
@@ -169,12 +193,12 @@ gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 -9999
 }
 
 [soil_table]
-2                          # soil types, each with 14 layers in three horizons
+2                          # soil types, each with 6 layers in three horizons
 3 loam {
   method = MultipleHorizons;
   FCap = 25; mSB = 35; ksat_topmodel = 0.0001; suction = 300;
-  layers = 4 6 4;
-  thickness = 0.05 0.1 0.25;
+  layers = 2 2 2;
+  thickness = 0.1 0.3 0.5;
   ksat = 5e-6 2e-6 8e-7;
   theta_sat = 0.45 0.43 0.40;
   theta_res = 0.05 0.05 0.04;
@@ -188,8 +212,8 @@ gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 -9999
 7 stony {
   method = MultipleHorizons;
   FCap = 18; mSB = 28; ksat_topmodel = 0.0003; suction = 150;
-  layers = 4 6 4;
-  thickness = 0.05 0.08 0.15;
+  layers = 2 2 2;
+  thickness = 0.1 0.24 0.3;
   ksat = 3e-5 1e-5 5e-6;
   theta_sat = 0.40 0.36 0.30;
   theta_res = 0.04 0.03 0.03;
@@ -207,8 +231,19 @@ gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 -9999
 2 fields_river 1 2 0 0 6 1 1 3 1 2 3 1 3 3 1 4 3 1 5 3 1 6 3   # 3 mm/day on 1-6 January from rivers
 3 forest_none 1 1 0 0 0    # never irrigated
 
+# Two substances travel with the water: chloride [mg/l], which does not
+# decay, and tritium [TU], radioactive with a half-life of 12.3 years. Both
+# stay behind when water evaporates ("evaporating": their storages hold
+# concentrations, mixed by the amounts of water). Their concentrations in the precipitation are the standard grids
+# "concflux_tracer_1_input" and "concflux_tracer_2_input" above; the soil and
+# the aquifer start with the concentrations soilini and gwini. Every
+# sub-model writes their daily mean concentrations per subbasin to
+# output/tracer_<name><sub-model>.sta and its concentration grids at the end
+# of the run (a warm start reads them back).
 [substance_transport]
-0
+2                          # tracers
+Chloride non_radioactive evaporating min_conc = 0 max_conc = 100 mg/l soilini = 2 gwini = 4 statcode = 2024 gridcode = 3 path = tracer_ statext = sta gridext = asc
+Tritium radioactive half_time = 4493 d evaporating min_conc = 0 max_conc = 100 mg/l soilini = 7 gwini = 5 statcode = 2024 gridcode = 3 path = tracer_ statext = sta gridext = asc
 
 [region_transition_distance]
 500
@@ -321,9 +356,22 @@ global_radiation.sta 2024  # statistics file and code: daily means per subbasin
 1400                       # replacement above the upper limit
 0                          # no scenarios
 
+# Direct sunlight on the slopes: the ratio of the radiation on the sloped
+# cell to that on a level one, with the shadows the terrain casts, corrects
+# the global radiation of evapotranspiration and snow.
 [radiation_correction]
-0                          # off
+1                          # on
 60                         # time step [min]
+1                          # method: terrain shadow, temperature as interpolated
+tkorr.asc                  # corrected temperature grid
+0                          # write code
+1                          # scaling factor of the temperature correction (methods 2 and 4)
+exkorr.asc                 # correction ratio grid
+0                          # write code
+shade.asc                  # shadow grid
+0                          # write code
+1                          # computed every step
+1                          # sub-steps per step: the sun's position at the middle of the hour
 
 [RegionalSuperposition]
 0                          # off
@@ -366,7 +414,7 @@ cloudiness.sta 0           # cloudiness statistics: off
 [snow_model]
 1                          # on
 60                         # time step [min]
-1                          # method: degree-day
+6                          # method: energy balance, with slides on steep cells
 1                          # transzone: half width of the rain/snow transition [K]
 1                          # T0R: threshold temperature rain/snow [degC]
 0                          # T0: threshold temperature of melt [degC]
@@ -407,13 +455,37 @@ snow_storage.sta 2024      # total snow storage: daily means per subbasin
 snow_storage_total.asc     # total snow storage grid
 3                          # write code: at the end of the run
 0                          # state grids are not read: a cold start
+snowtemp.asc               # snow temperature grid
+0                          # write code
+snowtemp.sta 2024          # snow temperature statistics: daily means per subbasin
+surftemp.asc               # snow surface temperature grid
+0                          # write code
+surftemp.sta 2024          # surface temperature statistics
+input_mass.asc             # snow released by slides
+0                          # write code
+input_mass.sta 0           # its statistics: off
+mobile_mass.asc            # snow moving in slides
+0                          # write code
+mobile_mass.sta 0          # its statistics: off
+deposition.asc             # snow deposited by slides
+20                         # write code: yearly sums
+deposition.sta 2024        # deposition statistics: daily means per subbasin
+55                         # maxDepositionSlope [deg]
+1                          # maxDepositionFactor
+30                         # minSlideSlope [deg]: steeper cells shed snow
+0.01                       # slideMassFrac: share of the pack released per step
+1                          # LWINcorr
+1                          # LWOUTcorr
 
-# The glacier of the upper valley, on the grids "GlacierizedCells" and
-# "GlacierCodes" above (input/glacier.asc, input/glacier_codes.asc; their
-# new extent is written at the end of the run). Once a year, on 30
-# September, the mass balance of the year changes its volume and area.
+# The glacier of the upper valley on the grid "ice_firn" above
+# (input/ice_firn.asc): a glacier of fixed extent whose ice and firn melt by
+# degree-days. The lines after the qglac statistics are read only by the
+# dynamic methods 11 to 13, which take the grids "GlacierizedCells" and
+# "GlacierCodes" (input/glacier.asc and input/glacier_codes.asc) in place of
+# "ice_firn" and change the glacier's volume and area once a year, on 30
+# September; surface routing and the silting-up model do not run beside them.
 [ice_firn]
-11                         # glacier method: dynamic glaciers, degree-day melt of snow, firn and ice
+1                          # glacier method: fixed glaciers, degree-day melt of snow, firn and ice
 7                          # DDFice [mm/(K d)]
 5                          # DDFfirn [mm/(K d)]
 4                          # DDFsnow [mm/(K d)]
@@ -483,7 +555,7 @@ interception_storage.sta 2024  # statistics: daily means per subbasin
 0                          # storages start empty
 
 [SiltingUpModel]
-0                          # off: it does not run with the glacier grids listed
+1                          # on: crusting after tillage on the meadows (the land use with tillage dates)
 60                         # time step [min]
 sdisp.sta 2024             # method 1 (built-in laws); disposition statistics: daily means per subbasin
 qdsu.sta 2024              # direct runoff statistics: daily means per subbasin
@@ -504,7 +576,7 @@ qdsu.asc                   # direct runoff grid
 [unsatzon_model]
 1                          # on
 60                         # time step [min]
-2                          # method: finite differences with a fixed time step
+3                          # method: finite differences with a dynamically calculated time step
 0                          # surface water interaction
 0                          # ponding
 0                          # tile drainage
@@ -591,6 +663,10 @@ interflow.txt
 0 0                        # SnowRunoff_fraction
 0                          # read mode of the state grids: cold start
 storage_content.txt        # storage content file
+60                         # shortest dynamic time step [s]
+substeps.sta 2024          # sub-steps per step: daily means per subbasin
+substeps.asc               # sub-steps grid
+0                          # write code
 # Warm start: a run leaves its soil state in the output directory, the
 # stacks theta.stk, hh.stk and hgeo.stk, the grids gwstand.asc, gwtheta.asc,
 # gwlevel.asc and deltagw.asc (pond.asc with ponding on) by the write codes
@@ -611,9 +687,66 @@ storage_content.txt        # storage content file
 # 3 and set their read switches to 1 as well; the grids written with code 10
 # sum over their own run only.
 
+# Heat in the soil columns of both soils, with freezing and thawing: the
+# frozen part of a layer conducts less water. The lower boundary lies at 12
+# degC at sea level, 0.7 K colder per 100 m.
+[heat_transfer]
+1                          # on
+12                         # method: implicit, heat carried by the moving water
+0                          # not used
+0                          # not used
+12                         # dTModLowBoundBase [degC]
+-0.007                     # dTModLapseRate [K/m]
+800                        # dTModCDrySoil [J/(kg K)]
+1500                       # dTModRhoDrySoil [kg/m3]
+0.58                       # dTModLamDrySoil [W/(m K)]
+1e-10                      # dTModKmin: smallest conductivity of frozen soil [m/s]
+0.5562                     # dTModLamWat [W/(m K)]
+2.33                       # dTModLamIce [W/(m K)]
+4187                       # dTModCWater [J/(kg K)]
+1940                       # dTModCIce20 [J/(kg K)]
+2090                       # dTModCIce0 [J/(kg K)]
+334000                     # dTModLatHeat [J/kg]
+1000                       # dTModRhoWater [kg/m3]
+1.22                       # dTModFactor
+0.5                        # dTModSEForStat
+300                        # dTModShortestStep [s]
+3600                       # dTModLongestStep [s]
+1                          # dTModNFactorFreezing
+1                          # dTModNFactorThawing
+temper.txt                 # soil temperatures at the control point
+temper.sta 2024            # thaw depth statistics: daily means per subbasin
+temper.stk                 # soil temperature stack
+3                          # write code: at the end of the run
+thaw.asc                   # thaw depth grid
+3                          # write code: at the end of the run
+
+# Water on the surface flows from cell to cell down the elevation model until
+# it reaches a channel cell (input/river_depth.asc and river_width.asc both
+# above 0), where it becomes direct runoff of the subbasin.
 [SurfaceRoutingModel]
-0                          # off
+1                          # on
 60                         # time step [min]
+1                          # flowpath method: steepest slope, outflow split between neighbours
+qdsr.sta 2024              # direct runoff of surface routing: daily means per subbasin
+qisr.sta 2024              # interflow
+qbsr.sta 2024              # baseflow
+qgsr.sta 2024              # total runoff
+sr_velocity.stk            # velocity stack
+0                          # write code
+sr_fluxes.stk              # flux stack
+0                          # write code
+0.0001                     # iteration error of the wake length [m]
+10                         # iterations of the wake length at most
+0.000001                   # iteration error of the velocity [m/s]
+50                         # iterations of the velocity at most
+10                         # shortest sub time step [s]
+1200                       # longest sub time step [s]
+0.01                       # smallest flow depth that feels the crops' roughness [m]
+1                          # concentration factor
+0                          # start from empty storages (1 = read the storage content file)
+sr_storage.sta 2024        # surface storage: daily means per subbasin
+surfrout_state.txt         # storage content file
 
 [irrigation]
 1                          # on: codes by land use in the standard grid "irrigation_codes"
@@ -664,6 +797,8 @@ TG 1 A = 5.49 f = 1.0
 TG 3 A = 21.53 f = 1.0
   OL 1 kh = 2 kv = 10 bm = 4 bf = 60 tm = 1 nm = 30 nf = 15 I = 0.004 L = 3500 A = 5.49
   OL 2 kh = 1.5 kv = 8 bm = 3 bf = 40 tm = 0.8 nm = 30 nf = 15 I = 0.006 L = 2500 A = 2.78
+  ZL 1 = extern input/inflow_1.txt 1 5 kh = 0.5 kv = 2 bm = 1 bf = 5 tm = 0.3 nm = 25 nf = 15 I = 0.02 L = 300 A = 2
+  AL 1 = extern abstraction_1.txt 0.3 0.5 0.15 m3/s
 end of the routing network
 
 [abstraction_rule_reservoir_1]

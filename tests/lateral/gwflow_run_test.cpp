@@ -190,6 +190,12 @@ TEST(GroundwaterRun, ExampleBasinWithAnAquifer) {
     PrepareBasin(warm, RunHours / 2, 1);
     for (const char* name : {"gw_head_1.asc", "gw_head_1_old.asc", "gw_head_2.asc", "gw_head_2_old.asc"})
         WriteFile(warm.file(std::string("input/") + name), Output(one, name));
+    // and from the tracer concentrations the aquifer layers wrote
+    for (const auto& entry : fs::directory_iterator(one.file("output"))) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("tracer_", 0) == 0 && name.find("grou") != std::string::npos && entry.path().extension() == ".asc")
+            WriteFile(warm.file("input/" + name), Output(one, name));
+    }
     const RunResult again = RunRuvex(warm.path(), {"basin.ctl"}, "OMP_NUM_THREADS=1");
     ASSERT_EQ(again.exitCode, 0) << again.output;
     const AsciiGrid w2 = ReadAscii(warm.file("output/gw_head_2.asc"));

@@ -10,6 +10,7 @@
 #include <regex>
 #include <sstream>
 
+#include "support/example_switches.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
@@ -38,8 +39,9 @@ void CopyTilledBasin(const TempDir& dir, const std::string& section = "") {
     ASSERT_NE(text.find("surfstor.asc SurfStorSiltingUp 0 0"), std::string::npos);
     replace(std::regex(R"(\[model_time\]\n(.*\n){8})"), "[model_time]\n1\n10\n4\n2019\n24\n20\n4\n2019\n");
     replace(std::regex(R"(throughfall\.sta 2024)"), "throughfall.sta 2001");
-    // The silting-up does not run beside glaciers: the example's glacier goes.
-    text = RemoveStandardGrids(text, {"glacier.asc", "glacier_codes.asc"});
+    // The checks are on the water that reaches the ground: no soil columns
+    // needed, and without their runoff neither routing nor groundwater.
+    text = SwitchOffWithDependents(text, {"unsatzon_model"});
     if (section.empty()) {
         replace(std::regex(R"(\[SiltingUpModel\]\n0 )"), "[SiltingUpModel]\n1 ");
         replace(std::regex(R"(qdsu\.sta 2024)"), "qdsu.sta 2001");
@@ -47,11 +49,7 @@ void CopyTilledBasin(const TempDir& dir, const std::string& section = "") {
         replace(std::regex(R"(\[SiltingUpModel\]\n[\s\S]*?(?=\[unsatzon_model\]))"),
                 ReadFile(TestDataPath("siltingup/" + section)) + "\n");
     }
-    // The checks are on the water that reaches the ground: no soil columns
-    // needed, and without their runoff neither routing nor groundwater.
-    text = SetSectionSwitch(SetSectionSwitch(text, "unsatzon_model", 0), "routing_model", 0);
-    text = SetSectionSwitch(text, "irrigation", 0);
-    WriteFile(dir.file("basin.ctl"), SetSectionSwitch(text, "groundwater_flow", 0));
+    WriteFile(dir.file("basin.ctl"), text);
 }
 
 // The value rows of a statistics file (the three header lines dropped), as

@@ -102,10 +102,10 @@ void CopyBasin(const TempDir& dir) {
     text = text.substr(0, count) + std::to_string(std::atoi(text.c_str() + count) + 3) + "\n" +
            "river.asc river_depth 0 0\n0\n1\nriver.asc river_width 0 0\n0\n1\n"
            "river_links.asc river_links 0 0\n0\n1\n" + text.substr(countEnd);
-    // surface routing does not run beside glaciers, and the aquifer stays out
-    text = RemoveStandardGrids(text, {"glacier.asc", "glacier_codes.asc"});
+    // the river grids here replace the example's, and the aquifer stays out
+    text = RemoveStandardGrids(text, {"river_depth.asc", "river_width.asc", "river_links.asc"});
     text = SetSectionSwitch(text, "groundwater_flow", 0);
-    replace(std::regex(R"(\[SurfaceRoutingModel\]\n0 .*\n.*\n)"), Section);
+    replace(std::regex(R"(\[SurfaceRoutingModel\]\n[\s\S]*?\n\n)"), Section);
     WriteFile(dir.file("basin.ctl"), text);
 }
 

@@ -130,8 +130,10 @@ TEST(ExampleBasinObserved, EfficiencyTablesAgreeWithTheWrittenSeries) {
         // Subbasins 1 and 2 have no gauge.
         EXPECT_EQ(values[0], -9999) << t.label;
         EXPECT_EQ(values[1], -9999) << t.label;
-        // The routed values are written with five decimals, the table with four.
-        EXPECT_NEAR(values[2], t.expected, 1e-4 * std::fmax(1.0, std::fabs(t.expected)) + 5e-5) << t.label;
+        // The routed values are written with five decimals, the table with
+        // four; the logarithms of the small winter flows magnify the rounding.
+        const double rounding = std::string(t.label).find("LOG") != std::string::npos ? 5e-4 : 1e-4;
+        EXPECT_NEAR(values[2], t.expected, rounding * std::fmax(1.0, std::fabs(t.expected)) + 5e-5) << t.label;
         std::printf("example gauge, %s at shift 0: table %.4f, recomputed %.6f\n", t.label, values[2], t.expected);
     }
 }

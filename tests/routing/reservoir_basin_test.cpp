@@ -58,7 +58,7 @@ TEST(ReservoirBasin, BalanceFileClosesAndTheOutletFollowsTheRelease) {
     double inflow = 0, released = 0, taken = 0;
     for (size_t j = 0; j < records.size(); ++j) {
         const std::vector<double>& r = records[j];
-        ASSERT_EQ(r.size(), 34u);
+        ASSERT_GE(r.size(), 34u);  // then one concentration per tracer
         const double V = r[6], Qin = r[7], Qout = r[10], Irrig = r[13], Abstr = r[28];
         EXPECT_NEAR(V - before, Qin - Qout - Irrig - Abstr, 1e-9 * std::max({1.0, V, before}))
             << "record " << j + 1;

@@ -50,8 +50,12 @@ inline std::string ExampleControl(int endHour, int endDay, int endMonth, int sta
                     "[model_time]\n1\n" + std::to_string(startDay) + "\n" + std::to_string(startMonth) + "\n2019\n" +
                         std::to_string(endHour) + "\n" + std::to_string(endDay) + "\n" +
                         std::to_string(endMonth) + "\n2019\n\n");
-    // The soil model's own checks: the glacier and the aquifer stay out.
-    control = testsupport::RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
+    // The soil model's own checks: the glacier, whose runoff the snow model
+    // adds, and the aquifer, surface routing and the silting-up, which take
+    // part of its water, stay out.
+    control = testsupport::RemoveStandardGrids(control, {"ice_firn.asc"});
+    control = testsupport::SetSectionSwitch(control, "SurfaceRoutingModel", 0);
+    control = testsupport::SetSectionSwitch(control, "SiltingUpModel", 0);
     return testsupport::SetSectionSwitch(control, "groundwater_flow", 0);
 }
 
@@ -61,13 +65,12 @@ inline void CopyExampleInputs(const testsupport::TempDir& dir) {
     std::filesystem::create_directories(dir.file("output"));
 }
 
-// Cuts the copied grids that the control file reads (zones, elevations, land
-// uses, soils, glaciers, fixed heads, irrigation codes) to the window.
+// Cuts every copied grid (zones, elevations, land uses, soils, glaciers,
+// channels, fixed heads, irrigation codes, tracer inputs, ...) to the window.
 inline void CropExampleGrids(const testsupport::TempDir& dir, int firstRow, int firstColumn, int rows, int columns) {
-    for (const char* name : {"zones.asc", "dem.asc", "landuse.asc", "soils.asc", "glacier.asc", "glacier_codes.asc",
-                             "gw_fixed_head_2.asc", "irrigation.asc"}) {
-        const std::string path = dir.file(std::string("input/") + name);
-        if (!testsupport::FileExists(path)) continue;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("input"))) {
+        if (entry.path().extension() != ".asc") continue;
+        const std::string path = entry.path().string();
         testsupport::WriteFile(path, CropAsciiGrid(testsupport::ReadFile(path), firstRow, firstColumn, rows, columns));
     }
 }

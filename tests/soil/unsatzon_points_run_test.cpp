@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "soil/example_basin_copy.h"
+#include "support/example_switches.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
@@ -88,7 +89,7 @@ TEST(SoilPointRun, SmallBasinControlPointWithSubSteps) {
     soiltest::CropExampleGrids(dir, 24, 20, 10, 10);
     std::string control = soiltest::ExampleControl(10, 1, 1);
     ASSERT_FALSE(control.empty());
-    control = SetSectionSwitch(SetSectionSwitch(control, "routing_model", 0), "irrigation", 0);
+    control = SwitchOffWithDependents(control, {"routing_model"});
     control = SetSectionSwitch(control, "special_output", 0);
     const size_t zone = control.find("[zone_grid]");
     control.insert(zone, "[soil_surface_groundwater_substeps]\n2\n\n");
@@ -105,14 +106,15 @@ TEST(SoilPointRun, SmallBasinControlPointWithSubSteps) {
         const char* header;
         size_t values;  // per row after the date
     };
-    const int L = 14;
+    const int L = 6;  // soil layers
+    const int V = 2;  // vegetation layers of the example's stands
     const File files[] = {
         {"theta.txt", "YY\tMM\tDD\tHH\ttheta[5][5][1]\t", L},
         {"hhyd.txt", "YY\tMM\tDD\tHH\thhyd[5][5][1]\t", L},
         {"qbottom.txt", "YY\tMM\tDD\tHH\tq_bottom[5][5][1]\t", L},
         {"etr.txt", "YY\tMM\tDD\tHH\tetr[5][5](etr[0] is evaporation from first layer)[0]\t", L + 1},
         {"interflow.txt", "YY\tMM\tDD\tHH\tinterflow_per_layer[5][5][1]\t", L},
-        {"otherdata.txt", "YY\tMM\tDD\tHH\totherdata[5][5]QD\tQI\tDELTAGW/QB\tQINF\t", 18 + 6},
+        {"otherdata.txt", "YY\tMM\tDD\tHH\totherdata[5][5]QD\tQI\tDELTAGW/QB\tQINF\t", 18 + 6 * V},
     };
     for (const File& f : files) {
         SCOPED_TRACE(f.name);
@@ -131,7 +133,7 @@ TEST(SoilPointRun, SmallBasinControlPointWithSubSteps) {
     const std::vector<std::string> other = FileLines(dir.file("output/otherdata.txt"));
     for (size_t i = 1; i < other.size(); ++i) {
         const std::vector<double> v = RowValues(other[i]);
-        ASSERT_EQ(v.size(), 28u);
+        ASSERT_EQ(v.size(), static_cast<size_t>(4 + 18 + 6 * V));
         EXPECT_NEAR(v[4 + 2], 0.25, 1e-12) << other[i];
         EXPECT_GE(v[4 + 14], 1);
         EXPECT_LE(v[4 + 14], L);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/example_switches.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
@@ -87,9 +88,12 @@ std::string Control(const std::string& period, const std::string& in, const std:
     control.replace(begin, control.find("[zone_grid]") - begin, "[model_time]\n" + period + "\n");
     control = Replaced(control, "$set $in = input/", "$set $in = " + in);
     control = Replaced(control, "$set $out = output/", "$set $out = " + out);
-    // the glacier and the aquifer keep states of their own: they stay out
-    control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
+    // the glacier, the aquifer, surface routing and the silting-up keep
+    // states of their own: they stay out
+    control = RemoveStandardGrids(control, {"ice_firn.asc"});
     control = SetSectionSwitch(control, "groundwater_flow", 0);
+    control = SetSectionSwitch(control, "SurfaceRoutingModel", 0);
+    control = SetSectionSwitch(control, "SiltingUpModel", 0);
     control = AddStandardGrids(control, "flow_times.asc flow_times fillcode = 0 writecode = 0 statfile = "
                                         "flow_times.sta statcode = 0\n");
     control = Replaced(control, "0 0                        # control point (row column): none", "25 30");
@@ -101,7 +105,7 @@ std::string Control(const std::string& period, const std::string& in, const std:
         control.replace(at, 9, ".sta 2001");
     control = SetSectionSwitch(control, "snow_model", 0);
     control = SetSectionSwitch(control, "interception_model", 0);
-    if (!routing) control = SetSectionSwitch(SetSectionSwitch(control, "routing_model", 0), "irrigation", 0);
+    if (!routing) control = SwitchOffWithDependents(control, {"routing_model"});
     return dailyLanduse ? control : ConstantLanduse(control);
 }
 

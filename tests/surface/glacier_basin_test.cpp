@@ -13,6 +13,7 @@
 #include <regex>
 #include <sstream>
 
+#include "support/example_switches.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
@@ -29,8 +30,7 @@ void CopyBasin(const TempDir& dir, const std::string& start, const std::string& 
     fs::create_directories(dir.file("output"));
     // The glacier checks need no soil columns, which would take most of the time.
     std::string control = ReadFile(BasinDir + "/basin.ctl");
-    for (const char* section : {"unsatzon_model", "routing_model", "groundwater_flow", "irrigation"})
-        control = SetSectionSwitch(control, section, 0);
+    control = WithDegreeDaySnow(WithDynamicGlacier(SwitchOffWithDependents(control, {"unsatzon_model"})));
     const std::regex endOfRun(R"(\[model_time\]\n(.*\n){4}24 .*\n31 .*\n12 .*\n2020 .*\n)");
     const std::string shortened =
         std::regex_replace(control, endOfRun, "[model_time]\n1\n" + start + "\n2019\n24\n" + end + "\n2019\n");

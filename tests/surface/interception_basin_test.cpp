@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 
+#include "support/example_switches.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
@@ -38,10 +39,7 @@ void CopyDecemberBasin(const TempDir& dir) {
         std::regex_replace(noSnow, std::regex(R"(\[unsatzon_model\]\n1 )"), "[unsatzon_model]\n0 ");
     ASSERT_NE(noSoil, noSnow) << "the soil section of the example basin has moved";
     // The routing needs the soil model's runoff, so it goes too.
-    std::string withoutSoil = noSoil;
-    for (const char* section : {"routing_model", "groundwater_flow", "irrigation"})
-        withoutSoil = SetSectionSwitch(withoutSoil, section, 0);
-    WriteFile(dir.file("basin.ctl"), withoutSoil);
+    WriteFile(dir.file("basin.ctl"), SwitchOffWithDependents(noSoil, {"unsatzon_model"}));
 }
 
 // The cells of an ASCII grid, row by row (nodata included).
@@ -97,7 +95,7 @@ TEST(ExampleBasinInterception, ClosesTheBalanceOfEveryCell) {
     const auto evaporation = GridCells(one.file("output/interception_evaporation.sum"));
     const auto storage = GridCells(one.file("output/interception_storage.asc"));
     const auto landuse = GridCells(one.file("output/landuse.asc"));
-    const auto glacier = GridCells(one.file("input/glacier.asc"));
+    const auto glacier = GridCells(one.file("input/ice_firn.asc"));
     ASSERT_EQ(precipitation.size(), 80u * 60u);
     ASSERT_EQ(throughfall.size(), precipitation.size());
     ASSERT_EQ(evaporation.size(), precipitation.size());

@@ -275,24 +275,23 @@ TEST(Interception, WaterBalanceOfEveryCellAndStep) {
                 }
             if (k == 2) f.Fill(landuse, -9999);  // the middle layer is absent
         }
-        double** conc = v.layers == 1 ? f.Add("concflux_tracer_1_input", 0) : nullptr;
+        double** conc = f.Add("concflux_tracer_1_input", 0);
         auto model = f.Make(v.method, 0.25);
         std::vector<TracerInfo> tracers(2);
-        if (v.layers == 1) {
-            tracers[1].name = "cl_";
-            tracers[1].path = f.dir.path() + "/";
-            tracers[1].statext = "sta";
-            tracers[1].gridext = "grd";
-            tracers[1].max_conc = 1e9;
-            int status = -1;
-            model->InitTracers(&status, 1, tracers.data(), f.statistics, StatisticsTableSize);
-            ASSERT_EQ(status, 0);
-        }
+        tracers[1].name = "cl_";
+        tracers[1].path = f.dir.path() + "/";
+        tracers[1].statext = "sta";
+        tracers[1].gridext = "grd";
+        tracers[1].max_conc = 1e9;
+        int status = -1;
+        model->InitTracers(&status, 1, tracers.data(), f.statistics, StatisticsTableSize);
+        ASSERT_EQ(status, 0);
         double** storage0 = f.Grid("interception_storage0");
         double** throughfall0 = f.Grid("throughfall0");
         double** evaporation0 = f.Grid("interception_evaporation0");
-        double** load = v.layers == 1 ? f.Grid("concstor_tracer_1_interception_model") : nullptr;
-        double** outflow = v.layers == 1 ? f.Grid("concflux_tracer_1_interception_model") : nullptr;
+        // the layers of a canopy keep one load between them
+        double** load = f.Grid("concstor_tracer_1_interception_model");
+        double** outflow = f.Grid("concflux_tracer_1_interception_model");
         WaterBalance water(3, 4), tracer(3, 4);
         water.Mask(f.Grid("zone_grid"));
         tracer.Mask(f.Grid("zone_grid"));
