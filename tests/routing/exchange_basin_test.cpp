@@ -92,7 +92,10 @@ void WriteBasin(const TempDir& dir) {
             "kolmation.asc kolmation 0 1e-3\n0\n0\n"
             "river_links.asc river_links 0 -9999\n0\n1");
     // An abstraction from the reservoir and one from the river at the
-    // basin's outlet.
+    // basin's outlet, in place of the example's own.
+    const size_t own = control.find("  AL 1 = extern abstraction_1.txt");
+    ASSERT_NE(own, std::string::npos);
+    control.erase(own, control.find('\n', own) + 1 - own);
     Replace(control, "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600\n",
             "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600\n  AL 2 = extern al_reservoir.txt 0 0.2 0.01 m3/s\n");
     Replace(control, "L = 2500 A = 2.78\n", "L = 2500 A = 2.78\n  AL 1 = extern al_river.txt 0 0.3 10 m3/s\n");
