@@ -46,6 +46,8 @@ public:
     std::string Table() const;
 
     double Area() const { return BasinArea; }
+    const Held& Initial() const { return Start; }
+    const Held& Final() const { return Last; }
 
 private:
     bool Counts(int r, int c) const;
