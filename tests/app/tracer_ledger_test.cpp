@@ -17,6 +17,7 @@
 #include "app/modapuzr.h"
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "lateral/gwflow.h"
 #include "soil/example_basin_copy.h"
 #include "soil/unsatzon.h"
 #include "support/test_support.h"
@@ -236,5 +237,110 @@ TEST(TracerLedger, UniformConcentrationLeavesEverySubModelUnchanged) {
         // No cell of the piece runs off directly in these days.
         if (d != &direct) EXPECT_GT(d->Checked, 0);
         EXPECT_LT(d->Worst, 1e-12) << d->Where;
+    }
+}
+
+// Pairs of tracers alike but for the half-life of the second, entering
+// nowhere (input concentration 0): each storage holds of the second exactly
+// 2^(-t/T) of what it holds of the first, wherever water moves them inside
+// that storage. The first pair starts in the snow cover and the interception
+// storage; the second in the soil and the aquifer, so that no load reaches
+// them from a sub-model above, whose load of a step is younger than theirs.
+// The soil model and the groundwater run three sub-steps per step, the snow
+// cover and the interception one; each decays at its own rate, whichever
+// set-up wrote the shared factor last. A day of March (half a day under the
+// sanitizers) with snow and rain.
+TEST(TracerLedger, RadioactiveLoadDecaysWithItsHalfLifeInEverySubModel) {
+    constexpr double HalfLife = 1.5;  // [d]
+    TempDir dir;
+    Basin basin;
+    basin.StartMonth = basin.EndMonth = 3;
+    basin.StartDay = basin.EndDay = 27;
+#ifdef RUVEX_SANITIZED
+    basin.EndHour = 12;
+#endif
+    const std::string above = " non_evaporating min_conc = 0 max_conc = 1e9 mg/l soilini = 0 gwini = 0 "
+                              "statcode = 0 gridcode = 0 path = output/ statext = sta gridext = asc";
+    const std::string below = " non_evaporating min_conc = 0 max_conc = 1e9 mg/l soilini = 0.8 gwini = 0.6 "
+                              "statcode = 0 gridcode = 0 path = output/ statext = sta gridext = asc";
+    basin.Tracers = {{"stable non_radioactive" + above, 0.0},
+                     {"tritium radioactive half_time = 1.5 d" + above, 0.0},
+                     {"chloride non_radioactive" + below, 0.0},
+                     {"krypton radioactive half_time = 1.5 d" + below, 0.0}};
+    basin.Edit = [](std::string& control) {
+        control = SetSectionSwitch(control, "groundwater_flow", 1);
+        Replace(control, "30 40                      # control point (row column)", "5 5");
+        control += "\n[soil_surface_groundwater_substeps]\n3\n";
+    };
+    WriteBasin(dir, basin);
+    if (HasFatalFailure()) return;
+    InProcessRun run(dir);
+    ASSERT_EQ(run.Init(), 0) << run.Console.str();
+    ModellApplication& app = run.App;
+    unsatzonmodellklasse& soil = *app.UnsaturatedZone;
+    ASSERT_EQ(soil.GetSubSteps(), 3);
+    ASSERT_EQ(soil.SoilTracers.size(), 5u);
+    ASSERT_GT(app.Groundwater->GetMethod(), 0);
+    auto own = [&](int r, int c) { return soil.OwnModelCell(r, c) && soil.SubbasinRankOfCell(r, c) > 0; };
+    // The first pair's load in the snow cover and the interception storage
+    // of every cell.
+    for (teilmodellklasse* model : {static_cast<teilmodellklasse*>(app.Snow), static_cast<teilmodellklasse*>(app.Interception)})
+        for (int k = 1; k <= 2; ++k)
+            for (int r = 1; r <= soil.NRows; ++r)
+                for (int c = 1; c <= soil.NCols; ++c)
+                    if (own(r, c)) model->TracerStorage[static_cast<size_t>(k)].StorageGrid[r][c] = 0.25;
+
+    struct Store {
+        const char* what;
+        int stable;  // the pair's first tracer
+        int levels;
+        std::function<double(int k, int r, int c, int level)> value;
+        double worst = 0;
+        int checked = 0;
+        std::string where;
+    };
+    std::vector<Store> stores = {
+        {"snow", 1, 1,
+         [&](int k, int r, int c, int) { return app.Snow->TracerStorage[static_cast<size_t>(k)].StorageGrid[r][c]; }},
+        {"interception", 1, 1,
+         [&](int k, int r, int c, int) {
+             return app.Interception->TracerStorage[static_cast<size_t>(k)].StorageGrid[r][c];
+         }},
+        {"soil", 3, soil.maxLayers + 1,
+         [&](int k, int r, int c, int l) { return soil.SoilTracers[static_cast<size_t>(k)].Stack[r][c][l]; }},
+        {"groundwater", 3, app.Groundwater->Layers,
+         [&](int k, int r, int c, int l) {
+             return app.Groundwater->Concentration[static_cast<size_t>(k)][static_cast<size_t>(l + 1)][r][c];
+         }},
+    };
+    int step = 0;
+    app.AfterTimeStep = [&] {
+        ++step;
+        const double expected = std::pow(2.0, -(step / 24.0) / HalfLife);
+        for (Store& s : stores) {
+            for (int r = 1; r <= soil.NRows; ++r) {
+                for (int c = 1; c <= soil.NCols; ++c) {
+                    if (!own(r, c)) continue;
+                    for (int l = 0; l < s.levels; ++l) {
+                        const double stable = s.value(s.stable, r, c, l), decaying = s.value(s.stable + 1, r, c, l);
+                        if (!(stable > 1e-9)) continue;
+                        ++s.checked;
+                        const double d = std::fabs(decaying / stable / expected - 1);
+                        if (d > s.worst) {
+                            s.worst = d;
+                            s.where = "step " + std::to_string(step) + ", row " + std::to_string(r) + ", column " +
+                                      std::to_string(c) + ", level " + std::to_string(l);
+                        }
+                    }
+                }
+            }
+        }
+    };
+    ASSERT_EQ(run.Run(), 0) << run.Console.str();
+    for (const Store& s : stores) {
+        std::printf("%s: %d values over %d steps, largest relative departure from 2^(-t/T) %.3g\n", s.what, s.checked,
+                    step, s.worst);
+        EXPECT_GT(s.checked, 0) << s.what;
+        EXPECT_LT(s.worst, 1e-9) << s.what << " at " << s.where;
     }
 }
