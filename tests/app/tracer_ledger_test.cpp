@@ -1,9 +1,11 @@
 // Tracers through the whole model on a piece of the example basin, the
 // application stepped in this process: the load of a conservative tracer
-// closes over every storage that holds it; a tracer that enters everywhere at
-// one concentration leaves every sub-model at that concentration; a
-// radioactive tracer held where no water moves decays with its half-life in
-// every sub-model, whatever step length that sub-model keeps.
+// that entered with the precipitation is held by the snow cover, the
+// interception, the soil columns and the subbasins' storages or was handed
+// to the routing; a tracer that enters everywhere at one concentration
+// leaves every sub-model, the routing and its reservoir included, at that
+// concentration; a radioactive tracer decays with its half-life in every
+// sub-model that holds it, whatever step length that sub-model keeps.
 
 #include <gtest/gtest.h>
 
@@ -135,9 +137,11 @@ const char* Conservative =
 
 }  // namespace
 
-// Runs from a cold start (one day under the sanitizers): two days of June
-// with rain, the soil draining and the subbasins' storages receding; a day
-// of March with snow falling and melting under rain.
+// The piece runs without groundwater model and irrigation, so that the soil
+// model's runoff is all that leaves it. Runs from a cold start (one day under
+// the sanitizers): two days of June with rain, the soil draining and the
+// subbasins' storages receding; a day of March with snow falling and melting
+// under rain.
 TEST(TracerLedger, ConservativeLoadClosesOverEveryStorage) {
     struct Case {
         const char* what;
