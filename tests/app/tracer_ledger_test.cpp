@@ -200,9 +200,11 @@ struct Departure {
 }  // namespace
 
 // A tracer that evaporates with the water keeps its concentration whatever
-// evaporates: entering everywhere at c, held everywhere at c from the start,
-// it leaves the snow cover, the interception, the soil columns and every
-// subbasin at c. A day of March with snow and rain on the piece.
+// evaporates: entering everywhere at c, held everywhere at c from the start
+// (the reservoir's water included), it leaves the snow cover, the
+// interception, the soil columns, every subbasin and the routing at c, and
+// the aquifer's layers stay at c. A day of March with snow and rain on the
+// piece, the groundwater model on.
 TEST(TracerLedger, UniformConcentrationLeavesEverySubModelUnchanged) {
     constexpr double C = 3.5;
     TempDir dir;
@@ -212,6 +214,10 @@ TEST(TracerLedger, UniformConcentrationLeavesEverySubModelUnchanged) {
     basin.Tracers = {{"deuterium non_radioactive evaporating min_conc = 0 max_conc = 1e9 soilini = 3.5 gwini = 3.5 "
                       "statcode = 0 gridcode = 0 path = output/ statext = sta gridext = asc",
                       C}};
+    basin.Edit = [](std::string& control) {
+        control = SetSectionSwitch(control, "groundwater_flow", 1);
+        Replace(control, "30 40                      # control point (row column)", "5 5");
+    };
     WriteBasin(dir, basin);
     if (HasFatalFailure()) return;
     InProcessRun run(dir);
@@ -219,6 +225,7 @@ TEST(TracerLedger, UniformConcentrationLeavesEverySubModelUnchanged) {
     ModellApplication& app = run.App;
     unsatzonmodellklasse& soil = *app.UnsaturatedZone;
     ASSERT_EQ(soil.SoilTracers.size(), 2u);
+    ASSERT_GT(app.Groundwater->GetMethod(), 0);
     double** throughfall = run.Grid("throughfall0");
     ASSERT_NE(throughfall, nullptr);
     ASSERT_GT(app.Routing->GetMethod(), 0);
@@ -234,7 +241,7 @@ TEST(TracerLedger, UniformConcentrationLeavesEverySubModelUnchanged) {
         }
     }
     ASSERT_GT(reservoirs, 0);
-    Departure snow, interception, direct, inter, subbasins, outlets;
+    Departure snow, interception, direct, inter, aquifer, subbasins, outlets;
     app.AfterTimeStep = [&] {
         for (int r = 1; r <= soil.NRows; ++r) {
             for (int c = 1; c <= soil.NCols; ++c) {
@@ -244,6 +251,8 @@ TEST(TracerLedger, UniformConcentrationLeavesEverySubModelUnchanged) {
                                    C);
                 direct.Check("direct runoff", soil.DirectFlow[r][c], soil.SoilTracers[1].QDConc[r][c], C);
                 inter.Check("interflow", soil.InterFlow[r][c], soil.SoilTracers[1].QIConc[r][c], C);
+                for (int l = 1; l <= app.Groundwater->Layers; ++l)
+                    aquifer.Check("aquifer", 1, app.Groundwater->Concentration[1][static_cast<size_t>(l)][r][c], C);
             }
         }
         RunoffTable qg = soil.GetQg();
@@ -253,7 +262,7 @@ TEST(TracerLedger, UniformConcentrationLeavesEverySubModelUnchanged) {
             outlets.Check("routed discharge", routed[0][s], routed[1][s], C);
     };
     ASSERT_EQ(run.Run(), 0) << run.Console.str();
-    for (const Departure* d : {&snow, &interception, &direct, &inter, &subbasins, &outlets}) {
+    for (const Departure* d : {&snow, &interception, &direct, &inter, &aquifer, &subbasins, &outlets}) {
         std::printf("%d outflows checked, largest relative departure %.3g %s\n", d->Checked, d->Worst, d->Where.c_str());
         // No cell of the piece runs off directly in these days.
         if (d != &direct) EXPECT_GT(d->Checked, 0);
