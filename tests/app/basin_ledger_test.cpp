@@ -11,10 +11,12 @@
 #include <filesystem>
 #include <functional>
 #include <sstream>
+#include <vector>
 
 #include "app/modapuzr.h"
 #include "framework/diagnostics_writer.h"
 #include "soil/example_basin_copy.h"
+#include "soil/unsatzon.h"
 #include "support/basin_ledger.h"
 #include "support/test_support.h"
 
@@ -67,6 +69,56 @@ std::string SubbasinThreeOnly(std::string control, double area) {
     if (network == std::string::npos || networkEnd == std::string::npos) return "";
     control.replace(network, networkEnd - network, "TG 3 A = " + std::to_string(area) + " f = 1.0\n");
     return SetSectionSwitch(control, "special_output", 0);
+}
+
+// River cells on the copied grids: model cells without a lower model
+// neighbour, so that every cell drains to one; the grids join the variable
+// grids of `control`.
+std::string WithRiverGrids(const TempDir& dir, std::string control) {
+    auto read = [&](const std::string& name, std::string& header, int& rows, int& cols) {
+        std::istringstream in(ReadFile(dir.file("input/" + name)));
+        std::string key, value;
+        for (int k = 0; k < 6; ++k) {
+            in >> key >> value;
+            header += key + " " + value + "\n";
+            if (key == "ncols") cols = std::stoi(value);
+            if (key == "nrows") rows = std::stoi(value);
+        }
+        std::vector<double> values(static_cast<size_t>(rows) * cols);
+        for (double& v : values) in >> v;
+        return values;
+    };
+    std::string header, ignored;
+    int rows = 0, cols = 0;
+    const std::vector<double> zones = read("zones.asc", header, rows, cols);
+    const std::vector<double> dem = read("dem.asc", ignored, rows, cols);
+    std::ostringstream river, links;
+    river << header;
+    links << header;
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < cols; ++c) {
+            const auto at = [&](const std::vector<double>& g, int rr, int cc) { return g[static_cast<size_t>(rr * cols + cc)]; };
+            const bool model = at(zones, r, c) != -9999;
+            bool lowest = model;
+            for (int dr = -1; dr <= 1; ++dr)
+                for (int dc = -1; dc <= 1; ++dc) {
+                    const int rr = r + dr, cc = c + dc;
+                    if ((dr == 0 && dc == 0) || rr < 0 || cc < 0 || rr >= rows || cc >= cols) continue;
+                    if (at(zones, rr, cc) != -9999 && at(dem, rr, cc) < at(dem, r, c)) lowest = false;
+                }
+            river << (model ? (lowest ? 1 : 0) : -9999) << (c + 1 < cols ? " " : "\n");
+            links << (model ? 0 : -9999) << (c + 1 < cols ? " " : "\n");
+        }
+    }
+    WriteFile(dir.file("input/river.asc"), river.str());
+    WriteFile(dir.file("input/river_links.asc"), links.str());
+    const std::string heading = "[variable_grids]\n";
+    const size_t count = control.find(heading);
+    if (count == std::string::npos) return "";
+    const size_t from = count + heading.size(), to = control.find('\n', from) + 1;
+    return control.substr(0, from) + std::to_string(std::atoi(control.c_str() + from) + 3) + "\n" +
+           "river.asc river_depth 0 0\n0\n1\nriver.asc river_width 0 0\n0\n1\n"
+           "river_links.asc river_links 0 0\n0\n1\n" + control.substr(to);
 }
 
 struct LedgerRun {
@@ -153,6 +205,59 @@ TEST(BasinLedger, ExampleWithGlacierCloses) {
         std::printf("%s", ledger.Table().c_str());
         EXPECT_EQ(ledger.Steps(), Hours - 1);
         EXPECT_GT(ledger.TotalOf("precipitation"), 0);
+        // The glacier melted and its runoff storages filled.
+        EXPECT_GT(ledger.TotalOf("glacier ice melt"), 0);
+        EXPECT_GT(ledger.LargestOf("glacier runoff storages"), 0);
+        EXPECT_LT(relative, 1e-9) << ledger.Table();
+        EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+    });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
+// Without the glacier and the aquifer, with surface routing (flowpath method
+// 1) over two sub-steps and the silting-up of the tilled meadow: the water
+// that the soil cannot take in flows over the surface to the river cells and
+// through surface routing's zones and storages to the outlet.
+TEST(BasinLedger, SurfaceRoutingAndSiltingUpOverTwoSubStepsClose) {
+    TempDir dir;
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, 26, 38, 12, 12);
+    std::string control = SubbasinThreeOnly(ExampleWindowControl(18, Hours), 1.0);
+    ASSERT_FALSE(control.empty());
+    // Cloudbursts of up to 100 mm/h: the meadow's silted surface and the
+    // wet soil turn part of them into overland flow.
+    const size_t precipitation = control.find("[precipitation]");
+    const std::string factor = "1                          # scaling factor";
+    const size_t scaling = control.find(factor, precipitation);
+    ASSERT_NE(scaling, std::string::npos);
+    control.replace(scaling, 1, "8");
+    control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
+    control = SetSectionSwitch(control, "groundwater_flow", 0);
+    control = SetSectionSwitch(control, "SiltingUpModel", 1);
+    // Its minimum rain pause for subbasin 3 alone.
+    const std::string pause = "1 3                        # minimum rain pause: subbasin 1 for 1 and 2, subbasin 3\n20 20";
+    const size_t pauseAt = control.find(pause);
+    ASSERT_NE(pauseAt, std::string::npos);
+    control.replace(pauseAt, pause.size(), "3\n20");
+    control = WithRiverGrids(dir, control);
+    ASSERT_FALSE(control.empty());
+    const std::string routing = "[SurfaceRoutingModel]\n0                          # off\n60                         # time step [min]\n";
+    const size_t at = control.find(routing);
+    ASSERT_NE(at, std::string::npos);
+    control.replace(at, routing.size(),
+                    "[SurfaceRoutingModel]\n1\n60\n1\nqdsr.sta 0\nqisr.sta 0\nqbsr.sta 0\nqgsr.sta 0\n"
+                    "sr_velocity.stk\n0\nsr_fluxes.stk\n0\n0.0001\n10\n0.000001\n50\n1\n600\n0.01\n1\n0\n"
+                    "sr_storage.sta 0\nsurfrout_state.txt\n");
+    control += "\n[soil_surface_groundwater_substeps]\n2\n";
+    const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication& app, BasinLedger& ledger) {
+        const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
+        std::printf("%s", ledger.Table().c_str());
+        EXPECT_EQ(app.UnsaturatedZone->GetSubSteps(), 2);
+        EXPECT_EQ(ledger.Steps(), Hours - 1);
+        EXPECT_GT(ledger.TotalOf("precipitation"), 0);
+        // Water stood on the surface and passed surface routing's storages.
+        EXPECT_GT(ledger.LargestOf("water on the surface"), 1000);
+        EXPECT_GT(ledger.LargestOf("surface routing zones and storages"), 1000);
         EXPECT_LT(relative, 1e-9) << ledger.Table();
         EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
     });

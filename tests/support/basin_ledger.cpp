@@ -162,6 +162,31 @@ BasinLedger::BasinLedger(ModellApplication& app) {
         return sum / 1000;
     });
     if (soil->PondingStorage) Add("ponds", Kind::Store, iceFree(soil->PondingStorage));
+    surfaceroutingclass* surface =
+        app.SurfaceRouting && app.SurfaceRouting->GetMethod() > 0 ? app.SurfaceRouting : nullptr;
+    if (surface) {
+        Add("water on the surface", Kind::Store, iceFree(surface->Surface));
+        // The travel-time zones behind the outlet zone hold mm x weight x
+        // sub-steps; the two linear storages hold q B / (1 - B) over the
+        // subbasin.
+        Add("surface routing zones and storages", Kind::Store, perSubbasin([surface, soil](int s) {
+                const double nsub = std::max(1, soil->GetSubSteps());
+                double held = 0;
+                for (const unsatzon::FlowTimeQueues* q : {&surface->zoneFZT_QD, &surface->zoneFZT_QI}) {
+                    if (!q->Allocated()) continue;
+                    const unsatzon::FlowTimeZone* z = q->Zones(0, s);
+                    for (int k = 2; k <= q->ZoneCount(s); ++k) held += z[k].sx / nsub;
+                }
+                auto content = [&](const ExchangeTable<double>& table, const double* k) {
+                    const double* const* rows = table.Rows();
+                    if (!rows || !k) return 0.0;
+                    const double B = std::exp(-surface->TimeInterval / k[s]);
+                    return B < 1 ? rows[0][s] * B / (1 - B) : 0.0;
+                };
+                return held + (content(surface->QDd, surface->Kelsqd) + content(surface->QIi, surface->Kelsqi)) *
+                                  soil->SubbasinCellWeight[static_cast<size_t>(s)];
+            }));
+    }
     Add("soil runoff zones and storages", Kind::Store, perSubbasin([soil](int s) {
             return soil->StoredRunoff(s) * soil->SubbasinCellWeight[static_cast<size_t>(s)];
         }));
@@ -222,6 +247,7 @@ void BasinLedger::BookStep() {
             t.StepValue = t.Now - t.Previous;
             t.Previous = t.Now;
             t.Total = t.Now - t.Start;
+            t.Largest = std::max(t.Largest, std::fabs(t.Total));
             change += t.StepValue;
             largestChange = std::max(largestChange, std::fabs(t.StepValue));
         } else {
@@ -255,6 +281,12 @@ double BasinLedger::RunScale() const {
 double BasinLedger::TotalOf(const std::string& name) const {
     for (const Term& t : TermList)
         if (t.Name == name) return t.Total;
+    return 0;
+}
+
+double BasinLedger::LargestOf(const std::string& name) const {
+    for (const Term& t : TermList)
+        if (t.Name == name) return t.Largest;
     return 0;
 }
 

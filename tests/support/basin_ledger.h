@@ -26,6 +26,7 @@ public:
         std::function<double()> Value;  // m3: of the last step, or held now
         double Start = 0, Previous = 0, Now = 0;  // storages
         double StepValue = 0, Total = 0;          // fluxes, and the change of a storage
+        double Largest = 0;                       // largest |held - held at the start| of a storage
     };
 
     // Builds the terms of every sub-model that is on; call after init().
@@ -50,6 +51,7 @@ public:
     std::string Table() const;
     const std::vector<Term>& Terms() const { return TermList; }
     double TotalOf(const std::string& name) const;
+    double LargestOf(const std::string& name) const;
     // Basin area [m2].
     double Area() const { return BasinArea; }
 
