@@ -11,6 +11,8 @@
 #include "lateral/siltingup.h"
 #include "lateral/surfrout.h"
 #include "parameters/soil.h"
+#include "routing/abfluss.h"
+#include "routing/abfluss_routingclass.h"
 #include "soil/unsatzon.h"
 #include "surface/etpetr.h"
 #include "surface/interzep.h"
@@ -121,11 +123,31 @@ BasinLedger::BasinLedger(ModellApplication& app) {
     Add("soil evaporation", Kind::Out, iceFree(soil->RealEvaporation));
     for (int v = 1; v <= soil->vegetationLayers; ++v)
         Add("transpiration " + std::to_string(v), Kind::Out, iceFree(soil->RealTranspiration[static_cast<size_t>(v)]));
-    {
-        double** const* qg = nullptr;
+    // The routing joins the ledger where it holds no water of its own: every
+    // description an outlet without channels, abstractions or reservoirs,
+    // and its discharge in m3/s. Otherwise the ledger ends at its input.
+    abflussmodellklasse* routing = app.Routing && app.Routing->GetMethod() > 0 ? app.Routing : nullptr;
+    bool outletsOnly = routing && routing->OutputUnit == 1 && routing->DescriptionCount > 0;
+    for (int d = 1; outletsOnly && d <= routing->DescriptionCount; ++d) {
+        const routingclass& description = *routing->Descriptions[static_cast<size_t>(d)];
+        outletsOnly = description.ChannelCount == 0 && description.Counts.AL == 0 && description.Counts.SP == 0;
+    }
+    if (outletsOnly) {
+        // The routed water of the step in mm over the outlet's area [km2],
+        // the area the discharge in m3/s is computed from.
+        Add("outlet discharge", Kind::Out, [routing] {
+            double** abfrel = routing->GetAbfrel();
+            double sum = 0;
+            for (int d = 1; d <= routing->DescriptionCount; ++d) {
+                const routingclass& description = *routing->Descriptions[static_cast<size_t>(d)];
+                const int i = description.RankOf(description.OutletCode);
+                sum += routing->StepFlows.Rows()[0][i] * abfrel[0][0] * abfrel[0][i] * 1000 / description.AreaFactor;
+            }
+            return sum;
+        });
+    } else {
         RunoffTable table = app.SurfaceRouting && app.SurfaceRouting->GetMethod() > 0 ? app.SurfaceRouting->GetQg()
                                                                                        : soil->GetQg();
-        (void)qg;
         Add("runoff to the routing", Kind::Out, perSubbasin([soil, table](int s) {
                 return table[0][s] * soil->SubbasinCellWeight[static_cast<size_t>(s)];
             }));
