@@ -28,18 +28,15 @@ namespace {
 // `hours` hourly steps, the glacier and the aquifer left as the example has
 // them.
 std::string ExampleWindowControl(int startDay, int hours) {
-  std::string control =
-      ReadFile((soiltest::ExampleBasin() / "basin.ctl").string());
-  const size_t begin = control.find("[model_time]");
-  const size_t end = control.find("[zone_grid]");
-  if (begin == std::string::npos || end == std::string::npos)
-    return "";
-  control.replace(begin, end - begin,
-                  "[model_time]\n1\n" + std::to_string(startDay) +
-                      "\n6\n2019\n" + std::to_string((hours - 1) % 24 + 1) +
-                      "\n" + std::to_string(startDay + (hours - 1) / 24) +
-                      "\n6\n2019\n\n");
-  return control;
+    std::string control = ReadFile((soiltest::ExampleBasin() / "basin.ctl").string());
+    const size_t begin = control.find("[model_time]");
+    const size_t end = control.find("[zone_grid]");
+    if (begin == std::string::npos || end == std::string::npos) return "";
+    control.replace(begin, end - begin,
+                    "[model_time]\n1\n" + std::to_string(startDay) + "\n6\n2019\n" +
+                        std::to_string((hours - 1) % 24 + 1) + "\n" + std::to_string(startDay + (hours - 1) / 24) +
+                        "\n6\n2019\n\n");
+    return control;
 }
 
 // The control text for a window of the example that holds only subbasin 3:
@@ -47,164 +44,146 @@ std::string ExampleWindowControl(int startDay, int hours) {
 // need the other subbasins and points, are off; the routing keeps the
 // outlet of subbasin 3 (`area` km2).
 std::string SubbasinThreeOnly(std::string control, double area) {
-  const std::string list = "[output_list]\n";
-  const size_t begin = control.find(list);
-  const size_t end = control.find("\n\n", begin);
-  if (begin == std::string::npos || end == std::string::npos)
-    return "";
-  control.replace(begin, end - begin, list + "1\n3");
-  // The soil model's subbasin block: the values of subbasin 3 alone.
-  const std::string codes = "1 3                        # subbasin codes";
-  const size_t block = control.find(codes);
-  if (block == std::string::npos)
-    return "";
-  size_t at = control.find('\n', block) + 1;
-  control.replace(block, at - 1 - block, "3");
-  at = block + 2;
-  for (int line = 0; line < 6; ++line) {
-    const size_t blank = control.find(' ', at);
-    control.erase(at, blank + 1 - at);
-    at = control.find('\n', at) + 1;
-  }
-  const size_t point =
-      control.find("30 40                      # control point (row column)");
-  if (point == std::string::npos)
-    return "";
-  control.replace(point, 5, "0 0  ");
-  const size_t network = control.find("TG 1 A = ");
-  const size_t networkEnd = control.find("end of the routing network");
-  if (network == std::string::npos || networkEnd == std::string::npos)
-    return "";
-  control.replace(network, networkEnd - network,
-                  "TG 3 A = " + std::to_string(area) + " f = 1.0\n");
-  return SetSectionSwitch(control, "special_output", 0);
+    const std::string list = "[output_list]\n";
+    const size_t begin = control.find(list);
+    const size_t end = control.find("\n\n", begin);
+    if (begin == std::string::npos || end == std::string::npos) return "";
+    control.replace(begin, end - begin, list + "1\n3");
+    // The soil model's subbasin block: the values of subbasin 3 alone.
+    const std::string codes = "1 3                        # subbasin codes";
+    const size_t block = control.find(codes);
+    if (block == std::string::npos) return "";
+    size_t at = control.find('\n', block) + 1;
+    control.replace(block, at - 1 - block, "3");
+    at = block + 2;
+    for (int line = 0; line < 6; ++line) {
+        const size_t blank = control.find(' ', at);
+        control.erase(at, blank + 1 - at);
+        at = control.find('\n', at) + 1;
+    }
+    const size_t point = control.find("30 40                      # control point (row column)");
+    if (point == std::string::npos) return "";
+    control.replace(point, 5, "0 0  ");
+    const size_t network = control.find("TG 1 A = ");
+    const size_t networkEnd = control.find("end of the routing network");
+    if (network == std::string::npos || networkEnd == std::string::npos) return "";
+    control.replace(network, networkEnd - network, "TG 3 A = " + std::to_string(area) + " f = 1.0\n");
+    return SetSectionSwitch(control, "special_output", 0);
 }
 
 // River cells on the copied grids: model cells without a lower model
 // neighbour, so that every cell drains to one; the grids join the variable
 // grids of `control`.
-std::string WithRiverGrids(const TempDir &dir, std::string control) {
-  auto read = [&](const std::string &name, std::string &header, int &rows,
-                  int &cols) {
-    std::istringstream in(ReadFile(dir.file("input/" + name)));
-    std::string key, value;
-    for (int k = 0; k < 6; ++k) {
-      in >> key >> value;
-      header += key + " " + value + "\n";
-      if (key == "ncols")
-        cols = std::stoi(value);
-      if (key == "nrows")
-        rows = std::stoi(value);
-    }
-    std::vector<double> values(static_cast<size_t>(rows) * cols);
-    for (double &v : values)
-      in >> v;
-    return values;
-  };
-  std::string header, ignored;
-  int rows = 0, cols = 0;
-  const std::vector<double> zones = read("zones.asc", header, rows, cols);
-  const std::vector<double> dem = read("dem.asc", ignored, rows, cols);
-  std::ostringstream river, links;
-  river << header;
-  links << header;
-  for (int r = 0; r < rows; ++r) {
-    for (int c = 0; c < cols; ++c) {
-      const auto at = [&](const std::vector<double> &g, int rr, int cc) {
-        return g[static_cast<size_t>(rr * cols + cc)];
-      };
-      const bool model = at(zones, r, c) != -9999;
-      bool lowest = model;
-      for (int dr = -1; dr <= 1; ++dr)
-        for (int dc = -1; dc <= 1; ++dc) {
-          const int rr = r + dr, cc = c + dc;
-          if ((dr == 0 && dc == 0) || rr < 0 || cc < 0 || rr >= rows ||
-              cc >= cols)
-            continue;
-          if (at(zones, rr, cc) != -9999 && at(dem, rr, cc) < at(dem, r, c))
-            lowest = false;
+std::string WithRiverGrids(const TempDir& dir, std::string control) {
+    auto read = [&](const std::string& name, std::string& header, int& rows, int& cols) {
+        std::istringstream in(ReadFile(dir.file("input/" + name)));
+        std::string key, value;
+        for (int k = 0; k < 6; ++k) {
+            in >> key >> value;
+            header += key + " " + value + "\n";
+            if (key == "ncols") cols = std::stoi(value);
+            if (key == "nrows") rows = std::stoi(value);
         }
-      river << (model ? (lowest ? 1 : 0) : -9999)
-            << (c + 1 < cols ? " " : "\n");
-      links << (model ? 0 : -9999) << (c + 1 < cols ? " " : "\n");
+        std::vector<double> values(static_cast<size_t>(rows) * cols);
+        for (double& v : values) in >> v;
+        return values;
+    };
+    std::string header, ignored;
+    int rows = 0, cols = 0;
+    const std::vector<double> zones = read("zones.asc", header, rows, cols);
+    const std::vector<double> dem = read("dem.asc", ignored, rows, cols);
+    std::ostringstream river, links;
+    river << header;
+    links << header;
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < cols; ++c) {
+            const auto at = [&](const std::vector<double>& g, int rr, int cc) {
+                return g[static_cast<size_t>(rr * cols + cc)];
+            };
+            const bool model = at(zones, r, c) != -9999;
+            bool lowest = model;
+            for (int dr = -1; dr <= 1; ++dr)
+                for (int dc = -1; dc <= 1; ++dc) {
+                    const int rr = r + dr, cc = c + dc;
+                    if ((dr == 0 && dc == 0) || rr < 0 || cc < 0 || rr >= rows || cc >= cols) continue;
+                    if (at(zones, rr, cc) != -9999 && at(dem, rr, cc) < at(dem, r, c)) lowest = false;
+                }
+            river << (model ? (lowest ? 1 : 0) : -9999) << (c + 1 < cols ? " " : "\n");
+            links << (model ? 0 : -9999) << (c + 1 < cols ? " " : "\n");
+        }
     }
-  }
-  WriteFile(dir.file("input/river.asc"), river.str());
-  WriteFile(dir.file("input/river_links.asc"), links.str());
-  const std::string heading = "[variable_grids]\n";
-  const size_t count = control.find(heading);
-  if (count == std::string::npos)
-    return "";
-  const size_t from = count + heading.size(), to = control.find('\n', from) + 1;
-  return control.substr(0, from) +
-         std::to_string(std::atoi(control.c_str() + from) + 3) + "\n" +
-         "river.asc river_depth 0 0\n0\n1\nriver.asc river_width 0 0\n0\n1\n"
-         "river_links.asc river_links 0 0\n0\n1\n" +
-         control.substr(to);
+    WriteFile(dir.file("input/river.asc"), river.str());
+    WriteFile(dir.file("input/river_links.asc"), links.str());
+    const std::string heading = "[variable_grids]\n";
+    const size_t count = control.find(heading);
+    if (count == std::string::npos) return "";
+    const size_t from = count + heading.size(), to = control.find('\n', from) + 1;
+    return control.substr(0, from) + std::to_string(std::atoi(control.c_str() + from) + 3) + "\n" +
+           "river.asc river_depth 0 0\n0\n1\nriver.asc river_width 0 0\n0\n1\n"
+           "river_links.asc river_links 0 0\n0\n1\n" +
+           control.substr(to);
 }
 
 struct LedgerRun {
-  int Code = 0;
-  std::string Console;
+    int Code = 0;
+    std::string Console;
 };
 
 // Runs the control text in `dir` in this process and books every step.
-LedgerRun RunWithLedger(
-    const TempDir &dir, const std::string &control,
-    const std::function<void(ModellApplication &, BasinLedger &)> &check) {
-  WriteFile(dir.file("basin.ctl"), control);
-  struct WorkingDirectory {
-    std::filesystem::path Previous = std::filesystem::current_path();
-    ~WorkingDirectory() { std::filesystem::current_path(Previous); }
-  } restore;
-  std::filesystem::current_path(dir.path());
+LedgerRun RunWithLedger(const TempDir& dir, const std::string& control,
+                        const std::function<void(ModellApplication&, BasinLedger&)>& check) {
+    WriteFile(dir.file("basin.ctl"), control);
+    struct WorkingDirectory {
+        std::filesystem::path Previous = std::filesystem::current_path();
+        ~WorkingDirectory() { std::filesystem::current_path(Previous); }
+    } restore;
+    std::filesystem::current_path(dir.path());
 
-  // One thread: the ledger reads between the steps, and spinning threads
-  // only slow a loaded machine down.
-  struct OneThread {
-    int Previous = omp_get_max_threads();
-    OneThread() { omp_set_num_threads(1); }
-    ~OneThread() { omp_set_num_threads(Previous); }
-  } threads;
+    // One thread: the ledger reads between the steps, and spinning threads
+    // only slow a loaded machine down.
+    struct OneThread {
+        int Previous = omp_get_max_threads();
+        OneThread() { omp_set_num_threads(1); }
+        ~OneThread() { omp_set_num_threads(Previous); }
+    } threads;
 
-  LedgerRun result;
-  std::ostringstream console;
-  DiagnosticsWriter writer(dir.file("diag.xml"), DiagDebug, console);
-  ModellApplication app;
-  std::string program = "ruvex", file = "basin.ctl";
-  char *argv[] = {program.data(), file.data(), nullptr};
-  try {
-    app.init(&writer, 2, argv, 1);
-  } catch (int thrown) {
-    result.Code = thrown;
-  }
-  if (result.Code != 0) {
-    result.Console = console.str();
-    return result;
-  }
-  // The groundwater model sets its start heads in its first step: the
-  // ledger opens behind it.
-  BasinLedger ledger(app);
-  bool open = false;
-  app.AfterTimeStep = [&] {
-    if (open) {
-      ledger.BookStep();
-    } else {
-      ledger.Open();
-      open = true;
+    LedgerRun result;
+    std::ostringstream console;
+    DiagnosticsWriter writer(dir.file("diag.xml"), DiagDebug, console);
+    ModellApplication app;
+    std::string program = "ruvex", file = "basin.ctl";
+    char* argv[] = {program.data(), file.data(), nullptr};
+    try {
+        app.init(&writer, 2, argv, 1);
+    } catch (int thrown) {
+        result.Code = thrown;
     }
-  };
-  try {
-    app.run();
-  } catch (int thrown) {
-    result.Code = thrown;
-  }
-  app.AfterTimeStep = nullptr;
-  result.Console = console.str();
-  if (result.Code == 0)
-    check(app, ledger);
-  app.ClearMemory();
-  return result;
+    if (result.Code != 0) {
+        result.Console = console.str();
+        return result;
+    }
+    // The groundwater model sets its start heads in its first step: the
+    // ledger opens behind it.
+    BasinLedger ledger(app);
+    bool open = false;
+    app.AfterTimeStep = [&] {
+        if (open) {
+            ledger.BookStep();
+        } else {
+            ledger.Open();
+            open = true;
+        }
+    };
+    try {
+        app.run();
+    } catch (int thrown) {
+        result.Code = thrown;
+    }
+    app.AfterTimeStep = nullptr;
+    result.Console = console.str();
+    if (result.Code == 0) check(app, ledger);
+    app.ClearMemory();
+    return result;
 }
 
 #ifdef RUVEX_SANITIZED
@@ -213,22 +192,19 @@ constexpr int Hours = 6;
 constexpr int Hours = 48;
 #endif
 
-} // namespace
+}  // namespace
 
 // The example's sub-models as they stand: snow with the dynamic glacier,
 // interception, evapotranspiration, irrigation, the soil model and the two
 // groundwater layers, on the glacier's corner of the basin in June.
 TEST(BasinLedger, ExampleWithGlacierCloses) {
-  TempDir dir;
-  soiltest::CopyExampleInputs(dir);
-  soiltest::CropExampleGrids(dir, 38, 58, 12, 12);
-  const std::string control =
-      SubbasinThreeOnly(ExampleWindowControl(12, Hours), 1.0);
-  ASSERT_FALSE(control.empty());
-  const LedgerRun run =
-      RunWithLedger(dir, control, [](ModellApplication &, BasinLedger &ledger) {
-        const double relative =
-            std::fabs(ledger.RunResidual()) / ledger.RunScale();
+    TempDir dir;
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, 38, 58, 12, 12);
+    const std::string control = SubbasinThreeOnly(ExampleWindowControl(12, Hours), 1.0);
+    ASSERT_FALSE(control.empty());
+    const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication&, BasinLedger& ledger) {
+        const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
         std::printf("%s", ledger.Table().c_str());
         EXPECT_EQ(ledger.Steps(), Hours - 1);
         EXPECT_GT(ledger.TotalOf("precipitation"), 0);
@@ -237,8 +213,8 @@ TEST(BasinLedger, ExampleWithGlacierCloses) {
         EXPECT_GT(ledger.LargestOf("glacier runoff storages"), 0);
         EXPECT_LT(relative, 1e-9) << ledger.Table();
         EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
-      });
-  ASSERT_EQ(run.Code, 0) << run.Console;
+    });
+    ASSERT_EQ(run.Code, 0) << run.Console;
 }
 
 // Without the glacier and the aquifer, with surface routing (flowpath method
@@ -246,45 +222,44 @@ TEST(BasinLedger, ExampleWithGlacierCloses) {
 // that the soil cannot take in flows over the surface to the river cells and
 // through surface routing's zones and storages to the outlet.
 TEST(BasinLedger, SurfaceRoutingAndSiltingUpOverTwoSubStepsClose) {
-  TempDir dir;
-  soiltest::CopyExampleInputs(dir);
-  soiltest::CropExampleGrids(dir, 26, 38, 12, 12);
-  std::string control = SubbasinThreeOnly(ExampleWindowControl(18, Hours), 1.0);
-  ASSERT_FALSE(control.empty());
-  // Cloudbursts of up to 100 mm/h: the meadow's silted surface and the
-  // wet soil turn part of them into overland flow.
-  const size_t precipitation = control.find("[precipitation]");
-  const std::string factor = "1                          # scaling factor";
-  const size_t scaling = control.find(factor, precipitation);
-  ASSERT_NE(scaling, std::string::npos);
-  control.replace(scaling, 1, "8");
-  control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
-  control = SetSectionSwitch(control, "groundwater_flow", 0);
-  control = SetSectionSwitch(control, "SiltingUpModel", 1);
-  // Its minimum rain pause for subbasin 3 alone.
-  const std::string pause = "1 3                        # minimum rain pause: "
-                            "subbasin 1 for 1 and 2, subbasin 3\n20 20";
-  const size_t pauseAt = control.find(pause);
-  ASSERT_NE(pauseAt, std::string::npos);
-  control.replace(pauseAt, pause.size(), "3\n20");
-  control = WithRiverGrids(dir, control);
-  ASSERT_FALSE(control.empty());
-  const std::string routing =
-      "[SurfaceRoutingModel]\n0                          # off\n60             "
-      "            # time step [min]\n";
-  const size_t at = control.find(routing);
-  ASSERT_NE(at, std::string::npos);
-  control.replace(at, routing.size(),
-                  "[SurfaceRoutingModel]\n1\n60\n1\nqdsr.sta 0\nqisr.sta "
-                  "0\nqbsr.sta 0\nqgsr.sta 0\n"
-                  "sr_velocity.stk\n0\nsr_fluxes.stk\n0\n0.0001\n10\n0."
-                  "000001\n50\n1\n600\n0.01\n1\n0\n"
-                  "sr_storage.sta 0\nsurfrout_state.txt\n");
-  control += "\n[soil_surface_groundwater_substeps]\n2\n";
-  const LedgerRun run = RunWithLedger(
-      dir, control, [](ModellApplication &app, BasinLedger &ledger) {
-        const double relative =
-            std::fabs(ledger.RunResidual()) / ledger.RunScale();
+    TempDir dir;
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, 26, 38, 12, 12);
+    std::string control = SubbasinThreeOnly(ExampleWindowControl(18, Hours), 1.0);
+    ASSERT_FALSE(control.empty());
+    // Cloudbursts of up to 100 mm/h: the meadow's silted surface and the
+    // wet soil turn part of them into overland flow.
+    const size_t precipitation = control.find("[precipitation]");
+    const std::string factor = "1                          # scaling factor";
+    const size_t scaling = control.find(factor, precipitation);
+    ASSERT_NE(scaling, std::string::npos);
+    control.replace(scaling, 1, "8");
+    control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
+    control = SetSectionSwitch(control, "groundwater_flow", 0);
+    control = SetSectionSwitch(control, "SiltingUpModel", 1);
+    // Its minimum rain pause for subbasin 3 alone.
+    const std::string pause =
+        "1 3                        # minimum rain pause: "
+        "subbasin 1 for 1 and 2, subbasin 3\n20 20";
+    const size_t pauseAt = control.find(pause);
+    ASSERT_NE(pauseAt, std::string::npos);
+    control.replace(pauseAt, pause.size(), "3\n20");
+    control = WithRiverGrids(dir, control);
+    ASSERT_FALSE(control.empty());
+    const std::string routing =
+        "[SurfaceRoutingModel]\n0                          # off\n60             "
+        "            # time step [min]\n";
+    const size_t at = control.find(routing);
+    ASSERT_NE(at, std::string::npos);
+    control.replace(at, routing.size(),
+                    "[SurfaceRoutingModel]\n1\n60\n1\nqdsr.sta 0\nqisr.sta "
+                    "0\nqbsr.sta 0\nqgsr.sta 0\n"
+                    "sr_velocity.stk\n0\nsr_fluxes.stk\n0\n0.0001\n10\n0."
+                    "000001\n50\n1\n600\n0.01\n1\n0\n"
+                    "sr_storage.sta 0\nsurfrout_state.txt\n");
+    control += "\n[soil_surface_groundwater_substeps]\n2\n";
+    const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication& app, BasinLedger& ledger) {
+        const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
         std::printf("%s", ledger.Table().c_str());
         EXPECT_EQ(app.UnsaturatedZone->GetSubSteps(), 2);
         EXPECT_EQ(ledger.Steps(), Hours - 1);
@@ -294,8 +269,8 @@ TEST(BasinLedger, SurfaceRoutingAndSiltingUpOverTwoSubStepsClose) {
         EXPECT_GT(ledger.LargestOf("surface routing zones and storages"), 1000);
         EXPECT_LT(relative, 1e-9) << ledger.Table();
         EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
-      });
-  ASSERT_EQ(run.Code, 0) << run.Console;
+    });
+    ASSERT_EQ(run.Code, 0) << run.Console;
 }
 
 // The three subbasins where they meet, with the routing network of the
@@ -303,44 +278,38 @@ TEST(BasinLedger, SurfaceRoutingAndSiltingUpOverTwoSubStepsClose) {
 // their channels to the outlet of subbasin 3. The areas of the network are
 // those of the window.
 TEST(BasinLedger, RoutingNetworkWithReservoirCloses) {
-  TempDir dir;
-  soiltest::CopyExampleInputs(dir);
-  soiltest::CropExampleGrids(dir, 22, 20, 12, 12);
-  std::string control = ExampleWindowControl(12, Hours);
-  ASSERT_FALSE(control.empty());
-  control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
-  control = SetSectionSwitch(control, "special_output", 0);
-  const size_t point =
-      control.find("30 40                      # control point (row column)");
-  ASSERT_NE(point, std::string::npos);
-  control.replace(point, 5, "0 0  ");
-  // Subbasin areas [km2] of the window.
-  double area[4] = {};
-  {
-    std::istringstream in(ReadFile(dir.file("input/zones.asc")));
-    std::string key, value;
-    for (int k = 0; k < 6; ++k)
-      in >> key >> value;
-    double code = 0;
-    while (in >> code)
-      if (code >= 1 && code <= 3)
-        area[static_cast<int>(code)] += 0.01;
-  }
-  ASSERT_GT(area[1] * area[2] * area[3], 0);
-  for (const auto &[from, to] :
-       {std::pair<std::string, double>{"TG 1 A = 5.49", area[1]},
-        {"TG 3 A = 21.53", area[1] + area[2] + area[3]},
-        {"I = 0.004 L = 3500 A = 5.49", area[1]},
-        {"I = 0.006 L = 2500 A = 2.78", area[2]}}) {
-    const size_t at = control.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    const size_t number = from.rfind(' ') + 1;
-    control.replace(at + number, from.size() - number, std::to_string(to));
-  }
-  const LedgerRun run =
-      RunWithLedger(dir, control, [](ModellApplication &, BasinLedger &ledger) {
-        const double relative =
-            std::fabs(ledger.RunResidual()) / ledger.RunScale();
+    TempDir dir;
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, 22, 20, 12, 12);
+    std::string control = ExampleWindowControl(12, Hours);
+    ASSERT_FALSE(control.empty());
+    control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
+    control = SetSectionSwitch(control, "special_output", 0);
+    const size_t point = control.find("30 40                      # control point (row column)");
+    ASSERT_NE(point, std::string::npos);
+    control.replace(point, 5, "0 0  ");
+    // Subbasin areas [km2] of the window.
+    double area[4] = {};
+    {
+        std::istringstream in(ReadFile(dir.file("input/zones.asc")));
+        std::string key, value;
+        for (int k = 0; k < 6; ++k) in >> key >> value;
+        double code = 0;
+        while (in >> code)
+            if (code >= 1 && code <= 3) area[static_cast<int>(code)] += 0.01;
+    }
+    ASSERT_GT(area[1] * area[2] * area[3], 0);
+    for (const auto& [from, to] : {std::pair<std::string, double>{"TG 1 A = 5.49", area[1]},
+                                   {"TG 3 A = 21.53", area[1] + area[2] + area[3]},
+                                   {"I = 0.004 L = 3500 A = 5.49", area[1]},
+                                   {"I = 0.006 L = 2500 A = 2.78", area[2]}}) {
+        const size_t at = control.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        const size_t number = from.rfind(' ') + 1;
+        control.replace(at + number, from.size() - number, std::to_string(to));
+    }
+    const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication&, BasinLedger& ledger) {
+        const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
         std::printf("%s", ledger.Table().c_str());
         EXPECT_EQ(ledger.Steps(), Hours - 1);
         EXPECT_GT(ledger.TotalOf("outlet discharge"), 0);
@@ -348,6 +317,6 @@ TEST(BasinLedger, RoutingNetworkWithReservoirCloses) {
         EXPECT_GT(ledger.LargestOf("reservoirs"), 0);
         EXPECT_LT(relative, 1e-9) << ledger.Table();
         EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
-      });
-  ASSERT_EQ(run.Code, 0) << run.Console;
+    });
+    ASSERT_EQ(run.Code, 0) << run.Console;
 }

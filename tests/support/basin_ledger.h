@@ -19,47 +19,47 @@ namespace testsupport {
 
 class BasinLedger {
 public:
-  enum class Kind { In, Out, Store };
-  struct Term {
-    std::string Name;
-    Kind kind = Kind::In;
-    std::function<double()> Value; // m3: of the last step, or held now
-    double Start = 0, Previous = 0, Now = 0; // storages
-    double StepValue = 0, Total = 0; // fluxes, and the change of a storage
-    double Largest = 0; // largest |held - held at the start| of a storage
-  };
+    enum class Kind { In, Out, Store };
+    struct Term {
+        std::string Name;
+        Kind kind = Kind::In;
+        std::function<double()> Value;            // m3: of the last step, or held now
+        double Start = 0, Previous = 0, Now = 0;  // storages
+        double StepValue = 0, Total = 0;          // fluxes, and the change of a storage
+        double Largest = 0;                       // largest |held - held at the start| of a storage
+    };
 
-  // Builds the terms of every sub-model that is on; call after init().
-  explicit BasinLedger(ModellApplication &app);
+    // Builds the terms of every sub-model that is on; call after init().
+    explicit BasinLedger(ModellApplication& app);
 
-  // Reads the storages before the first step.
-  void Open();
-  // Books one finished step (from the application's AfterTimeStep).
-  void BookStep();
+    // Reads the storages before the first step.
+    void Open();
+    // Books one finished step (from the application's AfterTimeStep).
+    void BookStep();
 
-  int Steps() const { return StepCount; }
-  // Residual of the last step and of the run [m3].
-  double StepResidual() const { return LastStepResidual; }
-  double RunResidual() const;
-  // What moved over the run (the larger of inflow and outflow plus the
-  // largest storage change) [m3]: the scale of a relative residual.
-  double RunScale() const;
-  double StepScale() const { return LastStepScale; }
-  // The largest relative step residual so far.
-  double WorstRelativeStep() const { return WorstStep; }
-  // The table of every term over the run (and for the last step).
-  std::string Table() const;
-  const std::vector<Term> &Terms() const { return TermList; }
-  double TotalOf(const std::string &name) const;
-  double LargestOf(const std::string &name) const;
-  // Basin area [m2].
-  double Area() const { return BasinArea; }
+    int Steps() const { return StepCount; }
+    // Residual of the last step and of the run [m3].
+    double StepResidual() const { return LastStepResidual; }
+    double RunResidual() const;
+    // What moved over the run (the larger of inflow and outflow plus the
+    // largest storage change) [m3]: the scale of a relative residual.
+    double RunScale() const;
+    double StepScale() const { return LastStepScale; }
+    // The largest relative step residual so far.
+    double WorstRelativeStep() const { return WorstStep; }
+    // The table of every term over the run (and for the last step).
+    std::string Table() const;
+    const std::vector<Term>& Terms() const { return TermList; }
+    double TotalOf(const std::string& name) const;
+    double LargestOf(const std::string& name) const;
+    // Basin area [m2].
+    double Area() const { return BasinArea; }
 
 private:
-  void Add(const std::string &name, Kind kind, std::function<double()> value);
-  std::vector<Term> TermList;
-  int StepCount = 0;
-  double LastStepResidual = 0, LastStepScale = 0, WorstStep = 0, BasinArea = 0;
+    void Add(const std::string& name, Kind kind, std::function<double()> value);
+    std::vector<Term> TermList;
+    int StepCount = 0;
+    double LastStepResidual = 0, LastStepScale = 0, WorstStep = 0, BasinArea = 0;
 };
 
-} // namespace testsupport
+}  // namespace testsupport
