@@ -273,14 +273,15 @@ TEST(BasinLedger, SurfaceRoutingAndSiltingUpOverTwoSubStepsClose) {
     ASSERT_EQ(run.Code, 0) << run.Console;
 }
 
-// The three subbasins where they meet, with the routing network of the
-// example: subbasin 1 through its reservoir, then with subbasin 2 along
-// their channels to the outlet of subbasin 3. The areas of the network are
-// those of the window.
+// The lower valley, where the three subbasins meet and the aquifer drains
+// through its fixed heads, with the routing network of the example:
+// subbasin 1 through its reservoir, then with subbasin 2 along their channels
+// to the outlet of subbasin 3. The areas of the network are those of the
+// window.
 TEST(BasinLedger, RoutingNetworkWithReservoirCloses) {
     TempDir dir;
     soiltest::CopyExampleInputs(dir);
-    soiltest::CropExampleGrids(dir, 22, 20, 12, 12);
+    soiltest::CropExampleGrids(dir, 24, 1, 12, 32);
     std::string control = ExampleWindowControl(12, Hours);
     ASSERT_FALSE(control.empty());
     control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
@@ -315,6 +316,7 @@ TEST(BasinLedger, RoutingNetworkWithReservoirCloses) {
         EXPECT_GT(ledger.TotalOf("outlet discharge"), 0);
         EXPECT_GT(ledger.LargestOf("channels"), 0);
         EXPECT_GT(ledger.LargestOf("reservoirs"), 0);
+        EXPECT_NE(ledger.TotalOf("groundwater fixed heads"), 0);
         EXPECT_LT(relative, 1e-9) << ledger.Table();
         EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
     });
