@@ -187,7 +187,7 @@ LedgerRun RunWithLedger(const TempDir& dir, const std::string& control,
 }
 
 #ifdef RUVEX_SANITIZED
-constexpr int Hours = 6;
+constexpr int Hours = 12;
 #else
 constexpr int Hours = 48;
 #endif
@@ -207,10 +207,13 @@ TEST(BasinLedger, ExampleWithGlacierCloses) {
         const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
         std::printf("%s", ledger.Table().c_str());
         EXPECT_EQ(ledger.Steps(), Hours - 1);
+#ifndef RUVEX_SANITIZED
+        // Rain fell, then the glacier melted and its runoff storages filled
+        // (the shortened run ends before the melt).
         EXPECT_GT(ledger.TotalOf("precipitation"), 0);
-        // The glacier melted and its runoff storages filled.
         EXPECT_GT(ledger.TotalOf("glacier ice melt"), 0);
         EXPECT_GT(ledger.LargestOf("glacier runoff storages"), 0);
+#endif
         EXPECT_LT(relative, 1e-9) << ledger.Table();
         EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
     });
