@@ -129,9 +129,10 @@ struct LedgerRun {
     std::string Console;
 };
 
-// Runs the control text in `dir` in this process and books every step.
-LedgerRun RunWithLedger(const TempDir& dir, const std::string& control,
-                        const std::function<void(ModellApplication&, BasinLedger&)>& check) {
+// Runs the control text in `dir` in this process and books every step in
+// the ledger of the basin and in one of each subbasin rank in `subbasins`.
+LedgerRun RunWithLedgers(const TempDir& dir, const std::string& control, const std::vector<int>& subbasins,
+                         const std::function<void(ModellApplication&, std::vector<BasinLedger>&)>& check) {
     WriteFile(dir.file("basin.ctl"), control);
     struct WorkingDirectory {
         std::filesystem::path Previous = std::filesystem::current_path();
@@ -164,15 +165,12 @@ LedgerRun RunWithLedger(const TempDir& dir, const std::string& control,
     }
     // The groundwater model sets its start heads in its first step: the
     // ledger opens behind it.
-    BasinLedger ledger(app);
+    std::vector<BasinLedger> ledgers{BasinLedger(app)};
+    for (int s : subbasins) ledgers.emplace_back(app, s);
     bool open = false;
     app.AfterTimeStep = [&] {
-        if (open) {
-            ledger.BookStep();
-        } else {
-            ledger.Open();
-            open = true;
-        }
+        for (BasinLedger& ledger : ledgers) open ? ledger.BookStep() : ledger.Open();
+        open = true;
     };
     try {
         app.run();
@@ -181,9 +179,15 @@ LedgerRun RunWithLedger(const TempDir& dir, const std::string& control,
     }
     app.AfterTimeStep = nullptr;
     result.Console = console.str();
-    if (result.Code == 0) check(app, ledger);
+    if (result.Code == 0) check(app, ledgers);
     app.ClearMemory();
     return result;
+}
+
+LedgerRun RunWithLedger(const TempDir& dir, const std::string& control,
+                        const std::function<void(ModellApplication&, BasinLedger&)>& check) {
+    return RunWithLedgers(dir, control, {},
+                          [&](ModellApplication& app, std::vector<BasinLedger>& ledgers) { check(app, ledgers[0]); });
 }
 
 #ifdef RUVEX_SANITIZED
@@ -323,5 +327,44 @@ TEST(BasinLedger, RoutingNetworkWithReservoirCloses) {
         EXPECT_LT(relative, 1e-9) << ledger.Table();
         EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
     });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
+// Each subbasin on its own, where nothing crosses its border but what it
+// hands to the routing (no aquifer, no surface routing): the three of the
+// lower valley close one by one, and together they make the basin's ledger
+// down to the routing's input.
+TEST(BasinLedger, EverySubbasinClosesOnItsOwn) {
+    TempDir dir;
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, 24, 1, 12, 32);
+    std::string control = ExampleWindowControl(12, Hours);
+    ASSERT_FALSE(control.empty());
+    control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
+    control = SetSectionSwitch(control, "special_output", 0);
+    control = SetSectionSwitch(control, "groundwater_flow", 0);
+    control = SetSectionSwitch(control, "routing_model", 0);
+    control = SetSectionSwitch(control, "irrigation", 0);
+    const LedgerRun run =
+        RunWithLedgers(dir, control, {1, 2, 3}, [](ModellApplication&, std::vector<BasinLedger>& ledgers) {
+            ASSERT_EQ(ledgers.size(), 4u);
+            double precipitation = 0, runoff = 0, area = 0;
+            for (size_t s = 1; s < ledgers.size(); ++s) {
+                const BasinLedger& ledger = ledgers[s];
+                SCOPED_TRACE(s);
+                EXPECT_GT(ledger.Area(), 0);
+                EXPECT_GT(ledger.TotalOf("runoff to the routing"), 0);
+                EXPECT_LT(std::fabs(ledger.RunResidual()), 1e-9 * ledger.RunScale()) << ledger.Table();
+                EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+                precipitation += ledger.TotalOf("precipitation");
+                runoff += ledger.TotalOf("runoff to the routing");
+                area += ledger.Area();
+            }
+            std::printf("%s", ledgers[0].Table().c_str());
+            EXPECT_NEAR(area, ledgers[0].Area(), 1e-6);
+            EXPECT_NEAR(precipitation, ledgers[0].TotalOf("precipitation"), 1e-9 * precipitation);
+            EXPECT_NEAR(runoff, ledgers[0].TotalOf("runoff to the routing"), 1e-9 * runoff);
+            EXPECT_LT(std::fabs(ledgers[0].RunResidual()), 1e-9 * ledgers[0].RunScale()) << ledgers[0].Table();
+        });
     ASSERT_EQ(run.Code, 0) << run.Console;
 }

@@ -32,7 +32,7 @@ double Valid(double** grid, int r, int c, double noData) {
 
 }  // namespace
 
-BasinLedger::BasinLedger(ModellApplication& app) {
+BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
     unsatzonmodellklasse* soil = app.UnsaturatedZone;
     if (!soil || !soil->WaterInput) return;
     const double cellArea = soil->CellSize * soil->CellSize;
@@ -46,7 +46,8 @@ BasinLedger::BasinLedger(ModellApplication& app) {
     auto cells = std::make_shared<std::vector<Cell>>();
     for (int r = 1; r <= soil->NRows; ++r) {
         for (int c = 1; c <= soil->NCols; ++c) {
-            if (!soil->OwnModelCell(r, c) || soil->SubbasinRankOfCell(r, c) < 1) continue;
+            const int rank = soil->SubbasinRankOfCell(r, c);
+            if (!soil->OwnModelCell(r, c) || rank < 1 || (subbasin > 0 && rank != subbasin)) continue;
             const double area = cellArea * soil->CellWeight(r, c);
             cells->push_back({r, c, area, soil->GlacierShare(r, c)});
             BasinArea += area;
@@ -75,10 +76,11 @@ BasinLedger::BasinLedger(ModellApplication& app) {
         };
     };
     // mm over subbasin s (times the weight of its cells) to m3.
-    auto perSubbasin = [soil, cellArea](std::function<double(int)> mmTimesWeight) {
-        return [soil, cellArea, mmTimesWeight] {
+    auto perSubbasin = [soil, cellArea, subbasin](std::function<double(int)> mmTimesWeight) {
+        return [soil, cellArea, subbasin, mmTimesWeight] {
             double sum = 0;
-            for (size_t s = 1; s < soil->SubbasinCellWeight.size(); ++s) sum += mmTimesWeight(static_cast<int>(s));
+            for (size_t s = 1; s < soil->SubbasinCellWeight.size(); ++s)
+                if (subbasin == 0 || static_cast<int>(s) == subbasin) sum += mmTimesWeight(static_cast<int>(s));
             return sum * cellArea / 1000;
         };
     };
@@ -89,6 +91,11 @@ BasinLedger::BasinLedger(ModellApplication& app) {
     interzeptionsmodellklasse* interception =
         app.Interception && app.Interception->GetMethod() > 0 ? app.Interception : nullptr;
     gwflowclass* groundwater = app.Groundwater && app.Groundwater->GetMethod() > 0 ? app.Groundwater : nullptr;
+    surfaceroutingclass* surface =
+        app.SurfaceRouting && app.SurfaceRouting->GetMethod() > 0 ? app.SurfaceRouting : nullptr;
+    // A subbasin's ledger knows no flows across its border: the groundwater
+    // model, surface routing and the routing stay out of it.
+    if (subbasin > 0) groundwater = nullptr, surface = nullptr;
 
     // --- Water entering -------------------------------------------------------
     if (snow) Add("precipitation", Kind::In, wholeCell(snow->precipitationGrid));
@@ -128,7 +135,7 @@ BasinLedger::BasinLedger(ModellApplication& app) {
     // channels as "OL" elements: then the basin's outlets, its channels and
     // reservoirs are booked, else the ledger ends at the routing's input.
     abflussmodellklasse* routing = app.Routing && app.Routing->GetMethod() > 0 ? app.Routing : nullptr;
-    bool routed = routing && routing->OutputUnit == 1 && routing->DescriptionCount > 0;
+    bool routed = subbasin == 0 && routing && routing->OutputUnit == 1 && routing->DescriptionCount > 0;
     std::vector<int> feeding;  // outlet codes that a channel carries on
     for (int d = 1; routed && d <= routing->DescriptionCount; ++d) {
         const routingclass& description = *routing->Descriptions[static_cast<size_t>(d)];
@@ -217,8 +224,7 @@ BasinLedger::BasinLedger(ModellApplication& app) {
             });
         }
     } else {
-        RunoffTable table =
-            app.SurfaceRouting && app.SurfaceRouting->GetMethod() > 0 ? app.SurfaceRouting->GetQg() : soil->GetQg();
+        RunoffTable table = surface ? surface->GetQg() : soil->GetQg();
         Add("runoff to the routing", Kind::Out, perSubbasin([soil, table](int s) {
                 return table[0][s] * soil->SubbasinCellWeight[static_cast<size_t>(s)];
             }));
@@ -254,8 +260,6 @@ BasinLedger::BasinLedger(ModellApplication& app) {
         return sum / 1000;
     });
     if (soil->PondingStorage) Add("ponds", Kind::Store, iceFree(soil->PondingStorage));
-    surfaceroutingclass* surface =
-        app.SurfaceRouting && app.SurfaceRouting->GetMethod() > 0 ? app.SurfaceRouting : nullptr;
     if (surface) {
         Add("water on the surface", Kind::Store, iceFree(surface->Surface));
         // The travel-time zones behind the outlet zone hold mm x weight x

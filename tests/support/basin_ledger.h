@@ -30,7 +30,11 @@ public:
     };
 
     // Builds the terms of every sub-model that is on; call after init().
-    explicit BasinLedger(ModellApplication& app);
+    // With `subbasin` (a rank of the soil model's subbasins) the ledger
+    // covers that subbasin's cells down to its runoff handed to the
+    // routing; it closes only without flows across its border (no
+    // groundwater model, no surface routing).
+    explicit BasinLedger(ModellApplication& app, int subbasin = 0);
 
     // Reads the storages before the first step.
     void Open();
