@@ -24,18 +24,18 @@ using namespace testsupport;
 
 namespace {
 
-// The control text of the example from hour 1 of `startDay` June 2019 for
+// The control text of the example from hour 1 of `startDay`, `month` 2019 for
 // `hours` hourly steps, the glacier and the aquifer left as the example has
 // them.
-std::string ExampleWindowControl(int startDay, int hours) {
+std::string ExampleWindowControl(int startDay, int hours, int month = 6) {
     std::string control = ReadFile((soiltest::ExampleBasin() / "basin.ctl").string());
     const size_t begin = control.find("[model_time]");
     const size_t end = control.find("[zone_grid]");
     if (begin == std::string::npos || end == std::string::npos) return "";
     control.replace(begin, end - begin,
-                    "[model_time]\n1\n" + std::to_string(startDay) + "\n6\n2019\n" +
+                    "[model_time]\n1\n" + std::to_string(startDay) + "\n" + std::to_string(month) + "\n2019\n" +
                         std::to_string((hours - 1) % 24 + 1) + "\n" + std::to_string(startDay + (hours - 1) / 24) +
-                        "\n6\n2019\n\n");
+                        "\n" + std::to_string(month) + "\n2019\n\n");
     return control;
 }
 
@@ -198,6 +198,44 @@ constexpr int Hours = 48;
 
 }  // namespace
 
+// A copy of the lower valley, where the three subbasins meet and the aquifer
+// drains through its fixed heads, in `dir`, with the routing network of the
+// example: subbasin 1 through its reservoir, then with subbasin 2 along their
+// channels to the outlet of subbasin 3. The areas of the network are those of
+// the window. Empty when the example has changed.
+std::string LowerValleyControl(const TempDir& dir, int startDay, int month) {
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, 24, 1, 12, 32);
+    std::string control = ExampleWindowControl(startDay, Hours, month);
+    if (control.empty()) return "";
+    control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
+    control = SetSectionSwitch(control, "special_output", 0);
+    const size_t point = control.find("30 40                      # control point (row column)");
+    if (point == std::string::npos) return "";
+    control.replace(point, 5, "0 0  ");
+    // Subbasin areas [km2] of the window.
+    double area[4] = {};
+    {
+        std::istringstream in(ReadFile(dir.file("input/zones.asc")));
+        std::string key, value;
+        for (int k = 0; k < 6; ++k) in >> key >> value;
+        double code = 0;
+        while (in >> code)
+            if (code >= 1 && code <= 3) area[static_cast<int>(code)] += 0.01;
+    }
+    if (!(area[1] * area[2] * area[3] > 0)) return "";
+    for (const auto& [from, to] : {std::pair<std::string, double>{"TG 1 A = 5.49", area[1]},
+                                   {"TG 3 A = 21.53", area[1] + area[2] + area[3]},
+                                   {"I = 0.004 L = 3500 A = 5.49", area[1]},
+                                   {"I = 0.006 L = 2500 A = 2.78", area[2]}}) {
+        const size_t at = control.find(from);
+        if (at == std::string::npos) return "";
+        const size_t number = from.rfind(' ') + 1;
+        control.replace(at + number, from.size() - number, std::to_string(to));
+    }
+    return control;
+}
+
 // The example's sub-models as they stand: snow with the dynamic glacier,
 // interception, evapotranspiration, irrigation, the soil model and the two
 // groundwater layers, on the glacier's corner of the basin in June.
@@ -280,42 +318,12 @@ TEST(BasinLedger, SurfaceRoutingAndSiltingUpOverTwoSubStepsClose) {
     ASSERT_EQ(run.Code, 0) << run.Console;
 }
 
-// The lower valley, where the three subbasins meet and the aquifer drains
-// through its fixed heads, with the routing network of the example:
-// subbasin 1 through its reservoir, then with subbasin 2 along their channels
-// to the outlet of subbasin 3. The areas of the network are those of the
-// window.
+// June rain in the lower valley runs through channels and the reservoir to
+// the outlet.
 TEST(BasinLedger, RoutingNetworkWithReservoirCloses) {
     TempDir dir;
-    soiltest::CopyExampleInputs(dir);
-    soiltest::CropExampleGrids(dir, 24, 1, 12, 32);
-    std::string control = ExampleWindowControl(12, Hours);
+    const std::string control = LowerValleyControl(dir, 12, 6);
     ASSERT_FALSE(control.empty());
-    control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
-    control = SetSectionSwitch(control, "special_output", 0);
-    const size_t point = control.find("30 40                      # control point (row column)");
-    ASSERT_NE(point, std::string::npos);
-    control.replace(point, 5, "0 0  ");
-    // Subbasin areas [km2] of the window.
-    double area[4] = {};
-    {
-        std::istringstream in(ReadFile(dir.file("input/zones.asc")));
-        std::string key, value;
-        for (int k = 0; k < 6; ++k) in >> key >> value;
-        double code = 0;
-        while (in >> code)
-            if (code >= 1 && code <= 3) area[static_cast<int>(code)] += 0.01;
-    }
-    ASSERT_GT(area[1] * area[2] * area[3], 0);
-    for (const auto& [from, to] : {std::pair<std::string, double>{"TG 1 A = 5.49", area[1]},
-                                   {"TG 3 A = 21.53", area[1] + area[2] + area[3]},
-                                   {"I = 0.004 L = 3500 A = 5.49", area[1]},
-                                   {"I = 0.006 L = 2500 A = 2.78", area[2]}}) {
-        const size_t at = control.find(from);
-        ASSERT_NE(at, std::string::npos) << from;
-        const size_t number = from.rfind(' ') + 1;
-        control.replace(at + number, from.size() - number, std::to_string(to));
-    }
     const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication&, BasinLedger& ledger) {
         const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
         std::printf("%s", ledger.Table().c_str());
@@ -366,5 +374,22 @@ TEST(BasinLedger, EverySubbasinClosesOnItsOwn) {
             EXPECT_NEAR(runoff, ledgers[0].TotalOf("runoff to the routing"), 1e-9 * runoff);
             EXPECT_LT(std::fabs(ledgers[0].RunResidual()), 1e-9 * ledgers[0].RunScale()) << ledgers[0].Table();
         });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
+// The first days of January, when the fields take 3 mm a day from the
+// rivers: what the routing gives up, the land receives.
+TEST(BasinLedger, IrrigationFromTheRiversCloses) {
+    TempDir dir;
+    const std::string control = LowerValleyControl(dir, 2, 1);
+    ASSERT_FALSE(control.empty());
+    const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication&, BasinLedger& ledger) {
+        const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
+        std::printf("%s", ledger.Table().c_str());
+        EXPECT_GT(ledger.TotalOf("irrigation within the basin"), 0);
+        EXPECT_EQ(ledger.TotalOf("irrigation from outside the basin"), 0);
+        EXPECT_LT(relative, 1e-9) << ledger.Table();
+        EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+    });
     ASSERT_EQ(run.Code, 0) << run.Console;
 }

@@ -8,12 +8,14 @@
 
 #include "app/modapuzr.h"
 #include "lateral/gwflow.h"
+#include "lateral/irrigate.h"
 #include "lateral/siltingup.h"
 #include "lateral/surfrout.h"
 #include "parameters/soil.h"
 #include "routing/abfluss.h"
 #include "routing/abfluss_route.h"
 #include "routing/abfluss_routingclass.h"
+#include "setup/irrigation_table.h"
 #include "soil/unsatzon.h"
 #include "surface/etpetr.h"
 #include "surface/interzep.h"
@@ -98,7 +100,49 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
     if (subbasin > 0) groundwater = nullptr, surface = nullptr;
 
     // --- Water entering -------------------------------------------------------
-    if (snow) Add("precipitation", Kind::In, wholeCell(snow->precipitationGrid));
+    // The irrigation adds its water to the precipitation grid: water from
+    // the aquifer (origin 1) and from the rivers (origin 2) only moves within
+    // the basin, any other origin comes from outside it.
+    double** amounts = app.Irrigation && app.Irrigation->GetMethod() > 0 ? soil->IrrigationAmounts : nullptr;
+    auto origin = [soil](int r, int c) {
+        const double position = soil->IrrigationCodes ? soil->IrrigationCodes[r][c] : 0;
+        if (!soil->irrigationRules || !(position >= 1 && position <= soil->irrigationRules[0].Code)) return 0;
+        return static_cast<int>(soil->irrigationRules[static_cast<int>(position)].Origin);
+    };
+    if (snow) {
+        Add("precipitation", Kind::In, [snow, amounts, cells, noData] {
+            double sum = 0;
+            for (const Cell& k : *cells) {
+                const double p = snow->precipitationGrid[k.r][k.c];
+                if (!(p > noData)) continue;
+                const double a = amounts ? Valid(amounts, k.r, k.c, noData) : 0.0;
+                sum += (a > 0 ? p - a : p) * k.area;
+            }
+            return sum / 1000;
+        });
+    }
+    if (amounts) {
+        Add("irrigation within the basin", Kind::Transfer, [amounts, cells, noData, origin, snow] {
+            double sum = 0;
+            for (const Cell& k : *cells) {
+                const double a = Valid(amounts, k.r, k.c, noData);
+                const int from = origin(k.r, k.c);
+                if (a > 0 && (from == 1 || from == 2) && snow && snow->precipitationGrid[k.r][k.c] > noData)
+                    sum += a * k.area;
+            }
+            return sum / 1000;
+        });
+        Add("irrigation from outside the basin", Kind::In, [amounts, cells, noData, origin, snow] {
+            double sum = 0;
+            for (const Cell& k : *cells) {
+                const double a = Valid(amounts, k.r, k.c, noData);
+                const int from = origin(k.r, k.c);
+                if (a > 0 && from != 1 && from != 2 && snow && snow->precipitationGrid[k.r][k.c] > noData)
+                    sum += a * k.area;
+            }
+            return sum / 1000;
+        });
+    }
     if (snow && snow->meltFromIceGrid) Add("glacier ice melt", Kind::In, onGlacier(snow->meltFromIceGrid));
     if (groundwater) {
         // What the groundwater model's cells gained beyond the flows between
@@ -350,7 +394,8 @@ void BasinLedger::BookStep() {
         } else {
             t.StepValue = t.Value();
             t.Total += t.StepValue;
-            (t.kind == Kind::In ? in : out) += t.StepValue;
+            if (t.kind == Kind::In) in += t.StepValue;
+            if (t.kind == Kind::Out) out += t.StepValue;
         }
     }
     ++StepCount;
@@ -361,7 +406,10 @@ void BasinLedger::BookStep() {
 
 double BasinLedger::RunResidual() const {
     double sum = 0;
-    for (const Term& t : TermList) sum += t.kind == Kind::Out ? -t.Total : (t.kind == Kind::In ? t.Total : -t.Total);
+    for (const Term& t : TermList) {
+        if (t.kind == Kind::In) sum += t.Total;
+        if (t.kind == Kind::Out || t.kind == Kind::Store) sum -= t.Total;
+    }
     return sum;
 }
 
@@ -393,7 +441,10 @@ std::string BasinLedger::Table() const {
     std::snprintf(line, sizeof line, "%-34s %6s %22s %22s\n", "term [m3]", "kind", "over the run", "last step");
     out << line;
     for (const Term& t : TermList) {
-        const char* kind = t.kind == Kind::In ? "in" : t.kind == Kind::Out ? "out" : "change";
+        const char* kind = t.kind == Kind::In      ? "in"
+                           : t.kind == Kind::Out   ? "out"
+                           : t.kind == Kind::Store ? "change"
+                                                   : "moved";
         std::snprintf(line, sizeof line, "%-34s %6s %22.12g %22.12g\n", t.Name.c_str(), kind, t.Total, t.StepValue);
         out << line;
     }

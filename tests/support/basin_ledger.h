@@ -19,7 +19,8 @@ namespace testsupport {
 
 class BasinLedger {
 public:
-    enum class Kind { In, Out, Store };
+    // Transfer: water moved within the basin, shown but not in the sums.
+    enum class Kind { In, Out, Store, Transfer };
     struct Term {
         std::string Name;
         Kind kind = Kind::In;
