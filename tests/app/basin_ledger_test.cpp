@@ -277,7 +277,7 @@ TEST(BasinLedger, SurfaceRoutingAndSiltingUpOverTwoSubStepsClose) {
     const std::string factor = "1                          # scaling factor";
     const size_t scaling = control.find(factor, precipitation);
     ASSERT_NE(scaling, std::string::npos);
-    control.replace(scaling, 1, "8");
+    control[scaling] = '8';
     control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
     control = SetSectionSwitch(control, "groundwater_flow", 0);
     control = SetSectionSwitch(control, "SiltingUpModel", 1);
