@@ -144,6 +144,10 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
         });
     }
     if (snow && snow->meltFromIceGrid) Add("glacier ice melt", Kind::In, onGlacier(snow->meltFromIceGrid));
+    // A static glacier keeps no firn stack: its firn melt comes from outside
+    // the ledger as its ice melt does.
+    if (snow && snow->meltFromFirnGrid && !snow->firnWEGrid)
+        Add("glacier firn melt", Kind::In, onGlacier(snow->meltFromFirnGrid));
     if (groundwater) {
         // What the groundwater model's cells gained beyond the flows between
         // them: the fixed heads, and what its iterative solution leaves.
