@@ -318,11 +318,12 @@ TEST(BasinLedger, SurfaceRoutingAndSiltingUpOverTwoSubStepsClose) {
 }
 
 // June rain in the lower valley runs through channels and the reservoir to
-// the outlet.
+// the outlet, the soil and the aquifer exchanging water over two sub-steps.
 TEST(BasinLedger, RoutingNetworkWithReservoirCloses) {
     TempDir dir;
-    const std::string control = LowerValleyControl(dir, 12, 6);
+    std::string control = LowerValleyControl(dir, 12, 6);
     ASSERT_FALSE(control.empty());
+    control += "\n[soil_surface_groundwater_substeps]\n2\n";
     const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication&, BasinLedger& ledger) {
         const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
         std::printf("%s", ledger.Table().c_str());

@@ -150,24 +150,10 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
         Add("glacier firn melt", Kind::In, onGlacier(snow->meltFromFirnGrid));
     if (groundwater) {
         // What the groundwater model's cells gained beyond the flows between
-        // them: the fixed heads, and what its iterative solution leaves.
-        auto balance = [groundwater, cells, noData](bool fixed) {
-            return [groundwater, cells, noData, fixed] {
-                double sum = 0;
-                for (int k = 1; k <= groundwater->Layers; ++k) {
-                    for (const Cell& cell : *cells) {
-                        const bool isFixed = groundwater->FixedHead[static_cast<size_t>(k)] &&
-                                             groundwater->FixedHead[static_cast<size_t>(k)][cell.r][cell.c] != noData;
-                        if (isFixed != fixed) continue;
-                        const double width = groundwater->WidthX(cell.r, cell.c) * groundwater->WidthY(cell.r, cell.c);
-                        sum += Valid(groundwater->Balance[static_cast<size_t>(k)], cell.r, cell.c, noData) * width;
-                    }
-                }
-                return sum / 1000;
-            };
-        };
-        Add("groundwater fixed heads", Kind::In, balance(true));
-        Add("groundwater solver residual", Kind::In, balance(false));
+        // them over the step's sub-steps: the fixed heads, and what its
+        // iterative solution leaves.
+        Add("groundwater fixed heads", Kind::In, [groundwater] { return groundwater->StepFixedHeadVolume; });
+        Add("groundwater solver residual", Kind::In, [groundwater] { return groundwater->StepResidualVolume; });
     }
 
     // --- Water leaving --------------------------------------------------------
