@@ -145,6 +145,12 @@ public:
     std::vector<std::vector<zonalstatistic*>> TracerStatistics;
     std::vector<double**> TracerTemporary;
 
+    // Summed over the sub-steps of the current step [m3]: what the fixed
+    // heads gave (negative: took), and what the iterative solution left in
+    // the other cells; the balance residuals times the cell areas.
+    double StepFixedHeadVolume = 0, StepResidualVolume = 0;
+    void AddStepBalances();
+
     // Runs every row pass on the thread team whatever the grid size (tests).
     bool AlwaysParallel = false;
 

@@ -140,6 +140,7 @@ void gwflowclass::SetSubSteps(int n) { SubSteps = n; }
 void gwflowclass::BeginTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year) {
     if (Method == 0) return;
     teilmodellklasse::RunTimeStep(hour, day, month, year);
+    StepFixedHeadVolume = StepResidualVolume = 0;
 }
 
 int gwflowclass::RankOfZone(int32_t row, int32_t col) const {

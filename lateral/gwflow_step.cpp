@@ -58,7 +58,23 @@ void gwflowclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
             }
         }
     }
+    AddStepBalances();
     RecordControlPoint();
+}
+
+void gwflowclass::AddStepBalances() {
+    for (int k = 1; k <= Layers; ++k) {
+        for (int32_t r = 1; r <= NRows; ++r) {
+            for (int32_t c = 1; c <= NCols; ++c) {
+                if (!ModelCell(r, c) || GlacierOf(r, c) >= 1) continue;
+                const double balance = Balance[k][r][c];
+                if (!std::isfinite(balance) || balance == NoData) continue;
+                const double volume = balance * WidthX(r, c) * WidthY(r, c) / 1000;
+                const bool fixed = FixedHead[k] && FixedHead[k][r][c] != NoData;
+                (fixed ? StepFixedHeadVolume : StepResidualVolume) += volume;
+            }
+        }
+    }
 }
 
 void gwflowclass::ComputeLeakageRows(int k, int32_t r) {

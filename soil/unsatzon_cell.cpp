@@ -311,6 +311,13 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             }
         }
 
+        // With the groundwater model on, the saturated zone of the column is
+        // its first layer: what its flows between cells and layers took from
+        // that layer (negative: gave to it) in the last sub-step, as a rate
+        // [m/s] in "baseflow", is drained from (or supplied to) the column.
+        double groundwaterRate = 0;
+        if (GroundwaterActive == 1 && std::isfinite(Baseflow[i][j]) && Baseflow[i][j] != NoData)
+            groundwaterRate = Baseflow[i][j];
         double baseflowSum = 0;  // [mm] withdrawn (negative: supplied) over the iteration steps
         double largestRoot = 0;
         if (!SoilTracers.empty()) TracerCellBegin(i, j);
@@ -438,7 +445,7 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
 
             // Baseflow at the groundwater table [m/s].
             // With the groundwater model on, the saturated zone drains there.
-            double baseflow = 0;
+            double baseflow = groundwaterRate;
             if (GroundwaterActive == 0) {
                 baseflow = unsatzon::BaseflowLaw(qbRedFaktor[static_cast<size_t>(rank)], GroundwaterDistance[i][j],
                                                  kelsqlat[static_cast<size_t>(rank)]) /

@@ -254,6 +254,10 @@ public:
     // Moves the glacier melt of the step through the runoff storages into
     // the target (main thread).
     void GlacierRunoffStorages();
+    // Water held by the three glacier runoff storages of subbasin position
+    // `s`: mm over the subbasin times the summed weight of its cells (0
+    // without glaciers or before the first step).
+    double StoredGlacierRunoff(int s) const;
 
     // Permafrost.
     bool permafrost = false;

@@ -727,3 +727,15 @@ void schneemodellklasse::GlacierRunoffStorages() {
         if (runoffTarget && runoffTarget[0]) runoffTarget[0][s] = runoff;
     }
 }
+
+double schneemodellklasse::StoredGlacierRunoff(int s) const {
+    const size_t k = static_cast<size_t>(s);
+    if (s < 1 || k >= glacierAreas.size() || k >= AreaSum.size() || k >= Qice_els.size()) return 0;
+    const SubbasinGlacierArea& area = glacierAreas[k];
+    const double cells = area.freeCells + area.glacierCells;
+    if (!area.hasGlacier || !(cells > 0)) return 0;
+    const double G = area.glacierCells / cells;
+    const double held = glacierphys::StoredWater(Qice_els[k], kice_els) + glacierphys::StoredWater(Qfirn_els[k], kfirn_els) +
+                        glacierphys::StoredWater(Qsnow_els[k], ksnow_els);
+    return held * G * AreaSum[k];
+}

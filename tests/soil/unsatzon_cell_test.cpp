@@ -1,7 +1,8 @@
 // The soil-column cell step on a small grid: the water balance of every
 // computed cell closes in every sub-step and every iteration step, over a
 // table of starts, inputs and switches; glacier cells keep their column;
-// the silting-up amount, the dump file and the iteration report.
+// the silting-up amount, the groundwater model's rate, the dump file and the
+// iteration report.
 
 #include <gtest/gtest.h>
 
@@ -282,6 +283,28 @@ TEST(SoilCell, SurfaceStorageSiltingUpOnlyWithSurfaceRouting) {
         const double gained = f.SoilWater(2, 2) - before + f.Grid("directflow")[2][2] + f.Grid("interflow")[2][2] +
                               f.Grid("baseflow")[2][2];
         EXPECT_NEAR(gained, routing ? 3.0 : 0.0, 1e-9);
+    }
+}
+
+// With the groundwater model on, what it moved out of (or into) its first
+// layer in the last sub-step, left as a rate in "baseflow", is drained from
+// (or supplied to) the column in the next one.
+TEST(SoilCell, GroundwaterModelRateDrainsAndFeedsTheColumn) {
+    for (const double rate : {2e-8, -2e-8}) {  // [m/s]
+        SCOPED_TRACE(rate);
+        CellFixture f;
+        f.Grid("pot_transpiration1")[2][2] = f.Grid("pot_transpiration0")[2][2] = 0;
+        f.Grid("potential_evaporation")[2][2] = 0;
+        ASSERT_EQ(f.Make(Section(), 1), 0) << f.console.str();
+        f.model->GroundwaterActive = 1;
+        for (int l = 0; l <= Layers; ++l) f.model->Theta[2][2][l] = 0.33;
+        const double before = f.SoilWater(2, 2);
+        f.model->BeginTimeStep(1, 1, 6, 2020);
+        f.Grid("baseflow")[2][2] = rate;
+        f.model->RunTimeStep(1, 1, 6, 2020);
+        const double change = f.SoilWater(2, 2) - before + f.Grid("directflow")[2][2] + f.Grid("interflow")[2][2];
+        EXPECT_NEAR(change, -rate * 3600 * 1000, 1e-9);
+        EXPECT_NEAR(f.Grid("baseflow")[2][2], rate * 3600 * 1000, 1e-9);
     }
 }
 

@@ -1,0 +1,391 @@
+// The water balance of the whole basin, the application stepped in this
+// process on a cropped copy of the example: precipitation and every other
+// inflow equal every kind of evapotranspiration, the runoff handed on and the
+// change of every storage, in every step and over the run.
+
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <vector>
+
+#include "app/modapuzr.h"
+#include "framework/diagnostics_writer.h"
+#include "soil/example_basin_copy.h"
+#include "soil/unsatzon.h"
+#include "support/basin_ledger.h"
+#include "support/test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+// The control text of the example from hour 1 of `startDay`, `month` 2019 for
+// `hours` hourly steps, the glacier and the aquifer left as the example has
+// them.
+std::string ExampleWindowControl(int startDay, int hours, int month = 6) {
+    std::string control = ReadFile((soiltest::ExampleBasin() / "basin.ctl").string());
+    const size_t begin = control.find("[model_time]");
+    const size_t end = control.find("[zone_grid]");
+    if (begin == std::string::npos || end == std::string::npos) return "";
+    control.replace(begin, end - begin,
+                    "[model_time]\n1\n" + std::to_string(startDay) + "\n" + std::to_string(month) + "\n2019\n" +
+                        std::to_string((hours - 1) % 24 + 1) + "\n" + std::to_string(startDay + (hours - 1) / 24) +
+                        "\n" + std::to_string(month) + "\n2019\n\n");
+    return control;
+}
+
+// The control text for a window of the example that holds only subbasin 3:
+// the statistics list only it, the point output, which
+// need the other subbasins and points, are off; the routing keeps the
+// outlet of subbasin 3 (`area` km2).
+std::string SubbasinThreeOnly(std::string control, double area) {
+    const std::string list = "[output_list]\n";
+    const size_t begin = control.find(list);
+    const size_t end = control.find("\n\n", begin);
+    if (begin == std::string::npos || end == std::string::npos) return "";
+    control.replace(begin, end - begin, list + "1\n3");
+    // The soil model's subbasin block: the values of subbasin 3 alone.
+    const std::string codes = "1 3                        # subbasin codes";
+    const size_t block = control.find(codes);
+    if (block == std::string::npos) return "";
+    control = control.substr(0, block) + "3" + control.substr(control.find('\n', block));
+    size_t at = block + 2;
+    for (int line = 0; line < 6; ++line) {
+        const size_t blank = control.find(' ', at);
+        control.erase(at, blank + 1 - at);
+        at = control.find('\n', at) + 1;
+    }
+    const size_t point = control.find("30 40                      # control point (row column)");
+    if (point == std::string::npos) return "";
+    control.replace(point, 5, "0 0  ");
+    const size_t network = control.find("TG 1 A = ");
+    const size_t networkEnd = control.find("end of the routing network");
+    if (network == std::string::npos || networkEnd == std::string::npos) return "";
+    control.replace(network, networkEnd - network, "TG 3 A = " + std::to_string(area) + " f = 1.0\n");
+    return SetSectionSwitch(control, "special_output", 0);
+}
+
+// River cells on the copied grids: model cells without a lower model
+// neighbour, so that every cell drains to one; the grids join the variable
+// grids of `control`.
+std::string WithRiverGrids(const TempDir& dir, std::string control) {
+    auto read = [&](const std::string& name, std::string& header, int& rows, int& cols) {
+        std::istringstream in(ReadFile(dir.file("input/" + name)));
+        std::string key, value;
+        for (int k = 0; k < 6; ++k) {
+            in >> key >> value;
+            header += key + " " + value + "\n";
+            if (key == "ncols") cols = std::stoi(value);
+            if (key == "nrows") rows = std::stoi(value);
+        }
+        std::vector<double> values(static_cast<size_t>(rows) * cols);
+        for (double& v : values) in >> v;
+        return values;
+    };
+    std::string header, ignored;
+    int rows = 0, cols = 0;
+    const std::vector<double> zones = read("zones.asc", header, rows, cols);
+    const std::vector<double> dem = read("dem.asc", ignored, rows, cols);
+    std::ostringstream river, links;
+    river << header;
+    links << header;
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < cols; ++c) {
+            const auto at = [&](const std::vector<double>& g, int rr, int cc) {
+                return g[static_cast<size_t>(rr * cols + cc)];
+            };
+            const bool model = at(zones, r, c) != -9999;
+            bool lowest = model;
+            for (int dr = -1; dr <= 1; ++dr)
+                for (int dc = -1; dc <= 1; ++dc) {
+                    const int rr = r + dr, cc = c + dc;
+                    if ((dr == 0 && dc == 0) || rr < 0 || cc < 0 || rr >= rows || cc >= cols) continue;
+                    if (at(zones, rr, cc) != -9999 && at(dem, rr, cc) < at(dem, r, c)) lowest = false;
+                }
+            river << (model ? (lowest ? 1 : 0) : -9999) << (c + 1 < cols ? " " : "\n");
+            links << (model ? 0 : -9999) << (c + 1 < cols ? " " : "\n");
+        }
+    }
+    WriteFile(dir.file("input/river.asc"), river.str());
+    WriteFile(dir.file("input/river_links.asc"), links.str());
+    const std::string heading = "[variable_grids]\n";
+    const size_t count = control.find(heading);
+    if (count == std::string::npos) return "";
+    const size_t from = count + heading.size(), to = control.find('\n', from) + 1;
+    return control.substr(0, from) + std::to_string(std::atoi(control.c_str() + from) + 3) + "\n" +
+           "river.asc river_depth 0 0\n0\n1\nriver.asc river_width 0 0\n0\n1\n"
+           "river_links.asc river_links 0 0\n0\n1\n" +
+           control.substr(to);
+}
+
+struct LedgerRun {
+    int Code = 0;
+    std::string Console;
+};
+
+// Runs the control text in `dir` in this process and books every step in
+// the ledger of the basin and in one of each subbasin rank in `subbasins`.
+LedgerRun RunWithLedgers(const TempDir& dir, const std::string& control, const std::vector<int>& subbasins,
+                         const std::function<void(ModellApplication&, std::vector<BasinLedger>&)>& check) {
+    WriteFile(dir.file("basin.ctl"), control);
+    struct WorkingDirectory {
+        std::filesystem::path Previous = std::filesystem::current_path();
+        ~WorkingDirectory() { std::filesystem::current_path(Previous); }
+    } restore;
+    std::filesystem::current_path(dir.path());
+
+    // One thread: the ledger reads between the steps, and spinning threads
+    // only slow a loaded machine down.
+    struct OneThread {
+        int Previous = omp_get_max_threads();
+        OneThread() { omp_set_num_threads(1); }
+        ~OneThread() { omp_set_num_threads(Previous); }
+    } threads;
+
+    LedgerRun result;
+    std::ostringstream console;
+    DiagnosticsWriter writer(dir.file("diag.xml"), DiagDebug, console);
+    ModellApplication app;
+    std::string program = "ruvex", file = "basin.ctl";
+    char* argv[] = {program.data(), file.data(), nullptr};
+    try {
+        app.init(&writer, 2, argv, 1);
+    } catch (int thrown) {
+        result.Code = thrown;
+    }
+    if (result.Code != 0) {
+        result.Console = console.str();
+        return result;
+    }
+    // The groundwater model sets its start heads in its first step: the
+    // ledger opens behind it.
+    std::vector<BasinLedger> ledgers{BasinLedger(app)};
+    for (int s : subbasins) ledgers.emplace_back(app, s);
+    bool open = false;
+    app.AfterTimeStep = [&] {
+        for (BasinLedger& ledger : ledgers) open ? ledger.BookStep() : ledger.Open();
+        open = true;
+    };
+    try {
+        app.run();
+    } catch (int thrown) {
+        result.Code = thrown;
+    }
+    app.AfterTimeStep = nullptr;
+    result.Console = console.str();
+    if (result.Code == 0) check(app, ledgers);
+    app.ClearMemory();
+    return result;
+}
+
+LedgerRun RunWithLedger(const TempDir& dir, const std::string& control,
+                        const std::function<void(ModellApplication&, BasinLedger&)>& check) {
+    return RunWithLedgers(dir, control, {},
+                          [&](ModellApplication& app, std::vector<BasinLedger>& ledgers) { check(app, ledgers[0]); });
+}
+
+#ifdef RUVEX_SANITIZED
+constexpr int Hours = 12;
+#else
+constexpr int Hours = 48;
+#endif
+
+// A copy of the lower valley, where the three subbasins meet and the aquifer
+// drains through its fixed heads, in `dir`, with the routing network of the
+// example: subbasin 1 through its reservoir, then with subbasin 2 along their
+// channels to the outlet of subbasin 3. The areas of the network are those of
+// the window. Empty when the example has changed.
+std::string LowerValleyControl(const TempDir& dir, int startDay, int month) {
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, 24, 1, 12, 32);
+    std::string control = ExampleWindowControl(startDay, Hours, month);
+    if (control.empty()) return "";
+    control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
+    control = SetSectionSwitch(control, "special_output", 0);
+    const size_t point = control.find("30 40                      # control point (row column)");
+    if (point == std::string::npos) return "";
+    control.replace(point, 5, "0 0  ");
+    // Subbasin areas [km2] of the window.
+    double area[4] = {};
+    {
+        std::istringstream in(ReadFile(dir.file("input/zones.asc")));
+        std::string key, value;
+        for (int k = 0; k < 6; ++k) in >> key >> value;
+        double code = 0;
+        while (in >> code)
+            if (code >= 1 && code <= 3) area[static_cast<int>(code)] += 0.01;
+    }
+    if (!(area[1] * area[2] * area[3] > 0)) return "";
+    for (const auto& [from, to] : {std::pair<std::string, double>{"TG 1 A = 5.49", area[1]},
+                                   {"TG 3 A = 21.53", area[1] + area[2] + area[3]},
+                                   {"I = 0.004 L = 3500 A = 5.49", area[1]},
+                                   {"I = 0.006 L = 2500 A = 2.78", area[2]}}) {
+        const size_t at = control.find(from);
+        if (at == std::string::npos) return "";
+        const size_t number = from.rfind(' ') + 1;
+        control.replace(at + number, from.size() - number, std::to_string(to));
+    }
+    return control;
+}
+
+}  // namespace
+
+// The example's sub-models as they stand: snow with the dynamic glacier,
+// interception, evapotranspiration, irrigation, the soil model and the two
+// groundwater layers, on the glacier's corner of the basin in June.
+TEST(BasinLedger, ExampleWithGlacierCloses) {
+    TempDir dir;
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, 38, 58, 12, 12);
+    const std::string control = SubbasinThreeOnly(ExampleWindowControl(12, Hours), 1.0);
+    ASSERT_FALSE(control.empty());
+    const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication&, BasinLedger& ledger) {
+        const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
+        std::printf("%s", ledger.Table().c_str());
+        EXPECT_EQ(ledger.Steps(), Hours - 1);
+#ifndef RUVEX_SANITIZED
+        // Rain fell, then the glacier melted and its runoff storages filled
+        // (the shortened run ends before the melt).
+        EXPECT_GT(ledger.TotalOf("precipitation"), 0);
+        EXPECT_GT(ledger.TotalOf("glacier ice melt"), 0);
+        EXPECT_GT(ledger.LargestOf("glacier runoff storages"), 0);
+#endif
+        EXPECT_LT(relative, 1e-9) << ledger.Table();
+        EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+    });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
+// Without the glacier and the aquifer, with surface routing (flowpath method
+// 1) over two sub-steps and the silting-up of the tilled meadow: the water
+// that the soil cannot take in flows over the surface to the river cells and
+// through surface routing's zones and storages to the outlet.
+TEST(BasinLedger, SurfaceRoutingAndSiltingUpOverTwoSubStepsClose) {
+    TempDir dir;
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, 26, 38, 12, 12);
+    std::string control = SubbasinThreeOnly(ExampleWindowControl(18, Hours), 1.0);
+    ASSERT_FALSE(control.empty());
+    // Cloudbursts of up to 100 mm/h: the meadow's silted surface and the
+    // wet soil turn part of them into overland flow.
+    const size_t precipitation = control.find("[precipitation]");
+    const std::string factor = "1                          # scaling factor";
+    const size_t scaling = control.find(factor, precipitation);
+    ASSERT_NE(scaling, std::string::npos);
+    control[scaling] = '8';
+    control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
+    control = SetSectionSwitch(control, "groundwater_flow", 0);
+    control = SetSectionSwitch(control, "SiltingUpModel", 1);
+    // Its minimum rain pause for subbasin 3 alone.
+    const std::string pause =
+        "1 3                        # minimum rain pause: "
+        "subbasin 1 for 1 and 2, subbasin 3\n20 20";
+    const size_t pauseAt = control.find(pause);
+    ASSERT_NE(pauseAt, std::string::npos);
+    control.replace(pauseAt, pause.size(), "3\n20");
+    control = WithRiverGrids(dir, control);
+    ASSERT_FALSE(control.empty());
+    const std::string routing =
+        "[SurfaceRoutingModel]\n0                          # off\n60             "
+        "            # time step [min]\n";
+    const size_t at = control.find(routing);
+    ASSERT_NE(at, std::string::npos);
+    control.replace(at, routing.size(),
+                    "[SurfaceRoutingModel]\n1\n60\n1\nqdsr.sta 0\nqisr.sta "
+                    "0\nqbsr.sta 0\nqgsr.sta 0\n"
+                    "sr_velocity.stk\n0\nsr_fluxes.stk\n0\n0.0001\n10\n0."
+                    "000001\n50\n1\n600\n0.01\n1\n0\n"
+                    "sr_storage.sta 0\nsurfrout_state.txt\n");
+    control += "\n[soil_surface_groundwater_substeps]\n2\n";
+    const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication& app, BasinLedger& ledger) {
+        const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
+        std::printf("%s", ledger.Table().c_str());
+        EXPECT_EQ(app.UnsaturatedZone->GetSubSteps(), 2);
+        EXPECT_EQ(ledger.Steps(), Hours - 1);
+        EXPECT_GT(ledger.TotalOf("precipitation"), 0);
+        // Water stood on the surface and passed surface routing's storages.
+        EXPECT_GT(ledger.LargestOf("water on the surface"), 1000);
+        EXPECT_GT(ledger.LargestOf("surface routing zones and storages"), 1000);
+        EXPECT_LT(relative, 1e-9) << ledger.Table();
+        EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+    });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
+// June rain in the lower valley runs through channels and the reservoir to
+// the outlet, the soil and the aquifer exchanging water over two sub-steps.
+TEST(BasinLedger, RoutingNetworkWithReservoirCloses) {
+    TempDir dir;
+    std::string control = LowerValleyControl(dir, 12, 6);
+    ASSERT_FALSE(control.empty());
+    control += "\n[soil_surface_groundwater_substeps]\n2\n";
+    const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication&, BasinLedger& ledger) {
+        const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
+        std::printf("%s", ledger.Table().c_str());
+        EXPECT_EQ(ledger.Steps(), Hours - 1);
+        EXPECT_GT(ledger.TotalOf("outlet discharge"), 0);
+        EXPECT_GT(ledger.LargestOf("channels"), 0);
+        EXPECT_GT(ledger.LargestOf("reservoirs"), 0);
+        EXPECT_NE(ledger.TotalOf("groundwater fixed heads"), 0);
+        EXPECT_LT(relative, 1e-9) << ledger.Table();
+        EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+    });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
+// Each subbasin on its own, where nothing crosses its border but what it
+// hands to the routing (no aquifer, no surface routing): the three of the
+// lower valley close one by one, and together they make the basin's ledger
+// down to the routing's input.
+TEST(BasinLedger, EverySubbasinClosesOnItsOwn) {
+    TempDir dir;
+    std::string control = LowerValleyControl(dir, 12, 6);
+    ASSERT_FALSE(control.empty());
+    control = SetSectionSwitch(control, "groundwater_flow", 0);
+    control = SetSectionSwitch(control, "routing_model", 0);
+    control = SetSectionSwitch(control, "irrigation", 0);
+    const LedgerRun run =
+        RunWithLedgers(dir, control, {1, 2, 3}, [](ModellApplication&, std::vector<BasinLedger>& ledgers) {
+            ASSERT_EQ(ledgers.size(), 4u);
+            double precipitation = 0, runoff = 0, area = 0;
+            for (size_t s = 1; s < ledgers.size(); ++s) {
+                const BasinLedger& ledger = ledgers[s];
+                SCOPED_TRACE(s);
+                EXPECT_GT(ledger.Area(), 0);
+                EXPECT_GT(ledger.TotalOf("runoff to the routing"), 0);
+                EXPECT_LT(std::fabs(ledger.RunResidual()), 1e-9 * ledger.RunScale()) << ledger.Table();
+                EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+                precipitation += ledger.TotalOf("precipitation");
+                runoff += ledger.TotalOf("runoff to the routing");
+                area += ledger.Area();
+            }
+            std::printf("%s", ledgers[0].Table().c_str());
+            EXPECT_NEAR(area, ledgers[0].Area(), 1e-6);
+            EXPECT_NEAR(precipitation, ledgers[0].TotalOf("precipitation"), 1e-9 * precipitation);
+            EXPECT_NEAR(runoff, ledgers[0].TotalOf("runoff to the routing"), 1e-9 * runoff);
+            EXPECT_LT(std::fabs(ledgers[0].RunResidual()), 1e-9 * ledgers[0].RunScale()) << ledgers[0].Table();
+        });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
+// The first days of January, when the fields take 3 mm a day from the
+// rivers: what the routing gives up, the land receives.
+TEST(BasinLedger, IrrigationFromTheRiversCloses) {
+    TempDir dir;
+    const std::string control = LowerValleyControl(dir, 2, 1);
+    ASSERT_FALSE(control.empty());
+    const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication&, BasinLedger& ledger) {
+        const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
+        std::printf("%s", ledger.Table().c_str());
+        EXPECT_GT(ledger.TotalOf("irrigation within the basin"), 0);
+        EXPECT_EQ(ledger.TotalOf("irrigation from outside the basin"), 0);
+        EXPECT_LT(relative, 1e-9) << ledger.Table();
+        EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+    });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}

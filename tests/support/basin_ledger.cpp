@@ -1,0 +1,452 @@
+#include "support/basin_ledger.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+
+#include "app/modapuzr.h"
+#include "lateral/gwflow.h"
+#include "lateral/irrigate.h"
+#include "lateral/siltingup.h"
+#include "lateral/surfrout.h"
+#include "parameters/soil.h"
+#include "routing/abfluss.h"
+#include "routing/abfluss_route.h"
+#include "routing/abfluss_routingclass.h"
+#include "setup/irrigation_table.h"
+#include "soil/unsatzon.h"
+#include "surface/etpetr.h"
+#include "surface/interzep.h"
+#include "surface/snowmod.h"
+
+namespace testsupport {
+
+namespace {
+
+// A grid value that is a number and not nodata, else 0.
+double Valid(double** grid, int r, int c, double noData) {
+    if (!grid) return 0;
+    const double v = grid[r][c];
+    return std::isfinite(v) && v != noData ? v : 0.0;
+}
+
+}  // namespace
+
+BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
+    unsatzonmodellklasse* soil = app.UnsaturatedZone;
+    if (!soil || !soil->WaterInput) return;
+    const double cellArea = soil->CellSize * soil->CellSize;
+    const double noData = soil->NoData;
+
+    // The cells of the basin with their area [m2] and glacier share.
+    struct Cell {
+        int r, c;
+        double area, glacier;
+    };
+    auto cells = std::make_shared<std::vector<Cell>>();
+    for (int r = 1; r <= soil->NRows; ++r) {
+        for (int c = 1; c <= soil->NCols; ++c) {
+            const int rank = soil->SubbasinRankOfCell(r, c);
+            if (!soil->OwnModelCell(r, c) || rank < 1 || (subbasin > 0 && rank != subbasin)) continue;
+            const double area = cellArea * soil->CellWeight(r, c);
+            cells->push_back({r, c, area, soil->GlacierShare(r, c)});
+            BasinArea += area;
+        }
+    }
+    // mm on the ice-free part, on the glacier part and on the whole cell, to m3.
+    auto iceFree = [cells, noData](double** grid) {
+        return [cells, noData, grid] {
+            double sum = 0;
+            for (const Cell& k : *cells) sum += Valid(grid, k.r, k.c, noData) * (1 - k.glacier) * k.area;
+            return sum / 1000;
+        };
+    };
+    auto onGlacier = [cells, noData](double** grid) {
+        return [cells, noData, grid] {
+            double sum = 0;
+            for (const Cell& k : *cells) sum += Valid(grid, k.r, k.c, noData) * k.glacier * k.area;
+            return sum / 1000;
+        };
+    };
+    auto wholeCell = [cells, noData](double** grid) {
+        return [cells, noData, grid] {
+            double sum = 0;
+            for (const Cell& k : *cells) sum += Valid(grid, k.r, k.c, noData) * k.area;
+            return sum / 1000;
+        };
+    };
+    // mm over subbasin s (times the weight of its cells) to m3.
+    auto perSubbasin = [soil, cellArea, subbasin](std::function<double(int)> mmTimesWeight) {
+        return [soil, cellArea, subbasin, mmTimesWeight] {
+            double sum = 0;
+            for (size_t s = 1; s < soil->SubbasinCellWeight.size(); ++s)
+                if (subbasin == 0 || static_cast<int>(s) == subbasin) sum += mmTimesWeight(static_cast<int>(s));
+            return sum * cellArea / 1000;
+        };
+    };
+
+    schneemodellklasse* snow = app.Snow && app.Snow->GetMethod() > 0 ? app.Snow : nullptr;
+    verdunstungsmodellklasse* etp =
+        app.Evapotranspiration && app.Evapotranspiration->GetMethod() > 0 ? app.Evapotranspiration : nullptr;
+    interzeptionsmodellklasse* interception =
+        app.Interception && app.Interception->GetMethod() > 0 ? app.Interception : nullptr;
+    gwflowclass* groundwater = app.Groundwater && app.Groundwater->GetMethod() > 0 ? app.Groundwater : nullptr;
+    surfaceroutingclass* surface =
+        app.SurfaceRouting && app.SurfaceRouting->GetMethod() > 0 ? app.SurfaceRouting : nullptr;
+    // A subbasin's ledger knows no flows across its border: the groundwater
+    // model, surface routing and the routing stay out of it.
+    if (subbasin > 0) groundwater = nullptr, surface = nullptr;
+
+    // --- Water entering -------------------------------------------------------
+    // The irrigation adds its water to the precipitation grid: water from
+    // the aquifer (origin 1) and from the rivers (origin 2) only moves within
+    // the basin, any other origin comes from outside it.
+    double** amounts = app.Irrigation && app.Irrigation->GetMethod() > 0 ? soil->IrrigationAmounts : nullptr;
+    auto origin = [soil](int r, int c) {
+        const double position = soil->IrrigationCodes ? soil->IrrigationCodes[r][c] : 0;
+        if (!soil->irrigationRules || !(position >= 1 && position <= soil->irrigationRules[0].Code)) return 0;
+        return static_cast<int>(soil->irrigationRules[static_cast<int>(position)].Origin);
+    };
+    if (snow) {
+        Add("precipitation", Kind::In, [snow, amounts, cells, noData] {
+            double sum = 0;
+            for (const Cell& k : *cells) {
+                const double p = snow->precipitationGrid[k.r][k.c];
+                if (!(p > noData)) continue;
+                const double a = amounts ? Valid(amounts, k.r, k.c, noData) : 0.0;
+                sum += (a > 0 ? p - a : p) * k.area;
+            }
+            return sum / 1000;
+        });
+    }
+    if (amounts) {
+        Add("irrigation within the basin", Kind::Transfer, [amounts, cells, noData, origin, snow] {
+            double sum = 0;
+            for (const Cell& k : *cells) {
+                const double a = Valid(amounts, k.r, k.c, noData);
+                const int from = origin(k.r, k.c);
+                if (a > 0 && (from == 1 || from == 2) && snow && snow->precipitationGrid[k.r][k.c] > noData)
+                    sum += a * k.area;
+            }
+            return sum / 1000;
+        });
+        Add("irrigation from outside the basin", Kind::In, [amounts, cells, noData, origin, snow] {
+            double sum = 0;
+            for (const Cell& k : *cells) {
+                const double a = Valid(amounts, k.r, k.c, noData);
+                const int from = origin(k.r, k.c);
+                if (a > 0 && from != 1 && from != 2 && snow && snow->precipitationGrid[k.r][k.c] > noData)
+                    sum += a * k.area;
+            }
+            return sum / 1000;
+        });
+    }
+    if (snow && snow->meltFromIceGrid) Add("glacier ice melt", Kind::In, onGlacier(snow->meltFromIceGrid));
+    // A static glacier keeps no firn stack: its firn melt comes from outside
+    // the ledger as its ice melt does.
+    if (snow && snow->meltFromFirnGrid && !snow->firnWEGrid)
+        Add("glacier firn melt", Kind::In, onGlacier(snow->meltFromFirnGrid));
+    if (groundwater) {
+        // What the groundwater model's cells gained beyond the flows between
+        // them over the step's sub-steps: the fixed heads, and what its
+        // iterative solution leaves.
+        Add("groundwater fixed heads", Kind::In, [groundwater] { return groundwater->StepFixedHeadVolume; });
+        Add("groundwater solver residual", Kind::In, [groundwater] { return groundwater->StepResidualVolume; });
+    }
+
+    // --- Water leaving --------------------------------------------------------
+    if (etp && etp->SnowEvaporationGrid) Add("snow evaporation", Kind::Out, iceFree(etp->SnowEvaporationGrid));
+    if (etp && etp->GlacierSnowEvaporation)
+        Add("glacier snow evaporation", Kind::Out, onGlacier(etp->GlacierSnowEvaporation));
+    if (interception && !interception->Evaporation.empty())
+        Add("interception evaporation", Kind::Out, iceFree(interception->Evaporation[0]));
+    Add("soil evaporation", Kind::Out, iceFree(soil->RealEvaporation));
+    for (int v = 1; v <= soil->vegetationLayers; ++v)
+        Add("transpiration " + std::to_string(v), Kind::Out, iceFree(soil->RealTranspiration[static_cast<size_t>(v)]));
+    // The routing joins the ledger when it reports in m3/s and routes its
+    // channels as "OL" elements: then the basin's outlets, its channels and
+    // reservoirs are booked, else the ledger ends at the routing's input.
+    abflussmodellklasse* routing = app.Routing && app.Routing->GetMethod() > 0 ? app.Routing : nullptr;
+    bool routed = subbasin == 0 && routing && routing->OutputUnit == 1 && routing->DescriptionCount > 0;
+    std::vector<int> feeding;  // outlet codes that a channel carries on
+    for (int d = 1; routed && d <= routing->DescriptionCount; ++d) {
+        const routingclass& description = *routing->Descriptions[static_cast<size_t>(d)];
+        routed = description.ChannelCount == description.Counts.OL && description.Counts.AL == 0;
+        for (int e = 1; e <= description.Counts.OL; ++e) feeding.push_back(description.Code[static_cast<size_t>(e)]);
+    }
+    if (routed) {
+        // m3 per mm over the area of description `d`'s outlet: the area its
+        // discharge in m3/s is computed from.
+        auto outletFactor = [routing](const routingclass& description) {
+            double** abfrel = routing->GetAbfrel();
+            const int g = description.RankOf(description.OutletCode);
+            return abfrel[0][0] * abfrel[0][g] * 1000 / description.AreaFactor;
+        };
+        Add("outlet discharge", Kind::Out, [routing, feeding, outletFactor] {
+            double sum = 0;
+            for (int d = 1; d <= routing->DescriptionCount; ++d) {
+                const routingclass& description = *routing->Descriptions[static_cast<size_t>(d)];
+                if (std::find(feeding.begin(), feeding.end(), description.OutletCode) != feeding.end()) continue;
+                const int g = description.RankOf(description.OutletCode);
+                sum += routing->StepFlows.Rows()[0][g] * outletFactor(description);
+            }
+            return sum;
+        });
+        // A sub-channel holds the flows of its filled translation elements,
+        // its correction store and its two linear storages per sub-interval,
+        // each a rate over the step for one sub-interval.
+        Add("channels", Kind::Store, [routing, outletFactor] {
+            double sum = 0;
+            double** abfrel = routing->GetAbfrel();
+            for (int d = 1; d <= routing->DescriptionCount; ++d) {
+                const routingclass& description = *routing->Descriptions[static_cast<size_t>(d)];
+                const int Ns = description.SubIntervals;
+                for (int e = 1; e <= description.ChannelCount; ++e) {
+                    const size_t ke = static_cast<size_t>(e);
+                    const int i = description.IndexOf(e);
+                    if (i <= 0 || !description.Storage || abfrel[1][i] == 0) continue;
+                    const wqtab& w = description.Tables[ke];
+                    const std::vector<double>& E = (*description.Storage)[0][static_cast<size_t>(i)];
+                    const int length = description.BlockLength(e);
+                    double held = 0;
+                    for (int sigma = 1; sigma <= static_cast<int>(w.S); ++sigma) {
+                        const size_t ks = static_cast<size_t>(sigma);
+                        const int b = (sigma - 1) * length + 1;
+                        // Elements b .. b + Ns - 1 left in this step.
+                        for (int p = b + Ns; p <= w.FillPosition[ks]; ++p) held += E[static_cast<size_t>(p)];
+                        held += w.Correction[0][ks];
+                        for (int k = 1; k <= Ns; ++k)
+                            held += TwoLinearStoragesContent(
+                                w.QausMain[ks][static_cast<size_t>(k)], w.QausPlain[ks][static_cast<size_t>(k)],
+                                description.RetentionMain[ke], description.RetentionPlain[ke]);
+                    }
+                    sum += held / Ns * description.Weights[ke] / abfrel[1][i] * outletFactor(description);
+                }
+            }
+            return sum;
+        });
+        bool reservoirs = false;
+        for (int d = 1; d <= routing->DescriptionCount; ++d)
+            reservoirs = reservoirs || routing->Descriptions[static_cast<size_t>(d)]->Counts.SP > 0;
+        // Every reservoir's terms of the step [m3].
+        auto reservoirTerm = [routing](std::function<double(const SP_class&)> term) {
+            return [routing, term] {
+                double sum = 0;
+                for (int d = 1; d <= routing->DescriptionCount; ++d)
+                    for (const auto& reservoir : routing->Descriptions[static_cast<size_t>(d)]->Reservoirs)
+                        if (reservoir) sum += term(*reservoir);
+                return sum;
+            };
+        };
+        // A reservoir takes its inflow in m3/s with the factor 16.6666667
+        // and gives its release back in mm with 0.06: the inflow gains
+        // 2e-9 of itself.
+        if (reservoirs) {
+            Add("reservoir inflow conversion", Kind::In,
+                reservoirTerm([](const SP_class& r) { return r.Qin.m3 - r.Qin.m3 / (16.6666667 * 0.06); }));
+            Add("precipitation on reservoirs", Kind::In, reservoirTerm([](const SP_class& r) { return r.PREC.m3; }));
+            Add("groundwater into reservoirs", Kind::In, reservoirTerm([](const SP_class& r) { return r.QGW.m3; }));
+            Add("reservoir evaporation", Kind::Out, reservoirTerm([](const SP_class& r) { return r.ETR.m3; }));
+            Add("reservoirs", Kind::Store, [routing] {
+                double sum = 0;
+                for (int d = 1; d <= routing->DescriptionCount; ++d)
+                    for (const auto& reservoir : routing->Descriptions[static_cast<size_t>(d)]->Reservoirs)
+                        if (reservoir && !reservoir->State.empty()) sum += reservoir->State[0];
+                return sum;
+            });
+        }
+    } else {
+        RunoffTable table = surface ? surface->GetQg() : soil->GetQg();
+        Add("runoff to the routing", Kind::Out, perSubbasin([soil, table](int s) {
+                return table[0][s] * soil->SubbasinCellWeight[static_cast<size_t>(s)];
+            }));
+    }
+
+    // --- Storages -------------------------------------------------------------
+    if (snow) {
+        Add("snow (ice-free part)", Kind::Store,
+            [iceFree, snow] { return iceFree(snow->solidStorageGrid)() + iceFree(snow->liquidStorageGrid)(); });
+        if (snow->glacierSolidStorageGrid) {
+            Add("snow on the glacier part", Kind::Store, [onGlacier, snow] {
+                return onGlacier(snow->glacierSolidStorageGrid)() + onGlacier(snow->glacierLiquidStorageGrid)();
+            });
+        }
+        if (snow->firnWEGrid) Add("firn", Kind::Store, [onGlacier, snow] { return onGlacier(snow->firnWEGrid)(); });
+        if (!snow->Qice_els.empty())
+            Add("glacier runoff storages", Kind::Store,
+                perSubbasin([snow](int s) { return snow->StoredGlacierRunoff(s); }));
+    }
+    if (interception && !interception->Storage.empty())
+        Add("interception", Kind::Store, iceFree(interception->Storage[0]));
+    Add("soil columns", Kind::Store, [soil, cells] {
+        double sum = 0;
+        const int L = soil->maxLayers;
+        for (const Cell& k : *cells) {
+            if (k.glacier >= 1) continue;
+            const SoilType& type = soil->CellSoil(k.r, k.c);
+            double water = 0;
+            for (int l = 1; l <= L; ++l)
+                water += 1000 * soil->Theta[k.r][k.c][l] * type.thickness[static_cast<size_t>(l)];
+            sum += water * (1 - k.glacier) * k.area;
+        }
+        return sum / 1000;
+    });
+    if (soil->PondingStorage) Add("ponds", Kind::Store, iceFree(soil->PondingStorage));
+    if (surface) {
+        Add("water on the surface", Kind::Store, iceFree(surface->Surface));
+        // The travel-time zones behind the outlet zone hold mm x weight x
+        // sub-steps; the two linear storages hold q B / (1 - B) over the
+        // subbasin.
+        Add("surface routing zones and storages", Kind::Store, perSubbasin([surface, soil](int s) {
+                const double nsub = std::max(1, soil->GetSubSteps());
+                double held = 0;
+                for (const unsatzon::FlowTimeQueues* q : {&surface->zoneFZT_QD, &surface->zoneFZT_QI}) {
+                    if (!q->Allocated()) continue;
+                    const unsatzon::FlowTimeZone* z = q->Zones(0, s);
+                    for (int k = 2; k <= q->ZoneCount(s); ++k) held += z[k].sx / nsub;
+                }
+                auto content = [&](const ExchangeTable<double>& table, const double* k) {
+                    const double* const* rows = table.Rows();
+                    if (!rows || !k) return 0.0;
+                    const double B = std::exp(-surface->TimeInterval / k[s]);
+                    return B < 1 ? rows[0][s] * B / (1 - B) : 0.0;
+                };
+                return held + (content(surface->QDd, surface->Kelsqd) + content(surface->QIi, surface->Kelsqi)) *
+                                  soil->SubbasinCellWeight[static_cast<size_t>(s)];
+            }));
+    }
+    Add("soil runoff zones and storages", Kind::Store, perSubbasin([soil](int s) {
+            return soil->StoredRunoff(s) * soil->SubbasinCellWeight[static_cast<size_t>(s)];
+        }));
+    if (groundwater && soil->Baseflow) {
+        // What the groundwater model moved out of its first layer in the last
+        // sub-step, which the soil columns drain in the next one.
+        const double seconds = groundwater->SubStepSeconds();
+        Add("groundwater flow due from the soil", Kind::Store, [soil, cells, noData, seconds] {
+            double sum = 0;
+            for (const Cell& k : *cells)
+                sum -= Valid(soil->Baseflow, k.r, k.c, noData) * seconds * (1 - k.glacier) * k.area;
+            return sum;
+        });
+    }
+    if (groundwater) {
+        // Layer 1 is the soil column; the layers below hold S x h.
+        for (int k = 2; k <= groundwater->Layers; ++k) {
+            // Heads are counted from those of the first reading, so that the
+            // change is not lost in the round-off of hundreds of metres.
+            auto reference = std::make_shared<std::vector<double>>();
+            Add("groundwater layer " + std::to_string(k), Kind::Store, [groundwater, cells, noData, k, reference] {
+                const size_t kk = static_cast<size_t>(k);
+                const bool first = reference->empty();
+                double sum = 0;
+                for (size_t i = 0; i < cells->size(); ++i) {
+                    const Cell& cell = (*cells)[i];
+                    const double head = Valid(groundwater->Head[kk], cell.r, cell.c, noData);
+                    if (first) reference->push_back(head);
+                    const double width = groundwater->WidthX(cell.r, cell.c) * groundwater->WidthY(cell.r, cell.c);
+                    sum +=
+                        Valid(groundwater->StorageCoeff[kk], cell.r, cell.c, noData) * (head - (*reference)[i]) * width;
+                }
+                return sum;
+            });
+        }
+    }
+}
+
+void BasinLedger::Add(const std::string& name, Kind kind, std::function<double()> value) {
+    Term term;
+    term.Name = name;
+    term.kind = kind;
+    term.Value = std::move(value);
+    TermList.push_back(std::move(term));
+}
+
+void BasinLedger::Open() {
+    for (Term& t : TermList) {
+        if (t.kind != Kind::Store) continue;
+        t.Start = t.Previous = t.Now = t.Value();
+    }
+}
+
+void BasinLedger::BookStep() {
+    double in = 0, out = 0, change = 0, largestChange = 0;
+    for (Term& t : TermList) {
+        if (t.kind == Kind::Store) {
+            t.Now = t.Value();
+            t.StepValue = t.Now - t.Previous;
+            t.Previous = t.Now;
+            t.Total = t.Now - t.Start;
+            t.Largest = std::max(t.Largest, std::fabs(t.Total));
+            change += t.StepValue;
+            largestChange = std::max(largestChange, std::fabs(t.StepValue));
+        } else {
+            t.StepValue = t.Value();
+            t.Total += t.StepValue;
+            if (t.kind == Kind::In) in += t.StepValue;
+            if (t.kind == Kind::Out) out += t.StepValue;
+        }
+    }
+    ++StepCount;
+    LastStepResidual = in - out - change;
+    LastStepScale = std::max({std::fabs(in), std::fabs(out), largestChange});
+    if (LastStepScale > 0) WorstStep = std::max(WorstStep, std::fabs(LastStepResidual) / LastStepScale);
+}
+
+double BasinLedger::RunResidual() const {
+    double sum = 0;
+    for (const Term& t : TermList) {
+        if (t.kind == Kind::In) sum += t.Total;
+        if (t.kind == Kind::Out || t.kind == Kind::Store) sum -= t.Total;
+    }
+    return sum;
+}
+
+double BasinLedger::RunScale() const {
+    double in = 0, out = 0, largestChange = 0;
+    for (const Term& t : TermList) {
+        if (t.kind == Kind::In) in += std::fabs(t.Total);
+        if (t.kind == Kind::Out) out += std::fabs(t.Total);
+        if (t.kind == Kind::Store) largestChange = std::max(largestChange, std::fabs(t.Total));
+    }
+    return std::max({in, out, largestChange});
+}
+
+double BasinLedger::TotalOf(const std::string& name) const {
+    for (const Term& t : TermList)
+        if (t.Name == name) return t.Total;
+    return 0;
+}
+
+double BasinLedger::LargestOf(const std::string& name) const {
+    for (const Term& t : TermList)
+        if (t.Name == name) return t.Largest;
+    return 0;
+}
+
+std::string BasinLedger::Table() const {
+    std::ostringstream out;
+    char line[200];
+    std::snprintf(line, sizeof line, "%-34s %6s %22s %22s\n", "term [m3]", "kind", "over the run", "last step");
+    out << line;
+    for (const Term& t : TermList) {
+        const char* kind = t.kind == Kind::In      ? "in"
+                           : t.kind == Kind::Out   ? "out"
+                           : t.kind == Kind::Store ? "change"
+                                                   : "moved";
+        std::snprintf(line, sizeof line, "%-34s %6s %22.12g %22.12g\n", t.Name.c_str(), kind, t.Total, t.StepValue);
+        out << line;
+    }
+    std::snprintf(line, sizeof line, "%-34s %6s %22.12g %22.12g\n", "residual (in - out - change)", "", RunResidual(),
+                  LastStepResidual);
+    out << line;
+    std::snprintf(line, sizeof line,
+                  "%d steps over %.6g m2; relative residual %.3g over the run, "
+                  "%.3g worst step\n",
+                  StepCount, BasinArea, RunScale() > 0 ? std::fabs(RunResidual()) / RunScale() : 0.0, WorstStep);
+    out << line;
+    return out.str();
+}
+
+}  // namespace testsupport
