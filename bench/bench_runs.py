@@ -10,6 +10,15 @@ Phases:
             competing process, at 1 and 8 threads
   split     the share of the zonal statistics in a one-thread run: the
             example with and without its statistics
+  whole     the whole vertical model on a generated valley of 1000 x 1000
+            cells (--whole-size): interpolation, radiation correction with
+            terrain shadow, evapotranspiration, interception, snow and the soil
+            columns with heat, the lateral models off; --whole-days hourly
+            days at 1 and N threads (--whole-threads): cell-steps per second of
+            the time loop (a run of that length less a run of one step), the
+            parallel efficiency and the peak resident memory per cell (of the
+            longer run). Not in the default phases: at full size the one-thread
+            run takes many minutes; the bench target runs it once.
 
 Every run's output files (all but the diagnostics) must be the same, byte for
 byte, as those of the one-thread run. Each time is the best of --repeat runs.
@@ -30,6 +39,7 @@ import sys
 import time
 
 THREADS = [1, 2, 4, 8]
+last_peak_kib = 0  # peak resident set of the last run's child [KiB]
 MODEL_TIME = re.compile(r"\[model_time\]\n(.*\n){4}24 .*\n31 .*\n12 .*\n2020 .*\n")
 
 
@@ -70,6 +80,107 @@ def prepare(source, work, name, input_dir, end, statistics=True):
     return directory
 
 
+def generated_basin(source, work, size):
+    """The valley on a raster of `size` ("COLSxROWS"), written once into the
+    work directory and kept there."""
+    directory = os.path.join(work, "input_" + size)
+    if not os.path.exists(os.path.join(directory, "global_radiation.dat")):
+        print("\nwriting the %s basin (once) ..." % size)
+        sys.stdout.flush()
+        subprocess.run([sys.executable, os.path.join(source, "tools", "make_example_basin.py"), "--size", size,
+                        directory], check=True)
+    irrigation = os.path.join(directory, "irrigation.asc")
+    if not os.path.exists(irrigation):
+        # The example's irrigation codes follow the land use: its tens.
+        with open(os.path.join(directory, "landuse.asc")) as f:
+            lines = f.read().split("\n")
+        nodata = lines[5].split()[1]
+        rows = [" ".join(v if v == nodata else str(int(float(v)) // 10) for v in line.split())
+                for line in lines[6:] if line.strip()]
+        with open(irrigation + ".part", "w") as f:
+            f.write("\n".join(lines[:6] + rows) + "\n")
+        os.replace(irrigation + ".part", irrigation)
+    return directory
+
+
+def set_switch(control, section, value):
+    """`control` with the first line of [section] replaced by `value`."""
+    replaced, n = re.subn(r"^(\[%s\]\n)[^\n]*" % re.escape(section), lambda m: m.group(1) + str(value), control,
+                          count=1, flags=re.M)
+    if n != 1:
+        raise SystemExit("the example basin has no section [%s]" % section)
+    return replaced
+
+
+# Radiation correction by method 2 (terrain shadow included) every step in 24
+# splittings; no grids written.
+RADIATION_BODY = "2\ntkorr.asc\n0\n2.0\nexkorr.asc\n0\nshade.asc\n0\n1\n24\n"
+
+# Soil heat by method 1 with the usual soil constants; nothing written.
+HEAT_SECTION = ("\n[heat_transfer]\n1\n1\n0\n0\n12\n-0.007\n800\n1500\n0.58\n1e-10\n0.5562\n2.33\n4187\n"
+                "1940\n2090\n334000\n1000\n1.22\n0.5\n60\n1800\n1\n1\ntemperature.txt\ntemper.sta 0\n"
+                "temper.stk\n0\nthaw.asc\n0\n")
+
+
+def prepare_whole(source, work, name, input_dir, end, one_step=False):
+    """Every vertical sub-model on, the lateral ones (groundwater, irrigation,
+    routing) off; `one_step` ends the run after its first hour."""
+    directory = prepare(source, work, name, input_dir, end)
+    path = os.path.join(directory, "basin.ctl")
+    with open(path) as f:
+        control = f.read()
+    if one_step:
+        control = control.replace(model_time(*end), model_time(*end).replace("\n24\n", "\n1\n", 1), 1)
+    for section in ("groundwater_flow", "irrigation", "routing_model", "SurfaceRoutingModel", "SiltingUpModel"):
+        control = set_switch(control, section, 0)
+    control = set_switch(control, "radiation_correction", 1)
+    control, n = re.subn(r"^(\[radiation_correction\]\n[^\n]*\n[^\n]*\n)", lambda m: m.group(1) + RADIATION_BODY,
+                         control, count=1, flags=re.M)
+    if n != 1:
+        raise SystemExit("the example basin's [radiation_correction] section has moved; the bench cannot switch it on")
+    for section in ("evapotranspiration", "interception_model", "snow_model", "unsatzon_model"):
+        if not re.search(r"^\[%s\]\n\s*[1-9]" % section, control, flags=re.M):
+            raise SystemExit("the example basin has [%s] switched off; the whole-model phase needs it on" % section)
+    if "[heat_transfer]" in control:
+        raise SystemExit("the example basin has a [heat_transfer] section of its own; the bench would add a second")
+    with open(path, "w") as f:
+        f.write(control + HEAT_SECTION)
+    return directory
+
+
+def whole_phase(ruvex, source, work, size, days, threads, repeat):
+    input_dir = generated_basin(source, work, size)
+    cells = valid_cells(os.path.join(input_dir, "zones.asc"))
+    end = (days, 1, 2019)
+    long_run = prepare_whole(source, work, "whole", input_dir, end)
+    short_run = prepare_whole(source, work, "whole_step", input_dir, (1, 1, 2019), one_step=True)
+    steps = steps_until(*end) - 1
+    print("\nwhole model, %s basin: %d cells; time loop of %d hourly steps (a run of %d days less one of 1 step)"
+          % (size, cells, steps, days))
+    print("%8s %10s %12s %16s %9s %11s %17s %10s" % ("threads", "run [s]", "1 step [s]", "Mcell-steps/s",
+                                                     "speed-up", "efficiency", "peak [KiB/cell]", "same files"))
+    results, reference = {}, None
+    for p in threads:
+        seconds, digests = best_run(ruvex, long_run, p, repeat)
+        peak = last_peak_kib
+        one_step, _ = best_run(ruvex, short_run, p, repeat)
+        loop = max(seconds - one_step, 1e-9)
+        if reference is None:
+            reference = (loop, digests)
+        # Speed-up and efficiency against one thread; from another first
+        # count they mean nothing.
+        speedup = reference[0] / loop if threads[0] == 1 else float("nan")
+        same = digests == reference[1]
+        print("%8d %10.2f %12.2f %16.3f %8.2fx %10.0f%% %17.2f %10s" % (
+            p, seconds, one_step, cells * steps / loop / 1e6, speedup, 100 * speedup / p, peak / cells,
+            "yes" if same else "NO"))
+        sys.stdout.flush()
+        if not same:
+            raise SystemExit("outputs differ between %d and %d threads in %s" % (threads[0], p, long_run))
+        results[p] = (cells * steps / loop, speedup / p)
+    return results
+
+
 def run(ruvex, directory, threads):
     """Seconds of one run and the digests of its output files."""
     output = os.path.join(directory, "output")
@@ -77,11 +188,15 @@ def run(ruvex, directory, threads):
     os.makedirs(output)
     env = dict(os.environ, OMP_NUM_THREADS=str(threads))
     start = time.perf_counter()
-    done = subprocess.run([ruvex, "basin.ctl", "-diagfile:output/diag.xml"], cwd=directory, env=env,
-                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    child = subprocess.Popen([ruvex, "basin.ctl", "-diagfile:output/diag.xml"], cwd=directory, env=env,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(child.pid, 0)
+    child.returncode = os.waitstatus_to_exitcode(status)
     seconds = time.perf_counter() - start
-    if done.returncode != 0:
-        raise SystemExit("ruvex ended with %d in %s on %d threads" % (done.returncode, directory, threads))
+    global last_peak_kib
+    last_peak_kib = usage.ru_maxrss
+    if child.returncode != 0:
+        raise SystemExit("ruvex ended with %d in %s on %d threads" % (child.returncode, directory, threads))
     digests = {}
     for name in sorted(os.listdir(output)):
         if name == "diag.xml":
@@ -151,7 +266,11 @@ def main():
     parser.add_argument("--source", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--repeat", type=int, default=2)
-    parser.add_argument("--phases", default="example,400x300,busy,split")
+    parser.add_argument("--phases", default="example,400x300,busy,split",
+                        help="comma-separated, out of example, 400x300, busy, split and whole")
+    parser.add_argument("--whole-size", default="1000x1000")
+    parser.add_argument("--whole-days", type=int, default=2)
+    parser.add_argument("--whole-threads", default="1,%d" % (os.cpu_count() or 8))
     arguments = parser.parse_args()
     ruvex = os.path.abspath(arguments.ruvex)
     source = os.path.abspath(arguments.source)
@@ -170,12 +289,7 @@ def main():
         aims.append(("example: 8 threads / 1 thread, time", result[8] / result[1], "<= 1.00"))
 
     if "400x300" in phases:
-        large_input = os.path.join(work, "input_400x300")
-        if not os.path.exists(os.path.join(large_input, "global_radiation.dat")):
-            print("\nwriting the 400 x 300 basin (once) ...")
-            sys.stdout.flush()
-            subprocess.run([sys.executable, os.path.join(source, "tools", "make_example_basin.py"), "--size",
-                            "400x300", large_input], check=True)
+        large_input = generated_basin(source, work, "400x300")
         end = (31, 1, 2019)
         directory = prepare(source, work, "large", large_input, end)
         result = scaling_phase("400 x 300 basin, one month", ruvex, directory,
@@ -200,6 +314,18 @@ def main():
               % (with_statistics, without, 100 * share))
         aims.append(("zonal statistics share of a one-thread run [%]", 100 * share,
                      "<= half the 32 % measured before"))
+
+    if "whole" in phases:
+        threads = [int(t) for t in arguments.whole_threads.split(",")]
+        if arguments.whole_days < 1:
+            raise SystemExit("--whole-days must be 1 or more")
+        result = whole_phase(ruvex, source, work, arguments.whole_size, arguments.whole_days, threads,
+                             arguments.repeat)
+        most = max(threads)
+        aims.append(("whole model: Mcell-steps/s on %d threads" % most, result[most][0] / 1e6,
+                     ">= 1.00 on 8 threads"))
+        if threads[0] == 1:
+            aims.append(("whole model: parallel efficiency on %d threads" % most, result[most][1], ">= 0.75"))
 
     print("\n%-50s %10s   %s" % ("figure", "value", "aim"))
     for name, value, aim in aims:

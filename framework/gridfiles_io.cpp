@@ -7,9 +7,12 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <new>
+#include <vector>
 
 #include "framework/gridfiles.h"
 #include "framework/modelobject.h"
+#include "framework/parallel_rows.h"
 #include "framework/zonetable.h"
 
 void PrefixDirectory(const std::string& directory, std::string& name) {
@@ -19,6 +22,33 @@ void PrefixDirectory(const std::string& directory, std::string& name) {
 }
 
 namespace gridio {
+
+void FormatRowsInOrder(long rows, long cellsPerRow, const std::function<void(long, std::string&)>& format,
+                       const std::function<void(const std::string&)>& put) {
+    // About a quarter of a million numbers a batch: some 5 MB of text.
+    const long batch = std::max(1L, (1L << 18) / std::max(1L, cellsPerRow));
+    std::vector<std::string> texts(static_cast<size_t>(std::min(batch, std::max(rows, 1L))));
+    std::vector<char> failed(texts.size());
+    for (long first = 1; first <= rows; first += batch) {
+        const long count = std::min(batch, rows - first + 1);
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(static_cast<int64_t>(count) * cellsPerRow))
+        for (long k = 0; k < count; ++k) {
+            std::string& text = texts[static_cast<size_t>(k)];
+            text.clear();
+            try {
+                format(first + k, text);
+            } catch (...) {
+                failed[static_cast<size_t>(k)] = 1;
+            }
+        }
+        for (long k = 0; k < count; ++k) {
+            if (failed[static_cast<size_t>(k)]) throw std::bad_alloc();
+        }
+        std::string joined;
+        for (long k = 0; k < count; ++k) joined += texts[static_cast<size_t>(k)];
+        put(joined);
+    }
+}
 
 long long FileSize(FILE* file) {
     struct stat info {};

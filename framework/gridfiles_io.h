@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,15 @@
 class modelobject;
 
 namespace gridio {
+
+// Formats the rows 1..rows of a text file in batches, the rows of a batch in
+// parallel (`format(i, text)` appends row i to an empty string), and hands
+// each batch's text to `put` in row order, so the file is the same on any
+// number of threads. `cellsPerRow` (numbers per row) decides whether a batch
+// is worth a team of threads. A failed allocation inside the parallel pass is
+// thrown again after it as std::bad_alloc.
+void FormatRowsInOrder(long rows, long cellsPerRow, const std::function<void(long, std::string&)>& format,
+                       const std::function<void(const std::string&)>& put);
 
 // One diagnostics entry made of the pieces; nothing without a writer.
 template <typename... Pieces>

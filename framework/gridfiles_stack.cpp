@@ -16,7 +16,6 @@ using gridio::Entry;
 namespace {
 
 constexpr double BinaryMark = -9999;
-constexpr size_t FlushBytes = 1 << 20;
 
 enum class StackFormat { Text, Double, Float };
 
@@ -232,19 +231,18 @@ void modelobject::WriteStack(const std::string& fileName, GridStack stack, int n
                 gridio::AppendNumber(text, header[k]);
                 text += '\n';
             }
-            for (long i = 1; i <= NRows; ++i) {
-                for (long j = 1; j <= NCols; ++j) {
-                    for (long l = 0; l < depth; ++l) {
-                        gridio::AppendNumber(text, stack && stack[i] ? stack[i][j][l] : NoData);
-                        text += '\n';
-                    }
-                }
-                if (text.size() >= FlushBytes) {
-                    put(text.data(), text.size());
-                    text.clear();
-                }
-            }
             put(text.data(), text.size());
+            gridio::FormatRowsInOrder(
+                NRows, static_cast<long>(NCols) * depth,
+                [&](long i, std::string& rowText) {
+                    for (long j = 1; j <= NCols; ++j) {
+                        for (long l = 0; l < depth; ++l) {
+                            gridio::AppendNumber(rowText, stack && stack[i] ? stack[i][j][l] : NoData);
+                            rowText += '\n';
+                        }
+                    }
+                },
+                [&](const std::string& rows) { put(rows.data(), rows.size()); });
         } else {
             const int width = doublePrecision ? 8 : 4;
             unsigned char headerBytes[12 * 8];

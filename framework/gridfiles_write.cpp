@@ -11,8 +11,6 @@ using gridio::Entry;
 
 namespace {
 
-constexpr size_t FlushBytes = 1 << 20;
-
 void WriteBytes(modelobject& writer, FILE* file, const void* data, size_t size, const std::string& path) {
     if (size > 0 && std::fwrite(data, 1, size, file) != size) writer.WriteError(path, 18);
 }
@@ -35,24 +33,23 @@ void WriteTextGrid(modelobject& writer, FILE* file, double** grid, bool masked, 
     text += "\nnodata_value\t";
     gridio::AppendNumber(text, writer.NoData);
     text += "\n";
-    for (long i = 1; i <= writer.NRows; ++i) {
-        double* row = grid ? grid[i] : nullptr;
-        if (row && masked) {
-            long first, last;
-            gridio::RowRange(writer, i, &first, &last);
-            MaskRow(writer, row, first, last);
-        }
-        for (long j = 1; j <= writer.NCols; ++j) {
-            if (j > 1) text += '\t';
-            gridio::AppendNumber(text, row ? row[j] : writer.NoData);
-        }
-        text += '\n';
-        if (text.size() >= FlushBytes) {
-            WriteBytes(writer, file, text.data(), text.size(), path);
-            text.clear();
-        }
-    }
     WriteBytes(writer, file, text.data(), text.size(), path);
+    gridio::FormatRowsInOrder(
+        writer.NRows, writer.NCols,
+        [&](long i, std::string& line) {
+            double* row = grid ? grid[i] : nullptr;
+            if (row && masked) {
+                long first, last;
+                gridio::RowRange(writer, i, &first, &last);
+                MaskRow(writer, row, first, last);
+            }
+            for (long j = 1; j <= writer.NCols; ++j) {
+                if (j > 1) line += '\t';
+                gridio::AppendNumber(line, row ? row[j] : writer.NoData);
+            }
+            line += '\n';
+        },
+        [&](const std::string& rows) { WriteBytes(writer, file, rows.data(), rows.size(), path); });
     const double header[12] = {static_cast<double>(writer.NCols), static_cast<double>(writer.NRows),
                                writer.XllCorner, writer.YllCorner, writer.CellSize, writer.NoData};
     std::copy(header, header + 12, writer.GridHeader);

@@ -4,8 +4,8 @@
 //
 // Every cell loop of the time loop runs as one parallel region per pass
 // (compute, limit, correct and gather the zone sums of a row in one go, see
-// zonalstatistic_rows.h) with `schedule(static)`, and only when its grid has
-// at least `ParallelMinimumCells` valid cells:
+// zonalstatistic_rows.h) with `schedule(static, 1)`, and only when its grid
+// has at least `ParallelMinimumCells` valid cells:
 //
 //     #pragma omp parallel for schedule(static, 1) if (WorthThreads(cells))
 //
@@ -19,7 +19,11 @@
 // numbers of valid cells. On the 400 x 300 valley (53,839 valid cells) the
 // busiest of 8 threads had 2.13 times the mean with blocks, 1.00 dealt out
 // row by row; the same split held the 8-thread run back to at most 3.8 times
-// the one-thread speed before anything else was counted.
+// the one-thread speed before anything else was counted. A pass whose rows
+// cost very different and changing amounts (the soil columns, whose iteration
+// steps follow the weather) hands its rows out on demand instead,
+// `schedule(dynamic, 1)`; that too leaves the results alone as long as every
+// row writes only its own cells and partial sums.
 
 #include <cstdint>
 

@@ -171,7 +171,7 @@ void gwflowclass::WriteOutput(int64_t, int64_t, int64_t, int64_t) {
             if (!s || !s->IsOn()) continue;
             s->ResetStep();
             double** conc = Concentration[static_cast<size_t>(t)][static_cast<size_t>(k)];
-#pragma omp parallel for schedule(static) if (Parallel())
+#pragma omp parallel for schedule(static, 1) if (Parallel())
             for (int32_t r = 1; r <= NRows; ++r) {
                 for (int32_t c = 1; c <= NCols; ++c) {
                     if (!ModelCell(r, c) || !(ZoneGrid[r][c] > NoData) || GlacierOf(r, c) >= 1) continue;

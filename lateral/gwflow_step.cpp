@@ -21,18 +21,18 @@ void gwflowclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
     const bool parallel = Parallel();
 
     for (int k = 1; k < Layers; ++k) {
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp parallel for schedule(static, 1) if (parallel)
         for (int32_t r = 1; r <= NRows; ++r) ComputeLeakageRows(k, r);
     }
     for (int k = 1; k <= Layers; ++k) {
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp parallel for schedule(static, 1) if (parallel)
         for (int32_t r = 1; r <= NRows; ++r) StartIterationRows(k, r);
     }
     ComputeTransmissivities();
     for (int k = 1; k <= Layers; ++k) SolveLayer(k);
     ComputeFlows();
 
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp parallel for schedule(static, 1) if (parallel)
     for (int32_t r = 1; r <= NRows; ++r) {
         for (int32_t c = 1; c <= NCols; ++c) {
             if (!ModelCell(r, c)) continue;
@@ -43,9 +43,9 @@ void gwflowclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
     }
 
     for (int k = 1; k <= Layers; ++k) {
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp parallel for schedule(static, 1) if (parallel)
         for (int32_t r = 1; r <= NRows; ++r) ComputeBalancesRows(k, dt, r);
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp parallel for schedule(static, 1) if (parallel)
         for (int32_t r = 1; r <= NRows; ++r) {
             for (int32_t c = 1; c <= NCols; ++c) {
                 if (Regions && Regions[r][c] != ProcessNumber) continue;
@@ -128,7 +128,7 @@ double gwflowclass::EffectiveThickness(int k, int32_t r, int32_t c) const {
 void gwflowclass::ComputeTransmissivities() {
     const bool parallel = Parallel();
     for (int k = 1; k <= Layers; ++k) {
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp parallel for schedule(static, 1) if (parallel)
         for (int32_t r = 1; r <= NRows; ++r) ComputeTransmissivitiesRows(k, r);
     }
 }
@@ -265,7 +265,7 @@ double gwflowclass::SorIteration(int k) {
     // which no thread writes meanwhile.
     for (int32_t first = 1; first <= 2; ++first) {
         const int32_t count = NRows >= first ? (NRows - first) / 2 + 1 : 0;
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp parallel for schedule(static, 1) if (parallel)
         for (int32_t i = 0; i < count; ++i) SorSweepRows(k, dt, first + 2 * i);
     }
     double largest = 0, relaxSum = 0, relaxCount = 0;
@@ -290,7 +290,7 @@ double gwflowclass::CountOscillations(int k) {
     double** hs = HeadStart[k];
     double** hp = HeadPrevious[k];
     const double t = Tolerance;
-#pragma omp parallel for schedule(static) if (Parallel())
+#pragma omp parallel for schedule(static, 1) if (Parallel())
     for (int32_t r = 1; r <= NRows; ++r) {
         for (int32_t c = 1; c <= NCols; ++c) {
             if (!ModelCell(r, c)) continue;
@@ -341,7 +341,7 @@ void gwflowclass::SolveLayer(int k) {
 void gwflowclass::ComputeFlows() {
     const bool parallel = Parallel();
     for (int k = 1; k <= Layers; ++k) {
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp parallel for schedule(static, 1) if (parallel)
         for (int32_t r = 1; r <= NRows; ++r) ComputeFlowsRows(k, r);
     }
 }

@@ -263,7 +263,7 @@ void siltingupclass::RunTimeStep(int64_t hour, int64_t day, int64_t month, int64
     CellLog = nullptr;
     const int64_t cells = static_cast<int64_t>(NRows) * NCols * (ComputationMethod == 3 ? 16 : 1);
     const bool parallel = WorthThreads(cells);
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp parallel for schedule(static, 1) if (parallel)
     for (int32_t i = first; i <= last; ++i) SiltingUpRows(i, failures[static_cast<size_t>(i)]);
 
     for (int32_t i = first; i <= last; ++i) {
@@ -294,7 +294,7 @@ void siltingupclass::RunTimeStep(int64_t hour, int64_t day, int64_t month, int64
 
     // A master may lie in another row, so the copies wait for the whole grid.
     const bool light = WorthThreadsForLightPass(static_cast<int64_t>(NRows) * NCols);
-#pragma omp parallel for schedule(static) if (light)
+#pragma omp parallel for schedule(static, 1) if (light)
     for (int32_t i = first; i <= last; ++i) CopyFromMasterAndGather(i);
 
     DispositionStatistics->CloseStep(year, month, day, hour);

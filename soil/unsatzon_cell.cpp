@@ -134,11 +134,20 @@ double ColumnWater(std::span<const double> theta, std::span<const double> thickn
 // a few dozen columns already pay for a team of threads.
 constexpr int64_t SoilColumnCostFactor = 256;
 
+// The rows of soil columns go to whichever thread is free, one at a time: a
+// column's cost follows its number of iteration steps, which rain, frost and
+// the water table change from row to row and from step to step, and each row
+// writes only its own cells, failure and report, so the result is the same
+// whoever computes it. On the 400 x 300 valley over one day (8 threads, a
+// machine shared with other work) the pass took 18.9 s with blocks of rows,
+// 13.2 s with rows dealt out in turn and 10.0 s handed out on demand; the
+// busiest thread's share of the work was 2.3 times the mean with blocks.
+
 void unsatzonmodellklasse::SoilColumnRows(int64_t hour, int64_t day, int64_t month, int64_t year) {
     const int first = std::max(1, FirstRow), last = std::min(LastRow, NRows);
     std::vector<RowFailure> failures(static_cast<size_t>(NRows) + 1);
     std::vector<std::string> reports(static_cast<size_t>(NRows) + 1);
-#pragma omp parallel for schedule(static) if (WorthThreads(Cells() * SoilColumnCostFactor))
+#pragma omp parallel for schedule(dynamic, 1) if (WorthThreads(Cells() * SoilColumnCostFactor))
     for (int row = first; row <= last; ++row) {
         RowFailure& failure = failures[static_cast<size_t>(row)];
         try {

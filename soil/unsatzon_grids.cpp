@@ -125,7 +125,7 @@ double** unsatzonmodellklasse::CreateGrid(const std::string& fileName, const std
     const int entry = TakeFreeEntry();
     double** grid = matrix(1, NRows, 1, NCols, NRows);
     OwnGrids.push_back({entry, grid, nullptr});
-#pragma omp parallel for schedule(static) if (WorthThreadsForLightPass(Cells()))
+#pragma omp parallel for schedule(static, 1) if (WorthThreadsForLightPass(Cells()))
     for (int i = 1; i <= NRows; ++i)
         for (int j = 1; j <= NCols; ++j) grid[i][j] = everyCell || OwnModelCell(i, j) ? modelValue : NoData;
     StoreGrid(entry, fileName, grid, nullptr, 1, name, writeCode, 1, NRows);
@@ -139,7 +139,7 @@ GridStack unsatzonmodellklasse::CreateStack(const std::string& fileName, const s
     OwnGrids.push_back({entry, nullptr, stack});
     double** grid = matrix(1, NRows, 1, NCols, NRows);
     OwnGrids.back().Data = grid;
-#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
             const double value = OwnModelCell(i, j) ? 0.0 : NoData;
@@ -183,7 +183,7 @@ double** unsatzonmodellklasse::ReadStateGrid(const std::string& fileName, const 
 
 void unsatzonmodellklasse::ComputeGeodeticHeads() {
     const int L = maxLayers;
-#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
             double* g = GeodeticHeads[i][j];
@@ -214,7 +214,7 @@ void unsatzonmodellklasse::CreateStateGrids() {
     for (int t = 1; t <= Settings.SoilCount; ++t) maxLayers = std::max(maxLayers, soilTypes[t].LayerCount);
     // Every model cell needs a soil type with all the layers.
     std::vector<int> failed(static_cast<size_t>(NRows) + 1, NoFailure);
-#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
             if (SubbasinGrid[i][j] == NoData) continue;
@@ -261,7 +261,7 @@ void unsatzonmodellklasse::CreateStateGrids() {
 
 void unsatzonmodellklasse::CheckGroundwaterLevels(const std::string& fileName) {
     std::vector<int> failed(static_cast<size_t>(NRows) + 1, NoFailure);
-#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
             if (!OwnModelCell(i, j)) continue;
@@ -302,7 +302,7 @@ void unsatzonmodellklasse::ColdStart(int mode) {
     const int L = maxLayers;
     const int coldLayer = unsatzon::ColdStartGroundwaterLayer(L, ini_gw_level);
     const size_t n = static_cast<size_t>(L) + 1;
-#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
             if (!OwnModelCell(i, j)) {
@@ -378,7 +378,7 @@ void unsatzonmodellklasse::CreateOtherGrids() {
 
 void unsatzonmodellklasse::ComputeDrainageLevels() {
     const size_t n = static_cast<size_t>(maxLayers) + 1;
-#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
             if (!OwnModelCell(i, j)) continue;
@@ -395,7 +395,7 @@ void unsatzonmodellklasse::ComputeIrrigationGrids() {
     const int thresholdLayer = std::min(2, L);
     const int rules = irrigationRules[0].Code;
     std::vector<int> failed(static_cast<size_t>(NRows) + 1, NoFailure);
-#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
             if (!OwnModelCell(i, j)) continue;

@@ -92,7 +92,7 @@ void unsatzonmodellklasse::UpdateMaxPumping() {
     const int n = maxLayers;
     const size_t n1 = static_cast<size_t>(n) + 1;
     const int first = std::max(1, FirstRow), last = std::min(LastRow, NRows);
-#pragma omp parallel for schedule(static) if (WorthThreadsForLightPass(Cells()))
+#pragma omp parallel for schedule(static, 1) if (WorthThreadsForLightPass(Cells()))
     for (int i = first; i <= last; ++i) {
         std::vector<double> fieldCapacity(n1, 0.0);
         const int from = RowExtents ? std::max(1, static_cast<int>(RowExtents[i].first)) : 1;
@@ -121,7 +121,7 @@ void unsatzonmodellklasse::ApplyExternalGWTable(int) {
     if (!GWTableExtern || !Balance) return;
     const int n = maxLayers;
     const size_t n1 = static_cast<size_t>(n) + 1;
-#pragma omp parallel for schedule(static) if (WorthThreadsForLightPass(Cells()))
+#pragma omp parallel for schedule(static, 1) if (WorthThreadsForLightPass(Cells()))
     for (int i = 1; i <= NRows; ++i) {
         std::vector<double> fieldCapacity(n1, 0.0);
         for (int j = 1; j <= NCols; ++j) {

@@ -40,6 +40,6 @@ void unsatzonmodellklasse::CopyHruStateRows(int row) {
 
 void unsatzonmodellklasse::CopyHruState() {
     if (HruMasters.empty()) return;
-#pragma omp parallel for schedule(static) if (WorthThreadsForLightPass(Cells()))
+#pragma omp parallel for schedule(static, 1) if (WorthThreadsForLightPass(Cells()))
     for (int r = 1; r <= NRows; ++r) CopyHruStateRows(r);
 }

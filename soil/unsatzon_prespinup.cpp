@@ -71,7 +71,7 @@ void unsatzonmodellklasse::PreSpinUpStep(int64_t hour, int64_t, int64_t, int64_t
     const bool endOfDay = hour + static_cast<int64_t>(TimeShiftHours) == 24;
     const double steps = static_cast<double>(daySteps);
     const int first = std::max(1, FirstRow), last = std::min(LastRow, NRows);
-#pragma omp parallel for schedule(static) if (WorthThreadsForLightPass(Cells()))
+#pragma omp parallel for schedule(static, 1) if (WorthThreadsForLightPass(Cells()))
     for (int i = first; i <= last; ++i) {
         const int from = RowExtents ? std::max(1, static_cast<int>(RowExtents[i].first)) : 1;
         const int to = RowExtents ? std::min(NCols, static_cast<int>(RowExtents[i].last)) : NCols;
@@ -100,7 +100,7 @@ void unsatzonmodellklasse::FinishPreSpinUp() {
     const int n = maxLayers;
     const double steps = static_cast<double>(preSpinUpSteps);
     const int first = std::max(1, FirstRow), last = std::min(LastRow, NRows);
-#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(Cells()))
     for (int i = first; i <= last; ++i) {
         const int from = RowExtents ? std::max(1, static_cast<int>(RowExtents[i].first)) : 1;
         const int to = RowExtents ? std::min(NCols, static_cast<int>(RowExtents[i].last)) : NCols;

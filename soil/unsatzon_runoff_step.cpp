@@ -47,7 +47,7 @@ void unsatzonmodellklasse::AddRunoffToFlowTimeZones() {
     zonalstatistic* const* st = Statistics;
     const bool resizing = st[wIMMO] && GlacierFractionOld && GlacierFraction;
 
-#pragma omp parallel for schedule(static) if (WorthThreads(Cells()))
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(Cells()))
     for (int r = 1; r <= NRows; ++r) {
         std::vector<unsatzon::RunoffPartial>& partials = RowRunoff[static_cast<size_t>(r)];
         partials.clear();

@@ -253,7 +253,7 @@ void schneemodellklasse::SnowCellLoop(int64_t day, int64_t month, int64_t year) 
     const double dayWeight = 1 - night;
     // Small grids run on one thread: a parallel region costs more than it saves.
     const bool parallel = WorthThreads(static_cast<int64_t>(NRows) * NCols);
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp parallel for schedule(static, 1) if (parallel)
     for (int r = 1; r <= NRows; ++r) ComputeRow(r, day, month, year, night, dayWeight);
     CopyHruMasterStates();
 }
@@ -282,7 +282,7 @@ void schneemodellklasse::CopyHruMasterStates() {
                         glacierLiquidStorageGrid, glacierTotalStorageGrid, glacierSnowMeltGrid, glacierSurfTempGrid,
                         glacierSnowTempGrid, glacierSnowEvaporationGrid};
     const bool parallel = WorthThreads(static_cast<int64_t>(NRows) * NCols);
-#pragma omp parallel for schedule(static) if (parallel)
+#pragma omp parallel for schedule(static, 1) if (parallel)
     for (int r = 1; r <= NRows; ++r) {
         for (int c = 1; c <= NCols; ++c) {
             if (!ActiveCell(r, c) || masterHruGrid[r][c] != NoData || !(hruGrid[r][c] >= 1)) continue;
@@ -388,7 +388,7 @@ void schneemodellklasse::AddStatistics() {
                                 statSnowAge,     statSnowFraction, statRainFraction, statAlbedo};
     // After the slides: one pass over the rows, each gathering its own zone
     // sums, which the statistics fold in row order.
-#pragma omp parallel for schedule(static) if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
     for (int r = 1; r <= NRows; ++r) {
         for (int c = 1; c <= NCols; ++c) {
             if (!ActiveCell(r, c)) continue;

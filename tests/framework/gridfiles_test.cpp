@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <omp.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -17,6 +19,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridfiles.h"
+#include "framework/gridfiles_io.h"
 #include "framework/gridtable.h"
 #include "framework/modelobject.h"
 #include "framework/signals.h"
@@ -238,6 +241,70 @@ TEST_F(GridFilesTest, StacksReadBackIdenticallyInEveryFormat) {
     const std::string text = ReadFile(dir.file("t.stk"));
     EXPECT_EQ(text.substr(0, text.find("average")), "stack_ncols\t4\nnrows\t3\nxll\t12345.678\nyll\t5234567.99\ncs\t"
                                                     "0.1\nnodata\t-9999\ncnt\t0\nmin\t0\nmax\t0\nsum\t0\n");
+}
+
+// Text grids and stacks are formatted on several threads in batches of rows:
+// the files must be those of one thread, and read back exactly. The stack
+// takes two batches, the last one short.
+TEST_F(GridFilesTest, TextFilesAreTheSameOnAnyThreadCount) {
+    Geometry(300, 250);
+    double** g = NewGrid();
+    GridStack s = NewStack(3);
+    for (int i = 1; i <= 250; ++i)
+        for (int j = 1; j <= 300; ++j) {
+            g[i][j] = (i % 7 == 0 && j % 5 == 0) ? -9999 : i * 1.1 / j + j;
+            for (int l = 0; l <= 3; ++l) s[i][j][l] = (i + l) / 3.0 - j * 0.01;
+        }
+    const int saved = omp_get_max_threads();
+    std::string grid[2], stack[2];
+    for (int k = 0; k < 2; ++k) {
+        omp_set_num_threads(k == 0 ? 1 : 4);
+        Write(Format::Text, "g" + std::to_string(k) + ".asc", g);
+        model->WriteStack("s" + std::to_string(k) + ".stk", s, 3, true, false);
+        grid[k] = ReadFile(dir.file("g" + std::to_string(k) + ".asc"));
+        stack[k] = ReadFile(dir.file("s" + std::to_string(k) + ".stk"));
+    }
+    omp_set_num_threads(saved);
+    ASSERT_FALSE(grid[0].empty());
+    EXPECT_TRUE(grid[0] == grid[1]);
+    EXPECT_TRUE(stack[0] == stack[1]);
+    EXPECT_EQ(std::count(grid[0].begin(), grid[0].end(), '\n'), 6 + 250);
+    ExpectSameGrid(g, Read("g1.asc"));
+    GridStack back;
+    ASSERT_EQ(ReadStack("s1.stk", &back), 3);
+    for (int i = 1; i <= 250; i += 37)
+        for (int j = 1; j <= 300; j += 41)
+            for (int l = 0; l <= 3; ++l) ASSERT_EQ(back[i][j][l], s[i][j][l]) << i << "," << j << "," << l;
+}
+
+// Rows come out in order whichever thread formats them, one call of `put` a
+// batch; a row that cannot be formatted stops the writing at its batch.
+TEST(FormatRowsInOrder, KeepsRowOrderAndStopsAtAFailedBatch) {
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(4);
+    std::string out, expected;
+    int puts = 0;
+    for (long i = 1; i <= 1000; ++i) expected += std::to_string(i) + "\n";
+    gridio::FormatRowsInOrder(
+        1000, 1000, [](long i, std::string& text) { text += std::to_string(i) + "\n"; },
+        [&](const std::string& rows) {
+            out += rows;
+            ++puts;
+        });
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(puts, 4);  // 262 rows a batch
+
+    out.clear();
+    EXPECT_THROW(gridio::FormatRowsInOrder(
+                     1000, 1000,
+                     [](long i, std::string& text) {
+                         if (i == 300) throw std::bad_alloc();
+                         text += std::to_string(i) + "\n";
+                     },
+                     [&](const std::string& rows) { out += rows; }),
+                 std::bad_alloc);
+    EXPECT_EQ(out, expected.substr(0, expected.find("\n263\n") + 1));
+    omp_set_num_threads(saved);
 }
 
 TEST_F(GridFilesTest, SmallestFloatStackIsReadable) {
