@@ -77,3 +77,16 @@ void StorageContentStage::Discard() {
     }
     Files.clear();
 }
+
+void WriteStorageSection(StorageContentStage* shared, const std::string& path, const std::string& text, bool append,
+                         DiagnosticsWriter* writer) {
+    StorageContentStage own;
+    StorageContentStage& stage = shared ? *shared : own;
+    FILE* file = (append && stage.Holds(path)) ? stage.Append(path, writer) : stage.Create(path, writer);
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+        if (writer) *writer << "FATAL: error writing storage content file " << path << "[end-entry]";
+        stage.Discard();
+        throw 18;
+    }
+    if (!shared) own.Commit(writer);
+}

@@ -41,3 +41,11 @@ private:
     [[noreturn]] static void Fail(DiagnosticsWriter* writer, const std::string& file, int number);
     std::map<std::string, Staged> Files;
 };
+
+// Writes one sub-model's section `text` into the storage content file `path`:
+// into the run's shared stage when there is one, appended after the sections
+// this run has already staged there (when `append` is set) or into a new
+// copy; without a shared stage the section is a file of its own, committed at
+// once. A failing write drops the staged copies and is FATAL (code 18).
+void WriteStorageSection(StorageContentStage* shared, const std::string& path, const std::string& text, bool append,
+                         DiagnosticsWriter* writer);

@@ -57,15 +57,7 @@ void surfaceroutingclass::WriteStorageContent(int append) {
 
     // A file that another section of this run did not create is made anew,
     // so that the section never lands behind an old one.
-    StorageContentStage own;
-    StorageContentStage& stage = StorageStage ? *StorageStage : own;
-    FILE* file = (append && stage.Holds(path)) ? stage.Append(path, Writer) : stage.Create(path, Writer);
-    if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
-        if (Writer) *Writer << "FATAL: error writing storage content file " << path << "[end-entry]";
-        stage.Discard();
-        throw 18;
-    }
-    if (!StorageStage) own.Commit(Writer);
+    WriteStorageSection(StorageStage, path, text, append, Writer);
 }
 
 void surfaceroutingclass::StorageMismatchError(const std::string& description, double run, double file) {

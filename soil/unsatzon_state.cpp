@@ -97,15 +97,7 @@ void unsatzonmodellklasse::WriteStorageContent(bool /*append*/) {
 
     // A section is appended only to what this run has staged: never to a
     // file an older run left behind.
-    StorageContentStage own;
-    StorageContentStage& stage = StorageStage ? *StorageStage : own;
-    FILE* file = stage.Holds(path) ? stage.Append(path, Writer) : stage.Create(path, Writer);
-    if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
-        if (Writer) *Writer << "FATAL: error writing storage content file " << path << "[end-entry]";
-        stage.Discard();
-        throw 18;
-    }
-    if (!StorageStage) own.Commit(Writer);
+    WriteStorageSection(StorageStage, path, text, true, Writer);
 }
 
 void unsatzonmodellklasse::StorageMismatchError(const std::string& label, double current, double stored) {
@@ -255,7 +247,8 @@ void unsatzonmodellklasse::ReadStorageContent() {
                 readRecord(qd[z], "number of fields for zonal statistics QD");
                 readRecord(qi[z], "number of fields for zonal statistics QI");
             }
-            const std::string at = "[" + std::to_string(i) + "][" + std::to_string(s) + "]";
+            std::string at = "[";
+            at += std::to_string(i) + "][" + std::to_string(s) + "]";
             readValue("QDd" + at, &qdd[i][s]);
             SkipLine(StorageFile);
             readValue("QIi" + at, &qii[i][s]);

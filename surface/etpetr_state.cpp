@@ -116,13 +116,5 @@ void verdunstungsmodellklasse::WriteStorageContent() {
     }
     text += "\n";
 
-    StorageContentStage own;
-    StorageContentStage& stage = StorageStage ? *StorageStage : own;
-    FILE* file = stage.Holds(path) ? stage.Append(path, Writer) : stage.Create(path, Writer);
-    if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
-        if (Writer) *Writer << "FATAL: error writing storage content file " << path << "[end-entry]";
-        stage.Discard();
-        throw 18;
-    }
-    if (!StorageStage) own.Commit(Writer);
+    WriteStorageSection(StorageStage, path, text, true, Writer);
 }
