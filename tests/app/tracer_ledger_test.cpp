@@ -270,8 +270,27 @@ TEST(TracerLedger, UniformConcentrationLeavesEverySubModelUnchanged) {
         }
     }
     ASSERT_GT(reservoirs, 0);
+    // The forest's two vegetation layers hold one well-mixed store: its load
+    // is c times the water of both layers.
+    interzeptionsmodellklasse& canopy = *app.Interception;
+    ASSERT_EQ(canopy.LayerCount, 2);
+    tracerledger::TracerLedger ledger(app, 1);
+    double lowerLayer = 0, canopyDeparture = 0;
     Departure snow, interception, direct, inter, aquifer, subbasins, outlets;
     app.AfterTimeStep = [&] {
+        double water = 0, area = 0;
+        for (int r = 1; r <= soil.NRows; ++r) {
+            for (int c = 1; c <= soil.NCols; ++c) {
+                if (!soil.OwnModelCell(r, c) || soil.SubbasinRankOfCell(r, c) < 1) continue;
+                water += soil.CellWeight(r, c) * canopy.Storage[0][r][c];
+                area += soil.CellWeight(r, c);
+                lowerLayer = std::max(lowerLayer, canopy.Storage[2][r][c]);
+            }
+        }
+        const double expected = C * water / area;
+        if (expected > 0)
+            canopyDeparture =
+                std::max(canopyDeparture, std::fabs(ledger.HeldNow().Interception - expected) / expected);
         for (int r = 1; r <= soil.NRows; ++r) {
             for (int c = 1; c <= soil.NCols; ++c) {
                 if (!soil.OwnModelCell(r, c) || soil.SubbasinRankOfCell(r, c) < 1) continue;
@@ -291,6 +310,9 @@ TEST(TracerLedger, UniformConcentrationLeavesEverySubModelUnchanged) {
             outlets.Check("routed discharge", routed[0][s], routed[1][s], C);
     };
     ASSERT_EQ(run.Run(), 0) << run.Console.str();
+    std::printf("interception load over both layers: largest relative departure %.3g\n", canopyDeparture);
+    EXPECT_GT(lowerLayer, 0);
+    EXPECT_LT(canopyDeparture, 1e-12);
     for (const Departure* d : {&snow, &interception, &direct, &inter, &aquifer, &subbasins, &outlets}) {
         std::printf("%d outflows checked, largest relative departure %.3g %s\n", d->Checked, d->Worst, d->Where.c_str());
         // No cell of the piece runs off directly in these days.
