@@ -71,10 +71,16 @@ Held TracerLedger::HeldNow() const {
     interzeptionsmodellklasse* interception = App.Interception;
     if (interception && interception->GetMethod() > 0 && k < interception->TracerStorage.size() &&
         interception->TracerStorage[k].StorageGrid) {
+        // A canopy of several vegetation layers holds its tracer as one
+        // well-mixed store: the concentration goes with the water of all layers.
         double** stored = interception->TracerStorage[k].StorageGrid;
-        double** water = interception->Storage[1];
-        held.Interception =
-            OverCells([&](int r, int c) { return Evaporating ? stored[r][c] * water[r][c] : stored[r][c]; });
+        const int layers = std::max(1, interception->LayerCount);
+        held.Interception = OverCells([&](int r, int c) {
+            if (!Evaporating) return stored[r][c];
+            double water = 0;
+            for (int l = 1; l <= layers; ++l) water += interception->Storage[static_cast<size_t>(l)][r][c];
+            return stored[r][c] * water;
+        });
     }
 
     unsatzonmodellklasse& soil = *App.UnsaturatedZone;
