@@ -355,6 +355,7 @@ TEST(BasinLedger, EverySubbasinClosesOnItsOwn) {
     control = SetSectionSwitch(control, "groundwater_flow", 0);
     control = SetSectionSwitch(control, "routing_model", 0);
     control = SetSectionSwitch(control, "irrigation", 0);
+    control = SwitchOffWithDependents(control, {"SurfaceRoutingModel", "SiltingUpModel"});
     const LedgerRun run =
         RunWithLedgers(dir, control, {1, 2, 3}, [](ModellApplication&, std::vector<BasinLedger>& ledgers) {
             ASSERT_EQ(ledgers.size(), 4u);
