@@ -227,6 +227,12 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
             }
             return sum;
         });
+        // What the rivers gave to the fields and to the soil in the step, and
+        // the withdrawals they still owe to the following steps: water the
+        // land received before the rivers gave it up.
+        Add("irrigation taken from the rivers", Kind::Transfer,
+            [routing] { return routing->Exchange.LastStep.IrrigationFromRivers; });
+        Add("withdrawals owed by the rivers", Kind::Store, [routing] { return -routing->CarriedWithdrawalVolume(); });
         bool reservoirs = false;
         for (int d = 1; d <= routing->DescriptionCount; ++d)
             reservoirs = reservoirs || routing->Descriptions[static_cast<size_t>(d)]->Counts.SP > 0;
