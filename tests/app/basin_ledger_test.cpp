@@ -243,9 +243,11 @@ std::string LowerValleyControl(const TempDir& dir, int startDay, int month) {
 
 }  // namespace
 
-// The example's sub-models as they stand: snow with the dynamic glacier,
-// interception, evapotranspiration, irrigation, the soil model and the two
-// groundwater layers, on the glacier's corner of the basin in June.
+// The example's sub-models with the glacier that changes its extent: snow,
+// the glacier's firn and ice, interception, evapotranspiration, irrigation,
+// the soil model and the two groundwater layers, on the glacier's corner of
+// the basin in June, where half-glacierized cells take the groundwater
+// model's first-layer flows into their ice-free columns.
 TEST(BasinLedger, ExampleWithGlacierCloses) {
     TempDir dir;
     soiltest::CopyExampleInputs(dir);

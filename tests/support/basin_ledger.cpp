@@ -333,7 +333,7 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
         Add("groundwater flow due from the soil", Kind::Store, [soil, cells, noData, seconds] {
             double sum = 0;
             for (const Cell& k : *cells)
-                sum -= Valid(soil->Baseflow, k.r, k.c, noData) * seconds * (1 - k.glacier) * k.area;
+                sum -= Valid(soil->Baseflow, k.r, k.c, noData) * seconds * k.area;
             return sum;
         });
     }
