@@ -64,6 +64,11 @@ std::string SubbasinThreeOnly(std::string control, double area) {
     const size_t point = control.find("30 40                      # control point (row column)");
     if (point == std::string::npos) return "";
     control.replace(point, 5, "0 0  ");
+    // The silting-up's minimum rain pause, where it is on.
+    const std::string pause =
+        "1 3                        # minimum rain pause: subbasin 1 for 1 and 2, subbasin 3\n20 20";
+    const size_t pauseAt = control.find(pause);
+    if (pauseAt != std::string::npos) control.replace(pauseAt, pause.size(), "3\n20");
     const size_t network = control.find("TG 1 A = ");
     const size_t networkEnd = control.find("end of the routing network");
     if (network == std::string::npos || networkEnd == std::string::npos) return "";
@@ -265,6 +270,29 @@ TEST(BasinLedger, ExampleWithGlacierCloses) {
     ASSERT_EQ(run.Code, 0) << run.Console;
 }
 
+// The glacier's corner of the example as it stands in June: the fixed
+// glacier, snow by the energy balance with slides, two vegetation layers,
+// surface routing with the silting-up, frozen soil with dynamic steps, the
+// aquifer and the tracers. Still open: in the melt hours the fixed glacier's
+// cells lose water that no term of the ledger finds (about 4 % of what moved
+// over two days); the copy with the changing glacier above closes.
+TEST(BasinLedger, DISABLED_ExampleAsItStandsCloses) {
+    TempDir dir;
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, 38, 58, 12, 12);
+    const std::string control = SubbasinThreeOnly(ExampleWindowControl(12, Hours), 1.0);
+    ASSERT_FALSE(control.empty());
+    const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication&, BasinLedger& ledger) {
+        const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
+        std::printf("%s", ledger.Table().c_str());
+        EXPECT_EQ(ledger.Steps(), Hours - 1);
+        EXPECT_GT(ledger.TotalOf("precipitation"), 0);
+        EXPECT_LT(relative, 1e-9) << ledger.Table();
+        EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+    });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
 // Without the glacier and the aquifer, with surface routing (flowpath method
 // 1) over two sub-steps and the silting-up of the tilled meadow: the water
 // that the soil cannot take in flows over the surface to the river cells and
@@ -285,13 +313,6 @@ TEST(BasinLedger, SurfaceRoutingAndSiltingUpOverTwoSubStepsClose) {
     control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
     control = SetSectionSwitch(control, "groundwater_flow", 0);
     control = SetSectionSwitch(control, "SiltingUpModel", 1);
-    // Its minimum rain pause for subbasin 3 alone.
-    const std::string pause =
-        "1 3                        # minimum rain pause: "
-        "subbasin 1 for 1 and 2, subbasin 3\n20 20";
-    const size_t pauseAt = control.find(pause);
-    ASSERT_NE(pauseAt, std::string::npos);
-    control.replace(pauseAt, pause.size(), "3\n20");
     control = WithRiverGrids(dir, control);
     ASSERT_FALSE(control.empty());
     const std::string routing = "[SurfaceRoutingModel]\n";
