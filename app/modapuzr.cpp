@@ -188,6 +188,7 @@ void ModellApplication::Construct(int argc, char** argv) {
     // Runoff for the routing: from surface routing when it is on.
     if (SurfaceRouting->GetMethod() > 0) {
         SurfaceRouting->SetQBb(UnsaturatedZone->GetQBb());
+        SurfaceRouting->SetGlacierRunoff(UnsaturatedZone->GetGlacierRunoff());
         SurfaceRouting->SetKelsqd(UnsaturatedZone->GetKelsqd());
         SurfaceRouting->SetKelsqi(UnsaturatedZone->GetKelsqi());
         SurfaceRouting->CheckSubbasins(UnsaturatedZone->GetSubbasinTable());

@@ -331,6 +331,10 @@ void surfaceroutingclass::SetQBb(RunoffTable qbb) {
     if (Method != 0) QBb = qbb;
 }
 
+void surfaceroutingclass::SetGlacierRunoff(RunoffTable glacier) {
+    if (Method != 0) GlacierRunoff = glacier;
+}
+
 void surfaceroutingclass::SetKelsqd(double* kelsqd) {
     if (Method != 0) Kelsqd = kelsqd;
 }

@@ -52,6 +52,9 @@ public:
 
     // The soil model's tables, kept while on.
     virtual void SetQBb(RunoffTable qbb);
+    // The table the snow model writes a step's glacier runoff into: it joins
+    // the subbasins' runoff here, and the table is emptied.
+    virtual void SetGlacierRunoff(RunoffTable glacier);
     virtual void SetKelsqd(double* kelsqd);
     virtual void SetKelsqi(double* kelsqi);
     virtual void SetDirectRunoffConcArrays(RunoffTable qd);
@@ -92,6 +95,7 @@ public:
     StatisticsTableEntry* StatisticsTable = nullptr;
     int StatisticsTableSize = 0;
     RunoffTable QBb = nullptr;
+    RunoffTable GlacierRunoff = nullptr;
     double* Kelsqd = nullptr;
     double* Kelsqi = nullptr;
 

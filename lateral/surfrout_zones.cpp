@@ -259,7 +259,13 @@ void surfaceroutingclass::RouteZonesToSubbasins(int64_t hour, int64_t day, int64
         route(zoneFZT_QD, qd, qdd, Kelsqd, j);
         route(zoneFZT_QI, qi, qii, Kelsqi, j);
         const double base = QBb ? QBb[0][j] : 0.0;
-        qg[0][j] = qdd[0][j] + qii[0][j] + base;
+        // The glacier runoff of the step leaves with the subbasin's runoff.
+        double glacier = 0;
+        if (GlacierRunoff && GlacierRunoff[0]) {
+            glacier = GlacierRunoff[0][j];
+            GlacierRunoff[0][j] = 0;
+        }
+        qg[0][j] = qdd[0][j] + qii[0][j] + base + glacier;
         SetRecord(Stats[0], j, qdd[0][j]);
         SetRecord(Stats[1], j, qii[0][j]);
         SetRecord(Stats[2], j, base);

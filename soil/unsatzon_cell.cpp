@@ -324,9 +324,12 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
         // its first layer: what its flows between cells and layers took from
         // that layer (negative: gave to it) in the last sub-step, as a rate
         // [m/s] in "baseflow", is drained from (or supplied to) the column.
+        // The groundwater model counts that rate over the whole cell; on a
+        // partly glacierized cell the whole of it falls on the ice-free
+        // column.
         double groundwaterRate = 0;
         if (GroundwaterActive == 1 && std::isfinite(Baseflow[i][j]) && Baseflow[i][j] != NoData)
-            groundwaterRate = Baseflow[i][j];
+            groundwaterRate = Baseflow[i][j] / (1 - glacier);
         double baseflowSum = 0;  // [mm] withdrawn (negative: supplied) over the iteration steps
         double largestRoot = 0;
         if (!SoilTracers.empty()) TracerCellBegin(i, j);

@@ -77,8 +77,10 @@ void unsatzonmodellklasse::EndTimeStepRunoff() {
         double total = qdd[0][s] + qii[0][s] + qb[0][s];
         // The glacier runoff the snow model stored in this step; the table
         // is emptied so that a step without glacier runoff adds nothing.
+        // With surface routing on, the runoff leaves through it, and it
+        // takes the glacier runoff and empties the table.
         if (!GlacierSubbasins.empty() && GlacierSubbasins[i].hasGlacier && glacier) total += glacier[0][s];
-        if (glacier) glacier[0][s] = 0;
+        if (glacier && !bypassed) glacier[0][s] = 0;
         qg[0][s] = total;
         SetRecord(Statistics[wQg], s, qg[0][s]);
     }

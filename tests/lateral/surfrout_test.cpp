@@ -427,6 +427,28 @@ TEST(SurfaceRoutingZones, ZonesDelayAndKeepTheWater) {
     EXPECT_NEAR(arrived, handed, 1e-12 * handed);
 }
 
+// The glacier runoff the snow model stored for a subbasin leaves with that
+// subbasin's runoff in the same step, once: the table is emptied.
+TEST(SurfaceRoutingZones, GlacierRunoffLeavesWithTheSubbasinRunoff) {
+    PlaneFixture f(4, 3);
+    auto model = f.Ready(PlaneFixture::Section(1), 1);
+    ASSERT_TRUE(model);
+    std::vector<double> glacierRow(2, 0.0);
+    double* glacierRows[1] = {glacierRow.data()};
+    model->SetGlacierRunoff(glacierRows);
+    std::vector<double> qg;
+    for (int step = 1; step <= 2; ++step) {
+        if (step == 1) glacierRow[1] = 2.5;
+        model->BeginTimeStep(1, 1, 1, 2020);
+        f.Fill("directflow", 0);
+        model->RunTimeStep(1, 1, 1, 2020);
+        model->RouteZonesToSubbasins(1, 1, 1, 2020);
+        qg.push_back(model->GetQg()[0][1]);
+        EXPECT_EQ(glacierRow[1], 0.0);
+    }
+    EXPECT_NEAR(qg[0] - qg[1], 2.5, 1e-12);
+}
+
 TEST(SurfaceRoutingZones, WetStepThenDryStepsFromTheFirstStep) {
     PlaneFixture f(9, 4);
     double** zone = f.Add("flow_times", 1);

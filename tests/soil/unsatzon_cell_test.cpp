@@ -288,23 +288,30 @@ TEST(SoilCell, SurfaceStorageSiltingUpOnlyWithSurfaceRouting) {
 
 // With the groundwater model on, what it moved out of (or into) its first
 // layer in the last sub-step, left as a rate in "baseflow", is drained from
-// (or supplied to) the column in the next one.
+// (or supplied to) the column in the next one. The groundwater model counts
+// the rate over the whole cell: on a half-glacierized cell the ice-free
+// column takes all of it, twice the depth.
 TEST(SoilCell, GroundwaterModelRateDrainsAndFeedsTheColumn) {
-    for (const double rate : {2e-8, -2e-8}) {  // [m/s]
-        SCOPED_TRACE(rate);
-        CellFixture f;
-        f.Grid("pot_transpiration1")[2][2] = f.Grid("pot_transpiration0")[2][2] = 0;
-        f.Grid("potential_evaporation")[2][2] = 0;
-        ASSERT_EQ(f.Make(Section(), 1), 0) << f.console.str();
-        f.model->GroundwaterActive = 1;
-        for (int l = 0; l <= Layers; ++l) f.model->Theta[2][2][l] = 0.33;
-        const double before = f.SoilWater(2, 2);
-        f.model->BeginTimeStep(1, 1, 6, 2020);
-        f.Grid("baseflow")[2][2] = rate;
-        f.model->RunTimeStep(1, 1, 6, 2020);
-        const double change = f.SoilWater(2, 2) - before + f.Grid("directflow")[2][2] + f.Grid("interflow")[2][2];
-        EXPECT_NEAR(change, -rate * 3600 * 1000, 1e-9);
-        EXPECT_NEAR(f.Grid("baseflow")[2][2], rate * 3600 * 1000, 1e-9);
+    for (const double glacier : {0.0, 0.5}) {
+        for (const double rate : {2e-8, -2e-8}) {  // [m/s]
+            SCOPED_TRACE(testing::Message() << "rate " << rate << ", glacier " << glacier);
+            CellFixture f;
+            f.Grid("pot_transpiration1")[2][2] = f.Grid("pot_transpiration0")[2][2] = 0;
+            f.Grid("potential_evaporation")[2][2] = 0;
+            if (glacier > 0) f.Add("ice_firn", 0)[2][2] = glacier;
+            ASSERT_EQ(f.Make(Section(), 1), 0) << f.console.str();
+            f.model->GroundwaterActive = 1;
+            for (int l = 0; l <= Layers; ++l) f.model->Theta[2][2][l] = 0.33;
+            const double before = f.SoilWater(2, 2);
+            f.model->BeginTimeStep(1, 1, 6, 2020);
+            f.Grid("baseflow")[2][2] = rate;
+            f.model->RunTimeStep(1, 1, 6, 2020);
+            const double depth = rate * 3600 * 1000 / (1 - glacier);  // [mm] over the column
+            const double change =
+                f.SoilWater(2, 2) - before + f.Grid("directflow")[2][2] + f.Grid("interflow")[2][2];
+            EXPECT_NEAR(change, -depth, 1e-9);
+            EXPECT_NEAR(f.Grid("baseflow")[2][2], depth, 1e-9);
+        }
     }
 }
 

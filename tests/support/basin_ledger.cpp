@@ -166,14 +166,21 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
     for (int v = 1; v <= soil->vegetationLayers; ++v)
         Add("transpiration " + std::to_string(v), Kind::Out, iceFree(soil->RealTranspiration[static_cast<size_t>(v)]));
     // The routing joins the ledger when it reports in m3/s and routes its
-    // channels as "OL" elements: then the basin's outlets, its channels and
-    // reservoirs are booked, else the ledger ends at the routing's input.
+    // channels as "OL" elements, with inflows from files and abstractions
+    // to outside the basin at outlets without a reservoir: then the basin's
+    // outlets, its channels and reservoirs, the inflows and abstractions are
+    // booked, else the ledger ends at the routing's input.
     abflussmodellklasse* routing = app.Routing && app.Routing->GetMethod() > 0 ? app.Routing : nullptr;
     bool routed = subbasin == 0 && routing && routing->OutputUnit == 1 && routing->DescriptionCount > 0;
     std::vector<int> feeding;  // outlet codes that a channel carries on
     for (int d = 1; routed && d <= routing->DescriptionCount; ++d) {
         const routingclass& description = *routing->Descriptions[static_cast<size_t>(d)];
-        routed = description.ChannelCount == description.Counts.OL && description.Counts.AL == 0;
+        routed = description.Counts.SUMTRIB == 0 && description.Counts.Ampersand == 0;
+        for (int z = 1; z <= description.Counts.ZL; ++z) routed = routed && description.InflowMode[static_cast<size_t>(z)] == 4;
+        for (int a = 1; a <= description.Counts.AL; ++a) {
+            const AL_class* abstraction = description.Abstractions[static_cast<size_t>(a)].get();
+            routed = routed && abstraction && !abstraction->IsInternal() && description.Counts.SP == 0;
+        }
         for (int e = 1; e <= description.Counts.OL; ++e) feeding.push_back(description.Code[static_cast<size_t>(e)]);
     }
     if (routed) {
@@ -194,6 +201,20 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
             }
             return sum;
         });
+        // An inflow from a file enters its channel in mm over the channel's
+        // area [km2].
+        Add("inflows from files", Kind::In, [routing] {
+            double sum = 0;
+            for (int d = 1; d <= routing->DescriptionCount; ++d) {
+                const routingclass& description = *routing->Descriptions[static_cast<size_t>(d)];
+                for (int e = 1; e <= description.ChannelCount; ++e)
+                    if (description.IsZL(e))
+                        sum += description.StepFlows[0][description.IndexOf(e)] *
+                               description.ChannelArea[static_cast<size_t>(e)] * 1000;
+            }
+            return sum;
+        });
+        Add("abstractions", Kind::Out, [routing] { return routing->Exchange.LastStep.Abstractions; });
         // A sub-channel holds the flows of its filled translation elements,
         // its correction store and its two linear storages per sub-interval,
         // each a rate over the step for one sub-interval.
@@ -206,7 +227,7 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
                 for (int e = 1; e <= description.ChannelCount; ++e) {
                     const size_t ke = static_cast<size_t>(e);
                     const int i = description.IndexOf(e);
-                    if (i <= 0 || !description.Storage || abfrel[1][i] == 0) continue;
+                    if (i <= 0 || !description.Storage || (!description.IsZL(e) && abfrel[1][i] == 0)) continue;
                     const wqtab& w = description.Tables[ke];
                     const std::vector<double>& E = (*description.Storage)[0][static_cast<size_t>(i)];
                     const int length = description.BlockLength(e);
@@ -222,11 +243,19 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
                                 w.QausMain[ks][static_cast<size_t>(k)], w.QausPlain[ks][static_cast<size_t>(k)],
                                 description.RetentionMain[ke], description.RetentionPlain[ke]);
                     }
-                    sum += held / Ns * description.Weights[ke] / abfrel[1][i] * outletFactor(description);
+                    sum += description.IsZL(e) ? held / Ns * description.ChannelArea[ke] * 1000
+                                               : held / Ns * description.Weights[ke] / abfrel[1][i] *
+                                                     outletFactor(description);
                 }
             }
             return sum;
         });
+        // What the rivers gave to the fields and to the soil in the step, and
+        // the withdrawals they still owe to the following steps: water the
+        // land received before the rivers gave it up.
+        Add("irrigation taken from the rivers", Kind::Transfer,
+            [routing] { return routing->Exchange.LastStep.IrrigationFromRivers; });
+        Add("withdrawals owed by the rivers", Kind::Store, [routing] { return -routing->CarriedWithdrawalVolume(); });
         bool reservoirs = false;
         for (int d = 1; d <= routing->DescriptionCount; ++d)
             reservoirs = reservoirs || routing->Descriptions[static_cast<size_t>(d)]->Counts.SP > 0;
@@ -327,7 +356,7 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
         Add("groundwater flow due from the soil", Kind::Store, [soil, cells, noData, seconds] {
             double sum = 0;
             for (const Cell& k : *cells)
-                sum -= Valid(soil->Baseflow, k.r, k.c, noData) * seconds * (1 - k.glacier) * k.area;
+                sum -= Valid(soil->Baseflow, k.r, k.c, noData) * seconds * k.area;
             return sum;
         });
     }
