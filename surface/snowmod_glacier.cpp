@@ -670,8 +670,13 @@ void schneemodellklasse::AddGlacierStatistics() {
                 continue;
             }
             // Snow melt of the glacier pack goes with the firn where firn
-            // lies, else with the snow on the ice.
-            const double packMelt = glacierSnowMeltGrid ? glacierSnowMeltGrid[r][c] : 0.0;
+            // lies, else with the snow on the ice. A fixed glacier has no
+            // pack of its own: the cell's snow cover lies on the ice, and
+            // what leaves it there runs off over the ice (the soil model
+            // takes water only on the ice-free share of a cell).
+            const double packMelt = glacierSnowMeltGrid ? glacierSnowMeltGrid[r][c]
+                                    : snowcoverOutflowGrid ? snowcoverOutflowGrid[r][c]
+                                                           : 0.0;
             const double phiF = firnWEGrid && firnWEGrid[r][c] > 0 ? 1.0 : 0.0;
             const double firn = meltFromFirnGrid[r][c] + phiF * packMelt, ice = meltFromIceGrid[r][c];
             const double snowOnIce = (1 - phiF) * packMelt;

@@ -16,7 +16,9 @@ edge of the raster; a northern and a southern tributary join it. The files:
   glacier_codes.asc  the glacier's code 1 on its cells, nodata elsewhere
                   (glacier.asc and glacier_codes.asc feed the dynamic
                   glacier; the example itself keeps its ice fixed)
-  ice_firn.asc    the same glacier shares for a glacier of fixed extent
+  ice_firn.asc    the same glacier as a glacier of fixed extent that covers
+                  its cells whole: 2 (firn) on its upper half, 1 (ice) on
+                  the rest, 0 elsewhere in the basin
   river_depth.asc, river_width.asc  bed depth and width of the channels
                   [m]: cells that drain at least 0.3 km2 along the
                   steepest descent, and every cell without a lower
@@ -250,6 +252,19 @@ def build_glacier(dem, zones, radius=2.6):
         share[r][c] = 1.0 if inner else 0.5
         codes[r][c] = 1
     return share, codes
+
+
+def build_ice_firn(dem, share):
+    """The fixed glacier's grid holds a kind, not a share: every cell of the
+    glacier is covered whole, firn (2) on the cells at or above the median
+    elevation of the glacier, ice (1) below it."""
+    cells = [(r, c) for r in range(1, NROWS + 1) for c in range(1, NCOLS + 1) if share[r][c] not in (NODATA, 0.0)]
+    heights = sorted(dem[r][c] for (r, c) in cells)
+    median = heights[len(heights) // 2] if heights else 0.0
+    kinds = [[value if value in (NODATA, 0.0) else 0.0 for value in row] for row in share]
+    for (r, c) in cells:
+        kinds[r][c] = 2 if dem[r][c] >= median else 1
+    return kinds
 
 
 NEIGHBOURS = ((-1, 0), (-1, 1), (0, 1), (1, 1), (1, 0), (1, -1), (0, -1), (-1, -1))
@@ -713,7 +728,7 @@ def main():
     glacier, glacier_codes = build_glacier(dem, zones)
     write_grid(os.path.join(target, "glacier.asc"), glacier, 1)
     write_grid(os.path.join(target, "glacier_codes.asc"), glacier_codes, 0)
-    write_grid(os.path.join(target, "ice_firn.asc"), glacier, 1)
+    write_grid(os.path.join(target, "ice_firn.asc"), build_ice_firn(dem, glacier), 0)
     depth, width, links = build_rivers(dem, zones)
     write_grid(os.path.join(target, "river_depth.asc"), depth, 2)
     write_grid(os.path.join(target, "river_width.asc"), width, 2)
