@@ -1,12 +1,14 @@
 // A warm start on a piece of the example basin: the first run writes every
 // state that a later run reads back, the second run starts from them. Here
 // the silting-up model and surface routing, which share the concentration
-// of the water on the surface, each with the two tracers of the example.
+// of the water on the surface, and the interception, each with the two
+// tracers of the example.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "soil/example_basin_copy.h"
 #include "support/test_support.h"
@@ -25,8 +27,8 @@ void Replace(std::string& text, const std::string& from, const std::string& to) 
 
 // The piece from hour 1 of `startDay` to hour 24 of `endDay` (January 2019)
 // with the silting-up model and surface routing on and their state grids
-// written at the end of the run; `stateDirectory` non-empty: both read
-// their state from there.
+// written at the end of the run; `stateDirectory` non-empty: both and the
+// interception read their state from there.
 void WriteBasin(const TempDir& dir, int startDay, int endDay, const std::string& stateDirectory) {
     soiltest::CopyExampleInputs(dir);
     soiltest::CropExampleGrids(dir, FirstRow, FirstColumn, Rows, Columns);
@@ -45,6 +47,7 @@ void WriteBasin(const TempDir& dir, int startDay, int endDay, const std::string&
         Replace(control, "InitialStateDirectory = $in", "InitialStateDirectory = " + stateDirectory + "/");
         Replace(control, "0                          # state grids start at 0", "1");
         Replace(control, "0                          # start from empty storages", "1 ");
+        Replace(control, "0                          # storages start empty", "1");
     }
     WriteFile(dir.file("basin.ctl"), control);
 }
@@ -79,6 +82,21 @@ TEST(ExampleWarmStart, SurfaceTracerStatesAreWrittenAndReadBack) {
     const RunResult warm = RunRuvex(second.path(), {"basin.ctl"}, "OMP_NUM_THREADS=2");
     EXPECT_EQ(warm.exitCode, 0) << warm.output;
     EXPECT_EQ(warm.output.find("error opening"), std::string::npos) << warm.output;
+
+    // Each of them is read at the warm start: a damaged one ends the run.
+#ifdef RUVEX_SANITIZED
+    const std::vector<std::string> states{"tracer_chlinter.asc"};
+#else
+    const std::vector<std::string> states{"tracer_triSilti.asc", "tracer_chlSurfa.asc", "tracer_chlinter.asc"};
+#endif
+    for (const std::string& name : states) {
+        const std::string kept = ReadFile(state.file(name));
+        WriteFile(state.file(name), "ncols 3\n");
+        const RunResult damaged = RunRuvex(second.path(), {"basin.ctl"}, "OMP_NUM_THREADS=2");
+        EXPECT_EQ(damaged.exitCode, 22) << name << "\n" << damaged.output;
+        EXPECT_NE(damaged.output.find(state.file(name)), std::string::npos) << name << "\n" << damaged.output;
+        WriteFile(state.file(name), kept);
+    }
 }
 
 }  // namespace
