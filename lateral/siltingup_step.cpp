@@ -304,5 +304,10 @@ void siltingupclass::RunTimeStep(int64_t hour, int64_t day, int64_t month, int64
         TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
         if (record.Statistics) record.Statistics->CloseStep(year, month, day, hour);
         if (record.FluxGridIndex > 0) WriteGridByCode(record.FluxGridIndex, true, false);
+        // The storage concentration carries to the next run. With surface
+        // routing the surface water's concentration is set again at the end
+        // of its step, so surface routing writes the grid then.
+        if (!SurfaceRoutingPresent && record.StorageGridIndex > 0)
+            WriteGridByCode(record.StorageGridIndex, true, false);
     }
 }

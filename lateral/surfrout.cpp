@@ -273,6 +273,7 @@ void surfaceroutingclass::InitTracers(int* status, int n, TracerInfo* table, Sta
         TracerSurface.assign(static_cast<size_t>(t) + 1, nullptr);
         TracerSnapshot.assign(static_cast<size_t>(t) + 1, nullptr);
         TracerSurfaceEntry.assign(static_cast<size_t>(t) + 1, 0);
+        TracerSharedEntry.assign(static_cast<size_t>(t) + 1, 0);
         TracerDecay.assign(static_cast<size_t>(t) + 1, 1.0);
         SiltingUpRunoff = FindGrid("DirectRunoffSiltingUp") > 0;
         if (t > 0) {
@@ -287,6 +288,7 @@ void surfaceroutingclass::InitTracers(int* status, int n, TracerInfo* table, Sta
                 std::snprintf(name, sizeof name, "concstor_tracer_%d_%s", k, "SiltingUpModel");
                 if (double** silting = OptionalGrid(name)) {
                     TracerSurface[static_cast<size_t>(k)] = silting;
+                    TracerSharedEntry[static_cast<size_t>(k)] = FindGrid(name);
                 } else {
                     ConcentrationsFromSiltingUp = false;
                     entry = NextFreeEntry(entry);
@@ -389,6 +391,7 @@ void surfaceroutingclass::ReleaseAll() {
     TracerSurface.clear();
     TracerSnapshot.clear();
     TracerSurfaceEntry.clear();
+    TracerSharedEntry.clear();
 }
 
 void surfaceroutingclass::FinishRun(int append) {

@@ -181,6 +181,7 @@ private:
     std::vector<double**> TracerQD, TracerQI, TracerSurface;  // 1..t
     std::vector<double**> TracerSnapshot;                     // start-of-phase concentrations, 1..t
     std::vector<int> TracerSurfaceEntry;  // grid-table entry of an own surface-water grid, else 0
+    std::vector<int> TracerSharedEntry;   // grid-table entry of the silting-up model's grid it uses, else 0
     bool ConcentrationsFromSiltingUp = false;
     ExchangeTable<double> Qg;
     StorageContentStage* StorageStage = nullptr;

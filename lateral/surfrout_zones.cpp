@@ -287,7 +287,18 @@ void surfaceroutingclass::RouteZonesToSubbasins(int64_t hour, int64_t day, int64
         }
         if (TracerStorage[static_cast<size_t>(k)].Statistics)
             TracerStorage[static_cast<size_t>(k)].Statistics->CloseStep(year, month, day, hour);
-        if (const int entry = TracerSurfaceEntry[static_cast<size_t>(k)]; entry > 0) WriteGridByCode(entry, false, false);
+        if (const int entry = TracerSurfaceEntry[static_cast<size_t>(k)]; entry > 0) {
+            WriteGridByCode(entry, false, false);
+        } else {
+            // The own storage grid is read back at a warm start; an own
+            // surface-water grid shares its file and is written instead.
+            if (const int own = TracerStorage[static_cast<size_t>(k)].StorageGridIndex; own > 0)
+                WriteGridByCode(own, false, false);
+        }
+        // The silting-up model's storage concentration was last set above
+        // (end of the step): it is written here, by its own write code.
+        if (const int shared = TracerSharedEntry[static_cast<size_t>(k)]; shared > 0)
+            WriteGridByCode(shared, true, false);
     }
     if (const int v = FindGrid("SurfaceRoutingVelocity"); v > 0) WriteStackByCode(v);
     if (const int f = FindGrid("SurfaceRoutingFluxes"); f > 0) WriteStackByCode(f);

@@ -73,6 +73,8 @@ void interzeptionsmodellklasse::ReadSection() {
     statistics(StorageStat, StorageStatCode, "Name des SIstatfiles fuer ");
     ReadValue(f, "%lf", &SIdicke, "SIdicke fuer ", &LineBuffer);
     integer(StorageReadMode, "Einleseparameter fuer Speichergrids fuer ");
+    // The tracers in the storage start from their files with the water.
+    ReadGridsCode = StorageReadMode;
 
     const int closed = std::fclose(ControlFile);
     ControlFile = nullptr;
