@@ -19,6 +19,7 @@
 #include "soil/unsatzon.h"
 #include "support/basin_ledger.h"
 #include "support/example_switches.h"
+#include "support/in_process_run.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
@@ -139,11 +140,7 @@ struct LedgerRun {
 LedgerRun RunWithLedgers(const TempDir& dir, const std::string& control, const std::vector<int>& subbasins,
                          const std::function<void(ModellApplication&, std::vector<BasinLedger>&)>& check) {
     WriteFile(dir.file("basin.ctl"), control);
-    struct WorkingDirectory {
-        std::filesystem::path Previous = std::filesystem::current_path();
-        ~WorkingDirectory() { std::filesystem::current_path(Previous); }
-    } restore;
-    std::filesystem::current_path(dir.path());
+    InProcessRun process(dir);
 
     // One thread: the ledger reads between the steps, and spinning threads
     // only slow a loaded machine down.
@@ -154,20 +151,12 @@ LedgerRun RunWithLedgers(const TempDir& dir, const std::string& control, const s
     } threads;
 
     LedgerRun result;
-    std::ostringstream console;
-    DiagnosticsWriter writer(dir.file("diag.xml"), DiagDebug, console);
-    ModellApplication app;
-    std::string program = "ruvex", file = "basin.ctl";
-    char* argv[] = {program.data(), file.data(), nullptr};
-    try {
-        app.init(&writer, 2, argv, 1);
-    } catch (int thrown) {
-        result.Code = thrown;
-    }
+    result.Code = process.Init();
     if (result.Code != 0) {
-        result.Console = console.str();
+        result.Console = process.Console.str();
         return result;
     }
+    ModellApplication& app = process.App;
     // The groundwater model sets its start heads in its first step: the
     // ledger opens behind it.
     std::vector<BasinLedger> ledgers{BasinLedger(app)};
@@ -177,15 +166,10 @@ LedgerRun RunWithLedgers(const TempDir& dir, const std::string& control, const s
         for (BasinLedger& ledger : ledgers) open ? ledger.BookStep() : ledger.Open();
         open = true;
     };
-    try {
-        app.run();
-    } catch (int thrown) {
-        result.Code = thrown;
-    }
+    result.Code = process.Run();
     app.AfterTimeStep = nullptr;
-    result.Console = console.str();
+    result.Console = process.Console.str();
     if (result.Code == 0) check(app, ledgers);
-    app.ClearMemory();
     return result;
 }
 

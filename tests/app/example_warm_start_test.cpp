@@ -19,12 +19,6 @@ namespace {
 
 constexpr int FirstRow = 15, FirstColumn = 18, Rows = 12, Columns = 20;
 
-void Replace(std::string& text, const std::string& from, const std::string& to) {
-    const size_t at = text.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    text.replace(at, from.size(), to);
-}
-
 // The piece from hour 1 of `startDay` to hour 24 of `endDay` (January 2019)
 // with the silting-up model and surface routing on and their state grids
 // written at the end of the run; `stateDirectory` non-empty: both and the
@@ -38,16 +32,16 @@ void WriteBasin(const TempDir& dir, int startDay, int endDay, const std::string&
     control = SetSectionSwitch(control, "irrigation", 0);
     control = SetSectionSwitch(control, "SiltingUpModel", 1);
     control = SetSectionSwitch(control, "SurfaceRoutingModel", 1);
-    Replace(control, "disposition.asc            # silting-up disposition grid\n0",
+    ReplaceOnce(control, "disposition.asc            # silting-up disposition grid\n0",
             "disposition.asc            # silting-up disposition grid\n3");
-    Replace(control, "rainpause.asc              # rain pause grid\n0", "rainpause.asc              # rain pause grid\n3");
-    Replace(control, "tst.asc                    # days since tillage\n0",
+    ReplaceOnce(control, "rainpause.asc              # rain pause grid\n0", "rainpause.asc              # rain pause grid\n3");
+    ReplaceOnce(control, "tst.asc                    # days since tillage\n0",
             "tst.asc                    # days since tillage\n3");
     if (!stateDirectory.empty()) {
-        Replace(control, "InitialStateDirectory = $in", "InitialStateDirectory = " + stateDirectory + "/");
-        Replace(control, "0                          # state grids start at 0", "1");
-        Replace(control, "0                          # start from empty storages", "1 ");
-        Replace(control, "0                          # storages start empty", "1");
+        ReplaceOnce(control, "InitialStateDirectory = $in", "InitialStateDirectory = " + stateDirectory + "/");
+        ReplaceOnce(control, "0                          # state grids start at 0", "1");
+        ReplaceOnce(control, "0                          # start from empty storages", "1 ");
+        ReplaceOnce(control, "0                          # storages start empty", "1");
     }
     WriteFile(dir.file("basin.ctl"), control);
 }

@@ -23,6 +23,7 @@
 #include "routing/abfluss.h"
 #include "soil/example_basin_copy.h"
 #include "soil/unsatzon.h"
+#include "support/in_process_run.h"
 #include "support/test_support.h"
 #include "surface/interzep.h"
 #include "surface/snowmod.h"
@@ -35,12 +36,6 @@ namespace {
 // Rows 15 to 26 and columns 18 to 37 of the example: the three subbasins
 // meet there.
 constexpr int FirstRow = 15, FirstColumn = 18, Rows = 12, Columns = 20;
-
-void Replace(std::string& text, const std::string& from, const std::string& to) {
-    const size_t at = text.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    text.replace(at, from.size(), to);
-}
 
 // A grid of the cropped window with one value everywhere.
 std::string UniformGrid(const TempDir& dir, double value) {
@@ -116,44 +111,6 @@ void WriteBasin(const TempDir& dir, const Basin& basin) {
     if (basin.Edit) basin.Edit(control);
     WriteFile(dir.file("basin.ctl"), control);
 }
-
-// The application of a written basin, initialised in the basin's directory
-// and stepped by Run.
-struct InProcessRun {
-    explicit InProcessRun(const TempDir& dir) : Dir(dir) { std::filesystem::current_path(dir.path()); }
-    ~InProcessRun() {
-        App.AfterTimeStep = nullptr;
-        App.ClearMemory();
-        std::filesystem::current_path(Previous);
-    }
-    int Init() {
-        std::string program = "ruvex", file = "basin.ctl";
-        char* argv[] = {program.data(), file.data(), nullptr};
-        try {
-            App.init(&Writer, 2, argv, 1);
-        } catch (int thrown) {
-            return thrown;
-        }
-        return 0;
-    }
-    int Run() {
-        try {
-            App.run();
-        } catch (int thrown) {
-            return thrown;
-        }
-        return 0;
-    }
-    double** Grid(const std::string& name) {
-        const int k = FindGridEntry(App.GridTable.get(), name, true);
-        return k > 0 ? App.GridTable[k].Data : nullptr;
-    }
-    const TempDir& Dir;
-    std::filesystem::path Previous = std::filesystem::current_path();
-    std::ostringstream Console;
-    DiagnosticsWriter Writer{Dir.file("diag.xml"), DiagDebug, Console};
-    ModellApplication App;
-};
 
 const char* Conservative =
     "chloride non_radioactive non_evaporating min_conc = 0 max_conc = 1e9 mg/l soilini = 0.5 gwini = 0.5 "
@@ -245,7 +202,7 @@ TEST(TracerLedger, UniformConcentrationLeavesEverySubModelUnchanged) {
                       C}};
     basin.Edit = [](std::string& control) {
         control = SetSectionSwitch(control, "groundwater_flow", 1);
-        Replace(control, "30 40                      # control point (row column)", "5 5");
+        ReplaceOnce(control, "30 40                      # control point (row column)", "5 5");
     };
     WriteBasin(dir, basin);
     if (HasFatalFailure()) return;
@@ -352,7 +309,7 @@ TEST(TracerLedger, RadioactiveLoadDecaysWithItsHalfLifeInEverySubModel) {
                      {"krypton radioactive half_time = 1.5 d" + below, 0.0}};
     basin.Edit = [](std::string& control) {
         control = SetSectionSwitch(control, "groundwater_flow", 1);
-        Replace(control, "30 40                      # control point (row column)", "5 5");
+        ReplaceOnce(control, "30 40                      # control point (row column)", "5 5");
         control += "\n[soil_surface_groundwater_substeps]\n3\n";
         // With the soil's heat and frost on, the decaying tracer of the soil
         // and the aquifer departs from its half-life by up to 3e-3 within

@@ -27,6 +27,7 @@
 #include "setup/irrigation_table.h"
 #include "soil/example_basin_copy.h"
 #include "soil/unsatzon.h"
+#include "support/in_process_run.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
@@ -43,12 +44,6 @@ constexpr int LastHour = 23;
 // Rows 15 to 26 and columns 18 to 37 of the example: the three subbasins
 // meet there, with fields that take river water in each of them.
 constexpr int FirstRow = 15, FirstColumn = 18, Rows = 12, Columns = 20;
-
-void Replace(std::string& text, const std::string& from, const std::string& to) {
-    const size_t at = text.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    text.replace(at, from.size(), to);
-}
 
 // Every third cell of subbasins 1 and 2 lies on the river of its subbasin.
 std::string RiverLinks(const std::string& zones) {
@@ -78,14 +73,14 @@ void WriteBasin(const TempDir& dir) {
     WriteFile(dir.file("input/river_links.asc"), RiverLinks(ReadFile(dir.file("input/zones.asc"))));
     std::string control = soiltest::ExampleControl(LastHour, 1, 1);
     ASSERT_FALSE(control.empty());
-    Replace(control, "[model_time]\n1\n", "[model_time]\n" + std::to_string(LastHour - Hours + 1) + "\n");
+    ReplaceOnce(control, "[model_time]\n1\n", "[model_time]\n" + std::to_string(LastHour - Hours + 1) + "\n");
     // The river exchange of the soil model needs the groundwater model.
     control = SetSectionSwitch(control, "groundwater_flow", 1);
     control = SetSectionSwitch(control, "special_output", 0);
-    Replace(control, "30 40                      # control point (row column)", "5 5");
-    Replace(control, "0                          # surface water interaction",
+    ReplaceOnce(control, "30 40                      # control point (row column)", "5 5");
+    ReplaceOnce(control, "0                          # surface water interaction",
             "2                          # surface water interaction");
-    Replace(control, "15                         # number of variable grids",
+    ReplaceOnce(control, "15                         # number of variable grids",
             "19\n"
             "river_depth.asc river_depth 0 1\n0\n0\n"
             "river_width.asc river_width 0 4\n0\n0\n"
@@ -96,9 +91,9 @@ void WriteBasin(const TempDir& dir) {
     const size_t own = control.find("  AL 1 = extern abstraction_1.txt");
     ASSERT_NE(own, std::string::npos);
     control.erase(own, control.find('\n', own) + 1 - own);
-    Replace(control, "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600\n",
+    ReplaceOnce(control, "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600\n",
             "C0 = 0 0 0 0 0 0 0 0 0 dTmin = 600\n  AL 2 = extern al_reservoir.txt 0 0.2 0.01 m3/s\n");
-    Replace(control, "L = 2500 A = 2.78\n", "L = 2500 A = 2.78\n  AL 1 = extern al_river.txt 0 0.3 10 m3/s\n");
+    ReplaceOnce(control, "L = 2500 A = 2.78\n", "L = 2500 A = 2.78\n  AL 1 = extern al_river.txt 0 0.3 10 m3/s\n");
     WriteFile(dir.file("basin.ctl"), control);
 }
 
@@ -122,24 +117,9 @@ void RunBasin(BasinRun& run) {
     TempDir dir;
     WriteBasin(dir);
     if (::testing::Test::HasFatalFailure()) return;
-    struct WorkingDirectory {
-        std::filesystem::path Previous = std::filesystem::current_path();
-        ~WorkingDirectory() { std::filesystem::current_path(Previous); }
-    } restore;
-    std::filesystem::current_path(dir.path());
-
-    std::ostringstream console;
-    DiagnosticsWriter writer(dir.file("diag.xml"), DiagDebug, console);
-    ModellApplication app;
-    std::string program = "ruvex", file = "basin.ctl";
-    char* argv[] = {program.data(), file.data(), nullptr};
-    int code = 0;
-    try {
-        app.init(&writer, 2, argv, 1);
-    } catch (int thrown) {
-        code = thrown;
-    }
-    ASSERT_EQ(code, 0) << console.str();
+    InProcessRun process(dir);
+    ASSERT_EQ(process.Init(), 0) << process.Console.str();
+    ModellApplication& app = process.App;
     ASSERT_NE(app.Routing, nullptr);
     ASSERT_NE(app.UnsaturatedZone, nullptr);
     ASSERT_EQ(app.UnsaturatedZone->GetSubSteps(), 1);
@@ -237,14 +217,7 @@ void RunBasin(BasinRun& run) {
         for (const auto& elements : routing.StorageElements[0])
             for (double e : elements) smallest = std::min(smallest, e);
     };
-    try {
-        app.run();
-    } catch (int thrown) {
-        code = thrown;
-    }
-    app.AfterTimeStep = nullptr;
-    ASSERT_EQ(code, 0) << console.str();
-    app.ClearMemory();
+    ASSERT_EQ(process.Run(), 0) << process.Console.str();
     run.done = true;
 }
 

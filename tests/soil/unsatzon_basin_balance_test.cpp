@@ -15,6 +15,7 @@
 #include "parameters/soil.h"
 #include "soil/example_basin_copy.h"
 #include "soil/unsatzon.h"
+#include "support/in_process_run.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
@@ -93,26 +94,9 @@ TEST(SoilBasinBalance, ExampleBasinClosesOverItsSteps) {
     const std::string control = soiltest::ExampleControl(24, days, 6, 1, 6);
     ASSERT_FALSE(control.empty());
     WriteFile(dir.file("basin.ctl"), control);
-    // The run's relative paths start in the copy; the directory is restored
-    // however the test ends.
-    struct WorkingDirectory {
-        std::filesystem::path Previous = std::filesystem::current_path();
-        ~WorkingDirectory() { std::filesystem::current_path(Previous); }
-    } restore;
-    std::filesystem::current_path(dir.path());
-
-    std::ostringstream console;
-    DiagnosticsWriter writer(dir.file("diag.xml"), DiagDebug, console);
-    ModellApplication app;
-    std::string program = "ruvex", file = "basin.ctl";
-    char* argv[] = {program.data(), file.data(), nullptr};
-    int code = 0;
-    try {
-        app.init(&writer, 2, argv, 1);
-    } catch (int thrown) {
-        code = thrown;
-    }
-    ASSERT_EQ(code, 0) << console.str();
+    InProcessRun process(dir);
+    ASSERT_EQ(process.Init(), 0) << process.Console.str();
+    ModellApplication& app = process.App;
     ASSERT_NE(app.UnsaturatedZone, nullptr);
     ASSERT_NE(app.UnsaturatedZone->WaterInput, nullptr);
     BasinSums sums(*app.UnsaturatedZone);
@@ -131,15 +115,8 @@ TEST(SoilBasinBalance, ExampleBasinClosesOverItsSteps) {
         stored = now;
         ++steps;
     };
-    try {
-        app.run();
-    } catch (int thrown) {
-        code = thrown;
-    }
-    ASSERT_EQ(code, 0) << console.str();
+    ASSERT_EQ(process.Run(), 0) << process.Console.str();
     const double after = sums.Stored();
-    app.AfterTimeStep = nullptr;
-    app.ClearMemory();
 
     const double residual = input - etr - (after - before) - runoff;
     std::printf("%d steps: input %.9f mm, ETR %.9f mm, storage change %.9f mm, runoff %.9f mm, residual %.3g mm, "

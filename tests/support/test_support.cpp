@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -234,6 +235,12 @@ std::string RemoveStandardGrids(const std::string& control, const std::vector<st
     }
     return control.substr(0, list.countBegin) + std::to_string(list.count - removed) +
            control.substr(list.countEnd, first - list.countEnd) + kept + control.substr(list.listEnd);
+}
+
+void ReplaceOnce(std::string& text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text.replace(at, from.size(), to);
 }
 
 }  // namespace testsupport

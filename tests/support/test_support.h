@@ -53,6 +53,10 @@ std::string TestDataPath(const std::string& name);
 
 // The control text with the on-switch (the first word after the "[section]"
 // line) of `section` set to `value`; unchanged when the section is absent.
+// Replaces the first `from` in `text` by `to`; a `from` that is not there
+// fails the test.
+void ReplaceOnce(std::string& text, const std::string& from, const std::string& to);
+
 std::string SetSectionSwitch(const std::string& control, const std::string& section, int value);
 
 // The control text with `lines` (each ending in a newline) added after the
