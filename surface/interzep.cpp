@@ -238,6 +238,20 @@ void interzeptionsmodellklasse::LayeredCell(int32_t i, int32_t j) {
     LayeredCellTracers(i, j, before0, WaterInput[i][j], throughfall0);
 }
 
+// Calls `step` with every tracer that has a storage, an outflow and an input
+// at (i, j), after the storage's decay over the step.
+template <typename Step>
+void interzeptionsmodellklasse::ForEachCellTracer(int32_t i, int32_t j, Step step) {
+    for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
+        TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
+        if (!record.StorageGrid || !record.FluxGrid || !TracerInput[static_cast<size_t>(n)]) continue;
+        const TracerInfo& tracer = Tracers[n];
+        double& stored = record.StorageGrid[i][j];
+        if (tracer.radioactive) stored *= TracerDecay[static_cast<size_t>(n)];
+        step(tracer, stored, record.FluxGrid[i][j], TracerInput[static_cast<size_t>(n)][i][j]);
+    }
+}
+
 // Tracers in a canopy of several layers: the layers' storages count as one
 // well-mixed store that the water input enters and the lowest layer's
 // throughfall leaves, so that no substance is lost on the way to the ground.
@@ -245,14 +259,7 @@ void interzeptionsmodellklasse::LayeredCell(int32_t i, int32_t j) {
 // let `throughfall` through.
 void interzeptionsmodellklasse::LayeredCellTracers(int32_t i, int32_t j, double before, double input,
                                                    double throughfall) {
-    for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
-        TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
-        if (!record.StorageGrid || !record.FluxGrid || !TracerInput[static_cast<size_t>(n)]) continue;
-        const TracerInfo& tracer = Tracers[n];
-        double& stored = record.StorageGrid[i][j];
-        double& outflow = record.FluxGrid[i][j];
-        const double cin = TracerInput[static_cast<size_t>(n)][i][j];
-        if (tracer.radioactive) stored *= TracerDecay[static_cast<size_t>(n)];
+    ForEachCellTracer(i, j, [&](const TracerInfo& tracer, double& stored, double& outflow, double cin) {
         if (tracer.evaporating) {
             stored = MixConcentration(stored, cin, before, input);
             outflow = throughfall > 0 ? stored : 0;
@@ -263,7 +270,7 @@ void interzeptionsmodellklasse::LayeredCellTracers(int32_t i, int32_t j, double 
             stored -= load;
             outflow = throughfall > 0 ? load / throughfall : 0;
         }
-    }
+    });
 }
 
 void interzeptionsmodellklasse::SingleLayerCell(int32_t i, int32_t j) {
@@ -274,14 +281,7 @@ void interzeptionsmodellklasse::SingleLayerCell(int32_t i, int32_t j) {
 
     // Tracers ride with the water: into the storage with the covered share,
     // out with the throughfall and the overflow.
-    for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
-        TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
-        if (!record.StorageGrid || !record.FluxGrid || !TracerInput[static_cast<size_t>(n)]) continue;
-        const TracerInfo& tracer = Tracers[n];
-        double& stored = record.StorageGrid[i][j];
-        double& outflow = record.FluxGrid[i][j];
-        const double cin = TracerInput[static_cast<size_t>(n)][i][j];
-        if (tracer.radioactive) stored *= TracerDecay[static_cast<size_t>(n)];
+    ForEachCellTracer(i, j, [&](const TracerInfo& tracer, double& stored, double& outflow, double cin) {
         if (tracer.evaporating) {
             outflow = cin;
             stored = MixConcentration(stored, cin, before, coverage * input);
@@ -298,7 +298,7 @@ void interzeptionsmodellklasse::SingleLayerCell(int32_t i, int32_t j) {
             // The load leaves with the whole throughfall, overflow included.
             outflow = fill.throughfall > 0 ? load / fill.throughfall : 0;
         }
-    }
+    });
 
     double storage = fill.storage, evaporation = 0;
     Evaporate(1, i, j, storage, evaporation);

@@ -67,6 +67,8 @@ private:
     void ComputeRow(int32_t row);
     void ComputeCell(int32_t row, int32_t col);
     void LayeredCell(int32_t row, int32_t col);
+    template <typename Step>
+    void ForEachCellTracer(int32_t row, int32_t col, Step step);
     void LayeredCellTracers(int32_t row, int32_t col, double before, double input, double throughfall);
     void SingleLayerCell(int32_t row, int32_t col);
     void Evaporate(int k, int32_t row, int32_t col, double& storage, double& evaporation);

@@ -159,7 +159,9 @@ TEST(TracerLedger, ConservativeLoadClosesOverEveryStorage) {
         std::printf("%s: %s", c.what, ledger.Table().c_str());
         EXPECT_GT(ledger.In(), 0);
         EXPECT_GT(ledger.Out(), 0);
-        if (c.snow) EXPECT_GT(std::max(ledger.Initial().Snow, ledger.Final().Snow), 0);
+        if (c.snow) {
+            EXPECT_GT(std::max(ledger.Initial().Snow, ledger.Final().Snow), 0);
+        }
         EXPECT_LT(std::fabs(ledger.RelativeResidual()), 1e-9) << ledger.Table();
     }
 }
@@ -273,7 +275,9 @@ TEST(TracerLedger, UniformConcentrationLeavesEverySubModelUnchanged) {
     for (const Departure* d : {&snow, &interception, &direct, &inter, &aquifer, &subbasins, &outlets}) {
         std::printf("%d outflows checked, largest relative departure %.3g %s\n", d->Checked, d->Worst, d->Where.c_str());
         // No cell of the piece runs off directly in these days.
-        if (d != &direct) EXPECT_GT(d->Checked, 0);
+        if (d != &direct) {
+            EXPECT_GT(d->Checked, 0);
+        }
         EXPECT_LT(d->Worst, 1e-12) << d->Where;
     }
 }
@@ -342,7 +346,7 @@ TEST(TracerLedger, RadioactiveLoadDecaysWithItsHalfLifeInEverySubModel) {
         std::function<double(int k, int r, int c, int level)> value;
         double worst = 0;
         int checked = 0;
-        std::string where;
+        std::string where = "";
     };
     std::vector<Store> stores = {
         {"snow", 1, 1,
