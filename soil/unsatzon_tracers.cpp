@@ -311,13 +311,13 @@ void unsatzonmodellklasse::TracerColumnStep(int i, int j, int step, int g, int i
         unsatzon::TracerKind kind;
         kind.Evaporating = tracer.evaporating != 0;
         kind.MaxConc = tracer.max_conc;
-        // The column decays once per sub-step, at its last iteration step:
-        // the aquifer below, whose concentration the saturated layers take
-        // and mix with in every iteration step, decays once per sub-step in
-        // the groundwater model. Decaying the column a little in every
-        // iteration step would mix loads of different ages with the aquifer
-        // whenever a sub-step has more than one iteration step.
-        kind.Decay = tracer.radioactive == 1 && step == iterationSteps ? st.DecayPerSubStep : 1.0;
+        // Once per sub-step, like the aquifer in the groundwater model:
+        // decaying a little in every iteration step would mix loads of
+        // different ages with the aquifer whenever a sub-step has more than
+        // one iteration step.
+        kind.Decay = tracer.radioactive == 1
+                         ? unsatzon::TracerDecayOfIterationStep(st.DecayPerSubStep, step, iterationSteps)
+                         : 1.0;
         unsatzon::TracerInflowConcentrations in;
         in.Input = st.Input ? st.Input[i][j] : 0.0;
         in.Silting = st.SiltingFlux ? st.SiltingFlux[i][j] : in.Input;
