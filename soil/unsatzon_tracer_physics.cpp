@@ -30,6 +30,10 @@ double TracerDecayFactorPart(double whole, int steps) {
     return std::exp(std::log(whole) / steps);
 }
 
+double TracerDecayOfIterationStep(double perSubStep, int step, int steps) {
+    return step >= steps ? perSubStep : 1.0;
+}
+
 double TracerColumnAmount(std::span<const double> U, bool evaporating, std::span<const double> theta,
                           std::span<const double> thickness, int layers, double pond) {
     double sum = evaporating ? U[0] * pond : U[0];

@@ -35,6 +35,12 @@ double TracerDecayFactor(double seconds, double halfLifeDays);
 // `whole`: whole^(1/steps).
 double TracerDecayFactorPart(double whole, int steps);
 
+// The factor a column's tracer decays by in iteration step `step` of
+// `steps` of a sub-step whose factor is `perSubStep`: all of it at the last
+// step, none before. The aquifer the saturated layers mix with in every
+// iteration step decays once per sub-step, so both stay of the same age.
+double TracerDecayOfIterationStep(double perSubStep, int step, int steps);
+
 // Water of one iteration step of a column. Per-layer arrays run over 0..L;
 // rates are in m/s, positive upward for `interfaceFlux` (index j: the lower
 // boundary of layer j, 0 the soil surface).

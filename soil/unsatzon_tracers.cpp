@@ -311,8 +311,13 @@ void unsatzonmodellklasse::TracerColumnStep(int i, int j, int step, int g, int i
         unsatzon::TracerKind kind;
         kind.Evaporating = tracer.evaporating != 0;
         kind.MaxConc = tracer.max_conc;
-        kind.Decay = tracer.radioactive == 1 ? unsatzon::TracerDecayFactorPart(st.DecayPerSubStep, iterationSteps)
-                                             : 1.0;
+        // Once per sub-step, like the aquifer in the groundwater model:
+        // decaying a little in every iteration step would mix loads of
+        // different ages with the aquifer whenever a sub-step has more than
+        // one iteration step.
+        kind.Decay = tracer.radioactive == 1
+                         ? unsatzon::TracerDecayOfIterationStep(st.DecayPerSubStep, step, iterationSteps)
+                         : 1.0;
         unsatzon::TracerInflowConcentrations in;
         in.Input = st.Input ? st.Input[i][j] : 0.0;
         in.Silting = st.SiltingFlux ? st.SiltingFlux[i][j] : in.Input;

@@ -315,11 +315,6 @@ TEST(TracerLedger, RadioactiveLoadDecaysWithItsHalfLifeInEverySubModel) {
         control = SetSectionSwitch(control, "groundwater_flow", 1);
         ReplaceOnce(control, "30 40                      # control point (row column)", "5 5");
         control += "\n[soil_surface_groundwater_substeps]\n3\n";
-        // With the soil's heat and frost on, the decaying tracer of the soil
-        // and the aquifer departs from its half-life by up to 3e-3 within
-        // these hours, which is not yet understood; heat stays off here
-        // until it is.
-        control = SetSectionSwitch(control, "heat_transfer", 0);
     };
     WriteBasin(dir, basin);
     if (HasFatalFailure()) return;

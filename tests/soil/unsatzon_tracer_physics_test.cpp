@@ -122,6 +122,37 @@ TEST(SoilTracerKernel, SaturatedZoneMixesWithTheAquifer) {
 // supply from below, river exchange and an aquifer; a solute at
 // concentration 1 everywhere stays at 1 when it neither decays nor
 // evaporates differently from its water.
+// A saturated column of two layers above 100 mm of aquifer, no water
+// moving, three iteration steps per sub-step; the aquifer decays once per
+// sub-step after the column, as the groundwater model does. A decaying
+// tracer and a stable one with the same start keep the ratio of the decay
+// in every layer and in the aquifer.
+TEST(SoilTracerKernel, DecayKeepsTheColumnInStepWithTheAquifer) {
+    const double perSubStep = TracerDecayFactor(1200, 1.5);
+    Column stable(2, 0), decaying(2, 0);
+    double aquifer[2] = {1, 1};  // [per mm]
+    for (Column* col : {&stable, &decaying}) {
+        col->w.GroundwaterLayer = 1;
+        col->w.AquiferWater = 100;
+        col->w.Rain = col->w.SurfaceLeft = 0;
+        col->U = {0, 30, 30};
+    }
+    for (int s = 1; s <= 4; ++s) {
+        for (int u = 1; u <= 3; ++u) {
+            TracerKind kind;
+            TransportTracerColumn(stable.w, {}, kind, stable.U, &aquifer[0], stable.scratch);
+            kind.Decay = TracerDecayOfIterationStep(perSubStep, u, 3);
+            TransportTracerColumn(decaying.w, {}, kind, decaying.U, &aquifer[1], decaying.scratch);
+        }
+        aquifer[1] *= perSubStep;
+        const double expected = std::pow(perSubStep, s);
+        for (int l = 1; l <= 2; ++l)
+            EXPECT_NEAR(decaying.U[static_cast<size_t>(l)] / stable.U[static_cast<size_t>(l)], expected, 1e-13)
+                << "sub-step " << s << ", layer " << l;
+        EXPECT_NEAR(aquifer[1] / aquifer[0], expected, 1e-13) << "sub-step " << s;
+    }
+}
+
 TEST(SoilTracerKernel, BalanceAndConservativeSoluteOverGeneratedColumns) {
     std::mt19937 random(31);
     std::uniform_real_distribution<double> u(0, 1);
