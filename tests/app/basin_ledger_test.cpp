@@ -340,7 +340,11 @@ TEST(BasinLedger, RoutingNetworkWithReservoirCloses) {
         EXPECT_GT(ledger.LargestOf("channels"), 0);
         EXPECT_GT(ledger.LargestOf("reservoirs"), 0);
         EXPECT_GT(ledger.TotalOf("inflows from files"), 0);
+#ifndef RUVEX_SANITIZED
+        // The shortened run ends before the outlet reaches the abstraction's
+        // threshold.
         EXPECT_GT(ledger.TotalOf("abstractions"), 0);
+#endif
         EXPECT_NE(ledger.TotalOf("groundwater fixed heads"), 0);
         EXPECT_LT(relative, 1e-9) << ledger.Table();
         EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
