@@ -478,8 +478,10 @@ deposition.sta 2024        # deposition statistics: daily means per subbasin
 1                          # LWOUTcorr
 
 # The glacier of the upper valley on the grid "ice_firn" above
-# (input/ice_firn.asc): a glacier of fixed extent whose ice and firn melt by
-# degree-days. The lines after the qglac statistics are read only by the
+# (input/ice_firn.asc: 2 firn on its upper half, 1 ice below, each cell
+# covered whole): a glacier of fixed extent whose ice and firn melt by
+# degree-days; the rain and snow melt on it run off through its snow-on-ice
+# storage. The lines after the qglac statistics are read only by the
 # dynamic methods 11 to 13, which take the grids "GlacierizedCells" and
 # "GlacierCodes" (input/glacier.asc and input/glacier_codes.asc) in place of
 # "ice_firn" and change the glacier's volume and area once a year, on 30
