@@ -19,6 +19,8 @@ edge of the raster; a northern and a southern tributary join it. The files:
   ice_firn.asc    the same glacier as a glacier of fixed extent that covers
                   its cells whole: 2 (firn) on its upper half, 1 (ice) on
                   the rest, 0 elsewhere in the basin
+  flow_times.asc  travel time of the runoff to the outlet of its subbasin
+                  [s]: along the steepest descent at 0.5 m/s
   river_depth.asc, river_width.asc  bed depth and width of the channels
                   [m]: cells that drain at least 0.3 km2 along the
                   steepest descent, and every cell without a lower
@@ -270,6 +272,9 @@ def build_ice_firn(dem, share):
 NEIGHBOURS = ((-1, 0), (-1, 1), (0, 1), (1, 1), (1, 0), (1, -1), (0, -1), (-1, -1))
 
 
+FLOW_SPEED = 0.5  # mean speed of the runoff on its way to the subbasin's outlet [m/s]
+
+
 def build_rivers(dem, zones, threshold=0.3):
     """Channel depth and width [m] and the link grid. Every cell of the basin
     drains to its steepest lower neighbour in the basin; a cell that drains
@@ -308,7 +313,20 @@ def build_rivers(dem, zones, threshold=0.3):
         else:
             depth[r][c] = 0.0
             width[r][c] = 0.0
-    return depth, width, links
+    # Travel time of the runoff to the subbasin's outlet: along the same
+    # steepest descent at FLOW_SPEED, ending where the path leaves the
+    # subbasin or reaches a cell without a lower neighbour.
+    times = [[NODATA] * (NCOLS + 1) for _ in range(NROWS + 1)]
+    for (r, c) in sorted(target, key=lambda rc: dem[rc[0]][rc[1]]):
+        down = target[(r, c)]
+        if down is None or zones[down[0]][down[1]] != zones[r][c]:
+            times[r][c] = 0.0
+        else:
+            step = CELL * math.hypot(down[0] - r, down[1] - c)
+            times[r][c] = times[down[0]][down[1]] + step / FLOW_SPEED
+    for (r, c) in target:
+        times[r][c] = round(times[r][c])
+    return depth, width, links, times
 
 
 def build_irrigation(landuse, zones):
@@ -729,10 +747,11 @@ def main():
     write_grid(os.path.join(target, "glacier.asc"), glacier, 1)
     write_grid(os.path.join(target, "glacier_codes.asc"), glacier_codes, 0)
     write_grid(os.path.join(target, "ice_firn.asc"), build_ice_firn(dem, glacier), 0)
-    depth, width, links = build_rivers(dem, zones)
+    depth, width, links, times = build_rivers(dem, zones)
     write_grid(os.path.join(target, "river_depth.asc"), depth, 2)
     write_grid(os.path.join(target, "river_width.asc"), width, 2)
     write_grid(os.path.join(target, "river_links.asc"), links, 0)
+    write_grid(os.path.join(target, "flow_times.asc"), times, 0)
     write_grid(os.path.join(target, "irrigation.asc"), build_irrigation(landuse, zones), 0)
     for k, grid in enumerate(build_slide_fractions(dem, zones), start=1):
         write_grid(os.path.join(target, "slidefraction%d.asc" % k), grid, 3)

@@ -69,7 +69,7 @@ zones.asc
 dem.asc
 
 [standard_grids]
-14                         # number of standard grids
+15                         # number of standard grids
 zones.asc zonegrid_soilmodel fillcode = 0 writecode = 0 statfile = zonegrid_soilmodel.sta statcode = 0
 landuse.asc landuse fillcode = 0 writecode = 3 statfile = landuse.sta statcode = 2024
 soils.asc soil_types fillcode = 0 writecode = 3 statfile = soil_types.sta statcode = 2024
@@ -77,6 +77,7 @@ ice_firn.asc ice_firn fillcode = 0 writecode = 0 statfile = ice_firn.sta statcod
 river_depth.asc river_depth fillcode = 0 writecode = 0 statfile = river_depth.sta statcode = 0
 river_width.asc river_width fillcode = 0 writecode = 0 statfile = river_width.sta statcode = 0
 river_links.asc river_links fillcode = 0 writecode = 0 statfile = river_links.sta statcode = 0
+flow_times.asc flow_times fillcode = 0 writecode = 0 statfile = flow_times.sta statcode = 0
 slidefraction1.asc slidefraction1 fillcode = 0 writecode = 0 statfile = slidefraction1.sta statcode = 0
 slidefraction2.asc slidefraction2 fillcode = 0 writecode = 0 statfile = slidefraction2.sta statcode = 0
 slidefraction3.asc slidefraction3 fillcode = 0 writecode = 0 statfile = slidefraction3.sta statcode = 0
