@@ -352,3 +352,14 @@ void teilmodellklasse::CloseControlFile() {
     std::fclose(ControlFile);
     ControlFile = nullptr;
 }
+
+void teilmodellklasse::RefuseChangingGlacier(const char* module) {
+    if (FindGrid("GlacierizedCells") <= 0 && FindGrid("GlacierCodes") <= 0) return;
+    if (Writer) {
+        *Writer << "FATAL: error: " << module
+                << " module cannot be used when glacier model is active. Remove grids for glacier codes and "
+                   "glaciated cell fractions from the grid list"
+                << "[end-entry]";
+    }
+    throw 2;
+}

@@ -128,6 +128,9 @@ public:
                                           const std::string& subModel);
     void FlushOwnedStatistics();
     void ReleaseOwnedStatistics();
+    // The models that work on a fixed land surface refuse the grids of a
+    // glacier that changes its extent: FATAL naming `module`, code 2.
+    void RefuseChangingGlacier(const char* module);
 
 private:
     struct OwnedStatistics;

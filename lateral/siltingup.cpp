@@ -93,14 +93,7 @@ void siltingupclass::Construct() {
                 << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
     }
     Regions = OptionalGrid("MPIRegions");
-    if (FindGrid("GlacierizedCells") > 0 || FindGrid("GlacierCodes") > 0) {
-        if (Writer) {
-            *Writer << "FATAL: error: Silting-Up module cannot be used when glacier model is active. Remove grids "
-                       "for glacier codes and glaciated cell fractions from the grid list"
-                    << "[end-entry]";
-        }
-        throw 2;
-    }
+    RefuseChangingGlacier("Silting-Up");
     Elevation = RequiredGrid("[elevation_model]");
     LayerCount = VegetationLayerCount(Settings.MultilayerLanduseTable, Settings.MultilayerLanduseCount);
     Landuse.assign(static_cast<size_t>(LayerCount) + 1, nullptr);

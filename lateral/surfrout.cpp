@@ -53,14 +53,7 @@ void surfaceroutingclass::Construct(int spinUpSwitch) {
         CloseControlFile();
         return;
     }
-    if (FindGrid("GlacierizedCells") > 0 || FindGrid("GlacierCodes") > 0) {
-        if (Writer) {
-            *Writer << "FATAL: error: Surface routing module cannot be used when glacier model is active. Remove "
-                       "grids for glacier codes and glaciated cell fractions from the grid list"
-                    << "[end-entry]";
-        }
-        throw 2;
-    }
+    RefuseChangingGlacier("Surface routing");
     Elevation = RequiredGrid("[elevation_model]");
     LayerCount = VegetationLayerCount(Settings.MultilayerLanduseTable, Settings.MultilayerLanduseCount);
     Landuse.assign(static_cast<size_t>(LayerCount) + 1, nullptr);
