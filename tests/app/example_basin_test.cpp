@@ -33,14 +33,6 @@ void CopyShortenedBasin(const TempDir& dir, int days, bool soil = true) {
 }
 
 // Every output file, by name.
-std::map<std::string, std::string> Outputs(const TempDir& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::directory_iterator(dir.file("output"))) {
-        files[entry.path().filename().string()] = ReadFile(entry.path().string());
-    }
-    return files;
-}
-
 }  // namespace
 
 TEST(ExampleBasin, OutputsAreTheSameOnOneThreeAndEightThreads) {
@@ -59,7 +51,7 @@ TEST(ExampleBasin, OutputsAreTheSameOnOneThreeAndEightThreads) {
         CopyShortenedBasin(dir, days);
         const auto run = RunRuvex(dir.path(), {"basin.ctl"}, threads[k]);
         ASSERT_EQ(run.exitCode, 0) << run.output;
-        outputs[k] = Outputs(dir);
+        outputs[k] = OutputFiles(dir);
         // the diagnostics, without the clock times of start and end
         outputs[k]["Ruvex_Diag.xml"] = std::regex_replace(
             ReadFile(dir.file("Ruvex_Diag.xml")), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)"), "(time)");
@@ -105,8 +97,8 @@ TEST(ExampleBasin, MalformedStationRowOnDay10KeepsTheNineFinishedDays) {
     ASSERT_EQ(failed.exitCode, 49) << failed.output;
     EXPECT_NE(failed.output.find("error reading input/temperature.dat, line 222"), std::string::npos);
 
-    const auto expected = Outputs(complete);
-    const auto written = Outputs(broken);
+    const auto expected = OutputFiles(complete);
+    const auto written = OutputFiles(broken);
     int compared = 0;
     for (const auto& [name, content] : expected) {
         if (name != "points.txt" && (name.size() < 4 || name.substr(name.size() - 4) != ".sta")) continue;

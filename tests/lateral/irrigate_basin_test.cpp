@@ -44,13 +44,6 @@ void CopyBasin(const TempDir& dir, const std::function<std::string(std::string)>
     WriteFile(dir.file("basin.ctl"), text);
 }
 
-std::map<std::string, std::string> Outputs(const TempDir& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::directory_iterator(dir.file("output")))
-        files[entry.path().filename().string()] = ReadFile(entry.path().string());
-    return files;
-}
-
 // The rows of a statistics file after its header lines: the values after
 // the date, one vector per step.
 std::vector<std::vector<double>> StatisticRows(const std::string& text) {
@@ -102,7 +95,7 @@ TEST(IrrigationBasin, RiversAndTheReservoirSupplyFromTheSecondStepOn) {
         });
         const auto run = RunRuvex(dir.path(), {"basin.ctl"}, threads[k]);
         ASSERT_EQ(run.exitCode, 0) << run.output;
-        outputs[k] = Outputs(dir);
+        outputs[k] = OutputFiles(dir);
     }
     const auto& first = outputs[0];
     ASSERT_EQ(first.count("irrigation_gw.sta"), 1u);

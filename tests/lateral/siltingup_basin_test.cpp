@@ -52,30 +52,6 @@ void CopyTilledBasin(const TempDir& dir, const std::string& section = "") {
     WriteFile(dir.file("basin.ctl"), text);
 }
 
-// The value rows of a statistics file (the three header lines dropped), as
-// numbers: year, month, day, hour, then the columns.
-std::vector<std::vector<double>> StatisticsRows(const std::string& path) {
-    std::istringstream in(ReadFile(path));
-    std::vector<std::vector<double>> rows;
-    std::string line;
-    for (int n = 0; std::getline(in, line); ++n) {
-        if (n < 3) continue;
-        std::istringstream values(line);
-        std::vector<double> row;
-        double v = 0;
-        while (values >> v) row.push_back(v);
-        rows.push_back(row);
-    }
-    return rows;
-}
-
-std::map<std::string, std::string> Outputs(const TempDir& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::directory_iterator(dir.file("output")))
-        files[entry.path().filename().string()] = ReadFile(entry.path().string());
-    return files;
-}
-
 TEST(ExampleBasinSiltingUp, RunoffAfterTillageOnlyInRainySteps) {
     TempDir one, eight;
     CopyTilledBasin(one, "section_method2.txt");
@@ -86,7 +62,7 @@ TEST(ExampleBasinSiltingUp, RunoffAfterTillageOnlyInRainySteps) {
     ASSERT_EQ(a.exitCode, 0) << a.output;
     ASSERT_EQ(b.exitCode, 0) << b.output;
 
-    const auto first = Outputs(one), second = Outputs(eight);
+    const auto first = OutputFiles(one), second = OutputFiles(eight);
     ASSERT_EQ(first.size(), second.size());
     for (const auto& [name, content] : first) {
         ASSERT_EQ(second.count(name), 1u) << name;
@@ -95,8 +71,8 @@ TEST(ExampleBasinSiltingUp, RunoffAfterTillageOnlyInRainySteps) {
     for (const char* grid : {"kinetic_energy.asc", "qdsu.sum", "tst.asc", "qdsu.sta", "sdisp.sta"})
         EXPECT_EQ(first.count(grid), 1u) << grid;
 
-    const auto runoff = StatisticsRows(one.file("output/qdsu.sta"));
-    const auto rain = StatisticsRows(one.file("output/throughfall.sta"));
+    const auto runoff = StatisticsValueRows(one.file("output/qdsu.sta"));
+    const auto rain = StatisticsValueRows(one.file("output/throughfall.sta"));
     ASSERT_EQ(runoff.size(), 11u * 24u);
     ASSERT_EQ(rain.size(), runoff.size());
     int runoffSteps = 0;
@@ -123,8 +99,8 @@ TEST(ExampleBasinSiltingUp, ExampleSectionWithTheBuiltInLaws) {
     ASSERT_EQ(run.exitCode, 0) << run.output;
     for (const char* grid : {"kinetic_energy.asc", "qdsu.sum", "qdsu.sta", "sdisp.sta"})
         EXPECT_TRUE(FileExists(dir.file(std::string("output/") + grid))) << grid;
-    const auto runoff = StatisticsRows(dir.file("output/qdsu.sta"));
-    const auto rain = StatisticsRows(dir.file("output/throughfall.sta"));
+    const auto runoff = StatisticsValueRows(dir.file("output/qdsu.sta"));
+    const auto rain = StatisticsValueRows(dir.file("output/throughfall.sta"));
     ASSERT_EQ(runoff.size(), 11u * 24u);
     ASSERT_EQ(rain.size(), runoff.size());
     int runoffSteps = 0;

@@ -109,28 +109,6 @@ void CopyBasin(const TempDir& dir) {
     WriteFile(dir.file("basin.ctl"), text);
 }
 
-std::map<std::string, std::string> Outputs(const TempDir& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::directory_iterator(dir.file("output")))
-        files[entry.path().filename().string()] = ReadFile(entry.path().string());
-    return files;
-}
-
-std::vector<std::vector<double>> StatisticsRows(const std::string& path) {
-    std::istringstream in(ReadFile(path));
-    std::vector<std::vector<double>> rows;
-    std::string line;
-    for (int n = 0; std::getline(in, line); ++n) {
-        if (n < 3) continue;
-        std::istringstream values(line);
-        std::vector<double> row;
-        double v = 0;
-        while (values >> v) row.push_back(v);
-        rows.push_back(row);
-    }
-    return rows;
-}
-
 TEST(SurfaceRoutingRun, ExampleBasinAlikeOnOneAndThreeThreads) {
     TempDir one, three;
     CopyBasin(one);
@@ -139,7 +117,7 @@ TEST(SurfaceRoutingRun, ExampleBasinAlikeOnOneAndThreeThreads) {
     const auto b = RunRuvex(three.path(), {"basin.ctl"}, "RUVEX_PARALLEL_MIN_CELLS=1 OMP_NUM_THREADS=3");
     ASSERT_EQ(a.exitCode, 0) << a.output;
     ASSERT_EQ(b.exitCode, 0) << b.output;
-    const auto first = Outputs(one), second = Outputs(three);
+    const auto first = OutputFiles(one), second = OutputFiles(three);
     ASSERT_EQ(first.size(), second.size());
     for (const auto& [name, content] : first) {
         ASSERT_EQ(second.count(name), 1u) << name;
@@ -147,7 +125,7 @@ TEST(SurfaceRoutingRun, ExampleBasinAlikeOnOneAndThreeThreads) {
     }
     for (const char* file : {"qdsr.sta", "qisr.sta", "qbsr.sta", "qgsr.sta", "sr_storage.sta", "surfrout_state.txt_0"})
         EXPECT_EQ(first.count(file), 1u) << file;
-    const auto qg = StatisticsRows(one.file("output/qgsr.sta"));
+    const auto qg = StatisticsValueRows(one.file("output/qgsr.sta"));
     ASSERT_EQ(qg.size(), 3u);
     for (const auto& row : qg)
         for (size_t k = 4; k < row.size(); ++k) EXPECT_GE(row[k], 0.0);

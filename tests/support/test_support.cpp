@@ -243,4 +243,26 @@ void ReplaceOnce(std::string& text, const std::string& from, const std::string& 
     text.replace(at, from.size(), to);
 }
 
+std::map<std::string, std::string> OutputFiles(const TempDir& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("output")))
+        files[entry.path().filename().string()] = ReadFile(entry.path().string());
+    return files;
+}
+
+std::vector<std::vector<double>> StatisticsValueRows(const std::string& path) {
+    std::istringstream in(ReadFile(path));
+    std::vector<std::vector<double>> rows;
+    std::string line;
+    for (int n = 0; std::getline(in, line); ++n) {
+        if (n < 3) continue;
+        std::istringstream values(line);
+        std::vector<double> row;
+        double v = 0;
+        while (values >> v) row.push_back(v);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 }  // namespace testsupport

@@ -2,6 +2,7 @@
 // Helpers shared by the tests: temporary directories, files, running the real
 // executable and checking the diagnostics file.
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,12 @@ std::string TestDataPath(const std::string& name);
 
 // The control text with the on-switch (the first word after the "[section]"
 // line) of `section` set to `value`; unchanged when the section is absent.
+// Every file of the run's "output" directory by name, with its contents.
+std::map<std::string, std::string> OutputFiles(const TempDir& dir);
+// The rows of a statistics file after its three header lines, as numbers:
+// year, month, day, hour, then the columns.
+std::vector<std::vector<double>> StatisticsValueRows(const std::string& path);
+
 // Replaces the first `from` in `text` by `to`; a `from` that is not there
 // fails the test.
 void ReplaceOnce(std::string& text, const std::string& from, const std::string& to);

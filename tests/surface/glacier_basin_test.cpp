@@ -51,30 +51,6 @@ const char* const SummerEnd = "31\n8";
 const size_t Days = 243;
 #endif
 
-// The value rows of a statistics file: year, month, day, hour, subbasins
-// 1 to 3, the basin.
-std::vector<std::vector<double>> Rows(const std::string& path) {
-    std::istringstream in(ReadFile(path));
-    std::string line;
-    std::vector<std::vector<double>> rows;
-    for (int k = 0; std::getline(in, line); ++k) {
-        if (k < 3) continue;
-        std::istringstream fields(line);
-        std::vector<double> row;
-        double v;
-        while (fields >> v) row.push_back(v);
-        rows.push_back(row);
-    }
-    return rows;
-}
-
-std::map<std::string, std::string> Outputs(const TempDir& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::directory_iterator(dir.file("output")))
-        files[entry.path().filename().string()] = ReadFile(entry.path().string());
-    return files;
-}
-
 }  // namespace
 
 TEST(ExampleBasinGlacier, MeltRunoffAndMassBalance) {
@@ -86,7 +62,7 @@ TEST(ExampleBasinGlacier, MeltRunoffAndMassBalance) {
     ASSERT_EQ(a.exitCode, 0) << a.output;
     ASSERT_EQ(b.exitCode, 0) << b.output;
 
-    const auto first = Outputs(one), second = Outputs(eight);
+    const auto first = OutputFiles(one), second = OutputFiles(eight);
     ASSERT_EQ(first.size(), second.size());
     for (const auto& [name, content] : first) {
         ASSERT_EQ(second.count(name), 1u) << name;
@@ -94,11 +70,11 @@ TEST(ExampleBasinGlacier, MeltRunoffAndMassBalance) {
     }
 
     // firn and ice melt: only in subbasin 3, nothing before 30 April
-    const auto ice = Rows(one.file("output/qice.sta"));
-    const auto firn = Rows(one.file("output/qfirn.sta"));
-    const auto snowOnIce = Rows(one.file("output/qsnowonglac.sta"));
-    const auto runoff = Rows(one.file("output/qglac.sta"));
-    const auto balance = Rows(one.file("output/glacier_mb_glacier.sta"));
+    const auto ice = StatisticsValueRows(one.file("output/qice.sta"));
+    const auto firn = StatisticsValueRows(one.file("output/qfirn.sta"));
+    const auto snowOnIce = StatisticsValueRows(one.file("output/qsnowonglac.sta"));
+    const auto runoff = StatisticsValueRows(one.file("output/qglac.sta"));
+    const auto balance = StatisticsValueRows(one.file("output/glacier_mb_glacier.sta"));
     for (const auto* rows : {&ice, &firn, &snowOnIce, &runoff, &balance}) ASSERT_EQ(rows->size(), Days);
     double summerMelt = 0;
     for (const auto* rows : {&ice, &firn}) {
@@ -166,7 +142,7 @@ TEST(ExampleBasinGlacier, YearlyUpdate) {
     const auto b = RunRuvex(eight.path(), {"basin.ctl"}, "OMP_NUM_THREADS=8 OMP_WAIT_POLICY=passive");
     ASSERT_EQ(a.exitCode, 0) << a.output;
     ASSERT_EQ(b.exitCode, 0) << b.output;
-    const auto first = Outputs(one), second = Outputs(eight);
+    const auto first = OutputFiles(one), second = OutputFiles(eight);
     ASSERT_EQ(first.size(), second.size());
     for (const auto& [name, content] : first) {
         ASSERT_EQ(second.count(name), 1u) << name;

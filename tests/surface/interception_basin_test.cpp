@@ -63,13 +63,6 @@ std::vector<std::string> StatisticsRows(const std::string& path) {
     return rows;
 }
 
-std::map<std::string, std::string> Outputs(const TempDir& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::directory_iterator(dir.file("output")))
-        files[entry.path().filename().string()] = ReadFile(entry.path().string());
-    return files;
-}
-
 TEST(ExampleBasinInterception, ClosesTheBalanceOfEveryCell) {
     TempDir one, eight;
     CopyDecemberBasin(one);
@@ -82,7 +75,7 @@ TEST(ExampleBasinInterception, ClosesTheBalanceOfEveryCell) {
     ASSERT_EQ(b.exitCode, 0) << b.output;
 
     // every output file is the same on one and eight threads
-    const auto first = Outputs(one), second = Outputs(eight);
+    const auto first = OutputFiles(one), second = OutputFiles(eight);
     ASSERT_EQ(first.size(), second.size());
     for (const auto& [name, content] : first) {
         ASSERT_EQ(second.count(name), 1u) << name;
