@@ -265,4 +265,15 @@ std::vector<std::vector<double>> StatisticsValueRows(const std::string& path) {
     return rows;
 }
 
+std::vector<double> GridValues(const std::string& asciiGrid) {
+    std::istringstream grid(asciiGrid);
+    std::string key;
+    double value = 0;
+    for (int i = 0; i < 6; ++i) grid >> key >> value;
+    std::vector<double> values;
+    while (grid >> value)
+        if (value != -9999) values.push_back(value);
+    return values;
+}
+
 }  // namespace testsupport

@@ -60,6 +60,10 @@ std::map<std::string, std::string> OutputFiles(const TempDir& dir);
 // year, month, day, hour, then the columns.
 std::vector<std::vector<double>> StatisticsValueRows(const std::string& path);
 
+// The values of an ESRI ASCII grid's text after its six header lines, without
+// the cells that hold -9999.
+std::vector<double> GridValues(const std::string& asciiGrid);
+
 // Replaces the first `from` in `text` by `to`; a `from` that is not there
 // fails the test.
 void ReplaceOnce(std::string& text, const std::string& from, const std::string& to);
