@@ -44,11 +44,17 @@ int schneemodellklasse::Register(double** grid, const std::string& fileName, con
     return index;
 }
 
-// A state grid of a warm start: storages fill holes from their neighbours,
-// temperatures with 273.16 K.
+// A state grid of a warm start: storages fill holes from their neighbours.
+// A temperature without a value is a pack's unset temperature (the pack was
+// empty when the earlier run ended) and stays unset, so that returning snow
+// starts from the air temperature exactly as it would have in one long run;
+// filling such cells with 273.16 K made a warm start drift from it.
 double** schneemodellklasse::ReadStateGrid(const std::string& fileName, bool temperature) {
     double** grid = nullptr;
-    ReadGrid(fileName, grid, 1, true, false, temperature ? 273.16 : 0.0, !temperature);
+    if (temperature)
+        ReadGrid(fileName, grid, 0, true, false, 0.0, false);
+    else
+        ReadGrid(fileName, grid, 1, true, false, 0.0, true);
     OwnGrids.push_back({0, grid});
     return grid;
 }
