@@ -676,9 +676,10 @@ substeps.asc               # sub-steps grid
 # above, and the flow-time zones and runoff storages in the file
 # storage_content.txt_0 next to the routing state. To go on from there, set
 # the read mode above to 1 and InitialStateDirectory in [output_interval] to
-# that output directory (copy the input files there as well, or give them
-# with their directory), and start the next run one step after the end of
-# the previous one. The snow and interception storages have read switches of
+# that output directory (copy the input files there as well, over the
+# output's landuse.asc and soils.asc, which hold the table positions of the
+# codes, or give them with their directory), and start the next run one step
+# after the end of the previous one. The snow and interception storages have read switches of
 # their own in their sections.
 # The same file carries the soil model's baseflow still owed by each subbasin
 # and the evapotranspiration's sunshine of the day, and a continuing run
