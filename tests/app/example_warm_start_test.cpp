@@ -127,9 +127,18 @@ std::vector<std::string> RowsFromDay(const std::string& text, int day) {
 
 TEST(ExampleWarmStart, SplitRunGoesOnExactlyForSurfaceAndRouting) {
     // Two wet days at once, and split after the first: the first day on its
-    // own, then a warm start over the second. Water runs over the surface at
-    // the split.
+    // own, then a warm start over the second (its first hours under the
+    // sanitizers, without the daily statistics). Water runs over the surface
+    // at the split.
+#ifdef RUVEX_SANITIZED
+    const int lastHour = 6;
+    const std::vector<std::string> tables{"Qrouted.sta", "reservoir_1.txt", "abstraction_1.txt"};
+#else
     const int lastHour = 24;
+    const std::vector<std::string> tables{"sdisp.sta", "qdsu.sta", "qdsr.sta", "qisr.sta", "qbsr.sta",
+                                          "qgsr.sta", "sr_storage.sta", "Qrouted.sta", "reservoir_1.txt",
+                                          "abstraction_1.txt"};
+#endif
     TempDir whole, first, state, second;
     WriteWholeBasin(whole, WetDay, WetDay + 1, lastHour, "");
     WriteWholeBasin(first, WetDay, WetDay, 24, "");
@@ -152,8 +161,7 @@ TEST(ExampleWarmStart, SplitRunGoesOnExactlyForSurfaceAndRouting) {
     };
     // Statistics and tables of the silting-up model, surface routing and the
     // routing: every row from the split on.
-    for (const char* name : {"sdisp.sta", "qdsu.sta", "qdsr.sta", "qisr.sta", "qbsr.sta", "qgsr.sta",
-                             "sr_storage.sta", "Qrouted.sta", "reservoir_1.txt", "abstraction_1.txt"}) {
+    for (const std::string& name : tables) {
         if (!both(name)) continue;
         const std::vector<std::string> rows = RowsFromDay(a.at(name), WetDay + 1);
         EXPECT_FALSE(rows.empty()) << name;
