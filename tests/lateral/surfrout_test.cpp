@@ -686,6 +686,51 @@ TEST(SurfaceRoutingTracers, UniformConcentrationLeavesUnchanged) {
     }
 }
 
+// With the silting-up model the water left on the surface after a sub-step
+// stays there, and so does its tracer: the next sub-step's direct runoff,
+// of another concentration, mixes with it. What came in (the surface's load
+// and the direct runoff's) is what the river cells got plus what stays.
+TEST(SurfaceRoutingTracers, SurfaceWaterKeepsItsLoadWithTheSiltingUpModel) {
+    const double concentrations[3] = {0, 0.5, 2.0};  // of the direct runoff in sub-steps 1 and 2
+    for (int evaporating : {1, 0}) {
+        SCOPED_TRACE("evaporating " + std::to_string(evaporating));
+        PlaneFixture f(12, 6);
+        f.Add("DirectRunoffSiltingUp", 0);
+        double** surfaceConc = f.Add("concstor_tracer_1_SiltingUpModel", 0);
+        double** qdLoad = f.Add("_CONC_QD_1_", 0);
+        f.Add("_CONC_QI_1_", 0);
+        f.tracers[1].name = "trc";
+        f.tracers[1].evaporating = evaporating;
+        f.tracers[1].path = f.dir.path() + "/";
+        auto model = f.Ready(PlaneFixture::Section(3), 2, 1);
+        ASSERT_TRUE(model);
+        double** S = f.Grid("SurfStorSiltingUp");
+        double** direct = f.Grid("directflow");
+        model->BeginTimeStep(1, 1, 1, 2020);
+        for (int sub = 1; sub <= 2; ++sub) {
+            const double c = concentrations[sub];
+            double loadIn = 0;
+            for (int r = 1; r <= f.rows; ++r)
+                for (int col = 1; col <= f.cols; ++col) {
+                    direct[r][col] = r <= f.rows / 2 ? 3.0 : 0.5;
+                    qdLoad[r][col] = evaporating ? c : c * direct[r][col];
+                    loadIn += c * direct[r][col] + (r < f.rows ? surfaceConc[r][col] * S[r][col] : 0.0);
+                }
+            model->RunTimeStep(1, 1, 1, 2020);
+            double loadOut = 0, left = 0;
+            for (int r = 1; r <= f.rows; ++r)
+                for (int col = 1; col <= f.cols; ++col) {
+                    loadOut += r == f.rows ? qdLoad[r][col] * direct[r][col] : surfaceConc[r][col] * S[r][col];
+                    left += r < f.rows ? S[r][col] : 0.0;
+                }
+            if (sub == 2) ASSERT_GT(left, 0);
+            EXPECT_NEAR(loadOut, loadIn, 1e-12 * loadIn) << "sub-step " << sub;
+        }
+        model->RouteZonesToSubbasins(1, 1, 1, 2020);
+        model->FinishRun(0);
+    }
+}
+
 // ------------------------------------------------------------------ state
 
 std::vector<double> RunSteps(surfaceroutingclass& model, PlaneFixture& f, int first, int last) {
