@@ -3,10 +3,10 @@
 // the end of a run and read at a warm start.
 
 #include <algorithm>
-#include <string>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/storage_content_file.h"
