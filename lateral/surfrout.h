@@ -82,6 +82,10 @@ public:
     virtual void ReadStorageContent();
     [[noreturn]] virtual void StorageMismatchError(const std::string& description, double run, double file);
     virtual void ReadAndCompareStorageValue(double expected, const std::string& description);
+    // The flow velocities that start the next step's velocity iteration: the
+    // block after the linear storages, and its reader (no block: all 0).
+    std::string VelocityBlock() const;
+    void ReadVelocityBlock();
 
     // Geometry and flow of one cell (the step's parallel phases call them).
     int SteepestWaterSurfaceSlope(int32_t row, int32_t col, double* slope, double* angle);

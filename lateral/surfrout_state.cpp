@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/storage_content_file.h"
@@ -18,6 +19,11 @@ const char* const SectionName = "SurfaceRoutingModel";
 const char* const ColdStartNote =
     ". This means that the actual model run will not initialize the flow travel time zones for direct runoff and "
     "interflow, as it was before version 9.08.06.";
+// The velocities of the last computation start the velocity iteration of the
+// next step, so a warm start needs them to go on where the run stopped. They
+// follow the linear storages as a block of their own: a file without it (an
+// older one) is read as before, with the velocities starting at 0.
+const char* const VelocityMarker = "(cells with flow velocities)";
 
 }  // namespace
 
@@ -53,11 +59,64 @@ void surfaceroutingclass::WriteStorageContent(int append) {
             text += ShortestText(qii[i][j]) + " (QIi" + index;
         }
     }
+    text += VelocityBlock();
     text += "\n";
 
     // A file that another section of this run did not create is made anew,
     // so that the section never lands behind an old one.
     WriteStorageSection(StorageStage, path, text, append, Writer);
+}
+
+std::string surfaceroutingclass::VelocityBlock() const {
+    std::string cells;
+    int count = 0;
+    for (int32_t i = 1; i <= NRows; ++i) {
+        for (int32_t j = 1; j <= NCols; ++j) {
+            if (!IsModelCell(i, j)) continue;
+            const double* v = Velocity[i][j];
+            if (std::all_of(v + 1, v + 9, [](double x) { return x == 0; })) continue;
+            ++count;
+            cells += std::to_string(i) + " " + std::to_string(j);
+            for (int d = 1; d <= 8; ++d) cells += " " + ShortestText(v[d]);
+            cells += "\n";
+        }
+    }
+    return std::to_string(count) + " " + VelocityMarker + "\n" + cells;
+}
+
+void surfaceroutingclass::ReadVelocityBlock() {
+    FILE* f = StateFile;
+    std::string line;
+    for (int ch; (ch = std::fgetc(f)) != EOF;) {
+        if (ch == '\n') {
+            if (line.find_first_not_of(" \t\r") != std::string::npos) break;
+            line.clear();
+            continue;
+        }
+        line += static_cast<char>(ch);
+    }
+    // An older file, or the next section: the velocities start at 0.
+    if (line.find(VelocityMarker) == std::string::npos) return;
+    long long count = -1;
+    const int read = std::sscanf(line.c_str(), "%lld", &count);
+    const long long cells = static_cast<long long>(NRows) * NCols;
+    if (read != 1 || count < 0 || count > cells)
+        StorageMismatchError("number of cells with flow velocities", static_cast<double>(cells), static_cast<double>(count));
+    for (long long k = 0; k < count; ++k) {
+        int row = 0, col = 0;
+        if (std::fscanf(f, "%d %d", &row, &col) != 2 || row < 1 || row > NRows || col < 1 || col > NCols ||
+            !IsModelCell(row, col)) {
+            StorageMismatchError("cell of the flow velocities", static_cast<double>(k + 1), NoData);
+        }
+        double* v = Velocity[row][col];
+        for (int d = 1; d <= 8; ++d) {
+            double value = 0;
+            if (std::fscanf(f, "%lf", &value) != 1 || !std::isfinite(value))
+                StorageMismatchError("number of flow velocities of a cell", 8, d - 1);
+            v[d] = value;
+        }
+        ReadRestOfLine(f, nullptr);
+    }
 }
 
 void surfaceroutingclass::StorageMismatchError(const std::string& description, double run, double file) {
@@ -153,4 +212,5 @@ void surfaceroutingclass::ReadStorageContent() {
             qii[i][j] = real("QIi");
         }
     }
+    ReadVelocityBlock();
 }

@@ -320,21 +320,27 @@ void surfaceroutingclass::TakeOver() {
         for (int32_t j = first; j <= last; ++j) {
             if (!IsModelCell(i, j)) continue;
             // With the silting-up model the soil takes its direct runoff and
-            // not the surface storage: what lies on the surface stays there.
+            // not the surface storage: what lies on the surface stays there,
+            // with its tracers.
             double& S = Surface[i][j];
-            S = (SiltingUpRunoff ? S : 0.0) + DirectFlow[i][j];
+            const double kept = SiltingUpRunoff ? S : 0.0;
+            const double direct = DirectFlow[i][j];
+            S = kept + direct;
             Depth[i][j] = S / 1000;
             for (int k = 1; k <= TracerCount; ++k) {
                 double& qd = TracerQD[static_cast<size_t>(k)][i][j];
+                double& surface = TracerSurface[static_cast<size_t>(k)][i][j];
                 const double factor = ConcentrationsFromSiltingUp ? 1.0 : TracerDecay[static_cast<size_t>(k)];
                 // The soil model hands an evaporating tracer's direct runoff
                 // as a concentration and any other tracer's as an amount
                 // (concentration x mm); on the surface both are concentrations.
                 const bool evaporating = Tracers && Tracers[k].evaporating;
-                const double direct = DirectFlow[i][j];
                 const double concentration = evaporating ? qd : (direct > 0 ? qd / direct : 0.0);
-                TracerStorage[static_cast<size_t>(k)].StorageGrid[i][j] = concentration * factor;
-                TracerSurface[static_cast<size_t>(k)][i][j] = 0;
+                // The water kept on the surface brings the concentration it
+                // had at the end of the last sub-step.
+                const double mixed = kept > 0 ? (kept * surface + direct * concentration) / S : concentration;
+                TracerStorage[static_cast<size_t>(k)].StorageGrid[i][j] = mixed * factor;
+                surface = 0;
                 qd = 0;
             }
             DirectFlow[i][j] = 0;

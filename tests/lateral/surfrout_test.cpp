@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <sstream>
+#include <string>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
@@ -684,6 +686,51 @@ TEST(SurfaceRoutingTracers, UniformConcentrationLeavesUnchanged) {
     }
 }
 
+// With the silting-up model the water left on the surface after a sub-step
+// stays there, and so does its tracer: the next sub-step's direct runoff,
+// of another concentration, mixes with it. What came in (the surface's load
+// and the direct runoff's) is what the river cells got plus what stays.
+TEST(SurfaceRoutingTracers, SurfaceWaterKeepsItsLoadWithTheSiltingUpModel) {
+    const double concentrations[3] = {0, 0.5, 2.0};  // of the direct runoff in sub-steps 1 and 2
+    for (int evaporating : {1, 0}) {
+        SCOPED_TRACE("evaporating " + std::to_string(evaporating));
+        PlaneFixture f(12, 6);
+        f.Add("DirectRunoffSiltingUp", 0);
+        double** surfaceConc = f.Add("concstor_tracer_1_SiltingUpModel", 0);
+        double** qdLoad = f.Add("_CONC_QD_1_", 0);
+        f.Add("_CONC_QI_1_", 0);
+        f.tracers[1].name = "trc";
+        f.tracers[1].evaporating = evaporating;
+        f.tracers[1].path = f.dir.path() + "/";
+        auto model = f.Ready(PlaneFixture::Section(3), 2, 1);
+        ASSERT_TRUE(model);
+        double** S = f.Grid("SurfStorSiltingUp");
+        double** direct = f.Grid("directflow");
+        model->BeginTimeStep(1, 1, 1, 2020);
+        for (int sub = 1; sub <= 2; ++sub) {
+            const double c = concentrations[sub];
+            double loadIn = 0;
+            for (int r = 1; r <= f.rows; ++r)
+                for (int col = 1; col <= f.cols; ++col) {
+                    direct[r][col] = r <= f.rows / 2 ? 3.0 : 0.5;
+                    qdLoad[r][col] = evaporating ? c : c * direct[r][col];
+                    loadIn += c * direct[r][col] + (r < f.rows ? surfaceConc[r][col] * S[r][col] : 0.0);
+                }
+            model->RunTimeStep(1, 1, 1, 2020);
+            double loadOut = 0, left = 0;
+            for (int r = 1; r <= f.rows; ++r)
+                for (int col = 1; col <= f.cols; ++col) {
+                    loadOut += r == f.rows ? qdLoad[r][col] * direct[r][col] : surfaceConc[r][col] * S[r][col];
+                    left += r < f.rows ? S[r][col] : 0.0;
+                }
+            if (sub == 2) ASSERT_GT(left, 0);
+            EXPECT_NEAR(loadOut, loadIn, 1e-12 * loadIn) << "sub-step " << sub;
+        }
+        model->RouteZonesToSubbasins(1, 1, 1, 2020);
+        model->FinishRun(0);
+    }
+}
+
 // ------------------------------------------------------------------ state
 
 std::vector<double> RunSteps(surfaceroutingclass& model, PlaneFixture& f, int first, int last) {
@@ -707,46 +754,113 @@ TEST(SurfaceRoutingState, WarmStartContinuesTheRun) {
         for (int r = 1; r <= f.rows; ++r)
             for (int c = 1; c <= f.cols; ++c) zone[r][c] = 1 + (f.rows - r) / 3;
     };
-    PlaneFixture whole(9, 4);
-    zoned(whole);
-    whole.kelsqd[1] = 120;
-    whole.kelsqi[1] = 300;
-    auto continuous = whole.Ready(PlaneFixture::Section(5), 2);
-    ASSERT_TRUE(continuous);
-    const std::vector<double> expected = RunSteps(*continuous, whole, 1, 10);
+    // Method 5 has a closed velocity law; method 1 iterates the velocity from
+    // the one of the step before, which the warm start must bring back.
+    for (int method : {5, 1}) {
+        SCOPED_TRACE("method " + std::to_string(method));
+        PlaneFixture whole(9, 4);
+        zoned(whole);
+        whole.kelsqd[1] = 120;
+        whole.kelsqi[1] = 300;
+        auto continuous = whole.Ready(PlaneFixture::Section(method), 2);
+        ASSERT_TRUE(continuous);
+        const std::vector<double> expected = RunSteps(*continuous, whole, 1, 10);
 
-    PlaneFixture part(9, 4);
-    zoned(part);
-    part.kelsqd[1] = 120;
-    part.kelsqi[1] = 300;
-    auto first = part.Ready(PlaneFixture::Section(5), 2);
-    ASSERT_TRUE(first);
-    std::vector<double> got = RunSteps(*first, part, 1, 5);
-    first->FinishRun(0);
-    const std::string written = ReadFile(part.dir.file("surfstate.txt_0"));
-    EXPECT_EQ(written.rfind("[SurfaceRoutingModel]\n1 (number of subasins)\n0 (number of tracers)\n", 0), 0u)
-        << written;
-    EXPECT_NE(written.find("1 3 (zone 1 and maxzeit)\n"), std::string::npos);
-    first.reset();
+        PlaneFixture part(9, 4);
+        zoned(part);
+        part.kelsqd[1] = 120;
+        part.kelsqi[1] = 300;
+        auto first = part.Ready(PlaneFixture::Section(method), 2);
+        ASSERT_TRUE(first);
+        std::vector<double> got = RunSteps(*first, part, 1, 5);
+        first->FinishRun(0);
+        const std::string written = ReadFile(part.dir.file("surfstate.txt_0"));
+        EXPECT_EQ(written.rfind("[SurfaceRoutingModel]\n1 (number of subasins)\n0 (number of tracers)\n", 0), 0u)
+            << written;
+        EXPECT_NE(written.find("1 3 (zone 1 and maxzeit)\n"), std::string::npos);
+        EXPECT_EQ(written.find("\n0 (cells with flow velocities)\n"), std::string::npos) << written;
+        first.reset();
 
-    auto second = part.Ready(PlaneFixture::Section(5, 1, 600, 1), 2);
-    ASSERT_TRUE(second);
-    const std::vector<double> rest = RunSteps(*second, part, 6, 10);
-    got.insert(got.end(), rest.begin(), rest.end());
-    ASSERT_EQ(got.size(), expected.size());
-    for (size_t k = 0; k < got.size(); ++k) EXPECT_EQ(got[k], expected[k]) << "step " << k + 1;
+        auto second = part.Ready(PlaneFixture::Section(method, 1, 600, 1), 2);
+        ASSERT_TRUE(second);
+        const std::vector<double> rest = RunSteps(*second, part, 6, 10);
+        got.insert(got.end(), rest.begin(), rest.end());
+        ASSERT_EQ(got.size(), expected.size());
+        for (size_t k = 0; k < got.size(); ++k) EXPECT_EQ(got[k], expected[k]) << "step " << k + 1;
 
-    // Read and written again without a step: the same text.
-    second.reset();
-    auto third = part.Ready(PlaneFixture::Section(5, 1, 600, 1), 2);
-    ASSERT_TRUE(third);
-    RunSteps(*third, part, 11, 11);
-    third->FinishRun(0);
-    auto fourth = part.Ready(PlaneFixture::Section(5, 1, 600, 1), 2);
-    ASSERT_TRUE(fourth);
-    const std::string once = ReadFile(part.dir.file("surfstate.txt_0"));
-    fourth->FinishRun(0);
-    EXPECT_EQ(ReadFile(part.dir.file("surfstate.txt_0")), once);
+        // Read and written again without a step: the same text.
+        second.reset();
+        auto third = part.Ready(PlaneFixture::Section(method, 1, 600, 1), 2);
+        ASSERT_TRUE(third);
+        RunSteps(*third, part, 11, 11);
+        third->FinishRun(0);
+        auto fourth = part.Ready(PlaneFixture::Section(method, 1, 600, 1), 2);
+        ASSERT_TRUE(fourth);
+        const std::string once = ReadFile(part.dir.file("surfstate.txt_0"));
+        fourth->FinishRun(0);
+        EXPECT_EQ(ReadFile(part.dir.file("surfstate.txt_0")), once);
+    }
+}
+
+// The flow velocities after the linear storages: a file without them (as
+// older runs wrote it) starts them at 0; a damaged block ends the run.
+TEST(SurfaceRoutingState, FlowVelocityBlock) {
+    PlaneFixture f(9, 4);
+    auto run = f.Ready(PlaneFixture::Section(1), 2);
+    ASSERT_TRUE(run);
+    RunSteps(*run, f, 1, 2);
+    run->FinishRun(0);
+    run.reset();
+    const std::string written = ReadFile(f.dir.file("surfstate.txt_0"));
+    const size_t block = written.find("(cells with flow velocities)");
+    ASSERT_NE(block, std::string::npos) << written;
+    const size_t start = written.rfind('\n', block) + 1;
+    const std::string head = written.substr(0, start);
+
+    // Read back: every velocity as it was written.
+    auto velocities = [&](surfaceroutingclass& m) {
+        std::vector<double> v;
+        for (int r = 1; r <= f.rows; ++r)
+            for (int c = 1; c <= f.cols; ++c)
+                for (int d = 1; d <= 8; ++d) v.push_back(m.Velocity[r][c][d]);
+        return v;
+    };
+    auto warm = f.Ready(PlaneFixture::Section(1, 1, 600, 1), 2);
+    ASSERT_TRUE(warm);
+    const std::vector<double> read = velocities(*warm);
+    EXPECT_NE(std::count_if(read.begin(), read.end(), [](double v) { return v > 0; }), 0);
+    warm->FinishRun(0);
+    EXPECT_EQ(ReadFile(f.dir.file("surfstate.txt_0")), written);
+    warm.reset();
+
+    struct Case {
+        const char* what;
+        std::string text;
+        int status;
+    };
+    const Case cases[] = {
+        {"older file", head + "\n", 0},
+        {"next section", head + "\n[unsatzon_model]\n1 2 3\n", 0},
+        {"cell outside", head + "1 (cells with flow velocities)\n10 1 1 1 1 1 1 1 1 1\n\n", 71},
+        {"too few values", head + "1 (cells with flow velocities)\n2 2 0.5 0.5\n\n", 71},
+        {"count beyond the cells", head + "37 (cells with flow velocities)\n\n", 71},
+        {"missing cells", head + "2 (cells with flow velocities)\n2 2 1 1 1 1 1 1 1 1\n\n", 71},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(f.dir.file("surfstate.txt_0"), c.text);
+        int status = -1;
+        auto model = f.Make(PlaneFixture::Section(1, 1, 600, 1), 2, &status);
+        ASSERT_EQ(status, 0);
+        model->InitTracers(&status, 0, f.tracers, f.statistics, StatisticsTableSize);
+        EXPECT_EQ(status, c.status) << f.console.str();
+        if (c.status == 0) {
+            const std::vector<double> v = velocities(*model);
+            EXPECT_TRUE(std::all_of(v.begin(), v.end(), [](double x) { return x == 0; }));
+        } else {
+            EXPECT_NE(f.console.str().find("flow velocities"), std::string::npos) << f.console.str();
+        }
+    }
 }
 
 TEST(SurfaceRoutingState, MismatchAndMissingFile) {
