@@ -76,9 +76,14 @@ std::string surfaceroutingclass::VelocityBlock() const {
             const double* v = Velocity[i][j];
             if (std::all_of(v + 1, v + 9, [](double x) { return x == 0; })) continue;
             ++count;
-            cells += std::to_string(i) + " " + std::to_string(j);
-            for (int d = 1; d <= 8; ++d) cells += " " + ShortestText(v[d]);
-            cells += "\n";
+            cells += std::to_string(i);
+            cells += ' ';
+            cells += std::to_string(j);
+            for (int d = 1; d <= 8; ++d) {
+                cells += ' ';
+                cells += ShortestText(v[d]);
+            }
+            cells += '\n';
         }
     }
     return std::to_string(count) + " " + VelocityMarker + "\n" + cells;

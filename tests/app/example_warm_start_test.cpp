@@ -170,7 +170,9 @@ TEST(ExampleWarmStart, SplitRunGoesOnExactlyForSurfaceAndRouting) {
     // Their states at the end, byte for byte.
     for (const char* name : {"surfstor.asc", "kinetic_energy.asc", "rainpause.asc", "disposition.asc", "tst.asc",
                              "surfrout_state.txt_0", "tracer_chlSilti.asc", "tracer_triSilti.asc"}) {
-        if (both(name)) EXPECT_EQ(a.at(name), b.at(name)) << name;
+        if (both(name)) {
+            EXPECT_EQ(a.at(name), b.at(name)) << name;
+        }
     }
     if (both("storage_content.txt_0")) {
         auto routing = [](const std::string& text) { return text.substr(0, text.find("[unsatzon_model]")); };

@@ -723,7 +723,9 @@ TEST(SurfaceRoutingTracers, SurfaceWaterKeepsItsLoadWithTheSiltingUpModel) {
                     loadOut += r == f.rows ? qdLoad[r][col] * direct[r][col] : surfaceConc[r][col] * S[r][col];
                     left += r < f.rows ? S[r][col] : 0.0;
                 }
-            if (sub == 2) ASSERT_GT(left, 0);
+            if (sub == 2) {
+                ASSERT_GT(left, 0);
+            }
             EXPECT_NEAR(loadOut, loadIn, 1e-12 * loadIn) << "sub-step " << sub;
         }
         model->RouteZonesToSubbasins(1, 1, 1, 2020);
