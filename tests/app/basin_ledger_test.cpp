@@ -432,15 +432,31 @@ TEST(BasinLedger, IrrigationFromTheRiversCloses) {
     ASSERT_EQ(run.Code, 0) << run.Console;
 }
 
+namespace {
+
+// What the ledger booked for term `name` over period `k`.
+double PeriodTotal(const BasinLedger& ledger, size_t k, const std::string& name) {
+    for (size_t i = 0; i < ledger.Terms().size(); ++i)
+        if (ledger.Terms()[i].Name == name) return ledger.Periods()[k].Totals[i];
+    return 0;
+}
+
+const char* const Shortfall = "groundwater the soil could not give";
+
+}  // namespace
+
 // Two years of the example's climate (2019 and 2020) on the corner of the
 // lower valley where the three subbasins meet: snow in the winters, the soil
 // with its heat and frost, the aquifer, the channels and the reservoir. The
 // ledger of the basin and that of each subbasin, which exchange groundwater
 // across their borders, close over each year, the storages held at the end
-// of 2019 being those 2020 starts from, and over both. Surface routing and
-// the irrigation from the rivers, whose flows between the subbasins the
-// ledger does not know, stay off. Under the sanitizers a month across the
-// turn of the year stands for the two.
+// of 2019 being those 2020 starts from, and over both. The aquifer draws on
+// columns that hold no water above field capacity, which give nothing while
+// the drawn water flows on: the ledger books that water as entering, and the
+// run prints it per year. Surface routing and the irrigation from the
+// rivers, whose flows between the subbasins the ledger does not know, stay
+// off. Under the sanitizers a month across the turn of the year stands for
+// the two.
 TEST(BasinLedger, TwoYearsCloseYearByYearInEverySubbasin) {
 #ifdef RUVEX_SANITIZED
     const int startDay = 16, startMonth = 12, endDay = 15, endMonth = 1;
@@ -474,8 +490,10 @@ TEST(BasinLedger, TwoYearsCloseYearByYearInEverySubbasin) {
                 ASSERT_EQ(ledger.Periods().size(), 2u) << ledger.Table();
                 for (size_t k = 0; k < 2; ++k) {
                     const BasinLedger::Period& p = ledger.Periods()[k];
-                    std::printf("%s, %s: %d steps, relative residual %.3g, worst step %.3g\n", name.c_str(),
-                                p.Label.c_str(), p.Steps, p.Relative(), p.WorstStep);
+                    std::printf("%s, %s: %d steps, relative residual %.3g, worst step %.3g; %.6g m3 of %.6g m3 "
+                                "precipitation drawn from columns that held none\n",
+                                name.c_str(), p.Label.c_str(), p.Steps, p.Relative(), p.WorstStep,
+                                PeriodTotal(ledger, k, Shortfall), PeriodTotal(ledger, k, "precipitation"));
                     EXPECT_LT(p.Relative(), 1e-9) << ledger.PeriodTable(k);
                     EXPECT_LT(p.WorstStep, 1e-9) << ledger.PeriodTable(k);
                 }
@@ -502,6 +520,8 @@ TEST(BasinLedger, TwoYearsCloseYearByYearInEverySubbasin) {
                 if (s > 0) {
                     EXPECT_NE(ledger.TotalOf("groundwater across the border"), 0);
                 }
+                // A column never gives more than the aquifer drew.
+                EXPECT_GE(ledger.TotalOf(Shortfall), 0);
             }
             BasinLedger& basin = ledgers[0];
             EXPECT_GT(basin.TotalOf("soil evaporation"), 0);

@@ -7,7 +7,10 @@
 //
 //     entered - left - (stored now - stored before),
 //
-// and over the run the same sums from the first state on. A run may be cut
+// and over the run the same sums from the first state on. With the
+// groundwater model on and one sub-step per step, the ledger watches the soil
+// columns' iteration steps (through the soil model's step observer) to book
+// what the groundwater model drew from columns that could not give it. A run may be cut
 // into periods (years, say): each holds its own sums, from the storages held
 // where the one before it ended.
 
