@@ -139,8 +139,10 @@ struct LedgerRun {
 
 // Runs the control text in `dir` in this process and books every step in
 // the ledger of the basin and in one of each subbasin rank in `subbasins`.
+// `afterStep`, if given, sees the ledgers after each booked step.
 LedgerRun RunWithLedgers(const TempDir& dir, const std::string& control, const std::vector<int>& subbasins,
-                         const std::function<void(ModellApplication&, std::vector<BasinLedger>&)>& check) {
+                         const std::function<void(ModellApplication&, std::vector<BasinLedger>&)>& check,
+                         const std::function<void(ModellApplication&, std::vector<BasinLedger>&)>& afterStep = {}) {
     WriteFile(dir.file("basin.ctl"), control);
     InProcessRun process(dir);
 
@@ -166,6 +168,7 @@ LedgerRun RunWithLedgers(const TempDir& dir, const std::string& control, const s
     bool open = false;
     app.AfterTimeStep = [&] {
         for (BasinLedger& ledger : ledgers) open ? ledger.BookStep() : ledger.Open();
+        if (open && afterStep) afterStep(app, ledgers);
         open = true;
     };
     result.Code = process.Run();
@@ -187,16 +190,32 @@ constexpr int Hours = 12;
 constexpr int Hours = 48;
 #endif
 
-// A copy of the lower valley, where the three subbasins meet and the aquifer
-// drains through its fixed heads, in `dir`, with the routing network of the
-// example: subbasin 1 through its reservoir, then with subbasin 2 along their
-// channels to the outlet of subbasin 3, which also takes the inflow from its
-// file and gives up the abstraction. The areas of the network are those of
-// the window. Empty when the example has changed.
-std::string LowerValleyControl(const TempDir& dir, int startDay, int month) {
+// The control text with the model time from hour 1 of `startDay`, `startMonth`
+// `startYear` to hour 24 of `endDay`, `endMonth`, `endYear`.
+std::string WithModelTime(std::string control, int startDay, int startMonth, int startYear, int endDay, int endMonth,
+                          int endYear) {
+    const size_t begin = control.find("[model_time]");
+    const size_t end = control.find("[zone_grid]");
+    if (begin == std::string::npos || end == std::string::npos) return "";
+    control.replace(begin, end - begin,
+                    "[model_time]\n1\n" + std::to_string(startDay) + "\n" + std::to_string(startMonth) + "\n" +
+                        std::to_string(startYear) + "\n24\n" + std::to_string(endDay) + "\n" +
+                        std::to_string(endMonth) + "\n" + std::to_string(endYear) + "\n\n");
+    return control;
+}
+
+// A window of rows firstRow.. and columns firstColumn.. of the example's lower
+// valley, where the three subbasins meet, copied into `dir` with the routing
+// network of the example: subbasin 1 through its reservoir, then with
+// subbasin 2 along their channels to the outlet of subbasin 3, which also
+// takes the inflow from its file and gives up the abstraction. The areas of
+// the network are those of the window; `control` is the example's control
+// text for the run's model time. Empty when the example has changed or the
+// window misses a subbasin.
+std::string ValleyControl(const TempDir& dir, std::string control, int firstRow, int firstColumn, int rows,
+                          int columns) {
     soiltest::CopyExampleInputs(dir);
-    soiltest::CropExampleGrids(dir, 24, 1, 12, 32);
-    std::string control = ExampleWindowControl(startDay, Hours, month);
+    soiltest::CropExampleGrids(dir, firstRow, firstColumn, rows, columns);
     if (control.empty()) return "";
     control = RemoveStandardGrids(control, {"glacier.asc", "glacier_codes.asc"});
     control = SetSectionSwitch(control, "special_output", 0);
@@ -224,6 +243,12 @@ std::string LowerValleyControl(const TempDir& dir, int startDay, int month) {
         control.replace(at + number, from.size() - number, std::to_string(to));
     }
     return control;
+}
+
+// The lower valley, where the aquifer drains through its fixed heads, for
+// `Hours` steps from `startDay`, `month` 2019.
+std::string LowerValleyControl(const TempDir& dir, int startDay, int month) {
+    return ValleyControl(dir, ExampleWindowControl(startDay, Hours, month), 24, 1, 12, 32);
 }
 
 }  // namespace
@@ -405,4 +430,115 @@ TEST(BasinLedger, IrrigationFromTheRiversCloses) {
         EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
     });
     ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
+namespace {
+
+// What the ledger booked for term `name` over period `k`.
+double PeriodTotal(const BasinLedger& ledger, size_t k, const std::string& name) {
+    for (size_t i = 0; i < ledger.Terms().size(); ++i)
+        if (ledger.Terms()[i].Name == name) return ledger.Periods()[k].Totals[i];
+    return 0;
+}
+
+const char* const Shortfall = "groundwater the soil could not give";
+
+}  // namespace
+
+// Two years of the example's climate (2019 and 2020) on the corner of the
+// lower valley where the three subbasins meet: snow in the winters, the soil
+// with its heat and frost, the aquifer, the channels and the reservoir. The
+// ledger of the basin and that of each subbasin, which exchange groundwater
+// across their borders, close over each year, the storages held at the end
+// of 2019 being those 2020 starts from, and over both. The aquifer draws on
+// columns that hold no water above field capacity, which give nothing while
+// the drawn water flows on: the ledger books that water as entering, and the
+// run prints it per year. Surface routing and the irrigation from the
+// rivers, whose flows between the subbasins the ledger does not know, stay
+// off. Under the sanitizers a month across the turn of the year stands for
+// the two.
+TEST(BasinLedger, TwoYearsCloseYearByYearInEverySubbasin) {
+#ifdef RUVEX_SANITIZED
+    const int startDay = 16, startMonth = 12, endDay = 15, endMonth = 1;
+#else
+    const int startDay = 1, startMonth = 1, endDay = 31, endMonth = 12;
+#endif
+    TempDir dir;
+    std::string control = ValleyControl(
+        dir, WithModelTime(ExampleWindowControl(1, 24, 1), startDay, startMonth, 2019, endDay, endMonth, 2020), 24,
+        25, 4, 6);
+    ASSERT_FALSE(control.empty());
+    control = SetSectionSwitch(control, "irrigation", 0);
+    control = SwitchOffWithDependents(control, {"SurfaceRoutingModel", "SiltingUpModel"});
+    // Closes each ledger's period at hour 24 of 31 December.
+    const auto closeYear = [](ModellApplication& app, std::vector<BasinLedger>& ledgers) {
+        if (app.CurrentHour == 24 && app.CurrentDay == 31 && app.CurrentMonth == 12)
+            for (BasinLedger& ledger : ledgers) ledger.ClosePeriod(std::to_string(app.CurrentYear));
+    };
+    int64_t year = 0;
+    const LedgerRun run = RunWithLedgers(
+        dir, control, {1, 2, 3},
+        [&](ModellApplication& app, std::vector<BasinLedger>& ledgers) {
+            year = app.CurrentYear;
+            ASSERT_EQ(ledgers.size(), 4u);
+            for (size_t s = 0; s < ledgers.size(); ++s) {
+                BasinLedger& ledger = ledgers[s];
+                const std::string name = s == 0 ? "basin" : "subbasin " + std::to_string(s);
+                SCOPED_TRACE(name);
+                // The shortened run ends within 2020.
+                if (ledger.Periods().size() == 1) ledger.ClosePeriod(std::to_string(year));
+                ASSERT_EQ(ledger.Periods().size(), 2u) << ledger.Table();
+                for (size_t k = 0; k < 2; ++k) {
+                    const BasinLedger::Period& p = ledger.Periods()[k];
+                    std::printf("%s, %s: %d steps, relative residual %.3g, worst step %.3g; %.6g m3 of %.6g m3 "
+                                "precipitation drawn from columns that held none\n",
+                                name.c_str(), p.Label.c_str(), p.Steps, p.Relative(), p.WorstStep,
+                                PeriodTotal(ledger, k, Shortfall), PeriodTotal(ledger, k, "precipitation"));
+                    EXPECT_LT(p.Relative(), 1e-9) << ledger.PeriodTable(k);
+                    EXPECT_LT(p.WorstStep, 1e-9) << ledger.PeriodTable(k);
+                }
+                const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
+                std::printf("%s, both years: %d steps, relative residual %.3g\n", name.c_str(), ledger.Steps(),
+                            relative);
+                EXPECT_LT(relative, 1e-9) << ledger.Table();
+                const BasinLedger::Period &first = ledger.Periods()[0], &second = ledger.Periods()[1];
+                EXPECT_EQ(first.Label, "2019");
+                EXPECT_EQ(second.Label, "2020");
+                EXPECT_EQ(first.Steps + second.Steps, ledger.Steps());
+                // What each year booked adds up to the run's sums: a
+                // storage's changes do so only when 2020 starts from what
+                // it held at the end of 2019.
+                for (size_t i = 0; i < ledger.Terms().size(); ++i) {
+                    const BasinLedger::Term& t = ledger.Terms()[i];
+                    EXPECT_NEAR(first.Totals[i] + second.Totals[i], t.Total,
+                                1e-12 * (std::fabs(first.Totals[i]) + std::fabs(second.Totals[i]) + 1))
+                        << t.Name;
+                }
+                EXPECT_GT(ledger.TotalOf("precipitation"), 0);
+                EXPECT_GT(ledger.LargestOf("snow (ice-free part)"), 0);
+                EXPECT_NE(ledger.TotalOf("groundwater layer 2"), 0);
+                if (s > 0) {
+                    EXPECT_NE(ledger.TotalOf("groundwater across the border"), 0);
+                }
+                // A column never gives more than the aquifer drew (but for
+                // round-off).
+                EXPECT_GE(ledger.TotalOf(Shortfall), -1e-12 * ledger.RunScale());
+            }
+            BasinLedger& basin = ledgers[0];
+            EXPECT_GT(basin.TotalOf("soil evaporation"), 0);
+            EXPECT_GT(basin.TotalOf("outlet discharge"), 0);
+            EXPECT_GT(basin.LargestOf("channels"), 0);
+            EXPECT_GT(basin.LargestOf("reservoirs"), 0);
+            // Across the borders between the subbasins, what one gains
+            // another loses.
+            double across = 0, scale = 0;
+            for (size_t s = 1; s < ledgers.size(); ++s) {
+                across += ledgers[s].TotalOf("groundwater across the border");
+                scale += std::fabs(ledgers[s].TotalOf("groundwater across the border"));
+            }
+            EXPECT_LE(std::fabs(across), 1e-9 * scale);
+        },
+        closeYear);
+    ASSERT_EQ(run.Code, 0) << run.Console;
+    EXPECT_EQ(year, 2020);
 }

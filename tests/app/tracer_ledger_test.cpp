@@ -33,20 +33,25 @@ using namespace testsupport;
 
 namespace {
 
+// A window of the example's grids, counted from 1 at the top left.
+struct Window {
+    int FirstRow, FirstColumn, Rows, Columns;
+};
+
 // Rows 15 to 26 and columns 18 to 37 of the example: the three subbasins
 // meet there.
-constexpr int FirstRow = 15, FirstColumn = 18, Rows = 12, Columns = 20;
+constexpr Window Piece{15, 18, 12, 20};
 
 // A grid of the cropped window with one value everywhere.
-std::string UniformGrid(const TempDir& dir, double value) {
+std::string UniformGrid(const TempDir& dir, const Window& window, double value) {
     std::istringstream in(ReadFile(dir.file("input/zones.asc")));
     std::ostringstream out;
     std::string line;
     for (int k = 0; k < 6 && std::getline(in, line); ++k) out << line << "\n";
     char cell[64];
     std::snprintf(cell, sizeof cell, "%.17g", value);
-    for (int r = 0; r < Rows; ++r) {
-        for (int c = 0; c < Columns; ++c) out << (c ? " " : "") << cell;
+    for (int r = 0; r < window.Rows; ++r) {
+        for (int c = 0; c < window.Columns; ++c) out << (c ? " " : "") << cell;
         out << "\n";
     }
     return out.str();
@@ -61,16 +66,30 @@ struct Tracer {
 
 struct Basin {
     int EndHour = 24, EndDay = 3, EndMonth = 6, StartDay = 1, StartMonth = 6;
+    int StartYear = 2019, EndYear = 2019;
+    Window Cut = Piece;
     std::vector<Tracer> Tracers;
     std::function<void(std::string&)> Edit;
 };
 
 void WriteBasin(const TempDir& dir, const Basin& basin) {
     soiltest::CopyExampleInputs(dir);
-    soiltest::CropExampleGrids(dir, FirstRow, FirstColumn, Rows, Columns);
+    soiltest::CropExampleGrids(dir, basin.Cut.FirstRow, basin.Cut.FirstColumn, basin.Cut.Rows, basin.Cut.Columns);
     std::string control =
         soiltest::ExampleControl(basin.EndHour, basin.EndDay, basin.EndMonth, basin.StartDay, basin.StartMonth);
     ASSERT_FALSE(control.empty());
+    // The years of the model time: the start year on the fourth line of the
+    // section, the end year on the eighth.
+    const size_t time = control.find("[model_time]\n");
+    ASSERT_NE(time, std::string::npos);
+    size_t at = time;
+    for (int k = 0; k < 8; ++k) {
+        at = control.find('\n', at) + 1;
+        if (k == 3 || k == 7) {
+            ASSERT_EQ(control.compare(at, 4, "2019"), 0);
+            control.replace(at, 4, std::to_string(k == 3 ? basin.StartYear : basin.EndYear));
+        }
+    }
     control = SetSectionSwitch(control, "special_output", 0);
     control = SetSectionSwitch(control, "irrigation", 0);
     std::string section = "[substance_transport]\n" + std::to_string(basin.Tracers.size()) + "\n";
@@ -78,7 +97,7 @@ void WriteBasin(const TempDir& dir, const Basin& basin) {
     for (size_t k = 0; k < basin.Tracers.size(); ++k) {
         section += basin.Tracers[k].Line + "\n";
         const std::string file = "tracer_" + std::to_string(k + 1) + ".asc";
-        WriteFile(dir.file("input/" + file), UniformGrid(dir, basin.Tracers[k].Input));
+        WriteFile(dir.file("input/" + file), UniformGrid(dir, basin.Cut, basin.Tracers[k].Input));
         grids += file + " concflux_tracer_" + std::to_string(k + 1) +
                  "_input fillcode = 0 writecode = 0 statfile = " + file + ".sta statcode = 0\n";
     }
@@ -164,6 +183,68 @@ TEST(TracerLedger, ConservativeLoadClosesOverEveryStorage) {
         }
         EXPECT_LT(std::fabs(ledger.RelativeResidual()), 1e-9) << ledger.Table();
     }
+}
+
+// The conservative tracer over the two years of the example's climate
+// (2019 and 2020) on the corner of the lower valley where the three
+// subbasins meet, with snow in the winters and the soil's heat and frost:
+// its load closes over each year, the load held at the end of 2019 being the
+// one 2020 starts from, and over both. Under the sanitizers a month across
+// the turn of the year stands for the two.
+TEST(TracerLedger, ConservativeLoadClosesYearByYearOverTwoYears) {
+    TempDir dir;
+    Basin basin;
+    basin.Cut = {24, 25, 4, 6};
+#ifdef RUVEX_SANITIZED
+    basin.StartDay = 16, basin.StartMonth = 12, basin.EndDay = 15, basin.EndMonth = 1;
+#else
+    basin.StartDay = 1, basin.StartMonth = 1, basin.EndDay = 31, basin.EndMonth = 12;
+#endif
+    basin.EndYear = 2020;
+    basin.Tracers = {{Conservative, 2.0}};
+    basin.Edit = [](std::string& control) {
+        ReplaceOnce(control, "30 40                      # control point (row column)", "0 0");
+    };
+    WriteBasin(dir, basin);
+    if (HasFatalFailure()) return;
+    InProcessRun run(dir);
+    ASSERT_EQ(run.Init(), 0) << run.Console.str();
+    tracerledger::TracerLedger ledger(run.App, 1);
+    // In, out and held at the start of each year and at the end of the run.
+    struct Mark {
+        int64_t Year;
+        int Steps;
+        double In, Out, Held;
+    };
+    std::vector<Mark> marks{{2019, 0, 0, 0, ledger.Initial().Total()}};
+    ModellApplication& app = run.App;
+    double snow = 0;
+    app.AfterTimeStep = [&] {
+        ledger.Step();
+        snow = std::max(snow, ledger.Final().Snow);
+        if (app.CurrentHour == 24 && app.CurrentDay == 31 && app.CurrentMonth == 12)
+            marks.push_back({app.CurrentYear + 1, ledger.Steps(), ledger.In(), ledger.Out(), ledger.Final().Total()});
+    };
+    ASSERT_EQ(run.Run(), 0) << run.Console.str();
+    if (marks.back().Steps != ledger.Steps())
+        marks.push_back({app.CurrentYear + 1, ledger.Steps(), ledger.In(), ledger.Out(), ledger.Final().Total()});
+    ASSERT_EQ(marks.size(), 3u) << ledger.Table();
+    for (size_t k = 0; k + 1 < marks.size(); ++k) {
+        const Mark &from = marks[k], &to = marks[k + 1];
+        const double in = to.In - from.In, out = to.Out - from.Out;
+        const double residual = in - out - (to.Held - from.Held);
+        const double scale = std::max({std::fabs(in), std::fabs(from.Held), std::fabs(to.Held)});
+        std::printf("%ld: %d steps, in %.9g, out %.9g, held %.9g to %.9g, relative residual %.3g\n",
+                    static_cast<long>(from.Year), to.Steps - from.Steps, in, out, from.Held, to.Held,
+                    std::fabs(residual) / scale);
+        EXPECT_GT(in, 0);
+        EXPECT_GT(out, 0);
+        EXPECT_LT(std::fabs(residual), 1e-9 * scale) << from.Year << "\n" << ledger.Table();
+    }
+    std::printf("both years: %s", ledger.Table().c_str());
+    // The winters' snow held load.
+    EXPECT_GT(snow, 0);
+    EXPECT_LT(std::fabs(ledger.RelativeResidual()), 1e-9) << ledger.Table();
 }
 
 namespace {

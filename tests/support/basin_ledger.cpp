@@ -95,9 +95,14 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
     gwflowclass* groundwater = app.Groundwater && app.Groundwater->GetMethod() > 0 ? app.Groundwater : nullptr;
     surfaceroutingclass* surface =
         app.SurfaceRouting && app.SurfaceRouting->GetMethod() > 0 ? app.SurfaceRouting : nullptr;
-    // A subbasin's ledger knows no flows across its border: the groundwater
-    // model, surface routing and the routing stay out of it.
-    if (subbasin > 0) groundwater = nullptr, surface = nullptr;
+    // A subbasin's ledger knows no surface flows across its border: surface
+    // routing and the routing stay out of it. The groundwater model joins it
+    // when it runs one sub-step per step: the flows across the border and
+    // the cells' balance residuals are then those of the heads and balances
+    // the step ends with.
+    const bool bordered = subbasin > 0 && groundwater && soil->GetSubSteps() == 1;
+    if (subbasin > 0 && !bordered) groundwater = nullptr;
+    if (subbasin > 0) surface = nullptr;
 
     // --- Water entering -------------------------------------------------------
     // The irrigation adds its water to the precipitation grid: water from
@@ -148,12 +153,91 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
     // the ledger as its ice melt does.
     if (snow && snow->meltFromFirnGrid && !snow->firnWEGrid)
         Add("glacier firn melt", Kind::In, onGlacier(snow->meltFromFirnGrid));
-    if (groundwater) {
+    if (groundwater && !bordered) {
         // What the groundwater model's cells gained beyond the flows between
         // them over the step's sub-steps: the fixed heads, and what its
         // iterative solution leaves.
         Add("groundwater fixed heads", Kind::In, [groundwater] { return groundwater->StepFixedHeadVolume; });
         Add("groundwater solver residual", Kind::In, [groundwater] { return groundwater->StepResidualVolume; });
+    }
+    if (bordered) {
+        // The same over the subbasin's cells, from their balance residuals of
+        // the step's one sub-step.
+        auto residuals = [groundwater, cells](bool fixedHeads) {
+            return [groundwater, cells, fixedHeads] {
+                const double noData = groundwater->NoData;
+                double sum = 0;
+                for (int k = 1; k <= groundwater->Layers; ++k) {
+                    const size_t kk = static_cast<size_t>(k);
+                    for (const Cell& cell : *cells) {
+                        if (!groundwater->ModelCell(cell.r, cell.c) || groundwater->GlacierOf(cell.r, cell.c) >= 1)
+                            continue;
+                        const double balance = groundwater->Balance[kk][cell.r][cell.c];
+                        if (!std::isfinite(balance) || balance == noData) continue;
+                        const bool fixed = groundwater->FixedHead[kk] && groundwater->FixedHead[kk][cell.r][cell.c] != noData;
+                        if (fixed == fixedHeads)
+                            sum += balance * groundwater->WidthX(cell.r, cell.c) * groundwater->WidthY(cell.r, cell.c) /
+                                   1000;
+                    }
+                }
+                return sum;
+            };
+        };
+        Add("groundwater fixed heads", Kind::In, residuals(true));
+        Add("groundwater solver residual", Kind::In, residuals(false));
+        // What flowed in every layer across the faces between the
+        // subbasin's cells and the model's other cells, as the groundwater
+        // model's balance takes it.
+        const int rows = soil->NRows, cols = soil->NCols;
+        auto member = std::make_shared<std::vector<char>>(static_cast<size_t>((rows + 2) * (cols + 2)), 0);
+        for (const Cell& cell : *cells) (*member)[static_cast<size_t>(cell.r * (cols + 2) + cell.c)] = 1;
+        Add("groundwater across the border", Kind::In, [groundwater, cells, member, rows, cols] {
+            const double noData = groundwater->NoData;
+            const double dt = groundwater->SubStepSeconds();
+            double** zone = groundwater->ZoneGrid;
+            double sum = 0;
+            for (int k = 1; k <= groundwater->Layers; ++k) {
+                const size_t kk = static_cast<size_t>(k);
+                double** h = groundwater->Head[kk];
+                double** flowX = groundwater->FlowX[kk];
+                double** flowY = groundwater->FlowY[kk];
+                double** transX = groundwater->TransX[kk];
+                double** transY = groundwater->TransY[kk];
+                for (const Cell& cell : *cells) {
+                    const int r = cell.r, c = cell.c;
+                    if (zone[r][c] == noData || zone[r][c] < noData || groundwater->GlacierOf(r, c) >= 1) continue;
+                    const double dx = groundwater->WidthX(r, c), dy = groundwater->WidthY(r, c);
+                    // North, east, south, west, each with the face's flow
+                    // marker and transmissivity.
+                    const int nr[4] = {r - 1, r, r + 1, r};
+                    const int nc[4] = {c, c + 1, c, c - 1};
+                    const bool inside[4] = {r > 1, c < cols, r < rows, c > 1};
+                    for (int x = 0; x < 4; ++x) {
+                        if (!inside[x] || (*member)[static_cast<size_t>(nr[x] * (cols + 2) + nc[x])]) continue;
+                        if (zone[nr[x]][nc[x]] == noData) continue;
+                        double marker = 0, face = 0;
+                        switch (x) {
+                            case 0: marker = flowY[r - 1][c], face = transY[r - 1][c]; break;
+                            case 1: marker = flowX[r][c], face = transX[r][c]; break;
+                            case 2: marker = flowY[r][c], face = transY[r][c]; break;
+                            default: marker = flowX[r][c - 1], face = transX[r][c - 1]; break;
+                        }
+                        if (marker == noData) continue;
+                        const bool northSouth = x % 2 == 0;
+                        const double width =
+                            ((northSouth ? dx : dy) + (northSouth ? groundwater->WidthX(nr[x], nc[x])
+                                                                  : groundwater->WidthY(nr[x], nc[x]))) /
+                            2;
+                        const double distance =
+                            ((northSouth ? dy : dx) + (northSouth ? groundwater->WidthY(nr[x], nc[x])
+                                                                  : groundwater->WidthX(nr[x], nc[x]))) /
+                            2;
+                        sum += (h[nr[x]][nc[x]] - h[r][c]) / distance * face * width * dt;
+                    }
+                }
+            }
+            return sum;
+        });
     }
 
     // --- Water leaving --------------------------------------------------------
@@ -360,6 +444,42 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
             return sum;
         });
     }
+    if (groundwater && soil->Baseflow && soil->GetSubSteps() == 1) {
+        // The soil columns drain what the groundwater model took from its
+        // first layer, but a column holding no water above field capacity
+        // gives nothing, while the water the groundwater model moved on stays
+        // where it went: the part the columns could not give enters the basin
+        // from nowhere. It is what the groundwater model asked for at the end
+        // of the step before less what the columns' iteration steps drained.
+        const int cols = soil->NCols;
+        auto at = [cols](int r, int c) { return static_cast<size_t>(r * (cols + 2) + c); };
+        const size_t size = static_cast<size_t>((soil->NRows + 2) * (cols + 2));
+        auto drained = std::make_shared<std::vector<double>>(size, 0.0);   // mm over the ice-free part
+        auto asked = std::make_shared<std::vector<double>>(size, 0.0);     // m/s over the cell
+        auto previous = soil->StepObserver;
+        soil->StepObserver = [previous, drained, at](const unsatzonmodellklasse::IterationStepRecord& record) {
+            if (previous) previous(record);
+            (*drained)[at(record.Row, record.Column)] += record.Baseflow;
+        };
+        auto ask = [soil, cells, noData, asked, drained, at] {
+            for (const Cell& k : *cells) {
+                (*asked)[at(k.r, k.c)] = Valid(soil->Baseflow, k.r, k.c, noData);
+                (*drained)[at(k.r, k.c)] = 0;
+            }
+        };
+        OpenActions.push_back(ask);
+        const double seconds = groundwater->SubStepSeconds();
+        Add("groundwater the soil could not give", Kind::In, [cells, asked, drained, at, ask, seconds] {
+            double sum = 0;
+            for (const Cell& k : *cells) {
+                if (k.glacier >= 1) continue;
+                const size_t i = at(k.r, k.c);
+                sum += (*asked)[i] * seconds * k.area - (*drained)[i] / 1000 * (1 - k.glacier) * k.area;
+            }
+            ask();
+            return sum;
+        });
+    }
     if (groundwater) {
         // Layer 1 is the soil column; the layers below hold S x h.
         for (int k = 2; k <= groundwater->Layers; ++k) {
@@ -393,9 +513,10 @@ void BasinLedger::Add(const std::string& name, Kind kind, std::function<double()
 }
 
 void BasinLedger::Open() {
+    for (const auto& action : OpenActions) action();
     for (Term& t : TermList) {
         if (t.kind != Kind::Store) continue;
-        t.Start = t.Previous = t.Now = t.Value();
+        t.Start = t.Previous = t.Now = t.PeriodHeld = t.Value();
     }
 }
 
@@ -420,26 +541,53 @@ void BasinLedger::BookStep() {
     ++StepCount;
     LastStepResidual = in - out - change;
     LastStepScale = std::max({std::fabs(in), std::fabs(out), largestChange});
-    if (LastStepScale > 0) WorstStep = std::max(WorstStep, std::fabs(LastStepResidual) / LastStepScale);
+    if (LastStepScale > 0) {
+        const double relative = std::fabs(LastStepResidual) / LastStepScale;
+        WorstStep = std::max(WorstStep, relative);
+        PeriodWorstStep = std::max(PeriodWorstStep, relative);
+    }
+}
+
+void BasinLedger::Sums(const std::function<double(const Term&)>& total, double& residual, double& scale) const {
+    double in = 0, out = 0, largestChange = 0;
+    residual = 0;
+    for (const Term& t : TermList) {
+        const double value = total(t);
+        if (t.kind == Kind::In) residual += value, in += std::fabs(value);
+        if (t.kind == Kind::Out) residual -= value, out += std::fabs(value);
+        if (t.kind == Kind::Store) residual -= value, largestChange = std::max(largestChange, std::fabs(value));
+    }
+    scale = std::max({in, out, largestChange});
 }
 
 double BasinLedger::RunResidual() const {
-    double sum = 0;
-    for (const Term& t : TermList) {
-        if (t.kind == Kind::In) sum += t.Total;
-        if (t.kind == Kind::Out || t.kind == Kind::Store) sum -= t.Total;
-    }
-    return sum;
+    double residual = 0, scale = 0;
+    Sums([](const Term& t) { return t.Total; }, residual, scale);
+    return residual;
 }
 
 double BasinLedger::RunScale() const {
-    double in = 0, out = 0, largestChange = 0;
-    for (const Term& t : TermList) {
-        if (t.kind == Kind::In) in += std::fabs(t.Total);
-        if (t.kind == Kind::Out) out += std::fabs(t.Total);
-        if (t.kind == Kind::Store) largestChange = std::max(largestChange, std::fabs(t.Total));
+    double residual = 0, scale = 0;
+    Sums([](const Term& t) { return t.Total; }, residual, scale);
+    return scale;
+}
+
+void BasinLedger::ClosePeriod(const std::string& label) {
+    Period period;
+    period.Label = label;
+    period.Steps = StepCount - PeriodStartStep;
+    period.WorstStep = PeriodWorstStep;
+    Sums([](const Term& t) { return t.Total - t.PeriodBase; }, period.Residual, period.Scale);
+    for (Term& t : TermList) {
+        period.Totals.push_back(t.Total - t.PeriodBase);
+        period.HeldAtStart.push_back(t.kind == Kind::Store ? t.PeriodHeld : 0.0);
+        period.HeldAtEnd.push_back(t.kind == Kind::Store ? t.Now : 0.0);
+        t.PeriodBase = t.Total;
+        t.PeriodHeld = t.Now;
     }
-    return std::max({in, out, largestChange});
+    PeriodList.push_back(std::move(period));
+    PeriodStartStep = StepCount;
+    PeriodWorstStep = 0;
 }
 
 double BasinLedger::TotalOf(const std::string& name) const {
@@ -474,6 +622,34 @@ std::string BasinLedger::Table() const {
                   "%d steps over %.6g m2; relative residual %.3g over the run, "
                   "%.3g worst step\n",
                   StepCount, BasinArea, RunScale() > 0 ? std::fabs(RunResidual()) / RunScale() : 0.0, WorstStep);
+    out << line;
+    return out.str();
+}
+
+std::string BasinLedger::PeriodTable(size_t k) const {
+    if (k >= PeriodList.size()) return "";
+    const Period& period = PeriodList[k];
+    std::ostringstream out;
+    char line[200];
+    std::snprintf(line, sizeof line, "%s\n%-34s %6s %22s %22s\n", period.Label.c_str(), "term [m3]", "kind",
+                  "over the period", "held at its end");
+    out << line;
+    for (size_t i = 0; i < TermList.size(); ++i) {
+        const Term& t = TermList[i];
+        const bool store = t.kind == Kind::Store;
+        const char* kind = t.kind == Kind::In ? "in" : t.kind == Kind::Out ? "out" : store ? "change" : "moved";
+        std::snprintf(line, sizeof line, "%-34s %6s %22.12g ", t.Name.c_str(), kind, period.Totals[i]);
+        out << line;
+        if (store) {
+            std::snprintf(line, sizeof line, "%22.12g", period.HeldAtEnd[i]);
+            out << line;
+        }
+        out << "\n";
+    }
+    std::snprintf(line, sizeof line,
+                  "%-34s %6s %22.12g\n%d steps; relative residual %.3g over the period, %.3g worst step\n",
+                  "residual (in - out - change)", "", period.Residual, period.Steps, period.Relative(),
+                  period.WorstStep);
     out << line;
     return out.str();
 }

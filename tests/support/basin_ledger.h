@@ -7,8 +7,14 @@
 //
 //     entered - left - (stored now - stored before),
 //
-// and over the run the same sums from the first state on.
+// and over the run the same sums from the first state on. With the
+// groundwater model on and one sub-step per step, the ledger watches the soil
+// columns' iteration steps (through the soil model's step observer) to book
+// what the groundwater model drew from columns that could not give it. A run may be cut
+// into periods (years, say): each holds its own sums, from the storages held
+// where the one before it ended.
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,19 +34,39 @@ public:
         double Start = 0, Previous = 0, Now = 0;  // storages
         double StepValue = 0, Total = 0;          // fluxes, and the change of a storage
         double Largest = 0;                       // largest |held - held at the start| of a storage
+        double PeriodBase = 0, PeriodHeld = 0;    // Total and, for a storage, Now where the period began
+    };
+    // The sums of one finished period: per term (in the order of Terms())
+    // what entered, left or was moved, or a storage's content at its start
+    // and end.
+    struct Period {
+        std::string Label;
+        int Steps = 0;
+        std::vector<double> Totals, HeldAtStart, HeldAtEnd;
+        double Residual = 0, Scale = 0, WorstStep = 0;
+        double Relative() const { return Scale > 0 ? std::abs(Residual) / Scale : 0.0; }
     };
 
     // Builds the terms of every sub-model that is on; call after init().
     // With `subbasin` (a rank of the soil model's subbasins) the ledger
     // covers that subbasin's cells down to its runoff handed to the
-    // routing; it closes only without flows across its border (no
-    // groundwater model, no surface routing).
+    // routing, with the groundwater flows across its border when the
+    // groundwater model runs one sub-step per step; it closes only without
+    // surface routing, whose flows across the border it does not know, and
+    // without water the rivers give to its land.
     explicit BasinLedger(ModellApplication& app, int subbasin = 0);
 
     // Reads the storages before the first step.
     void Open();
     // Books one finished step (from the application's AfterTimeStep).
     void BookStep();
+    // Ends the current period after the last booked step: its sums go to
+    // Periods() under `label`, and the next period starts from what the
+    // storages hold now.
+    void ClosePeriod(const std::string& label);
+    const std::vector<Period>& Periods() const { return PeriodList; }
+    // The table of every term over period `k`.
+    std::string PeriodTable(size_t k) const;
 
     int Steps() const { return StepCount; }
     // Residual of the last step and of the run [m3].
@@ -62,9 +88,13 @@ public:
 
 private:
     void Add(const std::string& name, Kind kind, std::function<double()> value);
+    // Residual and scale of sums over terms: what a term's sum is.
+    void Sums(const std::function<double(const Term&)>& total, double& residual, double& scale) const;
     std::vector<Term> TermList;
-    int StepCount = 0;
-    double LastStepResidual = 0, LastStepScale = 0, WorstStep = 0, BasinArea = 0;
+    std::vector<std::function<void()>> OpenActions;  // run by Open() before the first reading
+    std::vector<Period> PeriodList;
+    int StepCount = 0, PeriodStartStep = 0;
+    double LastStepResidual = 0, LastStepScale = 0, WorstStep = 0, PeriodWorstStep = 0, BasinArea = 0;
 };
 
 }  // namespace testsupport
