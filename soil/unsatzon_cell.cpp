@@ -466,8 +466,14 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             if (baseflow < 0) unsatzon::SupplyFromBelow(-baseflow, n, dt, thickness, thetaSat, theta, w.capillarySupply);
             g = unsatzon::GroundwaterLayerOf(n, thetaSat, theta);
             if (baseflow > 0) {
-                const double unmet = unsatzon::DrainBaseflow(soil, baseflow, g, n, dt, thickness, theta,
-                                                             w.baseflowWithdrawal);
+                double unmet = unsatzon::DrainBaseflow(soil, baseflow, g, n, dt, thickness, theta,
+                                                       w.baseflowWithdrawal);
+                // The groundwater model has already moved this water on: a
+                // column without water above field capacity gives it from
+                // below, or the water moved on would come from nowhere.
+                if (unmet > 0 && GroundwaterActive == 1)
+                    unmet = unsatzon::DrainBelowFieldCapacity(unmet, n, dt, thickness, thetaRes, theta,
+                                                              w.baseflowWithdrawal);
                 baseflow -= unmet;
             }
             GroundwaterLevel[i][j] = g;

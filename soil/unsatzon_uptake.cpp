@@ -271,6 +271,25 @@ double DrainBaseflow(const SoilType& soil, double baseflow, int& groundwaterLaye
     return rest > 0 ? rest : 0.0;
 }
 
+double DrainBelowFieldCapacity(double rest, int layers, double dt, std::span<const double> layerThickness,
+                               std::span<const double> thetaRes, std::span<double> thetaNew,
+                               std::span<double> baseflowWithdrawal) {
+    for (int k = layers; k >= 1 && rest > 0; --k) {
+        const double dz = layerThickness[k];
+        if (!(dz > 0) || thetaNew[k] <= thetaRes[k]) continue;
+        const double held = (thetaNew[k] - thetaRes[k]) * dz / dt;
+        if (held > rest) {
+            baseflowWithdrawal[k] += rest;
+            thetaNew[k] -= rest * dt / dz;
+            return 0.0;
+        }
+        baseflowWithdrawal[k] += held;
+        thetaNew[k] = thetaRes[k];
+        rest -= held;
+    }
+    return rest > 0 ? rest : 0.0;
+}
+
 double GroundwaterTableElevation(int g, std::span<const double> boundaryElevation, std::span<const double> thetaNew,
                                  std::span<const double> thetaSat, std::span<const double> layerThickness,
                                  double thetaInGwLevel) {

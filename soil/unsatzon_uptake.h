@@ -100,6 +100,15 @@ double DrainBaseflow(const SoilType& soil, double baseflow, int& groundwaterLaye
                      std::span<const double> layerThickness, std::span<double> thetaNew,
                      std::span<double> baseflowWithdrawal);
 
+// With the groundwater model on, what it moved on from its first layer has
+// left the column whether or not the column held water above field capacity:
+// the rest Y [m/s] that the saturated zone could not give comes out of the
+// water above the residual content, deepest layer first. Records each
+// layer's share in baseflowWithdrawal; returns what even that could not give.
+double DrainBelowFieldCapacity(double rest, int layers, double dt, std::span<const double> layerThickness,
+                               std::span<const double> thetaRes, std::span<double> thetaNew,
+                               std::span<double> baseflowWithdrawal);
+
 // New elevation of the groundwater table [m] inside layer g from its water
 // content and the content above the table (`thetaInGwLevel`): the surface
 // when layer 1 holds the table and is saturated.

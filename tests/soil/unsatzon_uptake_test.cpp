@@ -238,6 +238,26 @@ TEST(SoilUptake, SupplyAndDrainageAtTheTable) {
         EXPECT_EQ(unmet, 1e-7);
         EXPECT_EQ(g, 4);
     }
+    // What the groundwater model moved on from such a column comes from the
+    // water above the residual content, deepest layer first: layer 4 gives
+    // all it holds above it, layer 3 the rest; a column at its residual
+    // content everywhere gives nothing.
+    {
+        const double r3 = soil.theta_res[3], r4 = soil.theta_res[4];
+        std::vector<double> theta{0, 0.3, 0.3, fc, fc}, withdrawal(5, 0);
+        const double y = ((fc - r4) * dz + 0.5 * (fc - r3) * dz) / dt;
+        const double unmet = unsatzon::DrainBelowFieldCapacity(y, 4, dt, soil.thickness, soil.theta_res, theta,
+                                                               withdrawal);
+        EXPECT_EQ(unmet, 0);
+        EXPECT_EQ(theta[4], r4);
+        EXPECT_NEAR(theta[3], fc - 0.5 * (fc - r3), 1e-12);
+        EXPECT_EQ(theta[2], 0.3);
+        EXPECT_NEAR(withdrawal[3] + withdrawal[4], y, 1e-18);
+        std::vector<double> dry(soil.theta_res.begin(), soil.theta_res.begin() + 5);
+        std::vector<double> none(5, 0);
+        EXPECT_EQ(unsatzon::DrainBelowFieldCapacity(1e-7, 4, dt, soil.thickness, soil.theta_res, dry, none), 1e-7);
+        EXPECT_EQ(none[1] + none[2] + none[3] + none[4], 0);
+    }
 }
 
 TEST(SoilUptake, IterationControl) {

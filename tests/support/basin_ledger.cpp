@@ -446,11 +446,11 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
     }
     if (groundwater && soil->Baseflow && soil->GetSubSteps() == 1) {
         // The soil columns drain what the groundwater model took from its
-        // first layer, but a column holding no water above field capacity
-        // gives nothing, while the water the groundwater model moved on stays
-        // where it went: the part the columns could not give enters the basin
-        // from nowhere. It is what the groundwater model asked for at the end
-        // of the step before less what the columns' iteration steps drained.
+        // first layer; a column that could not give it all (one dry down to
+        // its residual content) would leave the water the groundwater model
+        // moved on to enter the basin from nowhere. It is what the
+        // groundwater model asked for at the end of the step before less
+        // what the columns' iteration steps drained.
         const int cols = soil->NCols;
         auto at = [cols](int r, int c) { return static_cast<size_t>(r * (cols + 2) + c); };
         const size_t size = static_cast<size_t>((soil->NRows + 2) * (cols + 2));
