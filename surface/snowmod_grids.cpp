@@ -44,11 +44,13 @@ int schneemodellklasse::Register(double** grid, const std::string& fileName, con
     return index;
 }
 
-// A state grid of a warm start: storages fill holes from their neighbours,
-// temperatures with 273.16 K.
+// A state grid of a warm start: storages fill holes from their neighbours;
+// temperatures are taken as they are, since nodata marks a pack that is empty
+// and restarts from the air temperature when snow returns.
 double** schneemodellklasse::ReadStateGrid(const std::string& fileName, bool temperature) {
     double** grid = nullptr;
-    ReadGrid(fileName, grid, 1, true, false, temperature ? 273.16 : 0.0, !temperature);
+    if (temperature) ReadGrid(fileName, grid, 0, true, false, 0.0, false);
+    else ReadGrid(fileName, grid, 1, true, false, 0.0, true);
     OwnGrids.push_back({0, grid});
     return grid;
 }

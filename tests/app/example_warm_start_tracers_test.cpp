@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <map>
+#include <ostream>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,19 +20,32 @@ using namespace testsupport;
 
 namespace {
 
-constexpr int FirstRow = 15, FirstColumn = 18, Rows = 12, Columns = 20;
-
 #ifdef RUVEX_SANITIZED
 constexpr int LastDay = 2;
 #else
 constexpr int LastDay = 3;
 #endif
 
+constexpr int FirstRow = 15, FirstColumn = 18, Rows = 12, Columns = 20;
+
+struct Piece {
+    const char* Name;
+    const char* TracerKind;  // "evaporating" or "non_evaporating"
+    bool Glacier;            // a small fixed glacier on "ice_firn"
+};
+
+// Sets the write code on the line after the line that starts with `grid`.
+void SetWriteCode(std::string& control, const std::string& grid, const std::string& code) {
+    const size_t at = control.find("\n" + grid);
+    ASSERT_NE(at, std::string::npos) << grid;
+    const size_t line = control.find('\n', at + 1) + 1;
+    control.replace(line, control.find_first_of(" \t\n", line) - line, code);
+}
+
 // January 2019 from hour 1 of `startDay` to hour 24 of `endDay`, the
 // groundwater model on; with a `stateDirectory`, every sub-model reads its
 // state from there.
-void WriteBasin(const TempDir& dir, int startDay, int endDay, const std::string& stateDirectory,
-                const std::string& tracerKind) {
+void WriteBasin(const TempDir& dir, const Piece& piece, int startDay, int endDay, const std::string& stateDirectory) {
     soiltest::CopyExampleInputs(dir);
     soiltest::CropExampleGrids(dir, FirstRow, FirstColumn, Rows, Columns);
     std::string control = soiltest::ExampleControl(24, endDay, 1, startDay, 1);
@@ -38,25 +53,45 @@ void WriteBasin(const TempDir& dir, int startDay, int endDay, const std::string&
     control = SetSectionSwitch(control, "special_output", 0);
     control = SetSectionSwitch(control, "groundwater_flow", 1);
     ReplaceOnce(control, "30 40                      # control point", "0 0");
-    if (tracerKind != "evaporating") {
-        ReplaceOnce(control, "Chloride non_radioactive evaporating", "Chloride non_radioactive " + tracerKind);
-        ReplaceOnce(control, "half_time = 4493 d evaporating", "half_time = 4493 d " + tracerKind);
+    const std::string kind = piece.TracerKind;
+    if (kind != "evaporating") {
+        ReplaceOnce(control, "Chloride non_radioactive evaporating", "Chloride non_radioactive " + kind);
+        ReplaceOnce(control, "half_time = 4493 d evaporating", "half_time = 4493 d " + kind);
     }
-    // The snow model's state grids at the end of the run (the snow days also
-    // summed over it).
-    for (const auto& [grid, writeCode] : {std::pair{"snowstorage_solid.asc", "3"}, {"snowstorage_liquid.asc", "3"},
-                                          {"snow_age.asc", "3"}, {"snowtemp.asc", "3"}, {"surftemp.asc", "3"},
-                                          {"days_snow.asc", "23"}}) {
-        const size_t at = control.find("\n" + std::string(grid));
-        ASSERT_NE(at, std::string::npos) << grid;
-        const size_t code = control.find('\n', at + 1) + 1;
-        control.replace(code, control.find_first_of(" \t\n", code) - code, writeCode);
+    std::vector<std::pair<std::string, std::string>> stateGrids{
+        {"snowstorage_solid.asc", "3"}, {"snowstorage_liquid.asc", "3"}, {"snow_age.asc", "3"},
+        {"snowtemp.asc", "3"},          {"surftemp.asc", "3"},           {"days_snow.asc", "23"}};
+    std::vector<std::string> readSwitches{"state grids are not read", "storages start empty",
+                                          "read mode of the state grids", "start heads"};
+    if (piece.Glacier) {
+        control = AddStandardGrids(
+            control, "ice_firn.asc ice_firn fillcode = 0 writecode = 0 statfile = ice_firn.sta statcode = 0\n");
+        for (const char* grid : {"firn_WE_stack.asc", "glacier_mass_balance_old.asc", "glacier_snowstorage_solid.asc",
+                                 "glacier_snowstorage_liquid.asc", "glacier_surftemp.asc", "glacier_snowtemp.asc"})
+            stateGrids.emplace_back(grid, "3");
+        readSwitches.emplace_back("glacier grids are not read");
+        // A small glacier in the piece: ice in rows 6 and 7, firn in row 8,
+        // columns 13 to 16.
+        std::istringstream in(ReadFile(dir.file("input/ice_firn.asc")));
+        std::ostringstream out;
+        std::string line;
+        for (int row = -5; std::getline(in, line); ++row) {
+            if (row >= 6 && row <= 8) {
+                std::istringstream cells(line);
+                std::string cell, changed;
+                for (int column = 1; cells >> cell; ++column)
+                    changed += (column > 1 ? " " : "") + (column >= 13 && column <= 16 ? (row < 8 ? "1" : "2") : cell);
+                line = changed;
+            }
+            out << line << "\n";
+        }
+        WriteFile(dir.file("input/ice_firn.asc"), out.str());
     }
+    for (const auto& [grid, code] : stateGrids) SetWriteCode(control, grid, code);
     if (!stateDirectory.empty()) {
         ReplaceOnce(control, "InitialStateDirectory = $in", "InitialStateDirectory = " + stateDirectory + "/");
-        for (const char* comment : {"state grids are not read", "storages start empty", "read mode of the state grids",
-                                    "start heads"}) {
-            const size_t at = control.find(std::string(comment));
+        for (const std::string& comment : readSwitches) {
+            const size_t at = control.find(comment);
             ASSERT_NE(at, std::string::npos) << comment;
             const size_t line = control.rfind('\n', at) + 1;
             ASSERT_EQ(control[line], '0') << comment;
@@ -88,18 +123,21 @@ std::vector<std::vector<double>> RowsFromDay(const std::string& path, int day) {
     return rows;
 }
 
-class ExampleWarmStartTracers : public ::testing::TestWithParam<const char*> {};
+void PrintTo(const Piece& piece, std::ostream* out) { *out << piece.Name; }
+
+class ExampleWarmStartTracers : public ::testing::TestWithParam<Piece> {};
 
 TEST_P(ExampleWarmStartTracers, SplitRunEqualsContinuousRun) {
-    const std::string kind = GetParam();
+    const Piece& piece = GetParam();
     TempDir whole, first, state, warm;
-    WriteBasin(whole, 1, LastDay, "", kind);
-    WriteBasin(first, 1, 1, "", kind);
+    WriteBasin(whole, piece, 1, LastDay, "");
+    WriteBasin(first, piece, 1, 1, "");
+    if (HasFatalFailure()) return;
     RunBasin(whole);
     RunBasin(first);
     if (HasFatalFailure()) return;
     MakeStateDirectory(first, state);
-    WriteBasin(warm, 2, LastDay, state.path(), kind);
+    WriteBasin(warm, piece, 2, LastDay, state.path());
     RunBasin(warm);
     if (HasFatalFailure()) return;
 
@@ -107,7 +145,9 @@ TEST_P(ExampleWarmStartTracers, SplitRunEqualsContinuousRun) {
     const std::map<std::string, std::string> got = OutputFiles(warm);
     int grids = 0, statistics = 0;
     for (const auto& [name, text] : expected) {
-        if (name.rfind("tracer_", 0) != 0) continue;
+        // The solutes, and the snow temperatures that drive the melt they leave with.
+        const bool temperature = name.rfind("snowtemp.", 0) == 0 || name.rfind("surftemp.", 0) == 0;
+        if (name.rfind("tracer_", 0) != 0 && !temperature) continue;
         const auto other = got.find(name);
         ASSERT_NE(other, got.end()) << name;
         const std::string extension = std::filesystem::path(name).extension().string();
@@ -122,11 +162,18 @@ TEST_P(ExampleWarmStartTracers, SplitRunEqualsContinuousRun) {
         }
     }
     // The snow, interception, soil and both groundwater layers' states and
-    // statistics, for each of the two tracers.
-    EXPECT_GE(grids, 10);
+    // statistics, for each of the two tracers, and the two temperatures.
+    EXPECT_GE(grids, 12);
     EXPECT_GE(statistics, 10);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, ExampleWarmStartTracers, ::testing::Values("evaporating", "non_evaporating"));
+// Solutes that stay behind when water evaporates and solutes that leave with
+// it; and a few glacier cells, which keep no snow pack of their own and so no
+// snow temperature.
+INSTANTIATE_TEST_SUITE_P(Pieces, ExampleWarmStartTracers,
+                         ::testing::Values(Piece{"Evaporating", "evaporating", false},
+                                           Piece{"NonEvaporating", "non_evaporating", false},
+                                           Piece{"Glacier", "evaporating", true}),
+                         [](const ::testing::TestParamInfo<Piece>& info) { return info.param.Name; });
 
 }  // namespace
