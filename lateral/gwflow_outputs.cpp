@@ -78,6 +78,9 @@ void gwflowclass::InitTracers(int* status, int n, TracerInfo* table, StatisticsT
                 }
                 int index = 0;
                 Register(grid, gridFile, name, tracer.gridcode, &index);
+                // Read from the file, the layer-1 concentrations are a state the
+                // soil model's set-up must keep instead of starting them anew.
+                GridTable[index].ReadCode = GridReadCode == 1 ? 1 : 0;
                 Concentration[static_cast<size_t>(t)][static_cast<size_t>(k)] = grid;
                 ConcentrationIndex[static_cast<size_t>(t)][static_cast<size_t>(k)] = index;
             }

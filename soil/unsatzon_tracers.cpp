@@ -163,10 +163,15 @@ void unsatzonmodellklasse::InitSoilTracers(TracerInfo* table, StatisticsTableEnt
         st.BaseSum.assign(static_cast<size_t>(n) + 1, 0.0);
         st.BaseWeight.assign(static_cast<size_t>(n) + 1, 0.0);
     }
+    // The groundwater model's layer-1 concentrations that it read from its
+    // state files: a warm start goes on with them, not with the soil's.
+    std::vector<bool> groundwaterRead(static_cast<size_t>(T) + 1, false);
     if (GroundwaterActive == 1) {
-        for (int k = 1; k <= T; ++k)
-            SoilTracers[static_cast<size_t>(k)].Groundwater =
-                RequiredGrid(Printed("concstor_tracer_%d_layer_1_%s", k, "groundwater_flow"));
+        for (int k = 1; k <= T; ++k) {
+            const std::string name = Printed("concstor_tracer_%d_layer_1_%s", k, "groundwater_flow");
+            SoilTracers[static_cast<size_t>(k)].Groundwater = RequiredGrid(name);
+            groundwaterRead[static_cast<size_t>(k)] = GridTable[FindGrid(name)].ReadCode == 1;
+        }
         TracerRiverLinks = OptionalGrid("river_links");
         TracerAquiferThickness = OptionalGrid("aquifer_thickness_1");
     }
@@ -189,7 +194,7 @@ void unsatzonmodellklasse::InitSoilTracers(TracerInfo* table, StatisticsTableEnt
                     if (tracer.max_conc > 0 && cg > tracer.max_conc) cg = tracer.max_conc;
                 }
                 st.Concentration[i][j] = cg;
-                if (st.Groundwater) st.Groundwater[i][j] = cg;
+                if (st.Groundwater && !groundwaterRead[static_cast<size_t>(k)]) st.Groundwater[i][j] = cg;
                 const int s = SubbasinRankOfCell(i, j);
                 if (s < 1) continue;
                 const double w = CellWeight(i, j);

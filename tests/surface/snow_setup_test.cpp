@@ -240,8 +240,9 @@ TEST(SnowSetup, ElevationOrder) {
         }
 }
 
-// A warm start reads the seven state grids; a hole takes a neighbour's value,
-// but a temperature without a value stays unset (the pack was empty).
+// A warm start reads the seven state grids; a hole in a storage takes a
+// neighbour's value, while the temperatures keep nodata there: the mark of an
+// empty pack, which restarts from the air temperature.
 TEST(SnowSetup, WarmStartFromStateGrids) {
     SnowFixture f(2, 3, Row3, Dem3);
     f.AddInputs(0, 0);
