@@ -16,6 +16,7 @@
 
 #include "soil/example_basin_copy.h"
 #include "support/test_support.h"
+#include "support/warm_start.h"
 
 using namespace testsupport;
 
@@ -48,37 +49,6 @@ void WriteBasin(const TempDir& dir, int startDay, int endDay, const std::string&
         ReplaceOnce(control, "0                          # storages start empty", "1");
     }
     WriteFile(dir.file("basin.ctl"), control);
-}
-
-// The control's lines that follow a line beginning with one of `names`: their
-// first word (a write code) becomes `code`.
-std::string SetWriteCodesAfter(const std::string& control, const std::set<std::string>& names, int code) {
-    std::istringstream in(control);
-    std::string out, line;
-    bool next = false;
-    while (std::getline(in, line)) {
-        if (next) {
-            const size_t end = line.find_first_of(" \t");
-            line = std::to_string(code) + (end == std::string::npos ? "" : line.substr(end));
-        }
-        std::istringstream words(line);
-        std::string first;
-        words >> first;
-        next = names.count(first) > 0;
-        out += line + "\n";
-    }
-    return out;
-}
-
-// The state directory of a warm start: the inputs with the first run's output
-// over them, but the land-use and soil grids of the input (the output holds
-// other grids under these names).
-void FillStateDirectory(const TempDir& first, const TempDir& state) {
-    const auto over = std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing;
-    std::filesystem::copy(first.file("input"), state.path(), over);
-    std::filesystem::copy(first.file("output"), state.path(), over);
-    for (const char* name : {"landuse.asc", "soils.asc"})
-        std::filesystem::copy(first.file("input/") + name, state.file(name), over);
 }
 
 // Days of May 2019 with rain heavy enough for water to run over the surface

@@ -15,6 +15,7 @@
 
 #include "soil/example_basin_copy.h"
 #include "support/test_support.h"
+#include "support/warm_start.h"
 
 using namespace testsupport;
 
@@ -33,14 +34,6 @@ struct Piece {
     const char* TracerKind;  // "evaporating" or "non_evaporating"
     bool Glacier;            // a small fixed glacier on "ice_firn"
 };
-
-// Sets the write code on the line after the line that starts with `grid`.
-void SetWriteCode(std::string& control, const std::string& grid, const std::string& code) {
-    const size_t at = control.find("\n" + grid);
-    ASSERT_NE(at, std::string::npos) << grid;
-    const size_t line = control.find('\n', at + 1) + 1;
-    control.replace(line, control.find_first_of(" \t\n", line) - line, code);
-}
 
 // January 2019 from hour 1 of `startDay` to hour 24 of `endDay`, the
 // groundwater model on; with a `stateDirectory`, every sub-model reads its
@@ -87,16 +80,10 @@ void WriteBasin(const TempDir& dir, const Piece& piece, int startDay, int endDay
         }
         WriteFile(dir.file("input/ice_firn.asc"), out.str());
     }
-    for (const auto& [grid, code] : stateGrids) SetWriteCode(control, grid, code);
+    for (const auto& [grid, code] : stateGrids) control = SetWriteCodesAfter(control, {grid}, std::stoi(code));
     if (!stateDirectory.empty()) {
         ReplaceOnce(control, "InitialStateDirectory = $in", "InitialStateDirectory = " + stateDirectory + "/");
-        for (const std::string& comment : readSwitches) {
-            const size_t at = control.find(comment);
-            ASSERT_NE(at, std::string::npos) << comment;
-            const size_t line = control.rfind('\n', at) + 1;
-            ASSERT_EQ(control[line], '0') << comment;
-            control[line] = '1';
-        }
+        for (const std::string& comment : readSwitches) SwitchReadOn(control, comment);
     }
     WriteFile(dir.file("basin.ctl"), control);
 }
@@ -104,16 +91,6 @@ void WriteBasin(const TempDir& dir, const Piece& piece, int startDay, int endDay
 void RunBasin(const TempDir& dir) {
     const RunResult run = RunRuvex(dir.path(), {"basin.ctl"}, "OMP_NUM_THREADS=2");
     ASSERT_EQ(run.exitCode, 0) << run.output;
-}
-
-// The inputs with the first run's output over them, but the land-use and soil
-// grids of the input (the output holds other grids under these names).
-void MakeStateDirectory(const TempDir& first, const TempDir& state) {
-    const auto over = std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing;
-    std::filesystem::copy(first.file("input"), state.path(), over);
-    std::filesystem::copy(first.file("output"), state.path(), over);
-    for (const char* name : {"landuse.asc", "soils.asc"})
-        std::filesystem::copy(first.file("input/") + name, state.file(name), over);
 }
 
 std::vector<std::vector<double>> RowsFromDay(const std::string& path, int day) {
@@ -136,7 +113,7 @@ TEST_P(ExampleWarmStartTracers, SplitRunEqualsContinuousRun) {
     RunBasin(whole);
     RunBasin(first);
     if (HasFatalFailure()) return;
-    MakeStateDirectory(first, state);
+    FillStateDirectory(first, state);
     WriteBasin(warm, piece, 2, LastDay, state.path());
     RunBasin(warm);
     if (HasFatalFailure()) return;
