@@ -55,4 +55,18 @@ inline void FillStateDirectory(const TempDir& first, const TempDir& state) {
         std::filesystem::copy(first.file("input/") + name, state.file(name), over);
 }
 
+// The rows of a dated table (statistics, point and routing files) of 2019
+// from `day` of `month` on; empty for a file without dated rows.
+inline std::vector<std::string> RowsFromDay(const std::string& text, int month, int day) {
+    std::istringstream in(text);
+    std::vector<std::string> rows;
+    std::string row;
+    while (std::getline(in, row)) {
+        std::istringstream words(row);
+        int y = 0, m = 0, d = 0;
+        if (words >> y >> m >> d && y == 2019 && m == month && d >= day) rows.push_back(row);
+    }
+    return rows;
+}
+
 }  // namespace testsupport
