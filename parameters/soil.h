@@ -89,6 +89,11 @@ public:
     // Table rows of one layer: W and V have entries 0..30, K 1..30, the
     // freezing tables 0..FreezingSteps.
     const double* ThetaSuctionTable(int layer) const;
+    // A bound of |d suction / d theta| [m] over the layer's retention curve
+    // (its row of the water-content table): infinite where two points hold
+    // the same content, negative where the content rises somewhere along the
+    // suction axis or the row was never built.
+    double SuctionCurveSteepness(int layer) const;
     const double* ThetaConductTable(int layer) const;
     const double* KrelTable(int layer) const;
     const double* UnfrozenFractionTable(int layer) const;
@@ -169,6 +174,7 @@ private:
 
     // Flat tables, one row per layer 0..LayerCount.
     std::vector<double> WaterContentSuction;  // W
+    std::vector<double> SuctionSteepness;     // per layer, see SuctionCurveSteepness
     std::vector<double> WaterContentConduct;  // V
     std::vector<double> RelativeConduct;      // K
     std::vector<double> UnfrozenFraction;     // F

@@ -51,19 +51,11 @@ double SuctionOnCurve(const double* w, double theta) {
 // The same lookup for a run of nearby water contents (the limiter's trials):
 // the interval of the last lookup is tried first. On a curve that never
 // rises an interval holding theta is the one the bisection finds, so only
-// such a curve takes the shortcut.
+// such a curve takes the shortcut. `steepness` is the curve's
+// SoilType::SuctionCurveSteepness.
 class CurveWalker {
 public:
-    explicit CurveWalker(const double* w) : W(w) {
-        for (int i = 1; i < CurvePoints; ++i) {
-            if (!(w[i + 1] <= w[i])) {
-                Falling = false;
-                break;
-            }
-            SmallestGap = std::min(SmallestGap, w[i] - w[i + 1]);
-            LargestRise = std::max(LargestRise, SoilType::SuctionAxis[i + 1] - SoilType::SuctionAxis[i]);
-        }
-    }
+    CurveWalker(const double* w, double steepness) : W(w), Steep(steepness), Falling(steepness >= 0) {}
     double Suction(double theta) {
         if (theta <= W[CurvePoints]) return SoilType::SuctionAxis[CurvePoints];
         if (theta >= W[1]) return 0;
@@ -73,15 +65,12 @@ public:
     // On a falling curve the suction never rises with theta.
     bool Monotone() const { return Falling; }
     // A bound of |d suction / d theta| on the curve [m]; infinite at a step.
-    double Steepness() const {
-        return Falling && SmallestGap > 0 ? LargestRise / SmallestGap : std::numeric_limits<double>::infinity();
-    }
+    double Steepness() const { return Falling ? Steep : std::numeric_limits<double>::infinity(); }
 
 private:
     const double* W;
-    bool Falling = true;
-    double SmallestGap = std::numeric_limits<double>::infinity();  // of theta between neighbouring points
-    double LargestRise = 0;                                         // of suction between neighbouring points [m]
+    double Steep;
+    bool Falling;
     int Last = 0;
 };
 
@@ -236,7 +225,8 @@ double LimitInterfaceFlux(const SoilType& soil, const SoilColumn& c, int L, std:
     double scale = 1, step = 0.5;
     bool down = true;
     double scaled = q, scaledInterflow = interflow0;
-    CurveWalker walkUpper(curveUpper), walkLower(curveLower);
+    CurveWalker walkUpper(curveUpper, soil.SuctionCurveSteepness(L)),
+        walkLower(curveLower, soil.SuctionCurveSteepness(L + 1));
     // Both heads are monotone in the scale on falling curves: once the head
     // difference stays in one region over every scale the remaining trials
     // can reach, they all decide alike and only the scale arithmetic is left.
@@ -274,10 +264,10 @@ double LimitInterfaceFlux(const SoilType& soil, const SoilColumn& c, int L, std:
         const double low = std::min(h2, g2) - std::max(h1, g1), high = std::max(h2, g2) - std::min(h1, g1);
         const TrialOutcome outcome = CommonOutcome(low, high, direction, margin);
         if (outcome == TrialOutcome::Done || (outcome == TrialOutcome::Down) != down) continue;
-        for (int rest = trial + 1; rest < LimiterTrials; ++rest) {
-            scale = down ? scale - step : scale + step;
-            step /= 2;
-        }
+        // The remaining steps halve from `step` to `last`: their sum is
+        // 2 step - last, and like every scale it is exact.
+        const double last = std::ldexp(step, -(LimiterTrials - 2 - trial));
+        scale = down ? scale - (2 * step - last) : scale + (2 * step - last);
         scaled = q * scale;
         scaledInterflow = interflow0 * scale;
         break;

@@ -341,3 +341,20 @@ TEST(SoilLookupsParallel, ManyThreadsEqualOneThread) {
     EXPECT_GT(frozen, 0);
     EXPECT_GT(thawed, 0);
 }
+
+TEST(SoilHydraulicTables, SuctionCurveSteepnessFollowsTheTable) {
+    // Steepest between 100 and 125 m: 25 m over W(100) - W(125), with
+    // W(h) = 0.40 (1 / (1 + (alpha h)^1.5))^(1/3) + 0.05.
+    auto W = [](double alpha, double h) { return 0.40 * std::cbrt(1 / (1 + std::pow(alpha * h, 1.5))) + 0.05; };
+    SoilType soil = Loam();
+    EXPECT_NEAR(soil.SuctionCurveSteepness(3), 25 / (W(2, 100) - W(2, 125)), 1e-6);  // 8375.63
+    // A layer rebuilt with another alpha answers for its new table.
+    soil.alpha[3] = 0.5;
+    soil.MakeHydraulicTables(3);
+    EXPECT_NEAR(soil.SuctionCurveSteepness(3), 25 / (W(0.5, 100) - W(0.5, 125)), 1e-6);  // 4199.60
+    EXPECT_NEAR(soil.SuctionCurveSteepness(2), 25 / (W(2, 100) - W(2, 125)), 1e-6);
+    // Layers without a table promise nothing.
+    SoilType empty(2);
+    empty.CreateLayers(2, 0);
+    EXPECT_LT(empty.SuctionCurveSteepness(1), 0);
+}
