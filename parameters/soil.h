@@ -82,6 +82,10 @@ public:
     // (null) nothing is written.
     void CalcUnfrozenFraction(double* out, const double* temperature, const double* theta) const;
     void CalcFreezingSlope(double* out, const double* temperature, const double* theta) const;
+    // Both of the above in one pass: the freezing-point shift of a layer is
+    // found once for its two tables.
+    void CalcUnfrozenFractionAndSlope(double* fraction, double* slope, const double* temperature,
+                                      const double* theta) const;
     void CalcHeatCapacity(const double* temperature, double* out, const double* unfrozenFraction,
                           const double* addend, const double* theta, double waterDensity, double waterCapacity,
                           double iceCapacity0, double iceCapacity20) const;
@@ -171,6 +175,11 @@ private:
     // below 0.
     double FreezingLookup(const std::vector<double>& table, int layer, double temperature, double theta,
                           double unfrozenValue) const;
+    // Where a layer's temperature falls in its freezing tables: between
+    // entries `k` and k + 1 with weight `fraction` on k + 1, or not in them.
+    enum class FreezingPlace { NotANumber, Unfrozen, Table };
+    FreezingPlace FindFreezingPlace(int layer, double temperature, double theta, size_t& row, int& k,
+                                    double& fraction) const;
 
     // Flat tables, one row per layer 0..LayerCount.
     std::vector<double> WaterContentSuction;  // W

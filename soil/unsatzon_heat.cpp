@@ -109,12 +109,11 @@ void unsatzonmodellklasse::HeatProperties(const SoilType& soil, const double* T,
                                           unsatzon::HeatWork& h) const {
     const int n = maxLayers;
     const size_t n1 = static_cast<size_t>(n) + 1;
-    soil.CalcUnfrozenFraction(h.unfrozen.data(), T, theta);
+    soil.CalcUnfrozenFractionAndSlope(h.unfrozen.data(), h.slope.data(), T, theta);
     unsatzon::ThermalConductivity(h.conductivity, n, std::span<const double>(soil.theta_sat.data(), n1),
                                   std::span<const double>(soil.DryThermalConduct.data(), n1), h.unfrozen,
                                   std::span<const double>(theta, n1), dTModLamWat, dTModLamIce,
                                   h.conductivityMemo);
-    soil.CalcFreezingSlope(h.slope.data(), T, theta);
     unsatzon::LatentHeat(n, std::span<const double>(theta, n1), std::span<const double>(soil.theta_res.data(), n1),
                          dTModLatHeat, dTModRhoWater, h.slope);
     soil.CalcHeatCapacity(T, h.capacity.data(), h.unfrozen.data(), h.slope.data(), theta, dTModRhoWater,

@@ -358,3 +358,31 @@ TEST(SoilHydraulicTables, SuctionCurveSteepnessFollowsTheTable) {
     empty.CreateLayers(2, 0);
     EXPECT_LT(empty.SuctionCurveSteepness(1), 0);
 }
+
+TEST(SoilFreezingLookups, FractionAndSlopeTogetherAsApart) {
+    // Every layer of a column takes another temperature and water content:
+    // above 0, at and beyond the coldest temperature of the tables, in the
+    // tables, not a number.
+    const SoilType soil = FrozenLoam();
+    const int n = soil.LayerCount;
+    const double temperatures[] = {0.5, 0, -0.0, -0.3, -1, -4.321, -9.99, -10, -10.5, -25, Nan};
+    const double contents[] = {0.45, 0.3, 0.2, 0.051, 0.05, 0.02, 0.5, Nan};
+    std::vector<double> T(n + 1), theta(n + 1);
+    int k = 0;
+    for (int round = 0; round < 12; ++round) {
+        for (int l = 1; l <= n; ++l, ++k) {
+            T[l] = temperatures[k % std::size(temperatures)];
+            theta[l] = contents[(k / 3) % std::size(contents)];
+        }
+        std::vector<double> fraction(n + 1, -7), slope(n + 1, -7), bothFraction(n + 1, -7), bothSlope(n + 1, -7);
+        soil.CalcUnfrozenFraction(fraction.data(), T.data(), theta.data());
+        soil.CalcFreezingSlope(slope.data(), T.data(), theta.data());
+        soil.CalcUnfrozenFractionAndSlope(bothFraction.data(), bothSlope.data(), T.data(), theta.data());
+        for (int l = 1; l <= n; ++l) {
+            EXPECT_EQ(std::memcmp(&fraction[l], &bothFraction[l], sizeof(double)), 0)
+                << "T " << T[l] << ", theta " << theta[l] << ": " << fraction[l] << " / " << bothFraction[l];
+            EXPECT_EQ(std::memcmp(&slope[l], &bothSlope[l], sizeof(double)), 0)
+                << "T " << T[l] << ", theta " << theta[l] << ": " << slope[l] << " / " << bothSlope[l];
+        }
+    }
+}
