@@ -261,6 +261,7 @@ double LimitInterfaceFlux(const SoilType& soil, const SoilColumn& c, int L, std:
         const double far = down ? scale - 2 * step : scale + 2 * step;
         const double g1 = centreUpper - SuctionOnCurve(curveUpper, upper(q * far, interflow0 * far));
         const double g2 = centreLower - SuctionOnCurve(curveLower, lower(q * far));
+        if (!std::isfinite(h1) || !std::isfinite(h2) || !std::isfinite(g1) || !std::isfinite(g2)) continue;
         const double low = std::min(h2, g2) - std::max(h1, g1), high = std::max(h2, g2) - std::min(h1, g1);
         const TrialOutcome outcome = CommonOutcome(low, high, direction, margin);
         if (outcome == TrialOutcome::Done || (outcome == TrialOutcome::Down) != down) continue;
