@@ -141,10 +141,14 @@ def prepare_whole(source, work, name, input_dir, end, one_step=False):
     for section in ("evapotranspiration", "interception_model", "snow_model", "unsatzon_model"):
         if not re.search(r"^\[%s\]\n\s*[1-9]" % section, control, flags=re.M):
             raise SystemExit("the example basin has [%s] switched off; the whole-model phase needs it on" % section)
-    if "[heat_transfer]" in control:
-        raise SystemExit("the example basin has a [heat_transfer] section of its own; the bench would add a second")
+    # The bench's own soil heat replaces the example's section, if it has one:
+    # the header and the lines up to the first empty or comment line.
+    control, n = re.subn(r"^\[heat_transfer\]\n(?:[^\n\[#][^\n]*\n)*", lambda m: HEAT_SECTION.lstrip("\n"), control,
+                         flags=re.M)
+    if n > 1:
+        raise SystemExit("the example basin has more than one [heat_transfer] section")
     with open(path, "w") as f:
-        f.write(control + HEAT_SECTION)
+        f.write(control if n == 1 else control + HEAT_SECTION)
     return directory
 
 

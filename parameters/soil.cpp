@@ -1,8 +1,10 @@
 #include "parameters/soil.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 #include "parameters/soil_physics.h"
 
@@ -30,6 +32,7 @@ void SoilType::CreateLayers(int layers, double fill) {
     SolidConductivityPower.assign(n, -1);
     WaterConductivityPower.assign(n, -1);
     WaterContentSuction.assign(n * Row, 0);
+    SuctionSteepness.assign(n, -1);
     WaterContentConduct.assign(n * Row, 0);
     RelativeConduct.assign(n * Row, 0);
     const size_t freezing = n * static_cast<size_t>(FreezingRow());
@@ -57,6 +60,17 @@ void SoilType::MakeHydraulicTables(int layer) {
     // The dry end holds the residual water content and no conductivity, not
     // the curve's value at 150 m.
     k[TablePoints] = 0;
+    double steepest = 0;
+    for (int i = 1; i < TablePoints; ++i) {
+        const double gap = w[i] - w[i + 1];
+        if (!(gap >= 0)) {
+            steepest = -1;
+            break;
+        }
+        const double rise = SuctionAxis[i + 1] - SuctionAxis[i];
+        steepest = std::max(steepest, gap > 0 ? rise / gap : std::numeric_limits<double>::infinity());
+    }
+    SuctionSteepness[static_cast<size_t>(layer)] = steepest;
     ConductTablePoints = TablePoints;
     SuctionTablePoints = TablePoints;
 }
@@ -117,6 +131,11 @@ void SoilType::PrepareConductivityPowers(double waterConductivity) {
 const double* SoilType::ThetaSuctionTable(int layer) const {
     CheckLayer(layer, __FILE__, __LINE__);
     return &WaterContentSuction[static_cast<size_t>(layer) * Row];
+}
+
+double SoilType::SuctionCurveSteepness(int layer) const {
+    CheckLayer(layer, __FILE__, __LINE__);
+    return SuctionSteepness[static_cast<size_t>(layer)];
 }
 
 const double* SoilType::ThetaConductTable(int layer) const {

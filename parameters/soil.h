@@ -82,6 +82,10 @@ public:
     // (null) nothing is written.
     void CalcUnfrozenFraction(double* out, const double* temperature, const double* theta) const;
     void CalcFreezingSlope(double* out, const double* temperature, const double* theta) const;
+    // Both of the above in one pass: the freezing-point shift of a layer is
+    // found once for its two tables.
+    void CalcUnfrozenFractionAndSlope(double* fraction, double* slope, const double* temperature,
+                                      const double* theta) const;
     void CalcHeatCapacity(const double* temperature, double* out, const double* unfrozenFraction,
                           const double* addend, const double* theta, double waterDensity, double waterCapacity,
                           double iceCapacity0, double iceCapacity20) const;
@@ -89,6 +93,11 @@ public:
     // Table rows of one layer: W and V have entries 0..30, K 1..30, the
     // freezing tables 0..FreezingSteps.
     const double* ThetaSuctionTable(int layer) const;
+    // A bound of |d suction / d theta| [m] over the layer's retention curve
+    // (its row of the water-content table): infinite where two points hold
+    // the same content, negative where the content rises somewhere along the
+    // suction axis or the row was never built.
+    double SuctionCurveSteepness(int layer) const;
     const double* ThetaConductTable(int layer) const;
     const double* KrelTable(int layer) const;
     const double* UnfrozenFractionTable(int layer) const;
@@ -166,9 +175,15 @@ private:
     // below 0.
     double FreezingLookup(const std::vector<double>& table, int layer, double temperature, double theta,
                           double unfrozenValue) const;
+    // Where a layer's temperature falls in its freezing tables: between
+    // entries `k` and k + 1 with weight `fraction` on k + 1, or not in them.
+    enum class FreezingPlace { NotANumber, Unfrozen, Table };
+    FreezingPlace FindFreezingPlace(int layer, double temperature, double theta, size_t& row, int& k,
+                                    double& fraction) const;
 
     // Flat tables, one row per layer 0..LayerCount.
     std::vector<double> WaterContentSuction;  // W
+    std::vector<double> SuctionSteepness;     // per layer, see SuctionCurveSteepness
     std::vector<double> WaterContentConduct;  // V
     std::vector<double> RelativeConduct;      // K
     std::vector<double> UnfrozenFraction;     // F

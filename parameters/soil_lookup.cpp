@@ -89,17 +89,16 @@ double SoilType::ThetaFromSuction(int layer, double suctionHead) const {
     return w[j] * (1 - weight) + w[j + 1] * weight;
 }
 
-double SoilType::FreezingLookup(const std::vector<double>& table, int layer, double temperature, double theta,
-                                double unfrozenValue) const {
+SoilType::FreezingPlace SoilType::FindFreezingPlace(int layer, double temperature, double theta, size_t& row,
+                                                   int& k, double& fraction) const {
     if (FreezingMade[layer] == 0) FreezingTablesMissing(Code, layer);
     const int nf = FreezingSteps;
-    const size_t row = static_cast<size_t>(layer) * FreezingRow();
+    row = static_cast<size_t>(layer) * FreezingRow();
     const double* z = &FreezingShift[row];
-    const double* t = &table[row];
 
     // Shift of the freezing point with the relative saturation of the layer.
     const double r = (theta - theta_res[layer]) / (theta_sat[layer] - theta_res[layer]) * nf;
-    if (std::isnan(r)) return NotANumber;
+    if (std::isnan(r)) return FreezingPlace::NotANumber;
     double shift;
     if (r <= -1) {  // truncated toward zero below 0
         shift = std::fabs(z[0]);
@@ -107,17 +106,16 @@ double SoilType::FreezingLookup(const std::vector<double>& table, int layer, dou
         shift = std::fabs(z[nf]);
     } else {
         const int q = static_cast<int>(r);
-        const double fraction = r - q;
-        shift = std::fabs(z[q + 1] * fraction + z[q] * (1 - fraction));
+        const double part = r - q;
+        shift = std::fabs(z[q + 1] * part + z[q] * (1 - part));
     }
 
     const double shifted = temperature + shift;
-    if (shifted >= 0) return unfrozenValue;
-    if (std::isnan(shifted)) return NotANumber;
+    if (shifted >= 0) return FreezingPlace::Unfrozen;
+    if (std::isnan(shifted)) return FreezingPlace::NotANumber;
     const double p = shifted * nf / FreezingMinTemperature;
     const double whole = std::trunc(p);
-    const double fraction = p - whole;
-    int k;
+    fraction = p - whole;
     if (whole >= nf) {
         k = nf - 1;
     } else if (whole < 0) {
@@ -125,6 +123,23 @@ double SoilType::FreezingLookup(const std::vector<double>& table, int layer, dou
     } else {
         k = static_cast<int>(whole);
     }
+    return FreezingPlace::Table;
+}
+
+double SoilType::FreezingLookup(const std::vector<double>& table, int layer, double temperature, double theta,
+                                double unfrozenValue) const {
+    size_t row = 0;
+    int k = 0;
+    double fraction = 0;
+    switch (FindFreezingPlace(layer, temperature, theta, row, k, fraction)) {
+    case FreezingPlace::NotANumber:
+        return NotANumber;
+    case FreezingPlace::Unfrozen:
+        return unfrozenValue;
+    case FreezingPlace::Table:
+        break;
+    }
+    const double* t = &table[row];
     return t[k + 1] * fraction + t[k] * (1 - fraction);
 }
 
@@ -152,6 +167,47 @@ void SoilType::CalcFreezingSlope(double* out, const double* temperature, const d
             out[l] = 0;
         } else {
             out[l] = FreezingLookup(UnfrozenSlope, l, t, theta[l], 0);
+        }
+    }
+}
+
+void SoilType::CalcUnfrozenFractionAndSlope(double* fraction, double* slope, const double* temperature,
+                                            const double* theta) const {
+    if (!temperature) return;
+    if (LayerCount > 0) CheckLayer(LayerCount, __FILE__, __LINE__);
+    for (int l = 1; l <= LayerCount; ++l) {
+        const double t = temperature[l];
+        if (t > 0) {
+            fraction[l] = 1;
+            slope[l] = 0;
+            continue;
+        }
+        // The fraction is 0 from the coldest temperature of the tables down,
+        // the slope only below it.
+        const bool fractionLooked = !(t <= FreezingMinTemperature);
+        const bool slopeLooked = !(t < FreezingMinTemperature);
+        if (!fractionLooked) fraction[l] = 0;
+        if (!slopeLooked) slope[l] = 0;
+        if (!fractionLooked && !slopeLooked) continue;
+        size_t row = 0;
+        int k = 0;
+        double w = 0;
+        switch (FindFreezingPlace(l, t, theta[l], row, k, w)) {
+        case FreezingPlace::NotANumber:
+            if (fractionLooked) fraction[l] = NotANumber;
+            if (slopeLooked) slope[l] = NotANumber;
+            break;
+        case FreezingPlace::Unfrozen:
+            if (fractionLooked) fraction[l] = 1;
+            if (slopeLooked) slope[l] = 0;
+            break;
+        case FreezingPlace::Table: {
+            const double* f = &UnfrozenFraction[row];
+            const double* s = &UnfrozenSlope[row];
+            if (fractionLooked) fraction[l] = f[k + 1] * w + f[k] * (1 - w);
+            if (slopeLooked) slope[l] = s[k + 1] * w + s[k] * (1 - w);
+            break;
+        }
         }
     }
 }

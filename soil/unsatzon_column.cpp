@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "parameters/soil.h"
@@ -50,29 +51,49 @@ double SuctionOnCurve(const double* w, double theta) {
 // The same lookup for a run of nearby water contents (the limiter's trials):
 // the interval of the last lookup is tried first. On a curve that never
 // rises an interval holding theta is the one the bisection finds, so only
-// such a curve takes the shortcut.
+// such a curve takes the shortcut. `steepness` is the curve's
+// SoilType::SuctionCurveSteepness.
 class CurveWalker {
 public:
-    explicit CurveWalker(const double* w) : W(w) {
-        for (int i = 1; i < CurvePoints; ++i) {
-            if (!(w[i + 1] <= w[i])) {
-                Falling = false;
-                break;
-            }
-        }
-    }
+    CurveWalker(const double* w, double steepness) : W(w), Steep(steepness), Falling(steepness >= 0) {}
     double Suction(double theta) {
         if (theta <= W[CurvePoints]) return SoilType::SuctionAxis[CurvePoints];
         if (theta >= W[1]) return 0;
         if (!(Falling && Last >= 1 && W[Last] > theta && theta >= W[Last + 1])) Last = CurveInterval(W, theta);
         return SuctionInInterval(W, Last, theta);
     }
+    // On a falling curve the suction never rises with theta.
+    bool Monotone() const { return Falling; }
+    // A bound of |d suction / d theta| on the curve [m]; infinite at a step.
+    double Steepness() const { return Falling ? Steep : std::numeric_limits<double>::infinity(); }
 
 private:
     const double* W;
-    bool Falling = true;
+    double Steep;
+    bool Falling;
     int Last = 0;
 };
+
+// What a trial of the limiter decides from the head difference D = h2 - h1.
+enum class TrialOutcome { Down, Up, Done };
+
+// The outcome every D in [low, high] gives, with `margin` [m] to spare on
+// each side of the tolerance band; Done when the range is not in one region.
+// `direction` is the sign of hU - hL (0 when equal or not a number).
+TrialOutcome CommonOutcome(double low, double high, int direction, double margin) {
+    const double above = HeadTolerance + margin, below = -HeadTolerance - margin;
+    if (!(low <= high)) return TrialOutcome::Done;
+    if (direction > 0) {
+        if (low > above) return TrialOutcome::Down;
+        if (high < below) return TrialOutcome::Up;
+    } else if (direction < 0) {
+        if (high < below) return TrialOutcome::Down;
+        if (low > above) return TrialOutcome::Up;
+    } else if (low > above || high < below) {
+        return TrialOutcome::Up;
+    }
+    return TrialOutcome::Done;
+}
 
 // Bounds an interface flux q [m/s] so that, with the other fluxes of the two
 // layers as given, the layer q fills stays at or below saturation and the
@@ -198,10 +219,29 @@ double LimitInterfaceFlux(const SoilType& soil, const SoilColumn& c, int L, std:
     };
     if (!overshoots(headUpper(upper(q, interflow0)), headLower(lower(q)))) return q;
 
+    // Bisection on the share of the flux (and of the layer's interflow) that
+    // keeps the heads in order. Scales are sums of powers of two, so every
+    // scale below is exact.
     double scale = 1, step = 0.5;
     bool down = true;
     double scaled = q, scaledInterflow = interflow0;
-    CurveWalker walkUpper(curveUpper), walkLower(curveLower);
+    CurveWalker walkUpper(curveUpper, soil.SuctionCurveSteepness(L)),
+        walkLower(curveLower, soil.SuctionCurveSteepness(L + 1));
+    // Both heads are monotone in the scale on falling curves: once the head
+    // difference stays in one region over every scale the remaining trials
+    // can reach, they all decide alike and only the scale arithmetic is left.
+    // The margin covers the rounding of the heads at the trial scales.
+    const bool shortcut = walkUpper.Monotone() && walkLower.Monotone();
+    const int direction = hU > hL ? 1 : (hU < hL ? -1 : 0);
+    double margin = 0;
+    if (shortcut) {
+        const double thetaScale = std::fabs(thetaUpper) + std::fabs(thetaLower) +
+                                  (std::fabs(q) + std::fabs(fluxAbove) + std::fabs(fluxBelow) +
+                                   std::fabs(interflow0) + std::fabs(interflowBelow)) *
+                                      dt * (1 / dz1 + 1 / dz2);
+        const double headScale = std::fabs(centreUpper) + std::fabs(centreLower) + SoilType::SuctionAxis[CurvePoints];
+        margin = 1e-7 + 1e-12 * (std::max(walkUpper.Steepness(), walkLower.Steepness()) * thetaScale + headScale);
+    }
     for (int trial = 0; trial < LimiterTrials; ++trial) {
         scale = down ? scale - step : scale + step;
         scaled = q * scale;
@@ -216,6 +256,22 @@ double LimitInterfaceFlux(const SoilType& soil, const SoilColumn& c, int L, std:
         } else {
             down = false;
         }
+        if (!shortcut || !std::isfinite(margin) || trial + 1 >= LimiterTrials) continue;
+        // The remaining trials lie between this scale and `far`.
+        const double far = down ? scale - 2 * step : scale + 2 * step;
+        const double g1 = centreUpper - SuctionOnCurve(curveUpper, upper(q * far, interflow0 * far));
+        const double g2 = centreLower - SuctionOnCurve(curveLower, lower(q * far));
+        if (!std::isfinite(h1) || !std::isfinite(h2) || !std::isfinite(g1) || !std::isfinite(g2)) continue;
+        const double low = std::min(h2, g2) - std::max(h1, g1), high = std::max(h2, g2) - std::min(h1, g1);
+        const TrialOutcome outcome = CommonOutcome(low, high, direction, margin);
+        if (outcome == TrialOutcome::Done || (outcome == TrialOutcome::Down) != down) continue;
+        // The remaining steps halve from `step` to `last`: their sum is
+        // 2 step - last, and like every scale it is exact.
+        const double last = std::ldexp(step, -(LimiterTrials - 2 - trial));
+        scale = down ? scale - (2 * step - last) : scale + (2 * step - last);
+        scaled = q * scale;
+        scaledInterflow = interflow0 * scale;
+        break;
     }
     layerInterflow[L] = scaledInterflow;
     // Less interflow leaves more water in the upper layer: keep the bound.

@@ -18,10 +18,10 @@ namespace unsatzon {
 
 HeatWork::HeatWork(int layers) {
     const size_t n1 = static_cast<size_t>(std::max(layers, 1)) + 1;
-    for (auto* v : {&unfrozen, &conductivity, &slope, &capacity, &flux, &change, &start, &trial, &a, &b, &c, &r,
-                    &freezingPoint})
+    for (auto* v : {&unfrozen, &conductivity, &slope, &capacity, &flux, &change, &start, &trial, &a, &b, &c, &r})
         v->assign(n1, 0.0);
     std::fill(unfrozen.begin(), unfrozen.end(), 1.0);
+    conductivityMemo.assign(n1, ConductivityMemo{});
 }
 
 int HeatStepCount(double trialChange, double airTemperature, double topTemperature, double stepSeconds,
@@ -33,6 +33,46 @@ int HeatStepCount(double trialChange, double airTemperature, double topTemperatu
                         stepSeconds / s > longest))
         ++s;
     return s;
+}
+
+void FreezingPointsOfSoil(const SoilType& soil, int layers, double unfrozenShare, double* out) {
+    const int N = soil.FreezingSteps;
+    const double per = N / 10.0;
+    for (int l = 1; l <= layers; ++l) {
+        double tf = -1 / (per > 0 ? per : 1);
+        if (N > 1) {
+            const double* table = soil.UnfrozenFractionTable(l);
+            if (!(table[1] <= unfrozenShare)) {
+                tf = soil.FreezingMinTemperature;
+                for (int k = 2; k <= N; ++k) {
+                    if (table[k] <= unfrozenShare) {
+                        tf = -k / per;
+                        break;
+                    }
+                }
+            }
+        }
+        out[l] = tf;
+    }
+    out[0] = layers >= 1 ? out[1] : 0;
+}
+
+const double* FreezingPointCache::Of(const SoilType& soil, int layers, double unfrozenShare) {
+    auto matches = [&](const Entry& e) {
+        return e.soil == &soil && e.layers == layers && e.share == unfrozenShare;
+    };
+    if (Last < Entries.size() && matches(Entries[Last])) return Entries[Last].points.data();
+    for (size_t k = 0; k < Entries.size(); ++k) {
+        if (matches(Entries[k])) {
+            Last = k;
+            return Entries[k].points.data();
+        }
+    }
+    Entry entry{&soil, layers, unfrozenShare, std::vector<double>(static_cast<size_t>(std::max(layers, 0)) + 1)};
+    FreezingPointsOfSoil(soil, layers, unfrozenShare, entry.points.data());
+    Entries.push_back(std::move(entry));
+    Last = Entries.size() - 1;
+    return Entries[Last].points.data();
 }
 
 double ThawDepthOfColumn(int layers, const double* T, const double* Tf, double lowerTemperature, const double* z) {
@@ -69,11 +109,11 @@ void unsatzonmodellklasse::HeatProperties(const SoilType& soil, const double* T,
                                           unsatzon::HeatWork& h) const {
     const int n = maxLayers;
     const size_t n1 = static_cast<size_t>(n) + 1;
-    soil.CalcUnfrozenFraction(h.unfrozen.data(), T, theta);
+    soil.CalcUnfrozenFractionAndSlope(h.unfrozen.data(), h.slope.data(), T, theta);
     unsatzon::ThermalConductivity(h.conductivity, n, std::span<const double>(soil.theta_sat.data(), n1),
                                   std::span<const double>(soil.DryThermalConduct.data(), n1), h.unfrozen,
-                                  std::span<const double>(theta, n1), dTModLamWat, dTModLamIce);
-    soil.CalcFreezingSlope(h.slope.data(), T, theta);
+                                  std::span<const double>(theta, n1), dTModLamWat, dTModLamIce,
+                                  h.conductivityMemo);
     unsatzon::LatentHeat(n, std::span<const double>(theta, n1), std::span<const double>(soil.theta_res.data(), n1),
                          dTModLatHeat, dTModRhoWater, h.slope);
     soil.CalcHeatCapacity(T, h.capacity.data(), h.unfrozen.data(), h.slope.data(), theta, dTModRhoWater,
@@ -129,33 +169,15 @@ void unsatzonmodellklasse::HeatStep(int i, int j, const SoilType& soil, const do
 
 void unsatzonmodellklasse::ThawDepthOfCell(int i, int j, const SoilType& soil, int g, unsatzon::HeatWork& h) {
     const int n = maxLayers;
-    const int N = soil.FreezingSteps;
-    const double per = N / 10.0;
-    for (int l = 1; l <= n; ++l) {
-        double tf = -1 / (per > 0 ? per : 1);
-        if (N > 1) {
-            const double* table = soil.UnfrozenFractionTable(l);
-            if (!(table[1] <= dTModSEForStat)) {
-                tf = soil.FreezingMinTemperature;
-                for (int k = 2; k <= N; ++k) {
-                    if (table[k] <= dTModSEForStat) {
-                        tf = -k / per;
-                        break;
-                    }
-                }
-            }
-        }
-        h.freezingPoint[static_cast<size_t>(l)] = tf;
-    }
-    h.freezingPoint[0] = h.freezingPoint[1];
+    const double* freezingPoint = h.freezingPoints.Of(soil, n, dTModSEForStat);
     const double* T = SoilTemperature[i][j];
     const double* z = GeodeticHeads[i][j];
-    const double depth = unsatzon::ThawDepthOfColumn(n, T, h.freezingPoint.data(), LowerBoundaryTemperature[i][j], z);
+    const double depth = unsatzon::ThawDepthOfColumn(n, T, freezingPoint, LowerBoundaryTemperature[i][j], z);
     if (ThawDepth) ThawDepth[i][j] = depth;
     if (FrozenSoilInGroundwater && GroundwaterActive == 1) {
         double frozen = 0;
         for (int l = std::max(1, g); l <= n; ++l)
-            if (T[l] <= h.freezingPoint[static_cast<size_t>(l)] && z[l] - z[0] < depth)
+            if (T[l] <= freezingPoint[l] && z[l] - z[0] < depth)
                 frozen += soil.thickness[static_cast<size_t>(l)];
         FrozenSoilInGroundwater[i][j] = frozen;
     }

@@ -4,12 +4,42 @@
 
 #include <vector>
 
+#include "soil/unsatzon_heat_physics.h"
+
+class SoilType;
+
 namespace unsatzon {
+
+// Freezing point [degC] of layers 1..layers of a soil into out[1..layers]
+// (out[0] repeats layer 1): the temperature at which the unfrozen fraction
+// of its table first falls to `unfrozenShare` or below, on the table's grid
+// of 10 / FreezingSteps K.
+void FreezingPointsOfSoil(const SoilType& soil, int layers, double unfrozenShare, double* out);
+
+// The freezing points of every soil that one pass over a row of columns
+// meets, each computed once; the soil tables must not change while it is in
+// use.
+class FreezingPointCache {
+public:
+    // layers + 1 values, as FreezingPointsOfSoil writes them.
+    const double* Of(const SoilType& soil, int layers, double unfrozenShare);
+
+private:
+    struct Entry {
+        const SoilType* soil;
+        int layers;
+        double share;
+        std::vector<double> points;
+    };
+    std::vector<Entry> Entries;
+    size_t Last = 0;
+};
 
 struct HeatWork {
     explicit HeatWork(int layers);
-    std::vector<double> unfrozen, conductivity, slope, capacity, flux, change, start, trial, a, b, c, r,
-        freezingPoint;
+    std::vector<double> unfrozen, conductivity, slope, capacity, flux, change, start, trial, a, b, c, r;
+    FreezingPointCache freezingPoints;
+    std::vector<ConductivityMemo> conductivityMemo;  // per layer, kept from cell to cell of the row
 };
 
 // Heat steps of a model step of `stepSeconds`: more while the trial change

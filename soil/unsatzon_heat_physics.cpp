@@ -1,7 +1,9 @@
 #include "soil/unsatzon_heat_physics.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 namespace unsatzon {
 
@@ -18,9 +20,52 @@ double LayerConductivity(double phi, double theta, double f, double lambdaS, dou
     return AirConductivity * (phi - theta) + solid;
 }
 
+namespace {
+
+// The same argument, bit for bit (so that 0 and -0 count apart).
+bool Same(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
+
+}  // namespace
+
+double RememberedLayerConductivity(ConductivityMemo& m, double phi, double theta, double f, double lambdaS,
+                                   double lambdaW, double lambdaI) {
+    // The same branch as LayerConductivity takes for the nearly saturated,
+    // unfrozen layer.
+    if (!(f < 0.99) && phi - theta < 0.01) {
+        if (!(m.saturatedValid && Same(m.saturatedPhi, phi) && Same(m.saturatedLambdaS, lambdaS) &&
+              Same(m.saturatedLambdaW, lambdaW))) {
+            m.saturatedValue = LayerConductivity(phi, theta, f, lambdaS, lambdaW, lambdaI);
+            m.saturatedPhi = phi;
+            m.saturatedLambdaS = lambdaS;
+            m.saturatedLambdaW = lambdaW;
+            m.saturatedValid = true;
+        }
+        return m.saturatedValue;
+    }
+    if (!(m.valid && Same(m.phi, phi) && Same(m.theta, theta) && Same(m.f, f) && Same(m.lambdaS, lambdaS) &&
+          Same(m.lambdaW, lambdaW) && Same(m.lambdaI, lambdaI))) {
+        m.value = LayerConductivity(phi, theta, f, lambdaS, lambdaW, lambdaI);
+        m.phi = phi;
+        m.theta = theta;
+        m.f = f;
+        m.lambdaS = lambdaS;
+        m.lambdaW = lambdaW;
+        m.lambdaI = lambdaI;
+        m.valid = true;
+    }
+    return m.value;
+}
+
 void ThermalConductivity(std::span<double> conductivity, int layers, std::span<const double> thetaSat,
                          std::span<const double> dryConductivity, std::span<const double> unfrozenFraction,
-                         std::span<const double> theta, double lambdaW, double lambdaI) {
+                         std::span<const double> theta, double lambdaW, double lambdaI,
+                         std::span<ConductivityMemo> memo) {
+    if (memo.size() > static_cast<size_t>(std::max(layers, 0))) {
+        for (int k = 1; k <= layers; ++k)
+            conductivity[k] = RememberedLayerConductivity(memo[static_cast<size_t>(k)], thetaSat[k], theta[k],
+                                                          unfrozenFraction[k], dryConductivity[k], lambdaW, lambdaI);
+        return;
+    }
     for (int k = 1; k <= layers; ++k)
         conductivity[k] = LayerConductivity(thetaSat[k], theta[k], unfrozenFraction[k], dryConductivity[k],
                                             lambdaW, lambdaI);

@@ -25,9 +25,26 @@ constexpr double WaterHeatCapacity = 4187000;       // [J/(m3 K)] for the water 
 //     0.0262 (phi - theta) + e lambdaS^((1-phi)/e) lambdaW^(f theta/e) [lambdaI^((1-f) theta/e), f < 0.99]
 double LayerConductivity(double phi, double theta, double f, double lambdaS, double lambdaW, double lambdaI);
 
+// The last arguments and result of LayerConductivity for one layer, so that
+// a layer whose arguments did not change (a saturated layer, a layer the
+// water step left alone) costs no powers. A nearly saturated unfrozen layer
+// depends only on phi, lambdaS and lambdaW and is kept apart.
+struct ConductivityMemo {
+    double phi = 0, theta = 0, f = 0, lambdaS = 0, lambdaW = 0, lambdaI = 0, value = 0;
+    bool valid = false;
+    double saturatedPhi = 0, saturatedLambdaS = 0, saturatedLambdaW = 0, saturatedValue = 0;
+    bool saturatedValid = false;
+};
+
+// LayerConductivity, answered from the memo when its arguments are the same.
+double RememberedLayerConductivity(ConductivityMemo& memo, double phi, double theta, double f, double lambdaS,
+                                   double lambdaW, double lambdaI);
+
+// Per layer 1..layers; with a memo (one entry per layer) through it.
 void ThermalConductivity(std::span<double> conductivity, int layers, std::span<const double> thetaSat,
                          std::span<const double> dryConductivity, std::span<const double> unfrozenFraction,
-                         std::span<const double> theta, double lambdaW, double lambdaI);
+                         std::span<const double> theta, double lambdaW, double lambdaI,
+                         std::span<ConductivityMemo> memo = {});
 
 // Turns the slope of the unfrozen fraction [1/K] into the latent-heat term
 // [J/(m3 K)]: L rho (theta - theta_r) slope, 0 at or below theta_r.

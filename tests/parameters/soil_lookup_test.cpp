@@ -341,3 +341,48 @@ TEST(SoilLookupsParallel, ManyThreadsEqualOneThread) {
     EXPECT_GT(frozen, 0);
     EXPECT_GT(thawed, 0);
 }
+
+TEST(SoilHydraulicTables, SuctionCurveSteepnessFollowsTheTable) {
+    // Steepest between 100 and 125 m: 25 m over W(100) - W(125), with
+    // W(h) = 0.40 (1 / (1 + (alpha h)^1.5))^(1/3) + 0.05.
+    auto W = [](double alpha, double h) { return 0.40 * std::cbrt(1 / (1 + std::pow(alpha * h, 1.5))) + 0.05; };
+    SoilType soil = Loam();
+    EXPECT_NEAR(soil.SuctionCurveSteepness(3), 25 / (W(2, 100) - W(2, 125)), 1e-6);  // 8375.63
+    // A layer rebuilt with another alpha answers for its new table.
+    soil.alpha[3] = 0.5;
+    soil.MakeHydraulicTables(3);
+    EXPECT_NEAR(soil.SuctionCurveSteepness(3), 25 / (W(0.5, 100) - W(0.5, 125)), 1e-6);  // 4199.60
+    EXPECT_NEAR(soil.SuctionCurveSteepness(2), 25 / (W(2, 100) - W(2, 125)), 1e-6);
+    // Layers without a table promise nothing.
+    SoilType empty(2);
+    empty.CreateLayers(2, 0);
+    EXPECT_LT(empty.SuctionCurveSteepness(1), 0);
+}
+
+TEST(SoilFreezingLookups, FractionAndSlopeTogetherAsApart) {
+    // Every layer of a column takes another temperature and water content:
+    // above 0, at and beyond the coldest temperature of the tables, in the
+    // tables, not a number.
+    const SoilType soil = FrozenLoam();
+    const int n = soil.LayerCount;
+    const double temperatures[] = {0.5, 0, -0.0, -0.3, -1, -4.321, -9.99, -10, -10.5, -25, Nan};
+    const double contents[] = {0.45, 0.3, 0.2, 0.051, 0.05, 0.02, 0.5, Nan};
+    std::vector<double> T(n + 1), theta(n + 1);
+    int k = 0;
+    for (int round = 0; round < 12; ++round) {
+        for (int l = 1; l <= n; ++l, ++k) {
+            T[l] = temperatures[k % std::size(temperatures)];
+            theta[l] = contents[(k / 3) % std::size(contents)];
+        }
+        std::vector<double> fraction(n + 1, -7), slope(n + 1, -7), bothFraction(n + 1, -7), bothSlope(n + 1, -7);
+        soil.CalcUnfrozenFraction(fraction.data(), T.data(), theta.data());
+        soil.CalcFreezingSlope(slope.data(), T.data(), theta.data());
+        soil.CalcUnfrozenFractionAndSlope(bothFraction.data(), bothSlope.data(), T.data(), theta.data());
+        for (int l = 1; l <= n; ++l) {
+            EXPECT_EQ(std::memcmp(&fraction[l], &bothFraction[l], sizeof(double)), 0)
+                << "T " << T[l] << ", theta " << theta[l] << ": " << fraction[l] << " / " << bothFraction[l];
+            EXPECT_EQ(std::memcmp(&slope[l], &bothSlope[l], sizeof(double)), 0)
+                << "T " << T[l] << ", theta " << theta[l] << ": " << slope[l] << " / " << bothSlope[l];
+        }
+    }
+}

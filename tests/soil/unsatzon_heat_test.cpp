@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "soil/unsatzon_cell.h"
 #include "soil/unsatzon_heat.h"
+#include "parameters/soil.h"
 #include "soil/unsatzon_heat_physics.h"
 
 namespace {
@@ -246,5 +248,81 @@ TEST(SoilHeat, DumpFlagForTemperatures) {
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
         EXPECT_EQ(unsatzon::TemperatureOutOfLine(4, k.before.data(), k.after.data(), k.air), k.flagged);
+    }
+}
+
+namespace {
+
+// Two layers with 10 freezing steps down to -10 degC (one per kelvin) and
+// the van Genuchten alpha of each layer.
+SoilType FreezingSoil(double alpha1, double alpha2) {
+    SoilType soil(1);
+    soil.FreezingSteps = 10;
+    soil.CreateLayers(2, 0);
+    const double alpha[] = {alpha1, alpha1, alpha2};
+    for (int l = 0; l <= 2; ++l) {
+        soil.alpha[l] = alpha[l];
+        soil.Par_n[l] = 1.5;
+        soil.Par_m[l] = 1 - 1 / 1.5;
+        soil.MakeFreezingTables(l, 1.22);
+    }
+    return soil;
+}
+
+}  // namespace
+
+TEST(SoilHeat, FreezingPointsOfEachSoilInARow) {
+    // Unfrozen fraction (1 / (1 + (1.22 |T| alpha)^1.5))^(1/3): alpha 2 falls
+    // to 0.439 at -2 degC (0.592 at -1), alpha 0.5 to 0.541 at -5 (0.592 at
+    // -4). The freezing point is where it first reaches 0.55 or less.
+    const SoilType a = FreezingSoil(2, 2), b = FreezingSoil(0.5, 2);
+    double points[3];
+    unsatzon::FreezingPointsOfSoil(a, 2, 0.55, points);
+    EXPECT_DOUBLE_EQ(points[1], -2);
+    EXPECT_DOUBLE_EQ(points[2], -2);
+    EXPECT_DOUBLE_EQ(points[0], -2);
+    unsatzon::FreezingPointsOfSoil(b, 2, 0.55, points);
+    EXPECT_DOUBLE_EQ(points[1], -5);
+    EXPECT_DOUBLE_EQ(points[2], -2);
+
+    // Cells of a row with one soil, then the other, then the first again:
+    // each keeps its own points, and another share is another entry (0.592
+    // at -1 degC is already below 0.6: the first step's point).
+    unsatzon::FreezingPointCache cache;
+    const struct {
+        const SoilType* soil;
+        double share, layer1, layer2;
+    } cells[] = {{&a, 0.55, -2, -2}, {&b, 0.55, -5, -2}, {&b, 0.55, -5, -2},
+                 {&a, 0.55, -2, -2}, {&b, 0.6, -4, -1},  {&b, 0.55, -5, -2}};
+    for (const auto& cell : cells) {
+        const double* p = cache.Of(*cell.soil, 2, cell.share);
+        EXPECT_DOUBLE_EQ(p[1], cell.layer1);
+        EXPECT_DOUBLE_EQ(p[2], cell.layer2);
+        EXPECT_DOUBLE_EQ(p[0], p[1]);
+    }
+}
+
+TEST(SoilHeat, RememberedConductivityEqualsTheFormula) {
+    // One layer's memo through a sequence that repeats arguments, changes one
+    // at a time and moves between the nearly saturated and the other
+    // branches, frozen and not: every answer is the formula's, bit for bit.
+    struct Args {
+        double phi, theta, f, lambdaS;
+    };
+    const Args sequence[] = {
+        {0.45, 0.30, 1, 0.58},   {0.45, 0.30, 1, 0.58},   {0.45, 0.31, 1, 0.58},   {0.45, 0.31, 0.5, 0.58},
+        {0.45, 0.31, 0.5, 0.58}, {0.45, 0.45, 1, 0.58},   {0.45, 0.445, 1, 0.58},  {0.40, 0.40, 1, 0.58},
+        {0.40, 0.40, 1, 2.0},    {0.40, 0.40, 0.2, 2.0},  {0.40, 0.395, 0.2, 2.0}, {0.40, 0.40, 1, 2.0},
+        {0.45, 0.30, 1, 0.58},   {0.45, 0.45, 1, 0.58},   {0.45, -0.0, 1, 0.58},   {0.45, 0.0, 1, 0.58},
+    };
+    unsatzon::ConductivityMemo memo;
+    for (const double lambdaW : {0.5562, 0.6}) {
+        for (const Args& a : sequence) {
+            const double expected = unsatzon::LayerConductivity(a.phi, a.theta, a.f, a.lambdaS, lambdaW, 2.33);
+            const double result = unsatzon::RememberedLayerConductivity(memo, a.phi, a.theta, a.f, a.lambdaS,
+                                                                        lambdaW, 2.33);
+            EXPECT_EQ(std::memcmp(&result, &expected, sizeof result), 0)
+                << "phi " << a.phi << ", theta " << a.theta << ", f " << a.f << ", lambdaS " << a.lambdaS;
+        }
     }
 }
