@@ -96,6 +96,11 @@ struct Piece {
 
 // Pieces of at least 64 KiB, four per thread so that pieces of uneven work
 // even out; one piece when the values are too few to pay for threads.
+// Parsing takes some 30 ns a value (3 ns a byte) on one thread: a piece of
+// 64 KiB (about 6,500 values, 0.2 ms) is several times what waking a team
+// costs. Measured on the 8-core machine while others used it: 16,384 values
+// in two pieces 0.49 ms on 1 thread, 0.30 ms on 2; 120,000 values (a grid of
+// the 400 x 300 valley, 1.2 MB) 3.5 ms on 1 thread, 1.9 on 2, 1.2 on 8.
 std::vector<Piece> CutIntoPieces(std::string_view text, bool parallel) {
     size_t wanted = 1;
     if (parallel) {
