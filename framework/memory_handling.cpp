@@ -6,6 +6,8 @@
 #include <cstring>
 #include <iostream>
 
+#include <omp.h>
+
 #include "framework/diagnostics_writer.h"
 #include "framework/parallel_rows.h"
 
@@ -15,7 +17,10 @@ namespace {
 // set-up's time goes into zeroing fresh grids and into the page faults of
 // their first touch, several hundred grids on a large basin. Below the light
 // pass's cell count a plain calloc stays cheaper than waking the team.
-bool ClearInParallel(long long cells) { return WorthThreadsForLightPass(static_cast<int64_t>(cells)); }
+// On one thread calloc is kept: it leaves fresh pages untouched until used.
+bool ClearInParallel(long long cells) {
+    return omp_get_max_threads() > 1 && WorthThreadsForLightPass(static_cast<int64_t>(cells));
+}
 
 // Zeroes the rows first..last of a matrix whose rows are `length` doubles.
 void ClearRows(double** rows, long first, long last, size_t length) {
