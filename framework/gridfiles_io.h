@@ -110,6 +110,9 @@ public:
     // True once a carriage return not followed by a line feed was passed
     // (line ends of a single carriage return are not read).
     bool LoneCarriageReturn() const { return LoneCR; }
+    // Appends everything not yet scanned (the buffered rest and the rest of
+    // the file) to `text`; false on a read error, with what could be read.
+    bool TakeRest(std::string& text);
 
 private:
     bool Fill();
@@ -122,9 +125,32 @@ private:
     bool LoneCR = false;
 };
 
+// Outcome of reading a run of numbers from a text (ParseNumbers).
+struct ParsedNumbers {
+    // Index of the first value that is missing or no number; the count asked
+    // for when every value was read.
+    int64_t FirstBad = 0;
+    // The offending token (empty when the text ended before the value).
+    std::string_view BadToken;
+    // A carriage return without its line feed lies in the part of the text
+    // that a reader going token by token would have passed (up to the bad
+    // token, or to the last value read).
+    bool LoneCarriageReturn = false;
+};
+
+// Reads the first `count` whitespace-separated numbers of `text` (ParseNumber
+// rules) and hands number k (0-based) to `store(k, value)`; later tokens are
+// not looked at. Large texts are cut at whitespace into pieces that a team of
+// threads counts and then parses, each value going to its own index, so the
+// values and the reported failure (always the lowest index) are the same on
+// any number of threads. `store` must only write what index k owns.
+ParsedNumbers ParseNumbers(std::string_view text, int64_t count, const std::function<void(int64_t, double)>& store);
+
 // Ends the read of a text grid or stack (code 22) when the scanner met line
 // ends made of a carriage return alone.
 void RefuseLoneCarriageReturns(modelobject& reader, const TextScanner& scanner, const std::string& path);
+// The same, unconditionally: the lines were found so ended.
+[[noreturn]] void RefuseLoneCarriageReturns(modelobject& reader, const std::string& path);
 
 // Nodata filling of a grid just read (fill mode 1 or 2): holes inside the zone
 // grid of entry 1 get the fill value or a value from their neighbourhood, and

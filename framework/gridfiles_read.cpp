@@ -146,20 +146,23 @@ void ReadRows(modelobject& reader, GridFormat format, FILE* file, gridio::TextSc
     const long rows = reader.NRows;
     const long cols = reader.NCols;
     if (format == GridFormat::Text) {
-        double value = 0;
-        for (long i = 1; i <= rows; ++i) {
-            for (long j = 1; j <= cols; ++j) {
-                if (!scanner.NextNumber(&value)) {
-                    gridio::RefuseLoneCarriageReturns(reader, scanner, path);
-                    const std::string& token = scanner.LastToken();
-                    Entry(reader.Writer, "FATAL: error reading ascii grid ", path, " in ASCII-Format in row ", i,
-                          ", col ", j, token.empty() ? "" : ": \"" + token.substr(0, 60) + "\" is no finite number");
-                    throw 22;
-                }
-                if (grid[i]) grid[i][j] = value;
-            }
+        // The whole text first, then its numbers in parallel; the first bad
+        // cell in file order is the one reported.
+        std::string text;
+        scanner.TakeRest(text);
+        const int64_t cells = static_cast<int64_t>(rows) * cols;
+        const gridio::ParsedNumbers parsed = gridio::ParseNumbers(text, cells, [&](int64_t k, double value) {
+            const long i = static_cast<long>(k / cols) + 1;
+            if (grid[i]) grid[i][k % cols + 1] = value;
+        });
+        if (parsed.LoneCarriageReturn) gridio::RefuseLoneCarriageReturns(reader, path);
+        if (parsed.FirstBad < cells) {
+            const std::string token(parsed.BadToken.substr(0, 60));
+            Entry(reader.Writer, "FATAL: error reading ascii grid ", path, " in ASCII-Format in row ",
+                  static_cast<long>(parsed.FirstBad / cols) + 1, ", col ", static_cast<long>(parsed.FirstBad % cols) + 1,
+                  token.empty() ? "" : ": \"" + token + "\" is no finite number");
+            throw 22;
         }
-        gridio::RefuseLoneCarriageReturns(reader, scanner, path);
         return;
     }
     if (format == GridFormat::Gif) {

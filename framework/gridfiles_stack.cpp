@@ -122,21 +122,24 @@ void ReadStackValues(modelobject& reader, StackFormat format, FILE* file, gridio
     const long rows = reader.NRows;
     const long cols = reader.NCols;
     if (format == StackFormat::Text) {
-        for (long i = 1; i <= rows; ++i) {
-            for (long j = 1; j <= cols; ++j) {
-                for (long l = 0; l <= n; ++l) {
-                    if (!scanner.NextNumber(&stack[i][j][l])) {
-                        gridio::RefuseLoneCarriageReturns(reader, scanner, path);
-                        const std::string& token = scanner.LastToken();
-                        Entry(reader.Writer, "FATAL: error reading ascii stack ", path, "at row ", i, ", column ", j,
-                              ", level ", l,
-                              token.empty() ? "" : ": \"" + token.substr(0, 60) + "\" is no finite number");
-                        throw 22;
-                    }
-                }
-            }
+        // The whole text first, then its numbers in parallel; the first bad
+        // value in file order is the one reported.
+        std::string text;
+        scanner.TakeRest(text);
+        const int64_t depth = n + 1;
+        const int64_t perRow = static_cast<int64_t>(cols) * depth;
+        const gridio::ParsedNumbers parsed = gridio::ParseNumbers(text, rows * perRow, [&](int64_t k, double value) {
+            stack[k / perRow + 1][k % perRow / depth + 1][k % depth] = value;
+        });
+        if (parsed.LoneCarriageReturn) gridio::RefuseLoneCarriageReturns(reader, path);
+        if (parsed.FirstBad < rows * perRow) {
+            const int64_t k = parsed.FirstBad;
+            const std::string token(parsed.BadToken.substr(0, 60));
+            Entry(reader.Writer, "FATAL: error reading ascii stack ", path, "at row ", static_cast<long>(k / perRow) + 1,
+                  ", column ", static_cast<long>(k % perRow / depth) + 1, ", level ", static_cast<long>(k % depth),
+                  token.empty() ? "" : ": \"" + token + "\" is no finite number");
+            throw 22;
         }
-        gridio::RefuseLoneCarriageReturns(reader, scanner, path);
         return;
     }
     const int width = format == StackFormat::Double ? 8 : 4;

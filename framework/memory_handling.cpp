@@ -3,9 +3,35 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
+#include <omp.h>
+
 #include "framework/diagnostics_writer.h"
+#include "framework/parallel_rows.h"
+
+namespace {
+
+// A new grid of many cells is cleared by a team of threads: most of the
+// set-up's time goes into zeroing fresh grids and into the page faults of
+// their first touch, several hundred grids on a large basin. Measured on the
+// 8-core machine while others used it (a grid made and filled with nodata):
+// 120,000 cells 2.4 ms on 1 thread, 1.3 ms on 8 (the kernel's page faults
+// scale only so far); 19,200 cells 0.41 ms on 1 thread, 0.91 on 8. Below the
+// light pass's cell count (32,768) a plain calloc stays.
+// On one thread calloc is kept: it leaves fresh pages untouched until used.
+bool ClearInParallel(long long cells) {
+    return omp_get_max_threads() > 1 && WorthThreadsForLightPass(static_cast<int64_t>(cells));
+}
+
+// Zeroes the rows first..last of a matrix whose rows are `length` doubles.
+void ClearRows(double** rows, long first, long last, size_t length) {
+#pragma omp parallel for schedule(static, 1)
+    for (long r = first; r <= last; ++r) std::memset(rows[r], 0, length * sizeof(double));
+}
+
+}  // namespace
 
 void memory_handling::MatrixFatal(const char* text) {
     if (Writer) {
@@ -73,13 +99,17 @@ double** memory_handling::matrix(long firstRow, long lastRow, long /*firstCol*/,
     auto** rows = static_cast<double**>(std::calloc(pointers, sizeof(double*)));
     if (!rows) MatrixFatal("FATAL: memory allocation error 1 in matrix()");
     const size_t rowLength = static_cast<size_t>(lastCol) + 1;
+    const bool parallel = ClearInParallel(static_cast<long long>(lastRow - firstRow + 1) * lastCol);
     long current = firstRow;
     for (long k : plan) {
-        auto* block = static_cast<double*>(std::calloc(static_cast<size_t>(k) * rowLength, sizeof(double)));
+        const size_t count = static_cast<size_t>(k) * rowLength;
+        auto* block = static_cast<double*>(parallel ? std::malloc(count * sizeof(double))
+                                                    : std::calloc(count, sizeof(double)));
         if (!block) MatrixFatal("FATAL: memory allocation error 2 in matrix()");
         for (long r = 0; r < k; ++r) rows[current + r] = block + static_cast<size_t>(r) * rowLength;
         current += k;
     }
+    if (parallel) ClearRows(rows, firstRow, lastRow, rowLength);
     return rows;
 }
 
@@ -110,10 +140,12 @@ GridStack memory_handling::matrix3d(long firstRow, long lastRow, long firstCol, 
     if (!rows) MatrixFatal("FATAL: memory allocation error (1) in 3_d_matrix()");
     const size_t columns = static_cast<size_t>(lastCol) + 1;
     const size_t depth = static_cast<size_t>(levels) + 1;
+    const bool parallel = ClearInParallel(static_cast<long long>(lastRow - firstRow + 1) * lastCol * depth);
     for (long r = firstRow; r <= lastRow; ++r) {
         auto** cols = static_cast<double**>(std::calloc(columns, sizeof(double*)));
         if (!cols) MatrixFatal("FATAL: memory allocation error (2) in 3_d_matrix()");
-        auto* block = static_cast<double*>(std::calloc(columns * depth, sizeof(double)));
+        auto* block = static_cast<double*>(parallel ? std::malloc(columns * depth * sizeof(double))
+                                                    : std::calloc(columns * depth, sizeof(double)));
         if (!block) {
             std::free(cols);
             MatrixFatal("FATAL: memory allocation error (3) in 3_d_matrix()");
@@ -121,6 +153,10 @@ GridStack memory_handling::matrix3d(long firstRow, long lastRow, long firstCol, 
         cols[0] = block;
         for (long j = firstCol; j <= lastCol; ++j) cols[j] = block + static_cast<size_t>(j) * depth;
         rows[r] = cols;
+    }
+    if (parallel) {
+#pragma omp parallel for schedule(static, 1)
+        for (long r = firstRow; r <= lastRow; ++r) std::memset(rows[r][0], 0, columns * depth * sizeof(double));
     }
     return rows;
 }

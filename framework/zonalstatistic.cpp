@@ -124,8 +124,13 @@ zonalstatistic::zonalstatistic(int* status, DiagnosticsWriter* writer, Statistic
 
         const int64_t rowLength = totalOnly ? 2 : v + 1;
         RowValues = std::make_unique_for_overwrite<double[]>(static_cast<size_t>((Capacity + 1) * rowLength));
-        Rows.assign(static_cast<size_t>(Capacity) + 1, DatedRow{});
-        for (int64_t r = 0; r <= Capacity; ++r) Rows[r].Values = RowValues.get() + r * rowLength;
+        // The rows are made when they are first used: touching the whole
+        // buffer of every statistic at once took a tenth of a large basin's
+        // set-up. The capacity is reserved, so a row never reallocates.
+        RowLength = rowLength;
+        Rows.clear();
+        Rows.reserve(static_cast<size_t>(Capacity) + 1);
+        Rows.push_back(DatedRow{});
         CurrentValues.assign(static_cast<size_t>(v) + 1, 0.0);
         ReaderSums.assign(static_cast<size_t>(v) + 1, 0.0);
         AreaFractions.assign(static_cast<size_t>(v) + 1, 0.0);
@@ -354,6 +359,10 @@ void zonalstatistic::ClearAccumulators() {
 
 DatedRow* zonalstatistic::BeginRow(int64_t year, int64_t month, int64_t day, int64_t hour) {
     ++RowsInUse;
+    while (static_cast<int64_t>(Rows.size()) <= RowsInUse) {
+        Rows.push_back(DatedRow{});
+        Rows.back().Values = RowValues.get() + (static_cast<int64_t>(Rows.size()) - 1) * RowLength;
+    }
     DatedRow* row = &Rows[static_cast<size_t>(RowsInUse)];
     row->Year = LastYear = year;
     row->Month = LastMonth = month;

@@ -158,7 +158,8 @@ protected:
     DiagnosticsWriter* Writer = nullptr;
     ZoneRecord* Zones = nullptr;
 
-    std::vector<DatedRow> Rows;               // 1 to Capacity
+    std::vector<DatedRow> Rows;               // 1 to the rows used so far (capacity reserved)
+    int64_t RowLength = 0;                    // values of a row in RowValues
     std::unique_ptr<double[]> RowValues;      // one block for all rows
 
     int64_t LastYear = 0, LastMonth = 0, LastDay = 0, LastHour = 0;

@@ -510,6 +510,102 @@ TEST_F(GridFilesTest, CarriageReturnLineEnds) {
     EXPECT_EQ(ThrownCode([&] { ReadStack("cr.stk", &st); }), 22);
 }
 
+// A large text grid or stack is cut into pieces that threads parse at once.
+// Whatever the thread count, the values are those of the file and a damaged
+// file names the same first bad cell (not a later one that another thread
+// met first), or the carriage return that a reader going cell by cell would
+// have met before it.
+TEST_F(GridFilesTest, LargeTextFilesReportTheFirstBadCellOnAnyThreadCount) {
+    Geometry(300, 250);
+    std::string body;
+    for (int i = 1; i <= 250; ++i) {
+        for (int j = 1; j <= 300; ++j) body += std::to_string(i * 1000 + j) + (j < 300 ? " " : "\n");
+    }
+    const std::string header = TextHeader("300", "250");
+    // Offset of cell (row, col) in the body.
+    auto at = [&](int row, int col) {
+        size_t p = 0;
+        for (int k = 1; k < (row - 1) * 300 + col; ++k) p = body.find_first_of(" \n", p) + 1;
+        return p;
+    };
+    auto replaced = [&](std::string text, int row, int col, const std::string& token) {
+        const size_t p = at(row, col);
+        return text.replace(p, text.find_first_of(" \n", p) - p, token);
+    };
+    auto crAfter = [&](std::string text, int row) {
+        const size_t p = at(row, 300);
+        text[text.find('\n', p)] = '\r';
+        return text;
+    };
+    const std::string lone = "lines ended by a carriage return alone are not read";
+    struct Case {
+        const char* what;
+        std::string body;
+        const char* message;  // nullptr: the grid reads
+    };
+    const Case cases[] = {
+        {"whole", body, nullptr},
+        {"two bad cells far apart", replaced(replaced(body, 231, 7, "oops"), 17, 250, "1.5.5"),
+         "in ASCII-Format in row 17, col 250: \"1.5.5\" is no finite number"},
+        {"bad cell in the last row", replaced(body, 250, 300, "inf"),
+         "in ASCII-Format in row 250, col 300: \"inf\" is no finite number"},
+        {"cut in the middle of row 180", body.substr(0, at(180, 42)), "in ASCII-Format in row 180, col 42"},
+        {"lone carriage return before the bad cell", replaced(crAfter(body, 12), 200, 3, "x"), lone.c_str()},
+        {"lone carriage return after the bad cell", replaced(crAfter(body, 220), 200, 3, "x"),
+         "in ASCII-Format in row 200, col 3: \"x\" is no finite number"},
+        {"carriage return at the end, after the last cell", body.substr(0, body.size() - 1) + "\r", nullptr},
+        {"carriage return at the end of a short file", body.substr(0, at(250, 299)) + "\r", lone.c_str()},
+        {"more values than cells", body + "1 2 3 x\n", nullptr},
+    };
+    const int saved = omp_get_max_threads();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(dir.file("big.asc"), header + c.body);
+        std::string messages[2];
+        for (int k = 0; k < 2; ++k) {
+            omp_set_num_threads(k == 0 ? 1 : 4);
+            console.str("");
+            double** g = nullptr;
+            EXPECT_EQ(ThrownCode([&] { g = Read("big.asc"); }), c.message ? 22 : 0);
+            messages[k] = Console();
+            if (!c.message) {
+                ASSERT_NE(g, nullptr);
+                for (int i = 1; i <= 250; ++i)
+                    for (int j = 1; j <= 300; ++j) ASSERT_EQ(g[i][j], i * 1000 + j) << i << "," << j;
+            }
+        }
+        if (c.message) {
+            EXPECT_NE(messages[1].find(c.message), std::string::npos) << messages[1];
+        }
+        EXPECT_EQ(messages[0], messages[1]);
+    }
+
+    // A text stack of 2 levels: values cell by cell, the levels of a cell
+    // in a row.
+    std::string stack = "stack_ncols 300\nnrows 250\nxll 12345.678\nyll 5234567.99\ncs 0.1\nnodata -9999\n"
+                        "cnt 0\nmin 0\nmax 0\nsum 0\naverage 0\nnumlevels 1\n";
+    for (int i = 1; i <= 250; ++i)
+        for (int j = 1; j <= 300; ++j) stack += std::to_string(i * 1000 + j) + " " + std::to_string(-j) + "\n";
+    WriteFile(dir.file("big.stk"), stack);
+    omp_set_num_threads(4);
+    GridStack st;
+    ASSERT_EQ(ReadStack("big.stk", &st), 1);
+    for (int i = 1; i <= 250; i += 13)
+        for (int j = 1; j <= 300; j += 7) {
+            ASSERT_EQ(st[i][j][0], i * 1000 + j);
+            ASSERT_EQ(st[i][j][1], -j);
+        }
+    const size_t cell = stack.find("\n201077 ") + 1;
+    stack.replace(stack.find(' ', cell) + 1, 3, "nan");
+    stack.replace(stack.find("\n240001 ") + 1, 6, "-nan()");
+    WriteFile(dir.file("big.stk"), stack);
+    console.str("");
+    EXPECT_EQ(ThrownCode([&] { ReadStack("big.stk", &st); }), 22);
+    EXPECT_NE(Console().find("at row 201, column 77, level 1: \"nan\" is no finite number"), std::string::npos)
+        << Console();
+    omp_set_num_threads(saved);
+}
+
 TEST_F(GridFilesTest, ReadIntoAGivenMatrix) {
     WriteFile(dir.file("ok.asc"), TextHeader() + "1 2 3 4\n5 6 7 8\n9 10 11 12\n99 99\n");
     double** g = NewGrid(-1);

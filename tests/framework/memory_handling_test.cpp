@@ -1,6 +1,7 @@
 #include "framework/memory_handling.h"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <sstream>
 
@@ -90,6 +91,37 @@ TEST(Stack, LayoutOfLevels) {
     EXPECT_EQ(s[2][4][2], 242);
     EXPECT_EQ(s[0], nullptr);
     m.free_matrix3d(s, 1, 3);
+}
+
+// Large grids and stacks are cleared by a team of threads: every cell, the
+// column 0 and the last row included, is zero even where the memory held
+// values before (a grid of the same size was filled and released first).
+TEST(Matrix, LargeGridsAndStacksClearedOnSeveralThreadsAreZero) {
+    memory_handling m;
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(4);
+    const long rows = 300, cols = 400, levels = 2;
+    for (int round = 0; round < 2; ++round) {
+        double** grid = m.matrix(1, rows, 1, cols, rows + 1);
+        GridStack stack = m.matrix3d(1, rows, 1, cols, levels, 0);
+        long nonZero = 0;
+        for (long r = 1; r <= rows; ++r) {
+            for (long c = 0; c <= cols; ++c) {
+                nonZero += grid[r][c] != 0.0;
+                grid[r][c] = 7.5;
+            }
+            for (long c = 1; c <= cols; ++c)
+                for (long l = 0; l <= levels; ++l) {
+                    nonZero += stack[r][c][l] != 0.0;
+                    stack[r][c][l] = -3.25;
+                }
+        }
+        EXPECT_EQ(nonZero, 0) << "round " << round;
+        EXPECT_EQ(grid[rows + 1], nullptr);
+        m.free_matrix(grid, 1, rows, 1, cols);
+        m.free_matrix3d(stack, 1, rows);
+    }
+    omp_set_num_threads(saved);
 }
 
 TEST(Log2Ceil, Values) {
