@@ -28,8 +28,7 @@ void ChooseThreadWaitPolicy(char** argv) {
     // Under valgrind a new start would leave the tool (or fail): keep the run.
     const char* preload = std::getenv("LD_PRELOAD");
     if (preload && std::strstr(preload, "vgpreload")) return;
-    // Both are set, so that a failed start cannot loop.
-    if (setenv("OMP_WAIT_POLICY", "passive", 0) != 0) return;
-    if (setenv("GOMP_SPINCOUNT", "0", 0) != 0) return;
+    // Once set, the setting stops a failed start from looping.
+    if (setenv("GOMP_SPINCOUNT", "5000", 0) != 0) return;
     execv("/proc/self/exe", argv);
 }
