@@ -375,14 +375,9 @@ void schneemodellklasse::CreateDynamicGlacierGrids() {
         firnStackIndex = index;
     }
 
+    // Read the way the snow cover's own state grids are read.
     auto state = [&](const OutputLine& line, const char* name, int* index, bool temperature) {
-        double** grid = nullptr;
-        if (read) {
-            ReadGrid(line.Grid, grid, 1, true, false, temperature ? 273.16 : 0.0, !temperature);
-            OwnGrids.push_back({0, grid});
-        } else {
-            grid = fresh(0);
-        }
+        double** grid = read ? ReadStateGrid(line.Grid, temperature) : fresh(0);
         *index = Register(grid, line.Grid, name, line.WriteCode);
         return grid;
     };
@@ -418,19 +413,8 @@ void schneemodellklasse::CreateDynamicGlacierGrids() {
     glacierLiquidStorageGrid = state(glacierLiquidLine, "LiquidSnowStorage_onGlacier", &glacierLiquidIndex, false);
     glacierTotalStorageGrid = state(glacierTotalLine, "TotalSnowStorage_onGlacier", &glacierTotalIndex, false);
     if (EnergyBalanceMethod()) {
-        auto temperature = [&](const OutputLine& line, const char* name, int* index) {
-            double** grid = nullptr;
-            if (read) {
-                ReadGrid(line.Grid, grid, 0, true, false, 0.0, false);
-                OwnGrids.push_back({0, grid});
-            } else {
-                grid = fresh(0);
-            }
-            *index = Register(grid, line.Grid, name, line.WriteCode);
-            return grid;
-        };
-        glacierSurfTempGrid = temperature(glacierSurfTempLine, "surftemp_onGlacier", &glacierSurfTempIndex);
-        glacierSnowTempGrid = temperature(glacierSnowTempLine, "snowtemp_onGlacier", &glacierSnowTempIndex);
+        glacierSurfTempGrid = state(glacierSurfTempLine, "surftemp_onGlacier", &glacierSurfTempIndex, true);
+        glacierSnowTempGrid = state(glacierSnowTempLine, "snowtemp_onGlacier", &glacierSnowTempIndex, true);
     }
     oldGlacierFractionGrid = fresh(0);
     oldGlacierCodeGrid = fresh(0);

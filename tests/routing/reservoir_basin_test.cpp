@@ -16,26 +16,6 @@
 using namespace testsupport;
 namespace fs = std::filesystem;
 
-namespace {
-
-// The rows of a tab-separated file after `skip` header lines, as numbers.
-std::vector<std::vector<double>> Rows(const std::string& text, int skip) {
-    std::vector<std::vector<double>> rows;
-    std::istringstream in(text);
-    std::string line;
-    for (int i = 0; std::getline(in, line); ++i) {
-        if (i < skip) continue;
-        std::istringstream values(line);
-        std::vector<double> row;
-        double v = 0;
-        while (values >> v) row.push_back(v);
-        rows.push_back(row);
-    }
-    return rows;
-}
-
-}  // namespace
-
 TEST(ReservoirBasin, BalanceFileClosesAndTheOutletFollowsTheRelease) {
     TempDir dir;
     const std::string basin = std::string(RUVEX_TEST_DATA) + "/../../examples/basin";
@@ -50,9 +30,9 @@ TEST(ReservoirBasin, BalanceFileClosesAndTheOutletFollowsTheRelease) {
     const RunResult run = RunRuvex(dir.path(), {"basin.ctl"}, "OMP_NUM_THREADS=2");
     ASSERT_EQ(run.exitCode, 0) << run.output;
 
-    const auto records = Rows(ReadFile(dir.file("output/reservoir_1.txt")), 3);
+    const auto records = StatisticsValueRows(dir.file("output/reservoir_1.txt"));
     ASSERT_EQ(records.size(), 48u);
-    const auto routed = Rows(ReadFile(dir.file("output/Qrouted.sta")), 3);
+    const auto routed = StatisticsValueRows(dir.file("output/Qrouted.sta"));
     ASSERT_GE(routed.size(), 48u);
     double before = 100000;  // V0
     double inflow = 0, released = 0, taken = 0;

@@ -14,6 +14,7 @@
 #include "framework/tracer_info.h"
 #include "routing/reservoir.h"
 #include "routing/routing_harness.h"
+#include "support/test_support.h"
 
 using namespace routingtest;
 
@@ -43,23 +44,6 @@ struct HandReservoir {
         sp.ReadDescription(nullptr, 1, text);
     }
 };
-
-// The records of a balance file as numbers, the three header lines skipped.
-std::vector<std::vector<double>> Records(const std::string& file) {
-    std::vector<std::vector<double>> records;
-    std::istringstream in(file);
-    std::string line;
-    for (int i = 0; i < 3 && std::getline(in, line); ++i) {
-    }
-    while (std::getline(in, line)) {
-        std::istringstream values(line);
-        std::vector<double> record;
-        double v = 0;
-        while (values >> v) record.push_back(v);
-        records.push_back(record);
-    }
-    return records;
-}
 
 }  // namespace
 
@@ -170,7 +154,7 @@ TEST(Reservoir, BalanceFileLayoutAndBuffer) {
         const std::string file = testsupport::ReadFile(dir.file("b.txt"));
         const std::string header = std::string(Header) + "\tt1_\tt2_";
         EXPECT_EQ(file.rfind(header + "\nreservoir_1\n" + header + "\n", 0), 0u);
-        const auto records = Records(file);
+        const auto records = testsupport::ValueRowsOfText(file);
         ASSERT_EQ(records.size(), static_cast<size_t>(run));
         EXPECT_EQ(records[0].size(), 36u);
         EXPECT_NE(file.find("\n2001\t 6\t 1\t12\t0\t0\t"), std::string::npos) << file;
@@ -326,7 +310,7 @@ TEST(Reservoir, RunBehindAFloodWaveClosesRecordByRecord) {
     EXPECT_GT(released, 10);
     EXPECT_GT(held, 10) << "the working-day rule holds water back";
     run.routing->FlushOutputs();
-    const auto records = Records(run.h.File("reservoir_1.txt"));
+    const auto records = testsupport::ValueRowsOfText(run.h.File("reservoir_1.txt"));
     ASSERT_EQ(records.size(), 240u);
     double before = 200000, largest = 0;
     for (size_t j = 0; j < records.size(); ++j) {

@@ -251,7 +251,11 @@ std::map<std::string, std::string> OutputFiles(const TempDir& dir) {
 }
 
 std::vector<std::vector<double>> StatisticsValueRows(const std::string& path) {
-    std::istringstream in(ReadFile(path));
+    return ValueRowsOfText(ReadFile(path));
+}
+
+std::vector<std::vector<double>> ValueRowsOfText(const std::string& text) {
+    std::istringstream in(text);
     std::vector<std::vector<double>> rows;
     std::string line;
     for (int n = 0; std::getline(in, line); ++n) {

@@ -59,6 +59,8 @@ std::map<std::string, std::string> OutputFiles(const TempDir& dir);
 // The rows of a statistics file after its three header lines, as numbers:
 // year, month, day, hour, then the columns.
 std::vector<std::vector<double>> StatisticsValueRows(const std::string& path);
+// The same rows of a statistics or balance file's text.
+std::vector<std::vector<double>> ValueRowsOfText(const std::string& text);
 
 // The values of an ESRI ASCII grid's text after its six header lines, without
 // the cells that hold -9999.
