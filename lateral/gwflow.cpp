@@ -50,16 +50,6 @@ bool gwflowclass::Parallel() const {
     return AlwaysParallel || WorthThreads(static_cast<int64_t>(NRows) * NCols);
 }
 
-bool gwflowclass::ModelCell(int32_t row, int32_t col) const {
-    if (!ZoneGrid || ZoneGrid[row][col] == NoData) return false;
-    return !Regions || Regions[row][col] == ProcessNumber;
-}
-
-double gwflowclass::GlacierOf(int32_t row, int32_t col) const { return GlacierShareOf(Glacier, row, col); }
-
-double gwflowclass::WidthX(int32_t row, int32_t col) const { return CellSizeX ? CellSizeX[row][col] : CellSize; }
-double gwflowclass::WidthY(int32_t row, int32_t col) const { return CellSizeY ? CellSizeY[row][col] : CellSize; }
-
 double gwflowclass::SubStepSeconds() const { return TimeInterval * 60.0 / std::max(SubSteps, 1); }
 
 void gwflowclass::Construct() {

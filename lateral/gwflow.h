@@ -13,6 +13,12 @@
 // The sweep runs in two colours of rows: all odd rows (in parallel), then all
 // even rows, each row in column order. A row reads only rows of the other
 // colour, so the result does not depend on the number of threads.
+//
+// A sub-step runs as one parallel region: the team goes through the passes
+// and the sweeps of every layer together, with a barrier where a pass reads
+// the rows of its neighbours, instead of starting a team for every pass and
+// every colour of a sweep. Whatever is summed over cells is summed per row and
+// folded in row order.
 
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +29,7 @@
 #include "framework/teilmod.h"
 #include "framework/zonetable.h"
 #include "soil/unsatzon.h"
+#include "surface/glacier_share.h"
 
 struct IrrigationRule;
 struct StatisticsTableEntry;
@@ -155,10 +162,13 @@ public:
     bool AlwaysParallel = false;
 
     // Model cell: zone not nodata and in this instance's region.
-    bool ModelCell(int32_t row, int32_t col) const;
-    double GlacierOf(int32_t row, int32_t col) const;
-    double WidthX(int32_t row, int32_t col) const;
-    double WidthY(int32_t row, int32_t col) const;
+    bool ModelCell(int32_t row, int32_t col) const {
+        if (!ZoneGrid || ZoneGrid[row][col] == NoData) return false;
+        return !Regions || Regions[row][col] == ProcessNumber;
+    }
+    double GlacierOf(int32_t row, int32_t col) const { return GlacierShareOf(Glacier, row, col); }
+    double WidthX(int32_t row, int32_t col) const { return CellSizeX ? CellSizeX[row][col] : CellSize; }
+    double WidthY(int32_t row, int32_t col) const { return CellSizeY ? CellSizeY[row][col] : CellSize; }
     double SubStepSeconds() const;
 
 private:
@@ -184,21 +194,60 @@ private:
     void ReleaseTracerStorage();
     bool Parallel() const;
 
+    // What one sweep left in a row, and its fold over the rows.
+    struct SweepPartial {
+        double Largest = 0, RelaxSum = 0, RelaxCount = 0;
+        int64_t Unsolvable = 0;
+    };
+    // Oscillating cells of a row.
+    struct OscillationPartial {
+        int64_t Count = 0;
+        double Sum = 0, Largest = 0;
+    };
+    // How the sweeps of a layer ended in a sub-step.
+    struct LayerSolution {
+        int Sweeps = 0;
+        SweepPartial Last;  // the fold of the last sweep
+    };
+
     // Row bodies of a sub-step.
     void ComputeLeakageRows(int k, int32_t row);
     void StartIterationRows(int k, int32_t row);
     void ComputeTransmissivitiesRows(int k, int32_t row);
-    void SorSweepRows(int k, double dt, int32_t row);
+    void SorSweepRows(int k, double dt, int32_t row, SweepPartial* partials);
     void ComputeFlowsRows(int k, int32_t row);
     void ComputeBalancesRows(int k, double dt, int32_t row);
-    void SolveLayer(int k);
+    void BaseflowRow(double dt, int32_t row);
+    // Marks the cells outside the zones, takes the mixed concentrations and
+    // sums the row's balance volumes.
+    void FinishBalancesRow(int k, int32_t row);
+    void StepBalanceRow(int k, int32_t row);
+    void OscillationRow(int k, int32_t row, OscillationPartial* partials) const;
+
+    // Run by every thread of a team (or by one thread alone): the work is
+    // shared with `omp for`, and every thread returns the same values.
+    void SweepInTeam(int k, double dt, SweepPartial* partials);
+    SweepPartial FoldSweep(const SweepPartial* partials) const;
+    LayerSolution SolveLayerInTeam(int k, double dt);
+    void SubStepInTeam(double dt);
+
+    // Row partials sized for the grid and the layers. Serial.
+    void SizeRowPartials();
+    // The layer's sweep and oscillation results in the members, and the log line.
+    void FinishLayer(int k, const LayerSolution& solution);
+    void FoldStepBalances();
     void RecordControlPoint();
     double EffectiveThickness(int k, int32_t row, int32_t col) const;
     int RankOfZone(int32_t row, int32_t col) const;
 
     std::vector<OwnGrid> OwnGrids;
-    // Per-row partials of a sweep, folded in row order.
-    std::vector<double> RowLargest, RowRelaxSum, RowRelaxCount;
-    std::vector<int64_t> RowUnsolvable;
+    // Per-row partials, folded in row order: two sets of rows 0..NRows for the
+    // sweeps (one sweep fills one set while the threads may still fold the
+    // other), per layer for the oscillations, the sub-step's solutions, and
+    // per layer and row the volumes of the fixed heads and of the residuals.
+    std::vector<SweepPartial> SweepPartials;
+    std::vector<OscillationPartial> OscillationPartials;
+    std::vector<LayerSolution> Solutions;
+    std::vector<double> RowFixedVolume, RowResidualVolume;
     bool FrozenFromThawModel = false;  // "ThawDepthTMod" is the frozen-ground grid
 };

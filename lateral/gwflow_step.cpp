@@ -18,63 +18,113 @@ constexpr double MissingNeighbour = -8888;
 void gwflowclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
     if (Method == 0) return;
     const double dt = SubStepSeconds();
-    const bool parallel = Parallel();
-
-    for (int k = 1; k < Layers; ++k) {
-#pragma omp parallel for schedule(static, 1) if (parallel)
-        for (int32_t r = 1; r <= NRows; ++r) ComputeLeakageRows(k, r);
-    }
-    for (int k = 1; k <= Layers; ++k) {
-#pragma omp parallel for schedule(static, 1) if (parallel)
-        for (int32_t r = 1; r <= NRows; ++r) StartIterationRows(k, r);
-    }
-    ComputeTransmissivities();
-    for (int k = 1; k <= Layers; ++k) SolveLayer(k);
-    ComputeFlows();
-
-#pragma omp parallel for schedule(static, 1) if (parallel)
-    for (int32_t r = 1; r <= NRows; ++r) {
-        for (int32_t c = 1; c <= NCols; ++c) {
-            if (!ModelCell(r, c)) continue;
-            BaseflowGrid[r][c] = GlacierOf(r, c) < 1
-                                     ? (HeadStart[1][r][c] - Head[1][r][c]) * StorageCoeff[1][r][c] / dt
-                                     : 0.0;
-        }
-    }
-
-    for (int k = 1; k <= Layers; ++k) {
-#pragma omp parallel for schedule(static, 1) if (parallel)
-        for (int32_t r = 1; r <= NRows; ++r) ComputeBalancesRows(k, dt, r);
-#pragma omp parallel for schedule(static, 1) if (parallel)
-        for (int32_t r = 1; r <= NRows; ++r) {
-            for (int32_t c = 1; c <= NCols; ++c) {
-                if (Regions && Regions[r][c] != ProcessNumber) continue;
-                const bool inside = ZoneGrid[r][c] > NoData;
-                if (!inside) Head[k][r][c] = NoData;
-                for (int t = 1; t <= TracerCount && static_cast<size_t>(t) < Concentration.size(); ++t) {
-                    double** conc = Concentration[static_cast<size_t>(t)][static_cast<size_t>(k)];
-                    conc[r][c] = inside ? TracerTemporary[static_cast<size_t>(t)][r][c] : NoData;
-                }
-            }
-        }
-    }
-    AddStepBalances();
+    SizeRowPartials();
+#pragma omp parallel if (Parallel())
+    SubStepInTeam(dt);
+    for (int k = 1; k <= Layers; ++k) FinishLayer(k, Solutions[static_cast<size_t>(k)]);
+    FoldStepBalances();
     RecordControlPoint();
 }
 
-void gwflowclass::AddStepBalances() {
+void gwflowclass::SizeRowPartials() {
+    const size_t rows = static_cast<size_t>(std::max(NRows, 0)) + 1;
+    const size_t layers = static_cast<size_t>(std::max(Layers, 0)) + 1;
+    SweepPartials.assign(2 * rows, SweepPartial{});
+    OscillationPartials.assign(layers * rows, OscillationPartial{});
+    Solutions.assign(layers, LayerSolution{});
+    RowFixedVolume.assign(layers * rows, 0.0);
+    RowResidualVolume.assign(layers * rows, 0.0);
+}
+
+// The passes of a sub-step. A pass that reads the rows of its neighbours
+// waits for the pass before it (the barrier at the end of every `omp for`);
+// passes that touch only a row's own cells share one loop over the rows.
+void gwflowclass::SubStepInTeam(double dt) {
+    const size_t rows = static_cast<size_t>(NRows) + 1;
+#pragma omp for schedule(static, 1)
+    for (int32_t r = 1; r <= NRows; ++r) {
+        // The leakage takes the heads the sub-step starts from.
+        for (int k = 1; k < Layers; ++k) ComputeLeakageRows(k, r);
+        for (int k = 1; k <= Layers; ++k) StartIterationRows(k, r);
+    }
+#pragma omp for schedule(static, 1)
+    for (int32_t r = 1; r <= NRows; ++r)
+        for (int k = 1; k <= Layers; ++k) ComputeTransmissivitiesRows(k, r);
     for (int k = 1; k <= Layers; ++k) {
-        for (int32_t r = 1; r <= NRows; ++r) {
-            for (int32_t c = 1; c <= NCols; ++c) {
-                if (!ModelCell(r, c) || GlacierOf(r, c) >= 1) continue;
-                const double balance = Balance[k][r][c];
-                if (!std::isfinite(balance) || balance == NoData) continue;
-                const double volume = balance * WidthX(r, c) * WidthY(r, c) / 1000;
-                const bool fixed = FixedHead[k] && FixedHead[k][r][c] != NoData;
-                (fixed ? StepFixedHeadVolume : StepResidualVolume) += volume;
-            }
+        const LayerSolution solution = SolveLayerInTeam(k, dt);
+#pragma omp master
+        Solutions[static_cast<size_t>(k)] = solution;
+        // Reads only what the sweeps of this layer left; the barrier keeps
+        // the next layer's sweeps from filling partials still being folded.
+        OscillationPartial* oscillations = OscillationPartials.data() + static_cast<size_t>(k) * rows;
+#pragma omp for schedule(static, 1)
+        for (int32_t r = 1; r <= NRows; ++r) OscillationRow(k, r, oscillations);
+    }
+#pragma omp for schedule(static, 1)
+    for (int32_t r = 1; r <= NRows; ++r) {
+        for (int k = 1; k <= Layers; ++k) ComputeFlowsRows(k, r);
+        BaseflowRow(dt, r);
+    }
+    for (int k = 1; k <= Layers; ++k) {
+#pragma omp for schedule(static, 1)
+        for (int32_t r = 1; r <= NRows; ++r) ComputeBalancesRows(k, dt, r);
+#pragma omp for schedule(static, 1)
+        for (int32_t r = 1; r <= NRows; ++r) FinishBalancesRow(k, r);
+    }
+}
+
+void gwflowclass::BaseflowRow(double dt, int32_t r) {
+    for (int32_t c = 1; c <= NCols; ++c) {
+        if (!ModelCell(r, c)) continue;
+        BaseflowGrid[r][c] =
+            GlacierOf(r, c) < 1 ? (HeadStart[1][r][c] - Head[1][r][c]) * StorageCoeff[1][r][c] / dt : 0.0;
+    }
+}
+
+void gwflowclass::FinishBalancesRow(int k, int32_t r) {
+    for (int32_t c = 1; c <= NCols; ++c) {
+        if (Regions && Regions[r][c] != ProcessNumber) continue;
+        const bool inside = ZoneGrid[r][c] > NoData;
+        if (!inside) Head[k][r][c] = NoData;
+        for (int t = 1; t <= TracerCount && static_cast<size_t>(t) < Concentration.size(); ++t) {
+            double** conc = Concentration[static_cast<size_t>(t)][static_cast<size_t>(k)];
+            conc[r][c] = inside ? TracerTemporary[static_cast<size_t>(t)][r][c] : NoData;
         }
     }
+    StepBalanceRow(k, r);
+}
+
+void gwflowclass::StepBalanceRow(int k, int32_t r) {
+    double fixedVolume = 0, residualVolume = 0;
+    for (int32_t c = 1; c <= NCols; ++c) {
+        if (!ModelCell(r, c) || GlacierOf(r, c) >= 1) continue;
+        const double balance = Balance[k][r][c];
+        if (!std::isfinite(balance) || balance == NoData) continue;
+        const double volume = balance * WidthX(r, c) * WidthY(r, c) / 1000;
+        const bool fixed = FixedHead[k] && FixedHead[k][r][c] != NoData;
+        (fixed ? fixedVolume : residualVolume) += volume;
+    }
+    const size_t at = static_cast<size_t>(k) * (static_cast<size_t>(NRows) + 1) + static_cast<size_t>(r);
+    RowFixedVolume[at] = fixedVolume;
+    RowResidualVolume[at] = residualVolume;
+}
+
+void gwflowclass::FoldStepBalances() {
+    const size_t rows = static_cast<size_t>(NRows) + 1;
+    for (int k = 1; k <= Layers; ++k) {
+        for (size_t r = 1; r < rows; ++r) {
+            StepFixedHeadVolume += RowFixedVolume[static_cast<size_t>(k) * rows + r];
+            StepResidualVolume += RowResidualVolume[static_cast<size_t>(k) * rows + r];
+        }
+    }
+}
+
+void gwflowclass::AddStepBalances() {
+    SizeRowPartials();
+#pragma omp parallel for schedule(static, 1) if (Parallel())
+    for (int32_t r = 1; r <= NRows; ++r)
+        for (int k = 1; k <= Layers; ++k) StepBalanceRow(k, r);
+    FoldStepBalances();
 }
 
 void gwflowclass::ComputeLeakageRows(int k, int32_t r) {
@@ -182,7 +232,7 @@ void gwflowclass::ComputeTransmissivitiesRows(int k, int32_t r) {
 
 // --- Solver --------------------------------------------------------------------
 
-void gwflowclass::SorSweepRows(int k, double dt, int32_t r) {
+void gwflowclass::SorSweepRows(int k, double dt, int32_t r, SweepPartial* partials) {
     double** h = Head[k];
     double** hs = HeadStart[k];
     double** hp = HeadPrevious[k];
@@ -247,92 +297,119 @@ void gwflowclass::SorSweepRows(int k, double dt, int32_t r) {
             h[r][c] = h0 + SorParameter * (hGS - h0);
         }
     }
-    RowLargest[static_cast<size_t>(r)] = largest;
-    RowRelaxSum[static_cast<size_t>(r)] = relaxSum;
-    RowRelaxCount[static_cast<size_t>(r)] = relaxCount;
-    RowUnsolvable[static_cast<size_t>(r)] = unsolvable;
+    partials[r] = SweepPartial{largest, relaxSum, relaxCount, unsolvable};
+}
+
+// Odd rows, then even rows: a row reads only rows of the other colour, which
+// no thread writes meanwhile.
+void gwflowclass::SweepInTeam(int k, double dt, SweepPartial* partials) {
+    const int32_t odd = NRows >= 1 ? (NRows - 1) / 2 + 1 : 0;
+    const int32_t even = NRows >= 2 ? (NRows - 2) / 2 + 1 : 0;
+#pragma omp for schedule(static, 1)
+    for (int32_t i = 0; i < odd; ++i) SorSweepRows(k, dt, 1 + 2 * i, partials);
+#pragma omp for schedule(static, 1)
+    for (int32_t i = 0; i < even; ++i) SorSweepRows(k, dt, 2 + 2 * i, partials);
+}
+
+gwflowclass::SweepPartial gwflowclass::FoldSweep(const SweepPartial* partials) const {
+    SweepPartial total;
+    for (int32_t r = 1; r <= NRows; ++r) {
+        const SweepPartial& row = partials[r];
+        if (row.Largest > total.Largest) total.Largest = row.Largest;
+        total.RelaxSum += row.RelaxSum;
+        total.RelaxCount += row.RelaxCount;
+        total.Unsolvable += row.Unsolvable;
+    }
+    return total;
+}
+
+// Every thread folds the rows itself and so takes the same decision to sweep
+// again. Consecutive sweeps fill alternate sets of partials: a thread may start
+// the next sweep while another still folds the last one.
+gwflowclass::LayerSolution gwflowclass::SolveLayerInTeam(int k, double dt) {
+    const size_t rows = static_cast<size_t>(NRows) + 1;
+    LayerSolution solution;
+    do {
+        ++solution.Sweeps;
+        SweepPartial* partials = SweepPartials.data() + static_cast<size_t>(solution.Sweeps % 2) * rows;
+        SweepInTeam(k, dt, partials);
+        solution.Last = FoldSweep(partials);
+    } while (!(solution.Sweeps >= MaxSweeps || solution.Last.Largest <= Tolerance));
+    return solution;
 }
 
 double gwflowclass::SorIteration(int k) {
-    const size_t rows = static_cast<size_t>(NRows) + 1;
-    RowLargest.assign(rows, 0.0);
-    RowRelaxSum.assign(rows, 0.0);
-    RowRelaxCount.assign(rows, 0.0);
-    RowUnsolvable.assign(rows, 0);
+    SizeRowPartials();
     const double dt = SubStepSeconds();
-    const bool parallel = Parallel();
-    // Odd rows, then even rows: a row reads only rows of the other colour,
-    // which no thread writes meanwhile.
-    for (int32_t first = 1; first <= 2; ++first) {
-        const int32_t count = NRows >= first ? (NRows - first) / 2 + 1 : 0;
-#pragma omp parallel for schedule(static, 1) if (parallel)
-        for (int32_t i = 0; i < count; ++i) SorSweepRows(k, dt, first + 2 * i);
-    }
-    double largest = 0, relaxSum = 0, relaxCount = 0;
-    int64_t unsolvable = 0;
-    for (size_t r = 1; r < rows; ++r) {
-        if (RowLargest[r] > largest) largest = RowLargest[r];
-        relaxSum += RowRelaxSum[r];
-        relaxCount += RowRelaxCount[r];
-        unsolvable += RowUnsolvable[r];
-    }
-    RelaxationSum = relaxSum;
-    RelaxedCells = relaxCount;
-    UnsolvableCells = unsolvable;
-    return largest;
+#pragma omp parallel if (Parallel())
+    SweepInTeam(k, dt, SweepPartials.data());
+    const SweepPartial total = FoldSweep(SweepPartials.data());
+    RelaxationSum = total.RelaxSum;
+    RelaxedCells = total.RelaxCount;
+    UnsolvableCells = total.Unsolvable;
+    return total.Largest;
 }
 
-double gwflowclass::CountOscillations(int k) {
-    const size_t rows = static_cast<size_t>(NRows) + 1;
-    std::vector<int64_t> count(rows, 0);
-    std::vector<double> sum(rows, 0.0), largest(rows, 0.0);
+void gwflowclass::OscillationRow(int k, int32_t r, OscillationPartial* partials) const {
     double** h = Head[k];
     double** hs = HeadStart[k];
     double** hp = HeadPrevious[k];
     const double t = Tolerance;
-#pragma omp parallel for schedule(static, 1) if (Parallel())
-    for (int32_t r = 1; r <= NRows; ++r) {
-        for (int32_t c = 1; c <= NCols; ++c) {
-            if (!ModelCell(r, c)) continue;
-            const double a = hs[r][c] - hp[r][c];
-            const double b = h[r][c] - hs[r][c];
-            if ((a > t && b < -t) || (a < -t && b > t)) {
-                ++count[static_cast<size_t>(r)];
-                sum[static_cast<size_t>(r)] += std::fabs(b);
-                if (std::fabs(b) > largest[static_cast<size_t>(r)]) largest[static_cast<size_t>(r)] = std::fabs(b);
-            }
+    OscillationPartial row;
+    for (int32_t c = 1; c <= NCols; ++c) {
+        if (!ModelCell(r, c)) continue;
+        const double a = hs[r][c] - hp[r][c];
+        const double b = h[r][c] - hs[r][c];
+        if ((a > t && b < -t) || (a < -t && b > t)) {
+            ++row.Count;
+            row.Sum += std::fabs(b);
+            if (std::fabs(b) > row.Largest) row.Largest = std::fabs(b);
         }
     }
+    partials[r] = row;
+}
+
+double gwflowclass::CountOscillations(int k) {
+    const size_t rows = static_cast<size_t>(NRows) + 1;
+    std::vector<OscillationPartial> partials(rows);
+#pragma omp parallel for schedule(static, 1) if (Parallel())
+    for (int32_t r = 1; r <= NRows; ++r) OscillationRow(k, r, partials.data());
     int64_t n = 0;
     OscillationSum = 0;
     OscillationMax = 0;
     for (size_t r = 1; r < rows; ++r) {
-        n += count[r];
-        OscillationSum += sum[r];
-        if (largest[r] > OscillationMax) OscillationMax = largest[r];
+        n += partials[r].Count;
+        OscillationSum += partials[r].Sum;
+        if (partials[r].Largest > OscillationMax) OscillationMax = partials[r].Largest;
     }
     return static_cast<double>(n);
 }
 
-void gwflowclass::SolveLayer(int k) {
-    SweepCount = 0;
-    RelaxationSum = 0;
-    RelaxedCells = 0;
+void gwflowclass::FinishLayer(int k, const LayerSolution& solution) {
+    SweepCount = solution.Sweeps;
+    LargestChange = solution.Last.Largest;
+    RelaxationSum = solution.Last.RelaxSum;
+    RelaxedCells = solution.Last.RelaxCount;
+    UnsolvableCells = solution.Last.Unsolvable;
+    const size_t rows = static_cast<size_t>(NRows) + 1;
+    const OscillationPartial* oscillations = OscillationPartials.data() + static_cast<size_t>(k) * rows;
+    OscillatingCells = 0;
+    OscillationSum = 0;
+    OscillationMax = 0;
+    for (size_t r = 1; r < rows; ++r) {
+        OscillatingCells += oscillations[r].Count;
+        OscillationSum += oscillations[r].Sum;
+        if (oscillations[r].Largest > OscillationMax) OscillationMax = oscillations[r].Largest;
+    }
     const bool logged = LogInterval > 0 &&
                         (static_cast<int64_t>(TimeShiftHours) + StepHour) % static_cast<int64_t>(LogInterval) == 0;
-    if (logged && Writer) *Writer << "GWlevel " << k << ", MPI-rank " << ProcessNumber << ", Steps ";
-    do {
-        ++SweepCount;
-        LargestChange = SorIteration(k);
-    } while (!(SweepCount >= MaxSweeps || LargestChange <= Tolerance));
-    OscillatingCells = static_cast<int64_t>(CountOscillations(k));
     if (logged && Writer) {
         const double relaxation =
             AdaptiveRelaxation ? (RelaxedCells > 0 ? RelaxationSum / RelaxedCells : 0.0) : SorParameter;
         const double mean = OscillatingCells > 0 ? OscillationSum / static_cast<double>(OscillatingCells) : 0.0;
-        *Writer << SweepCount << " err " << LargestChange << ", SOR " << relaxation << ", osc. at "
-                << static_cast<long long>(OscillatingCells) << " points (av: " << mean << ", max " << OscillationMax
-                << ")" << "[end-entry]";
+        *Writer << "GWlevel " << k << ", MPI-rank " << ProcessNumber << ", Steps " << SweepCount << " err "
+                << LargestChange << ", SOR " << relaxation << ", osc. at " << static_cast<long long>(OscillatingCells)
+                << " points (av: " << mean << ", max " << OscillationMax << ")" << "[end-entry]";
     }
 }
 
