@@ -165,11 +165,6 @@ int surfaceroutingclass::NextFreeEntry(int from) {
     return entry;
 }
 
-bool surfaceroutingclass::IsModelCell(int32_t row, int32_t col) const {
-    if (ZoneGrid[row][col] == NoData) return false;
-    return !Regions || Regions[row][col] == ProcessNumber;
-}
-
 GridStack surfaceroutingclass::OwnedStack(int entry, const std::string& name, const std::string& file, int code,
                                           bool halo) {
     GridStack stack = matrix3d(1, NRows, 1, NCols, 9, NRows);

@@ -11,6 +11,11 @@
 // leaves zone 1 passes one linear storage each; with the soil model's
 // baseflow they make up the runoff table `Qg` that the routing takes.
 //
+// A sub-step runs its take-over, every iteration and the closing of the cells
+// as one parallel region over the rows (each row writes only its own cells);
+// the zone sums follow in a second region, over groups of zones: every zone
+// adds its cells in row order, as one thread adding the whole grid would.
+//
 // Files: surfrout.cpp (construction, tracer set-up, wiring, teardown),
 // surfrout_step.cpp (the sub-step), surfrout_zones.cpp (zones and outlet
 // runoff), surfrout_state.cpp (the storage content section),
@@ -160,8 +165,11 @@ private:
     double** OwnedGrid(int entry, const std::string& name, double modelValue, bool halo, bool ownWhenAbsent);
     GridStack OwnedStack(int entry, const std::string& name, const std::string& file, int code, bool halo);
 
-    bool IsModelCell(int32_t row, int32_t col) const;
-    bool IsRiverCell(int32_t row, int32_t col) const;
+    bool IsModelCell(int32_t row, int32_t col) const {
+        if (ZoneGrid[row][col] == NoData) return false;
+        return !Regions || Regions[row][col] == ProcessNumber;
+    }
+    bool IsRiverCell(int32_t row, int32_t col) const { return RiverDepth[row][col] > 0 && RiverWidth[row][col] > 0; }
     bool ValidNeighbour(int32_t row, int32_t col, int d) const;  // exists, zone value above 0
     bool ExistingNeighbour(int32_t row, int32_t col, int d) const;  // exists, zone value not nodata
     double OwnDepthForGeometry(int32_t row, int32_t col) const;
@@ -170,15 +178,56 @@ private:
     int ZoneOfCell(int32_t row, int32_t col, int subbasin) const;
     double CellWeight(int32_t row, int32_t col) const;
 
-    void TakeOver();
+    // The cells of every travel-time zone of every subbasin (a "key": the
+    // zones of subbasin 1, then those of subbasin 2, ...) and of every
+    // subbasin, each in row order, and the groups of them that the threads
+    // take one at a time. Built at the first sub-step and again whenever a
+    // cell changes its zone.
+    struct ZoneCell {
+        int32_t Row = 0, Col = 0;
+    };
+    struct ZoneSumTask {
+        int Subbasin = 0;           // above 0: the storage statistic of this subbasin
+        int FirstKey = 0, EndKey = 0;  // else the keys FirstKey to EndKey - 1
+    };
+    struct ZoneCellLists {
+        std::vector<int> CellKey;  // per cell, (row - 1) * NCols + col - 1: key + 1, 0 none, -1 not yet known
+        std::vector<int> KeyBase;  // per subbasin 1..n: the key of its zone 1; n + 1: the number of keys
+        std::vector<size_t> KeyStart;  // keys 0..count: where a key's cells begin in KeyCells
+        std::vector<ZoneCell> KeyCells;
+        std::vector<size_t> SubbasinStart;  // subbasins 1..n + 1
+        std::vector<ZoneCell> SubbasinCells;
+        std::vector<int> KeySubbasin;  // per key
+        std::vector<ZoneSumTask> Tasks;
+        std::vector<char> RowChanged;
+        bool Built = false;
+    };
+
+    void TakeOverRow(int32_t row);
     void ComputeFluxesRow(int32_t row, int iteration, int mark, double dt);
+    double ShortestTravelTimeRow(int32_t row) const;
     void CheckLanduse();
     void LimitOutflowRow(int32_t row, double dt);
+    void SnapshotRow(int32_t row);
     void ApplyFluxesRow(int32_t row, double dt);
     void GatherInflow(int32_t row, int32_t col, double dt, double* loads);
+    // Take-over and iterations of a sub-step and the closing of every cell,
+    // run by every thread of a team (or by one thread alone).
+    void RouteInTeam();
+    // Passes the tracer concentrations on, turns the river cells' tracer
+    // loads into concentrations and notes the zone of every cell.
+    void CloseCellsRow(int32_t row);
+    int KeyOfCell(int32_t row, int32_t col) const;
+    // Key bases from the subbasins' zone counts; forgets the lists when they change.
+    void PrepareZoneCells();
+    void BuildZoneCells();
     void AddZoneSums();
+    void AddKeyZoneSums(int key, double nsub);
+    void AddStorageStatistic(int subbasin);
 
     std::vector<OwnGrid> OwnGrids;
+    ZoneCellLists ZoneCells;
+    std::vector<double> RowShortest;  // shortest travel time of every row's cells
     zonalstatistic* Stats[5] = {};
     int LayerCount = 1;
     std::vector<double**> Landuse;

@@ -24,10 +24,6 @@ std::pair<int32_t, int32_t> ColumnRange(const RowExtent* extents, int32_t row, i
 
 }  // namespace
 
-bool surfaceroutingclass::IsRiverCell(int32_t row, int32_t col) const {
-    return RiverDepth[row][col] > 0 && RiverWidth[row][col] > 0;
-}
-
 bool surfaceroutingclass::ExistingNeighbour(int32_t row, int32_t col, int d) const {
     const int32_t r = row + RowOffset[d], c = col + ColOffset[d];
     if (r < 1 || r > NRows || c < 1 || c > NCols) return false;
@@ -238,18 +234,23 @@ void surfaceroutingclass::LimitOutflowRow(int32_t row, double dt) {
     }
 }
 
-double surfaceroutingclass::ShortestTravelTime() {
+double surfaceroutingclass::ShortestTravelTimeRow(int32_t row) const {
     double tmin = NoFlow;
-    for (int32_t i = 1; i <= NRows; ++i) {
-        const auto [first, last] = ColumnRange(RowExtents, i, NCols);
-        for (int32_t j = first; j <= last; ++j) {
-            if (!IsModelCell(i, j)) continue;
-            for (int d = 1; d <= 8; ++d) {
-                const double v = Velocity[i][j][d];
-                if (Weights[i][j][d] > 0.0001 && v > 0.00001) tmin = std::min(tmin, CellSize / v);
-            }
+    const auto [first, last] = ColumnRange(RowExtents, row, NCols);
+    for (int32_t j = first; j <= last; ++j) {
+        if (!IsModelCell(row, j)) continue;
+        for (int d = 1; d <= 8; ++d) {
+            const double v = Velocity[row][j][d];
+            if (Weights[row][j][d] > 0.0001 && v > 0.00001) tmin = std::min(tmin, CellSize / v);
         }
     }
+    return tmin;
+}
+
+// A minimum: the same over the rows in any grouping.
+double surfaceroutingclass::ShortestTravelTime() {
+    double tmin = NoFlow;
+    for (int32_t i = 1; i <= NRows; ++i) tmin = std::min(tmin, ShortestTravelTimeRow(i));
     return tmin;
 }
 
@@ -314,71 +315,93 @@ void surfaceroutingclass::ApplyFluxesRow(int32_t row, double dt) {
     }
 }
 
-void surfaceroutingclass::TakeOver() {
-    for (int32_t i = 1; i <= NRows; ++i) {
-        const auto [first, last] = ColumnRange(RowExtents, i, NCols);
-        for (int32_t j = first; j <= last; ++j) {
-            if (!IsModelCell(i, j)) continue;
-            // With the silting-up model the soil takes its direct runoff and
-            // not the surface storage: what lies on the surface stays there,
-            // with its tracers.
-            double& S = Surface[i][j];
-            const double kept = SiltingUpRunoff ? S : 0.0;
-            const double direct = DirectFlow[i][j];
-            S = kept + direct;
-            Depth[i][j] = S / 1000;
-            for (int k = 1; k <= TracerCount; ++k) {
-                double& qd = TracerQD[static_cast<size_t>(k)][i][j];
-                double& surface = TracerSurface[static_cast<size_t>(k)][i][j];
-                const double factor = ConcentrationsFromSiltingUp ? 1.0 : TracerDecay[static_cast<size_t>(k)];
-                // The soil model hands an evaporating tracer's direct runoff
-                // as a concentration and any other tracer's as an amount
-                // (concentration x mm); on the surface both are concentrations.
-                const bool evaporating = Tracers && Tracers[k].evaporating;
-                const double concentration = evaporating ? qd : (direct > 0 ? qd / direct : 0.0);
-                // The water kept on the surface brings the concentration it
-                // had at the end of the last sub-step.
-                const double mixed = kept > 0 ? (kept * surface + direct * concentration) / S : concentration;
-                TracerStorage[static_cast<size_t>(k)].StorageGrid[i][j] = mixed * factor;
-                surface = 0;
-                qd = 0;
-            }
-            DirectFlow[i][j] = 0;
+void surfaceroutingclass::TakeOverRow(int32_t i) {
+    const auto [first, last] = ColumnRange(RowExtents, i, NCols);
+    for (int32_t j = first; j <= last; ++j) {
+        if (!IsModelCell(i, j)) continue;
+        // With the silting-up model the soil takes its direct runoff and
+        // not the surface storage: what lies on the surface stays there,
+        // with its tracers.
+        double& S = Surface[i][j];
+        const double kept = SiltingUpRunoff ? S : 0.0;
+        const double direct = DirectFlow[i][j];
+        S = kept + direct;
+        Depth[i][j] = S / 1000;
+        for (int k = 1; k <= TracerCount; ++k) {
+            double& qd = TracerQD[static_cast<size_t>(k)][i][j];
+            double& surface = TracerSurface[static_cast<size_t>(k)][i][j];
+            const double factor = ConcentrationsFromSiltingUp ? 1.0 : TracerDecay[static_cast<size_t>(k)];
+            // The soil model hands an evaporating tracer's direct runoff
+            // as a concentration and any other tracer's as an amount
+            // (concentration x mm); on the surface both are concentrations.
+            const bool evaporating = Tracers && Tracers[k].evaporating;
+            const double concentration = evaporating ? qd : (direct > 0 ? qd / direct : 0.0);
+            // The water kept on the surface brings the concentration it
+            // had at the end of the last sub-step.
+            const double mixed = kept > 0 ? (kept * surface + direct * concentration) / S : concentration;
+            TracerStorage[static_cast<size_t>(k)].StorageGrid[i][j] = mixed * factor;
+            surface = 0;
+            qd = 0;
         }
+        DirectFlow[i][j] = 0;
+    }
+}
+
+// The concentrations every cell starts an exchange with: a cell takes its
+// neighbours' from here while they change their own.
+void surfaceroutingclass::SnapshotRow(int32_t row) {
+    for (int k = 1; k <= TracerCount; ++k) {
+        const double* from = TracerStorage[static_cast<size_t>(k)].StorageGrid[row];
+        std::copy(from + 1, from + NCols + 1, TracerSnapshot[static_cast<size_t>(k)][row] + 1);
     }
 }
 
 void surfaceroutingclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
     if (Method == 0) return;
-    TakeOver();
+    RowShortest.assign(static_cast<size_t>(std::max(NRows, 0)) + 1, NoFlow);
+    PrepareZoneCells();
+#pragma omp parallel if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
+    RouteInTeam();
+    AddZoneSums();
+}
+
+// Every thread keeps the iteration's bookkeeping itself and reaches the same
+// values: the shortest travel time is a minimum, the same in any grouping.
+// Within an iteration the fluxes of every cell (and the concentrations it
+// starts with) are complete before any cell takes its neighbours' water.
+void surfaceroutingclass::RouteInTeam() {
+#pragma omp for schedule(static, 1)
+    for (int32_t row = 1; row <= NRows; ++row) TakeOverRow(row);
     const double T = TimeInterval / std::max(1, SubSteps) * 60;
     if (T - 0.5 * Controls.dtMin > 0) {
-        const bool threads = WorthThreads(static_cast<int64_t>(NRows) * NCols);
         int iteration = 0;
         double mark = 0, elapsed = 0, dt = 0, iterations = 1;
         do {
             const int markNow = static_cast<int>(mark);
             const double limit = iteration > 0 ? dt : 0.0;
-#pragma omp parallel for schedule(static, 1) if (threads)
-            for (int32_t row = 1; row <= NRows; ++row) ComputeFluxesRow(row, iteration, markNow, limit);
-            if (iteration == 0) {
-                dt = SubTimeStep(T, ShortestTravelTime(), Controls.dtMin, Controls.dtMax, &iterations);
-#pragma omp parallel for schedule(static, 1) if (threads)
+            const bool first = iteration == 0;
+#pragma omp for schedule(static, 1)
+            for (int32_t row = 1; row <= NRows; ++row) {
+                ComputeFluxesRow(row, iteration, markNow, limit);
+                if (first) RowShortest[static_cast<size_t>(row)] = ShortestTravelTimeRow(row);
+                SnapshotRow(row);
+            }
+            if (first) {
+                double tmin = NoFlow;
+                for (int32_t row = 1; row <= NRows; ++row) tmin = std::min(tmin, RowShortest[static_cast<size_t>(row)]);
+                dt = SubTimeStep(T, tmin, Controls.dtMin, Controls.dtMax, &iterations);
+#pragma omp for schedule(static, 1)
                 for (int32_t row = 1; row <= NRows; ++row) LimitOutflowRow(row, dt);
             }
             if (iteration == markNow) mark = std::floor(mark + iterations / (T / Controls.dtMax));
             ++iteration;
-            for (int k = 1; k <= TracerCount; ++k) {
-                double** from = TracerStorage[static_cast<size_t>(k)].StorageGrid;
-                double** to = TracerSnapshot[static_cast<size_t>(k)];
-                for (int32_t i = 1; i <= NRows; ++i) std::copy(from[i] + 1, from[i] + NCols + 1, to[i] + 1);
-            }
-#pragma omp parallel for schedule(static, 1) if (threads)
+#pragma omp for schedule(static, 1)
             for (int32_t row = 1; row <= NRows; ++row) ApplyFluxesRow(row, dt);
             elapsed += dt;
         } while (elapsed < T - 0.5 * Controls.dtMin);
     }
-    AddZoneSums();
+#pragma omp for schedule(static, 1)
+    for (int32_t row = 1; row <= NRows; ++row) CloseCellsRow(row);
 }
 
 void surfaceroutingclass::FillFromNeighbours(int32_t row, int32_t col, double** grid) {

@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
+#include <vector>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/parallel_rows.h"
 #include "framework/tracer_info.h"
 #include "framework/zonalstatistic.h"
 #include "framework/zonetable.h"
@@ -169,56 +172,203 @@ void surfaceroutingclass::InitFlowTimeZones() {
     }
 }
 
-void surfaceroutingclass::AddZoneSums() {
-    const double nsub = std::max(1, SubSteps);
-    for (int32_t i = 1; i <= NRows; ++i) {
-        const auto [first, last] = ColumnRange(RowExtents, i, NCols);
-        for (int32_t j = first; j <= last; ++j) {
-            if (!IsModelCell(i, j)) continue;
-            for (int k = 1; k <= TracerCount; ++k) {
-                double& c = TracerStorage[static_cast<size_t>(k)].StorageGrid[i][j];
-                TracerSurface[static_cast<size_t>(k)][i][j] = c;
-                c = 0;
-            }
-            const bool river = IsRiverCell(i, j);
+int surfaceroutingclass::KeyOfCell(int32_t row, int32_t col) const {
+    if (!IsModelCell(row, col)) return 0;
+    const int s = ZoneRankOfCell(row, col);
+    if (s < 1 || s + 1 >= static_cast<int>(ZoneCells.KeyBase.size())) return 0;
+    return ZoneCells.KeyBase[static_cast<size_t>(s)] + ZoneOfCell(row, col, s);
+}
+
+void surfaceroutingclass::PrepareZoneCells() {
+    const int n = Settings.Zones ? Settings.ZoneCount : 0;
+    std::vector<int>& base = ZoneCells.KeyBase;
+    const size_t size = static_cast<size_t>(n) + 2;
+    bool same = base.size() == size;
+    if (!same) base.assign(size, 0);
+    int keys = 0;
+    for (int s = 1; s <= n; ++s) {
+        same = same && base[static_cast<size_t>(s)] == keys;
+        base[static_cast<size_t>(s)] = keys;
+        const double last = static_cast<size_t>(s) < maxzeit.size() ? maxzeit[static_cast<size_t>(s)] : 1.0;
+        keys += std::max(1, static_cast<int>(last));
+    }
+    same = same && base[size - 1] == keys;
+    base[size - 1] = keys;
+    const size_t cells = static_cast<size_t>(std::max(NRows, 0)) * static_cast<size_t>(std::max(NCols, 0));
+    if (ZoneCells.CellKey.size() != cells) {
+        ZoneCells.CellKey.assign(cells, 0);
+        same = false;
+    }
+    if (!same) ZoneCells.Built = false;
+    ZoneCells.RowChanged.assign(static_cast<size_t>(std::max(NRows, 0)) + 1, 0);
+}
+
+void surfaceroutingclass::CloseCellsRow(int32_t i) {
+    const auto [first, last] = ColumnRange(RowExtents, i, NCols);
+    int* noted = ZoneCells.CellKey.data() + static_cast<size_t>(i - 1) * static_cast<size_t>(NCols) - 1;
+    bool changed = false;
+    for (int32_t j = first; j <= last; ++j) {
+        const int key = KeyOfCell(i, j);
+        if (noted[j] != key) {
+            noted[j] = key;
+            changed = true;
+        }
+        if (!IsModelCell(i, j)) continue;
+        for (int k = 1; k <= TracerCount; ++k) {
+            double& c = TracerStorage[static_cast<size_t>(k)].StorageGrid[i][j];
+            TracerSurface[static_cast<size_t>(k)][i][j] = c;
+            c = 0;
+        }
+        if (IsRiverCell(i, j)) {
             const double direct = DirectFlow[i][j];
-            if (river) {
-                for (int k = 1; k <= TracerCount; ++k) {
-                    double& qd = TracerQD[static_cast<size_t>(k)][i][j];
-                    qd = direct > 0 ? qd / direct : 0.0;
-                }
-            }
-            const int s = ZoneRankOfCell(i, j);
-            if (s < 1) continue;
-            if (Stats[4]) Stats[4]->AddValue(i, j, s, Surface[i][j], 1);
-            const int z = ZoneOfCell(i, j, s);
-            const double w = CellWeight(i, j);
-            unsatzon::FlowTimeZone& d = zoneFZT_QD.Zones(0, s)[z];
-            if (river) d.sx += w * direct * nsub;
-            d.n += 1;
-            d.RelCellSum += w;
-            // "interflow" is the water of the sub-step as "directflow" is.
-            unsatzon::FlowTimeZone& f = zoneFZT_QI.Zones(0, s)[z];
-            f.sx += w * InterFlow[i][j] * nsub;
-            f.n += 1;
-            f.RelCellSum += w;
             for (int k = 1; k <= TracerCount; ++k) {
-                const bool evaporating = Tracers && Tracers[k].evaporating;
-                if (river) {
-                    // The load handed to the river: its concentration times
-                    // the water that carried it, whatever kind of tracer, so
-                    // that sx / RelCellSum is the concentration of the water.
-                    unsatzon::FlowTimeZone& dk = zoneFZT_QD.Zones(k, s)[z];
-                    dk.sx += w * TracerQD[static_cast<size_t>(k)][i][j] * direct;
-                    dk.n += direct;
-                    dk.RelCellSum += w * direct;
-                }
-                unsatzon::FlowTimeZone& ik = zoneFZT_QI.Zones(k, s)[z];
-                const double inter = InterFlow[i][j];
-                ik.sx += w * TracerQI[static_cast<size_t>(k)][i][j] * (evaporating ? inter : 1.0);
-                ik.n += inter;
-                ik.RelCellSum += w * inter;
+                double& qd = TracerQD[static_cast<size_t>(k)][i][j];
+                qd = direct > 0 ? qd / direct : 0.0;
             }
+        }
+    }
+    ZoneCells.RowChanged[static_cast<size_t>(i)] = changed;
+}
+
+// Sorts the cells by key and by subbasin, each in row order, and cuts the
+// keys into groups of about the same number of cells.
+void surfaceroutingclass::BuildZoneCells() {
+    ZoneCellLists& lists = ZoneCells;
+    const int n = static_cast<int>(lists.KeyBase.size()) - 2;
+    const int keys = lists.KeyBase.back();
+    lists.KeyStart.assign(static_cast<size_t>(keys) + 1, 0);
+    lists.SubbasinStart.assign(static_cast<size_t>(n) + 2, 0);
+    std::vector<int> subbasinOfKey(static_cast<size_t>(keys), 0);
+    for (int s = 1; s <= n; ++s)
+        for (int key = lists.KeyBase[static_cast<size_t>(s)]; key < lists.KeyBase[static_cast<size_t>(s) + 1]; ++key)
+            subbasinOfKey[static_cast<size_t>(key)] = s;
+    auto forEachCell = [&](auto visit) {
+        for (int32_t i = 1; i <= NRows; ++i) {
+            const auto [first, last] = ColumnRange(RowExtents, i, NCols);
+            const int* noted = lists.CellKey.data() + static_cast<size_t>(i - 1) * static_cast<size_t>(NCols) - 1;
+            for (int32_t j = first; j <= last; ++j)
+                if (noted[j] > 0) visit(i, j, noted[j] - 1);
+        }
+    };
+    forEachCell([&](int32_t, int32_t, int key) {
+        ++lists.KeyStart[static_cast<size_t>(key) + 1];
+        ++lists.SubbasinStart[static_cast<size_t>(subbasinOfKey[static_cast<size_t>(key)]) + 1];
+    });
+    for (size_t k = 1; k < lists.KeyStart.size(); ++k) lists.KeyStart[k] += lists.KeyStart[k - 1];
+    for (size_t s = 1; s < lists.SubbasinStart.size(); ++s) lists.SubbasinStart[s] += lists.SubbasinStart[s - 1];
+    const size_t total = lists.KeyStart.back();
+    lists.KeyCells.assign(total, ZoneCell{});
+    lists.SubbasinCells.assign(total, ZoneCell{});
+    std::vector<size_t> keyNext(lists.KeyStart.begin(), lists.KeyStart.end() - 1);
+    std::vector<size_t> subbasinNext(lists.SubbasinStart.begin(), lists.SubbasinStart.end() - 1);
+    forEachCell([&](int32_t i, int32_t j, int key) {
+        lists.KeyCells[keyNext[static_cast<size_t>(key)]++] = ZoneCell{i, j};
+        const int s = subbasinOfKey[static_cast<size_t>(key)];
+        lists.SubbasinCells[subbasinNext[static_cast<size_t>(s)]++] = ZoneCell{i, j};
+    });
+
+    // The storage statistic of a subbasin is one long chain: those go first,
+    // the largest first, while the zones fill the other threads.
+    lists.Tasks.clear();
+    for (int s = 1; s <= n; ++s)
+        if (lists.SubbasinStart[static_cast<size_t>(s) + 1] > lists.SubbasinStart[static_cast<size_t>(s)])
+            lists.Tasks.push_back(ZoneSumTask{s, 0, 0});
+    auto cellsOf = [&](const ZoneSumTask& task) {
+        return lists.SubbasinStart[static_cast<size_t>(task.Subbasin) + 1] -
+               lists.SubbasinStart[static_cast<size_t>(task.Subbasin)];
+    };
+    std::stable_sort(lists.Tasks.begin(), lists.Tasks.end(),
+                     [&](const ZoneSumTask& a, const ZoneSumTask& b) { return cellsOf(a) > cellsOf(b); });
+    const size_t target = std::max<size_t>(512, total / 64);
+    int begin = 0;
+    while (begin < keys) {
+        int end = begin;
+        size_t cells = 0;
+        while (end < keys && cells < target) {
+            cells += lists.KeyStart[static_cast<size_t>(end) + 1] - lists.KeyStart[static_cast<size_t>(end)];
+            ++end;
+        }
+        if (cells > 0) lists.Tasks.push_back(ZoneSumTask{0, begin, end});
+        begin = end;
+    }
+    lists.KeySubbasin = std::move(subbasinOfKey);
+    lists.Built = true;
+}
+
+// Every zone of the queues belongs to one key and the storage statistic's
+// record of a subbasin to one task, so the groups run side by side; each adds
+// its cells in row order.
+void surfaceroutingclass::AddZoneSums() {
+    ZoneCellLists& lists = ZoneCells;
+    bool changed = !lists.Built;
+    for (const char row : lists.RowChanged) changed = changed || row != 0;
+    if (changed) BuildZoneCells();
+    const double nsub = std::max(1, SubSteps);
+    const std::vector<ZoneSumTask>& tasks = lists.Tasks;
+    const int count = static_cast<int>(tasks.size());
+    std::vector<std::exception_ptr> failures(tasks.size());
+#pragma omp parallel for schedule(dynamic, 1) if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
+    for (int t = 0; t < count; ++t) {
+        const ZoneSumTask& task = tasks[static_cast<size_t>(t)];
+        try {
+            if (task.Subbasin > 0) {
+                AddStorageStatistic(task.Subbasin);
+            } else {
+                for (int key = task.FirstKey; key < task.EndKey; ++key) AddKeyZoneSums(key, nsub);
+            }
+        } catch (...) {
+            failures[static_cast<size_t>(t)] = std::current_exception();
+        }
+    }
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
+}
+
+void surfaceroutingclass::AddStorageStatistic(int s) {
+    if (!Stats[4]) return;
+    const ZoneCellLists& lists = ZoneCells;
+    const size_t end = lists.SubbasinStart[static_cast<size_t>(s) + 1];
+    for (size_t at = lists.SubbasinStart[static_cast<size_t>(s)]; at < end; ++at) {
+        const ZoneCell cell = lists.SubbasinCells[at];
+        Stats[4]->AddValue(cell.Row, cell.Col, s, Surface[cell.Row][cell.Col], 1);
+    }
+}
+
+void surfaceroutingclass::AddKeyZoneSums(int key, double nsub) {
+    const ZoneCellLists& lists = ZoneCells;
+    const int s = lists.KeySubbasin[static_cast<size_t>(key)];
+    const int z = key - lists.KeyBase[static_cast<size_t>(s)] + 1;
+    unsatzon::FlowTimeZone& d = zoneFZT_QD.Zones(0, s)[z];
+    unsatzon::FlowTimeZone& f = zoneFZT_QI.Zones(0, s)[z];
+    const size_t end = lists.KeyStart[static_cast<size_t>(key) + 1];
+    for (size_t at = lists.KeyStart[static_cast<size_t>(key)]; at < end; ++at) {
+        const int32_t i = lists.KeyCells[at].Row, j = lists.KeyCells[at].Col;
+        const bool river = IsRiverCell(i, j);
+        const double direct = DirectFlow[i][j];
+        const double w = CellWeight(i, j);
+        if (river) d.sx += w * direct * nsub;
+        d.n += 1;
+        d.RelCellSum += w;
+        // "interflow" is the water of the sub-step as "directflow" is.
+        f.sx += w * InterFlow[i][j] * nsub;
+        f.n += 1;
+        f.RelCellSum += w;
+        for (int k = 1; k <= TracerCount; ++k) {
+            const bool evaporating = Tracers && Tracers[k].evaporating;
+            if (river) {
+                // The load handed to the river: its concentration times
+                // the water that carried it, whatever kind of tracer, so
+                // that sx / RelCellSum is the concentration of the water.
+                unsatzon::FlowTimeZone& dk = zoneFZT_QD.Zones(k, s)[z];
+                dk.sx += w * TracerQD[static_cast<size_t>(k)][i][j] * direct;
+                dk.n += direct;
+                dk.RelCellSum += w * direct;
+            }
+            unsatzon::FlowTimeZone& ik = zoneFZT_QI.Zones(k, s)[z];
+            const double inter = InterFlow[i][j];
+            ik.sx += w * TracerQI[static_cast<size_t>(k)][i][j] * (evaporating ? inter : 1.0);
+            ik.n += inter;
+            ik.RelCellSum += w * inter;
         }
     }
 }

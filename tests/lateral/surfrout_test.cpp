@@ -429,6 +429,35 @@ TEST(SurfaceRoutingZones, ZonesDelayAndKeepTheWater) {
     EXPECT_NEAR(arrived, handed, 1e-12 * handed);
 }
 
+// A travel-time grid read anew during the run (a periodic grid): the river
+// cells moved from zone 3 to zone 1 hand their water to the outlet in the
+// same step; left in zone 3 it is still on its way.
+TEST(SurfaceRoutingZones, CellsFollowAChangedTravelTimeGrid) {
+    std::vector<double> outlet[2];
+    for (int changed : {0, 1}) {
+        PlaneFixture f(9, 4);
+        double** zone = f.Add("flow_times", 1);
+        for (int r = 1; r <= 9; ++r)
+            for (int c = 1; c <= 4; ++c) zone[r][c] = r <= 3 ? 1 : (r <= 6 ? 2 : 3);
+        auto model = f.Ready(PlaneFixture::Section(3), 1);
+        ASSERT_TRUE(model);
+        double** direct = f.Grid("directflow");
+        for (int step = 1; step <= 3; ++step) {
+            if (step == 2 && changed)
+                for (int c = 1; c <= 4; ++c) zone[9][c] = 1;
+            model->BeginTimeStep(1, 1, 1, 2020);
+            f.Fill("directflow", 0);
+            if (step == 2)
+                for (int c = 1; c <= 4; ++c) direct[9][c] = 2.0;
+            model->RunTimeStep(1, 1, 1, 2020);
+            model->RouteZonesToSubbasins(1, 1, 1, 2020);
+            outlet[changed].push_back(model->QD.Rows()[0][1]);
+        }
+    }
+    EXPECT_EQ(outlet[0][1], 0.0);
+    EXPECT_GT(outlet[1][1], 0.0);
+}
+
 // The glacier runoff the snow model stored for a subbasin leaves with that
 // subbasin's runoff in the same step, once: the table is emptied.
 TEST(SurfaceRoutingZones, GlacierRunoffLeavesWithTheSubbasinRunoff) {
