@@ -11,10 +11,10 @@
 // leaves zone 1 passes one linear storage each; with the soil model's
 // baseflow they make up the runoff table `Qg` that the routing takes.
 //
-// A sub-step runs its take-over, every iteration and the closing of the cells
-// as one parallel region over the rows (each row writes only its own cells);
-// the zone sums follow in a second region, over groups of zones: every zone
-// adds its cells in row order, as one thread adding the whole grid would.
+// A sub-step runs as one parallel region: the take-over, every iteration and
+// the closing of the cells over the rows (each row writes only its own
+// cells), then the zone sums over groups of zones: every zone adds its cells
+// in row order, as one thread adding the whole grid would.
 //
 // Files: surfrout.cpp (construction, tracer set-up, wiring, teardown),
 // surfrout_step.cpp (the sub-step), surfrout_zones.cpp (zones and outlet
@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -211,8 +212,8 @@ private:
     void SnapshotRow(int32_t row);
     void ApplyFluxesRow(int32_t row, double dt);
     void GatherInflow(int32_t row, int32_t col, double dt, double* loads);
-    // Take-over and iterations of a sub-step and the closing of every cell,
-    // run by every thread of a team (or by one thread alone).
+    // Take-over and iterations of a sub-step, the closing of every cell and
+    // the zone sums, run by every thread of a team (or by one thread alone).
     void RouteInTeam();
     // Passes the tracer concentrations on, turns the river cells' tracer
     // loads into concentrations and notes the zone of every cell.
@@ -221,13 +222,17 @@ private:
     // Key bases from the subbasins' zone counts; forgets the lists when they change.
     void PrepareZoneCells();
     void BuildZoneCells();
-    void AddZoneSums();
+    // The lists hold every cell in the zone it has now.
+    bool ZoneCellsCurrent() const;
+    void AddZoneSumsInTeam();
+    void RethrowZoneSumFailure();
     void AddKeyZoneSums(int key, double nsub);
     void AddStorageStatistic(int subbasin);
 
     std::vector<OwnGrid> OwnGrids;
     ZoneCellLists ZoneCells;
     std::vector<double> RowShortest;  // shortest travel time of every row's cells
+    std::vector<std::exception_ptr> ZoneSumFailures;  // per task of the zone sums
     zonalstatistic* Stats[5] = {};
     int LayerCount = 1;
     std::vector<double**> Landuse;

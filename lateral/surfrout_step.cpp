@@ -360,9 +360,17 @@ void surfaceroutingclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
     if (Method == 0) return;
     RowShortest.assign(static_cast<size_t>(std::max(NRows, 0)) + 1, NoFlow);
     PrepareZoneCells();
-#pragma omp parallel if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
+    const bool threads = WorthThreads(static_cast<int64_t>(NRows) * NCols);
+#pragma omp parallel if (threads)
     RouteInTeam();
-    AddZoneSums();
+    // A cell that changed its zone (or the first sub-step) sorts the cells
+    // anew before the zone sums; else the team has added them already.
+    if (!ZoneCellsCurrent()) {
+        BuildZoneCells();
+#pragma omp parallel if (threads)
+        AddZoneSumsInTeam();
+    }
+    RethrowZoneSumFailure();
 }
 
 // Every thread keeps the iteration's bookkeeping itself and reaches the same
@@ -402,6 +410,8 @@ void surfaceroutingclass::RouteInTeam() {
     }
 #pragma omp for schedule(static, 1)
     for (int32_t row = 1; row <= NRows; ++row) CloseCellsRow(row);
+    // Every thread sees the same notes after the barrier.
+    if (ZoneCellsCurrent()) AddZoneSumsInTeam();
 }
 
 void surfaceroutingclass::FillFromNeighbours(int32_t row, int32_t col, double** grid) {

@@ -201,6 +201,7 @@ void surfaceroutingclass::PrepareZoneCells() {
     }
     if (!same) ZoneCells.Built = false;
     ZoneCells.RowChanged.assign(static_cast<size_t>(std::max(NRows, 0)) + 1, 0);
+    ZoneSumFailures.assign(ZoneCells.Tasks.size(), nullptr);
 }
 
 void surfaceroutingclass::CloseCellsRow(int32_t i) {
@@ -293,21 +294,25 @@ void surfaceroutingclass::BuildZoneCells() {
     }
     lists.KeySubbasin = std::move(subbasinOfKey);
     lists.Built = true;
+    std::fill(lists.RowChanged.begin(), lists.RowChanged.end(), 0);
+    ZoneSumFailures.assign(lists.Tasks.size(), nullptr);
+}
+
+bool surfaceroutingclass::ZoneCellsCurrent() const {
+    if (!ZoneCells.Built) return false;
+    for (const char row : ZoneCells.RowChanged)
+        if (row != 0) return false;
+    return true;
 }
 
 // Every zone of the queues belongs to one key and the storage statistic's
 // record of a subbasin to one task, so the groups run side by side; each adds
 // its cells in row order.
-void surfaceroutingclass::AddZoneSums() {
-    ZoneCellLists& lists = ZoneCells;
-    bool changed = !lists.Built;
-    for (const char row : lists.RowChanged) changed = changed || row != 0;
-    if (changed) BuildZoneCells();
-    const double nsub = std::max(1, SubSteps);
-    const std::vector<ZoneSumTask>& tasks = lists.Tasks;
+void surfaceroutingclass::AddZoneSumsInTeam() {
+    const std::vector<ZoneSumTask>& tasks = ZoneCells.Tasks;
     const int count = static_cast<int>(tasks.size());
-    std::vector<std::exception_ptr> failures(tasks.size());
-#pragma omp parallel for schedule(dynamic, 1) if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
+    const double nsub = std::max(1, SubSteps);
+#pragma omp for schedule(dynamic, 1)
     for (int t = 0; t < count; ++t) {
         const ZoneSumTask& task = tasks[static_cast<size_t>(t)];
         try {
@@ -317,11 +322,18 @@ void surfaceroutingclass::AddZoneSums() {
                 for (int key = task.FirstKey; key < task.EndKey; ++key) AddKeyZoneSums(key, nsub);
             }
         } catch (...) {
-            failures[static_cast<size_t>(t)] = std::current_exception();
+            ZoneSumFailures[static_cast<size_t>(t)] = std::current_exception();
         }
     }
-    for (const std::exception_ptr& failure : failures)
-        if (failure) std::rethrow_exception(failure);
+}
+
+void surfaceroutingclass::RethrowZoneSumFailure() {
+    for (std::exception_ptr& failure : ZoneSumFailures) {
+        if (!failure) continue;
+        const std::exception_ptr first = failure;
+        ZoneSumFailures.assign(ZoneSumFailures.size(), nullptr);
+        std::rethrow_exception(first);
+    }
 }
 
 void surfaceroutingclass::AddStorageStatistic(int s) {
