@@ -20,6 +20,7 @@
 // every colour of a sweep. Whatever is summed over cells is summed per row and
 // folded in row order.
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -226,9 +227,10 @@ private:
 
     // Run by every thread of a team (or by one thread alone): the work is
     // shared with `omp for`, and every thread returns the same values.
-    void SweepInTeam(int k, double dt, SweepPartial* partials);
+    void SweepInTeam(int k, double dt, SweepPartial* partials, int64_t serial);
     SweepPartial FoldSweep(const SweepPartial* partials) const;
-    LayerSolution SolveLayerInTeam(int k, double dt);
+    // `serial` is the last sweep's number; it counts the layer's sweeps on.
+    LayerSolution SolveLayerInTeam(int k, double dt, int64_t* serial);
     void SubStepInTeam(double dt);
 
     // Row partials sized for the grid and the layers. Serial.
@@ -249,5 +251,10 @@ private:
     std::vector<OscillationPartial> OscillationPartials;
     std::vector<LayerSolution> Solutions;
     std::vector<double> RowFixedVolume, RowResidualVolume;
+    // The sweeps of the run so far, and per row the last sweep an odd row
+    // has finished (rows 0..NRows + 1).
+    int64_t SweepSerial = 0;
+    std::unique_ptr<std::atomic<int64_t>[]> OddRowDone;
+    size_t OddRowDoneSize = 0;
     bool FrozenFromThawModel = false;  // "ThawDepthTMod" is the frozen-ground grid
 };

@@ -3,7 +3,9 @@
 // "baseflow", balances with the tracer mixing, and the control point.
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/tracer_info.h"
@@ -13,7 +15,14 @@
 
 namespace {
 constexpr double MissingNeighbour = -8888;
+
+// Waits until a row has finished the sweep `serial`: a short spin, then the
+// core goes to whatever else wants it between looks.
+void WaitForRow(const std::atomic<int64_t>& done, int64_t serial) {
+    for (int looks = 0; done.load(std::memory_order_acquire) < serial; ++looks)
+        if (looks >= 64) std::this_thread::yield();
 }
+}  // namespace
 
 void gwflowclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
     if (Method == 0) return;
@@ -21,7 +30,10 @@ void gwflowclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
     SizeRowPartials();
 #pragma omp parallel if (Parallel())
     SubStepInTeam(dt);
-    for (int k = 1; k <= Layers; ++k) FinishLayer(k, Solutions[static_cast<size_t>(k)]);
+    for (int k = 1; k <= Layers; ++k) {
+        SweepSerial += Solutions[static_cast<size_t>(k)].Sweeps;
+        FinishLayer(k, Solutions[static_cast<size_t>(k)]);
+    }
     FoldStepBalances();
     RecordControlPoint();
 }
@@ -34,6 +46,12 @@ void gwflowclass::SizeRowPartials() {
     Solutions.assign(layers, LayerSolution{});
     RowFixedVolume.assign(layers * rows, 0.0);
     RowResidualVolume.assign(layers * rows, 0.0);
+    // One beyond the last row: an even last row has no odd row below it.
+    if (OddRowDoneSize != rows + 1) {
+        OddRowDone = std::make_unique<std::atomic<int64_t>[]>(rows + 1);
+        for (size_t r = 0; r <= rows; ++r) OddRowDone[r].store(0, std::memory_order_relaxed);
+        OddRowDoneSize = rows + 1;
+    }
 }
 
 // The passes of a sub-step. A pass that reads the rows of its neighbours
@@ -50,8 +68,9 @@ void gwflowclass::SubStepInTeam(double dt) {
 #pragma omp for schedule(static, 1)
     for (int32_t r = 1; r <= NRows; ++r)
         for (int k = 1; k <= Layers; ++k) ComputeTransmissivitiesRows(k, r);
+    int64_t serial = SweepSerial;
     for (int k = 1; k <= Layers; ++k) {
-        const LayerSolution solution = SolveLayerInTeam(k, dt);
+        const LayerSolution solution = SolveLayerInTeam(k, dt, &serial);
 #pragma omp master
         Solutions[static_cast<size_t>(k)] = solution;
         // Reads only what the sweeps of this layer left; the barrier keeps
@@ -301,14 +320,26 @@ void gwflowclass::SorSweepRows(int k, double dt, int32_t r, SweepPartial* partia
 }
 
 // Odd rows, then even rows: a row reads only rows of the other colour, which
-// no thread writes meanwhile.
-void gwflowclass::SweepInTeam(int k, double dt, SweepPartial* partials) {
+// no thread writes meanwhile. An even row waits only for its two odd
+// neighbours, not for every odd row: each odd row notes the sweep it has
+// finished (`serial` grows with every sweep of the run).
+void gwflowclass::SweepInTeam(int k, double dt, SweepPartial* partials, int64_t serial) {
     const int32_t odd = NRows >= 1 ? (NRows - 1) / 2 + 1 : 0;
     const int32_t even = NRows >= 2 ? (NRows - 2) / 2 + 1 : 0;
+    std::atomic<int64_t>* done = OddRowDone.get();
+#pragma omp for schedule(static, 1) nowait
+    for (int32_t i = 0; i < odd; ++i) {
+        const int32_t r = 1 + 2 * i;
+        SorSweepRows(k, dt, r, partials);
+        done[r].store(serial, std::memory_order_release);
+    }
 #pragma omp for schedule(static, 1)
-    for (int32_t i = 0; i < odd; ++i) SorSweepRows(k, dt, 1 + 2 * i, partials);
-#pragma omp for schedule(static, 1)
-    for (int32_t i = 0; i < even; ++i) SorSweepRows(k, dt, 2 + 2 * i, partials);
+    for (int32_t i = 0; i < even; ++i) {
+        const int32_t r = 2 + 2 * i;
+        WaitForRow(done[r - 1], serial);
+        if (r < NRows) WaitForRow(done[r + 1], serial);
+        SorSweepRows(k, dt, r, partials);
+    }
 }
 
 gwflowclass::SweepPartial gwflowclass::FoldSweep(const SweepPartial* partials) const {
@@ -326,13 +357,13 @@ gwflowclass::SweepPartial gwflowclass::FoldSweep(const SweepPartial* partials) c
 // Every thread folds the rows itself and so takes the same decision to sweep
 // again. Consecutive sweeps fill alternate sets of partials: a thread may start
 // the next sweep while another still folds the last one.
-gwflowclass::LayerSolution gwflowclass::SolveLayerInTeam(int k, double dt) {
+gwflowclass::LayerSolution gwflowclass::SolveLayerInTeam(int k, double dt, int64_t* serial) {
     const size_t rows = static_cast<size_t>(NRows) + 1;
     LayerSolution solution;
     do {
         ++solution.Sweeps;
         SweepPartial* partials = SweepPartials.data() + static_cast<size_t>(solution.Sweeps % 2) * rows;
-        SweepInTeam(k, dt, partials);
+        SweepInTeam(k, dt, partials, ++*serial);
         solution.Last = FoldSweep(partials);
     } while (!(solution.Sweeps >= MaxSweeps || solution.Last.Largest <= Tolerance));
     return solution;
@@ -341,8 +372,9 @@ gwflowclass::LayerSolution gwflowclass::SolveLayerInTeam(int k, double dt) {
 double gwflowclass::SorIteration(int k) {
     SizeRowPartials();
     const double dt = SubStepSeconds();
+    const int64_t serial = ++SweepSerial;
 #pragma omp parallel if (Parallel())
-    SweepInTeam(k, dt, SweepPartials.data());
+    SweepInTeam(k, dt, SweepPartials.data(), serial);
     const SweepPartial total = FoldSweep(SweepPartials.data());
     RelaxationSum = total.RelaxSum;
     RelaxedCells = total.RelaxCount;
