@@ -11,8 +11,9 @@
 // layer 1 goes back to the soil model as "baseflow" [m/s].
 //
 // The sweep runs in two colours of rows: all odd rows (in parallel), then all
-// even rows, each row in column order. A row reads only rows of the other
-// colour, so the result does not depend on the number of threads.
+// even rows, each row in column order; an even row starts as soon as its two
+// odd neighbours are done. A row reads only rows of the other colour, so the
+// result does not depend on the number of threads.
 //
 // A sub-step runs as one parallel region: the team goes through the passes
 // and the sweeps of every layer together, with a barrier where a pass reads
