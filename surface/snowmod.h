@@ -349,9 +349,9 @@ private:
         return ZoneCell(row, col) && (!regionGrid || regionGrid[row][col] == ProcessNumber);
     }
     void ComputeRow(int row, int64_t day, int64_t month, int64_t year, double nightWeight, double dayWeight);
-    // The statistics pass over the rows, with `receiveSlides` each row's
-    // receiving of the slides first.
-    void AddStatistics(bool receiveSlides);
+    // The statistics pass over the rows; with `slides` every zone's walk of
+    // the slides before it and each row's receiving first.
+    void AddStatistics(bool slides);
     void AddStatisticsRow(int row);
     void AddTracerStatisticsRow(int row, const std::vector<size_t>& tracers);
     void WriteGrids();
@@ -413,8 +413,8 @@ private:
     };
     SlideWalk Slides;
     void BuildSlideWalk();
-    // Every zone's walk; the zones run side by side on the threads.
-    void WalkSlides();
+    // The walk of zone `k` of the schedule; zones run side by side on the threads.
+    void WalkSlideZone(int k);
     // Clears the slide grids of row `row`, releases the snow of its steep
     // cells and gathers their numbered state.
     void ReleaseSlideRow(int row);

@@ -28,6 +28,10 @@ namespace {
 constexpr int RowStep[4] = {-1, 0, 0, 1};
 constexpr int ColStep[4] = {0, -1, 1, 0};
 
+// The row passes meet the numbered state in the walk's order, that is all
+// over the place: its line is fetched this many cells ahead.
+constexpr int PrefetchDistance = 8;
+
 }  // namespace
 
 void schneemodellklasse::BuildSlideWalk() {
@@ -112,6 +116,8 @@ void schneemodellklasse::ReleaseSlideRow(int r) {
     const bool glacierPack = glacierSolidStorageGrid != nullptr;
     const int32_t* numbers = Slides.Number.data() + static_cast<size_t>(r - 1) * static_cast<size_t>(NCols);
     for (int c = 1; c <= NCols; ++c) {
+        if (c + PrefetchDistance <= NCols && numbers[c + PrefetchDistance - 1] >= 0)
+            __builtin_prefetch(&Slides.State[static_cast<size_t>(numbers[c + PrefetchDistance - 1])], 1);
         if (!ZoneCell(r, c)) {
             depositionGrid[r][c] = inputMassGrid[r][c] = mobileMassGrid[r][c] = NoData;
             continue;
@@ -143,6 +149,8 @@ void schneemodellklasse::ReceiveSlideRow(int r) {
     const bool glacierPack = glacierSolidStorageGrid != nullptr;
     const int32_t* numbers = Slides.Number.data() + static_cast<size_t>(r - 1) * static_cast<size_t>(NCols);
     for (int c = 1; c <= NCols; ++c) {
+        if (c + PrefetchDistance <= NCols && numbers[c + PrefetchDistance - 1] >= 0)
+            __builtin_prefetch(&Slides.State[static_cast<size_t>(numbers[c + PrefetchDistance - 1])]);
         if (!ZoneCell(r, c)) continue;
         const SlideState& state = Slides.State[static_cast<size_t>(numbers[c - 1])];
         depositionGrid[r][c] = state.Deposition;
@@ -166,31 +174,27 @@ void schneemodellklasse::ReceiveSlideRow(int r) {
     }
 }
 
-void schneemodellklasse::WalkSlides() {
-    const int zones = static_cast<int>(Slides.Schedule.size());
+void schneemodellklasse::WalkSlideZone(int k) {
+    const int32_t zone = Slides.Schedule[static_cast<size_t>(k)];
+    const int32_t last = Slides.ZoneBegin[static_cast<size_t>(zone) + 1];
     SlideState* state = Slides.State.data();
     const SlideLinks* links = Slides.Links.data();
-#pragma omp parallel for schedule(dynamic, 1) if (zones > 1 && WorthThreads(static_cast<int64_t>(NRows) * NCols))
-    for (int k = 0; k < zones; ++k) {
-        const int32_t zone = Slides.Schedule[static_cast<size_t>(k)];
-        const int32_t last = Slides.ZoneBegin[static_cast<size_t>(zone) + 1];
-        for (int32_t p = Slides.ZoneBegin[static_cast<size_t>(zone)]; p < last; ++p) {
-            SlideState& cell = state[p];
-            const double m = cell.Input + cell.Mobile;
-            if (!links[p].Spreads) {
-                cell.Mobile = m;
-                continue;
-            }
-            cell.Mobile = 0;
-            for (int n = 0; n < 4; ++n) {
-                const double amount = links[p].Share[n] * m;
-                if (!(amount > 0)) continue;
-                SlideState& target = state[links[p].Target[n]];
-                target.Deposition += amount;
-                if (target.Deposition > target.Capacity) {
-                    target.Mobile += target.Deposition - target.Capacity;
-                    target.Deposition = target.Capacity;
-                }
+    for (int32_t p = Slides.ZoneBegin[static_cast<size_t>(zone)]; p < last; ++p) {
+        SlideState& cell = state[p];
+        const double m = cell.Input + cell.Mobile;
+        if (!links[p].Spreads) {
+            cell.Mobile = m;
+            continue;
+        }
+        cell.Mobile = 0;
+        for (int n = 0; n < 4; ++n) {
+            const double amount = links[p].Share[n] * m;
+            if (!(amount > 0)) continue;
+            SlideState& target = state[links[p].Target[n]];
+            target.Deposition += amount;
+            if (target.Deposition > target.Capacity) {
+                target.Mobile += target.Deposition - target.Capacity;
+                target.Deposition = target.Capacity;
             }
         }
     }
@@ -201,7 +205,9 @@ void schneemodellklasse::SnowSlides() {
     const bool parallel = WorthThreads(static_cast<int64_t>(NRows) * NCols);
 #pragma omp parallel for schedule(static, 1) if (parallel)
     for (int r = 1; r <= NRows; ++r) ReleaseSlideRow(r);
-    WalkSlides();
+    const int zones = static_cast<int>(Slides.Schedule.size());
+#pragma omp parallel for schedule(dynamic, 1) if (parallel && zones > 1)
+    for (int k = 0; k < zones; ++k) WalkSlideZone(k);
 #pragma omp parallel for schedule(static, 1) if (parallel)
     for (int r = 1; r <= NRows; ++r) ReceiveSlideRow(r);
 }

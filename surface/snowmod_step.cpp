@@ -301,7 +301,7 @@ void schneemodellklasse::CopyHruMasterStates() {
     }
 }
 
-void schneemodellklasse::AddStatistics(bool receiveSlides) {
+void schneemodellklasse::AddStatistics(bool slides) {
     const bool glaciers = glacierFractionGrid != nullptr;
     if (glaciers) StartGlacierStatistics();
     std::vector<size_t> tracers;
@@ -309,17 +309,22 @@ void schneemodellklasse::AddStatistics(bool receiveSlides) {
         const TracerStorageRecord& record = TracerStorage[i];
         if (record.Statistics && record.Statistics->IsOn() && record.StorageGrid) tracers.push_back(i);
     }
-    // After the slides' walk: one pass over the rows, each taking its
-    // cells' share of the slides and gathering its own zone sums, which the
-    // statistics fold in row order.
+    // One team of threads: first the zones' walks of the slides, then one
+    // pass over the rows, each taking its cells' share of the slides and
+    // gathering its own zone sums, which the statistics fold in row order.
+    const int zones = slides ? static_cast<int>(Slides.Schedule.size()) : 0;
     int outOfMemory = 0;
-#pragma omp parallel for schedule(static, 1) if (WorthThreads(static_cast<int64_t>(NRows) * NCols)) \
-    reduction(max : outOfMemory)
-    for (int r = 1; r <= NRows; ++r) {
-        if (receiveSlides) ReceiveSlideRow(r);
-        AddStatisticsRow(r);
-        if (glaciers && !AddGlacierStatisticsRow(r)) outOfMemory = 1;
-        if (!tracers.empty()) AddTracerStatisticsRow(r, tracers);
+#pragma omp parallel if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
+    {
+#pragma omp for schedule(dynamic, 1)
+        for (int k = 0; k < zones; ++k) WalkSlideZone(k);
+#pragma omp for schedule(static, 1) reduction(max : outOfMemory)
+        for (int r = 1; r <= NRows; ++r) {
+            if (slides) ReceiveSlideRow(r);
+            AddStatisticsRow(r);
+            if (glaciers && !AddGlacierStatisticsRow(r)) outOfMemory = 1;
+            if (!tracers.empty()) AddTracerStatisticsRow(r, tracers);
+        }
     }
     if (glaciers) FinishGlacierStatistics(outOfMemory != 0);
 }
@@ -381,12 +386,10 @@ void schneemodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, i
     for (size_t i = 1; i < TracerStorage.size(); ++i)
         if (TracerStorage[i].Statistics && TracerStorage[i].Statistics->IsOn()) TracerStorage[i].Statistics->ResetStep();
 
-    // The slides release the snow of a row with its cell physics and put it
-    // on the packs as the statistics take the row; between, every zone's
-    // walk.
+    // The slides release the snow of a row with its cell physics; every
+    // zone's walk and the packs' receiving go with the statistics pass.
     const bool slides = !masterHruGrid && SlideMethod();
     SnowCellLoop(day, month, year, slides);
-    if (slides) WalkSlides();
     AddStatistics(slides);
     for (zonalstatistic* s : writers)
         if (s && s->IsOn()) s->CloseStep(year, month, day, hour);
