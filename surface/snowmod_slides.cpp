@@ -49,6 +49,8 @@ void schneemodellklasse::BuildSlideWalk() {
     std::map<double, int> zoneOf;
     int unusable = -1;
     int zoneCells = 0;
+    double lastZone = 0;  // neighbours share their zone: the last one found
+    int lastIndex = -1;
     for (int r = 1; r <= NRows; ++r)
         for (int c = 1; c <= NCols; ++c) {
             if (ZoneCell(r, c)) ++zoneCells;
@@ -60,7 +62,12 @@ void schneemodellklasse::BuildSlideWalk() {
             const double zone = ZoneGrid[i][j];
             int z;
             if (zone == zone) {
-                z = zoneOf.emplace(zone, static_cast<int>(zoneOf.size()) + (unusable >= 0 ? 1 : 0)).first->second;
+                if (lastIndex < 0 || !(zone == lastZone)) {
+                    lastIndex = zoneOf.emplace(zone, static_cast<int>(zoneOf.size()) + (unusable >= 0 ? 1 : 0))
+                                    .first->second;
+                    lastZone = zone;
+                }
+                z = lastIndex;
             } else {
                 if (unusable < 0) unusable = static_cast<int>(zoneOf.size());
                 z = unusable;
@@ -86,25 +93,27 @@ void schneemodellklasse::BuildSlideWalk() {
     // fractions.
     Slides.Links.assign(walk.size(), SlideLinks{});
     Slides.State.assign(walk.size(), SlideState{});
-    for (const Step& s : walk) {
-        SlideLinks& links = Slides.Links[static_cast<size_t>(Slides.Number[at(s.Row, s.Col)])];
-        const double zone = ZoneGrid[s.Row][s.Col];
-        double share[4] = {};
-        double sum = 0;
-        for (int k = 0; k < 4; ++k) {
-            const int a = s.Row + RowStep[k], b = s.Col + ColStep[k];
-            const bool inside = a >= 1 && a <= NRows && b >= 1 && b <= NCols;
-            if (inside && ZoneGrid[a][b] != NoData && ZoneGrid[a][b] == zone) {
-                links.Target[k] = Slides.Number[at(a, b)];
-                share[k] = slideFractionGrids[k + 1][s.Row][s.Col];
+    for (int r = 1; r <= NRows; ++r)
+        for (int c = 1; c <= NCols; ++c) {
+            if (!ZoneCell(r, c)) continue;
+            SlideLinks& links = Slides.Links[static_cast<size_t>(Slides.Number[at(r, c)])];
+            const double zone = ZoneGrid[r][c];
+            double share[4] = {};
+            double sum = 0;
+            for (int k = 0; k < 4; ++k) {
+                const int a = r + RowStep[k], b = c + ColStep[k];
+                const bool inside = a >= 1 && a <= NRows && b >= 1 && b <= NCols;
+                if (inside && ZoneGrid[a][b] != NoData && ZoneGrid[a][b] == zone) {
+                    links.Target[k] = Slides.Number[at(a, b)];
+                    share[k] = slideFractionGrids[k + 1][r][c];
+                }
+                sum += share[k];
             }
-            sum += share[k];
+            if (sum > 0)
+                for (double& x : share) x /= sum;
+            for (int k = 0; k < 4; ++k) links.Share[k] = share[k];
+            links.Spreads = sum > 0;
         }
-        if (sum > 0)
-            for (double& x : share) x /= sum;
-        for (int k = 0; k < 4; ++k) links.Share[k] = share[k];
-        links.Spreads = sum > 0;
-    }
 
     Slides.Schedule.resize(static_cast<size_t>(zones));
     std::iota(Slides.Schedule.begin(), Slides.Schedule.end(), 0);
