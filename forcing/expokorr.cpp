@@ -119,21 +119,9 @@ bool expokorrklasse::ValidCell(int32_t row, int32_t col) const {
 
 double** expokorrklasse::GetCorrectedRadiationGrid() { return Method == 1 ? CorrectedRadiation : nullptr; }
 
-void expokorrklasse::ResetShadow() {
-    // With terrain shadows every region's cells take part in the march.
-    const bool anyRegion = ShadowsComputed() && ProcessNumber == 0;
-    for (int32_t i = ShadowFirstRow; i <= ShadowLastRow; ++i) {
-        for (int32_t j = 1; j <= NCols; ++j) {
-            if (ZoneGrid[i][j] == NoData) continue;
-            if (!anyRegion && Regions && Regions[i][j] != ProcessNumber) continue;
-            if (MasterGrid && MasterGrid[i][j] == NoData) continue;
-            ShadowGrid[i][j] = 0;
-        }
-    }
-}
-
 void expokorrklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year) {
     if (NightIndex > 0) {
+#pragma omp parallel for schedule(static, 1) if (WorthThreadsForLightPass(static_cast<int64_t>(NRows) * NCols))
         for (int32_t i = 1; i <= NRows; ++i) {
             for (int32_t j = 1; j <= NCols; ++j) {
                 if (ValidCell(i, j)) NightTemperature[i][j] = Temperature[i][j];
@@ -154,15 +142,6 @@ void expokorrklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, int64
     SunriseSunset(d, m, &sunrise, &sunset, Latitude, Longitude);
     SunriseHour = std::fmod(24 + sunrise, 24);
     SunsetHour = std::fmod(24 + sunset, 24);
-
-    for (int32_t i = 1; i <= NRows; ++i) {
-        for (int32_t j = 1; j <= NCols; ++j) {
-            if (!ValidCell(i, j)) continue;
-            if (CorrectedTemperatureGrid) CorrectedTemperatureGrid[i][j] = Temperature[i][j];
-            CorrectedRadiation[i][j] = 0;
-            SlopeRadiationSum[i][j] = 0;
-        }
-    }
 
     // Exactly s sub-steps of length L cover the step that ends at T.
     const double stepHours = TimeInterval / 60;
@@ -189,56 +168,84 @@ void expokorrklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, int64
             cosZenith = BeamEnergy > 0 ? std::cos(SunZenithAngle) : 1;
         }
         HorizontalSum += BeamEnergy * (BeamEnergy > 0 ? cosZenith : 0);
-
-        ResetShadow();
-        if (march && !Night) {
-            expokorr::TerrainShadow(Elevation, ZoneGrid, ShadowGrid, NRows, NCols, NoData, CellSize, SunAzimuthAngle,
-                                    SunElevationAngle);
-        }
-        AccumulateSlopeRadiation(cosZenith);
+        SubStep(k == 1, k == Splittings, march && !Night, cosZenith);
         WriteGridByCode(ShadowIndex, true, k < Splittings);
     }
 
-    FinishCorrection();
     WriteGridByCode(RatioIndex, true, false);
     if (TemperatureIndex > 0) WriteGridByCode(TemperatureIndex, true, false);
 }
 
-void expokorrklasse::AccumulateSlopeRadiation(double cosZenith) {
-    if (!(BeamEnergy > 0)) return;  // night or a sun too low: nothing reaches any cell
-    const double toRadians = Pi / 180;
-    const double azimuth = SunAzimuthAngle, zenith = SunZenithAngle, beam = BeamEnergy;
-#pragma omp parallel for schedule(static, 1) if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
-    for (int32_t i = 1; i <= NRows; ++i) {
-        for (int32_t j = 1; j <= NCols; ++j) {
-            if (!ValidCell(i, j)) continue;
-            const bool shadowed = !(ShadowGrid[i][j] < 0.5);
-            // A cell without slope or aspect counts as flat.
-            const bool flat = Slope[i][j] == NoData || Aspect[i][j] == NoData;
-            const double incidence =
-                flat ? cosZenith : CosIncidence(Aspect[i][j] * toRadians, Slope[i][j] * toRadians, azimuth, zenith);
-            const bool overcast = Sunshine && Sunshine[i][j] != NoData && Sunshine[i][j] < 0.1;
-            CorrectedRadiation[i][j] += expokorr::SlopeRadiation(incidence, cosZenith, beam, shadowed, overcast);
+void expokorrklasse::SubStep(bool first, bool last, bool shade, double cosZenith) {
+    if (shade) shade = Shadows.Lay(NRows, NCols, CellSize, SunAzimuthAngle, SunElevationAngle);
+    const int32_t rays = shade ? Shadows.Count() : 0;
+    const double horizontal = HorizontalSum;
+#pragma omp parallel if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
+    {
+        // The rays overlap; the march keeps in every cell the mark of the
+        // latest ray, whichever thread marched it (see ShadowMarch).
+#pragma omp for schedule(dynamic, 16)
+        for (int32_t i = 0; i < rays; ++i) Shadows.MarchRay(i, Elevation, ZoneGrid, NoData);
+#pragma omp for schedule(static, 1)
+        for (int32_t i = 1; i <= NRows; ++i) {
+            if (first) ClearStepRow(i);
+            ShadeRow(i, shade);
+            AccumulateSlopeRadiationRow(i, cosZenith);
+            if (last) FinishCorrectionRow(i, horizontal);
         }
     }
 }
 
-void expokorrklasse::FinishCorrection() {
-    const double horizontal = HorizontalSum;
-#pragma omp parallel for schedule(static, 1) if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
-    for (int32_t i = 1; i <= NRows; ++i) {
-        for (int32_t j = 1; j <= NCols; ++j) {
-            if (!ValidCell(i, j)) continue;
-            SlopeRadiationSum[i][j] = CorrectedRadiation[i][j];
-            const double ratio = expokorr::CorrectionRatio(CorrectedRadiation[i][j], horizontal);
-            CorrectedRadiation[i][j] = ratio;
-            if (!CorrectedTemperatureGrid) continue;
-            const double t = Temperature[i][j];
-            if (t == NoData) continue;
-            const double sunshine = Sunshine && Sunshine[i][j] != NoData ? Sunshine[i][j] : 0.5;
-            CorrectedTemperatureGrid[i][j] =
-                expokorr::CorrectedTemperature(t, ratio, TemperatureScaling, sunshine, horizontal);
-        }
+void expokorrklasse::ClearStepRow(int32_t i) {
+    for (int32_t j = 1; j <= NCols; ++j) {
+        if (!ValidCell(i, j)) continue;
+        if (CorrectedTemperatureGrid) CorrectedTemperatureGrid[i][j] = Temperature[i][j];
+        CorrectedRadiation[i][j] = 0;
+        SlopeRadiationSum[i][j] = 0;
+    }
+}
+
+void expokorrklasse::ShadeRow(int32_t i, bool shade) {
+    if (i < ShadowFirstRow || i > ShadowLastRow) return;
+    // With terrain shadows every region's cells take part in the march.
+    const bool anyRegion = ShadowsComputed() && ProcessNumber == 0;
+    for (int32_t j = 1; j <= NCols; ++j) {
+        if (ZoneGrid[i][j] != NoData && (anyRegion || !Regions || Regions[i][j] == ProcessNumber) &&
+            (!MasterGrid || MasterGrid[i][j] != NoData))
+            ShadowGrid[i][j] = 0;
+        if (!shade) continue;
+        const int mark = Shadows.Mark(i, j);
+        if (mark >= 0) ShadowGrid[i][j] = mark;
+    }
+}
+
+void expokorrklasse::AccumulateSlopeRadiationRow(int32_t i, double cosZenith) {
+    if (!(BeamEnergy > 0)) return;  // night or a sun too low: nothing reaches any cell
+    const double toRadians = Pi / 180;
+    const double azimuth = SunAzimuthAngle, zenith = SunZenithAngle, beam = BeamEnergy;
+    for (int32_t j = 1; j <= NCols; ++j) {
+        if (!ValidCell(i, j)) continue;
+        const bool shadowed = !(ShadowGrid[i][j] < 0.5);
+        // A cell without slope or aspect counts as flat.
+        const bool flat = Slope[i][j] == NoData || Aspect[i][j] == NoData;
+        const double incidence =
+            flat ? cosZenith : CosIncidence(Aspect[i][j] * toRadians, Slope[i][j] * toRadians, azimuth, zenith);
+        const bool overcast = Sunshine && Sunshine[i][j] != NoData && Sunshine[i][j] < 0.1;
+        CorrectedRadiation[i][j] += expokorr::SlopeRadiation(incidence, cosZenith, beam, shadowed, overcast);
+    }
+}
+
+void expokorrklasse::FinishCorrectionRow(int32_t i, double horizontal) {
+    for (int32_t j = 1; j <= NCols; ++j) {
+        if (!ValidCell(i, j)) continue;
+        SlopeRadiationSum[i][j] = CorrectedRadiation[i][j];
+        const double ratio = expokorr::CorrectionRatio(CorrectedRadiation[i][j], horizontal);
+        CorrectedRadiation[i][j] = ratio;
+        if (!CorrectedTemperatureGrid) continue;
+        const double t = Temperature[i][j];
+        if (t == NoData) continue;
+        const double sunshine = Sunshine && Sunshine[i][j] != NoData ? Sunshine[i][j] : 0.5;
+        CorrectedTemperatureGrid[i][j] = expokorr::CorrectedTemperature(t, ratio, TemperatureScaling, sunshine, horizontal);
     }
 }
 

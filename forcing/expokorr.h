@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "forcing/expokorr_physics.h"
 #include "framework/teilmod.h"
 
 struct StatisticsTableEntry;
@@ -29,9 +30,6 @@ public:
     virtual double** GetCorrectedRadiationGrid();
     void RunTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year) override;
     void DeleteModule() override;
-    // Bodies of the two cell loops: one sub-step, and the end of a computed step.
-    virtual void AccumulateSlopeRadiation(double cosZenith);
-    virtual void FinishCorrection();
 
     StatisticsTableEntry* StatisticsTable = nullptr;
     int StatisticsTableSize = 0;
@@ -69,12 +67,22 @@ public:
     bool Night = true;
 
 private:
+    expokorr::ShadowMarch Shadows;
+
     void Construct();
     void ReadSection();
     double** CreateGrid(int& index, const std::string& fileName, const std::string& name, int writeCode,
                         int32_t firstRow, int32_t lastRow);
     bool ValidCell(int32_t row, int32_t col) const;
-    void ResetShadow();
+    // One sub-step in one parallel region: the shadow march (`shade`) on
+    // the threads, then one pass over the rows, each row cleared for the
+    // step (`first`), shaded, lit and corrected (`last`).
+    void SubStep(bool first, bool last, bool shade, double cosZenith);
+    void ClearStepRow(int32_t row);
+    // The row's shadow: 0 for its cells, then the march's marks.
+    void ShadeRow(int32_t row, bool shade);
+    void AccumulateSlopeRadiationRow(int32_t row, double cosZenith);
+    void FinishCorrectionRow(int32_t row, double horizontal);
     void ReleaseOwnGrids();
     bool ShadowsComputed() const { return CorrectionMethod == 1 || CorrectionMethod == 2; }
     bool TemperatureCorrected() const { return CorrectionMethod == 2 || CorrectionMethod == 4; }

@@ -1,6 +1,7 @@
 #include "forcing/expokorr_physics.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "framework/solar_geometry.h"
@@ -47,84 +48,95 @@ double CorrectedTemperature(double temperature, double ratio, double scaling, do
     return temperature;
 }
 
-void TerrainShadow(const double* const* elevation, const double* const* zones, double** shadow, int32_t nrows,
-                   int32_t ncols, double noData, double cellSize, double azimuth, double sunElevation) {
-    if (nrows < 1 || ncols < 1) return;
+bool ShadowRays::Lay(int32_t nrows, int32_t ncols, double cellSize, double azimuth, double sunElevation) {
+    Rows = nrows;
+    Cols = ncols;
+    StartRow.clear();
+    StartCol.clear();
+    if (nrows < 1 || ncols < 1) return false;
     // Column sign p and row sign q of the sun's quadrant; a ray runs away
     // from the sun, its column changing by -p and its row by +q.
-    int p, q;
     if (azimuth <= 1.570796326795) {
-        p = 1, q = 1;
+        P = 1, Q = 1;
     } else if (azimuth <= 3.14159265359) {
-        p = 1, q = -1;
+        P = 1, Q = -1;
     } else if (azimuth <= 4.7123889803850005) {
-        p = -1, q = -1;
+        P = -1, Q = -1;
     } else {
-        p = -1, q = 1;
+        P = -1, Q = 1;
     }
     const double sinA = std::sin(azimuth);
     const double cosA = std::cos(azimuth);
     const double tanE = std::tan(sunElevation);
-    const bool columnMajor = std::fabs(cosA) <= 0.707106781;
-    int64_t gain, loss, initialError;
-    double drop;  // [m] fall of a ray's height per step
-    if (columnMajor) {
-        gain = static_cast<int64_t>(std::trunc(std::fabs(ncols * cosA / sinA)));
-        loss = ncols;
-        initialError = -(ncols / 2);
-        drop = std::fabs(cellSize / sinA) * tanE;
+    ColumnMajor = std::fabs(cosA) <= 0.707106781;
+    if (ColumnMajor) {
+        Gain = static_cast<int64_t>(std::trunc(std::fabs(ncols * cosA / sinA)));
+        Loss = ncols;
+        InitialError = -(ncols / 2);
+        Drop = std::fabs(cellSize / sinA) * tanE;
     } else {
-        gain = static_cast<int64_t>(std::trunc(std::fabs(nrows * sinA / cosA)));
-        loss = nrows;
-        initialError = -(nrows / 2);
-        drop = std::fabs(cellSize / cosA) * tanE;
+        Gain = static_cast<int64_t>(std::trunc(std::fabs(nrows * sinA / cosA)));
+        Loss = nrows;
+        InitialError = -(nrows / 2);
+        Drop = std::fabs(cellSize / cosA) * tanE;
     }
-    if (!std::isfinite(drop)) return;
-
-    auto march = [&](int32_t row, int32_t col) {
-        double h = elevation[row][col];
-        int64_t error = initialError;
-        for (;;) {
-            if (h > noData) h -= drop;
-            if (columnMajor) {
-                col -= p;
-                error += gain;
-                if (error >= 0) {
-                    row += q;
-                    error -= loss;
-                }
-            } else {
-                row += q;
-                error += gain;
-                if (error >= 0) {
-                    col -= p;
-                    error -= loss;
-                }
-            }
-            if (row < 1 || row > nrows || col < 1 || col > ncols) return;
-            const double e = elevation[row][col];
-            if (zones[row][col] == noData || e == noData) continue;
-            if (h > e) {
-                shadow[row][col] = 1;
-            } else {
-                shadow[row][col] = 0;
-                h = e;
-            }
-        }
-    };
-
-    const int32_t edgeRow = q == 1 ? 1 : nrows;
-    const int32_t edgeCol = p == 1 ? ncols : 1;
-    // Rows from the one farthest from the sun-facing edge row towards it; the
-    // edge row, last, starts a ray in every column.
+    if (!std::isfinite(Drop)) return false;
+    // Rows from the one farthest from the sun-facing edge row towards it,
+    // each from the sun-facing edge column; the edge row, last, starts a ray
+    // in every column.
+    const int32_t edgeRow = Q == 1 ? 1 : nrows;
+    const int32_t edgeCol = P == 1 ? ncols : 1;
+    StartRow.reserve(static_cast<size_t>(nrows) + static_cast<size_t>(ncols));
+    StartCol.reserve(static_cast<size_t>(nrows) + static_cast<size_t>(ncols));
     for (int32_t k = 0; k < nrows; ++k) {
-        const int32_t row = q == 1 ? nrows - k : 1 + k;
+        const int32_t row = Q == 1 ? nrows - k : 1 + k;
         if (row != edgeRow) {
-            march(row, edgeCol);
+            StartRow.push_back(row);
+            StartCol.push_back(edgeCol);
             continue;
         }
-        for (int32_t c = 0; c < ncols; ++c) march(row, p == 1 ? 1 + c : ncols - c);
+        for (int32_t c = 0; c < ncols; ++c) {
+            StartRow.push_back(row);
+            StartCol.push_back(P == 1 ? 1 + c : ncols - c);
+        }
     }
+    return true;
+}
+
+void TerrainShadow(const double* const* elevation, const double* const* zones, double** shadow, int32_t nrows,
+                   int32_t ncols, double noData, double cellSize, double azimuth, double sunElevation) {
+    ShadowRays rays;
+    if (!rays.Lay(nrows, ncols, cellSize, azimuth, sunElevation)) return;
+    for (int32_t i = 0; i < rays.Count(); ++i)
+        rays.March(i, elevation, zones, noData, [shadow](int32_t r, int32_t c, int value) { shadow[r][c] = value; });
+}
+
+bool ShadowMarch::Lay(int32_t nrows, int32_t ncols, double cellSize, double azimuth, double sunElevation) {
+    const size_t width = static_cast<size_t>(ncols < 0 ? 0 : ncols) + 1;
+    const size_t cells = (static_cast<size_t>(nrows < 0 ? 0 : nrows) + 1) * width;
+    if (cells != Keys.size() || width != Width) {
+        Keys.assign(cells, 0);
+        Width = width;
+        Base = 0;
+        Next = 0;
+    }
+    Base = Next;
+    if (!Rays.Lay(nrows, ncols, cellSize, azimuth, sunElevation)) return false;
+    Next = Base + 2 * (static_cast<uint64_t>(Rays.Count()) + 1);
+    return true;
+}
+
+void ShadowMarch::MarchRay(int32_t i, const double* const* elevation, const double* const* zones, double noData) {
+    const uint64_t order = Base + 2 * (static_cast<uint64_t>(i) + 1);
+    uint64_t* keys = Keys.data();
+    const size_t width = Width;
+    Rays.March(i, elevation, zones, noData, [keys, width, order](int32_t r, int32_t c, int value) {
+        std::atomic_ref<uint64_t> key(keys[static_cast<size_t>(r) * width + static_cast<size_t>(c)]);
+        const uint64_t mine = order + static_cast<uint64_t>(value);
+        uint64_t seen = key.load(std::memory_order_relaxed);
+        while (seen < mine && !key.compare_exchange_weak(seen, mine, std::memory_order_relaxed)) {
+        }
+    });
 }
 
 }  // namespace expokorr

@@ -4,7 +4,9 @@
 // horizontal surface, the exposition-corrected temperature and the shadow
 // the terrain casts. Pure functions on plain values.
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace expokorr {
 
@@ -60,7 +62,95 @@ double CorrectedTemperature(double temperature, double ratio, double scaling, do
 // per step; a cell below a ray is marked 1, any other cell 0 (the ray then
 // continues at its height). Cells whose zone is nodata are passed over and
 // keep their mark; start cells are not marked. Rays end at the grid's border.
+// The rays march one after the other (see ShadowRays); where they overlap,
+// the later ray's mark stands.
 void TerrainShadow(const double* const* elevation, const double* const* zones, double** shadow, int32_t nrows,
                    int32_t ncols, double noData, double cellSize, double azimuth, double sunElevation);
+
+// The rays of the shadow march for one position of the sun, in their order:
+// rows from the one farthest from the sun-facing edge row towards it, each
+// from the sun-facing edge column, then the edge row's rays, one per column.
+class ShadowRays {
+public:
+    // False when no ray marches (an empty grid, a drop per step that is not
+    // finite).
+    bool Lay(int32_t nrows, int32_t ncols, double cellSize, double azimuth, double sunElevation);
+    int32_t Count() const { return static_cast<int32_t>(StartRow.size()); }
+
+    // Marches ray `i`: `mark(row, col, value)` receives every cell it
+    // passes over that has a zone and an elevation, 1 below the ray, else
+    // 0. The marks depend on the terrain alone, not on other rays; the
+    // major coordinate moves one cell every step, so a ray meets a cell at
+    // most once.
+    template <typename Mark>
+    void March(int32_t i, const double* const* elevation, const double* const* zones, double noData,
+               Mark&& mark) const {
+        int32_t row = StartRow[static_cast<size_t>(i)], col = StartCol[static_cast<size_t>(i)];
+        double h = elevation[row][col];
+        int64_t error = InitialError;
+        for (;;) {
+            if (h > noData) h -= Drop;
+            if (ColumnMajor) {
+                col -= P;
+                error += Gain;
+                if (error >= 0) {
+                    row += Q;
+                    error -= Loss;
+                }
+            } else {
+                row += Q;
+                error += Gain;
+                if (error >= 0) {
+                    col -= P;
+                    error -= Loss;
+                }
+            }
+            if (row < 1 || row > Rows || col < 1 || col > Cols) return;
+            const double e = elevation[row][col];
+            if (zones[row][col] == noData || e == noData) continue;
+            if (h > e) {
+                mark(row, col, 1);
+            } else {
+                mark(row, col, 0);
+                h = e;
+            }
+        }
+    }
+
+private:
+    int32_t Rows = 0, Cols = 0;
+    int P = 1, Q = 1;  // column and row sign of the sun's quadrant
+    bool ColumnMajor = false;
+    int64_t Gain = 0, Loss = 1, InitialError = 0;
+    double Drop = 0;  // [m] fall of a ray's height per step
+    std::vector<int32_t> StartRow, StartCol;
+};
+
+// The shadow march with its rays on any threads in any order, with the
+// result of `TerrainShadow`: every ray leaves in a cell its place in the
+// order and its mark, and a cell keeps those of the latest ray. The places
+// of a march lie above those of every earlier march, so the keys need no
+// clearing between marches.
+class ShadowMarch {
+public:
+    // Lays the rays of a march (false: none marches).
+    bool Lay(int32_t nrows, int32_t ncols, double cellSize, double azimuth, double sunElevation);
+    int32_t Count() const { return Rays.Count(); }
+    // Marches ray `i`; any thread, each ray once.
+    void MarchRay(int32_t i, const double* const* elevation, const double* const* zones, double noData);
+    // After the rays: the mark a cell received (0 or 1), -1 when no ray of
+    // this march met it.
+    int Mark(int32_t row, int32_t col) const {
+        const uint64_t key = Keys[static_cast<size_t>(row) * Width + static_cast<size_t>(col)];
+        return key > Base ? static_cast<int>(key & 1u) : -1;
+    }
+
+private:
+    ShadowRays Rays;
+    std::vector<uint64_t> Keys;  // [row * Width + col]
+    size_t Width = 0;
+    uint64_t Base = 0;  // the keys of this march lie above
+    uint64_t Next = 0;  // and below this
+};
 
 }  // namespace expokorr

@@ -8,10 +8,11 @@
 // Files: snowmod.cpp (construction and the section), snowmod_grids.cpp (the
 // grids and statistics of the set-up, permafrost), snowmod_wiring.cpp (the
 // operations the application calls, the storage section, teardown),
-// snowmod_physics.* (the kernels), snowmod_step.cpp (the time step) and
-// snowmod_glacier.cpp (the glacier section, grids, melt and runoff storages;
-// kernels in glacier_physics.h) and snowmod_geometry.cpp (the yearly change
-// of the dynamic glaciers; records in glacierclass.h, kernels in
+// snowmod_physics.* (the kernels), snowmod_step.cpp (the time step),
+// snowmod_slides.cpp (the snow slides of a step), snowmod_glacier.cpp (the
+// glacier section, grids, melt and runoff storages; kernels in
+// glacier_physics.h) and snowmod_geometry.cpp (the yearly change of the
+// dynamic glaciers; records in glacierclass.h, kernels in
 // glacier_geometry_physics.h).
 
 #include <cstdint>
@@ -89,10 +90,14 @@ public:
     // is staged and committed on its own.
     void SetStorageContentStage(StorageContentStage* stage) { StorageStage = stage; }
 
-    // Runs the cell physics over the rows (parallel), then the HRU copy.
-    void SnowCellLoop(int64_t day, int64_t month, int64_t year);
+    // Runs the cell physics over the rows (parallel), with `releaseSlides`
+    // each row's release of the slides, then the HRU copy.
+    void SnowCellLoop(int64_t day, int64_t month, int64_t year, bool releaseSlides = false);
     void CopyHruMasterStates();
-    // The slides of one step, on the calling thread, in elevation order.
+    // The slides of one step on their own: the release, every zone's walk
+    // over its cells in elevation order (the zones side by side on the
+    // threads; no slide crosses a zone border) and the receiving. The time
+    // step runs the same parts within its passes over the rows.
     void SnowSlides();
 
     bool SlideMethod() const;
@@ -333,11 +338,22 @@ private:
     zonalstatistic* MakeSubbasinStatistics(const OutputLine& line, int precision, const std::string& title);
     // The glacier branch of a cell's step; `ss` and `sl` are the cell's pack.
     double GlacierCell(int row, int col, double T, double* ss, double* sl, double nightWeight, double dayWeight);
-    void AddGlacierStatistics();
-    bool ZoneCell(int row, int col) const;
-    bool ActiveCell(int row, int col) const;
+    // The glacier statistics of a step: prepared, gathered row by row in the
+    // statistics pass (false: no memory for the row's melt terms) and
+    // finished with the per-subbasin melt sums.
+    void StartGlacierStatistics();
+    bool AddGlacierStatisticsRow(int row);
+    void FinishGlacierStatistics(bool outOfMemory);
+    bool ZoneCell(int row, int col) const { return ZoneGrid && ZoneGrid[row][col] != NoData; }
+    bool ActiveCell(int row, int col) const {
+        return ZoneCell(row, col) && (!regionGrid || regionGrid[row][col] == ProcessNumber);
+    }
     void ComputeRow(int row, int64_t day, int64_t month, int64_t year, double nightWeight, double dayWeight);
-    void AddStatistics();
+    // The statistics pass over the rows; with `slides` every zone's walk of
+    // the slides before it and each row's receiving first.
+    void AddStatistics(bool slides);
+    void AddStatisticsRow(int row);
+    void AddTracerStatisticsRow(int row, const std::vector<size_t>& tracers);
     void WriteGrids();
     [[noreturn]] void ThrowFatal(const std::string& text, int code);
 
@@ -357,6 +373,53 @@ private:
     // level 1 down, what the levels cannot give counted as ice melt.
     void MeltFirnLevels(int row, int col, double F);
     // Private per-subbasin sums of the step: melt x glacier share x cell area.
+    // The areas depend on the set-up grids only and are summed once.
     std::vector<double> IceSum, FirnSum, SnowOnIceSum, AreaSum;
+    bool AreaSumDone = false;
+    // The glacier cells' melt terms of one row in column order, gathered by
+    // the row's thread and added to the sums above in row order.
+    struct GlacierMeltTerms {
+        size_t Subbasin = 0;
+        double Firn = 0, Ice = 0, SnowOnIce = 0;
+    };
+    std::vector<std::vector<GlacierMeltTerms>> GlacierRowTerms;  // rows 0..NRows
+    // The writers of the glacier statistics that are on in this step (else null).
+    struct GlacierWriters {
+        zonalstatistic* NoGlacier = nullptr;
+        zonalstatistic* Zero[5] = {};     // take a cell without glacier as 0
+        zonalstatistic* Melt[3] = {};     // firn, ice, snow on ice
+        zonalstatistic* Dynamic[3] = {};  // firn, mass balance, mass balance of the glacier part
+    };
+    GlacierWriters GlacierWritersOn;
+
+    // The walk of the slides, built once from the elevation order. The zone
+    // cells are numbered zone after zone, each zone's cells in the order of
+    // the walk; a slide passes snow only between neighbours of one zone, so
+    // the zones' walks are independent of each other.
+    struct SlideState {
+        double Deposition = 0, Mobile = 0, Capacity = 0, Input = 0;
+    };
+    struct SlideLinks {
+        double Share[4] = {};  // of the mobile mass, per neighbour (upper, left, right, lower)
+        int32_t Target[4] = {-1, -1, -1, -1};  // the neighbour's number when it is of the cell's zone
+        bool Spreads = false;  // some share: the cell passes its mass on
+    };
+    struct SlideWalk {
+        std::vector<int32_t> Number;     // by (row - 1) * NCols + col - 1; -1 outside the zones
+        std::vector<int32_t> ZoneBegin;  // the numbers of zone z: ZoneBegin[z] to ZoneBegin[z + 1] - 1
+        std::vector<int32_t> Schedule;   // the zones, most cells first
+        std::vector<SlideState> State;   // by number
+        std::vector<SlideLinks> Links;   // by number
+    };
+    SlideWalk Slides;
+    void BuildSlideWalk();
+    // The walk of zone `k` of the schedule; zones run side by side on the threads.
+    void WalkSlideZone(int k);
+    // Clears the slide grids of row `row`, releases the snow of its steep
+    // cells and gathers their numbered state.
+    void ReleaseSlideRow(int row);
+    // Hands the walk's result to the grids of row `row` and puts the snow
+    // that came to rest on the packs.
+    void ReceiveSlideRow(int row);
     std::vector<int> HruMasterRow, HruMasterCol;  // by unit number
 };

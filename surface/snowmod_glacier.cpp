@@ -298,6 +298,7 @@ void schneemodellklasse::ReadGlacierSection() {
     FirnSum.assign(n, 0.0);
     SnowOnIceSum.assign(n, 0.0);
     AreaSum.assign(n, 0.0);
+    AreaSumDone = false;
 }
 
 zonalstatistic* schneemodellklasse::MakeSubbasinStatistics(const OutputLine& line, int precision,
@@ -623,70 +624,109 @@ double schneemodellklasse::GlacierCell(int row, int col, double T, double* ss, d
     return 0;
 }
 
-// After the slides, on the main thread in row order: the snow storage
-// without glaciers and the per-subbasin melt. The runoff storages take their
-// inflow from private sums, whatever the writers' codes and intervals.
-void schneemodellklasse::AddGlacierStatistics() {
+// After the slides, in the statistics pass over the rows: the snow storage
+// without glaciers and the per-subbasin melt, gathered per row (see
+// zonalstatistic_rows.h). The runoff storages take their inflow from private
+// sums, whatever the writers' codes and intervals: every row lists its
+// glacier cells' melt terms, which are added in row order at the end, cell
+// by cell as one pass over the grid would add them.
+void schneemodellklasse::StartGlacierStatistics() {
     std::fill(IceSum.begin(), IceSum.end(), 0.0);
     std::fill(FirnSum.begin(), FirnSum.end(), 0.0);
     std::fill(SnowOnIceSum.begin(), SnowOnIceSum.end(), 0.0);
-    std::fill(AreaSum.begin(), AreaSum.end(), 0.0);
-    for (int r = 1; r <= NRows; ++r) {
-        for (int c = 1; c <= NCols; ++c) {
-            if (!ActiveCell(r, c)) continue;
-            const double g = GlacierShare(r, c);
-            if (statSnowStorageNoGlacier && statSnowStorageNoGlacier->IsOn()) {
-                const int zone = ZoneRankOfCell(r, c);
-                statSnowStorageNoGlacier->AddValue(r, c, zone, solidStorageGrid[r][c] + liquidStorageGrid[r][c],
-                                                   1 - g);
-                statSnowStorageNoGlacier->AddValue(r, c, zone, 0, g);
+    if (!AreaSumDone) {
+        std::fill(AreaSum.begin(), AreaSum.end(), 0.0);
+        for (int r = 1; r <= NRows; ++r)
+            for (int c = 1; c <= NCols; ++c) {
+                if (!ActiveCell(r, c)) continue;
+                const int s = SubbasinPosition(r, c);
+                if (s <= 0) continue;
+                double area = 1;
+                if (RelCellArea && RelCellArea[r][c] > NoData) area = RelCellArea[r][c];
+                AreaSum[static_cast<size_t>(s)] += area;
             }
-            const int s = SubbasinPosition(r, c);
-            if (s <= 0) continue;
-            double area = 1;
-            if (RelCellArea && RelCellArea[r][c] > NoData) area = RelCellArea[r][c];
-            const size_t k = static_cast<size_t>(s);
-            AreaSum[k] += area;
-            zonalstatistic* dynamicWriters[3] = {statFirnWE, statMassBalance, statMassBalanceGlacier};
-            if (g <= 0) {
-                for (zonalstatistic* w : {statFirnMelt, statIceMelt, statSnowOnIceMelt, statFirnWE, statMassBalance})
-                    if (w && w->IsOn()) w->AddValue(r, c, s, 0, 1);
-                continue;
-            }
-            // Snow melt of the glacier pack goes with the firn where firn
-            // lies, else with the snow on the ice. A fixed glacier has no
-            // pack of its own: the cell's snow cover lies on the ice, and
-            // what leaves it there runs off over the ice (the soil model
-            // takes water only on the ice-free share of a cell).
-            const double packMelt = glacierSnowMeltGrid ? glacierSnowMeltGrid[r][c]
-                                    : snowcoverOutflowGrid ? snowcoverOutflowGrid[r][c]
-                                                           : 0.0;
-            const double phiF = firnWEGrid && firnWEGrid[r][c] > 0 ? 1.0 : 0.0;
-            const double firn = meltFromFirnGrid[r][c] + phiF * packMelt, ice = meltFromIceGrid[r][c];
-            const double snowOnIce = (1 - phiF) * packMelt;
-            FirnSum[k] += firn * g * area;
-            IceSum[k] += ice * g * area;
-            SnowOnIceSum[k] += snowOnIce * g * area;
-            const double values[3] = {firn, ice, snowOnIce};
-            zonalstatistic* writers[3] = {statFirnMelt, statIceMelt, statSnowOnIceMelt};
-            for (int w = 0; w < 3; ++w) {
-                if (!writers[w] || !writers[w]->IsOn()) continue;
-                writers[w]->AddValue(r, c, s, values[w], g);
-                writers[w]->AddValue(r, c, s, 0, 1 - g);
-            }
-            if (!DynamicGlaciers()) continue;
-            double& balance = massBalanceGrid[r][c];
-            balance += snowFractionGrid[r][c] + rainFractionGrid[r][c] - packMelt - meltFromFirnGrid[r][c] -
-                       meltFromIceGrid[r][c];
-            if (inputMassGrid) balance += depositionGrid[r][c] + mobileMassGrid[r][c] - inputMassGrid[r][c];
-            if (glacierSnowEvaporationGrid) balance -= glacierSnowEvaporationGrid[r][c];
-            const double dynamicValues[3] = {firnWEGrid[r][c], balance, balance};
-            for (int w = 0; w < 3; ++w)
-                if (dynamicWriters[w] && dynamicWriters[w]->IsOn()) dynamicWriters[w]->AddValue(r, c, s, dynamicValues[w], g);
-            for (int w = 0; w < 2; ++w)
-                if (dynamicWriters[w] && dynamicWriters[w]->IsOn()) dynamicWriters[w]->AddValue(r, c, s, 0, 1 - g);
-        }
+        AreaSumDone = true;
     }
+    GlacierRowTerms.resize(static_cast<size_t>(NRows) + 1);
+    auto on = [](zonalstatistic* w) { return w && w->IsOn() ? w : nullptr; };
+    GlacierWriters& w = GlacierWritersOn;
+    w.NoGlacier = on(statSnowStorageNoGlacier);
+    zonalstatistic* zero[5] = {statFirnMelt, statIceMelt, statSnowOnIceMelt, statFirnWE, statMassBalance};
+    zonalstatistic* melt[3] = {statFirnMelt, statIceMelt, statSnowOnIceMelt};
+    zonalstatistic* dynamic[3] = {statFirnWE, statMassBalance, statMassBalanceGlacier};
+    for (int k = 0; k < 5; ++k) w.Zero[k] = on(zero[k]);
+    for (int k = 0; k < 3; ++k) w.Melt[k] = on(melt[k]);
+    for (int k = 0; k < 3; ++k) w.Dynamic[k] = on(dynamic[k]);
+}
+
+bool schneemodellklasse::AddGlacierStatisticsRow(int r) {
+    const GlacierWriters& writers = GlacierWritersOn;
+    std::vector<GlacierMeltTerms>& terms = GlacierRowTerms[static_cast<size_t>(r)];
+    terms.clear();
+    bool stored = true;
+    for (int c = 1; c <= NCols; ++c) {
+        if (!ActiveCell(r, c)) continue;
+        const double g = GlacierShare(r, c);
+        if (writers.NoGlacier) {
+            const int zone = ZoneRankOfCell(r, c);
+            writers.NoGlacier->AddToRow(r, c, zone, solidStorageGrid[r][c] + liquidStorageGrid[r][c], 1 - g);
+            writers.NoGlacier->AddToRow(r, c, zone, 0, g);
+        }
+        const int s = SubbasinPosition(r, c);
+        if (s <= 0) continue;
+        double area = 1;
+        if (RelCellArea && RelCellArea[r][c] > NoData) area = RelCellArea[r][c];
+        if (g <= 0) {
+            for (zonalstatistic* w : writers.Zero)
+                if (w) w->AddToRow(r, c, s, 0, 1);
+            continue;
+        }
+        // Snow melt of the glacier pack goes with the firn where firn
+        // lies, else with the snow on the ice. A fixed glacier has no
+        // pack of its own: the cell's snow cover lies on the ice, and
+        // what leaves it there runs off over the ice (the soil model
+        // takes water only on the ice-free share of a cell).
+        const double packMelt = glacierSnowMeltGrid ? glacierSnowMeltGrid[r][c]
+                                : snowcoverOutflowGrid ? snowcoverOutflowGrid[r][c]
+                                                       : 0.0;
+        const double phiF = firnWEGrid && firnWEGrid[r][c] > 0 ? 1.0 : 0.0;
+        const double firn = meltFromFirnGrid[r][c] + phiF * packMelt, ice = meltFromIceGrid[r][c];
+        const double snowOnIce = (1 - phiF) * packMelt;
+        try {
+            terms.push_back(
+                GlacierMeltTerms{static_cast<size_t>(s), firn * g * area, ice * g * area, snowOnIce * g * area});
+        } catch (...) {
+            stored = false;
+        }
+        const double values[3] = {firn, ice, snowOnIce};
+        for (int w = 0; w < 3; ++w) {
+            if (!writers.Melt[w]) continue;
+            writers.Melt[w]->AddToRow(r, c, s, values[w], g);
+            writers.Melt[w]->AddToRow(r, c, s, 0, 1 - g);
+        }
+        if (!DynamicGlaciers()) continue;
+        double& balance = massBalanceGrid[r][c];
+        balance += snowFractionGrid[r][c] + rainFractionGrid[r][c] - packMelt - meltFromFirnGrid[r][c] -
+                   meltFromIceGrid[r][c];
+        if (inputMassGrid) balance += depositionGrid[r][c] + mobileMassGrid[r][c] - inputMassGrid[r][c];
+        if (glacierSnowEvaporationGrid) balance -= glacierSnowEvaporationGrid[r][c];
+        const double dynamicValues[3] = {firnWEGrid[r][c], balance, balance};
+        for (int w = 0; w < 3; ++w)
+            if (writers.Dynamic[w]) writers.Dynamic[w]->AddToRow(r, c, s, dynamicValues[w], g);
+        for (int w = 0; w < 2; ++w)
+            if (writers.Dynamic[w]) writers.Dynamic[w]->AddToRow(r, c, s, 0, 1 - g);
+    }
+    return stored;
+}
+
+void schneemodellklasse::FinishGlacierStatistics(bool outOfMemory) {
+    if (outOfMemory) ThrowFatal("FATAL: no free memory for the glacier melt of a step", 1);
+    for (int r = 1; r <= NRows; ++r)
+        for (const GlacierMeltTerms& t : GlacierRowTerms[static_cast<size_t>(r)]) {
+            FirnSum[t.Subbasin] += t.Firn;
+            IceSum[t.Subbasin] += t.Ice;
+            SnowOnIceSum[t.Subbasin] += t.SnowOnIce;
+        }
 }
 
 void schneemodellklasse::GlacierRunoffStorages() {

@@ -21,12 +21,6 @@ std::vector<ElevationOrderCell> SortByElevation(double** zone, double** elevatio
     return cells;
 }
 
-bool schneemodellklasse::ZoneCell(int row, int col) const { return ZoneGrid && ZoneGrid[row][col] != NoData; }
-
-bool schneemodellklasse::ActiveCell(int row, int col) const {
-    return ZoneCell(row, col) && (!regionGrid || regionGrid[row][col] == ProcessNumber);
-}
-
 double** schneemodellklasse::NewGrid(double activeValue, double inactiveValue) {
     double** grid = matrix(1, NRows, 1, NCols, NRows);
     OwnGrids.push_back({0, grid});

@@ -1,6 +1,6 @@
 // The snow model's time step: the cell physics over the rows, the copy to the
-// cells of hydrologic response units, the snow slides, the statistics and the
-// output grids.
+// cells of hydrologic response units, the statistics and the output grids
+// (the snow slides are in snowmod_slides.cpp).
 
 #include <algorithm>
 #include <cmath>
@@ -247,14 +247,18 @@ void schneemodellklasse::ComputeRow(int row, int64_t day, int64_t month, int64_t
     }
 }
 
-void schneemodellklasse::SnowCellLoop(int64_t day, int64_t month, int64_t year) {
+void schneemodellklasse::SnowCellLoop(int64_t day, int64_t month, int64_t year, bool releaseSlides) {
     SunshineFraction();
     const double night = DarkFraction > 0.95 ? 1.0 : DarkFraction;
     const double dayWeight = 1 - night;
+    if (releaseSlides && Slides.Number.empty()) BuildSlideWalk();
     // Small grids run on one thread: a parallel region costs more than it saves.
     const bool parallel = WorthThreads(static_cast<int64_t>(NRows) * NCols);
 #pragma omp parallel for schedule(static, 1) if (parallel)
-    for (int r = 1; r <= NRows; ++r) ComputeRow(r, day, month, year, night, dayWeight);
+    for (int r = 1; r <= NRows; ++r) {
+        ComputeRow(r, day, month, year, night, dayWeight);
+        if (releaseSlides) ReleaseSlideRow(r);
+    }
     CopyHruMasterStates();
 }
 
@@ -297,118 +301,69 @@ void schneemodellklasse::CopyHruMasterStates() {
     }
 }
 
-void schneemodellklasse::SnowSlides() {
-    for (int r = 1; r <= NRows; ++r)
-        for (int c = 1; c <= NCols; ++c) {
-            const double v = ZoneCell(r, c) ? 0.0 : NoData;
-            depositionGrid[r][c] = inputMassGrid[r][c] = mobileMassGrid[r][c] = v;
-        }
-    for (int pr = 1; pr <= NRows; ++pr) {
-        for (int pc = 1; pc <= NCols; ++pc) {
-            // Positions without a zone name no cell.
-            if (elevOrderRowGrid[pr][pc] == NoData || elevOrderColGrid[pr][pc] == NoData) continue;
-            const int i = static_cast<int>(elevOrderRowGrid[pr][pc]);
-            const int j = static_cast<int>(elevOrderColGrid[pr][pc]);
-            const double zone = ZoneGrid[i][j];
-            const int ni[4] = {i - 1, i, i, i + 1};
-            const int nj[4] = {j, j - 1, j + 1, j};
-            double share[4] = {};
-            double sum = 0;
-            for (int k = 0; k < 4; ++k) {
-                const bool inside = ni[k] >= 1 && ni[k] <= NRows && nj[k] >= 1 && nj[k] <= NCols;
-                if (inside && ZoneGrid[ni[k]][nj[k]] != NoData && ZoneGrid[ni[k]][nj[k]] == zone)
-                    share[k] = slideFractionGrids[k + 1][i][j];
-                sum += share[k];
-            }
-            if (sum > 0)
-                for (double& x : share) x /= sum;
-
-            const double total = totalStorageGrid[i][j];
-            const bool glacierPack = glacierSolidStorageGrid != nullptr;
-            const double g = glacierPack ? GlacierShare(i, j) : 0.0;
-            const double glacierTotal = glacierPack ? glacierTotalStorageGrid[i][j] : 0.0;
-            inputMassGrid[i][j] = 0;
-            if ((total > 0 || glacierTotal > 0) && slopeAngleGrid[i][j] >= minSlideSlope) {
-                auto release = [&](double** solid, double** liquid, double** sum, double share) {
-                    const double t = sum[i][j];
-                    inputMassGrid[i][j] += t * slideMassFrac * share;
-                    const double kept = t - slideMassFrac * t;
-                    liquid[i][j] = liquid[i][j] / t * kept;
-                    solid[i][j] = kept - liquid[i][j];
-                    sum[i][j] = kept;
-                };
-                if (g < 1 && total > 0) release(solidStorageGrid, liquidStorageGrid, totalStorageGrid, 1 - g);
-                if (glacierPack && glacierTotal > 0 && g > 0)
-                    release(glacierSolidStorageGrid, glacierLiquidStorageGrid, glacierTotalStorageGrid, g);
-            }
-            const double m = inputMassGrid[i][j] + mobileMassGrid[i][j];
-            if (!(sum > 0)) {
-                mobileMassGrid[i][j] = m;
-                continue;
-            }
-            mobileMassGrid[i][j] = 0;
-            for (int k = 0; k < 4; ++k) {
-                const double amount = share[k] * m;
-                if (!(amount > 0)) continue;
-                const int a = ni[k], b = nj[k];
-                depositionGrid[a][b] += amount;
-                if (depositionGrid[a][b] > maxDepositionGrid[a][b]) {
-                    mobileMassGrid[a][b] += depositionGrid[a][b] - maxDepositionGrid[a][b];
-                    depositionGrid[a][b] = maxDepositionGrid[a][b];
-                }
-            }
+void schneemodellklasse::AddStatistics(bool slides) {
+    const bool glaciers = glacierFractionGrid != nullptr;
+    if (glaciers) StartGlacierStatistics();
+    std::vector<size_t> tracers;
+    for (size_t i = 1; i < TracerStorage.size(); ++i) {
+        const TracerStorageRecord& record = TracerStorage[i];
+        if (record.Statistics && record.Statistics->IsOn() && record.StorageGrid) tracers.push_back(i);
+    }
+    // One team of threads: first the zones' walks of the slides, then one
+    // pass over the rows, each taking its cells' share of the slides and
+    // gathering its own zone sums, which the statistics fold in row order.
+    const int zones = slides ? static_cast<int>(Slides.Schedule.size()) : 0;
+    int outOfMemory = 0;
+#pragma omp parallel if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
+    {
+#pragma omp for schedule(dynamic, 1)
+        for (int k = 0; k < zones; ++k) WalkSlideZone(k);
+#pragma omp for schedule(static, 1) reduction(max : outOfMemory)
+        for (int r = 1; r <= NRows; ++r) {
+            if (slides) ReceiveSlideRow(r);
+            AddStatisticsRow(r);
+            if (glaciers && !AddGlacierStatisticsRow(r)) outOfMemory = 1;
+            if (!tracers.empty()) AddTracerStatisticsRow(r, tracers);
         }
     }
-    for (int r = 1; r <= NRows; ++r)
-        for (int c = 1; c <= NCols; ++c) {
-            if (!ZoneCell(r, c)) continue;
-            const double a = depositionGrid[r][c] + mobileMassGrid[r][c];
-            auto receive = [&](double** solid, double** liquid, double** sum) {
-                const double total = sum[r][c];
-                if (total <= 0) {
-                    liquid[r][c] = 0;
-                    solid[r][c] = sum[r][c] = a;
-                } else {
-                    const double next = total + a;
-                    liquid[r][c] = liquid[r][c] / total * next;
-                    solid[r][c] = next - liquid[r][c];
-                    sum[r][c] = next;
-                }
-            };
-            const bool glacierPack = glacierSolidStorageGrid != nullptr;
-            const double g = glacierPack ? GlacierShare(r, c) : 0.0;
-            if (g < 1) receive(solidStorageGrid, liquidStorageGrid, totalStorageGrid);
-            if (glacierPack && g > 0) receive(glacierSolidStorageGrid, glacierLiquidStorageGrid, glacierTotalStorageGrid);
-        }
+    if (glaciers) FinishGlacierStatistics(outOfMemory != 0);
 }
 
-void schneemodellklasse::AddStatistics() {
+void schneemodellklasse::AddStatisticsRow(int r) {
     const bool slides = SlideMethod() && inputMassGrid;
     zonalstatistic* common[] = {statSnowStorage, statOutflow, statMeltOnly, statSnowDays,
                                 statSnowAge,     statSnowFraction, statRainFraction, statAlbedo};
-    // After the slides: one pass over the rows, each gathering its own zone
-    // sums, which the statistics fold in row order.
-#pragma omp parallel for schedule(static, 1) if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
-    for (int r = 1; r <= NRows; ++r) {
-        for (int c = 1; c <= NCols; ++c) {
-            if (!ActiveCell(r, c)) continue;
-            const int zone = ZoneRankOfCell(r, c);
-            const double values[] = {solidStorageGrid[r][c] + liquidStorageGrid[r][c], snowcoverOutflowGrid[r][c],
-                                     meltFromSnowcoverGrid[r][c], snowDaysGrid[r][c], snowAgeGrid[r][c],
-                                     snowFractionGrid[r][c], rainFractionGrid[r][c], albedoGrid[r][c]};
-            for (size_t k = 0; k < 8; ++k)
-                if (common[k] && common[k]->IsOn()) common[k]->AddToRow(r, c, zone, values[k], 1);
-            if (statSnowTemp && statSnowTemp->IsOn() && snowTempGrid[r][c] > NoData + 1)
-                statSnowTemp->AddToRow(r, c, zone, snowTempGrid[r][c], 1);
-            if (statSurfTemp && statSurfTemp->IsOn() && surfTempGrid[r][c] > NoData + 1)
-                statSurfTemp->AddToRow(r, c, zone, surfTempGrid[r][c], 1);
-            if (slides) {
-                if (statInputMass->IsOn()) statInputMass->AddToRow(r, c, zone, inputMassGrid[r][c], 1);
-                if (statMobileMass->IsOn()) statMobileMass->AddToRow(r, c, zone, mobileMassGrid[r][c], 1);
-                if (statDeposition->IsOn()) statDeposition->AddToRow(r, c, zone, depositionGrid[r][c], 1);
-            }
-            if (statThawDepth && statThawDepth->IsOn())
-                statThawDepth->AddToRow(r, c, zone, thawDepthGrid[r][c], 1);
+    for (int c = 1; c <= NCols; ++c) {
+        if (!ActiveCell(r, c)) continue;
+        const int zone = ZoneRankOfCell(r, c);
+        const double values[] = {solidStorageGrid[r][c] + liquidStorageGrid[r][c], snowcoverOutflowGrid[r][c],
+                                 meltFromSnowcoverGrid[r][c], snowDaysGrid[r][c], snowAgeGrid[r][c],
+                                 snowFractionGrid[r][c], rainFractionGrid[r][c], albedoGrid[r][c]};
+        for (size_t k = 0; k < 8; ++k)
+            if (common[k] && common[k]->IsOn()) common[k]->AddToRow(r, c, zone, values[k], 1);
+        if (statSnowTemp && statSnowTemp->IsOn() && snowTempGrid[r][c] > NoData + 1)
+            statSnowTemp->AddToRow(r, c, zone, snowTempGrid[r][c], 1);
+        if (statSurfTemp && statSurfTemp->IsOn() && surfTempGrid[r][c] > NoData + 1)
+            statSurfTemp->AddToRow(r, c, zone, surfTempGrid[r][c], 1);
+        if (slides) {
+            if (statInputMass->IsOn()) statInputMass->AddToRow(r, c, zone, inputMassGrid[r][c], 1);
+            if (statMobileMass->IsOn()) statMobileMass->AddToRow(r, c, zone, mobileMassGrid[r][c], 1);
+            if (statDeposition->IsOn()) statDeposition->AddToRow(r, c, zone, depositionGrid[r][c], 1);
+        }
+        if (statThawDepth && statThawDepth->IsOn()) statThawDepth->AddToRow(r, c, zone, thawDepthGrid[r][c], 1);
+    }
+}
+
+// The tracers' storage in the snow per zone, weighted with the snow's water
+// where the tracer evaporates.
+void schneemodellklasse::AddTracerStatisticsRow(int r, const std::vector<size_t>& tracers) {
+    for (int c = 1; c <= NCols; ++c) {
+        if (!ActiveCell(r, c)) continue;
+        const int zone = ZoneRankOfCell(r, c);
+        const double water = solidStorageGrid[r][c] + liquidStorageGrid[r][c];
+        for (size_t i : tracers) {
+            TracerStorageRecord& record = TracerStorage[i];
+            record.Statistics->AddToRow(r, c, zone, record.StorageGrid[r][c], Tracers[i].evaporating ? water : 1.0);
         }
     }
 }
@@ -431,10 +386,11 @@ void schneemodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, i
     for (size_t i = 1; i < TracerStorage.size(); ++i)
         if (TracerStorage[i].Statistics && TracerStorage[i].Statistics->IsOn()) TracerStorage[i].Statistics->ResetStep();
 
-    SnowCellLoop(day, month, year);
-    if (!masterHruGrid && SlideMethod()) SnowSlides();
-    AddStatistics();
-    if (glacierFractionGrid) AddGlacierStatistics();
+    // The slides release the snow of a row with its cell physics; every
+    // zone's walk and the packs' receiving go with the statistics pass.
+    const bool slides = !masterHruGrid && SlideMethod();
+    SnowCellLoop(day, month, year, slides);
+    AddStatistics(slides);
     for (zonalstatistic* s : writers)
         if (s && s->IsOn()) s->CloseStep(year, month, day, hour);
     if (glacierFractionGrid) {
@@ -455,16 +411,7 @@ void schneemodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, i
 
     for (size_t i = 1; i < TracerStorage.size(); ++i) {
         TracerStorageRecord& record = TracerStorage[i];
-        if (record.Statistics && record.Statistics->IsOn()) {
-            for (int r = 1; r <= NRows && record.StorageGrid; ++r)
-                for (int c = 1; c <= NCols; ++c) {
-                    if (!ActiveCell(r, c)) continue;
-                    const double water = solidStorageGrid[r][c] + liquidStorageGrid[r][c];
-                    record.Statistics->AddValue(r, c, ZoneRankOfCell(r, c), record.StorageGrid[r][c],
-                                                Tracers[i].evaporating ? water : 1.0);
-                }
-            record.Statistics->CloseStep(year, month, day, hour);
-        }
+        if (record.Statistics && record.Statistics->IsOn()) record.Statistics->CloseStep(year, month, day, hour);
         if (record.StorageGridIndex > 0) WriteGridByCode(record.StorageGridIndex, true, false);
     }
 }

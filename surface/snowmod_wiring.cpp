@@ -272,6 +272,9 @@ void schneemodellklasse::ReleaseAll() {
     FirnSum.clear();
     SnowOnIceSum.clear();
     AreaSum.clear();
+    AreaSumDone = false;
+    GlacierRowTerms.clear();
+    Slides = SlideWalk{};
 }
 
 void schneemodellklasse::DeleteModule() {

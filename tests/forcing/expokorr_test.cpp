@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <omp.h>
+
 #include <cmath>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "forcing/expokorr_physics.h"
@@ -193,6 +196,46 @@ TEST(ExpokorrKernels, TerrainShadowStaysInsideTheGrid) {
     }
 }
 
+// The rays of a march in any order and on any threads leave the marks of
+// the march in its order, where rays cross the same cells: rough terrain
+// with holes, every quadrant, steep and flat rays, a wide and a tall grid,
+// one march after the other on the same keys.
+TEST(ExpokorrKernels, ShadowMarchInAnyOrderAsInOneMarch) {
+    for (const auto& [nrows, ncols] : {std::pair{23, 41}, std::pair{37, 9}}) {
+        Raster elevation(nrows, ncols, 0), zones(nrows, ncols, 1);
+        for (int r = 1; r <= nrows; ++r)
+            for (int c = 1; c <= ncols; ++c) {
+                elevation.at(r, c) = 50.0 * ((r * 7 + c * 13) % 11) + 3.0 * r * c;
+                if ((r * 5 + c * 3) % 19 == 0) zones.at(r, c) = G;
+                if ((r + 2 * c) % 23 == 0) elevation.at(r, c) = G;
+            }
+        expokorr::ShadowMarch march;
+        for (double azimuth : {0.3, 0.9, 1.5708, 2.2, 2.9, 3.3, 4.0, 4.6, 5.1, 5.9}) {
+            for (double sun : {0.05, 0.4}) {
+                SCOPED_TRACE(std::to_string(nrows) + "x" + std::to_string(ncols) + " azimuth " +
+                             std::to_string(azimuth) + " elevation " + std::to_string(sun));
+                Raster one(nrows, ncols, 5);
+                expokorr::TerrainShadow(elevation.data(), zones.data(), one.data(), nrows, ncols, G, 100, azimuth, sun);
+                for (int threads : {0, 3}) {  // 0: one thread, the rays backwards
+                    ASSERT_TRUE(march.Lay(nrows, ncols, 100, azimuth, sun));
+                    const int rays = march.Count();
+                    if (threads == 0) {
+                        for (int i = rays - 1; i >= 0; --i) march.MarchRay(i, elevation.data(), zones.data(), G);
+                    } else {
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
+                        for (int i = 0; i < rays; ++i) march.MarchRay(i, elevation.data(), zones.data(), G);
+                    }
+                    Raster many(nrows, ncols, 5);
+                    for (int r = 1; r <= nrows; ++r)
+                        for (int c = 1; c <= ncols; ++c)
+                            if (march.Mark(r, c) >= 0) many.at(r, c) = march.Mark(r, c);
+                    EXPECT_EQ(many.cells, one.cells) << threads << " threads";
+                }
+            }
+        }
+    }
+}
+
 // ---- Whole runs.
 
 constexpr int Rows = 30, Cols = 40;
@@ -242,7 +285,7 @@ TEST(ExpokorrRun, WritesTheCorrectionGridAndIsThreadInvariant) {
     TempDir one, four;
     for (const TempDir* dir : {&one, &four}) RadiationRun(DailyBody).Write(*dir);
     const auto a = RunRuvex(one.path(), {"model.ctl"}, "OMP_NUM_THREADS=1");
-    const auto b = RunRuvex(four.path(), {"model.ctl"}, "OMP_NUM_THREADS=4");
+    const auto b = RunRuvex(four.path(), {"model.ctl"}, "RUVEX_PARALLEL_MIN_CELLS=1 OMP_NUM_THREADS=4");
     ASSERT_EQ(a.exitCode, 0) << a.output;
     ASSERT_EQ(b.exitCode, 0) << b.output;
 

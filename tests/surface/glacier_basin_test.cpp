@@ -58,7 +58,7 @@ TEST(ExampleBasinGlacier, MeltRunoffAndMassBalance) {
     CopyBasin(one, WinterStart, SummerEnd);
     CopyBasin(eight, WinterStart, SummerEnd);
     const auto a = RunRuvex(one.path(), {"basin.ctl"}, "OMP_NUM_THREADS=1");
-    const auto b = RunRuvex(eight.path(), {"basin.ctl"}, "OMP_NUM_THREADS=8 OMP_WAIT_POLICY=passive");
+    const auto b = RunRuvex(eight.path(), {"basin.ctl"}, "RUVEX_PARALLEL_MIN_CELLS=1 OMP_NUM_THREADS=8 OMP_WAIT_POLICY=passive");
     ASSERT_EQ(a.exitCode, 0) << a.output;
     ASSERT_EQ(b.exitCode, 0) << b.output;
 
@@ -139,7 +139,7 @@ TEST(ExampleBasinGlacier, YearlyUpdate) {
     CopyBasin(one, start, "1\n10");
     CopyBasin(eight, start, "1\n10");
     const auto a = RunRuvex(one.path(), {"basin.ctl"}, "OMP_NUM_THREADS=1");
-    const auto b = RunRuvex(eight.path(), {"basin.ctl"}, "OMP_NUM_THREADS=8 OMP_WAIT_POLICY=passive");
+    const auto b = RunRuvex(eight.path(), {"basin.ctl"}, "RUVEX_PARALLEL_MIN_CELLS=1 OMP_NUM_THREADS=8 OMP_WAIT_POLICY=passive");
     ASSERT_EQ(a.exitCode, 0) << a.output;
     ASSERT_EQ(b.exitCode, 0) << b.output;
     const auto first = OutputFiles(one), second = OutputFiles(eight);

@@ -6,6 +6,7 @@
 #include <omp.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -402,8 +403,10 @@ TEST(GlacierState, StorageContentSection) {
     }
 }
 
-// One and eight threads give the same melt, outflow and runoff bits.
+// One and eight threads give the same melt, outflow and runoff bits, the
+// small grid's passes run in parallel.
 TEST(GlacierStep, ThreadsGiveTheSameBits) {
+    setenv("RUVEX_PARALLEL_MIN_CELLS", "1", 1);
     const int R = 45, C = 50;
     std::vector<std::vector<double>> zones(R, std::vector<double>(C, 1)), dem(R, std::vector<double>(C, 0));
     std::vector<double> iceFirn;

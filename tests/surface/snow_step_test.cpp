@@ -7,6 +7,7 @@
 #include <omp.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "setup/tracer_ini.h"
@@ -209,6 +210,143 @@ TEST(SnowStep, SlidesByHand) {
     EXPECT_NEAR(total[1][4], 99, 1e-12);
     EXPECT_NEAR(total[1][1] + total[1][3] + total[1][4], 300, 1e-12);
     EXPECT_NEAR(f.Grid("snowstorage_solid")[1][3], 101, 1e-12);
+}
+
+// The slides run zone by zone on several threads; the result must be that
+// of one walk over all cells in elevation order, bit for bit. Three zones
+// interlock on a grid with holes, equal elevations, shares of zero, flat
+// cells and small capacities, so that snow moves on over several cells.
+TEST(SnowStep, SlidesZoneByZoneAreOneWalk) {
+    setenv("RUVEX_PARALLEL_MIN_CELLS", "1", 1);
+    const int R = 23, C = 29;
+    std::vector<std::vector<double>> zones(R, std::vector<double>(C, 1));
+    std::vector<std::vector<double>> dem(R, std::vector<double>(C, 0));
+    unsigned seed = 12345;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<double>((seed >> 8) % 10000) / 10000.0;
+    };
+    for (int r = 0; r < R; ++r)
+        for (int c = 0; c < C; ++c) {
+            zones[r][c] = (r / 4 + c / 5 + (r * c) % 3 == 0 ? 1 : 0) % 3 + 1;
+            if ((r * 7 + c * 11) % 17 == 0) zones[r][c] = -9999;
+            // rising from cell to cell along the rows, pairs of equal height, a few bumps
+            dem[r][c] = 1000 + 30.0 * r + c / 2 + ((r * c) % 7 == 0 ? 5 : 0);
+        }
+    struct Grids {
+        std::vector<std::vector<double>> solid, liquid, total, input, mobile, deposition;
+    };
+    auto copy = [&](double** grid) {
+        std::vector<std::vector<double>> v(R + 1, std::vector<double>(C + 1, 0));
+        for (int r = 1; r <= R; ++r)
+            for (int c = 1; c <= C; ++c) v[r][c] = grid[r][c];
+        return v;
+    };
+    Grids reference;
+    bool haveReference = false;
+    for (int threads : {1, 3, 8}) {
+        SCOPED_TRACE(threads);
+        omp_set_num_threads(threads);
+        SnowFixture f(R, C, zones, dem);
+        f.AddInputs(0, -5);
+        for (int k = 1; k <= 4; ++k) f.Add("slidefraction" + std::to_string(k), 0);
+        f.Add("slope_angle", 0);
+        f.Add("max_deposition", 0);
+        SnowSection section;
+        section.Set(1, "8");
+        section.Set(60, "0.2");
+        auto model = f.Make(section, 60);
+        seed = 12345;
+        for (int r = 1; r <= R; ++r)
+            for (int c = 1; c <= C; ++c) {
+                if (zones[r - 1][c - 1] == -9999) continue;
+                for (int k = 1; k <= 4; ++k) f.Grid("slidefraction" + std::to_string(k))[r][c] = next() < 0.2 ? 0 : next();
+                f.Grid("slope_angle")[r][c] = 60 * next();
+                f.Grid("max_deposition")[r][c] = 0.5 * next();
+                const double solid = next() < 0.1 ? 0 : 100 * next(), liquid = solid > 0 ? 10 * next() : 0;
+                f.Grid("snowstorage_solid")[r][c] = solid;
+                f.Grid("snowstorage_liquid")[r][c] = liquid;
+                f.Grid("snow_storage_total")[r][c] = solid + liquid;
+            }
+        if (!haveReference) {
+            // One walk over all cells in the order the order grids give.
+            auto solid = copy(f.Grid("snowstorage_solid")), liquid = copy(f.Grid("snowstorage_liquid"));
+            auto total = copy(f.Grid("snow_storage_total"));
+            std::vector<std::vector<double>> input(R + 1, std::vector<double>(C + 1, 0)), mobile = input,
+                                             deposition = input;
+            double** orderRow = f.Grid("elev_order_row");
+            double** orderCol = f.Grid("elev_order_col");
+            double** zone = f.table[1].Data;
+            double** capacity = f.Grid("max_deposition");
+            for (int pr = 1; pr <= R; ++pr)
+                for (int pc = 1; pc <= C; ++pc) {
+                    if (orderRow[pr][pc] == -9999) continue;
+                    const int i = static_cast<int>(orderRow[pr][pc]), j = static_cast<int>(orderCol[pr][pc]);
+                    const int ni[4] = {i - 1, i, i, i + 1}, nj[4] = {j, j - 1, j + 1, j};
+                    double share[4] = {}, sum = 0;
+                    for (int k = 0; k < 4; ++k) {
+                        if (ni[k] >= 1 && ni[k] <= R && nj[k] >= 1 && nj[k] <= C && zone[ni[k]][nj[k]] != -9999 &&
+                            zone[ni[k]][nj[k]] == zone[i][j])
+                            share[k] = f.Grid("slidefraction" + std::to_string(k + 1))[i][j];
+                        sum += share[k];
+                    }
+                    if (sum > 0)
+                        for (double& x : share) x /= sum;
+                    if (total[i][j] > 0 && f.Grid("slope_angle")[i][j] >= 30) {
+                        const double t = total[i][j], kept = t - 0.2 * t;
+                        input[i][j] += t * 0.2 * 1.0;
+                        liquid[i][j] = liquid[i][j] / t * kept;
+                        solid[i][j] = kept - liquid[i][j];
+                        total[i][j] = kept;
+                    }
+                    const double m = input[i][j] + mobile[i][j];
+                    if (!(sum > 0)) {
+                        mobile[i][j] = m;
+                        continue;
+                    }
+                    mobile[i][j] = 0;
+                    for (int k = 0; k < 4; ++k) {
+                        const double amount = share[k] * m;
+                        if (!(amount > 0)) continue;
+                        double& d = deposition[ni[k]][nj[k]];
+                        d += amount;
+                        if (d > capacity[ni[k]][nj[k]]) {
+                            mobile[ni[k]][nj[k]] += d - capacity[ni[k]][nj[k]];
+                            d = capacity[ni[k]][nj[k]];
+                        }
+                    }
+                }
+            for (int r = 1; r <= R; ++r)
+                for (int c = 1; c <= C; ++c) {
+                    if (zone[r][c] == -9999) continue;
+                    const double a = deposition[r][c] + mobile[r][c];
+                    if (total[r][c] <= 0) {
+                        liquid[r][c] = 0;
+                        solid[r][c] = total[r][c] = a;
+                    } else {
+                        const double next = total[r][c] + a;
+                        liquid[r][c] = liquid[r][c] / total[r][c] * next;
+                        solid[r][c] = next - liquid[r][c];
+                        total[r][c] = next;
+                    }
+                }
+            reference = {solid, liquid, total, input, mobile, deposition};
+            haveReference = true;
+        }
+        model->SnowSlides();
+        const std::pair<const char*, const std::vector<std::vector<double>>*> expected[] = {
+            {"snowstorage_solid", &reference.solid}, {"snowstorage_liquid", &reference.liquid},
+            {"snow_storage_total", &reference.total}, {"input_mass", &reference.input},
+            {"mobile_mass", &reference.mobile},       {"deposition", &reference.deposition}};
+        for (const auto& [name, values] : expected)
+            for (int r = 1; r <= R; ++r)
+                for (int c = 1; c <= C; ++c) {
+                    if (zones[r - 1][c - 1] == -9999) continue;
+                    ASSERT_EQ(std::memcmp(&f.Grid(name)[r][c], &(*values)[r][c], sizeof(double)), 0)
+                        << name << " (" << r << "," << c << ")";
+                }
+    }
+    omp_set_num_threads(omp_get_num_procs());
 }
 
 // A conservative tracer keeps its load; a radioactive one decays in a
