@@ -290,24 +290,25 @@ void zonalstatistic::FoldRows() {
     if (!IsOn()) return;
     int zone = 0;
     bool outOfMemory = false;
-    if (RowSums.FirstFailure(&zone, &outOfMemory) >= 0) {
-        RowSums.Clear();
-        if (outOfMemory) {
-            if (Writer) *Writer << "FATAL: no free memory in zonalstatistik::AddValue " << "[end-entry]";
-            throw 1;
-        }
-        if (Writer)
-            *Writer << "FATAL: zone index " << zone << " outside 0 to " << ZoneCount << " in the statistics "
-                    << FileName << "[end-entry]";
-        throw 3;
-    }
-    RowSums.ForEachPartial([this](const ZonePartial& partial) {
-        ZoneRecord& record = Zones[partial.Zone];
-        record.n += partial.Weight;
-        record.RelCellSum += partial.Area;
-        record.sx += partial.Sum;
-    });
+    // One pass: a failed row stops it, and the step ends with the failure.
+    const int failed = RowSums.FoldUntilFailure(
+        [this](const ZonePartial& partial) {
+            ZoneRecord& record = Zones[partial.Zone];
+            record.n += partial.Weight;
+            record.RelCellSum += partial.Area;
+            record.sx += partial.Sum;
+        },
+        &zone, &outOfMemory);
     RowSums.Clear();
+    if (failed < 0) return;
+    if (outOfMemory) {
+        if (Writer) *Writer << "FATAL: no free memory in zonalstatistik::AddValue " << "[end-entry]";
+        throw 1;
+    }
+    if (Writer)
+        *Writer << "FATAL: zone index " << zone << " outside 0 to " << ZoneCount << " in the statistics "
+                << FileName << "[end-entry]";
+    throw 3;
 }
 
 void zonalstatistic::AddValue(int row, int column, int zone, double value, double weight) {

@@ -89,7 +89,8 @@ public:
         RowSums.AddRun(row, zone, values, inside ? RelCellArea[row] : nullptr, Missing, first, last, weight);
     }
     // Adds the row partials to the zone records in ascending row order and
-    // clears them; FATAL code 3 for a zone out of range. Serial.
+    // clears them; FATAL code 3 for a zone out of range (the rows before the
+    // lowest failed row are added by then). Serial.
     void FoldRows();
     // Begins a time step.
     virtual void ResetStep();

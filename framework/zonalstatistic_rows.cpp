@@ -4,22 +4,14 @@
 
 void ZoneRowSums::Resize(int rows, int zones) {
     Rows.assign(static_cast<size_t>(rows < 0 ? 0 : rows) + 1, RowSums{});
+    Mark = 1;
     Zones = zones;
-}
-
-void ZoneRowSums::Clear() {
-    for (RowSums& sums : Rows) {
-        sums.Partials.clear();
-        sums.LastHit = 0;
-        sums.Failure = None;
-        sums.BadZoneIndex = 0;
-    }
 }
 
 int ZoneRowSums::FirstFailure(int* zone, bool* outOfMemory) const {
     for (size_t row = 0; row < Rows.size(); ++row) {
         const RowSums& sums = Rows[row];
-        if (sums.Failure == None) continue;
+        if (sums.Mark != Mark || sums.Failure == None) continue;
         if (zone) *zone = sums.BadZoneIndex;
         if (outOfMemory) *outOfMemory = sums.Failure == NoMemory;
         return static_cast<int>(row);

@@ -22,6 +22,10 @@
 // without looking up the zone of every cell.
 // `Add` never throws: a zone out of range or a failed allocation is kept with
 // its row and raised by the owner after the loop, for the lowest such row.
+// Clearing only moves a mark: a row's partials count from the first `Add`
+// after the latest clearing, which empties them then, in the thread that runs
+// the row. So the serial work between the passes is one read of the rows
+// that fold, and none for the clearing; rows no pass reached cost nothing.
 
 #include <cstddef>
 #include <cstdint>
@@ -47,14 +51,12 @@ class ZoneRowSums {
 public:
     // Rows 0 to `rows`, zones 0 to `zones`; clears every row. Serial.
     void Resize(int rows, int zones);
-    // Forgets the partials of every row that has any. Serial.
-    void Clear();
+    // Forgets the partials of every row. Serial.
+    void Clear() noexcept { ++Mark; }
 
     // Adds one cell to `row`. Only the thread running the row may call it.
     void Add(int row, int zone, double value, double weight, double area) noexcept {
-        if (row < 0 || row >= static_cast<int>(Rows.size()))
-            RuvexInvariantFailure("zone sums of a row outside the grid", __FILE__, __LINE__);
-        RowSums& sums = Rows[static_cast<size_t>(row)];
+        RowSums& sums = Current(row);
         if (zone < 0 || zone > Zones) {
             if (sums.Failure == 0) {
                 sums.Failure = BadZone;
@@ -81,7 +83,7 @@ public:
         if (row < 0 || row >= static_cast<int>(Rows.size()))
             RuvexInvariantFailure("zone sums of a row outside the grid", __FILE__, __LINE__);
         if (last < first) return;
-        RowSums& sums = Rows[static_cast<size_t>(row)];
+        RowSums& sums = Current(row);
         if (zone < 0 || zone > Zones) {
             if (sums.Failure == 0) {
                 sums.Failure = BadZone;
@@ -116,8 +118,28 @@ public:
     template <typename Fold>
     void ForEachPartial(Fold fold) const {
         for (const RowSums& sums : Rows) {
+            if (sums.Mark != Mark) continue;
             for (const ZonePartial& partial : sums.Partials) fold(partial);
         }
+    }
+
+    // `ForEachPartial` up to the lowest row that failed, which is returned
+    // (-1: none failed, every partial was handed over); `zone` receives the
+    // zone index that was out of range, `outOfMemory` whether an allocation
+    // failed instead. One pass over the rows. Serial.
+    template <typename Fold>
+    int FoldUntilFailure(Fold fold, int* zone, bool* outOfMemory) const {
+        for (size_t row = 0; row < Rows.size(); ++row) {
+            const RowSums& sums = Rows[row];
+            if (sums.Mark != Mark) continue;
+            if (sums.Failure != None) {
+                if (zone) *zone = sums.BadZoneIndex;
+                if (outOfMemory) *outOfMemory = sums.Failure == NoMemory;
+                return static_cast<int>(row);
+            }
+            for (const ZonePartial& partial : sums.Partials) fold(partial);
+        }
+        return -1;
     }
 
     // The lowest row that failed, or -1; `zone` receives the zone index that
@@ -128,10 +150,27 @@ private:
     enum Failure : int { None = 0, BadZone = 1, NoMemory = 2 };
     struct RowSums {
         std::vector<ZonePartial> Partials;
-        int LastHit = 0;  // index of the partial hit last; neighbours share zones
+        uint64_t Mark = 0;  // the clearing the partials belong to
+        int LastHit = 0;    // index of the partial hit last; neighbours share zones
         int Failure = None;
         int BadZoneIndex = 0;
     };
+
+    // The sums of `row`, emptied first when they are from before the latest
+    // clearing.
+    RowSums& Current(int row) noexcept {
+        if (row < 0 || row >= static_cast<int>(Rows.size()))
+            RuvexInvariantFailure("zone sums of a row outside the grid", __FILE__, __LINE__);
+        RowSums& sums = Rows[static_cast<size_t>(row)];
+        if (sums.Mark != Mark) {
+            sums.Partials.clear();
+            sums.LastHit = 0;
+            sums.Failure = None;
+            sums.BadZoneIndex = 0;
+            sums.Mark = Mark;
+        }
+        return sums;
+    }
 
     ZonePartial* Find(RowSums& sums, int zone) noexcept {
         std::vector<ZonePartial>& partials = sums.Partials;
@@ -156,6 +195,7 @@ private:
     }
 
     std::vector<RowSums> Rows;
+    uint64_t Mark = 1;  // rows of another mark hold nothing
     int Zones = -1;
 };
 

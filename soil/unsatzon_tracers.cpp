@@ -9,6 +9,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/parallel_rows.h"
 #include "framework/signals.h"
 #include "framework/tracer_info.h"
 #include "parameters/soil.h"
@@ -425,28 +426,33 @@ void unsatzonmodellklasse::FoldTracerRunoff(const unsatzon::RunoffPartial& p) {
 }
 
 void unsatzonmodellklasse::EndTimeStepTracers() {
+    if (SoilTracers.size() < 2) return;
     const int n = Subbasins.Count;
     double** qb = QBb.Rows();
     double** qii = QIi.Rows();
     double** qdd = QDd.Rows();
     double** qg = Qg.Rows();
-    for (size_t k = 1; k < SoilTracers.size(); ++k) {
-        SoilTracer& st = SoilTracers[k];
-        const bool evaporating = Tracers[k].evaporating != 0;
-        // The top layer's concentration.
-        for (int i = 1; i <= NRows; ++i) {
-            for (int j = 1; j <= NCols; ++j) {
-                if (!OwnModelCell(i, j)) continue;
+    // The top layer's concentration of every tracer, in one pass over the
+    // rows (every cell of the subbasin grid, within the row extents or not).
+#pragma omp parallel for schedule(static, 1) if (WorthThreadsForLightPass(Cells()))
+    for (int i = 1; i <= NRows; ++i) {
+        for (int j = 1; j <= NCols; ++j) {
+            if (!OwnModelCell(i, j)) continue;
+            const double theta = Theta[i][j][1];
+            const double water = theta * 1000 * CellSoil(i, j).thickness[1];
+            for (size_t k = 1; k < SoilTracers.size(); ++k) {
+                SoilTracer& st = SoilTracers[k];
                 const double U1 = st.Stack[i][j][1];
-                if (evaporating) {
+                if (Tracers[k].evaporating != 0) {
                     st.Concentration[i][j] = U1;
                 } else {
-                    const double theta = Theta[i][j][1];
-                    st.Concentration[i][j] =
-                        theta > 0.0001 ? U1 / (theta * 1000 * CellSoil(i, j).thickness[1]) : 99999;
+                    st.Concentration[i][j] = theta > 0.0001 ? U1 / water : 99999;
                 }
             }
         }
+    }
+    for (size_t k = 1; k < SoilTracers.size(); ++k) {
+        SoilTracer& st = SoilTracers[k];
         if (st.StackIndex > 0) WriteStackByCode(st.StackIndex);
         for (int s = 1; s <= n; ++s) {
             const size_t r = static_cast<size_t>(s);

@@ -326,47 +326,95 @@ void interzeptionsmodellklasse::ComputeCell(int32_t i, int32_t j) {
     }
 }
 
+std::pair<int32_t, int32_t> interzeptionsmodellklasse::RowColumns(int32_t i) const {
+    if (!RowExtents) return {1, NCols};
+    return {std::max<int32_t>(1, RowExtents[i].first), std::min<int32_t>(NCols, RowExtents[i].last)};
+}
+
+// Cells outside the row extents have no zone: their outputs keep the missing
+// value the grids were created with.
 void interzeptionsmodellklasse::ComputeRow(int32_t i) {
-    for (int32_t j = 1; j <= NCols; ++j) ComputeCell(i, j);
+    const auto [first, last] = RowColumns(i);
+    for (int32_t j = first; j <= last; ++j) ComputeCell(i, j);
 }
 
 // The zone sums of one row, gathered by the thread that computed it: the
 // layers' values with the ice-free weight w = 1 - e, and 0 with the glacier
-// weight e. The statistics fold the rows in row order.
+// weight e. The statistics fold the rows in row order. Neighbouring ice-free
+// cells of one zone are added as a run: the same sums in the same order.
 void interzeptionsmodellklasse::AddRowStatistics(int32_t i) {
-    for (int32_t j = 1; j <= NCols; ++j) {
-        if (!ActiveCell(i, j)) continue;
+    const auto [first, last] = RowColumns(i);
+    for (int32_t j = first; j <= last;) {
+        if (!ActiveCell(i, j)) {
+            ++j;
+            continue;
+        }
         const int zone = ZoneRankOfCell(i, j);
-        const double e = GlacierFractionOf(i, j);
-        const double w = 1 - e;
-        if (e < 1) {
-            for (int k = 1; k <= LayerCount; ++k) {
-                EvaporationStats[k]->AddToRow(i, j, zone, Evaporation[k][i][j], w);
-                StorageStats[k]->AddToRow(i, j, zone, Storage[k][i][j], w);
-                ThroughfallStats[k]->AddToRow(i, j, zone, Throughfall[k][i][j], w);
-            }
-            for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
-                TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
-                if (!record.Statistics || !record.StorageGrid) continue;
-                const double weight = Tracers[n].evaporating ? Storage[0][i][j] : 1.0;
-                record.Statistics->AddToRow(i, j, zone, record.StorageGrid[i][j], weight);
-            }
+        if (GlacierFractionOf(i, j) > 0) {
+            AddCellStatistics(i, j, zone);
+            ++j;
+            continue;
         }
-        EvaporationStats[0]->AddToRow(i, j, zone, Evaporation[0][i][j], w);
-        StorageStats[0]->AddToRow(i, j, zone, Storage[0][i][j], w);
-        ThroughfallStats[0]->AddToRow(i, j, zone, Throughfall[0][i][j], w);
-        if (e > 0) {
-            for (int k = 0; k <= LayerCount; ++k) {
-                EvaporationStats[k]->AddToRow(i, j, zone, 0, e);
-                StorageStats[k]->AddToRow(i, j, zone, 0, e);
-                ThroughfallStats[k]->AddToRow(i, j, zone, 0, e);
-            }
-            for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
-                TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
-                if (!record.Statistics || !record.StorageGrid) continue;
+        int32_t end = j;
+        while (end < last && ActiveCell(i, end + 1) && ZoneRankOfCell(i, end + 1) == zone &&
+               !(GlacierFractionOf(i, end + 1) > 0))
+            ++end;
+        AddRunStatistics(i, j, end, zone);
+        j = end + 1;
+    }
+}
+
+// The cells `first` to `last` of row i, all active, ice-free and of `zone`.
+void interzeptionsmodellklasse::AddRunStatistics(int32_t i, int32_t first, int32_t last, int zone) {
+    for (int k = 1; k <= LayerCount; ++k) {
+        EvaporationStats[k]->AddRunToRow(i, zone, Evaporation[k][i], first, last, 1.0);
+        StorageStats[k]->AddRunToRow(i, zone, Storage[k][i], first, last, 1.0);
+        ThroughfallStats[k]->AddRunToRow(i, zone, Throughfall[k][i], first, last, 1.0);
+    }
+    for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
+        TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
+        if (!record.Statistics || !record.StorageGrid) continue;
+        if (Tracers[n].evaporating) {
+            for (int32_t j = first; j <= last; ++j)
                 record.Statistics->AddToRow(i, j, zone, record.StorageGrid[i][j], Storage[0][i][j]);
-            }
+        } else {
+            record.Statistics->AddRunToRow(i, zone, record.StorageGrid[i], first, last, 1.0);
         }
+    }
+    EvaporationStats[0]->AddRunToRow(i, zone, Evaporation[0][i], first, last, 1.0);
+    StorageStats[0]->AddRunToRow(i, zone, Storage[0][i], first, last, 1.0);
+    ThroughfallStats[0]->AddRunToRow(i, zone, Throughfall[0][i], first, last, 1.0);
+}
+
+// An active cell with a glacier share e > 0.
+void interzeptionsmodellklasse::AddCellStatistics(int32_t i, int32_t j, int zone) {
+    const double e = GlacierFractionOf(i, j);
+    const double w = 1 - e;
+    if (e < 1) {
+        for (int k = 1; k <= LayerCount; ++k) {
+            EvaporationStats[k]->AddToRow(i, j, zone, Evaporation[k][i][j], w);
+            StorageStats[k]->AddToRow(i, j, zone, Storage[k][i][j], w);
+            ThroughfallStats[k]->AddToRow(i, j, zone, Throughfall[k][i][j], w);
+        }
+        for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
+            TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
+            if (!record.Statistics || !record.StorageGrid) continue;
+            const double weight = Tracers[n].evaporating ? Storage[0][i][j] : 1.0;
+            record.Statistics->AddToRow(i, j, zone, record.StorageGrid[i][j], weight);
+        }
+    }
+    EvaporationStats[0]->AddToRow(i, j, zone, Evaporation[0][i][j], w);
+    StorageStats[0]->AddToRow(i, j, zone, Storage[0][i][j], w);
+    ThroughfallStats[0]->AddToRow(i, j, zone, Throughfall[0][i][j], w);
+    for (int k = 0; k <= LayerCount; ++k) {
+        EvaporationStats[k]->AddToRow(i, j, zone, 0, e);
+        StorageStats[k]->AddToRow(i, j, zone, 0, e);
+        ThroughfallStats[k]->AddToRow(i, j, zone, 0, e);
+    }
+    for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
+        TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
+        if (!record.Statistics || !record.StorageGrid) continue;
+        record.Statistics->AddToRow(i, j, zone, record.StorageGrid[i][j], Storage[0][i][j]);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/teilmod.h"
@@ -72,7 +73,10 @@ private:
     void LayeredCellTracers(int32_t row, int32_t col, double before, double input, double throughfall);
     void SingleLayerCell(int32_t row, int32_t col);
     void Evaporate(int k, int32_t row, int32_t col, double& storage, double& evaporation);
+    std::pair<int32_t, int32_t> RowColumns(int32_t row) const;
     void AddRowStatistics(int32_t row);
+    void AddRunStatistics(int32_t row, int32_t first, int32_t last, int zone);
+    void AddCellStatistics(int32_t row, int32_t col, int zone);
     void ReleaseAll();
 
     double** Regions = nullptr;

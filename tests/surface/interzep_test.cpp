@@ -1,5 +1,6 @@
 // Interception: the kernels against hand values, whole cells of one and three
-// vegetation layers, and the water and tracer balance of every cell and step.
+// vegetation layers, the water and tracer balance of every cell and step, and
+// the zone means of the statistics.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
@@ -159,11 +162,14 @@ struct InterceptionFixture {
         return index > 0 ? table[index].Data : nullptr;
     }
     double** Grid(const std::string& stem, int k) { return Grid(stem + std::to_string(k)); }
-    std::unique_ptr<interzeptionsmodellklasse> Make(int method, double siDicke = 0.3) {
+    // `statCode` switches the statistics of throughfall, evaporation and
+    // storage on, written to the fixture's directory.
+    std::unique_ptr<interzeptionsmodellklasse> Make(int method, double siDicke = 0.3, int statCode = 0) {
         std::ostringstream text;
-        text << "[interception_model]\n1 switch\n60 interval\n"
-             << method << " method\ntf.grd\n0\ntf.sta 0\nei.grd\n0\nei.sta 0\nsi.grd\n0\nsi.sta 0\n"
-             << siDicke << " SIdicke\n0 read mode\n";
+        const std::string at = statCode > 0 ? dir.path() + "/" : "";
+        text << "[interception_model]\n1 switch\n60 interval\n" << method << " method\ntf.grd\n0\n"
+             << at << "tf.sta " << statCode << "\nei.grd\n0\n" << at << "ei.sta " << statCode << "\nsi.grd\n0\n"
+             << at << "si.sta " << statCode << "\n" << siDicke << " SIdicke\n0 read mode\n";
         WriteFile(dir.file("model.ctl"), text.str());
         settings.CompiledControlFile = dir.file("model.ctl");
         int status = -1;
@@ -350,6 +356,94 @@ TEST(Interception, WaterBalanceOfEveryCellAndStep) {
         EXPECT_EQ(f.Grid("throughfall0"), nullptr);
     }
     std::printf("largest interception balance residual: %.3g mm\n", largest);
+}
+
+// The zone means of every statistic, layers and tracers, over rows that mix
+// zones, glacier shares of 0, 0.5 and 1 and a cell outside the basin: each
+// cell counts its value with the ice-free weight 1 - e (a tracer with 1, or
+// with the storage when it evaporates) and 0 with the glacier weight e.
+TEST(Interception, ZoneMeansOfEveryStatistic) {
+    InterceptionFixture f(2);
+    double** glacier = f.Add("GlacierizedCells", 0);
+    glacier[1][2] = 0.5;
+    glacier[2][3] = 1;
+    glacier[3][1] = 0.25;
+    double** conc[3] = {nullptr, f.Add("concflux_tracer_1_input", 0), f.Add("concflux_tracer_2_input", 0)};
+    auto model = f.Make(1, 0.25, 2001);
+    std::vector<TracerInfo> tracers(3);
+    for (int n = 1; n <= 2; ++n) {
+        tracers[n].name = n == 1 ? "cl_" : "o18";
+        tracers[n].evaporating = n == 2;
+        tracers[n].path = f.dir.path() + "/";
+        tracers[n].statext = "sta";
+        tracers[n].gridext = "grd";
+        tracers[n].max_conc = 1e9;
+        tracers[n].statcode = 2001;
+    }
+    int status = -1;
+    model->InitTracers(&status, 2, tracers.data(), f.statistics, StatisticsTableSize);
+    ASSERT_EQ(status, 0);
+    auto entry = [&](const std::string& name) -> const StatisticsTableEntry* {
+        for (int i = 0; i < StatisticsTableSize; ++i)
+            if (f.statistics[i].NameText && std::string(f.statistics[i].NameText).rfind(name, 0) == 0)
+                return &f.statistics[i];
+        return nullptr;
+    };
+    for (int step = 1; step <= 3; ++step) {
+        for (int r = 1; r <= 3; ++r)
+            for (int c = 1; c <= 4; ++c) {
+                f.Grid("precipitation")[r][c] = 0.3 * ((step + r * c) % 5);
+                f.Grid("pot_transpiration1")[r][c] = 0.02 * ((step + r + 2 * c) % 4);
+                f.Grid("landuse2")[r][c] = (r + c) % 3 == 0 ? -9999 : 2;
+                for (int n = 1; n <= 2; ++n) conc[n][r][c] = 0.5 * n + 0.1 * ((step + r + c) % 3);
+            }
+        model->RunTimeStep(step, 3, 6, 2020);
+        // value and weight per cell, in row order, for zones 1 and 2
+        auto check = [&](const std::string& name, auto valueAndWeights) {
+            SCOPED_TRACE(name);
+            const StatisticsTableEntry* e = entry(name);
+            ASSERT_NE(e, nullptr);
+            double sx[3] = {}, weight[3] = {};
+            for (int r = 1; r <= 3; ++r)
+                for (int c = 1; c <= 4; ++c) {
+                    if (r == 3 && c == 4) continue;
+                    const int zone = c <= 2 ? 1 : 2;
+                    for (const auto& [value, w] : valueAndWeights(r, c, glacier[r][c])) {
+                        sx[zone] += value * w;
+                        weight[zone] += w;
+                    }
+                }
+            for (int zone = 1; zone <= 2; ++zone)
+                EXPECT_NEAR(e->CurrentValues[zone], sx[zone] / weight[zone], 1e-12) << "zone " << zone;
+            EXPECT_NEAR(e->CurrentValues[3], (sx[1] + sx[2]) / (weight[1] + weight[2]), 1e-12);
+        };
+        using Pairs = std::vector<std::pair<double, double>>;
+        const char* stems[3][2] = {{"interception_evaporation", "interception_evaporation_in_mm_layer_"},
+                                   {"interception_storage", "interception_storage_in_mm_layer_"},
+                                   {"throughfall", "throughfall_in_mm_layer_"}};
+        for (const auto& stem : stems) {
+            for (int k = 0; k <= 2; ++k) {
+                double** grid = f.Grid(stem[0], k);
+                check(stem[1] + std::to_string(k) + "_", [&](int r, int c, double e) {
+                    Pairs pairs;
+                    if (e < 1 || k == 0) pairs.push_back({grid[r][c], 1 - e});
+                    if (e > 0) pairs.push_back({0.0, e});
+                    return pairs;
+                });
+            }
+        }
+        double** storage0 = f.Grid("interception_storage0");
+        for (int n = 1; n <= 2; ++n) {
+            double** load = f.Grid("concstor_tracer_" + std::to_string(n) + "_interception_model");
+            check("tracer concentration for tracer " + std::to_string(n), [&](int r, int c, double e) {
+                Pairs pairs;
+                if (e < 1) pairs.push_back({load[r][c], n == 2 ? storage0[r][c] : 1.0});
+                if (e > 0) pairs.push_back({load[r][c], storage0[r][c]});
+                return pairs;
+            });
+        }
+    }
+    model->ReleaseTracers();
 }
 
 // Read mode 1 starts every layer's storage from its own file.
