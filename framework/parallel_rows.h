@@ -24,6 +24,18 @@
 // steps follow the weather) hands its rows out on demand instead,
 // `schedule(dynamic, 1)`; that too leaves the results alone as long as every
 // row writes only its own cells and partial sums.
+//
+// Every region wakes the team and ends at a barrier, and with short spinning
+// (below) a team that waited long has gone to sleep: a sub-model whose step
+// is a sequence of passes runs the whole step in one region, each pass an
+// `omp for` whose closing barrier orders it before the next (groundwater,
+// surface routing, radiation correction, the snow's statistics with its
+// slides). A decision that follows from row sums (another sweep of a solver)
+// is taken by every thread folding the same partials in row order, so all
+// threads take it alike without a serial section. Where a row needs only its
+// neighbour rows of the pass before, it may wait for those rows alone
+// (groundwater's sweeps: an atomic mark per row, then a short spin and
+// yielding) instead of a barrier after all rows.
 
 #include <cstdint>
 

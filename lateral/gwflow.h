@@ -57,14 +57,7 @@ public:
     ~gwflowclass() override;
 
     virtual void InitLakes(const std::string& sectionName);
-    virtual void ComputeTransmissivities();
     virtual void WriteControlPointFluxes();
-    virtual void ComputeFlows();
-    // One sweep over layer k; returns the largest (unrelaxed) change.
-    virtual double SorIteration(int k);
-    // Cells of layer k whose head turned direction against the sub-step
-    // before by more than the tolerance.
-    virtual double CountOscillations(int k);
     // The base step: date and progress line.
     virtual void BeginTimeStep(int64_t hour, int64_t day, int64_t month, int64_t year);
     virtual void WriteOutput(int64_t hour, int64_t day, int64_t month, int64_t year);
@@ -158,7 +151,6 @@ public:
     // heads gave (negative: took), and what the iterative solution left in
     // the other cells; the balance residuals times the cell areas.
     double StepFixedHeadVolume = 0, StepResidualVolume = 0;
-    void AddStepBalances();
 
     // Runs every row pass on the thread team whatever the grid size (tests).
     bool AlwaysParallel = false;

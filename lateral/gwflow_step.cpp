@@ -138,14 +138,6 @@ void gwflowclass::FoldStepBalances() {
     }
 }
 
-void gwflowclass::AddStepBalances() {
-    SizeRowPartials();
-#pragma omp parallel for schedule(static, 1) if (Parallel())
-    for (int32_t r = 1; r <= NRows; ++r)
-        for (int k = 1; k <= Layers; ++k) StepBalanceRow(k, r);
-    FoldStepBalances();
-}
-
 void gwflowclass::ComputeLeakageRows(int k, int32_t r) {
     for (int32_t c = 1; c <= NCols; ++c) {
         if (Regions && Regions[r][c] != ProcessNumber) continue;
@@ -192,14 +184,6 @@ double gwflowclass::EffectiveThickness(int k, int32_t r, int32_t c) const {
         if (d > NoData) return std::min(m, d);
     }
     return m;
-}
-
-void gwflowclass::ComputeTransmissivities() {
-    const bool parallel = Parallel();
-    for (int k = 1; k <= Layers; ++k) {
-#pragma omp parallel for schedule(static, 1) if (parallel)
-        for (int32_t r = 1; r <= NRows; ++r) ComputeTransmissivitiesRows(k, r);
-    }
 }
 
 void gwflowclass::ComputeTransmissivitiesRows(int k, int32_t r) {
@@ -369,19 +353,6 @@ gwflowclass::LayerSolution gwflowclass::SolveLayerInTeam(int k, double dt, int64
     return solution;
 }
 
-double gwflowclass::SorIteration(int k) {
-    SizeRowPartials();
-    const double dt = SubStepSeconds();
-    const int64_t serial = ++SweepSerial;
-#pragma omp parallel if (Parallel())
-    SweepInTeam(k, dt, SweepPartials.data(), serial);
-    const SweepPartial total = FoldSweep(SweepPartials.data());
-    RelaxationSum = total.RelaxSum;
-    RelaxedCells = total.RelaxCount;
-    UnsolvableCells = total.Unsolvable;
-    return total.Largest;
-}
-
 void gwflowclass::OscillationRow(int k, int32_t r, OscillationPartial* partials) const {
     double** h = Head[k];
     double** hs = HeadStart[k];
@@ -399,22 +370,6 @@ void gwflowclass::OscillationRow(int k, int32_t r, OscillationPartial* partials)
         }
     }
     partials[r] = row;
-}
-
-double gwflowclass::CountOscillations(int k) {
-    const size_t rows = static_cast<size_t>(NRows) + 1;
-    std::vector<OscillationPartial> partials(rows);
-#pragma omp parallel for schedule(static, 1) if (Parallel())
-    for (int32_t r = 1; r <= NRows; ++r) OscillationRow(k, r, partials.data());
-    int64_t n = 0;
-    OscillationSum = 0;
-    OscillationMax = 0;
-    for (size_t r = 1; r < rows; ++r) {
-        n += partials[r].Count;
-        OscillationSum += partials[r].Sum;
-        if (partials[r].Largest > OscillationMax) OscillationMax = partials[r].Largest;
-    }
-    return static_cast<double>(n);
 }
 
 void gwflowclass::FinishLayer(int k, const LayerSolution& solution) {
@@ -446,14 +401,6 @@ void gwflowclass::FinishLayer(int k, const LayerSolution& solution) {
 }
 
 // --- Flows and balances ------------------------------------------------------------
-
-void gwflowclass::ComputeFlows() {
-    const bool parallel = Parallel();
-    for (int k = 1; k <= Layers; ++k) {
-#pragma omp parallel for schedule(static, 1) if (parallel)
-        for (int32_t r = 1; r <= NRows; ++r) ComputeFlowsRows(k, r);
-    }
-}
 
 void gwflowclass::ComputeFlowsRows(int k, int32_t r) {
     double** h = Head[k];
