@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/teilmod.h"
@@ -218,13 +219,19 @@ private:
     void StepBalanceRow(int k, int32_t row);
     void OscillationRow(int k, int32_t row, OscillationPartial* partials) const;
 
-    // Run by every thread of a team (or by one thread alone): the work is
-    // shared with `omp for`, and every thread returns the same values.
-    void SweepInTeam(int k, double dt, SweepPartial* partials, int64_t serial);
+    // Run by every thread of a team (or by one thread alone), each on its
+    // block of rows [begin, end); every thread returns the same values.
+    void SweepInTeam(int k, double dt, SweepPartial* partials, int64_t serial, int32_t begin, int32_t end);
     SweepPartial FoldSweep(const SweepPartial* partials) const;
     // `serial` is the last sweep's number; it counts the layer's sweeps on.
-    LayerSolution SolveLayerInTeam(int k, double dt, int64_t* serial);
+    LayerSolution SolveLayerInTeam(int k, double dt, int64_t* serial, int32_t begin, int32_t end);
     void SubStepInTeam(double dt);
+    // Hands every thread of a team of `threads` one block of neighbouring
+    // rows, the blocks holding about equal numbers of model cells.
+    void SplitRowsIntoBlocks(int threads);
+    // The rows [first, end) of the calling thread's block; splits the rows
+    // anew (one thread, then a barrier) when the team size changed.
+    std::pair<int32_t, int32_t> OwnRowBlock();
 
     // Row partials sized for the grid and the layers. Serial.
     void SizeRowPartials();
@@ -249,5 +256,6 @@ private:
     int64_t SweepSerial = 0;
     std::unique_ptr<std::atomic<int64_t>[]> OddRowDone;
     size_t OddRowDoneSize = 0;
+    std::vector<int32_t> RowBlockStart;  // per thread: the first row of its block; last: NRows + 1
     bool FrozenFromThawModel = false;  // "ThawDepthTMod" is the frozen-ground grid
 };

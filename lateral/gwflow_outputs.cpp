@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
@@ -166,24 +167,38 @@ void gwflowclass::WriteOutput(int64_t, int64_t, int64_t, int64_t) {
     }
     if (TracerCount <= 0 || TracerStatistics.empty()) return;
     // The statistics describe the last sub-step: the mixed concentrations
-    // of every balanced cell, per subbasin of its zone.
+    // of every balanced cell, per subbasin of its zone. One pass over the
+    // rows gathers the row sums of every tracer and layer; the statistics
+    // are closed and the grids written afterwards, in their order.
+    struct Gathered {
+        zonalstatistic* Statistic;
+        double** Concentration;
+    };
+    std::vector<Gathered> gathered;
+    for (int t = 1; t <= TracerCount; ++t) {
+        for (int k = 1; k <= Layers; ++k) {
+            zonalstatistic* s = TracerStatistics[static_cast<size_t>(t)][static_cast<size_t>(k)];
+            if (!s || !s->IsOn()) continue;
+            s->ResetStep();
+            gathered.push_back({s, Concentration[static_cast<size_t>(t)][static_cast<size_t>(k)]});
+        }
+    }
+    if (!gathered.empty()) {
+#pragma omp parallel for schedule(static, 1) if (Parallel())
+        for (int32_t r = 1; r <= NRows; ++r) {
+            for (int32_t c = 1; c <= NCols; ++c) {
+                if (!ModelCell(r, c) || !(ZoneGrid[r][c] > NoData) || GlacierOf(r, c) >= 1) continue;
+                const int rank = RankOfZone(r, c);
+                if (rank < 1) continue;
+                for (const Gathered& g : gathered) g.Statistic->AddToRow(r, c, rank, g.Concentration[r][c], 1.0);
+            }
+        }
+    }
     for (int t = 1; t <= TracerCount; ++t) {
         for (int k = 1; k <= Layers; ++k) {
             WriteGridByCode(ConcentrationIndex[static_cast<size_t>(t)][static_cast<size_t>(k)], true, false);
             zonalstatistic* s = TracerStatistics[static_cast<size_t>(t)][static_cast<size_t>(k)];
-            if (!s || !s->IsOn()) continue;
-            s->ResetStep();
-            double** conc = Concentration[static_cast<size_t>(t)][static_cast<size_t>(k)];
-#pragma omp parallel for schedule(static, 1) if (Parallel())
-            for (int32_t r = 1; r <= NRows; ++r) {
-                for (int32_t c = 1; c <= NCols; ++c) {
-                    if (!ModelCell(r, c) || !(ZoneGrid[r][c] > NoData) || GlacierOf(r, c) >= 1) continue;
-                    const int rank = RankOfZone(r, c);
-                    if (rank < 1) continue;
-                    s->AddToRow(r, c, rank, conc[r][c], 1.0);
-                }
-            }
-            s->CloseStep(StepYear, StepMonth, StepDay, StepHour);
+            if (s && s->IsOn()) s->CloseStep(StepYear, StepMonth, StepDay, StepHour);
         }
     }
 }

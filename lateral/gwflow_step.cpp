@@ -6,6 +6,10 @@
 #include <atomic>
 #include <cmath>
 #include <thread>
+#include <utility>
+#include <vector>
+
+#include <omp.h>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/tracer_info.h"
@@ -54,41 +58,71 @@ void gwflowclass::SizeRowPartials() {
     }
 }
 
+void gwflowclass::SplitRowsIntoBlocks(int threads) {
+    threads = std::max(threads, 1);
+    std::vector<int64_t> before(static_cast<size_t>(std::max(NRows, 0)) + 2, 0);
+    for (int32_t r = 1; r <= NRows; ++r) {
+        int64_t cells = 1;  // a row without model cells still costs its look
+        for (int32_t c = 1; c <= NCols; ++c) cells += ModelCell(r, c) ? 1 : 0;
+        before[static_cast<size_t>(r) + 1] = before[static_cast<size_t>(r)] + cells;
+    }
+    const int64_t total = before[static_cast<size_t>(std::max(NRows, 0)) + 1];
+    RowBlockStart.assign(static_cast<size_t>(threads) + 1, NRows + 1);
+    int32_t r = 1;
+    for (int t = 0; t < threads; ++t) {
+        const int64_t from = total * t / threads;
+        while (r <= NRows && before[static_cast<size_t>(r)] < from) ++r;
+        RowBlockStart[static_cast<size_t>(t)] = r;
+    }
+}
+
+std::pair<int32_t, int32_t> gwflowclass::OwnRowBlock() {
+#pragma omp single
+    if (RowBlockStart.size() != static_cast<size_t>(omp_get_num_threads()) + 1)
+        SplitRowsIntoBlocks(omp_get_num_threads());
+    const size_t t = static_cast<size_t>(omp_get_thread_num());
+    return {RowBlockStart[t], RowBlockStart[t + 1]};
+}
+
 // The passes of a sub-step. A pass that reads the rows of its neighbours
-// waits for the pass before it (the barrier at the end of every `omp for`);
-// passes that touch only a row's own cells share one loop over the rows.
+// waits for the pass before it (a barrier); passes that touch only a row's
+// own cells share one loop over the rows. A thread works on one block of
+// neighbouring rows in every pass, so that what a row reads of its
+// neighbours mostly lies in the thread's own cache; each row writes only its
+// own cells and partials, and the results do not depend on the blocks.
 void gwflowclass::SubStepInTeam(double dt) {
     const size_t rows = static_cast<size_t>(NRows) + 1;
-#pragma omp for schedule(static, 1)
-    for (int32_t r = 1; r <= NRows; ++r) {
+    const auto [begin, end] = OwnRowBlock();
+    for (int32_t r = begin; r < end; ++r) {
         // The leakage takes the heads the sub-step starts from.
         for (int k = 1; k < Layers; ++k) ComputeLeakageRows(k, r);
         for (int k = 1; k <= Layers; ++k) StartIterationRows(k, r);
     }
-#pragma omp for schedule(static, 1)
-    for (int32_t r = 1; r <= NRows; ++r)
+#pragma omp barrier
+    for (int32_t r = begin; r < end; ++r)
         for (int k = 1; k <= Layers; ++k) ComputeTransmissivitiesRows(k, r);
+#pragma omp barrier
     int64_t serial = SweepSerial;
     for (int k = 1; k <= Layers; ++k) {
-        const LayerSolution solution = SolveLayerInTeam(k, dt, &serial);
+        const LayerSolution solution = SolveLayerInTeam(k, dt, &serial, begin, end);
 #pragma omp master
         Solutions[static_cast<size_t>(k)] = solution;
         // Reads only what the sweeps of this layer left; the barrier keeps
         // the next layer's sweeps from filling partials still being folded.
         OscillationPartial* oscillations = OscillationPartials.data() + static_cast<size_t>(k) * rows;
-#pragma omp for schedule(static, 1)
-        for (int32_t r = 1; r <= NRows; ++r) OscillationRow(k, r, oscillations);
+        for (int32_t r = begin; r < end; ++r) OscillationRow(k, r, oscillations);
+#pragma omp barrier
     }
-#pragma omp for schedule(static, 1)
-    for (int32_t r = 1; r <= NRows; ++r) {
+    for (int32_t r = begin; r < end; ++r) {
         for (int k = 1; k <= Layers; ++k) ComputeFlowsRows(k, r);
         BaseflowRow(dt, r);
     }
+#pragma omp barrier
     for (int k = 1; k <= Layers; ++k) {
-#pragma omp for schedule(static, 1)
-        for (int32_t r = 1; r <= NRows; ++r) ComputeBalancesRows(k, dt, r);
-#pragma omp for schedule(static, 1)
-        for (int32_t r = 1; r <= NRows; ++r) FinishBalancesRow(k, r);
+        for (int32_t r = begin; r < end; ++r) ComputeBalancesRows(k, dt, r);
+#pragma omp barrier
+        for (int32_t r = begin; r < end; ++r) FinishBalancesRow(k, r);
+#pragma omp barrier
     }
 }
 
@@ -306,24 +340,21 @@ void gwflowclass::SorSweepRows(int k, double dt, int32_t r, SweepPartial* partia
 // Odd rows, then even rows: a row reads only rows of the other colour, which
 // no thread writes meanwhile. An even row waits only for its two odd
 // neighbours, not for every odd row: each odd row notes the sweep it has
-// finished (`serial` grows with every sweep of the run).
-void gwflowclass::SweepInTeam(int k, double dt, SweepPartial* partials, int64_t serial) {
-    const int32_t odd = NRows >= 1 ? (NRows - 1) / 2 + 1 : 0;
-    const int32_t even = NRows >= 2 ? (NRows - 2) / 2 + 1 : 0;
+// finished (`serial` grows with every sweep of the run); within a thread's
+// block of rows only the rows at its ends wait for another thread.
+void gwflowclass::SweepInTeam(int k, double dt, SweepPartial* partials, int64_t serial, int32_t begin,
+                              int32_t end) {
     std::atomic<int64_t>* done = OddRowDone.get();
-#pragma omp for schedule(static, 1) nowait
-    for (int32_t i = 0; i < odd; ++i) {
-        const int32_t r = 1 + 2 * i;
+    for (int32_t r = begin + (begin % 2 == 0 ? 1 : 0); r < end; r += 2) {
         SorSweepRows(k, dt, r, partials);
         done[r].store(serial, std::memory_order_release);
     }
-#pragma omp for schedule(static, 1)
-    for (int32_t i = 0; i < even; ++i) {
-        const int32_t r = 2 + 2 * i;
+    for (int32_t r = begin + (begin % 2 == 0 ? 0 : 1); r < end; r += 2) {
         WaitForRow(done[r - 1], serial);
         if (r < NRows) WaitForRow(done[r + 1], serial);
         SorSweepRows(k, dt, r, partials);
     }
+#pragma omp barrier
 }
 
 gwflowclass::SweepPartial gwflowclass::FoldSweep(const SweepPartial* partials) const {
@@ -341,13 +372,14 @@ gwflowclass::SweepPartial gwflowclass::FoldSweep(const SweepPartial* partials) c
 // Every thread folds the rows itself and so takes the same decision to sweep
 // again. Consecutive sweeps fill alternate sets of partials: a thread may start
 // the next sweep while another still folds the last one.
-gwflowclass::LayerSolution gwflowclass::SolveLayerInTeam(int k, double dt, int64_t* serial) {
+gwflowclass::LayerSolution gwflowclass::SolveLayerInTeam(int k, double dt, int64_t* serial, int32_t begin,
+                                                         int32_t end) {
     const size_t rows = static_cast<size_t>(NRows) + 1;
     LayerSolution solution;
     do {
         ++solution.Sweeps;
         SweepPartial* partials = SweepPartials.data() + static_cast<size_t>(solution.Sweeps % 2) * rows;
-        SweepInTeam(k, dt, partials, ++*serial);
+        SweepInTeam(k, dt, partials, ++*serial, begin, end);
         solution.Last = FoldSweep(partials);
     } while (!(solution.Sweeps >= MaxSweeps || solution.Last.Largest <= Tolerance));
     return solution;

@@ -26,6 +26,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/teilmod.h"
@@ -215,6 +216,11 @@ private:
     // Take-over and iterations of a sub-step, the closing of every cell and
     // the zone sums, run by every thread of a team (or by one thread alone).
     void RouteInTeam();
+    // Hands every thread of a team of `threads` one block of neighbouring
+    // rows, the blocks holding about equal numbers of model cells.
+    void SplitRowsIntoBlocks(int threads);
+    // The rows [first, end) of the calling thread's block.
+    std::pair<int32_t, int32_t> OwnRowBlock() const;
     // Passes the tracer concentrations on, turns the river cells' tracer
     // loads into concentrations and notes the zone of every cell.
     void CloseCellsRow(int32_t row);
@@ -232,6 +238,7 @@ private:
     std::vector<OwnGrid> OwnGrids;
     ZoneCellLists ZoneCells;
     std::vector<double> RowShortest;  // shortest travel time of every row's cells
+    std::vector<int32_t> RowBlockStart;  // per thread: the first row of its block; last: NRows + 1
     std::vector<std::exception_ptr> ZoneSumFailures;  // per task of the zone sums
     zonalstatistic* Stats[5] = {};
     int LayerCount = 1;

@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
+#include <vector>
+
+#include <omp.h>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/parallel_rows.h"
@@ -373,13 +377,46 @@ void surfaceroutingclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
     RethrowZoneSumFailure();
 }
 
+void surfaceroutingclass::SplitRowsIntoBlocks(int threads) {
+    threads = std::max(threads, 1);
+    std::vector<int64_t> before(static_cast<size_t>(std::max(NRows, 0)) + 2, 0);
+    for (int32_t row = 1; row <= NRows; ++row) {
+        const auto [first, last] = ColumnRange(RowExtents, row, NCols);
+        int64_t cells = 1;  // a row without model cells still costs its look
+        for (int32_t col = first; col <= last; ++col) cells += IsModelCell(row, col) ? 1 : 0;
+        before[static_cast<size_t>(row) + 1] = before[static_cast<size_t>(row)] + cells;
+    }
+    const int64_t total = before[static_cast<size_t>(std::max(NRows, 0)) + 1];
+    RowBlockStart.assign(static_cast<size_t>(threads) + 1, NRows + 1);
+    int32_t row = 1;
+    for (int t = 0; t < threads; ++t) {
+        const int64_t from = total * t / threads;
+        while (row <= NRows && before[static_cast<size_t>(row)] < from) ++row;
+        RowBlockStart[static_cast<size_t>(t)] = row;
+    }
+}
+
+std::pair<int32_t, int32_t> surfaceroutingclass::OwnRowBlock() const {
+    const size_t t = static_cast<size_t>(omp_get_thread_num());
+    return {RowBlockStart[t], RowBlockStart[t + 1]};
+}
+
 // Every thread keeps the iteration's bookkeeping itself and reaches the same
 // values: the shortest travel time is a minimum, the same in any grouping.
 // Within an iteration the fluxes of every cell (and the concentrations it
 // starts with) are complete before any cell takes its neighbours' water.
+//
+// A thread works on one block of neighbouring rows in every pass: a cell's
+// neighbours then mostly lie in rows the same thread wrote in the pass before,
+// in its own cache. Each row writes only its own cells, so the results do not
+// depend on the blocks.
 void surfaceroutingclass::RouteInTeam() {
-#pragma omp for schedule(static, 1)
-    for (int32_t row = 1; row <= NRows; ++row) TakeOverRow(row);
+#pragma omp single
+    if (RowBlockStart.size() != static_cast<size_t>(omp_get_num_threads()) + 1)
+        SplitRowsIntoBlocks(omp_get_num_threads());
+    const auto [begin, end] = OwnRowBlock();
+    for (int32_t row = begin; row < end; ++row) TakeOverRow(row);
+#pragma omp barrier
     const double T = TimeInterval / std::max(1, SubSteps) * 60;
     if (T - 0.5 * Controls.dtMin > 0) {
         int iteration = 0;
@@ -388,28 +425,30 @@ void surfaceroutingclass::RouteInTeam() {
             const int markNow = static_cast<int>(mark);
             const double limit = iteration > 0 ? dt : 0.0;
             const bool first = iteration == 0;
-#pragma omp for schedule(static, 1)
-            for (int32_t row = 1; row <= NRows; ++row) {
+            for (int32_t row = begin; row < end; ++row) {
                 ComputeFluxesRow(row, iteration, markNow, limit);
                 if (first) RowShortest[static_cast<size_t>(row)] = ShortestTravelTimeRow(row);
                 SnapshotRow(row);
             }
+#pragma omp barrier
             if (first) {
                 double tmin = NoFlow;
                 for (int32_t row = 1; row <= NRows; ++row) tmin = std::min(tmin, RowShortest[static_cast<size_t>(row)]);
                 dt = SubTimeStep(T, tmin, Controls.dtMin, Controls.dtMax, &iterations);
-#pragma omp for schedule(static, 1)
-                for (int32_t row = 1; row <= NRows; ++row) LimitOutflowRow(row, dt);
+                // Only a row's own fluxes change: the next pass reads its
+                // neighbours' after the barrier below.
+                for (int32_t row = begin; row < end; ++row) LimitOutflowRow(row, dt);
+#pragma omp barrier
             }
             if (iteration == markNow) mark = std::floor(mark + iterations / (T / Controls.dtMax));
             ++iteration;
-#pragma omp for schedule(static, 1)
-            for (int32_t row = 1; row <= NRows; ++row) ApplyFluxesRow(row, dt);
+            for (int32_t row = begin; row < end; ++row) ApplyFluxesRow(row, dt);
+#pragma omp barrier
             elapsed += dt;
         } while (elapsed < T - 0.5 * Controls.dtMin);
     }
-#pragma omp for schedule(static, 1)
-    for (int32_t row = 1; row <= NRows; ++row) CloseCellsRow(row);
+    for (int32_t row = begin; row < end; ++row) CloseCellsRow(row);
+#pragma omp barrier
     // Every thread sees the same notes after the barrier.
     if (ZoneCellsCurrent()) AddZoneSumsInTeam();
 }
