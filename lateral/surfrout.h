@@ -21,6 +21,7 @@
 // runoff), surfrout_state.cpp (the storage content section),
 // surfrout_physics.* (kernels).
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -239,6 +240,11 @@ private:
     ZoneCellLists ZoneCells;
     std::vector<double> RowShortest;  // shortest travel time of every row's cells
     std::vector<int32_t> RowBlockStart;  // per thread: the first row of its block; last: NRows + 1
+    // Per row 0..NRows + 1: the last iteration whose fluxes, and whose
+    // exchange, the row has finished; iterations are counted over the run.
+    std::unique_ptr<std::atomic<int64_t>[]> FluxesDone, ExchangeDone;
+    size_t RowMarksSize = 0;
+    int64_t IterationSerial = 0;
     std::vector<std::exception_ptr> ZoneSumFailures;  // per task of the zone sums
     zonalstatistic* Stats[5] = {};
     int LayerCount = 1;

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <atomic>
 #include <cstdint>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -20,6 +22,13 @@
 using namespace surfrout;
 
 namespace {
+
+// Waits until a row has reached the iteration `serial`: a short spin, then
+// the core goes to whatever else wants it between looks.
+void WaitForRow(const std::atomic<int64_t>& done, int64_t serial) {
+    for (int looks = 0; done.load(std::memory_order_acquire) < serial; ++looks)
+        if (looks >= 64) std::this_thread::yield();
+}
 
 std::pair<int32_t, int32_t> ColumnRange(const RowExtent* extents, int32_t row, int32_t ncols) {
     if (!extents) return {1, ncols};
@@ -363,6 +372,16 @@ void surfaceroutingclass::SnapshotRow(int32_t row) {
 void surfaceroutingclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
     if (Method == 0) return;
     RowShortest.assign(static_cast<size_t>(std::max(NRows, 0)) + 1, NoFlow);
+    const size_t marks = static_cast<size_t>(std::max(NRows, 0)) + 2;
+    if (RowMarksSize != marks) {
+        FluxesDone = std::make_unique<std::atomic<int64_t>[]>(marks);
+        ExchangeDone = std::make_unique<std::atomic<int64_t>[]>(marks);
+        for (size_t r = 0; r < marks; ++r) {
+            FluxesDone[r].store(IterationSerial, std::memory_order_relaxed);
+            ExchangeDone[r].store(IterationSerial, std::memory_order_relaxed);
+        }
+        RowMarksSize = marks;
+    }
     PrepareZoneCells();
     const bool threads = WorthThreads(static_cast<int64_t>(NRows) * NCols);
 #pragma omp parallel if (threads)
@@ -403,18 +422,27 @@ std::pair<int32_t, int32_t> surfaceroutingclass::OwnRowBlock() const {
 
 // Every thread keeps the iteration's bookkeeping itself and reaches the same
 // values: the shortest travel time is a minimum, the same in any grouping.
-// Within an iteration the fluxes of every cell (and the concentrations it
-// starts with) are complete before any cell takes its neighbours' water.
+// Within an iteration the fluxes of a cell's neighbours (and the
+// concentrations they start with) are complete before the cell takes their
+// water, and a cell computes its next fluxes only when its neighbours have
+// taken their water (with the fluxes and concentrations it is about to
+// replace) and have their new depths.
 //
 // A thread works on one block of neighbouring rows in every pass: a cell's
 // neighbours then mostly lie in rows the same thread wrote in the pass before,
-// in its own cache. Each row writes only its own cells, so the results do not
-// depend on the blocks.
+// in its own cache. Only the rows at the ends of a block wait, for the rows
+// next to them in the blocks of other threads (each row notes the iteration
+// it has finished); the first iteration, whose shortest travel time comes
+// from all rows, ends its passes at barriers. Each row writes only its own
+// cells, so the results do not depend on the blocks.
 void surfaceroutingclass::RouteInTeam() {
 #pragma omp single
     if (RowBlockStart.size() != static_cast<size_t>(omp_get_num_threads()) + 1)
         SplitRowsIntoBlocks(omp_get_num_threads());
     const auto [begin, end] = OwnRowBlock();
+    // Marks of the rows next to the block; rows 0 and NRows + 1 have none.
+    const bool above = begin > 1 && begin < end, below = end <= NRows && begin < end;
+    int64_t serial = IterationSerial;
     for (int32_t row = begin; row < end; ++row) TakeOverRow(row);
 #pragma omp barrier
     const double T = TimeInterval / std::max(1, SubSteps) * 60;
@@ -425,28 +453,42 @@ void surfaceroutingclass::RouteInTeam() {
             const int markNow = static_cast<int>(mark);
             const double limit = iteration > 0 ? dt : 0.0;
             const bool first = iteration == 0;
+            ++serial;
+            if (!first) {
+                if (above) WaitForRow(ExchangeDone[static_cast<size_t>(begin - 1)], serial - 1);
+                if (below) WaitForRow(ExchangeDone[static_cast<size_t>(end)], serial - 1);
+            }
             for (int32_t row = begin; row < end; ++row) {
                 ComputeFluxesRow(row, iteration, markNow, limit);
                 if (first) RowShortest[static_cast<size_t>(row)] = ShortestTravelTimeRow(row);
                 SnapshotRow(row);
             }
-#pragma omp barrier
             if (first) {
+#pragma omp barrier
                 double tmin = NoFlow;
                 for (int32_t row = 1; row <= NRows; ++row) tmin = std::min(tmin, RowShortest[static_cast<size_t>(row)]);
                 dt = SubTimeStep(T, tmin, Controls.dtMin, Controls.dtMax, &iterations);
-                // Only a row's own fluxes change: the next pass reads its
-                // neighbours' after the barrier below.
                 for (int32_t row = begin; row < end; ++row) LimitOutflowRow(row, dt);
-#pragma omp barrier
+            }
+            if (begin < end) {
+                FluxesDone[static_cast<size_t>(begin)].store(serial, std::memory_order_release);
+                FluxesDone[static_cast<size_t>(end - 1)].store(serial, std::memory_order_release);
             }
             if (iteration == markNow) mark = std::floor(mark + iterations / (T / Controls.dtMax));
             ++iteration;
+            if (above) WaitForRow(FluxesDone[static_cast<size_t>(begin - 1)], serial);
+            if (below) WaitForRow(FluxesDone[static_cast<size_t>(end)], serial);
             for (int32_t row = begin; row < end; ++row) ApplyFluxesRow(row, dt);
-#pragma omp barrier
+            if (begin < end) {
+                ExchangeDone[static_cast<size_t>(begin)].store(serial, std::memory_order_release);
+                ExchangeDone[static_cast<size_t>(end - 1)].store(serial, std::memory_order_release);
+            }
             elapsed += dt;
         } while (elapsed < T - 0.5 * Controls.dtMin);
     }
+#pragma omp barrier
+#pragma omp master
+    IterationSerial = serial;
     for (int32_t row = begin; row < end; ++row) CloseCellsRow(row);
 #pragma omp barrier
     // Every thread sees the same notes after the barrier.
