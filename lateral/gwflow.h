@@ -227,7 +227,7 @@ private:
     LayerSolution SolveLayerInTeam(int k, double dt, int64_t* serial, int32_t begin, int32_t end);
     void SubStepInTeam(double dt);
     // Hands every thread of a team of `threads` one block of neighbouring
-    // rows, the blocks holding about equal numbers of model cells.
+    // rows, the blocks of about equal cost (model cells and columns).
     void SplitRowsIntoBlocks(int threads);
     // The rows [first, end) of the calling thread's block; splits the rows
     // anew (one thread, then a barrier) when the team size changed.

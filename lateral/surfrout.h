@@ -218,7 +218,7 @@ private:
     // the zone sums, run by every thread of a team (or by one thread alone).
     void RouteInTeam();
     // Hands every thread of a team of `threads` one block of neighbouring
-    // rows, the blocks holding about equal numbers of model cells.
+    // rows, the blocks of about equal cost (model cells and columns).
     void SplitRowsIntoBlocks(int threads);
     // The rows [first, end) of the calling thread's block.
     std::pair<int32_t, int32_t> OwnRowBlock() const;
