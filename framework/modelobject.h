@@ -186,6 +186,9 @@ public:
     // vegetation-period grids the entry keeps (writecode_*.cpp).
     virtual void WriteStackByCode(int index);
     virtual void WriteGridByCode(int index, bool regionFilter, bool suppressAggregates);
+    // WriteGridByCode for `count` entries of one step in turn, their sums,
+    // minima and maxima in one pass over the rows (see GridWriteCodes).
+    void WriteGridsByCode(const int* indices, int count, bool regionFilter, bool suppressAggregates);
 
     // Reads the rest of the current line (the line end included).
     static void ReadRestOfLine(FILE* stream, std::string* rest);

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct MemoryGrid;
+class modelobject;
 
 // Gregorian leap year.
 bool IsLeapYear(int64_t year);
@@ -57,3 +59,40 @@ std::string VegetationTail(bool mean, int64_t year);
 // Counts dated snapshots of an entry: 0 for the first snapshot of a date and
 // hour, 1, 2, ... for further ones at the same date and hour.
 int64_t NextDatedRepeat(MemoryGrid& entry, int64_t year, int64_t month, int64_t day, int64_t hour);
+
+// The write codes of several grid-table entries in one step, with one pass
+// over the rows for all of them instead of one per entry and aggregate:
+//
+//     GridWriteCodes codes(owner, indices, count, regionFilter, suppress);  // serial
+//     #pragma omp parallel for ...                // or inside the pass that computed the grids
+//     for (long i = 1; i <= owner.NRows; ++i) codes.Row(i);
+//     codes.Finish();                             // serial: the files due
+//
+// The same as modelobject::WriteGridByCode for each entry in list order:
+// every cell of a row is handled by the entry's own steps in the same order,
+// and the files go out in list order. An entry with a vegetation period is
+// done whole, in its turn, by Finish.
+class GridWriteCodes {
+public:
+    GridWriteCodes(modelobject& owner, const int* indices, int count, bool regionFilter, bool suppressAggregates);
+    ~GridWriteCodes();
+    GridWriteCodes(const GridWriteCodes&) = delete;
+    GridWriteCodes& operator=(const GridWriteCodes&) = delete;
+
+    // Cells the pass touches, for the choice of threads.
+    int64_t Cells() const { return RowCells; }
+    // The sums, minima and maxima of row i (1 to the owner's rows) of every
+    // entry. Each row once per step, from any thread; rows of other entries
+    // are not touched.
+    void Row(long i) const;
+    // The snapshots and aggregates due now, entry by entry. Serial.
+    void Finish();
+
+private:
+    struct Item;
+    modelobject& Owner;
+    bool RegionFilter;
+    bool SuppressAggregates;
+    int64_t RowCells = 0;
+    std::vector<Item> Items;
+};

@@ -103,56 +103,65 @@ private:
 };
 
 // Copies the first level of the entry's stack (level 0 when the stack has no
-// other) into its data grid.
-void CopyStackLevel(const modelobject& owner, const MemoryGrid& entry, const CellTest& test) {
+// other) into its data grid: the cells `first` to `last` of row i.
+void CopyStackLevelRow(const MemoryGrid& entry, const CellTest& test, long i, long first, long last) {
+    if (!entry.Stack[i]) return;
     const long level = entry.NumLevels >= 1 ? 1 : 0;
-    ForEachRow(owner, entry, owner.NCols, [&](long i, long first, long last) {
-        if (!entry.Stack[i]) return;
-        for (long j = first; j <= last; ++j) {
-            if (test.Valid(i, j)) entry.Data[i][j] = entry.Stack[i][j][level];
-        }
-    });
+    for (long j = first; j <= last; ++j) {
+        if (test.Valid(i, j)) entry.Data[i][j] = entry.Stack[i][j][level];
+    }
+}
+
+void CopyStackLevel(const modelobject& owner, const MemoryGrid& entry, const CellTest& test) {
+    ForEachRow(owner, entry, owner.NCols,
+               [&](long i, long first, long last) { CopyStackLevelRow(entry, test, i, first, last); });
 }
 
 // Adds the data to the running sum; nodata values are left out.
-void AddToSum(const modelobject& owner, MemoryGrid& entry, const CellTest& test) {
-    const double noData = owner.NoData;
-    ForEachRow(owner, entry, AggregateColumns(owner, entry), [&](long i, long first, long last) {
-        double* sum = entry.SumGrid[i];
-        const double* data = entry.Data[i];
-        for (long j = first; j <= last; ++j) {
-            if (!test.Valid(i, j)) {
-                sum[j] = noData;
-            } else if (data[j] != noData) {
-                sum[j] += data[j];
-                entry.SumCounts[CountIndex(entry, i, j)] += 1.0;
-            }
+void AddToSumRow(MemoryGrid& entry, const CellTest& test, double noData, long i, long first, long last) {
+    double* sum = entry.SumGrid[i];
+    const double* data = entry.Data[i];
+    for (long j = first; j <= last; ++j) {
+        if (!test.Valid(i, j)) {
+            sum[j] = noData;
+        } else if (data[j] != noData) {
+            sum[j] += data[j];
+            entry.SumCounts[CountIndex(entry, i, j)] += 1.0;
         }
-    });
+    }
+}
+
+void AddToSum(const modelobject& owner, MemoryGrid& entry, const CellTest& test) {
+    ForEachRow(owner, entry, AggregateColumns(owner, entry),
+               [&](long i, long first, long last) { AddToSumRow(entry, test, owner.NoData, i, first, last); });
 }
 
 // Keeps minimum and maximum over the run; nodata values are left out, and a
-// cell stays nodata until its first value.
+// cell stays nodata until its first value (`start`: the first step).
+void UpdateMinMaxRow(MemoryGrid& entry, const CellTest& test, double noData, bool start, long i, long first,
+                     long last) {
+    double* minimum = entry.MinGrid ? entry.MinGrid[i] : nullptr;
+    double* maximum = entry.MaxGrid ? entry.MaxGrid[i] : nullptr;
+    const double* data = entry.Data[i];
+    for (long j = first; j <= last; ++j) {
+        const bool valid = test.Valid(i, j);
+        if (start || !valid) {
+            if (!start) continue;
+            if (minimum) minimum[j] = noData;
+            if (maximum) maximum[j] = noData;
+            if (!valid) continue;
+        }
+        const double value = data[j];
+        if (value == noData) continue;
+        if (minimum && (minimum[j] == noData || value < minimum[j])) minimum[j] = value;
+        if (maximum && (maximum[j] == noData || value > maximum[j])) maximum[j] = value;
+    }
+}
+
 void UpdateMinMax(const modelobject& owner, MemoryGrid& entry, const CellTest& test) {
-    const double noData = owner.NoData;
     const bool start = entry.MinMaxStarted == 0;
     ForEachRow(owner, entry, AggregateColumns(owner, entry), [&](long i, long first, long last) {
-        double* minimum = entry.MinGrid ? entry.MinGrid[i] : nullptr;
-        double* maximum = entry.MaxGrid ? entry.MaxGrid[i] : nullptr;
-        const double* data = entry.Data[i];
-        for (long j = first; j <= last; ++j) {
-            const bool valid = test.Valid(i, j);
-            if (start || !valid) {
-                if (!start) continue;
-                if (minimum) minimum[j] = noData;
-                if (maximum) maximum[j] = noData;
-                if (!valid) continue;
-            }
-            const double value = data[j];
-            if (value == noData) continue;
-            if (minimum && (minimum[j] == noData || value < minimum[j])) minimum[j] = value;
-            if (maximum && (maximum[j] == noData || value > maximum[j])) maximum[j] = value;
-        }
+        UpdateMinMaxRow(entry, test, owner.NoData, start, i, first, last);
     });
     entry.MinMaxStarted = 1;
 }
@@ -305,7 +314,114 @@ void Snapshot(modelobject& owner, MemoryGrid& entry, const WriteMoments& at) {
     }
 }
 
+// The snapshot and the aggregates of the period a step closes.
+void WriteDue(modelobject& owner, MemoryGrid& entry, const CellTest& test, bool summing, bool suppressAggregates) {
+    const WriteMoments at = WriteMomentsAt(owner.StepYear, owner.StepMonth, owner.StepDay, owner.StepHour,
+                                           owner.GetTimeShift(), owner.EndKey, owner.DaysPerMonth);
+    Snapshot(owner, entry, at);
+    if (suppressAggregates) return;
+
+    if (at.RunEnd) {
+        if (entry.MinFlag && entry.MinGrid) {
+            owner.WriteGridMasked(PrefixedName(entry.MinFileName, ".min"), entry.MinGrid, owner.WriteAsciiGrids,
+                                  owner.WriteDoubleGrids);
+        }
+        if (entry.MaxFlag && entry.MaxGrid) {
+            owner.WriteGridMasked(PrefixedName(entry.MaxFileName, ".max"), entry.MaxGrid, owner.WriteAsciiGrids,
+                                  owner.WriteDoubleGrids);
+        }
+    }
+    if (summing && SumPeriodEnds(entry.TensDigit, at)) {
+        FinishSum(owner, entry, test, entry.TensDigit >= 5);
+        owner.WriteGridMasked(
+            PrefixedName(entry.SumFileName, SumTail(entry.TensDigit, owner.StepYear, owner.StepMonth, owner.StepDay)),
+            entry.SumGrid, owner.WriteAsciiGrids, owner.WriteDoubleGrids);
+        RestartSum(owner, entry, test);
+    }
+}
+
+// The entry of a write code that has something to do, else null.
+MemoryGrid* CodedEntry(modelobject& owner, int index) {
+    if (!owner.GridTable || index < 1 || index > 1000) return nullptr;
+    MemoryGrid& entry = owner.GridTable[index];
+    if (entry.UnitsDigit == 0 && entry.TensDigit == 0 && entry.MinFlag == 0 && entry.MaxFlag == 0 &&
+        entry.ThousandsDigit == 0) {
+        return nullptr;
+    }
+    return entry.Data ? &entry : nullptr;
+}
+
 }  // namespace
+
+struct GridWriteCodes::Item {
+    int Index = 0;
+    MemoryGrid* Entry = nullptr;  // null: written whole in Finish (vegetation period)
+    CellTest Test;
+    bool Summing = false;
+    bool CopyStack = false;
+    bool MinMax = false;
+    bool MinMaxStart = false;
+};
+
+GridWriteCodes::GridWriteCodes(modelobject& owner, const int* indices, int count, bool regionFilter,
+                               bool suppressAggregates)
+    : Owner(owner), RegionFilter(regionFilter), SuppressAggregates(suppressAggregates) {
+    for (int k = 0; k < count; ++k) {
+        Item item;
+        item.Index = indices[k];
+        MemoryGrid* entry = CodedEntry(owner, indices[k]);
+        if (!entry) continue;
+        // The vegetation period looks up grids and may end the run: such an
+        // entry keeps its own passes, in its turn.
+        if (!(entry->ThousandsDigit != 0 && entry->VegGrid)) {
+            item.Entry = entry;
+            item.Test = MakeCellTest(owner, regionFilter);
+            item.Summing = entry->TensDigit != 0 && entry->SumGrid;
+            if (item.Summing) PrepareCounts(*entry);
+            entry->StepCount += 1.0;
+            item.MinMax = (entry->MinFlag && entry->MinGrid) || (entry->MaxFlag && entry->MaxGrid);
+            item.CopyStack = entry->Stack && entry->OwnData == 0 && (item.Summing || item.MinMax);
+            item.MinMaxStart = entry->MinMaxStarted == 0;
+            if (item.CopyStack || item.Summing || item.MinMax) RowCells += int64_t(owner.NRows) * owner.NCols;
+        }
+        Items.push_back(item);
+    }
+}
+
+GridWriteCodes::~GridWriteCodes() = default;
+
+void GridWriteCodes::Row(long i) const {
+    for (const Item& item : Items) {
+        MemoryGrid* entry = item.Entry;
+        if (!entry || !(item.CopyStack || item.Summing || item.MinMax)) continue;
+        if (i < entry->FirstRow || i > entry->LastRow || i < 1 || i > Owner.NRows || !entry->Data[i]) continue;
+        long first, last;
+        gridio::RowRange(Owner, i, &first, &last);
+        const long aggregate = std::min(last, AggregateColumns(Owner, *entry));
+        if (item.CopyStack) CopyStackLevelRow(*entry, item.Test, i, first, std::min<long>(last, Owner.NCols));
+        if (item.Summing) AddToSumRow(*entry, item.Test, Owner.NoData, i, first, aggregate);
+        if (item.MinMax) UpdateMinMaxRow(*entry, item.Test, Owner.NoData, item.MinMaxStart, i, first, aggregate);
+    }
+}
+
+void GridWriteCodes::Finish() {
+    for (const Item& item : Items) {
+        if (!item.Entry) {
+            Owner.WriteGridByCode(item.Index, RegionFilter, SuppressAggregates);
+            continue;
+        }
+        item.Entry->MinMaxStarted = 1;
+        WriteDue(Owner, *item.Entry, item.Test, item.Summing, SuppressAggregates);
+    }
+}
+
+void modelobject::WriteGridsByCode(const int* indices, int count, bool regionFilter, bool suppressAggregates) {
+    GridWriteCodes codes(*this, indices, count, regionFilter, suppressAggregates);
+    // One light pass for all the grids.
+#pragma omp parallel for schedule(static, 1) if (WorthThreadsForLightPass(codes.Cells()))
+    for (long i = 1; i <= NRows; ++i) codes.Row(i);
+    codes.Finish();
+}
 
 void modelobject::WriteGridByCode(int index, bool regionFilter, bool suppressAggregates) {
     if (!GridTable || index < 1 || index > 1000) return;
@@ -328,25 +444,5 @@ void modelobject::WriteGridByCode(int index, bool regionFilter, bool suppressAgg
     else entry.MinMaxStarted = 1;
     if (entry.ThousandsDigit != 0 && entry.VegGrid) VegetationPeriod(*this, entry, test);
 
-    const WriteMoments at =
-        WriteMomentsAt(StepYear, StepMonth, StepDay, StepHour, GetTimeShift(), EndKey, DaysPerMonth);
-    Snapshot(*this, entry, at);
-    if (suppressAggregates) return;
-
-    if (at.RunEnd) {
-        if (entry.MinFlag && entry.MinGrid) {
-            WriteGridMasked(PrefixedName(entry.MinFileName, ".min"), entry.MinGrid, WriteAsciiGrids,
-                            WriteDoubleGrids);
-        }
-        if (entry.MaxFlag && entry.MaxGrid) {
-            WriteGridMasked(PrefixedName(entry.MaxFileName, ".max"), entry.MaxGrid, WriteAsciiGrids,
-                            WriteDoubleGrids);
-        }
-    }
-    if (summing && SumPeriodEnds(entry.TensDigit, at)) {
-        FinishSum(*this, entry, test, entry.TensDigit >= 5);
-        WriteGridMasked(PrefixedName(entry.SumFileName, SumTail(entry.TensDigit, StepYear, StepMonth, StepDay)),
-                        entry.SumGrid, WriteAsciiGrids, WriteDoubleGrids);
-        RestartSum(*this, entry, test);
-    }
+    WriteDue(*this, entry, test, summing, suppressAggregates);
 }

@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstdarg>
 #include <new>
+#include <vector>
 
 #include "framework/diagnostics_writer.h"
+#include "framework/parallel_rows.h"
 #include "framework/signals.h"
 #include "framework/zonetable.h"
 
@@ -286,29 +288,52 @@ void zonalstatistic::ResetStep() {
     RowSums.Clear();
 }
 
-void zonalstatistic::FoldRows() {
-    if (!IsOn()) return;
-    int zone = 0;
-    bool outOfMemory = false;
+zonalstatistic::FoldFailure zonalstatistic::FoldRowsQuietly() noexcept {
+    FoldFailure failure;
+    if (!IsOn()) return failure;
     // One pass: a failed row stops it, and the step ends with the failure.
-    const int failed = RowSums.FoldUntilFailure(
+    failure.Row = RowSums.FoldUntilFailure(
         [this](const ZonePartial& partial) {
             ZoneRecord& record = Zones[partial.Zone];
             record.n += partial.Weight;
             record.RelCellSum += partial.Area;
             record.sx += partial.Sum;
         },
-        &zone, &outOfMemory);
+        &failure.Zone, &failure.OutOfMemory);
     RowSums.Clear();
-    if (failed < 0) return;
-    if (outOfMemory) {
+    return failure;
+}
+
+void zonalstatistic::RaiseFoldFailure(const FoldFailure& failure) {
+    if (failure.Row < 0) return;
+    if (failure.OutOfMemory) {
         if (Writer) *Writer << "FATAL: no free memory in zonalstatistik::AddValue " << "[end-entry]";
         throw 1;
     }
     if (Writer)
-        *Writer << "FATAL: zone index " << zone << " outside 0 to " << ZoneCount << " in the statistics "
+        *Writer << "FATAL: zone index " << failure.Zone << " outside 0 to " << ZoneCount << " in the statistics "
                 << FileName << "[end-entry]";
     throw 3;
+}
+
+void zonalstatistic::FoldRows() { RaiseFoldFailure(FoldRowsQuietly()); }
+
+void zonalstatistic::FoldRowsOf(zonalstatistic* const* statistics, int count) {
+    if (count <= 0) return;
+    std::vector<FoldFailure> failures(static_cast<size_t>(count));
+    int64_t cells = 0;
+    for (int k = 0; k < count; ++k) {
+        if (statistics[k]) cells = std::max<int64_t>(cells, int64_t(statistics[k]->GridRows) * statistics[k]->GridCols);
+    }
+    // The rows of a statistic were summed by all threads; one thread each
+    // reads them instead of the main thread reading all.
+#pragma omp parallel for schedule(dynamic, 1) if (count > 1 && WorthThreads(cells))
+    for (int k = 0; k < count; ++k) {
+        if (statistics[k]) failures[static_cast<size_t>(k)] = statistics[k]->FoldRowsQuietly();
+    }
+    for (int k = 0; k < count; ++k) {
+        if (statistics[k]) statistics[k]->RaiseFoldFailure(failures[static_cast<size_t>(k)]);
+    }
 }
 
 void zonalstatistic::AddValue(int row, int column, int zone, double value, double weight) {

@@ -92,6 +92,24 @@ public:
     // clears them; FATAL code 3 for a zone out of range (the rows before the
     // lowest failed row are added by then). Serial.
     void FoldRows();
+    // What a fold found wrong: the lowest failed row (-1: none), the zone out
+    // of range there, or whether an allocation failed instead.
+    struct FoldFailure {
+        int Row = -1;
+        int Zone = 0;
+        bool OutOfMemory = false;
+    };
+    // `FoldRows` without raising: the failure is returned for
+    // `RaiseFoldFailure`. Statistics of their own may fold on different
+    // threads at once, each one's rows still in row order; `CloseStep` then
+    // finds nothing left to fold.
+    FoldFailure FoldRowsQuietly() noexcept;
+    // Ends the run as `FoldRows` does for a failure; nothing when none.
+    void RaiseFoldFailure(const FoldFailure& failure);
+    // Folds the rows of `count` statistics, one statistic per thread when the
+    // largest grid is worth threads; a failure is raised for the first
+    // failed statistic of the list.
+    static void FoldRowsOf(zonalstatistic* const* statistics, int count);
     // Begins a time step.
     virtual void ResetStep();
     // Ends a time step; a row is buffered every `interval` steps.

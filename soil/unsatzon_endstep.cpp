@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "framework/diagnostics_writer.h"
 #include "soil/unsatzon.h"
@@ -88,8 +89,13 @@ void unsatzonmodellklasse::EndTimeStepRunoff() {
     const StatisticsWriter order[] = {wGWSTAND, wGWN,   wINFILT, wMACRO, wSUBSTEPS, wSB_1,  wSB_2, wIMMO,
                                 wROOT,    wINFEX, wQD,     wQI,    wQB,       wQg,    wQDRAIN, wPOND,
                                 wTHAW, wGWIN, wGWEX};
+    // The statistics' rows are folded together, one statistic per thread,
+    // before they close in their order.
+    std::vector<zonalstatistic*> closing;
     for (StatisticsWriter w : order) {
         if (w == wTHAW && heatMethod <= 0) continue;
-        if (Statistics[w]) Statistics[w]->CloseStep(StepYear, StepMonth, StepDay, StepHour);
+        if (Statistics[w]) closing.push_back(Statistics[w]);
     }
+    zonalstatistic::FoldRowsOf(closing.data(), static_cast<int>(closing.size()));
+    for (zonalstatistic* statistic : closing) statistic->CloseStep(StepYear, StepMonth, StepDay, StepHour);
 }

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
 #include "framework/parallel_rows.h"
+#include "framework/writecode.h"
 #include "framework/zonalstatistic.h"
 #include "parameters/landuse.h"
 #include "parameters/multilayer_landuse.h"
@@ -430,27 +432,41 @@ void interzeptionsmodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t m
         if (TracerStorage[static_cast<size_t>(n)].Statistics) TracerStorage[static_cast<size_t>(n)].Statistics->ResetStep();
     }
 
-    // A cell costs a few dozen operations: threads pay off on large grids only.
-    const bool parallel = WorthThreads(static_cast<int64_t>(NRows) * NCols);
-#pragma omp parallel for schedule(static, 1) if (parallel)
-    for (int32_t i = 1; i <= NRows; ++i) {
-        ComputeRow(i);
-        AddRowStatistics(i);
-    }
-
+    // The write codes' sums and the statistics of the step, gathered in the
+    // same pass that computes the rows: a row's sums follow its cells.
+    std::vector<int> codes;
+    std::vector<zonalstatistic*> statistics;
     for (int k = 0; k <= LayerCount; ++k) {
-        EvaporationStats[k]->CloseStep(year, month, day, hour);
-        StorageStats[k]->CloseStep(year, month, day, hour);
-        ThroughfallStats[k]->CloseStep(year, month, day, hour);
-        WriteGridByCode(StorageIndex[k], true, false);
-        WriteGridByCode(EvaporationIndex[k], true, false);
-        WriteGridByCode(ThroughfallIndex[k], true, false);
+        statistics.insert(statistics.end(), {EvaporationStats[k], StorageStats[k], ThroughfallStats[k]});
+        codes.insert(codes.end(), {StorageIndex[k], EvaporationIndex[k], ThroughfallIndex[k]});
     }
     for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
         TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
-        if (record.Statistics) record.Statistics->CloseStep(year, month, day, hour);
-        if (record.StorageGridIndex > 0) WriteGridByCode(record.StorageGridIndex, true, false);
+        if (record.Statistics) statistics.push_back(record.Statistics.get());
+        if (record.StorageGridIndex > 0) codes.push_back(record.StorageGridIndex);
     }
+    GridWriteCodes writeCodes(*this, codes.data(), static_cast<int>(codes.size()), true, false);
+    std::vector<zonalstatistic::FoldFailure> failures(statistics.size());
+    const int statisticCount = static_cast<int>(statistics.size());
+
+    // A cell costs a few dozen operations: threads pay off on large grids only.
+    const bool parallel = WorthThreads(static_cast<int64_t>(NRows) * NCols);
+#pragma omp parallel if (parallel)
+    {
+#pragma omp for schedule(static, 1)
+        for (int32_t i = 1; i <= NRows; ++i) {
+            ComputeRow(i);
+            AddRowStatistics(i);
+            writeCodes.Row(i);
+        }
+        // Each statistic's rows folded in row order by one thread.
+#pragma omp for schedule(dynamic, 1)
+        for (int k = 0; k < statisticCount; ++k) failures[static_cast<size_t>(k)] = statistics[static_cast<size_t>(k)]->FoldRowsQuietly();
+    }
+    for (int k = 0; k < statisticCount; ++k) statistics[static_cast<size_t>(k)]->RaiseFoldFailure(failures[static_cast<size_t>(k)]);
+
+    for (zonalstatistic* statistic : statistics) statistic->CloseStep(year, month, day, hour);
+    writeCodes.Finish();
 }
 
 void interzeptionsmodellklasse::InitTracers(int* status, int n, TracerInfo* table,

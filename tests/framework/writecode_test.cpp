@@ -2,6 +2,7 @@
 #include <omp.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -548,8 +549,10 @@ TEST_F(WriteCodeTest, StackEntryAggregatesItsFirstLevel) {
     EXPECT_DOUBLE_EQ(Read("layer.mit")[1][2], 2);
 }
 
-// A grid large enough for a team of threads, with a ragged basin.
-TEST(WriteCodeThreads, OutputDoesNotDependOnTheThreadCount) {
+// A grid large enough for a team of threads, with a ragged basin; the
+// entries written one by one and in one pass over the rows.
+TEST(WriteCodeThreads, OutputDoesNotDependOnTheThreadCountOrBatching) {
+    setenv("RUVEX_PARALLEL_MIN_CELLS", "1", 1);
     constexpr int rows = 90, cols = 70;
     TempDir dir;
     std::ostringstream console;
@@ -571,9 +574,9 @@ TEST(WriteCodeThreads, OutputDoesNotDependOnTheThreadCount) {
 
     const int threads = omp_get_max_threads();
     std::vector<std::string> outputs;
-    for (int count : {1, 4}) {
+    for (const auto& [count, batched] : {std::pair{1, false}, {4, false}, {4, true}}) {
         omp_set_num_threads(count);
-        const std::string sub = dir.file("t" + std::to_string(count));
+        const std::string sub = dir.file("t" + std::to_string(count) + (batched ? "b" : ""));
         std::filesystem::create_directory(sub);
         model.OutputDirectory = sub + "/";
         std::vector<int> entries;
@@ -590,7 +593,9 @@ TEST(WriteCodeThreads, OutputDoesNotDependOnTheThreadCount) {
             ++k;
             for (int i = 1; i <= rows; ++i)
                 for (int j = 1; j <= cols; ++j) data[i][j] = (i + j + k) % 11 == 0 ? NoData : std::sin(0.1 * k * i + j);
-            for (int index : entries) model.WriteGridByCode(index, true, false);
+            if (batched) model.WriteGridsByCode(entries.data(), static_cast<int>(entries.size()), true, false);
+            else
+                for (int index : entries) model.WriteGridByCode(index, true, false);
         }
         for (int index : entries) model.ReleaseGrid(index);
         outputs.push_back(ReadFile(sub + "/sum.sum") + ReadFile(sub + "/sum.min") + ReadFile(sub + "/sum.max") +
@@ -601,6 +606,7 @@ TEST(WriteCodeThreads, OutputDoesNotDependOnTheThreadCount) {
     model.free_matrix(data, 1, rows, 1, cols);
     EXPECT_GT(outputs[0].size(), 4u * rows * cols);
     EXPECT_EQ(outputs[0], outputs[1]);
+    EXPECT_EQ(outputs[0], outputs[2]);
 }
 
 }  // namespace

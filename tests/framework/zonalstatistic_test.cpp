@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <omp.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
 #include <cmath>
 #include <csignal>
 #include <sstream>
@@ -509,4 +515,65 @@ TEST_F(ZonalStatisticTest, ZoneOutOfRangeInRowSumsIsFatalAfterTheLoop) {
     }
     Writer.Close();
     EXPECT_NE(ReadFile(Dir.file("diag.xml")).find("zone index 7 outside 0 to 3"), std::string::npos);
+}
+
+// Statistics folded together, one per thread, write what they write when each
+// folds in its own CloseStep; a zone out of range is raised for the first
+// failed statistic of the list.
+TEST_F(ZonalStatisticTest, StatisticsFoldedTogetherEqualFoldedAlone) {
+    setenv("RUVEX_PARALLEL_MIN_CELLS", "1", 1);
+    constexpr int count = 4;
+    const int threads = omp_get_max_threads();
+    std::string files[2][count];
+    for (int together = 0; together < 2; ++together) {
+        std::vector<std::vector<ZoneRecord>> zones(count, ThreeZones());
+        std::vector<std::unique_ptr<zonalstatistic>> owned;
+        std::vector<zonalstatistic*> statistics;
+        for (int k = 0; k < count; ++k) {
+            const std::string name = "fold" + std::to_string(together) + std::to_string(k) + ".txt";
+            owned.push_back(Make(2001, zones[static_cast<size_t>(k)], nullptr, {}, 4, name));
+            owned.back()->WriteHeader("Name", "Sub");
+            statistics.push_back(owned.back().get());
+        }
+        for (int s = 1; s <= 3; ++s) {
+            for (zonalstatistic* statistic : statistics) statistic->ResetStep();
+#pragma omp parallel for schedule(static, 1) num_threads(2)
+            for (int r = 1; r <= 2; ++r)
+                for (int k = 0; k < count; ++k)
+                    for (int c = 1; c <= 3; ++c)
+                        statistics[static_cast<size_t>(k)]->AddToRow(r, c, 1 + (r + c + k) % 3, 0.3 * s + r + 0.7 * c * k, 1.0);
+            if (together) {
+                omp_set_num_threads(3);
+                zonalstatistic::FoldRowsOf(statistics.data(), count);
+            }
+            for (zonalstatistic* statistic : statistics) statistic->CloseStep(2000, 1, 1, s);
+        }
+        for (int k = 0; k < count; ++k) {
+            statistics[static_cast<size_t>(k)]->Close();
+            files[together][k] = ReadFile(Dir.file("fold" + std::to_string(together) + std::to_string(k) + ".txt"));
+        }
+    }
+    omp_set_num_threads(threads);
+    for (int k = 0; k < count; ++k) EXPECT_EQ(files[1][k], files[0][k]) << k;
+
+    std::vector<std::vector<ZoneRecord>> zones(3, ThreeZones());
+    std::vector<std::unique_ptr<zonalstatistic>> owned;
+    std::vector<zonalstatistic*> statistics;
+    for (int k = 0; k < 3; ++k) {
+        owned.push_back(Make(2001, zones[static_cast<size_t>(k)], nullptr, {}, 4, "bad" + std::to_string(k) + ".txt"));
+        owned.back()->ResetStep();
+        statistics.push_back(owned.back().get());
+    }
+    statistics[1]->AddToRow(1, 1, 8, 1.0, 1.0);
+    statistics[2]->AddToRow(1, 1, 9, 1.0, 1.0);
+    try {
+        zonalstatistic::FoldRowsOf(statistics.data(), 3);
+        FAIL() << "no exception";
+    } catch (int code) {
+        EXPECT_EQ(code, 3);
+    }
+    Writer.Close();
+    const std::string diagnostics = ReadFile(Dir.file("diag.xml"));
+    EXPECT_NE(diagnostics.find("zone index 8 outside"), std::string::npos);
+    EXPECT_EQ(diagnostics.find("zone index 9 outside"), std::string::npos);
 }
