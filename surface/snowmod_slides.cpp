@@ -90,9 +90,10 @@ void schneemodellklasse::BuildSlideWalk() {
     }
 
     // The shares of the neighbours of the cell's zone, from the slide
-    // fractions.
+    // fractions; every cell writes only its own links.
     Slides.Links.assign(walk.size(), SlideLinks{});
     Slides.State.assign(walk.size(), SlideState{});
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
     for (int r = 1; r <= NRows; ++r)
         for (int c = 1; c <= NCols; ++c) {
             if (!ZoneCell(r, c)) continue;
