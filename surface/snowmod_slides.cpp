@@ -192,8 +192,9 @@ void schneemodellklasse::WalkSlideZone(int k) {
     for (int32_t p = Slides.ZoneBegin[static_cast<size_t>(zone)]; p < last; ++p) {
         SlideState& cell = state[p];
         const double m = cell.Input + cell.Mobile;
-        if (!links[p].Spreads) {
-            cell.Mobile = m;
+        // Without mass no share is positive: the neighbours stay as they are.
+        if (!links[p].Spreads || !(m > 0)) {
+            cell.Mobile = links[p].Spreads ? 0.0 : m;
             continue;
         }
         cell.Mobile = 0;
