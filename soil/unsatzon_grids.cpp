@@ -344,6 +344,7 @@ void unsatzonmodellklasse::CreateOtherGrids() {
     GWTableExtern = CreateGrid("GWTableExtern", "GWTableExtern", 0, 0, true);
     Balance = CreateGrid("Balance", "Balance", 0, 0, true);
     TangensBeta = CreateGrid("tangens_beta", "tangens_beta", 0, 0);
+#pragma omp parallel for schedule(static, 1) if (WorthThreadsForLightPass(Cells()))
     for (int i = 1; i <= NRows; ++i)
         for (int j = 1; j <= NCols; ++j)
             if (OwnModelCell(i, j)) TangensBeta[i][j] = SlopeAngle[i][j] * 3.141592653 / 180;

@@ -119,6 +119,7 @@ void unsatzonmodellklasse::InitSoilTracers(TracerInfo* table, StatisticsTableEnt
             st.Stack = stack;
         } else {
             st.Stack = matrix3d(1, NRows, 1, NCols, L, NRows);
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(Cells()))
             for (int i = 1; i <= NRows; ++i) {
                 for (int j = 1; j <= NCols; ++j) {
                     double* U = st.Stack[i][j];
@@ -138,6 +139,7 @@ void unsatzonmodellklasse::InitSoilTracers(TracerInfo* table, StatisticsTableEnt
             }
         }
         st.Concentration = matrix(1, NRows, 1, NCols, NRows);
+#pragma omp parallel for schedule(static, 1) if (WorthThreadsForLightPass(Cells()))
         for (int i = 1; i <= NRows; ++i)
             for (int j = 1; j <= NCols; ++j) st.Concentration[i][j] = OwnModelCell(i, j) ? 0.0 : NoData;
         st.StackIndex = freeEntry();
@@ -149,6 +151,7 @@ void unsatzonmodellklasse::InitSoilTracers(TracerInfo* table, StatisticsTableEnt
         // that is really free.
         auto runoffGrid = [&](const char* format, int& index) {
             double** grid = matrix(1, NRows, 1, NCols, NRows);
+#pragma omp parallel for schedule(static, 1) if (WorthThreadsForLightPass(Cells()))
             for (int i = 1; i <= NRows; ++i)
                 for (int j = 1; j <= NCols; ++j) grid[i][j] = OwnModelCell(i, j) ? 0.0 : NoData;
             index = freeEntry();
@@ -178,12 +181,14 @@ void unsatzonmodellklasse::InitSoilTracers(TracerInfo* table, StatisticsTableEnt
     }
 
     // The concentration at the groundwater layer, and with it the first
-    // baseflow concentrations per subbasin.
+    // baseflow concentrations per subbasin. The cells are independent; the
+    // sums per subbasin then run in row order on one thread.
     double** qg = Qg.Rows();
     for (int k = 1; k <= T; ++k) {
         const TracerInfo& tracer = table[k];
         SoilTracer& st = SoilTracers[static_cast<size_t>(k)];
-        std::vector<double> sum(static_cast<size_t>(n) + 1, 0.0), weight(static_cast<size_t>(n) + 1, 0.0);
+        const bool seedGroundwater = st.Groundwater && !groundwaterRead[static_cast<size_t>(k)];
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(Cells()))
         for (int i = 1; i <= NRows; ++i) {
             for (int j = 1; j <= NCols; ++j) {
                 if (SubbasinGrid[i][j] == NoData || !OwnModelCell(i, j)) continue;
@@ -195,9 +200,16 @@ void unsatzonmodellklasse::InitSoilTracers(TracerInfo* table, StatisticsTableEnt
                     if (tracer.max_conc > 0 && cg > tracer.max_conc) cg = tracer.max_conc;
                 }
                 st.Concentration[i][j] = cg;
-                if (st.Groundwater && !groundwaterRead[static_cast<size_t>(k)]) st.Groundwater[i][j] = cg;
+                if (seedGroundwater) st.Groundwater[i][j] = cg;
+            }
+        }
+        std::vector<double> sum(static_cast<size_t>(n) + 1, 0.0), weight(static_cast<size_t>(n) + 1, 0.0);
+        for (int i = 1; i <= NRows; ++i) {
+            for (int j = 1; j <= NCols; ++j) {
+                if (SubbasinGrid[i][j] == NoData || !OwnModelCell(i, j)) continue;
                 const int s = SubbasinRankOfCell(i, j);
                 if (s < 1) continue;
+                const double cg = st.Concentration[i][j];
                 const double w = CellWeight(i, j);
                 const double o = Baseflow[i][j];
                 sum[static_cast<size_t>(s)] += w * o * cg;

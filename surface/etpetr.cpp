@@ -7,6 +7,7 @@
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
 #include "framework/hru_cells.h"
+#include "framework/parallel_rows.h"
 #include "framework/zonalstatistic.h"
 #include "parameters/multilayer_landuse.h"
 #include "surface/etpetr_physics.h"
@@ -346,6 +347,7 @@ double** verdunstungsmodellklasse::CreateGrid(const std::string& fileName, const
         throw 12;
     }
     double** grid = matrix(1, NRows, 1, NCols, NRows);
+#pragma omp parallel for schedule(static, 1) if (WorthThreadsForLightPass(static_cast<int64_t>(NRows) * NCols))
     for (int32_t i = 1; i <= NRows; ++i) {
         for (int32_t j = 1; j <= NCols; ++j) grid[i][j] = ActiveCell(i, j) ? activeValue : NoData;
     }

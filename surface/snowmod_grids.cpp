@@ -7,6 +7,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/parallel_rows.h"
 #include "framework/zonalstatistic.h"
 #include "surface/snowmod.h"
 #include "surface/snowmod_physics.h"
@@ -24,6 +25,7 @@ std::vector<ElevationOrderCell> SortByElevation(double** zone, double** elevatio
 double** schneemodellklasse::NewGrid(double activeValue, double inactiveValue) {
     double** grid = matrix(1, NRows, 1, NCols, NRows);
     OwnGrids.push_back({0, grid});
+#pragma omp parallel for schedule(static, 1) if (WorthThreadsForLightPass(static_cast<int64_t>(NRows) * NCols))
     for (int r = 1; r <= NRows; ++r)
         for (int c = 1; c <= NCols; ++c) grid[r][c] = ZoneCell(r, c) ? activeValue : inactiveValue;
     return grid;
@@ -82,6 +84,7 @@ void schneemodellklasse::CreateSlideGrids() {
         maxDepositionGrid = GridTable[supplied].Data;
     } else {
         maxDepositionGrid = NewGrid(0, NoData);
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
         for (int r = 1; r <= NRows; ++r)
             for (int c = 1; c <= NCols; ++c)
                 if (ZoneCell(r, c))

@@ -90,9 +90,10 @@ void schneemodellklasse::BuildSlideWalk() {
     }
 
     // The shares of the neighbours of the cell's zone, from the slide
-    // fractions.
+    // fractions; every cell writes only its own links.
     Slides.Links.assign(walk.size(), SlideLinks{});
     Slides.State.assign(walk.size(), SlideState{});
+#pragma omp parallel for schedule(static, 1) if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
     for (int r = 1; r <= NRows; ++r)
         for (int c = 1; c <= NCols; ++c) {
             if (!ZoneCell(r, c)) continue;
@@ -191,8 +192,9 @@ void schneemodellklasse::WalkSlideZone(int k) {
     for (int32_t p = Slides.ZoneBegin[static_cast<size_t>(zone)]; p < last; ++p) {
         SlideState& cell = state[p];
         const double m = cell.Input + cell.Mobile;
-        if (!links[p].Spreads) {
-            cell.Mobile = m;
+        // Without mass no share is positive: the neighbours stay as they are.
+        if (!links[p].Spreads || !(m > 0)) {
+            cell.Mobile = links[p].Spreads ? 0.0 : m;
             continue;
         }
         cell.Mobile = 0;
