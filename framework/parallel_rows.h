@@ -37,7 +37,9 @@
 // (groundwater's sweeps: an atomic mark per row, then a short spin and
 // yielding) instead of a barrier after all rows.
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 // Below this many valid cells a pass runs on one thread. Measured with the
 // bench's inverse-distance interpolation of 20 stations (about 30 ns of work
@@ -81,3 +83,26 @@ inline bool WorthThreadsForLightPass(int64_t cells) { return cells >= ParallelTh
 // its environment; `argv` is that of main. Returns only when nothing was to
 // be done or the new start failed.
 void ChooseThreadWaitPolicy(char** argv);
+
+// Cuts rows 1..rows into `threads` blocks of neighbouring rows of about equal
+// cost (`cost(r)` is row r's): a pass in which every thread takes its own
+// block keeps what a row reads of its neighbour rows mostly in the thread's
+// own cache. Returns threads + 1 block starts; thread t has the rows from
+// start t up to start t + 1 (exclusive), the last start being rows + 1.
+template <typename RowCost>
+std::vector<int32_t> RowBlocksOfEqualCost(int32_t rows, int threads, RowCost cost) {
+    threads = std::max(threads, 1);
+    rows = std::max(rows, 0);
+    std::vector<int64_t> before(static_cast<size_t>(rows) + 2, 0);
+    for (int32_t r = 1; r <= rows; ++r)
+        before[static_cast<size_t>(r) + 1] = before[static_cast<size_t>(r)] + cost(r);
+    const int64_t total = before[static_cast<size_t>(rows) + 1];
+    std::vector<int32_t> start(static_cast<size_t>(threads) + 1, rows + 1);
+    int32_t r = 1;
+    for (int t = 0; t < threads; ++t) {
+        const int64_t from = total * t / threads;
+        while (r <= rows && before[static_cast<size_t>(r)] < from) ++r;
+        start[static_cast<size_t>(t)] = r;
+    }
+    return start;
+}

@@ -12,6 +12,7 @@
 #include <omp.h>
 
 #include "framework/diagnostics_writer.h"
+#include "framework/parallel_rows.h"
 #include "framework/tracer_info.h"
 #include "framework/zonalstatistic.h"
 #include "lateral/gwflow.h"
@@ -59,24 +60,14 @@ void gwflowclass::SizeRowPartials() {
 }
 
 void gwflowclass::SplitRowsIntoBlocks(int threads) {
-    threads = std::max(threads, 1);
-    std::vector<int64_t> before(static_cast<size_t>(std::max(NRows, 0)) + 2, 0);
-    for (int32_t r = 1; r <= NRows; ++r) {
+    RowBlockStart = RowBlocksOfEqualCost(NRows, threads, [this](int32_t r) {
         // The passes look at every column of a row; a look costs about a
         // ninth of a model cell (sample counts per thread, 8 threads, the
         // 400 x 300 valley).
         int64_t cost = 1 + NCols / 9;
         for (int32_t c = 1; c <= NCols; ++c) cost += ModelCell(r, c) ? 1 : 0;
-        before[static_cast<size_t>(r) + 1] = before[static_cast<size_t>(r)] + cost;
-    }
-    const int64_t total = before[static_cast<size_t>(std::max(NRows, 0)) + 1];
-    RowBlockStart.assign(static_cast<size_t>(threads) + 1, NRows + 1);
-    int32_t r = 1;
-    for (int t = 0; t < threads; ++t) {
-        const int64_t from = total * t / threads;
-        while (r <= NRows && before[static_cast<size_t>(r)] < from) ++r;
-        RowBlockStart[static_cast<size_t>(t)] = r;
-    }
+        return cost;
+    });
 }
 
 std::pair<int32_t, int32_t> gwflowclass::OwnRowBlock() {

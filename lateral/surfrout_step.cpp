@@ -397,25 +397,15 @@ void surfaceroutingclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
 }
 
 void surfaceroutingclass::SplitRowsIntoBlocks(int threads) {
-    threads = std::max(threads, 1);
-    std::vector<int64_t> before(static_cast<size_t>(std::max(NRows, 0)) + 2, 0);
-    for (int32_t row = 1; row <= NRows; ++row) {
+    RowBlockStart = RowBlocksOfEqualCost(NRows, threads, [this](int32_t row) {
         const auto [first, last] = ColumnRange(RowExtents, row, NCols);
         // Every row copies its concentrations over all columns and looks at
         // its columns; on the 400 x 300 valley a row cost about as much as
         // 15 model cells more (sample counts per thread, 8 threads).
         int64_t cost = 1 + NCols / 25;
         for (int32_t col = first; col <= last; ++col) cost += IsModelCell(row, col) ? 1 : 0;
-        before[static_cast<size_t>(row) + 1] = before[static_cast<size_t>(row)] + cost;
-    }
-    const int64_t total = before[static_cast<size_t>(std::max(NRows, 0)) + 1];
-    RowBlockStart.assign(static_cast<size_t>(threads) + 1, NRows + 1);
-    int32_t row = 1;
-    for (int t = 0; t < threads; ++t) {
-        const int64_t from = total * t / threads;
-        while (row <= NRows && before[static_cast<size_t>(row)] < from) ++row;
-        RowBlockStart[static_cast<size_t>(t)] = row;
-    }
+        return cost;
+    });
 }
 
 std::pair<int32_t, int32_t> surfaceroutingclass::OwnRowBlock() const {
