@@ -38,7 +38,9 @@
 // yielding) instead of a barrier after all rows.
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 // Below this many valid cells a pass runs on one thread. Measured with the
@@ -105,4 +107,12 @@ std::vector<int32_t> RowBlocksOfEqualCost(int32_t rows, int threads, RowCost cos
         start[static_cast<size_t>(t)] = r;
     }
     return start;
+}
+
+// Waits until a row's mark has reached `serial` (the pass or iteration the
+// row has finished): a short spin, then the core goes to whatever else wants
+// it between looks, so a busy machine is not held up by waiting threads.
+inline void WaitForRow(const std::atomic<int64_t>& done, int64_t serial) {
+    for (int looks = 0; done.load(std::memory_order_acquire) < serial; ++looks)
+        if (looks >= 64) std::this_thread::yield();
 }

@@ -20,13 +20,6 @@
 
 namespace {
 constexpr double MissingNeighbour = -8888;
-
-// Waits until a row has finished the sweep `serial`: a short spin, then the
-// core goes to whatever else wants it between looks.
-void WaitForRow(const std::atomic<int64_t>& done, int64_t serial) {
-    for (int looks = 0; done.load(std::memory_order_acquire) < serial; ++looks)
-        if (looks >= 64) std::this_thread::yield();
-}
 }  // namespace
 
 void gwflowclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {

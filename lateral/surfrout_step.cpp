@@ -23,13 +23,6 @@ using namespace surfrout;
 
 namespace {
 
-// Waits until a row has reached the iteration `serial`: a short spin, then
-// the core goes to whatever else wants it between looks.
-void WaitForRow(const std::atomic<int64_t>& done, int64_t serial) {
-    for (int looks = 0; done.load(std::memory_order_acquire) < serial; ++looks)
-        if (looks >= 64) std::this_thread::yield();
-}
-
 std::pair<int32_t, int32_t> ColumnRange(const RowExtent* extents, int32_t row, int32_t ncols) {
     if (!extents) return {1, ncols};
     return {std::max<int32_t>(1, extents[row].first), std::min<int32_t>(ncols, extents[row].last)};
