@@ -26,8 +26,8 @@
 //   5        BilinearValue of station file 0
 //   6        BilinearValue of file 0 + BilinearValue of file 1 x elevation
 //   7        spline value, IDW where the spline has none
-//   8        spline values of files 0 and 1 (second x elevation), IDW of
-//            file 0 where either spline has none
+//   8        spline values of files 0 and 1 (second x elevation); where
+//            either spline has none, IDW of file 0 + IDW of file 1 x elevation
 //   9        the grid read in the step
 //   12       ThiessenLapseValue
 //   Determinant3 serves the regression fit of methods 10 and 11.
@@ -206,8 +206,9 @@ struct CellOutcome {
 // 8 add their gradient times the elevation; 2, 9, 10 (regression and grids)
 // and 12 (which applies its lapse rate) do not use it.
 // Method 6 gives -N - 1 when either of its two terms has nothing to
-// interpolate from; method 8 takes the inverse-distance value of file 0 where
-// either spline grid holds G.
+// interpolate from; where either spline grid holds G, method 8 takes the
+// inverse-distance values of both files (the second times the elevation), as
+// -N - 1 when either has nothing to interpolate from.
 CellOutcome InterpolateCellValue(const MethodData& data, const CellPoint& cell, std::optional<double> common);
 
 // What the point service knows of one point.
