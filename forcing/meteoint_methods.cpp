@@ -343,8 +343,9 @@ double InterpolatePointValue(const MethodData& data, const PointQuery& point) {
                                          BilinearValue(file1, point.Corners[1], data.Idw, N, point.QX, point.QY),
                                          point.CellElevation, N);
         case 7:
-        case 9:
             return ThiessenValue(file0, N, point.CellX, point.CellY);
+        case 9:
+            return point.Grid == G ? InvalidValue(N) : point.Grid;
         case 8:
             return InterceptPlusGradient(ThiessenValue(file0, N, point.CellX, point.CellY),
                                          ThiessenValue(file1, N, point.CellX, point.CellY), point.CellElevation, N);

@@ -219,13 +219,15 @@ struct PointQuery {
     double CellX = 0, CellY = 0; // "CoordX", "CoordY" of the point's cell
     double CellElevation = 0;    // the elevation grid at the point's cell
     LookUpCorners Corners[2];    // look-up stations of the point's cell (methods 5 and 6)
+    double Grid = 0;             // method 9: the current grid of the list at the point's cell
 };
 
 // The value of the point service at one point by the input's method, before
 // scaling, limits and scenario; a value below -N when there is nothing to
-// interpolate from. Methods 7 and 9 take the nearest station of file 0 at the
+// interpolate from. Method 7 takes the nearest station of file 0 at the
 // point's cell; method 8 adds the nearest station of file 1 times the cell's
-// elevation, as method 6 adds its gradient.
+// elevation, as method 6 adds its gradient; method 9, which has no stations,
+// takes its grid at the point's cell (nothing where the grid holds G).
 double InterpolatePointValue(const MethodData& data, const PointQuery& point);
 
 }  // namespace meteoint
