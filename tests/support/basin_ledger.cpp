@@ -299,9 +299,9 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
             return sum;
         });
         Add("abstractions", Kind::Out, [routing] { return routing->Exchange.LastStep.Abstractions; });
-        // A sub-channel holds the flows of its filled translation elements,
-        // its correction store and its two linear storages per sub-interval,
-        // each a rate over the step for one sub-interval.
+        // A sub-channel holds the flows of its filled translation elements
+        // and its two linear storages per sub-interval, each a rate over the
+        // step for one sub-interval; its water is nowhere else.
         Add("channels", Kind::Store, [routing, outletFactor] {
             double sum = 0;
             double** abfrel = routing->GetAbfrel();
@@ -321,7 +321,6 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
                         const int b = (sigma - 1) * length + 1;
                         // Elements b .. b + Ns - 1 left in this step.
                         for (int p = b + Ns; p <= w.FillPosition[ks]; ++p) held += E[static_cast<size_t>(p)];
-                        held += w.Correction[0][ks];
                         for (int k = 1; k <= Ns; ++k)
                             held += TwoLinearStoragesContent(
                                 w.QausMain[ks][static_cast<size_t>(k)], w.QausPlain[ks][static_cast<size_t>(k)],
