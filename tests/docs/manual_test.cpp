@@ -38,35 +38,46 @@ std::vector<fs::path> ManualFiles() {
     return files;
 }
 
-std::set<std::string> Matches(const std::string& text, const std::regex& pattern, int group = 1) {
+// The first groups of every match of `pattern`, looked for only in the lines
+// that hold `hint` (std::regex over whole sources would take seconds).
+std::set<std::string> Matches(const std::string& text, const std::regex& pattern, const std::string& hint) {
     std::set<std::string> found;
-    for (std::sregex_iterator it(text.begin(), text.end(), pattern), end; it != end; ++it) {
-        found.insert((*it)[group].str());
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.find(hint) == std::string::npos) continue;
+        for (std::sregex_iterator it(line.begin(), line.end(), pattern), end; it != end; ++it) {
+            found.insert((*it)[1].str());
+        }
     }
     return found;
 }
 
 // The sections the program looks up, as the manual names them: "[name]" for a
 // fixed name, "[prefix_<...>]" for names built from a prefix and a number, and
-// "[<input_name>]" for the sections named in [meteo_names].
+// "[<input_name>]" for the sections named in [meteo_names]. Only lookups
+// count (a FindSection call or the name a reader is handed), so that a
+// message or a state-file section that quotes a name in brackets is no
+// section of the control file.
 std::set<std::string> SectionsTheCodeReads() {
     std::set<std::string> sections;
-    const std::regex literal(R"re("\[([A-Za-z][A-Za-z0-9_]*)\]")re");
+    const std::regex lookedUp(R"re(\b(?:FindSection|InitLakes)\(\s*"\[([A-Za-z][A-Za-z0-9_]*)\]")re");
     const std::regex prefix(R"re("\[([A-Za-z][A-Za-z0-9_]*_)"\s*\+)re");
     // The sub-models get their section's name from the application.
     const std::regex constructed(R"re(new \w+\(&status, Writer, statistics, size, "([A-Za-z][A-Za-z0-9_]*)")re");
+    // A reader that looks up its own module name names its section there.
+    const std::string byModuleName = "FindSection(\"[\" + ModuleName + \"]\"";
+    const std::regex moduleName(R"re(\bModuleName = "([A-Za-z][A-Za-z0-9_]*)")re");
     for (const char* folder : CodeFolders) {
         for (const auto& entry : fs::directory_iterator(SourceRoot / folder)) {
             const std::string text = Slurp(entry.path());
-            for (const auto& name : Matches(text, literal)) {
-                if (name != "end") sections.insert("[" + name + "]");
-            }
-            for (const auto& name : Matches(text, prefix)) sections.insert("[" + name + "<...>]");
-            for (const auto& name : Matches(text, constructed)) sections.insert("[" + name + "]");
-            if (text.find("FindSection(\"[\" + ModuleName + \"]\"") != std::string::npos &&
-                entry.path().filename().string().rfind("meteoint_section", 0) == 0) {
-                sections.insert("[<input_name>]");
-            }
+            for (const auto& name : Matches(text, lookedUp, "\"[")) sections.insert("[" + name + "]");
+            for (const auto& name : Matches(text, prefix, "\"[")) sections.insert("[" + name + "<...>]");
+            for (const auto& name : Matches(text, constructed, "new ")) sections.insert("[" + name + "]");
+            if (text.find(byModuleName) == std::string::npos) continue;
+            for (const auto& name : Matches(text, moduleName, "ModuleName = ")) sections.insert("[" + name + "]");
+            // The meteorological inputs take the names listed in [meteo_names].
+            if (entry.path().filename().string().rfind("meteoint_section", 0) == 0) sections.insert("[<input_name>]");
         }
     }
     return sections;
@@ -124,8 +135,8 @@ std::set<std::string> KeysTheCodeReads(const std::vector<std::string>& files) {
     std::set<std::string> keys;
     for (const auto& name : files) {
         const std::string text = Slurp(SourceRoot / name);
-        for (const auto& key : Matches(text, call)) keys.insert(key);
-        for (const auto& key : Matches(text, lookup)) keys.insert(key);
+        for (const auto& key : Matches(text, call, "\"")) keys.insert(key);
+        for (const auto& key : Matches(text, lookup, "\"")) keys.insert(key);
     }
     return keys;
 }
@@ -144,7 +155,8 @@ TEST(Manual, EverySectionTheCodeReadsHasItsEntryAndNoEntryIsStale) {
     const auto code = SectionsTheCodeReads();
     const auto manual = SectionsInTheManual();
     // The scan itself must see the well-known sections, or it has gone blind.
-    for (const char* known : {"[model_time]", "[unsatzon_model]", "[<input_name>]", "[abstraction_rule_reservoir_<...>]"}) {
+    for (const char* known : {"[model_time]", "[unsatzon_model]", "[lake_model]", "[precipitation_correction]",
+                              "[<input_name>]", "[abstraction_rule_reservoir_<...>]"}) {
         ASSERT_TRUE(code.count(known)) << known << " not found in the sources";
     }
     EXPECT_EQ(Difference(code, manual), "") << "sections the code reads but the manual does not describe";
