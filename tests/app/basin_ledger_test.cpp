@@ -303,6 +303,25 @@ TEST(BasinLedger, ExampleAsItStandsCloses) {
     ASSERT_EQ(run.Code, 0) << run.Console;
 }
 
+// The same corner in late October, when snow falls on the fixed glacier:
+// the glacier keeps no pack of its own, the cells' pack covers the ice, and
+// what melts from it reaches the glacier's runoff storages.
+TEST(BasinLedger, SnowOnTheFixedGlacierCloses) {
+    TempDir dir;
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, 38, 58, 12, 12);
+    const std::string control = SubbasinThreeOnly(ExampleWindowControl(26, Hours, 10), 1.0);
+    ASSERT_FALSE(control.empty());
+    const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication&, BasinLedger& ledger) {
+        const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
+        std::printf("%s", ledger.Table().c_str());
+        EXPECT_GT(ledger.LargestOf("snow on the glacier part"), 0);
+        EXPECT_LT(relative, 1e-9) << ledger.Table();
+        EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+    });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
 // Without the glacier and the aquifer, with surface routing (flowpath method
 // 1) over two sub-steps and the silting-up of the tilled meadow: the water
 // that the soil cannot take in flows over the surface to the river cells and

@@ -385,6 +385,12 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
             Add("snow on the glacier part", Kind::Store, [onGlacier, snow] {
                 return onGlacier(snow->glacierSolidStorageGrid)() + onGlacier(snow->glacierLiquidStorageGrid)();
             });
+        } else if (snow->glacierFractionGrid) {
+            // A glacier of fixed extent keeps no pack of its own: the cell's
+            // pack covers its ice as well.
+            Add("snow on the glacier part", Kind::Store, [onGlacier, snow] {
+                return onGlacier(snow->solidStorageGrid)() + onGlacier(snow->liquidStorageGrid)();
+            });
         }
         if (snow->firnWEGrid) Add("firn", Kind::Store, [onGlacier, snow] { return onGlacier(snow->firnWEGrid)(); });
         if (!snow->Qice_els.empty())
@@ -481,22 +487,15 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
         });
     }
     if (groundwater) {
-        // Layer 1 is the soil column; the layers below hold S x h.
+        // Layer 1 is the soil column; a layer below holds what its sub-steps
+        // stored, each head change times the coefficient the solver took.
         for (int k = 2; k <= groundwater->Layers; ++k) {
-            // Heads are counted from those of the first reading, so that the
-            // change is not lost in the round-off of hundreds of metres.
-            auto reference = std::make_shared<std::vector<double>>();
-            Add("groundwater layer " + std::to_string(k), Kind::Store, [groundwater, cells, noData, k, reference] {
+            Add("groundwater layer " + std::to_string(k), Kind::Store, [groundwater, cells, noData, k] {
                 const size_t kk = static_cast<size_t>(k);
-                const bool first = reference->empty();
                 double sum = 0;
-                for (size_t i = 0; i < cells->size(); ++i) {
-                    const Cell& cell = (*cells)[i];
-                    const double head = Valid(groundwater->Head[kk], cell.r, cell.c, noData);
-                    if (first) reference->push_back(head);
+                for (const Cell& cell : *cells) {
                     const double width = groundwater->WidthX(cell.r, cell.c) * groundwater->WidthY(cell.r, cell.c);
-                    sum +=
-                        Valid(groundwater->StorageCoeff[kk], cell.r, cell.c, noData) * (head - (*reference)[i]) * width;
+                    sum += Valid(groundwater->StoredWater[kk], cell.r, cell.c, noData) * width;
                 }
                 return sum;
             });
@@ -650,6 +649,43 @@ std::string BasinLedger::PeriodTable(size_t k) const {
                   "%-34s %6s %22.12g\n%d steps; relative residual %.3g over the period, %.3g worst step\n",
                   "residual (in - out - change)", "", period.Residual, period.Steps, period.Relative(),
                   period.WorstStep);
+    out << line;
+    return out.str();
+}
+
+double BasinLedger::PeriodTotal(size_t k, const std::string& name) const {
+    if (k >= PeriodList.size()) return 0;
+    for (size_t i = 0; i < TermList.size(); ++i)
+        if (TermList[i].Name == name) return PeriodList[k].Totals[i];
+    return 0;
+}
+
+std::string BasinLedger::PeriodTableInMm(size_t k, const std::string& title) const {
+    if (k >= PeriodList.size() || !(BasinArea > 0)) return "";
+    const Period& period = PeriodList[k];
+    const double mm = 1000 / BasinArea;
+    std::ostringstream out;
+    char line[240];
+    std::snprintf(line, sizeof line, "%s, %s (%.4g km2, %d steps)\n%-38s %6s %14s %14s %14s\n", title.c_str(),
+                  period.Label.c_str(), BasinArea / 1e6, period.Steps, "term [mm]", "kind", "in/out/change",
+                  "held at start", "held at end");
+    out << line;
+    for (size_t i = 0; i < TermList.size(); ++i) {
+        const Term& t = TermList[i];
+        const bool store = t.kind == Kind::Store;
+        const char* kind = t.kind == Kind::In ? "in" : t.kind == Kind::Out ? "out" : store ? "change" : "moved";
+        std::snprintf(line, sizeof line, "%-38s %6s %14.4f", t.Name.c_str(), kind, period.Totals[i] * mm);
+        out << line;
+        if (store) {
+            std::snprintf(line, sizeof line, " %14.4f %14.4f", period.HeldAtStart[i] * mm, period.HeldAtEnd[i] * mm);
+            out << line;
+        }
+        out << "\n";
+    }
+    const double precipitation = PeriodTotal(k, "precipitation");
+    std::snprintf(line, sizeof line, "%-38s %6s %14.3e\n%-38s %6s %14.3e\n", "residual (in - out - change)", "",
+                  period.Residual * mm, "residual / precipitation", "",
+                  precipitation > 0 ? period.Residual / precipitation : 0.0);
     out << line;
     return out.str();
 }
