@@ -3,7 +3,10 @@
 // file, and the ledgers read its state after every step (see
 // support/basin_ledger.h). `make balance` runs it on the example basin.
 //
-//     ruvex_balance [control file [directory]]
+//     ruvex_balance [-steps] [control file [directory]]
+//
+// With -steps it also lists every step in which a ledger does not close to
+// 1e-9 of what moved in it, with the terms of that step.
 //
 // The run writes its outputs as `ruvex` would. The tables give every term in
 // mm over the ledger's area; the exit code is 0 when the basin's ledger
@@ -23,8 +26,11 @@
 using testsupport::BasinLedger;
 
 int main(int argc, char** argv) {
-    const std::string control = argc > 1 ? argv[1] : "basin.ctl";
-    const std::string directory = argc > 2 ? argv[2] : ".";
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    const bool steps = !arguments.empty() && arguments[0] == "-steps";
+    if (steps) arguments.erase(arguments.begin());
+    const std::string control = arguments.size() > 0 ? arguments[0] : "basin.ctl";
+    const std::string directory = arguments.size() > 1 ? arguments[1] : ".";
     constexpr double Limit = 1e-9;
 
     testsupport::InProcessRun process(std::filesystem::absolute(directory).string(), "balance_diag.xml");
@@ -50,6 +56,16 @@ int main(int argc, char** argv) {
     app.AfterTimeStep = [&] {
         for (BasinLedger& ledger : ledgers) ledger.BookStep();
         year = app.CurrentYear;
+        for (size_t l = 0; steps && l < ledgers.size(); ++l) {
+            const BasinLedger& ledger = ledgers[l];
+            if (!(std::fabs(ledger.StepResidual()) > Limit * ledger.StepScale())) continue;
+            std::printf("%s, %lld-%02lld-%02lld hour %lld: residual %.9g m3\n", names[l].c_str(),
+                        static_cast<long long>(app.CurrentYear), static_cast<long long>(app.CurrentMonth),
+                        static_cast<long long>(app.CurrentDay), static_cast<long long>(app.CurrentHour),
+                        ledger.StepResidual());
+            for (const BasinLedger::Term& t : ledger.Terms())
+                if (t.StepValue != 0) std::printf("    %-38s %.9g\n", t.Name.c_str(), t.StepValue);
+        }
         if (app.CurrentHour == 24 && app.CurrentDay == 31 && app.CurrentMonth == 12)
             for (BasinLedger& ledger : ledgers) ledger.ClosePeriod(std::to_string(app.CurrentYear));
     };

@@ -434,6 +434,32 @@ TEST(BasinLedger, EverySubbasinClosesOnItsOwn) {
     ASSERT_EQ(run.Code, 0) << run.Console;
 }
 
+// The same corner with everything the example runs in January: surface
+// routing carries water over the land to the channel cells, the fields take
+// river water, the aquifer exchanges water across the borders. Each
+// subbasin's ledger, down to the runoff it hands to the routing, closes;
+// the river water its fields receive enters it from outside.
+TEST(BasinLedger, EverySubbasinClosesWithSurfaceRoutingAndRiverIrrigation) {
+    TempDir dir;
+    const std::string control = LowerValleyControl(dir, 2, 1);
+    ASSERT_FALSE(control.empty());
+    const LedgerRun run =
+        RunWithLedgers(dir, control, {1, 2, 3}, [](ModellApplication&, std::vector<BasinLedger>& ledgers) {
+            ASSERT_EQ(ledgers.size(), 4u);
+            double rivers = 0;
+            for (size_t s = 0; s < ledgers.size(); ++s) {
+                const BasinLedger& ledger = ledgers[s];
+                SCOPED_TRACE(s);
+                EXPECT_LT(std::fabs(ledger.RunResidual()), 1e-9 * ledger.RunScale()) << ledger.Table();
+                EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+                if (s > 0) rivers += ledger.TotalOf("irrigation from the rivers");
+            }
+            EXPECT_GT(ledgers[0].LargestOf("water on the surface") + ledgers[0].LargestOf("surface routing zones and storages"), 0);
+            EXPECT_NEAR(rivers, ledgers[0].TotalOf("irrigation within the basin"), 1e-9 * rivers);
+        });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
 // The first days of January, when the fields take 3 mm a day from the
 // rivers: what the routing gives up, the land receives.
 TEST(BasinLedger, IrrigationFromTheRiversCloses) {

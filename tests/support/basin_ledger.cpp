@@ -95,14 +95,14 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
     gwflowclass* groundwater = app.Groundwater && app.Groundwater->GetMethod() > 0 ? app.Groundwater : nullptr;
     surfaceroutingclass* surface =
         app.SurfaceRouting && app.SurfaceRouting->GetMethod() > 0 ? app.SurfaceRouting : nullptr;
-    // A subbasin's ledger knows no surface flows across its border: surface
-    // routing and the routing stay out of it. The groundwater model joins it
+    // A subbasin's ledger ends where its runoff is handed to the routing,
+    // which stays out of it; surface routing's flows across its border it
+    // does not know. The groundwater model joins it
     // when it runs one sub-step per step: the flows across the border and
     // the cells' balance residuals are then those of the heads and balances
     // the step ends with.
     const bool bordered = subbasin > 0 && groundwater && soil->GetSubSteps() == 1;
     if (subbasin > 0 && !bordered) groundwater = nullptr;
-    if (subbasin > 0) surface = nullptr;
 
     // --- Water entering -------------------------------------------------------
     // The irrigation adds its water to the precipitation grid: water from
@@ -127,16 +127,25 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
         });
     }
     if (amounts) {
-        Add("irrigation within the basin", Kind::Transfer, [amounts, cells, noData, origin, snow] {
-            double sum = 0;
-            for (const Cell& k : *cells) {
-                const double a = Valid(amounts, k.r, k.c, noData);
-                const int from = origin(k.r, k.c);
-                if (a > 0 && (from == 1 || from == 2) && snow && snow->precipitationGrid[k.r][k.c] > noData)
-                    sum += a * k.area;
-            }
-            return sum / 1000;
-        });
+        // A subbasin's ledger ends at the routing: the rivers' water comes
+        // into it from outside.
+        auto moved = [amounts, cells, noData, origin, snow](int from) {
+            return [amounts, cells, noData, origin, snow, from] {
+                double sum = 0;
+                for (const Cell& k : *cells) {
+                    const double a = Valid(amounts, k.r, k.c, noData);
+                    if (a > 0 && origin(k.r, k.c) == from && snow && snow->precipitationGrid[k.r][k.c] > noData)
+                        sum += a * k.area;
+                }
+                return sum / 1000;
+            };
+        };
+        if (subbasin == 0) {
+            Add("irrigation within the basin", Kind::Transfer, [moved] { return moved(1)() + moved(2)(); });
+        } else {
+            Add("irrigation from the aquifer", Kind::Transfer, moved(1));
+            Add("irrigation from the rivers", Kind::In, moved(2));
+        }
         Add("irrigation from outside the basin", Kind::In, [amounts, cells, noData, origin, snow] {
             double sum = 0;
             for (const Cell& k : *cells) {
