@@ -124,8 +124,8 @@ void unsatzonmodellklasse::InitRiverExchange() {
         RiverLinks = RequiredGrid("river_links");
         Kolmation = RequiredGrid("kolmation");
     }
-    Statistics[wGWIN] = CreateStatistics(StatisticsFiles[sGWIN], 6, "re-infiltration from rivers [mm per Zone]");
-    Statistics[wGWEX] = CreateStatistics(StatisticsFiles[sGWEX], 6,
+    Statistics[wGWIN] = CreateStatistics(StatisticsFiles[sGWIN], 7, "re-infiltration from rivers [mm per Zone]");
+    Statistics[wGWEX] = CreateStatistics(StatisticsFiles[sGWEX], 7,
                                          "base flow (exfiltration into rivers, only with gw-module active) [mm per Zone]");
     RiverInfiltration = CreateGrid(GridFiles[18].Name, "river_infiltration", GridFiles[18].Code, 0);
     RiverExfiltration = CreateGrid(GridFiles[19].Name, "river_exfiltration", GridFiles[19].Code, 0);

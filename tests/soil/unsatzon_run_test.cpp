@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -137,4 +138,59 @@ TEST(SoilRun, CloseAfterDumpEndsTheRun) {
             ++dumps;
     }
     EXPECT_GE(dumps, 1);
+}
+
+// The example with the groundwater model and rivers that take and give water
+// (surface-water interaction 2, a uniform leakage coefficient of the river
+// beds): the baseflow of every subbasin is what its cells exfiltrate into the
+// rivers, so the GWEX statistics equal the QB statistics in every subbasin,
+// the glacier subbasin included, where ice-covered shares count as zeros in
+// both. GWIN and GWEX are written with seven decimals.
+TEST(SoilRun, ExfiltrationStatisticsEqualTheBaseflowStatistics) {
+    const std::filesystem::path example = TestDataPath("../../examples/basin");
+    TempDir dir;
+    std::filesystem::copy(example / "input", dir.file("input"), std::filesystem::copy_options::recursive);
+    std::filesystem::create_directories(dir.file("output"));
+    std::string control = ReadFile((example / "basin.ctl").string());
+    const size_t begin = control.find("[model_time]");
+    const size_t end = control.find("[zone_grid]");
+    ASSERT_NE(begin, std::string::npos);
+    control.replace(begin, end - begin, "[model_time]\n1\n1\n6\n2019\n24\n1\n6\n2019\n\n");
+    ReplaceOnce(control, "0                          # surface water interaction",
+                "2                          # surface water interaction");
+    // The leakage coefficient of the river beds [1/s], on the depth grid's cells.
+    const std::string depth = ReadFile(dir.file("input/river_depth.asc"));
+    std::istringstream in(depth);
+    std::ostringstream kolmation;
+    std::string line;
+    for (int k = 0; k < 6 && std::getline(in, line); ++k) kolmation << line << "\n";
+    for (std::string value; in >> value;) kolmation << "1e-6 ";
+    WriteFile(dir.file("input/kolmation.asc"), kolmation.str());
+    control = AddStandardGrids(control, "kolmation.asc kolmation fillcode = 0 writecode = 0 statfile = "
+                                        "kolmation.sta statcode = 0\n");
+    WriteFile(dir.file("basin.ctl"), control);
+    const RunResult run = RunRuvex(dir.path(), {"basin.ctl"});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+
+    const auto qb = StatisticsValueRows(dir.file("output/qb.sta"));
+    const auto gwex = StatisticsValueRows(dir.file("output/gwex.sta"));
+    ASSERT_EQ(qb.size(), 1u);
+    ASSERT_EQ(gwex.size(), qb.size());
+    ASSERT_EQ(gwex[0].size(), qb[0].size());
+    ASSERT_GE(qb[0].size(), 8u);  // the date, three subbasins and the total
+    double largest = 0;
+    for (size_t k = 4; k < qb[0].size(); ++k) {
+        SCOPED_TRACE(k - 3);
+        EXPECT_NEAR(gwex[0][k], qb[0][k], 6e-7);  // QB is written with six decimals
+        largest = std::max(largest, qb[0][k]);
+    }
+    EXPECT_GT(largest, 1e-3);
+    const std::vector<std::string> rows = {ReadFile(dir.file("output/gwex.sta")), ReadFile(dir.file("output/gwin.sta"))};
+    for (const std::string& text : rows) {
+        const std::string last = text.substr(text.rfind('\n', text.size() - 2) + 1);
+        const size_t tab = last.rfind('\t');
+        ASSERT_NE(tab, std::string::npos) << last;
+        const std::string value = last.substr(tab + 1, last.find('\n', tab) - tab - 1);
+        EXPECT_EQ(value.size() - value.find('.') - 1, 7u) << last;
+    }
 }
