@@ -95,8 +95,7 @@ TracerColumnLoads TransportTracerColumn(const TracerColumnWater& w, const Tracer
     loads.Input = inputLoad + in.Silting * w.DirectSilting;
     if (evaporating) {
         const double mixed = w.PondStart + surfaceInput;
-        U[0] = mixed > NoWater ? (U[0] * w.PondStart + inputLoad) / mixed : (surfaceInput > NoWater ? U[0] : in.Input);
-        if (!(w.PondStart > 0) && surfaceInput > NoWater) U[0] = inputLoad / surfaceInput;
+        U[0] = mixed > NoWater ? (U[0] * w.PondStart + inputLoad) / mixed : in.Input;
         // Water the pond gave to transpiration takes its load along.
         loads.Evapotranspiration += U[0] * std::max(0.0, w.PondStart + surfaceInput - w.SurfaceLeft);
     } else {
