@@ -189,6 +189,7 @@ void unsatzonmodellklasse::PrepareRiverQuota() {
         // there to be taken again.
         RiverQuota[s] = RiverLinkedCells[s] > 0 ? std::max(0.0, r.flowm3s - r.withdrawn - r.carried) : 0.0;
     }
+    if (surfaceWaterInteraction != 2 || !RiverLinks) return;
     for (int i = std::max(1, FirstRow); i <= std::min(LastRow, NRows); ++i) {
         const int from = RowExtents ? std::max(1, static_cast<int>(RowExtents[i].first)) : 1;
         const int to = RowExtents ? std::min(NCols, static_cast<int>(RowExtents[i].last)) : NCols;
