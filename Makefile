@@ -1,9 +1,10 @@
 # Convenience entry points: `make run` builds and runs the example basin,
-# `make test` builds and runs every test.
+# `make test` builds and runs every test (it needs GoogleTest; `make run`
+# does not).
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all build configure model run run-small test bench clean
+.PHONY: all build configure model run run-small balance test bench clean
 
 all: build
 
@@ -22,12 +23,24 @@ run: model
 	mkdir -p examples/basin/output
 	cd examples/basin && ../../$(BUILD_DIR)/ruvex basin.ctl -diagfile:output/basin_diag.xml
 
+# The example's two years with the water ledger of the basin and of each
+# subbasin, printed year by year (the run's outputs as `make run` writes them).
+balance: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target ruvex_balance
+	mkdir -p examples/basin/output
+	cd examples/basin && ../../$(BUILD_DIR)/tests/ruvex_balance basin.ctl
+
 # The smallest run: two subbasins, one temperature station file, ten days.
 run-small: model
 	mkdir -p examples/output
 	cd examples && ../$(BUILD_DIR)/ruvex example.ctl -diagfile:example_diag.xml
 
+# The tests need GoogleTest; without it the model still builds and runs.
 test: build
+	@if ! grep -Eq '^RUVEX_HAVE_GTEST:INTERNAL=(1|ON|TRUE)$$' $(BUILD_DIR)/CMakeCache.txt; then \
+	  echo "make test: GoogleTest was not found, so no tests were built."; \
+	  echo "Install it (Debian/Ubuntu: sudo apt-get install libgtest-dev), then run: rm -rf $(BUILD_DIR) && make test"; \
+	  exit 1; fi
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 bench: build
