@@ -579,8 +579,10 @@ public:
         std::string Message;
     };
     // One row of the pass; iteration reports are appended to `report`.
+    // `riverCells`: only the cells that draw on a river's flow (true), or
+    // only the others (false).
     void SoilColumnRow(int row, int64_t hour, int64_t day, int64_t month, int64_t year, RowFailure& failure,
-                       std::string& report);
+                       std::string& report, bool riverCells);
     // The outputs of a fully glacierized column.
     void ZeroCellOutputs(int row, int column);
     // --- end of the cell step ----------------------------------------------
@@ -615,17 +617,22 @@ public:
     // records; every positive river link is checked against the subbasins
     // (code 199). Called by InitTracers with the groundwater model on.
     void InitRiverExchange();
-    // Before the cell loop of a sub-step: each linked cell's share of the
-    // water its river still carries [m3/s].
+    // Before the cell loop of a sub-step: the water each river still carries
+    // [m3/s], and the rows that hold cells drawing on it.
     void PrepareRiverQuota();
     // After the cell loop: the cells' withdrawals, added per river in row
     // order, so that the sums do not depend on the threads.
     void BookRiverWithdrawals();
     // The river of a cell for the exchange; false when the cell has none.
     bool RiverOfCell(int row, int column, int& rank) const;
+    // True for a cell whose column may take water from its river's flow: such
+    // cells are served one after the other in row and column order, each
+    // taking what it can of what the river has left.
+    bool DrawsOnRiver(int row, int column) const;
     double **RiverDepth = nullptr, **RiverWidth = nullptr, **RiverLinks = nullptr, **Kolmation = nullptr;
     std::vector<int> RiverLinkedCells;    // per subbasin rank: model cells linked to its river
-    std::vector<double> RiverQuota;       // per rank: what one linked cell may take [m3/s]
+    std::vector<double> RiverQuota;       // per rank: what the river has left in the sub-step [m3/s, step mean]
+    std::vector<char> RiverRows;          // per row: holds a cell that draws on a river
     std::vector<double> RiverWithdrawal;  // per cell: mean rate over the model step [m3/s]
 
     // True for a model cell of this process.

@@ -147,18 +147,24 @@ void unsatzonmodellklasse::SoilColumnRows(int64_t hour, int64_t day, int64_t mon
     const int first = std::max(1, FirstRow), last = std::min(LastRow, NRows);
     std::vector<RowFailure> failures(static_cast<size_t>(NRows) + 1);
     std::vector<std::string> reports(static_cast<size_t>(NRows) + 1);
-#pragma omp parallel for schedule(dynamic, 1) if (WorthThreads(Cells() * SoilColumnCostFactor))
-    for (int row = first; row <= last; ++row) {
+    auto runRow = [&](int row, bool riverCells) {
         RowFailure& failure = failures[static_cast<size_t>(row)];
+        if (failure.Code != 0) return;
         try {
-            SoilColumnRow(row, hour, day, month, year, failure, reports[static_cast<size_t>(row)]);
+            SoilColumnRow(row, hour, day, month, year, failure, reports[static_cast<size_t>(row)], riverCells);
         } catch (...) {
             if (failure.Code == 0) {
                 failure.Code = 103;
                 failure.Message = "FATAL: kein Speicher mehr in the soil column step of row " + std::to_string(row);
             }
         }
-    }
+    };
+#pragma omp parallel for schedule(dynamic, 1) if (WorthThreads(Cells() * SoilColumnCostFactor))
+    for (int row = first; row <= last; ++row) runRow(row, false);
+    // The cells that take water from a river's flow, one after the other in
+    // row and column order: each takes what it can of what is left.
+    for (int row = first; row <= last; ++row)
+        if (static_cast<size_t>(row) < RiverRows.size() && RiverRows[static_cast<size_t>(row)]) runRow(row, true);
     std::string report;
     for (const std::string& r : reports) report += r;
     if (!report.empty() && ProcessNumber == 0) {
@@ -198,7 +204,7 @@ void unsatzonmodellklasse::ZeroCellOutputs(int i, int j) {
 }
 
 void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64_t month, int64_t year,
-                                         RowFailure& failure, std::string& report) {
+                                         RowFailure& failure, std::string& report, bool riverCells) {
     const RowExtent& extent = RowExtents[i];
     if (extent.last < extent.first) return;
     const int n = maxLayers;
@@ -211,7 +217,9 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
     const bool heat = heatTransferSwitch > 0 && SoilTemperature && AirTemperature && LowerBoundaryTemperature;
     unsatzon::HeatWork heatWork(heat ? n : 0);
 
+    const bool anyRiver = static_cast<size_t>(i) < RiverRows.size() && RiverRows[static_cast<size_t>(i)];
     for (int j = extent.first; j <= extent.last; ++j) {
+        if ((anyRiver && OwnModelCell(i, j) && DrawsOnRiver(i, j)) != riverCells) continue;
         // Every cell shows the flux through its surface as a grid.
         auto copyTopFlux = [&] {
             if (QDownGrid) QDownGrid[i][j] = QDown[i][j][0];
@@ -316,7 +324,6 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
                 const riverflow_table& r = RiverFlows[static_cast<size_t>(riverRank)];
                 riverCell.flowm3s = r.flowm3s;
                 riverCell.speed = r.speed;
-                riverCell.available = RiverQuota[static_cast<size_t>(riverRank)];
             }
         }
 
@@ -563,6 +570,10 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             fs.cellSize = CellSize;
             const unsatzon::RiverSettings rs{GroundwaterActive == 1, surfaceWaterInteraction};
             const double distance = GroundwaterDistance[i][j];
+            // What the river has left of the model step's water, as a rate
+            // over this iteration step [m3/s].
+            if (riverCell.infiltration)
+                riverCell.available = RiverQuota[static_cast<size_t>(riverRank)] * (60 * TimeInterval) / dt;
             int passCount = 0;
             const unsatzon::IterationResult it =
                 unsatzon::Iterate(max_error, max_iterations, [&](int pass) {
@@ -637,9 +648,12 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
                     (GroundwaterActive == 1 ? c.riverExfiltrationTotal - c.riverInfiltrationTotal : 0.0));
             // River water the column took, booked as a mean rate over the
             // model step [m3/s], so that the routing removes exactly that water.
-            if (riverCell.infiltration && c.riverInfiltrationTotal != 0)
-                RiverWithdrawal[static_cast<size_t>(i) * static_cast<size_t>(NCols + 1) + j] +=
-                    c.riverInfiltrationTotal * CellSize * CellSize * dt / (60 * TimeInterval);
+            if (riverCell.infiltration && c.riverInfiltrationTotal != 0) {
+                const double taken = c.riverInfiltrationTotal * CellSize * CellSize * dt / (60 * TimeInterval);
+                RiverWithdrawal[static_cast<size_t>(i) * static_cast<size_t>(NCols + 1) + j] += taken;
+                double& left = RiverQuota[static_cast<size_t>(riverRank)];
+                left = std::max(0.0, left - taken);
+            }
 
             // The surface water of the step [mm].
             const double q0 = flux[0];

@@ -95,23 +95,6 @@ TrialOutcome CommonOutcome(double low, double high, int direction, double margin
     return TrialOutcome::Done;
 }
 
-// Bounds an interface flux q [m/s] so that, with the other fluxes of the two
-// layers as given, the layer q fills stays at or below saturation and the
-// layer it drains at or above its residual content. `base1`, `base2` are the
-// layers' contents after the step without q. No room gives 0.
-double BoundByCapacity(double q, double base1, double base2, double sat1, double res1, double sat2, double res2,
-                       double dz1, double dz2, double dt) {
-    if (q > 0) {  // from the lower layer into the upper one
-        const double room = std::min((sat1 - base1) * dz1, (base2 - res2) * dz2) / dt;
-        return std::min(q, std::max(0.0, room));
-    }
-    if (q < 0) {
-        const double room = std::min((base1 - res1) * dz1, (sat2 - base2) * dz2) / dt;
-        return std::max(q, -std::max(0.0, room));
-    }
-    return q;
-}
-
 }  // namespace
 
 int ExtendForRiver(const SoilColumn& c, int start) {
@@ -194,16 +177,15 @@ double LimitInterfaceFlux(const SoilType& soil, const SoilColumn& c, int L, std:
     const double interflowBelow = layerInterflow[L + 1];
     auto upper = [&](double q, double interflow) { return thetaUpper + (q - fluxAbove - interflow) * dt / dz1; };
     auto lower = [&](double q) { return thetaLower + (fluxBelow - interflowBelow - q) * dt / dz2; };
-    // Both heads after the step, each layer from its own retention curve.
+    // Both heads after the step from the upper layer's retention curve, as
+    // the interface conductivity is taken from it. A layer the step drives
+    // past saturation or residual is put right by the redistribution.
     const double* curveUpper = soil.ThetaSuctionTable(L);
-    const double* curveLower = soil.ThetaSuctionTable(L + 1);
+    const double* curveLower = curveUpper;
     const double centreUpper = Centre(c, L), centreLower = Centre(c, L + 1);
     auto headUpper = [&](double t) { return centreUpper - SuctionOnCurve(curveUpper, t); };
     auto headLower = [&](double t) { return centreLower - SuctionOnCurve(curveLower, t); };
-    const double satU = c.thetaSat[L], resU = c.thetaRes[L], satL = c.thetaSat[L + 1], resL = c.thetaRes[L + 1];
-    auto bounded = [&](double q, double interflow) {
-        return BoundByCapacity(q, upper(0, interflow), lower(0), satU, resU, satL, resL, dz1, dz2, dt);
-    };
+    const double satU = c.thetaSat[L];
 
     double q = flux;
     const double interflow0 = layerInterflow[L];
@@ -211,7 +193,6 @@ double LimitInterfaceFlux(const SoilType& soil, const SoilColumn& c, int L, std:
         const double ratio = std::fabs((satU - thetaUpper) * dz1 / dt) / q;
         q = ratio < 1 ? q * ratio : 0;
     }
-    q = bounded(q, interflow0);
 
     const double hU = c.hydraulicHead[L], hL = c.hydraulicHead[L + 1];
     auto overshoots = [&](double h1, double h2) {
@@ -226,7 +207,7 @@ double LimitInterfaceFlux(const SoilType& soil, const SoilColumn& c, int L, std:
     bool down = true;
     double scaled = q, scaledInterflow = interflow0;
     CurveWalker walkUpper(curveUpper, soil.SuctionCurveSteepness(L)),
-        walkLower(curveLower, soil.SuctionCurveSteepness(L + 1));
+        walkLower(curveLower, soil.SuctionCurveSteepness(L));
     // Both heads are monotone in the scale on falling curves: once the head
     // difference stays in one region over every scale the remaining trials
     // can reach, they all decide alike and only the scale arithmetic is left.
@@ -274,8 +255,7 @@ double LimitInterfaceFlux(const SoilType& soil, const SoilColumn& c, int L, std:
         break;
     }
     layerInterflow[L] = scaledInterflow;
-    // Less interflow leaves more water in the upper layer: keep the bound.
-    return bounded(scaled, scaledInterflow);
+    return scaled;
 }
 
 void ComputeFluxes(const SoilType& soil, SoilColumn& c, const FluxSettings& s, double surfaceInfiltration,

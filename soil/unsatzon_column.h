@@ -107,9 +107,10 @@ double InterfaceConductivity(double k1, double k2, double ksatUpper, double ksat
                              double dzLower, double maxRatio, bool harmonic);
 
 // Keeps one step of flux q [m/s] across interface L from inverting the head
-// difference of layers L and L + 1, and from filling a layer above saturation
-// or draining it below its residual content. May scale layerInterflow[L] in
-// place with the same factor as the flux. Returns the limited flux [m/s].
+// difference of layers L and L + 1 (both heads read from layer L's retention
+// curve) and an upward flux from filling layer L above saturation. May scale
+// layerInterflow[L] in place with the same factor as the flux. Returns the
+// limited flux [m/s].
 double LimitInterfaceFlux(const SoilType& soil, const SoilColumn& c, int L, std::span<double> layerInterflow,
                           double thetaUpper, double thetaLower, double fluxAbove, double flux, double fluxBelow,
                           double dt);

@@ -168,7 +168,8 @@ void unsatzonmodellklasse::WriteModelEndReport() {
         std::fprintf(log, "(mpi_rank %d) soil water content (control point r=%d c=%d) at model-end: %lf mm\n",
                      ProcessNumber, controlRow, controlColumn, water);
     }
-    // Each cell's water counts with its area, as in the model-start report.
+    // Each cell's water counts with its area, in the sums and in the areas
+    // they are divided by, so that the two parts add up to the mean of all.
     double wu = 0, wg = 0, nu = 0, ng = 0;
     for (int i = 1; i <= NRows; ++i) {
         for (int j = 1; j <= NCols; ++j) {
@@ -182,8 +183,8 @@ void unsatzonmodellklasse::WriteModelEndReport() {
                 wu += w * Theta[i][j][l] * dz * (1 - g);
                 wg += w * soil.theta_sat[static_cast<size_t>(l)] * dz * g;
             }
-            nu += w * (1 - g) + g;
-            ng += w * g + (1 - g);
+            nu += w;
+            ng += w;
         }
     }
     if (ProcessNumber == 0) {

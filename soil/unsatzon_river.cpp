@@ -124,8 +124,8 @@ void unsatzonmodellklasse::InitRiverExchange() {
         RiverLinks = RequiredGrid("river_links");
         Kolmation = RequiredGrid("kolmation");
     }
-    Statistics[wGWIN] = CreateStatistics(StatisticsFiles[sGWIN], 6, "re-infiltration from rivers [mm per Zone]");
-    Statistics[wGWEX] = CreateStatistics(StatisticsFiles[sGWEX], 6,
+    Statistics[wGWIN] = CreateStatistics(StatisticsFiles[sGWIN], 7, "re-infiltration from rivers [mm per Zone]");
+    Statistics[wGWEX] = CreateStatistics(StatisticsFiles[sGWEX], 7,
                                          "base flow (exfiltration into rivers, only with gw-module active) [mm per Zone]");
     RiverInfiltration = CreateGrid(GridFiles[18].Name, "river_infiltration", GridFiles[18].Code, 0);
     RiverExfiltration = CreateGrid(GridFiles[19].Name, "river_exfiltration", GridFiles[19].Code, 0);
@@ -173,15 +173,28 @@ bool unsatzonmodellklasse::RiverOfCell(int row, int column, int& rank) const {
     return true;
 }
 
+bool unsatzonmodellklasse::DrawsOnRiver(int row, int column) const {
+    if (GroundwaterActive != 1 || surfaceWaterInteraction != 2 || RiverFlows.empty() || !RiverLinks) return false;
+    int rank = 0;
+    return RiverOfCell(row, column, rank) && rank > 0;
+}
+
 void unsatzonmodellklasse::PrepareRiverQuota() {
+    RiverRows.assign(static_cast<size_t>(NRows) + 1, 0);
     if (RiverFlows.empty() || RiverQuota.empty()) return;
     std::fill(RiverWithdrawal.begin(), RiverWithdrawal.end(), 0.0);
     for (size_t s = 1; s < RiverQuota.size(); ++s) {
         const riverflow_table& r = RiverFlows[s];
-        const int cells = RiverLinkedCells[s];
         // What the river still owes the columns from earlier steps is not
         // there to be taken again.
-        RiverQuota[s] = cells > 0 ? std::max(0.0, r.flowm3s - r.withdrawn - r.carried) / cells : 0.0;
+        RiverQuota[s] = RiverLinkedCells[s] > 0 ? std::max(0.0, r.flowm3s - r.withdrawn - r.carried) : 0.0;
+    }
+    if (surfaceWaterInteraction != 2 || !RiverLinks) return;
+    for (int i = std::max(1, FirstRow); i <= std::min(LastRow, NRows); ++i) {
+        const int from = RowExtents ? std::max(1, static_cast<int>(RowExtents[i].first)) : 1;
+        const int to = RowExtents ? std::min(NCols, static_cast<int>(RowExtents[i].last)) : NCols;
+        for (int j = from; j <= to && !RiverRows[static_cast<size_t>(i)]; ++j)
+            if (OwnModelCell(i, j) && DrawsOnRiver(i, j)) RiverRows[static_cast<size_t>(i)] = 1;
     }
 }
 

@@ -117,7 +117,8 @@ void unsatzonmodellklasse::AddRunoffToFlowTimeZones() {
                 p.InterN += g;
                 p.InterWeight += A * g;
                 p.BaseWeight += A * g;
-                for (int i : {wSB_1, wSB_2, wROOT, wINFEX, wGWN, wMACRO, wSUBSTEPS, wINFILT, wGWSTAND, wPOND, wQDRAIN})
+                for (int i : {wSB_1, wSB_2, wROOT, wINFEX, wGWN, wMACRO, wSUBSTEPS, wINFILT, wGWSTAND, wGWIN, wGWEX, wPOND,
+                              wQDRAIN})
                     add(st[i], 0.0, g);
                 if (resizing) add(st[wIMMO], resized, g);
             }

@@ -1,26 +1,29 @@
 #pragma once
 // Solutes in one soil column over one iteration step.
 //
-// The column is a chain of fully mixed stores: the soil surface (level 0: the
-// water offered at the surface and the pond) and the layers 1..L. Every water
-// movement of the step carries the load of the store it leaves, at the
-// concentration that store has once all its inflows of the step have mixed
-// in (an implicit upwind scheme: never negative, never more than is there).
-// The step has two stages, in the order the water moves in the cell step:
-//   A  before the solver: the input reaches the surface, transpiration draws
-//      from the pond, macropores carry surface water into the layers, roots
-//      and soil evaporation take water, water is supplied from below and the
-//      baseflow is drained at the groundwater table;
-//   B  the solver's fluxes: across the layer boundaries (the surface included),
-//      interflow and drainage, river exfiltration and infiltration.
-// Then the saturated layers from the groundwater layer down (and the aquifer
-// below, when a groundwater model is on) mix completely, and everything decays.
+// The layers 1..L pass their solute on with the solver's fluxes in an
+// explicit scheme, from the top down. A layer's outflows (the flux across
+// its lower boundary when downward, interflow, baseflow and exfiltration)
+// are served from its own water as far as the water it holds at the start
+// of the step suffices: D = A / OUT with A = theta dz / dt when A < OUT,
+// else 1. The rest (1 - D) of each outflow passes through from the layer
+// above, at the concentration that layer has after the step (for layer 1:
+// the water arriving at the surface). Flux from below carries the
+// concentration the layer below had at the start. Then the saturated layers
+// from the groundwater layer down (and the aquifer below, when a groundwater
+// model is on) mix completely, and everything decays.
 //
-// Two formulations share the arrays. With `Evaporating` the stored values are
-// concentrations and water that evaporates or transpires takes its load with
-// it. Without it the values are amounts [concentration x mm]; evaporation
-// leaves the load behind, and every outflow carries at most `MaxConc` times
-// its water (what exceeds it stays where it is).
+// The water that entered or left a layer before the solver's step (water
+// through macropores from the surface, water supplied from below, the
+// baseflow drained at the groundwater table, root uptake and soil
+// evaporation) is booked with the step: macropore water takes its share of
+// the surface's solute, supplied water brings its own concentration.
+//
+// Two formulations share the arrays. With `Evaporating` the stored values
+// are concentrations [per unit of water] and water that evaporates or
+// transpires takes its solute with it. Without it the values are amounts
+// [concentration x mm]; evaporation leaves the solute behind, and every
+// outflow carries at most `MaxConc` times its water.
 
 #include <span>
 
@@ -109,8 +112,9 @@ struct TracerKind {
 double TracerColumnAmount(std::span<const double> U, bool evaporating, std::span<const double> theta,
                           std::span<const double> thickness, int layers, double pond);
 
-// One iteration step of one solute: updates U[0..L] in place and, when an
-// aquifer is given, its concentration `aquiferConc`. `scratch` holds at least
+// One iteration step of one solute: updates U[0..L] in place (level 0: the
+// surface water, which receives the step's input first) and, when an aquifer
+// is given, its concentration `aquiferConc`. `scratch` holds at least
 // 3 (L + 1) values.
 TracerColumnLoads TransportTracerColumn(const TracerColumnWater& w, const TracerInflowConcentrations& in,
                                         const TracerKind& kind, std::span<double> U, double* aquiferConc,

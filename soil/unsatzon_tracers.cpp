@@ -303,12 +303,13 @@ void unsatzonmodellklasse::TracerColumnStep(int i, int j, int step, int g, int i
     water.SurfaceLeft = surface.SurfaceLeft;
     water.DirectRunoff = surface.Direct;
     water.PondEnd = pondEnd;
-    if (GroundwaterActive == 1) {
-        double** thickness = TracerAquiferThickness;
-        if (thickness) {
-            const double below = GeodeticHeads[i][j][0] - GeodeticHeads[i][j][L];
-            water.AquiferWater = std::max(0.0, 1000 * (thickness[i][j] - below) * soil.theta_sat[static_cast<size_t>(L)]);
-        }
+    // Water of the aquifer below the column [mm] per unit of its water
+    // content: the solutes held as concentrations count the pore volume of
+    // the lowest layer, those held as amounts that of the groundwater layer.
+    double aquiferDepth = 0;
+    if (GroundwaterActive == 1 && TracerAquiferThickness) {
+        const double below = GeodeticHeads[i][j][0] - GeodeticHeads[i][j][L];
+        aquiferDepth = std::max(0.0, 1000 * (TracerAquiferThickness[i][j] - below));
     }
     double baseflowWater = 0;
     for (int l = 1; l <= L; ++l) baseflowWater += std::max(0.0, w.baseflowWithdrawal[static_cast<size_t>(l)]) * mm;
@@ -339,6 +340,8 @@ void unsatzonmodellklasse::TracerColumnStep(int i, int j, int step, int g, int i
         unsatzon::TracerInflowConcentrations in;
         in.Input = st.Input ? st.Input[i][j] : 0.0;
         in.Silting = st.SiltingFlux ? st.SiltingFlux[i][j] : in.Input;
+        water.AquiferWater =
+            aquiferDepth * soil.theta_sat[static_cast<size_t>(kind.Evaporating ? L : water.GroundwaterLayer)];
         double* aquifer = st.Groundwater && water.AquiferWater > 0 ? &st.Groundwater[i][j] : nullptr;
         if (st.Groundwater) {
             in.Supply = st.Groundwater[i][j];

@@ -310,6 +310,58 @@ TEST(SoilRiver, ColumnsGainWhatTheRiverLoses) {
     }
 }
 
+namespace {
+
+// River water [m3/s, mean over the hour] that each cell of the grid takes in
+// one hourly step of a river 0.3 m deep carrying `flow`, on `threads` threads.
+std::vector<double> TakenPerCell(double flow, int threads) {
+    SoilModelFixture f;
+    EXPECT_EQ(f.Make(1), 0) << f.console.str();
+    std::vector<double> taken(static_cast<size_t>(Rows * Cols), 0.0);
+    if (!f.model) return taken;
+    f.PlaceBeds();
+    riverflow_table* rivers = f.model->GetRiverflowTable();
+    rivers[1].flowm3s = flow;
+    rivers[1].speed = flow / (0.3 * 10);  // 0.3 m of water in the river, whatever it carries
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(threads);
+    f.model->BeginTimeStep(1, 1, 6, 2020);
+    f.model->RunTimeStep(1, 1, 6, 2020);
+    omp_set_num_threads(saved);
+    for (int r = 1; r <= Rows; ++r)
+        for (int c = 1; c <= Cols; ++c)
+            if (f.model->OwnModelCell(r, c))
+                taken[static_cast<size_t>((r - 1) * Cols + c - 1)] =
+                    f.Grid("river_infiltration")[r][c] / 1000 * 100 * 100 / 3600;
+    double sum = 0;
+    for (double t : taken) sum += t;
+    EXPECT_NEAR(rivers[1].withdrawn, sum, 1e-15);
+    return taken;
+}
+
+}  // namespace
+
+// A river that cannot serve every cell that draws on it serves them in turn,
+// row by row and column by column: each takes what it would take from a
+// plentiful river until the river has nothing left; the cell where it runs
+// out takes the rest, the cells after it nothing. The river gives all it
+// carries, on one thread as on four. The cells of columns 1 and 2 infiltrate.
+TEST(SoilRiver, RiverServesItsCellsInRowOrder) {
+    const std::vector<double> demand = TakenPerCell(50, 1);
+    const int order[] = {0, 1, 4, 5, 8, 9};  // (1,1) (1,2) (2,1) (2,2) (3,1) (3,2)
+    for (int k : order) ASSERT_GT(demand[static_cast<size_t>(k)], 0) << k;
+    // Enough for the first three cells and half of the fourth.
+    const double flow = demand[0] + demand[1] + demand[4] + demand[5] / 2;
+    const std::vector<double> one = TakenPerCell(flow, 1), four = TakenPerCell(flow, 4);
+    EXPECT_EQ(std::memcmp(one.data(), four.data(), one.size() * sizeof(double)), 0);
+    for (int k : {0, 1, 4}) EXPECT_EQ(one[static_cast<size_t>(k)], demand[static_cast<size_t>(k)]) << k;
+    EXPECT_NEAR(one[5], demand[5] / 2, 1e-12 * flow);
+    for (int k : {8, 9}) EXPECT_LE(one[static_cast<size_t>(k)], 1e-12 * flow) << k;
+    double sum = 0;
+    for (double t : one) sum += t;
+    EXPECT_NEAR(sum, flow, 1e-12 * flow);
+}
+
 TEST(SoilRiver, SetUpChecksLinksAndGrids) {
     {
         SCOPED_TRACE("a link to a code without a subbasin");

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
 #include <sstream>
 
 #include "support/test_support.h"
@@ -137,4 +141,129 @@ TEST(SoilRun, CloseAfterDumpEndsTheRun) {
             ++dumps;
     }
     EXPECT_GE(dumps, 1);
+}
+
+namespace {
+
+// The text of an ASCII grid with the header of `like` and, in every cell,
+// `value(cell of like)`.
+std::string MappedGrid(const std::string& like, const std::function<std::string(const std::string&)>& value) {
+    std::istringstream in(like);
+    std::ostringstream out;
+    std::string line;
+    for (int k = 0; k < 6 && std::getline(in, line); ++k) out << line << "\n";
+    while (std::getline(in, line)) {
+        std::istringstream cells(line);
+        std::string separator;
+        for (std::string cell; cells >> cell; separator = " ") out << separator << value(cell);
+        out << "\n";
+    }
+    return out.str();
+}
+
+// The example from 1 June 2019 for `days` days with the groundwater model
+// and rivers that take and give water (surface-water interaction 2, a
+// leakage coefficient of 1e-6 1/s under every channel). With `linked`, every
+// channel cell of the river-depth grid is also linked to its own subbasin's
+// river, 0.1 m deep, so that the river water infiltrates where the table lies
+// below the bed; the example links none.
+void WriteRiverExample(const TempDir& dir, int days, bool linked) {
+    const std::filesystem::path example = TestDataPath("../../examples/basin");
+    std::filesystem::copy(example / "input", dir.file("input"), std::filesystem::copy_options::recursive);
+    std::filesystem::create_directories(dir.file("output"));
+    std::string control = ReadFile((example / "basin.ctl").string());
+    const size_t begin = control.find("[model_time]");
+    const size_t end = control.find("[zone_grid]");
+    ASSERT_NE(begin, std::string::npos);
+    control.replace(begin, end - begin,
+                    "[model_time]\n1\n1\n6\n2019\n24\n" + std::to_string(days) + "\n6\n2019\n\n");
+    ReplaceOnce(control, "0                          # surface water interaction",
+                "2                          # surface water interaction");
+    const std::string depth = ReadFile(dir.file("input/river_depth.asc"));
+    auto channel = [](const std::string& cell) { return std::strtod(cell.c_str(), nullptr) > 0; };
+    WriteFile(dir.file("input/kolmation.asc"),
+              MappedGrid(depth, [&](const std::string& cell) { return channel(cell) ? "1e-6" : cell; }));
+    control = AddStandardGrids(control, "kolmation.asc kolmation fillcode = 0 writecode = 0 statfile = "
+                                        "kolmation.sta statcode = 0\n");
+    if (linked) {
+        WriteFile(dir.file("input/river_depth.asc"),
+                  MappedGrid(depth, [&](const std::string& cell) { return channel(cell) ? "0.1" : cell; }));
+        // The zone codes of the channel cells, read in step with the depths.
+        std::istringstream zones(ReadFile(dir.file("input/zones.asc")));
+        std::string line;
+        for (int k = 0; k < 6 && std::getline(zones, line); ++k) {
+        }
+        WriteFile(dir.file("input/river_links.asc"), MappedGrid(depth, [&](const std::string& cell) {
+                      std::string zone;
+                      zones >> zone;
+                      return channel(cell) && std::strtod(zone.c_str(), nullptr) > 0 ? zone : std::string("0");
+                  }));
+    }
+    WriteFile(dir.file("basin.ctl"), control);
+}
+
+}  // namespace
+
+// With the groundwater model on, the baseflow of every subbasin is what its
+// cells exfiltrate into the rivers, so the GWEX statistics equal the QB
+// statistics in every subbasin, the glacier subbasin included, where
+// ice-covered shares count as zeros in both. GWIN and GWEX are written with
+// seven decimals.
+TEST(SoilRun, ExfiltrationStatisticsEqualTheBaseflowStatistics) {
+    TempDir dir;
+    WriteRiverExample(dir, 1, false);
+    if (HasFatalFailure()) return;
+    const RunResult run = RunRuvex(dir.path(), {"basin.ctl"});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+
+    const auto qb = StatisticsValueRows(dir.file("output/qb.sta"));
+    const auto gwex = StatisticsValueRows(dir.file("output/gwex.sta"));
+    ASSERT_EQ(qb.size(), 1u);
+    ASSERT_EQ(gwex.size(), qb.size());
+    ASSERT_EQ(gwex[0].size(), qb[0].size());
+    ASSERT_GE(qb[0].size(), 8u);  // the date, three subbasins and the total
+    double largest = 0;
+    for (size_t k = 4; k < qb[0].size(); ++k) {
+        SCOPED_TRACE(k - 3);
+        EXPECT_NEAR(gwex[0][k], qb[0][k], 6e-7);  // QB is written with six decimals
+        largest = std::max(largest, qb[0][k]);
+    }
+    EXPECT_GT(largest, 1e-3);
+    const std::vector<std::string> rows = {ReadFile(dir.file("output/gwex.sta")), ReadFile(dir.file("output/gwin.sta"))};
+    for (const std::string& text : rows) {
+        const std::string last = text.substr(text.rfind('\n', text.size() - 2) + 1);
+        const size_t tab = last.rfind('\t');
+        ASSERT_NE(tab, std::string::npos) << last;
+        const std::string value = last.substr(tab + 1, last.find('\n', tab) - tab - 1);
+        EXPECT_EQ(value.size() - value.find('.') - 1, 7u) << last;
+    }
+}
+
+// Rivers that give water to the cells linked to them serve those cells one
+// after the other: a day of the example with every channel cell linked
+// writes the same files on one, three and eight threads, and the rivers gave
+// water.
+TEST(SoilRun, RiverExampleDoesNotDependOnThreads) {
+    std::map<std::string, std::string> outputs[3];
+    const int threads[] = {1, 3, 8};
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(threads[k]);
+        TempDir dir;
+        WriteRiverExample(dir, 1, true);
+        if (HasFatalFailure()) return;
+        const RunResult run = RunRuvex(dir.path(), {"basin.ctl"},
+                                       "RUVEX_PARALLEL_MIN_CELLS=1 OMP_NUM_THREADS=" + std::to_string(threads[k]));
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        outputs[k] = OutputFiles(dir);
+    }
+    ASSERT_GT(outputs[0].size(), 100u);
+    for (int k = 1; k < 3; ++k) {
+        ASSERT_EQ(outputs[k].size(), outputs[0].size());
+        for (const auto& [name, text] : outputs[0]) EXPECT_TRUE(outputs[k][name] == text) << name << " differs on "
+                                                                                        << threads[k] << " threads";
+    }
+    double given = 0;
+    for (const std::vector<double>& row : ValueRowsOfText(outputs[0]["gwin.sta"]))
+        if (row.size() > 4) given += row.back();
+    EXPECT_GT(given, 1e-4);
 }

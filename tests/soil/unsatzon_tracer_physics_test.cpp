@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "soil/unsatzon_tracer_physics.h"
@@ -54,31 +55,101 @@ TEST(SoilTracerKernel, DecayFactors) {
     EXPECT_EQ(TracerDecayFactorPart(hour, 1), hour);
 }
 
-// 5 mm of input at concentration 2 infiltrate into two layers of 30 mm
-// without solute and 5 mm leave at the bottom:
-//   layer 1: 10 / 35 carried, 10 - 50/35 stays  -> 2/7 in 30 mm
-//   layer 2: (50/35) / 35 carried, 5 of it out  -> 2/49
-TEST(SoilTracerKernel, InfiltrationFrontByHand) {
-    Column c(2, 5);
-    TracerInflowConcentrations in;
-    in.Input = 2;
-    TracerKind kind;
-    kind.Evaporating = true;
-    const TracerColumnLoads loads = TransportTracerColumn(c.w, in, kind, c.U, nullptr, c.scratch);
-    EXPECT_NEAR(c.U[1], 2.0 / 7, 1e-14);
-    EXPECT_NEAR(c.U[2], 2.0 / 49, 1e-14);
-    EXPECT_NEAR(loads.Input, 10, 1e-14);
-    EXPECT_NEAR(loads.Deep, 10.0 / 49, 1e-14);
-    EXPECT_NEAR(loads.Direct, 0, 1e-14);
+namespace {
 
-    // Amounts with a cap of 1: the surface passes 5 x 1 and keeps the rest.
-    Column a(2, 5);
-    kind.Evaporating = false;
-    kind.MaxConc = 1;
-    TransportTracerColumn(a.w, in, kind, a.U, nullptr, a.scratch);
-    EXPECT_NEAR(a.U[0], 5, 1e-14);
-    EXPECT_NEAR(a.U[1], 5 - 5.0 / 7, 1e-14);
-    EXPECT_NEAR(a.U[2], 5.0 / 7 - 5.0 / 49, 1e-14);
+// One step of a column of layers of 0.25 m in both formulations, from
+// concentrations at the start to concentrations at the end. Water [mm]:
+// `input` at `inputConc` offered at the surface, `flux` through the lower
+// boundary of each layer (index 0: the surface; negative downward), the
+// layers' water before and after.
+struct StepCase {
+    const char* what;
+    std::vector<double> before, after;  // [mm] per layer 1..L
+    std::vector<double> flux;           // [mm] 0..L
+    double input, inputConc, direct;
+    std::vector<double> conc;           // at the start, 1..L
+    double decay;
+    std::vector<double> expected;       // at the end, 1..L
+    double directConc;
+};
+
+struct StepResult {
+    std::vector<double> conc;
+    TracerColumnLoads loads;
+};
+
+StepResult RunStep(const StepCase& k, bool evaporating, std::vector<double> uptake = {}) {
+    const int L = static_cast<int>(k.before.size());
+    const size_t n = static_cast<size_t>(L) + 1;
+    std::vector<double> dz(n, 0.25), before(n, 0.0), start(n, 0.0), after(n, 0.0), sat(n, 0.45), flux(n, 0.0),
+        zero(n, 0.0), U(n, 0.0), scratch(3 * n);
+    for (int j = 1; j <= L; ++j) {
+        const size_t i = static_cast<size_t>(j);
+        before[i] = k.before[i - 1] / 250;
+        start[i] = (k.before[i - 1] - (uptake.empty() ? 0.0 : uptake[i - 1])) / 250;
+        after[i] = k.after[i - 1] / 250;
+        U[i] = evaporating ? k.conc[i - 1] : k.conc[i - 1] * k.before[i - 1];
+    }
+    for (size_t j = 0; j < n; ++j) flux[j] = k.flux[j] / 1000;  // m/s with mmPerRate 1000
+    TracerColumnWater w;
+    w.Layers = L;
+    w.GroundwaterLayer = L;
+    w.mmPerRate = 1000;
+    w.thickness = dz;
+    w.thetaBefore = before;
+    w.thetaStart = start;
+    w.thetaNew = after;
+    w.thetaSat = sat;
+    w.interfaceFlux = flux;
+    w.layerInterflow = w.riverInfiltration = w.riverExfiltration = w.capillarySupply = w.baseflowWithdrawal =
+        w.macroporeInflow = zero;
+    w.Rain = w.SurfaceLeft = k.input;
+    w.DirectRunoff = k.direct;
+    TracerInflowConcentrations in;
+    in.Input = k.inputConc;
+    TracerKind kind;
+    kind.Evaporating = evaporating;
+    kind.MaxConc = 1e9;
+    kind.Decay = k.decay;
+    StepResult r;
+    r.loads = TransportTracerColumn(w, in, kind, U, nullptr, scratch);
+    for (int j = 1; j <= L; ++j)
+        r.conc.push_back(evaporating ? U[static_cast<size_t>(j)] : U[static_cast<size_t>(j)] / k.after[static_cast<size_t>(j) - 1]);
+    return r;
+}
+
+}  // namespace
+
+// Steps of a column by hand, each in both formulations.
+//   down: 100 mm at 1 take 10 mm of clean water and pass 10 mm on: 90 / 100;
+//     the layer below takes them: 110 / 110.
+//   up: 10 mm rise from 100 mm at 2 into 100 mm at 1: 120 / 110 and 180 / 90.
+//   through: 5 mm at 1 pass 20 mm of water at 3 arriving from the surface:
+//     their own water serves a quarter of the outflow (D = 5 / 20), the rest
+//     passes through at 3: 5 x 1 + 15 x 3 = 50 leave, 5 x 3 stay; 50 / 120 below.
+//   lowest layer: what the lowest layer receives stays in it when no water
+//     leaves through its bottom: 100 at 1 plus 10 at 1.
+//   decay by half on a column where no water moves.
+//   runoff: 10 mm at 1 offered, 4 infiltrate, 6 run off at 1: the load that
+//     infiltrates leaves the surface once.
+TEST(SoilTracerKernel, StepsByHandInBothFormulations) {
+    const StepCase cases[] = {
+        {"down", {100, 100, 100}, {100, 110, 100}, {-10, -10, 0, 0}, 10, 0, 0, {1, 1, 1}, 1, {0.9, 1, 1}, 0},
+        {"up", {100, 100}, {110, 90}, {0, 10, 0}, 0, 0, 0, {1, 2}, 1, {120.0 / 110, 2}, 0},
+        {"through", {5, 100}, {5, 120}, {-20, -20, 0}, 20, 3, 0, {1, 0}, 1, {3, 50.0 / 120}, 0},
+        {"lowest layer", {100, 100}, {100, 110}, {-10, -10, 0}, 10, 1, 0, {1, 1}, 1, {1, 1}, 0},
+        {"decay", {100, 100}, {100, 100}, {0, 0, 0}, 0, 0, 0, {1, 2}, 0.5, {0.5, 1}, 0},
+        {"runoff", {100, 100}, {104, 100}, {-4, 0, 0}, 10, 1, 6, {1, 1}, 1, {1, 1}, 1},
+    };
+    for (const StepCase& k : cases) {
+        for (bool evaporating : {true, false}) {
+            SCOPED_TRACE(std::string(k.what) + (evaporating ? ", concentrations" : ", amounts"));
+            const StepResult r = RunStep(k, evaporating);
+            for (size_t j = 0; j < k.expected.size(); ++j) EXPECT_NEAR(r.conc[j], k.expected[j], 1e-14) << "layer " << j + 1;
+            EXPECT_NEAR(r.loads.Direct, k.directConc * k.direct, 1e-13);
+            EXPECT_EQ(r.loads.Deep, 0);
+        }
+    }
 }
 
 // Roots take 10 of 30 mm: a solute that evaporates keeps its concentration
