@@ -159,8 +159,10 @@ void unsatzonmodellklasse::WriteStorageContent(bool /*append*/) {
     for (int t = 1; t <= soils; ++t) {
         const SoilType& soil = soilTypes[t];
         text += std::to_string(soil.Code) + " " + std::to_string(soil.LayerCount);
-        for (int k = 1; k <= soil.LayerCount && static_cast<size_t>(k) < soil.thickness.size(); ++k)
-            text += " " + ShortestText(soil.thickness[static_cast<size_t>(k)]);
+        for (int k = 1; k <= soil.LayerCount && static_cast<size_t>(k) < soil.thickness.size(); ++k) {
+            text += ' ';
+            AppendShortest(text, soil.thickness[static_cast<size_t>(k)]);
+        }
         text += " (soil code, number of layers, their thicknesses [m])\n";
     }
     text += "\n";
