@@ -193,18 +193,32 @@ struct Change {
 
 void PrintTo(const Change& change, std::ostream* out) { *out << change.Name; }
 
-class ExampleContinueChanged : public ::testing::TestWithParam<Change> {};
+// The first part, two steps of 1 April 2019, run once for every case.
+class ExampleContinueChanged : public ::testing::TestWithParam<Change> {
+protected:
+    static void SetUpTestSuite() {
+        First = new TempDir;
+        const Moment start{1, 1, 4, 2019}, firstEnd{2, 1, 4, 2019}, resume{3, 1, 4, 2019}, end{4, 1, 4, 2019};
+        CopyExample(*First, [&](const std::string& text, bool first) {
+            return first ? WithPeriod(text, start, firstEnd) : WithPeriod(text, resume, end);
+        });
+        FirstRun = RunExample(*First, "basin.ctl");
+    }
+    static void TearDownTestSuite() {
+        delete First;
+        First = nullptr;
+    }
+    static TempDir* First;
+    static RunResult FirstRun;
+};
+TempDir* ExampleContinueChanged::First = nullptr;
+RunResult ExampleContinueChanged::FirstRun;
 
 TEST_P(ExampleContinueChanged, IsRefusedOrWarned) {
     const Change& c = GetParam();
-    const Moment start{1, 1, 4, 2019}, firstEnd{2, 1, 4, 2019}, resume{3, 1, 4, 2019}, end{4, 1, 4, 2019};
+    ASSERT_EQ(FirstRun.exitCode, 0) << FirstRun.output;
     TempDir dir;
-    CopyExample(dir, [&](const std::string& text, bool first) {
-        return first ? WithPeriod(text, start, firstEnd) : WithPeriod(text, resume, end);
-    });
-    if (HasFatalFailure()) return;
-    const RunResult first = RunExample(dir, "basin.ctl");
-    ASSERT_EQ(first.exitCode, 0) << first.output;
+    std::filesystem::copy(First->path(), dir.path(), std::filesystem::copy_options::recursive);
     const std::string target = std::string(c.StateFile).empty() ? dir.file("basin_continue.ctl")
                                                                 : dir.file("output/") + c.StateFile;
     std::string text = ReadFile(target);
