@@ -1,5 +1,6 @@
 # Convenience entry points: `make run` builds and runs the example basin,
-# `make test` builds and runs every test.
+# `make test` builds and runs every test (it needs GoogleTest; `make run`
+# does not).
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
@@ -27,7 +28,12 @@ run-small: model
 	mkdir -p examples/output
 	cd examples && ../$(BUILD_DIR)/ruvex example.ctl -diagfile:example_diag.xml
 
+# The tests need GoogleTest; without it the model still builds and runs.
 test: build
+	@if ! grep -Eq '^RUVEX_HAVE_GTEST:INTERNAL=(1|ON|TRUE)$$' $(BUILD_DIR)/CMakeCache.txt; then \
+	  echo "make test: GoogleTest was not found, so no tests were built."; \
+	  echo "Install it (Debian/Ubuntu: sudo apt-get install libgtest-dev), then run: rm -rf $(BUILD_DIR) && make test"; \
+	  exit 1; fi
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 bench: build

@@ -162,7 +162,10 @@ void verdunstungsmodellklasse::WriteStorageContent() {
             " (sunlit part of the day begun, its steps so far)\n";
     text += std::to_string(NRows) + " " + std::to_string(NCols) + " (rows and columns of the sunshine grid)\n";
     for (int32_t i = 1; i <= NRows; ++i) {
-        for (int32_t j = 1; j <= NCols; ++j) text += (j > 1 ? " " : "") + ShortestText(SsdTemp[i][j]);
+        for (int32_t j = 1; j <= NCols; ++j) {
+            if (j > 1) text += ' ';
+            text += ShortestText(SsdTemp[i][j]);
+        }
         text += "\n";
     }
     if (Albedo) {

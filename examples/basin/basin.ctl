@@ -510,7 +510,7 @@ melt_from_ice.asc          # ice melt grid
 20                         # write code: yearly sums
 qice.sta 4024              # ice melt statistics: daily sums per subbasin
 qglac.sta 4024             # glacier runoff (outflow of the storages): daily sums per subbasin
-qsnowonglac.sta 4024       # snow melt on the ice: daily sums per subbasin
+qsnowonglac.sta 4024       # methods 11 to 13: snow melt on the ice (methods 1 and 2 write it to qglac_qsgl_.sta)
 0                          # glacier grids are not read: a cold start
 3 1800 0.5                 # firn_levels, firn_base [m], deltafirnper100m [mm per level and 100 m]
 30 9                       # evaluation of the mass balance: day, month
