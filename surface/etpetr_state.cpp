@@ -171,7 +171,10 @@ void verdunstungsmodellklasse::WriteStorageContent() {
     if (Albedo) {
         text += std::to_string(NRows) + " " + std::to_string(NCols) + " (rows and columns of the albedo grid)\n";
         for (int32_t i = 1; i <= NRows; ++i) {
-            for (int32_t j = 1; j <= NCols; ++j) text += (j > 1 ? " " : "") + ShortestText(Albedo[i][j]);
+            for (int32_t j = 1; j <= NCols; ++j) {
+                if (j > 1) text += ' ';
+                text += ShortestText(Albedo[i][j]);
+            }
             text += "\n";
         }
     }
