@@ -160,7 +160,9 @@ TEST_P(ExampleContinue, SecondPartEqualsOneRun) {
     }
     EXPECT_GT(compared, 40);
     // Sums and means of etr and etp, of the whole stand and of each layer.
-    if (s.VegetationWriteDay > 0) EXPECT_EQ(vegetationOutputs, 6);
+    if (s.VegetationWriteDay > 0) {
+        EXPECT_EQ(vegetationOutputs, 6);
+    }
 }
 
 #ifdef RUVEX_SANITIZED
