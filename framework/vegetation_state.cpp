@@ -16,8 +16,13 @@ namespace {
 
 constexpr const char* SectionName = "[vegetation_period]";
 
+// The vegetation period's grids and the daily land-use parameters, which
+// change at the end of a day: a run that begins inside a day holds those of
+// the day it began on, one that went through a day's end those of that day.
 bool VegetationGridName(const std::string& name) {
-    for (const char* prefix : {"VegetationStart", "VegetationStop", "VegetationDuration"})
+    for (const char* prefix : {"VegetationStart", "VegetationStop", "VegetationDuration", "root_depth",
+                               "vegetation_coverage_degree", "leaf_area_index", "SurfaceCanopyResistance",
+                               "SurfaceIntercepResistance", "RoughnessLength", "SurfaceEvaporationResistance"})
         if (name.rfind(prefix, 0) == 0) return true;
     return false;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The vegetation period's state in the section "[vegetation_period]" of the
 // storage content file: the grids "VegetationStart", "VegetationStop" and
-// "VegetationDuration" of every land-use layer, and the running
+// "VegetationDuration" and the daily land-use parameter grids of every
+// land-use layer, and the running
 // vegetation-period sum (and its due flags) of every grid whose write code
 // has a thousands digit. A run that goes on from the file continues the
 // period where the earlier run left it, so that its vegetation-period
