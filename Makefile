@@ -4,7 +4,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all build configure model run run-small test bench clean
+.PHONY: all build configure model run run-small balance test bench clean
 
 all: build
 
@@ -22,6 +22,13 @@ model: configure
 run: model
 	mkdir -p examples/basin/output
 	cd examples/basin && ../../$(BUILD_DIR)/ruvex basin.ctl -diagfile:output/basin_diag.xml
+
+# The example's two years with the water ledger of the basin and of each
+# subbasin, printed year by year (the run's outputs as `make run` writes them).
+balance: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target ruvex_balance
+	mkdir -p examples/basin/output
+	cd examples/basin && ../../$(BUILD_DIR)/tests/ruvex_balance basin.ctl
 
 # The smallest run: two subbasins, one temperature station file, ten days.
 run-small: model

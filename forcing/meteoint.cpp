@@ -285,6 +285,9 @@ void meteointerpol::ReleaseAll(bool touchGridTable) {
     };
     release(ScenarioGrid, ScenarioGridIndex);
     release(ResultGrid, ResultGridIndex);
+    if (ListedGrid) free_matrix(ListedGrid, 1, NRows, 1, NCols);
+    ListedGrid = nullptr;
+    ListedGridDate = -1;
     release(RotatedX, RotatedXIndex);
     release(RotatedY, RotatedYIndex);
     RotatedXIndex = RotatedYIndex = -1;

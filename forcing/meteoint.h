@@ -184,6 +184,10 @@ private:
     void ReportStep(int64_t hour, int64_t day, int64_t month, int64_t year);
     void UpdateScenario(int64_t day, int64_t month);
     void ReadListedGrid();
+    // Method 9: the grid named by the current row of the list (or the last
+    // valid one for "-9999"), read once per row: the point service asks for
+    // it before the step reads it into the result grid.
+    double** CurrentListedGrid();
     // Methods 7 and 8: the spline values of the step in the result grid (and
     // for method 8 those of station file 1 in the second spline grid).
     void InterpolateSplines();
@@ -242,6 +246,8 @@ private:
     meteoint::MethodData Method;
 
     std::string LastValidGridName;  // method 9
+    double** ListedGrid = nullptr;  // method 9: the current row's grid as read, owned
+    int64_t ListedGridDate = -1;    // the date of the row it belongs to
     bool EndOfDataFlag = false;
     bool Released = false;
 };

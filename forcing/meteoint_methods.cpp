@@ -217,6 +217,9 @@ CellOutcome InterpolateCellValue(const MethodData& data, const CellPoint& cell, 
     const StationFile& file0 = data.Files[0];
     const StationFile& file1 = data.Files[1];
     const auto idw0 = [&] { return IdwSelected(file0, data.Idw, N, cell.QX, cell.QY); };
+    // Method 8 outside the station mesh: the inverse-distance values of both
+    // files, file 1 holding the gradient with elevation.
+    const auto idwGradient = [&] { return IdwSelected(file1, data.Idw, N, cell.QX, cell.QY); };
     const bool regressionSet = data.Regression.A1 >= -N;
 
     CellOutcome out;
@@ -258,7 +261,8 @@ CellOutcome InterpolateCellValue(const MethodData& data, const CellPoint& cell, 
                     *common, BilinearValue(file1, cell.Corners[1], data.Idw, N, cell.QX, cell.QY), cell.Elevation, N);
                 return out;
             case 8:
-                out.Value = cell.Grid2 == G ? *common : *common + cell.Grid2 * cell.Elevation;
+                out.Value = cell.Grid2 == G ? InterceptPlusGradient(*common, idwGradient(), cell.Elevation, N)
+                                            : *common + cell.Grid2 * cell.Elevation;
                 return out;
             default:
                 break;
@@ -299,7 +303,9 @@ CellOutcome InterpolateCellValue(const MethodData& data, const CellPoint& cell, 
             out.Value = cell.Grid == G ? idw0() : cell.Grid;
             return out;
         case 8:
-            out.Value = cell.Grid == G || cell.Grid2 == G ? idw0() : cell.Grid + cell.Grid2 * cell.Elevation;
+            out.Value = cell.Grid == G || cell.Grid2 == G
+                            ? InterceptPlusGradient(idw0(), idwGradient(), cell.Elevation, N)
+                            : cell.Grid + cell.Grid2 * cell.Elevation;
             return out;
         default:
             out.Value = InvalidValue(N);
@@ -337,8 +343,9 @@ double InterpolatePointValue(const MethodData& data, const PointQuery& point) {
                                          BilinearValue(file1, point.Corners[1], data.Idw, N, point.QX, point.QY),
                                          point.CellElevation, N);
         case 7:
-        case 9:
             return ThiessenValue(file0, N, point.CellX, point.CellY);
+        case 9:
+            return point.Grid == G ? InvalidValue(N) : point.Grid;
         case 8:
             return InterceptPlusGradient(ThiessenValue(file0, N, point.CellX, point.CellY),
                                          ThiessenValue(file1, N, point.CellX, point.CellY), point.CellElevation, N);

@@ -26,8 +26,8 @@
 //   5        BilinearValue of station file 0
 //   6        BilinearValue of file 0 + BilinearValue of file 1 x elevation
 //   7        spline value, IDW where the spline has none
-//   8        spline values of files 0 and 1 (second x elevation), IDW of
-//            file 0 where either spline has none
+//   8        spline values of files 0 and 1 (second x elevation); where
+//            either spline has none, IDW of file 0 + IDW of file 1 x elevation
 //   9        the grid read in the step
 //   12       ThiessenLapseValue
 //   Determinant3 serves the regression fit of methods 10 and 11.
@@ -206,8 +206,9 @@ struct CellOutcome {
 // 8 add their gradient times the elevation; 2, 9, 10 (regression and grids)
 // and 12 (which applies its lapse rate) do not use it.
 // Method 6 gives -N - 1 when either of its two terms has nothing to
-// interpolate from; method 8 takes the inverse-distance value of file 0 where
-// either spline grid holds G.
+// interpolate from; where either spline grid holds G, method 8 takes the
+// inverse-distance values of both files (the second times the elevation), as
+// -N - 1 when either has nothing to interpolate from.
 CellOutcome InterpolateCellValue(const MethodData& data, const CellPoint& cell, std::optional<double> common);
 
 // What the point service knows of one point.
@@ -218,13 +219,15 @@ struct PointQuery {
     double CellX = 0, CellY = 0; // "CoordX", "CoordY" of the point's cell
     double CellElevation = 0;    // the elevation grid at the point's cell
     LookUpCorners Corners[2];    // look-up stations of the point's cell (methods 5 and 6)
+    double Grid = 0;             // method 9: the current grid of the list at the point's cell
 };
 
 // The value of the point service at one point by the input's method, before
 // scaling, limits and scenario; a value below -N when there is nothing to
-// interpolate from. Methods 7 and 9 take the nearest station of file 0 at the
+// interpolate from. Method 7 takes the nearest station of file 0 at the
 // point's cell; method 8 adds the nearest station of file 1 times the cell's
-// elevation, as method 6 adds its gradient.
+// elevation, as method 6 adds its gradient; method 9, which has no stations,
+// takes its grid at the point's cell (nothing where the grid holds G).
 double InterpolatePointValue(const MethodData& data, const PointQuery& point);
 
 }  // namespace meteoint

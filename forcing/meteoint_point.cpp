@@ -55,6 +55,10 @@ double meteointerpol::InterpolatePoint(double* /*work*/, double x, double y, dou
     point.CellY = CoordY[row][column];
     point.CellElevation = ElevationGrid[row][column];
     for (size_t f = 0; f < LookUp.size() && f < 2; ++f) point.Corners[f] = LookUp[f].At(row, column);
+    if (InterpolationMethod == 9) {
+        double** grid = CurrentListedGrid();
+        point.Grid = grid ? grid[row][column] : NoData;
+    }
 
     const double v = meteoint::InterpolatePointValue(Method, point);
     if (v < -NoDataBound) return v;

@@ -89,8 +89,21 @@ void meteointerpol::UpdateScenario(int64_t day, int64_t month) {
 }
 
 void meteointerpol::ReadListedGrid() {
+    double** grid = CurrentListedGrid();
+    if (!grid) return;
+    for (int32_t row = 1; row <= NRows; ++row) std::copy(grid[row] + 1, grid[row] + NCols + 1, ResultGrid[row] + 1);
+}
+
+double** meteointerpol::CurrentListedGrid() {
     const GridListReader* list = FileSet ? FileSet->GridList() : nullptr;
-    if (!list) return;
+    if (!list) return nullptr;
+    const int64_t date = ((CurrentYear * 100 + CurrentMonth) * 100 + CurrentDay) * 100 + CurrentHour;
+    if (ListedGrid && ListedGridDate == date) return ListedGrid;
+    if (!ListedGrid) {
+        ListedGrid = matrix(1, NRows, 1, NCols, NRows);
+        for (int32_t row = 1; row <= NRows; ++row) std::fill(ListedGrid[row] + 1, ListedGrid[row] + NCols + 1, NoData);
+    }
+    ListedGridDate = -1;
     const std::string& name = list->GridFileName();
     if (name == "-9999") {
         if (LastValidGridName.empty()) {
@@ -102,11 +115,13 @@ void meteointerpol::ReadListedGrid() {
             }
             throw NoGridNameCode;
         }
-        ReadGrid(LastValidGridName, ResultGrid, 0, false, true, 0, false);
-        return;
+        ReadGrid(LastValidGridName, ListedGrid, 0, false, true, 0, false);
+    } else {
+        ReadGrid(name, ListedGrid, 0, false, true, 0, false);
+        LastValidGridName = name;
     }
-    ReadGrid(name, ResultGrid, 0, false, true, 0, false);
-    LastValidGridName = name;
+    ListedGridDate = date;
+    return ListedGrid;
 }
 
 double** meteointerpol::RegionGrid() {

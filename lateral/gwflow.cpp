@@ -254,7 +254,7 @@ double gwflowclass::StartHeadOf(int32_t row, int32_t col) const {
 void gwflowclass::CreateGrids() {
     const size_t n = static_cast<size_t>(Layers) + 1;
     for (auto* list : {&Head, &HeadStart, &HeadPrevious, &HeadIterate, &TransX, &TransY, &FlowX, &FlowY, &Balance,
-                       &Leak, &Top})
+                       &Leak, &Top, &StoredWater})
         list->assign(n, nullptr);
     for (auto* list : {&HeadIndex, &HeadStartIndex, &FlowXIndex, &FlowYIndex, &BalanceIndex}) list->assign(n, 0);
 
@@ -294,14 +294,19 @@ void gwflowclass::CreateGrids() {
         Balance[k] = Register(NewGrid(), BalanceFileName[k], "gw_balance" + s, BalanceWriteCode[k], &BalanceIndex[k]);
         Leak[k] = Register(NewGrid(), "gw_leakage_" + s, "gw_leakage_" + s, 0);
         Top[k] = Register(NewGrid(), "aquifer_upper_limit" + s, "aquifer_upper_limit" + s, 0);
+        // Kept by the model alone, not in the grid table.
+        StoredWater[k] = NewGrid();
+        OwnGrids.push_back({0, StoredWater[k]});
         for (int32_t r = 1; r <= NRows; ++r) {
             for (int32_t c = 1; c <= NCols; ++c) {
                 if (!ModelCell(r, c)) {
                     for (double** g : {HeadPrevious[k], HeadIterate[k], TransX[k], TransY[k], FlowX[k], FlowY[k],
                                        Balance[k], Leak[k], Top[k]})
                         g[r][c] = NoData;
+                    StoredWater[k][r][c] = 0;
                     continue;
                 }
+                StoredWater[k][r][c] = 0;
                 HeadPrevious[k][r][c] = HeadIterate[k][r][c] = Head[k][r][c];
                 TransX[k][r][c] = (Thickness[k][r][c] + Distance[r][c]) * Kx[k][r][c];
                 TransY[k][r][c] = (Thickness[k][r][c] + Distance[r][c]) * Ky[k][r][c];
@@ -416,7 +421,7 @@ void gwflowclass::ReleaseAll() {
     }
     OwnGrids.clear();
     for (auto* list : {&Head, &HeadStart, &HeadPrevious, &HeadIterate, &TransX, &TransY, &FlowX, &FlowY, &Balance,
-                       &Leak, &Top})
+                       &Leak, &Top, &StoredWater})
         list->clear();
     ControlRecords.clear();
     ControlValues.clear();

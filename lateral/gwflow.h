@@ -106,6 +106,10 @@ public:
     // --- Grids of the layers 1..L (owned) -----------------------------------
     std::vector<double**> Head, HeadStart, HeadPrevious, HeadIterate;  // h, h_s, h_p, h_i
     std::vector<double**> TransX, TransY, FlowX, FlowY, Balance, Leak, Top;
+    // Water gained since the model started [m over the cell]: each
+    // sub-step's head change times the storage coefficient the solver took
+    // for it (SolverStorage).
+    std::vector<double**> StoredWater;
     std::vector<int> HeadIndex, HeadStartIndex, FlowXIndex, FlowYIndex, BalanceIndex;
 
     // --- Input grids (owned by the grid table) ------------------------------
@@ -165,6 +169,14 @@ public:
     double WidthX(int32_t row, int32_t col) const { return CellSizeX ? CellSizeX[row][col] : CellSize; }
     double WidthY(int32_t row, int32_t col) const { return CellSizeY ? CellSizeY[row][col] : CellSize; }
     double SubStepSeconds() const;
+    // The storage coefficient of layer k at a cell for the sub-step that
+    // starts from HeadStart: the layer's own while that head is at or above
+    // the layer's top (confined), else layer 1's (the layer drains like the
+    // soil above it). The solver, the balance and StoredWater all take it.
+    double SolverStorage(int k, int32_t row, int32_t col) const {
+        const size_t kk = static_cast<size_t>(k);
+        return HeadStart[kk][row][col] >= Top[kk][row][col] ? StorageCoeff[kk][row][col] : StorageCoeff[1][row][col];
+    }
 
 private:
     struct OwnGrid {

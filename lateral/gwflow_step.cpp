@@ -293,7 +293,7 @@ void gwflowclass::SorSweepRows(int k, double dt, int32_t r, SweepPartial* partia
             if (e.conductance[x] == 0) e.startHead[x] = e.currentHead[x] = h0;
         }
         e.ownStart = ho;
-        e.storage = ho >= top[r][c] ? StorageCoeff[k][r][c] : StorageCoeff[1][r][c];
+        e.storage = SolverStorage(k, r, c);
         e.leakage = Leak[k][r][c] - (k > 1 ? Leak[k - 1][r][c] : 0.0);
         const double q = FixedInflow[k][r][c];
         e.inflow = q > NoData ? q : 0.0;
@@ -497,7 +497,10 @@ void gwflowclass::ComputeBalancesRows(int k, double dt, int32_t r) {
         const double down = k < Layers ? Leak[k][r][c] * area * dt : 0.0;
         const double net = q[0] + q[1] + q[2] + q[3] + up + down;
         const double total = volume + net;
-        Balance[k][r][c] = gwflow::BalanceResidual(head, ho, StorageCoeff[k][r][c], net, area);
+        // The storage change as the solver computed it, with its coefficient.
+        const double storage = SolverStorage(k, r, c);
+        Balance[k][r][c] = gwflow::BalanceResidual(head, ho, storage, net, area);
+        StoredWater[k][r][c] += (head - ho) * storage;
 
         for (size_t t = 1; t < tracers; ++t) {
             double** conc = Concentration[t][static_cast<size_t>(k)];

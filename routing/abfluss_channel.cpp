@@ -191,6 +191,9 @@ void routingclass::SetFlowArrays(double** F, double*** Fs, StorageElementArrays*
         F[0][n + z] = ConvertToMm(InflowValue[0][k], ChannelArea[static_cast<size_t>(e)], TimeStep);
     }
     try {
+        size_t longest = 0;
+        for (int e = 1; e <= ChannelCount; ++e) longest = std::max(longest, static_cast<size_t>(BlockLength(e)));
+        TranslationScratch.assign(static_cast<size_t>(T + 1) * longest, 0.0);
         for (int e = 1; e <= ChannelCount; ++e) {
             const size_t length = static_cast<size_t>(Tables[static_cast<size_t>(e)].StorageElements) +
                                   static_cast<size_t>(SubIntervals) + 1;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "framework/tracer_info.h"
 #include "routing/abfluss_routingclass.h"
@@ -11,41 +12,83 @@
 
 namespace {
 
-// Concentration of a mix of two waters (weights taken as amounts).
-double Mix(double x1, double x2, double w1, double w2) {
-    const double sum = std::fabs(w1) + std::fabs(w2);
-    return sum == 0 ? 0.0 : (x1 * std::fabs(w1) + x2 * std::fabs(w2)) / sum;
+// The water in transit and the step's input, `sourceLength` values, spread
+// evenly over `targetLength` elements: target k takes from source j the share
+// of j that the stretch or squeeze lays on it, so that the water (and the
+// tracers' loads) of the sources is what the targets hold. Targets go to
+// `scratch` (per tracer `targetLength` values; concentrations for t >= 1).
+template <typename Source>
+void SpreadOver(int T, int sourceLength, int targetLength, Source source, double* scratch) {
+    const size_t n = static_cast<size_t>(targetLength);
+    std::fill(scratch, scratch + (static_cast<size_t>(T) + 1) * n, 0.0);
+    const int64_t Ls = sourceLength, Ln = targetLength;
+    int64_t j = 0, k = 0, at = 0;
+    while (j < Ls && k < Ln) {
+        const int64_t end = std::min((j + 1) * Ln, (k + 1) * Ls);
+        const double water = source(0, static_cast<int>(j)) * (static_cast<double>(end - at) / static_cast<double>(Ln));
+        scratch[static_cast<size_t>(k)] += water;
+        for (int t = 1; t <= T; ++t)
+            scratch[static_cast<size_t>(t) * n + static_cast<size_t>(k)] += water * source(t, static_cast<int>(j));
+        at = end;
+        if (end == (j + 1) * Ln) ++j;
+        if (end == (k + 1) * Ls) ++k;
+    }
 }
 
 }  // namespace
 
 void TranslateSubChannel(double* const* E, const double* const* U, int T, const SubChannelBlock& block, int D,
-                         int& P, double* store, const double* decay) {
+                         int& P, double* store, const double* decay, double* scratch) {
     const int Ns = block.subIntervals;
     const int b = block.b;
-    const int p0 = b + Ns + D;
-    if (P + 1 < p0) {
-        // Longer translation: fill the gap.
-        const bool fromInput = U[0][1] <= E[0][P];
-        const double u = fromInput ? U[0][1] : E[0][P];
-        for (int p = P + 1; p < p0; ++p) {
-            E[0][p] = u;
-            for (int t = 1; t <= T; ++t) E[t][p] = fromInput ? U[t][1] * decay[t] : E[t][P];
+    const int q0 = b + Ns;       // first element in transit
+    const int p0 = q0 + D;       // where the step's input goes
+    const int queued = std::max(0, P - q0 + 1);
+    if (queued == D && store[0] == 0) {
+        for (int s = 1; s <= Ns; ++s) {
+            const int p = p0 + s - 1;
+            E[0][p] = U[0][s];
+            for (int t = 1; t <= T; ++t) E[t][p] = U[t][s] * decay[t];
         }
-        store[0] -= (p0 - P - 1) * u;
     } else {
-        // Shorter translation: the elements from p0 up to the old fill give
-        // their water to the store.
-        for (int p = p0; p <= P; ++p) {
-            const double old = E[0][p];
-            for (int t = 1; t <= T; ++t) store[t] = Mix(store[t], E[t][p], store[0], old);
-            store[0] += old;
+        // The translation changed: what is in transit and the step's input
+        // are spread over the new length, stretched when it grew, squeezed
+        // when it shrank.
+        const int Ln = D + Ns;
+        const size_t n = static_cast<size_t>(Ln);
+        SpreadOver(T, queued + Ns, Ln,
+                   [&](int t, int j) {
+                       if (j < queued) return E[t][q0 + j];
+                       return t == 0 ? U[0][j - queued + 1] : U[t][j - queued + 1] * decay[t];
+                   },
+                   scratch);
+        // Water a store still holds (from a state written before) goes with it.
+        if (store[0] > 0) {
+            const double share = store[0] / Ln;
+            for (size_t k = 0; k < n; ++k) {
+                scratch[k] += share;
+                for (int t = 1; t <= T; ++t) scratch[static_cast<size_t>(t) * n + k] += share * store[t];
+            }
+            store[0] = 0;
+        } else if (store[0] < 0) {
+            double held = 0;
+            for (size_t k = 0; k < n; ++k) held += scratch[k];
+            const double owed = -store[0];
+            const double paid = held > 0 ? std::min(owed, held) : 0.0;
+            const double keep = held > 0 ? (held - paid) / held : 1.0;
+            for (int t = 0; t <= T; ++t)
+                for (size_t k = 0; k < n; ++k) scratch[static_cast<size_t>(t) * n + k] *= keep;
+            store[0] = paid == owed ? 0.0 : store[0] + paid;
         }
-    }
-    for (int s = 1; s <= Ns; ++s) {
-        const int p = p0 + s - 1;
-        E[0][p] = U[0][s];
-        for (int t = 1; t <= T; ++t) E[t][p] = U[t][s] * decay[t];
+        if (store[0] == 0)
+            for (int t = 1; t <= T; ++t) store[t] = 0;
+        for (size_t k = 0; k < n; ++k) {
+            const int p = q0 + static_cast<int>(k);
+            const double water = scratch[k];
+            E[0][p] = water;
+            // A dry element carries no concentration.
+            for (int t = 1; t <= T; ++t) E[t][p] = water != 0 ? scratch[static_cast<size_t>(t) * n + k] / water : 0.0;
+        }
     }
     const int last = b + block.blockLength - 1;
     for (int t = 0; t <= T; ++t) {
@@ -180,7 +223,7 @@ void routingclass::RouteTimeStep(int64_t year, int64_t month, int64_t day, int64
             block.b = (sigma - 1) * whole.blockLength + 1;
             for (int t = 0; t <= T; ++t) StoreValues[static_cast<size_t>(t)] = w.Correction[static_cast<size_t>(t)][ks];
             TranslateSubChannel(ElementRows.data(), InputRows.data(), T, block, D, w.FillPosition[ks],
-                                StoreValues.data(), DecayFactors.data());
+                                StoreValues.data(), DecayFactors.data(), TranslationScratch.data());
             for (int t = 0; t <= T; ++t) w.Correction[static_cast<size_t>(t)][ks] = StoreValues[static_cast<size_t>(t)];
 
             const double* E0 = ElementRows[0];

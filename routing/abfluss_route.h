@@ -18,18 +18,22 @@ struct SubChannelBlock {
 //   elements[t][p]  storage elements of tracer t (0 water, 1..T concentrations)
 //   input[t][s]     the step's input of sub-interval s = 1..Ns
 //   fill            the last occupied position; updated to the new one
-//   store[t]        the correction store: water (the sum of the element
-//                   values it stands for) and its concentrations
+//   store[t]        water (the sum of the element values it stands for) and
+//                   concentrations held apart from the elements: only a
+//                   state written by an earlier version holds any; it goes
+//                   into the elements with the next step's input (a negative
+//                   amount is taken from them, as far as they hold water)
 //   decay[t]        factor applied to tracer t as its water enters (1..T)
+//   scratch         (T + 1) x (D + Ns) doubles of work space
 // The input goes to p0 = b + Ns + D .. p0 + Ns - 1, then every position of
 // the block takes the value Ns positions above it, so that positions
 // b .. b + Ns - 1 hold the water leaving the translation in this step.
-// A translation that grew fills its gap with the smaller of the last element
-// and the first input and takes that water from the store; one that shrank
-// puts every element it gives up into the store, so that the elements and
-// the store together keep all water.
+// When D differs from the length in transit (fill - b - Ns + 1), the water
+// in transit and the input are spread evenly over the D + Ns positions from
+// b + Ns on: a longer translation stretches them, a shorter one squeezes
+// them, and no water is made or lost.
 void TranslateSubChannel(double* const* elements, const double* const* input, int tracers, const SubChannelBlock& block,
-                         int D, int& fill, double* store, const double* decay);
+                         int D, int& fill, double* store, const double* decay, double* scratch);
 
 // Outflow of the two parallel linear storages for one sub-interval:
 //   out = (1-kh)(1-phi) x + kh (1-phi0) y + (1-kv) phi x + kv phi0 y

@@ -224,6 +224,7 @@ private:
     std::vector<double*> ElementRows;
     std::vector<const double*> InputRows;
     std::vector<double> DecayFactors, StoreValues, TracerLoads;
+    std::vector<double> TranslationScratch;  // (T + 1) x the longest block, from SetFlowArrays
 
     void ChannelSetupError(int element, const std::string& what);
     void FillRiverflowRecords(bool setUp);

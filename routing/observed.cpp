@@ -1,8 +1,8 @@
 // Comparison of routed with observed discharge: the observed-discharge file,
 // its window of 21 steps around the current one (each row the observation of
-// its own date, or missing), the efficiency sums per shift and subbasin, the
-// substitution of observed for routed discharge, and the efficiency tables
-// at the end of the run.
+// its own date, also before the run's start, or missing), the efficiency
+// sums per shift and subbasin, the substitution of observed for routed
+// discharge, and the efficiency tables at the end of the run.
 
 #include <cmath>
 #include <cstdint>
@@ -67,11 +67,14 @@ void abflussmodellklasse::SetUpObservedDischarge() {
     ObservedWindow = ObservedRowPointers.data();
     RowsPastEnd = 0;
     ObservedReader->SetRow(0);
-    // Rows 10..20: the observations of the start and the ten steps after it;
-    // the steps before the start have none.
+    // Row r: the observation of the step r - 10 steps from the start, the
+    // ten steps before the start included, where the file has them. Only
+    // rows from the start on count as filled past the file's end.
     const int64_t start = MinuteOf(Settings.StartYear, Settings.StartMonth, Settings.StartDay, Settings.StartHour);
-    for (int r = 10; r <= 20; ++r)
+    for (int r = 0; r <= 20; ++r) {
+        if (r == 10) RowsPastEnd = 0;
         FillObservedRow(ObservedWindow[r], start + static_cast<int64_t>(std::llround((r - 10) * TimeInterval)));
+    }
     SetSubstitutes();
 }
 
@@ -131,10 +134,11 @@ void abflussmodellklasse::CompareObservedDischarge(int64_t year, int64_t month, 
     const size_t block = static_cast<size_t>(n + 1) * EfficiencySumCount;
     for (int j = 1; j <= n; ++j) {
         const int g = GaugeColumns[static_cast<size_t>(j)];
-        const double current = g > 0 ? ObservedWindow[10][g] : Missing;
+        // The statistics table gets the observation of the step after this one.
+        const double next = g > 0 ? ObservedWindow[11][g] : Missing;
         const bool first = Settings.OutputListCount >= 1 && Settings.OutputListCodes &&
                            Settings.OutputListCodes[1] == static_cast<int>(Subbasins.Records[j].zonenwert);
-        if (series && (publish || (firstOnly && first))) series[j] = current;
+        if (series && (publish || (firstOnly && first))) series[j] = next;
         if (g == 0 || ObservedSteps <= RSquareOffset) continue;
         const double s = RoutedDischarge(j);
         for (int r = 0; r <= 20; ++r) {

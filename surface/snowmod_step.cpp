@@ -355,10 +355,11 @@ void schneemodellklasse::AddStatisticsRow(int r) {
 }
 
 // The tracers' storage in the snow per zone, weighted with the snow's water
-// where the tracer evaporates.
+// where the tracer evaporates. Only ice-free cells count: a glacier cell's
+// snow carries no tracer storage of its own.
 void schneemodellklasse::AddTracerStatisticsRow(int r, const std::vector<size_t>& tracers) {
     for (int c = 1; c <= NCols; ++c) {
-        if (!ActiveCell(r, c)) continue;
+        if (!ActiveCell(r, c) || GlacierShare(r, c) > 0) continue;
         const int zone = ZoneRankOfCell(r, c);
         const double water = solidStorageGrid[r][c] + liquidStorageGrid[r][c];
         for (size_t i : tracers) {

@@ -303,6 +303,25 @@ TEST(BasinLedger, ExampleAsItStandsCloses) {
     ASSERT_EQ(run.Code, 0) << run.Console;
 }
 
+// The same corner in late October, when snow falls on the fixed glacier:
+// the glacier keeps no pack of its own, the cells' pack covers the ice, and
+// what melts from it reaches the glacier's runoff storages.
+TEST(BasinLedger, SnowOnTheFixedGlacierCloses) {
+    TempDir dir;
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, 38, 58, 12, 12);
+    const std::string control = SubbasinThreeOnly(ExampleWindowControl(26, Hours, 10), 1.0);
+    ASSERT_FALSE(control.empty());
+    const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication&, BasinLedger& ledger) {
+        const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
+        std::printf("%s", ledger.Table().c_str());
+        EXPECT_GT(ledger.LargestOf("snow on the glacier part"), 0);
+        EXPECT_LT(relative, 1e-9) << ledger.Table();
+        EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+    });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
 // Without the glacier and the aquifer, with surface routing (flowpath method
 // 1) over two sub-steps and the silting-up of the tilled meadow: the water
 // that the soil cannot take in flows over the surface to the river cells and
@@ -411,6 +430,32 @@ TEST(BasinLedger, EverySubbasinClosesOnItsOwn) {
             EXPECT_NEAR(precipitation, ledgers[0].TotalOf("precipitation"), 1e-9 * precipitation);
             EXPECT_NEAR(runoff, ledgers[0].TotalOf("runoff to the routing"), 1e-9 * runoff);
             EXPECT_LT(std::fabs(ledgers[0].RunResidual()), 1e-9 * ledgers[0].RunScale()) << ledgers[0].Table();
+        });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
+// The same corner with everything the example runs in January: surface
+// routing carries water over the land to the channel cells, the fields take
+// river water, the aquifer exchanges water across the borders. Each
+// subbasin's ledger, down to the runoff it hands to the routing, closes;
+// the river water its fields receive enters it from outside.
+TEST(BasinLedger, EverySubbasinClosesWithSurfaceRoutingAndRiverIrrigation) {
+    TempDir dir;
+    const std::string control = LowerValleyControl(dir, 2, 1);
+    ASSERT_FALSE(control.empty());
+    const LedgerRun run =
+        RunWithLedgers(dir, control, {1, 2, 3}, [](ModellApplication&, std::vector<BasinLedger>& ledgers) {
+            ASSERT_EQ(ledgers.size(), 4u);
+            double rivers = 0;
+            for (size_t s = 0; s < ledgers.size(); ++s) {
+                const BasinLedger& ledger = ledgers[s];
+                SCOPED_TRACE(s);
+                EXPECT_LT(std::fabs(ledger.RunResidual()), 1e-9 * ledger.RunScale()) << ledger.Table();
+                EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+                if (s > 0) rivers += ledger.TotalOf("irrigation from the rivers");
+            }
+            EXPECT_GT(ledgers[0].LargestOf("water on the surface") + ledgers[0].LargestOf("surface routing zones and storages"), 0);
+            EXPECT_NEAR(rivers, ledgers[0].TotalOf("irrigation within the basin"), 1e-9 * rivers);
         });
     ASSERT_EQ(run.Code, 0) << run.Console;
 }

@@ -522,13 +522,17 @@ TEST(MeteoInput, GridListAndScalingGrid) {
     auto input = f.Make("temperature", &status);
     ASSERT_EQ(status, 0);
     for (double base : {100.0, 100.0, 200.0}) {
+        // The point service takes the grid of the step at the point's cell
+        // (row 2, column 2), before the step and after it alike, without
+        // the scaling grid, and the grid as read where the zones end.
+        EXPECT_EQ(input->InterpolatePoint(nullptr, 1150, 2150, 500), base + 5);
+        EXPECT_EQ(input->InterpolatePoint(nullptr, 1050, 2250, 500), base);
         Step(*input);
         EXPECT_EQ(input->ResultGrid[2][3], (base + 6) * 0.5);
         EXPECT_EQ(input->ResultGrid[1][1], G);
+        EXPECT_EQ(input->InterpolatePoint(nullptr, 1150, 2150, 500), base + 5);
         input->ReadNextStep();
     }
-    // The point service of a grid list has no stations to look at.
-    EXPECT_LT(input->InterpolatePoint(nullptr, 1100, 2100, 500), -9999);
 
     InputFixture g;
     g.Input("list.txt", "grids\nYY MM DD HH 0\nYY MM DD HH 1000\nYY MM DD HH 2000\nname\n2020 1 1 24 -9999\n");

@@ -388,27 +388,43 @@ TEST(MeteointCellValue, CommonValue) {
 }
 
 // Method 8 adds the gradient spline times the elevation to the residual
-// spline; where either spline has no value the cell takes the
-// inverse-distance value of file 0.
+// spline; where either spline has no value (outside the station mesh) the
+// cell takes the inverse-distance values of both files, the gradient's times
+// the elevation: a residual alone would be a value at sea level.
 TEST(MeteointCellValue, SplineFallbacks) {
-    // Residuals 2, 4, 6 and gradients 0.01 at three stations; the cell at 500 m.
+    // Residuals 2, 4, 6 and gradients 0.01, 0.02, 0.03 at three stations; the
+    // cell at 500 m.
     TwoFiles input(8, 2, 4, 6, 0.01);
+    input.gradients.v[2] = 0.02;
+    input.gradients.v[3] = 0.03;
+    input.data.Files[1] = input.gradients.File();
     const auto cell = [](double grid, double grid2) { return Cell(100, 100, 500, grid, grid2); };
     const double idw0 = meteoint::IdwValue(input.data.Files[0], input.data.Idw, N, 100, 100);
+    const double idw1 = meteoint::IdwValue(input.data.Files[1], input.data.Idw, N, 100, 100);
+    ASSERT_GT(idw1, 0.01);
+    ASSERT_LT(idw1, 0.03);
     struct Case {
         std::string what;
         double grid, grid2, expected;
+        std::optional<double> common;
     };
     const std::vector<Case> cases = {
-        {"both splines", 3, 0.02, 3 + 10},
-        {"no gradient spline", 3, G, idw0},
-        {"no residual spline", G, 0.02, idw0},
-        {"neither", G, G, idw0},
+        {"both splines", 3, 0.02, 3 + 10, std::nullopt},
+        {"no gradient spline", 3, G, idw0 + idw1 * 500, std::nullopt},
+        {"no residual spline", G, 0.02, idw0 + idw1 * 500, std::nullopt},
+        {"neither", G, G, idw0 + idw1 * 500, std::nullopt},
+        // every residual equal: the common value stands for file 0
+        {"equal residuals, gradient spline", G, 0.02, 5 + 10, 5},
+        {"equal residuals, no gradient spline", G, G, 5 + idw1 * 500, 5},
     };
     for (const auto& c : cases)
-        EXPECT_NEAR(meteoint::InterpolateCellValue(input.data, cell(c.grid, c.grid2), std::nullopt).Value, c.expected,
+        EXPECT_NEAR(meteoint::InterpolateCellValue(input.data, cell(c.grid, c.grid2), c.common).Value, c.expected,
                     1e-12)
             << c.what;
+    // Without a valid gradient anywhere the fallback has nothing to give.
+    for (int i = 1; i <= 3; ++i) input.gradients.v[static_cast<size_t>(i)] = -10000;
+    input.data.Files[1] = input.gradients.File();
+    EXPECT_EQ(meteoint::InterpolateCellValue(input.data, cell(G, G), std::nullopt).Value, Missing);
 
     // Method 7: the spline value, or the IDW where it has none.
     input.data.Method = 7;

@@ -413,3 +413,52 @@ TEST(PrecipitationCorrection, WholeRunCorrectsBeforeInterpolation) {
     EXPECT_NEAR(on[1], 20 * 1.4, 1e-9);
     EXPECT_EQ(on[2], off[2]);
 }
+
+// A temperature read from a list of grids has no stations: the correction
+// takes the grid of the step at each precipitation station's cell, so the
+// western station (cell at -5 degC on day 1, +5 on day 2) is corrected as
+// snow and then as rain, the eastern one (+5, then -5) the other way round.
+// Without that temperature every station would count as rain.
+TEST(PrecipitationCorrection, TemperatureFromAListOfGrids) {
+    using namespace testsupport;
+    TempDir dir;
+    ModelFiles files;
+    files.ModelTime = "24\n1\n1\n2020\n24\n2\n1\n2020\n";
+    files.MeteoInputs = "[meteo_data_count]\n2\n[meteo_names]\nprecipitation\ntemperature\n";
+    files.PrecipitationCorrection = "1\n0\n1.1\n0.01\n1.3\n0.02\n";
+    Section p = InputSection("precipitation", 4);
+    p.StatisticsLine = "precipitation.sta 2001";
+    Section t = InputSection("temperature", 9);
+    t.StationLine = "temperature_grids.txt";
+    t.ThirdLine = "8.916787e-5 0.0767528404 127 6.00e-006 0.098";
+    files.Extra = p.Text("precipitation") + t.Text("temperature");
+    auto grid = [](double west, double east) {
+        std::string text = "ncols 4\nnrows 3\nxllcorner 1000\nyllcorner 2000\ncellsize 100\nnodata_value -9999\n";
+        for (int r = 0; r < 3; ++r)
+            text += std::to_string(west) + " " + std::to_string(west) + " " + std::to_string(east) + " " +
+                    std::to_string(east) + "\n";
+        return text;
+    };
+    files.InputFiles["cold_west.asc"] = grid(-5, 5);
+    files.InputFiles["cold_east.asc"] = grid(5, -5);
+    files.InputFiles["temperature_grids.txt"] =
+        "grids\nYY MM DD HH 0\nYY MM DD HH 1000\nYY MM DD HH 2000\nname\n2020 1 1 24 cold_west.asc\n"
+        "2020 1 2 24 cold_east.asc\n";
+    const std::string control = files.Write(dir);
+    // Stations in the cells of row 2, columns 2 and 4; every cell of zone 1
+    // takes the western one (nearest station), zone 2 two cells of each.
+    const std::vector<StationPlace> two = {{1150, 2150, 500}, {1350, 2150, 640}};
+    WriteFile(dir.file("input/precipitation.txt"),
+              StationText(two, DailyRows({2020, 1, 1, 24}, 2, 2, [](int, int) { return 10.0; })));
+    const auto result = RunRuvex(dir.path(), {control});
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    const auto rows = meteotest::StatisticsRows(dir.file("output/precipitation.sta"));
+    ASSERT_EQ(rows.size(), 2u);
+    const double snow = 10 * 1.3, rain = 10 * 1.1;
+    const double expected[2][2] = {{snow, (snow + rain) / 2}, {rain, (snow + rain) / 2}};
+    for (size_t day = 0; day < 2; ++day) {
+        ASSERT_GE(rows[day].size(), 6u);
+        EXPECT_NEAR(rows[day][4], expected[day][0], 1e-9) << "zone 1, day " << day + 1;
+        EXPECT_NEAR(rows[day][5], expected[day][1], 1e-9) << "zone 2, day " << day + 1;
+    }
+}

@@ -269,6 +269,47 @@ TEST(GroundwaterSolver, LeakageBetweenTwoLayers) {
     EXPECT_EQ(f.Grid("baseflow")[1][1], 0);
 }
 
+// A lower layer drains like the soil above it once its head is below its
+// top: the solver takes layer 1's storage coefficient there, and the balance
+// and the stored water take the same, so a converged cell balances to the
+// solver's tolerance whether the layer is confined or not, and what it
+// stored is what entered it.
+TEST(GroundwaterSolver, LowerLayerBalancesWithTheSolversStorageCoefficient) {
+    const double h1 = Fixture::Surface - Fixture::Depth;          // 84
+    const double top2 = Fixture::Surface - Fixture::SoilDepth;    // 83
+    struct Case {
+        const char* name;
+        double head;        // layer 2's start head in both cells
+        double westFixed;   // fixed head of layer 2's west cell, or nodata
+        double storage;     // the coefficient the solver must take
+    };
+    for (const Case& c : {Case{"confined, fed by leakage from the soil", h1 + 0.5, Nodata, 1e-3},
+                          Case{"below its top, fed by leakage", top2 - 1, Nodata, 0.1},
+                          Case{"below its top, fed by a fixed head", top2 - 1, top2 - 0.5, 0.1},
+                          Case{"below its top, drained by a fixed head", top2 - 1, top2 - 1.5, 0.1}}) {
+        SCOPED_TRACE(c.name);
+        Fixture f(1, 2, 2);
+        f.Fill("gw_kolmation_1", 1e-7);
+        f.Grid("gw_boundary_fix_h_2")[1][1] = c.westFixed;
+        ASSERT_EQ(f.Make(Section{}), 0) << f.Diagnostics();
+        gwflowclass& m = *f.model;
+        for (int j = 1; j <= 2; ++j) m.Head[2][1][j] = m.HeadStart[2][1][j] = c.head;
+        for (int n = 1; n <= 3; ++n) {
+            const double start = m.Head[2][1][2], stored = m.StoredWater[2][1][2];
+            f.Step();
+            EXPECT_EQ(m.SolverStorage(2, 1, 2), c.storage);
+            const double change = m.Head[2][1][2] - start;
+            EXPECT_GT(std::fabs(change), 1e-6);
+            // The lateral and vertical volumes over the cell's area [m].
+            const double lateral = m.TransX[2][1][1] * (m.Head[2][1][1] - m.Head[2][1][2]) * 3600 / 1e4;
+            const double leaked = -m.Leak[1][1][2] * 3600;
+            EXPECT_NEAR(change * c.storage, lateral + leaked, 1e-12) << "sub-step " << n;
+            EXPECT_NEAR(m.Balance[2][1][2], 0, 1e-9) << "sub-step " << n;
+            EXPECT_NEAR(m.StoredWater[2][1][2] - stored, change * c.storage, 1e-15) << "sub-step " << n;
+        }
+    }
+}
+
 // The face rules on the grid: zone borders under method 3, frozen ground,
 // refrozen permafrost and glaciers.
 TEST(GroundwaterSolver, FaceRulesOnTheGrid) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -105,6 +106,74 @@ TEST(RoutingObserved, EachStepMeetsTheObservationOfItsDate) {
         // pair deviates by exactly -1.
         EXPECT_GT(run.Sums(1)[PairCount], 0.0);
         EXPECT_NEAR(run.Sums(1)[DeviationSum], -run.Sums(1)[PairCount], 1e-6);
+    }
+}
+
+namespace {
+
+// Observations of 100 + h m3/s at hour h after midnight of 1 January 2020
+// (hours up to 0 lie on 31 December 2019).
+std::string ObservedAround(const std::vector<int>& hours) {
+    std::string text = "YY MM DD HH Q\n";
+    for (int h : hours) {
+        char line[100];
+        if (h >= 1)
+            std::snprintf(line, sizeof line, "2020 1 1 %d %d\n", h, 100 + h);
+        else
+            std::snprintf(line, sizeof line, "2019 12 31 %d %d\n", 24 + h, 100 + h);
+        text += line;
+    }
+    return text;
+}
+
+std::vector<int> Hours(int from, int to, std::vector<int> more = {}) {
+    for (int h = from; h <= to; ++h) more.push_back(h);
+    return more;
+}
+
+}  // namespace
+
+// The first steps of a run (start 1 January 2020, 1 h), routed 100 + k m3/s
+// in step k: at shift -m step k meets the observation of hour k - m, also
+// before the start, where the file has it, and then deviates by exactly m.
+// The statistics table receives the observation of the step after the
+// current one.
+TEST(RoutingObserved, NegativeShiftsInTheFirstSteps) {
+    struct Case {
+        const char* name;
+        std::vector<int> hours;
+        int offset;
+        std::vector<int> pairs;  // after three steps, at shifts -1 .. -10
+    } cases[] = {
+        {"ten hours before the start", Hours(-9, 12), 0, {3, 3, 3, 3, 3, 3, 3, 3, 3, 3}},
+        {"from the start", Hours(1, 12), 0, {2, 1, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"three hours before the start", Hours(-2, 12), 0, {3, 3, 3, 2, 1, 0, 0, 0, 0, 0}},
+        // hours -5 to 0 missing
+        {"a gap before the start", Hours(1, 12, {-9, -8, -7, -6}), 0, {2, 1, 0, 0, 0, 0, 1, 2, 3, 3}},
+        // the first step stays out of the sums
+        {"R-square offset 1", Hours(-9, 12), 1, {2, 2, 2, 2, 2, 2, 2, 2, 2, 2}},
+        // the file ends before the start: only the shifts that reach back
+        // into it compare
+        {"only before the start", Hours(-9, -4), 0, {0, 0, 0, 0, 1, 2, 3, 3, 3, 3}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ObservedRun run(Observed(3, c.offset), ObservedAround(c.hours));
+        const int outlet = run.h.Rank(3);
+        for (int step = 1; step <= 3; ++step) {
+            run.water.assign(3, 0.036 * (100 + step));
+            run.routing->RunTimeStep(step, 1, 1, 2020);
+            const double* series = run.routing->RoutedStatistics->ObservedValues();
+            ASSERT_NE(series, nullptr);
+            const bool next = std::find(c.hours.begin(), c.hours.end(), step + 1) != c.hours.end();
+            EXPECT_EQ(series[outlet], next ? 100 + step + 1 : -9999) << "step " << step;
+        }
+        for (int m = 1; m <= 10; ++m) {
+            const double* sums = run.Sums(-m);
+            const int pairs = c.pairs[static_cast<size_t>(m - 1)];
+            EXPECT_EQ(sums[PairCount], pairs) << "shift -" << m;
+            EXPECT_NEAR(sums[DeviationSum], pairs * m, 1e-6) << "shift -" << m;
+        }
     }
 }
 

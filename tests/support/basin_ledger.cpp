@@ -95,14 +95,14 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
     gwflowclass* groundwater = app.Groundwater && app.Groundwater->GetMethod() > 0 ? app.Groundwater : nullptr;
     surfaceroutingclass* surface =
         app.SurfaceRouting && app.SurfaceRouting->GetMethod() > 0 ? app.SurfaceRouting : nullptr;
-    // A subbasin's ledger knows no surface flows across its border: surface
-    // routing and the routing stay out of it. The groundwater model joins it
+    // A subbasin's ledger ends where its runoff is handed to the routing,
+    // which stays out of it; surface routing's flows across its border it
+    // does not know. The groundwater model joins it
     // when it runs one sub-step per step: the flows across the border and
     // the cells' balance residuals are then those of the heads and balances
     // the step ends with.
     const bool bordered = subbasin > 0 && groundwater && soil->GetSubSteps() == 1;
     if (subbasin > 0 && !bordered) groundwater = nullptr;
-    if (subbasin > 0) surface = nullptr;
 
     // --- Water entering -------------------------------------------------------
     // The irrigation adds its water to the precipitation grid: water from
@@ -127,16 +127,25 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
         });
     }
     if (amounts) {
-        Add("irrigation within the basin", Kind::Transfer, [amounts, cells, noData, origin, snow] {
-            double sum = 0;
-            for (const Cell& k : *cells) {
-                const double a = Valid(amounts, k.r, k.c, noData);
-                const int from = origin(k.r, k.c);
-                if (a > 0 && (from == 1 || from == 2) && snow && snow->precipitationGrid[k.r][k.c] > noData)
-                    sum += a * k.area;
-            }
-            return sum / 1000;
-        });
+        // A subbasin's ledger ends at the routing: the rivers' water comes
+        // into it from outside.
+        auto moved = [amounts, cells, noData, origin, snow](int from) {
+            return [amounts, cells, noData, origin, snow, from] {
+                double sum = 0;
+                for (const Cell& k : *cells) {
+                    const double a = Valid(amounts, k.r, k.c, noData);
+                    if (a > 0 && origin(k.r, k.c) == from && snow && snow->precipitationGrid[k.r][k.c] > noData)
+                        sum += a * k.area;
+                }
+                return sum / 1000;
+            };
+        };
+        if (subbasin == 0) {
+            Add("irrigation within the basin", Kind::Transfer, [moved] { return moved(1)() + moved(2)(); });
+        } else {
+            Add("irrigation from the aquifer", Kind::Transfer, moved(1));
+            Add("irrigation from the rivers", Kind::In, moved(2));
+        }
         Add("irrigation from outside the basin", Kind::In, [amounts, cells, noData, origin, snow] {
             double sum = 0;
             for (const Cell& k : *cells) {
@@ -299,9 +308,9 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
             return sum;
         });
         Add("abstractions", Kind::Out, [routing] { return routing->Exchange.LastStep.Abstractions; });
-        // A sub-channel holds the flows of its filled translation elements,
-        // its correction store and its two linear storages per sub-interval,
-        // each a rate over the step for one sub-interval.
+        // A sub-channel holds the flows of its filled translation elements
+        // and its two linear storages per sub-interval, each a rate over the
+        // step for one sub-interval; its water is nowhere else.
         Add("channels", Kind::Store, [routing, outletFactor] {
             double sum = 0;
             double** abfrel = routing->GetAbfrel();
@@ -321,7 +330,6 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
                         const int b = (sigma - 1) * length + 1;
                         // Elements b .. b + Ns - 1 left in this step.
                         for (int p = b + Ns; p <= w.FillPosition[ks]; ++p) held += E[static_cast<size_t>(p)];
-                        held += w.Correction[0][ks];
                         for (int k = 1; k <= Ns; ++k)
                             held += TwoLinearStoragesContent(
                                 w.QausMain[ks][static_cast<size_t>(k)], w.QausPlain[ks][static_cast<size_t>(k)],
@@ -384,6 +392,12 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
         if (snow->glacierSolidStorageGrid) {
             Add("snow on the glacier part", Kind::Store, [onGlacier, snow] {
                 return onGlacier(snow->glacierSolidStorageGrid)() + onGlacier(snow->glacierLiquidStorageGrid)();
+            });
+        } else if (snow->glacierFractionGrid) {
+            // A glacier of fixed extent keeps no pack of its own: the cell's
+            // pack covers its ice as well.
+            Add("snow on the glacier part", Kind::Store, [onGlacier, snow] {
+                return onGlacier(snow->solidStorageGrid)() + onGlacier(snow->liquidStorageGrid)();
             });
         }
         if (snow->firnWEGrid) Add("firn", Kind::Store, [onGlacier, snow] { return onGlacier(snow->firnWEGrid)(); });
@@ -481,22 +495,15 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
         });
     }
     if (groundwater) {
-        // Layer 1 is the soil column; the layers below hold S x h.
+        // Layer 1 is the soil column; a layer below holds what its sub-steps
+        // stored, each head change times the coefficient the solver took.
         for (int k = 2; k <= groundwater->Layers; ++k) {
-            // Heads are counted from those of the first reading, so that the
-            // change is not lost in the round-off of hundreds of metres.
-            auto reference = std::make_shared<std::vector<double>>();
-            Add("groundwater layer " + std::to_string(k), Kind::Store, [groundwater, cells, noData, k, reference] {
+            Add("groundwater layer " + std::to_string(k), Kind::Store, [groundwater, cells, noData, k] {
                 const size_t kk = static_cast<size_t>(k);
-                const bool first = reference->empty();
                 double sum = 0;
-                for (size_t i = 0; i < cells->size(); ++i) {
-                    const Cell& cell = (*cells)[i];
-                    const double head = Valid(groundwater->Head[kk], cell.r, cell.c, noData);
-                    if (first) reference->push_back(head);
+                for (const Cell& cell : *cells) {
                     const double width = groundwater->WidthX(cell.r, cell.c) * groundwater->WidthY(cell.r, cell.c);
-                    sum +=
-                        Valid(groundwater->StorageCoeff[kk], cell.r, cell.c, noData) * (head - (*reference)[i]) * width;
+                    sum += Valid(groundwater->StoredWater[kk], cell.r, cell.c, noData) * width;
                 }
                 return sum;
             });
@@ -650,6 +657,43 @@ std::string BasinLedger::PeriodTable(size_t k) const {
                   "%-34s %6s %22.12g\n%d steps; relative residual %.3g over the period, %.3g worst step\n",
                   "residual (in - out - change)", "", period.Residual, period.Steps, period.Relative(),
                   period.WorstStep);
+    out << line;
+    return out.str();
+}
+
+double BasinLedger::PeriodTotal(size_t k, const std::string& name) const {
+    if (k >= PeriodList.size()) return 0;
+    for (size_t i = 0; i < TermList.size(); ++i)
+        if (TermList[i].Name == name) return PeriodList[k].Totals[i];
+    return 0;
+}
+
+std::string BasinLedger::PeriodTableInMm(size_t k, const std::string& title) const {
+    if (k >= PeriodList.size() || !(BasinArea > 0)) return "";
+    const Period& period = PeriodList[k];
+    const double mm = 1000 / BasinArea;
+    std::ostringstream out;
+    char line[240];
+    std::snprintf(line, sizeof line, "%s, %s (%.4g km2, %d steps)\n%-38s %6s %14s %14s %14s\n", title.c_str(),
+                  period.Label.c_str(), BasinArea / 1e6, period.Steps, "term [mm]", "kind", "in/out/change",
+                  "held at start", "held at end");
+    out << line;
+    for (size_t i = 0; i < TermList.size(); ++i) {
+        const Term& t = TermList[i];
+        const bool store = t.kind == Kind::Store;
+        const char* kind = t.kind == Kind::In ? "in" : t.kind == Kind::Out ? "out" : store ? "change" : "moved";
+        std::snprintf(line, sizeof line, "%-38s %6s %14.4f", t.Name.c_str(), kind, period.Totals[i] * mm);
+        out << line;
+        if (store) {
+            std::snprintf(line, sizeof line, " %14.4f %14.4f", period.HeldAtStart[i] * mm, period.HeldAtEnd[i] * mm);
+            out << line;
+        }
+        out << "\n";
+    }
+    const double precipitation = PeriodTotal(k, "precipitation");
+    std::snprintf(line, sizeof line, "%-38s %6s %14.3e\n%-38s %6s %14.3e\n", "residual (in - out - change)", "",
+                  period.Residual * mm, "residual / precipitation", "",
+                  precipitation > 0 ? period.Residual / precipitation : 0.0);
     out << line;
     return out.str();
 }

@@ -67,6 +67,13 @@ public:
     const std::vector<Period>& Periods() const { return PeriodList; }
     // The table of every term over period `k`.
     std::string PeriodTable(size_t k) const;
+    // The same in mm over the ledger's area, with the storages at the
+    // period's start and end and the residual as a share of the
+    // precipitation.
+    std::string PeriodTableInMm(size_t k, const std::string& title) const;
+    // What term `name` booked over period `k` [m3] (0 for a term the
+    // ledger does not have).
+    double PeriodTotal(size_t k, const std::string& name) const;
 
     int Steps() const { return StepCount; }
     // Residual of the last step and of the run [m3].

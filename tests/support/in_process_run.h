@@ -17,8 +17,12 @@ namespace testsupport {
 
 class InProcessRun {
 public:
-    explicit InProcessRun(const TempDir& dir) : Writer(dir.file("diag.xml"), DiagDebug, Console) {
-        std::filesystem::current_path(dir.path());
+    explicit InProcessRun(const TempDir& dir) : InProcessRun(dir.path()) {}
+    // A run in an existing directory, its diagnostics written to
+    // `diagnostics` there.
+    explicit InProcessRun(const std::string& directory, const std::string& diagnostics = "diag.xml")
+        : Writer(directory + "/" + diagnostics, DiagDebug, Console) {
+        std::filesystem::current_path(directory);
     }
     ~InProcessRun() {
         App.AfterTimeStep = nullptr;

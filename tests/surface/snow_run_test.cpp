@@ -236,3 +236,80 @@ TEST(SnowRun, ExampleBasinThroughAYear) {
     std::printf("largest relative residuals of the year: snow cover %.3g, interception %.3g\n", largestSnow,
                 largestInterception);
 }
+
+// The tracers in the snow of the example (chloride and tritium, both held as
+// concentrations) from New Year to 10 February, 14 h, with the fixed glacier
+// on the highest cells of subbasin 3: the written statistics of the last
+// step equal, in every subbasin, the snow-weighted mean of the written
+// tracer storage over the ice-free cells only, for the energy balance with
+// slides and for the degree-day method.
+TEST(SnowRun, TracerStatisticsLeaveGlacierCellsOut) {
+    for (const bool degreeDay : {false, true}) {
+        SCOPED_TRACE(degreeDay ? "degree-day" : "energy balance with slides");
+        TempDir dir;
+        fs::copy(BasinDir + "/input", dir.file("input"), fs::copy_options::recursive);
+        fs::create_directories(dir.file("output"));
+        std::string control = SwitchOffWithDependents(ReadFile(BasinDir + "/basin.ctl"), {"unsatzon_model"});
+        if (degreeDay) control = WithDegreeDaySnow(control);
+#ifdef RUVEX_SANITIZED
+        const std::string start = "1\n2\n";
+#else
+        const std::string start = "1\n1\n";
+#endif
+        const std::regex time(R"(\[model_time\]\n(.*\n){4}24 .*\n31 .*\n12 .*\n2020 .*\n)");
+        control = std::regex_replace(control, time, "[model_time]\n1\n" + start + "2019\n14\n10\n2\n2019\n");
+        ASSERT_NE(control.find("14\n10\n2\n2019\n"), std::string::npos);
+        // statistics in every step, the storages at the end of the run
+        const std::string codes = "statcode = 2024 gridcode = 3";
+        for (size_t at; (at = control.find(codes)) != std::string::npos;)
+            control.replace(at, codes.size(), "statcode = 2001 gridcode = 3");
+        SetLine(control, "# write code\nsnowstorage_liquid.asc", "3");
+        SetLine(control, "# write code\nsnow_storage.sta", "3");
+        WriteFile(dir.file("basin.ctl"), control);
+        const auto run = RunRuvex(dir.path(), {"basin.ctl"});
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+
+        const auto zones = Cells(ReadFile(dir.file("input/zones.asc")));
+        const auto glacier = Cells(ReadFile(dir.file("input/ice_firn.asc")));
+        const auto solid = Cells(ReadFile(dir.file("output/snowstorage_solid.asc")));
+        const auto liquid = Cells(ReadFile(dir.file("output/snowstorage_liquid.asc")));
+        ASSERT_EQ(glacier.size(), zones.size());
+        ASSERT_EQ(solid.size(), zones.size());
+        ASSERT_EQ(liquid.size(), zones.size());
+        for (const char* tracer : {"chl", "tri"}) {
+            SCOPED_TRACE(tracer);
+            const auto storage = Cells(ReadFile(dir.file(std::string("output/tracer_") + tracer + "snow_.asc")));
+            ASSERT_EQ(storage.size(), zones.size());
+            const auto rows = StatisticsValueRows(dir.file(std::string("output/tracer_") + tracer + "snow_.sta"));
+            ASSERT_FALSE(rows.empty());
+            const auto& last = rows.back();
+            ASSERT_GE(last.size(), 7u);
+            ASSERT_EQ(last[1], 2);
+            ASSERT_EQ(last[2], 10);
+            ASSERT_EQ(last[3], 14);
+            int glacierCells = 0;
+            double glacierSnow = 0;
+            for (int zone = 1; zone <= 3; ++zone) {
+                double load = 0, water = 0;
+                for (size_t i = 0; i < zones.size(); ++i) {
+                    if (zones[i] != zone) continue;
+                    const double w = solid[i] + liquid[i];
+                    if (glacier[i] > 0) {
+                        ++glacierCells;
+                        glacierSnow += w;
+                        continue;
+                    }
+                    load += storage[i] * w;
+                    water += w;
+                }
+                ASSERT_GT(water, 0) << "subbasin " << zone;
+                const double written = last[static_cast<size_t>(3 + zone)];
+                EXPECT_NEAR(written, load / water, 5e-6 * std::fabs(load / water) + 1e-12) << "subbasin " << zone;
+            }
+            // The glacier's cells hold snow of their own, which would pull
+            // subbasin 3's mean away from that of its ice-free cells.
+            EXPECT_EQ(glacierCells, 13);
+            EXPECT_GT(glacierSnow, 100);
+        }
+    }
+}
