@@ -13,7 +13,10 @@
 #include "framework/gridtable.h"
 #include "framework/signals.h"
 #include "framework/statistics_table.h"
+#include "framework/storage_content_file.h"
+#include "framework/string_helpers.h"
 #include "framework/teilmod_pointseries.h"
+#include "framework/vegetation_state.h"
 #include "lateral/gwflow.h"
 #include "lateral/irrigate.h"
 #include "lateral/siltingup.h"
@@ -221,6 +224,11 @@ void ModellApplication::Construct(int argc, char** argv) {
 
     Evapotranspiration->SetStorageContentStage(&StorageContent);
     Evapotranspiration->ReadStorageContent(UnsaturatedZone->GetStorageFileName(), UnsaturatedZone->ReadGridsCode);
+    if ((readMode == 1 || readMode == 3) && UnsaturatedZone->GetMethod() != 0 && UnsaturatedZone->GetStorageFileName()) {
+        ReadVegetationState(GridTable.get(), Settings.NRows, Settings.NCols,
+                            InDirectory(Settings.InitialStateDirectory, *UnsaturatedZone->GetStorageFileName()),
+                            Writer);
+    }
 
     if (Snow->GetMethod() > 0) {
         Snow->SetGlacierRunoffTarget(UnsaturatedZone->GetGlacierRunoff());
@@ -460,7 +468,15 @@ void ModellApplication::ClearMemory() {
         *Writer << "reached end of simulation sucessfully" << "[end-entry]";
         if (InitComplete) FlushAll();
         TeardownStarted = 1;
+        // Taken before the components release their grids.
+        const std::string vegetation = VegetationStateText(GridTable.get(), Settings.NRows, Settings.NCols);
+        const std::string* storageName =
+            UnsaturatedZone && UnsaturatedZone->GetMethod() != 0 ? UnsaturatedZone->GetStorageFileName() : nullptr;
         FinishComponents();
+        if (!vegetation.empty() && storageName) {
+            WriteStorageSection(&StorageContent, InDirectory(Settings.DefaultOutputDirectory, *storageName), vegetation,
+                                true, Writer);
+        }
         StorageContent.Commit(Writer);
         *Writer << "o.k.\n" << "[end-entry]";
         *Writer << "deleting modules..." << "[end-entry]";

@@ -284,7 +284,12 @@ public:
     // `current` (relative 1e-5; a stored 0 needs a current 0).
     virtual void ReadAndCompareStorageValue(double current, const std::string& label);
     // The section's last line, the baseflow each subbasin still owes.
-    void ReadBaseflowDeficit();
+    // False for an older section that ends before it.
+    bool ReadBaseflowDeficit();
+    // The lines after the deficits: the date of the state (a warm start at
+    // another date is warned about) and the soil layer thicknesses (another
+    // set of soil layers is code 71).
+    void ReadStateStamp();
     [[noreturn]] virtual void StorageMismatchError(const std::string& label, double current, double stored);
     // The staged storage content file of the application; without one the
     // section is written and committed on its own.

@@ -6,6 +6,12 @@
 // compares them with its own and refuses a state that belongs to another
 // set-up.
 //
+// After the deficits the section records what the state belongs to: the
+// date of the last step of the run that wrote it, and the layer thicknesses
+// of every soil type. A warm start at another date than the step after that
+// date is warned about; a state of other soil layers is refused. An older
+// section without these lines still reads, with a warning.
+//
 // Numbers are written in the shortest form that reads back to the same
 // double, so that a run continued from the file goes on bit for bit.
 
@@ -14,10 +20,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/storage_content_file.h"
 #include "framework/string_helpers.h"
+#include "parameters/soil.h"
 #include "soil/unsatzon.h"
 
 namespace {
@@ -36,6 +44,54 @@ bool StoredValueFits(double s, double v) {
     if (std::isinf(s) || std::isinf(v)) return s == v;
     if (s == 0) return v == 0;
     return !(std::fabs((s - v) / s) > 1e-5);
+}
+
+// Days from 1 January of year 1 to the date (Gregorian calendar).
+int64_t DayNumber(int64_t year, int64_t month, int64_t day) {
+    const int64_t y = month <= 2 ? year - 1 : year;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe;
+}
+
+// Minutes of a model date (hour 1 to 24 ends its step) from a fixed origin.
+int64_t DateMinutes(int64_t year, int64_t month, int64_t day, int64_t hour) {
+    return DayNumber(year, month, day) * 1440 + hour * 60;
+}
+
+std::string DateText(int64_t year, int64_t month, int64_t day, int64_t hour) {
+    return std::to_string(day) + "." + std::to_string(month) + "." + std::to_string(year) + " " +
+           std::to_string(hour) + ". h";
+}
+
+// One line without its end; false at the end of the file with nothing read.
+bool ReadTextLine(FILE* file, std::string* line) {
+    line->clear();
+    int ch = std::fgetc(file);
+    if (ch == EOF) return false;
+    for (; ch != EOF && ch != '\n'; ch = std::fgetc(file)) *line += static_cast<char>(ch);
+    return true;
+}
+
+bool BlankOrSection(const std::string& line) {
+    const size_t first = line.find_first_not_of(" \t\r");
+    return first == std::string::npos || line[first] == '[';
+}
+
+// The leading numbers of a line; the comment after them is left.
+std::vector<double> LeadingNumbers(const std::string& line) {
+    std::vector<double> values;
+    const char* at = line.c_str();
+    for (;;) {
+        char* end = nullptr;
+        const double v = std::strtod(at, &end);
+        if (end == at) break;
+        values.push_back(v);
+        at = end;
+    }
+    return values;
 }
 
 }  // namespace
@@ -93,7 +149,23 @@ void unsatzonmodellklasse::WriteStorageContent(bool /*append*/) {
         const size_t i = static_cast<size_t>(s);
         text += ShortestText(i < BaseflowDeficit.size() ? BaseflowDeficit[i] : 0.0) + " ";
     }
-    text += "(baseflow deficit [mm])\n\n";
+    text += "(baseflow deficit [mm])\n";
+    if (StepYear > 0) {
+        text += std::to_string(StepYear) + " " + std::to_string(StepMonth) + " " + std::to_string(StepDay) + " " +
+                std::to_string(StepHour) + " (date of the state: year, month, day, hour of its last step)\n";
+    }
+    const int soils = soilTypes ? Settings.SoilCount : 0;
+    text += std::to_string(soils) + " (soil types)\n";
+    for (int t = 1; t <= soils; ++t) {
+        const SoilType& soil = soilTypes[t];
+        text += std::to_string(soil.Code) + " " + std::to_string(soil.LayerCount);
+        for (int k = 1; k <= soil.LayerCount && static_cast<size_t>(k) < soil.thickness.size(); ++k) {
+            text += ' ';
+            AppendShortest(text, soil.thickness[static_cast<size_t>(k)]);
+        }
+        text += " (soil code, number of layers, their thicknesses [m])\n";
+    }
+    text += "\n";
 
     // A section is appended only to what this run has staged: never to a
     // file an older run left behind.
@@ -131,7 +203,7 @@ void unsatzonmodellklasse::ReadAndCompareStorageValue(double current, const std:
 // existed ends with its empty line here: such a state owes nothing, as the
 // run that wrote it did not carry its deficit over either, and the log says
 // so. A line that is there must hold a readable value for every subbasin.
-void unsatzonmodellklasse::ReadBaseflowDeficit() {
+bool unsatzonmodellklasse::ReadBaseflowDeficit() {
     std::string text;
     int ch = std::fgetc(StorageFile);
     for (; ch != EOF && ch != '\n'; ch = std::fgetc(StorageFile)) text += static_cast<char>(ch);
@@ -141,7 +213,7 @@ void unsatzonmodellklasse::ReadBaseflowDeficit() {
             *Writer << "WARNING: no baseflow deficit in the section [unsatzon_model] of " << StoragePath
                     << ": the subbasins start owing no baseflow" << "[end-entry]";
         }
-        return;
+        return false;
     }
     const char* at = text.c_str();
     for (int s = 1; s <= Subbasins.Count; ++s) {
@@ -150,6 +222,62 @@ void unsatzonmodellklasse::ReadBaseflowDeficit() {
         if (end == at || !std::isfinite(value) || value < 0) UnreadableStorageValue("baseflow deficit", 0);
         at = end;
         if (static_cast<size_t>(s) < BaseflowDeficit.size()) BaseflowDeficit[static_cast<size_t>(s)] = value;
+    }
+    return true;
+}
+
+void unsatzonmodellklasse::ReadStateStamp() {
+    std::string line;
+    const bool dated = ReadTextLine(StorageFile, &line) && !BlankOrSection(line);
+    if (!dated) {
+        if (Writer) {
+            *Writer << "WARNING: the section [unsatzon_model] of " << StoragePath
+                    << " carries neither the date of its state nor the soil layers: neither is checked"
+                    << "[end-entry]";
+        }
+        return;
+    }
+    const std::vector<double> date = LeadingNumbers(line);
+    if (date.size() < 4) UnreadableStorageValue("date of the state", 0);
+    for (double v : date) {
+        if (!(v == std::floor(v)) || std::fabs(v) > 1e6) UnreadableStorageValue("date of the state", 0);
+    }
+    const auto y = static_cast<int64_t>(date[0]), m = static_cast<int64_t>(date[1]),
+               d = static_cast<int64_t>(date[2]), h = static_cast<int64_t>(date[3]);
+    if (m < 1 || m > 12 || d < 1 || d > 31 || h < 0 || h > 24) UnreadableStorageValue("date of the state", 0);
+    const int64_t next = DateMinutes(y, m, d, h) + static_cast<int64_t>(std::llround(TimeInterval));
+    const int64_t start =
+        DateMinutes(Settings.StartYear, Settings.StartMonth, Settings.StartDay, Settings.StartHour);
+    if (next != start && Writer) {
+        *Writer << "WARNING: the state in " << StoragePath << " belongs to " << DateText(y, m, d, h)
+                << ", but this run starts at "
+                << DateText(Settings.StartYear, Settings.StartMonth, Settings.StartDay, Settings.StartHour)
+                << " and not at the step after it" << "[end-entry]";
+    }
+
+    // The soil types and their layers.
+    const int soils = soilTypes ? Settings.SoilCount : 0;
+    if (!ReadTextLine(StorageFile, &line) || BlankOrSection(line)) UnreadableStorageValue("number of soil types", soils);
+    const std::vector<double> count = LeadingNumbers(line);
+    if (count.empty()) UnreadableStorageValue("number of soil types", soils);
+    if (count[0] != soils) StorageMismatchError("number of soil types", soils, count[0]);
+    for (int t = 1; t <= soils; ++t) {
+        const SoilType& soil = soilTypes[t];
+        const std::string name = "soil " + std::to_string(soil.Code);
+        if (!ReadTextLine(StorageFile, &line) || BlankOrSection(line)) UnreadableStorageValue("layers of " + name, 0);
+        const std::vector<double> v = LeadingNumbers(line);
+        if (v.size() < 2) UnreadableStorageValue("layers of " + name, 0);
+        if (v[0] != soil.Code) StorageMismatchError("code of soil type " + std::to_string(t), soil.Code, v[0]);
+        if (v[1] != soil.LayerCount) StorageMismatchError("number of layers of " + name, soil.LayerCount, v[1]);
+        if (v.size() < static_cast<size_t>(soil.LayerCount) + 2)
+            UnreadableStorageValue("thicknesses of the layers of " + name, 0);
+        for (int k = 1; k <= soil.LayerCount && static_cast<size_t>(k) < soil.thickness.size(); ++k) {
+            const double current = soil.thickness[static_cast<size_t>(k)];
+            const double stored = v[static_cast<size_t>(k) + 1];
+            if (!StoredValueFits(stored, current))
+                StorageMismatchError("thickness of layer " + std::to_string(k) + " of " + name + " [m]", current,
+                                     stored);
+        }
     }
 }
 
@@ -255,7 +383,7 @@ void unsatzonmodellklasse::ReadStorageContent() {
             SkipLine(StorageFile);
         }
     }
-    ReadBaseflowDeficit();
+    if (ReadBaseflowDeficit()) ReadStateStamp();
     std::fclose(StorageFile);
     StorageFile = nullptr;
     if (Writer) *Writer << "storage content of " << ModuleName << " read from " << StoragePath << "[end-entry]";

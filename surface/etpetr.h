@@ -6,6 +6,7 @@
 // grids of the method and creates the per-layer grids and statistics.
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -51,6 +52,8 @@ public:
     // a cold start with a warning; a section that does not fit is code 71.
     virtual void ReadStorageContent(const std::string* fileName, int readMode);
     void WriteStorageContent();
+    // The albedo lines of the section, read after the sunshine grid.
+    void ReadAlbedo(FILE* file, const std::string& path);
     void SetStorageContentStage(StorageContentStage* stage) { StorageStage = stage; }
 
     StatisticsTableEntry* StatisticsTable = nullptr;

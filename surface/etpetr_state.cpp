@@ -4,6 +4,10 @@
 // steps. A run that goes on from the file (read modes 1 and 3) picks up the
 // day where the earlier run left it; without the section it starts as a cold
 // run does (relative sunshine 0.5 until the first sunlit step).
+// After the sunshine comes the albedo the last step left: the snow model sets
+// it in every step (snow albedo, or the land use's albedo of the step's own
+// day), and the next step's radiation balance starts from it. A section
+// without these lines leaves the land use's albedo of the day before.
 //
 // Numbers are written in the shortest form that reads back to the same
 // double.
@@ -100,7 +104,54 @@ void verdunstungsmodellklasse::ReadStorageContent(const std::string* fileName, i
         for (int32_t j = 1; j <= NCols; ++j) SsdTemp[i][j] = cells[static_cast<size_t>(i - 1) * NCols + j - 1];
     BrightPartBegun = day[0] == 1;
     BrightSteps = static_cast<int>(day[1]);
+    ReadAlbedo(file, path);
     if (Writer) *Writer << "storage content of " << ModuleName << " read from " << path << "[end-entry]";
+}
+
+void verdunstungsmodellklasse::ReadAlbedo(FILE* file, const std::string& path) {
+    if (!Albedo) return;
+    std::string line;
+    auto older = [&] {
+        if (Writer) {
+            *Writer << "WARNING: evapotranspiration: no albedo in the section " << SectionName << " of " << path
+                    << ": the first step takes the land use's albedo of the day before" << "[end-entry]";
+        }
+    };
+    if (!ReadLine(file, &line) || line.find_first_not_of(" \t\r") == std::string::npos || line.front() == '[') {
+        older();
+        return;
+    }
+    auto mismatch = [&](const std::string& label, const std::string& current, const std::string& stored) {
+        if (Writer) {
+            *Writer << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   "
+                    << current << "\nbut value in storage file is: " << stored << " in " << path
+                    << "\nRuvex throws..." << "[end-entry]";
+        }
+        throw 71;
+    };
+    auto parse = [&](const std::string& label, int count, double* target) {
+        const char* at = line.c_str();
+        for (int k = 0; k < count; ++k) {
+            char* end = nullptr;
+            target[k] = std::strtod(at, &end);
+            if (end == at || !std::isfinite(target[k])) mismatch(label, std::to_string(count) + " values", line);
+            at = end;
+        }
+    };
+    double size[2] = {};
+    parse("number of rows and columns of the albedo", 2, size);
+    if (size[0] != NRows || size[1] != NCols) {
+        mismatch("number of rows and columns of the albedo", std::to_string(NRows) + " " + std::to_string(NCols),
+                 ShortestText(size[0]) + " " + ShortestText(size[1]));
+    }
+    std::vector<double> cells(static_cast<size_t>(NRows) * static_cast<size_t>(NCols));
+    for (int32_t i = 1; i <= NRows; ++i) {
+        const std::string label = "albedo of row " + std::to_string(i);
+        if (!ReadLine(file, &line)) mismatch(label, std::to_string(NCols) + " values", "(missing)");
+        parse(label, NCols, &cells[static_cast<size_t>(i - 1) * NCols]);
+    }
+    for (int32_t i = 1; i <= NRows; ++i)
+        for (int32_t j = 1; j <= NCols; ++j) Albedo[i][j] = cells[static_cast<size_t>(i - 1) * NCols + j - 1];
 }
 
 void verdunstungsmodellklasse::WriteStorageContent() {
@@ -116,6 +167,16 @@ void verdunstungsmodellklasse::WriteStorageContent() {
             text += ShortestText(SsdTemp[i][j]);
         }
         text += "\n";
+    }
+    if (Albedo) {
+        text += std::to_string(NRows) + " " + std::to_string(NCols) + " (rows and columns of the albedo grid)\n";
+        for (int32_t i = 1; i <= NRows; ++i) {
+            for (int32_t j = 1; j <= NCols; ++j) {
+                if (j > 1) text += ' ';
+                text += ShortestText(Albedo[i][j]);
+            }
+            text += "\n";
+        }
     }
     text += "\n";
 

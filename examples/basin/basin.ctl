@@ -92,7 +92,7 @@ albedo.asc albedo 0 0.2      # created with 0.2, then set daily from the land-us
 0                          # write code
 0                          # created, not read
 surfstor.asc SurfStorSiltingUp 0 0  # water on the surface for the silting-up model [mm]
-0
+3
 0
 # The two aquifer layers of the groundwater model: layer 1 is the soil (its
 # thickness becomes the soil depth), layer 2 an aquifer of 20 m below it.
@@ -436,10 +436,10 @@ snow_fraction.asc          # snowfall grid
 20                         # write code: yearly sums
 snow.sta 4024              # snowfall statistics: daily sums per subbasin
 days_snow.asc              # snow days grid
-20                         # write code: yearly sums
+23                         # write code: yearly sums and at the end of the run (warm-start state)
 days_snow.sta 4024         # snow days statistics
 snow_age.asc               # snow age grid
-0                          # write code
+3                          # write code: at the end of the run (warm-start state)
 snow_age.sta 0             # snow age statistics
 snow_albedo.sta 0          # albedo statistics
 snowcover_outflow.asc      # outflow of the snow cover
@@ -449,18 +449,18 @@ snowmelt.asc               # outflow of steps with melt
 0                          # write code
 snowmelt.sta 0             # its statistics
 snowstorage_solid.asc      # solid snow storage
-0                          # write code
+3                          # write code: at the end of the run (warm-start state)
 snowstorage_liquid.asc     # liquid water in the snow
-0                          # write code
+3                          # write code: at the end of the run (warm-start state)
 snow_storage.sta 2024      # total snow storage: daily means per subbasin
 snow_storage_total.asc     # total snow storage grid
 3                          # write code: at the end of the run
 0                          # state grids are not read: a cold start
 snowtemp.asc               # snow temperature grid
-0                          # write code
+3                          # write code: at the end of the run (warm-start state)
 snowtemp.sta 2024          # snow temperature statistics: daily means per subbasin
 surftemp.asc               # snow surface temperature grid
-0                          # write code
+3                          # write code: at the end of the run (warm-start state)
 surftemp.sta 2024          # surface temperature statistics
 input_mass.asc             # snow released by slides
 0                          # write code
@@ -516,28 +516,28 @@ qsnowonglac.sta 4024       # methods 11 to 13: snow melt on the ice (methods 1 a
 30 9                       # evaluation of the mass balance: day, month
 28.5 1.36 3 0              # VAscaling, VAexponent, numElevBands, extraWeightFactorBand0
 firn_WE_stack.asc          # firn stack
-0                          # write code
+3                          # write code: at the end of the run (warm-start state)
 firn.sta 2024              # firn statistics: daily means per subbasin
 glacier_mass_balance.asc   # glacier mass balance grid
 3                          # write code: at the end of the run
 glacier_mass_balance_old.asc  # mass balance at the last evaluation
-0                          # write code
+3                          # write code: at the end of the run (warm-start state)
 glacier_mb.sta 2024        # mass balance statistics: daily means per subbasin
 glacier_mb_glacier.sta 2024  # mass balance of the glacier part: daily means per subbasin
 1                          # global debris factor
 snow_without_glaciers.sta 2024  # snow storage without glaciers: daily means
 glacier_snowstorage_solid.asc  # solid snow on the glacier part
-0                          # write code
+3                          # write code: at the end of the run (warm-start state)
 glacier_snowstorage_liquid.asc  # liquid water in the snow on the glacier part
-0                          # write code
+3                          # write code: at the end of the run (warm-start state)
 glacier_snow_storage_total.asc  # total snow on the glacier part
 3                          # write code: at the end of the run
 glacier_snowmelt.asc       # outflow of the snow on the glacier part
 20                         # write code: yearly sums
 glacier_surftemp.asc       # snow surface temperature on the glacier part (energy-balance methods)
-0                          # write code
+3                          # write code: at the end of the run (warm-start state)
 glacier_snowtemp.asc       # snow temperature on the glacier part (energy-balance methods)
-0                          # write code
+3                          # write code: at the end of the run (warm-start state)
 glacier_snowevap.asc       # snow evaporation on the glacier part
 0                          # write code
 
@@ -563,13 +563,13 @@ interception_storage.sta 2024  # statistics: daily means per subbasin
 sdisp.sta 2024             # method 1 (built-in laws); disposition statistics: daily means per subbasin
 qdsu.sta 2024              # direct runoff statistics: daily means per subbasin
 disposition.asc            # silting-up disposition grid
-0                          # write code
+3
 rainpause.asc              # rain pause grid
-0
+3
 kinetic_energy.asc         # kinetic energy of the rain since tillage
 3                          # write code: at the end of the run
 tst.asc                    # days since tillage
-0
+3
 qdsu.asc                   # direct runoff grid
 10                         # write code: sum over the run
 1 3                        # minimum rain pause: subbasin 1 for 1 and 2, subbasin 3

@@ -37,11 +37,7 @@ void WriteBasin(const TempDir& dir, int startDay, int endDay, const std::string&
     control = SetSectionSwitch(control, "irrigation", 0);
     control = SetSectionSwitch(control, "SiltingUpModel", 1);
     control = SetSectionSwitch(control, "SurfaceRoutingModel", 1);
-    ReplaceOnce(control, "disposition.asc            # silting-up disposition grid\n0",
-            "disposition.asc            # silting-up disposition grid\n3");
-    ReplaceOnce(control, "rainpause.asc              # rain pause grid\n0", "rainpause.asc              # rain pause grid\n3");
-    ReplaceOnce(control, "tst.asc                    # days since tillage\n0",
-            "tst.asc                    # days since tillage\n3");
+    control = SetWriteCodesAfter(control, {"disposition.asc", "rainpause.asc", "tst.asc"}, 3);
     if (!stateDirectory.empty()) {
         ReplaceOnce(control, "InitialStateDirectory = $in", "InitialStateDirectory = " + stateDirectory + "/");
         ReplaceOnce(control, "0                          # state grids start at 0", "1");

@@ -123,7 +123,7 @@ TEST(SoilStorageContent, WarmStartLoadsTheStateExactly) {
     EXPECT_NE(text.find("0 (number of tracers)\n0 (0=runoff, 1...9 = tracers)\n1 3 (zone 1 and maxzeit)\n"),
               std::string::npos);
     EXPECT_NE(text.find(" (zoneFZT_QI.n/.sx/.zonenwert/.rel/.RelCellSum)\n"), std::string::npos);
-    EXPECT_NE(text.find(" (QIi[0][2])\n0 0 (baseflow deficit [mm])\n\n"), std::string::npos);
+    EXPECT_NE(text.find(" (QIi[0][2])\n0 0 (baseflow deficit [mm])\n"), std::string::npos);
     EXPECT_EQ(text.substr(text.size() - 3), ")\n\n");
     // Something travels: the storages and later zones are not empty.
     EXPECT_GT(atEnd.Storages[0], 0);
@@ -238,8 +238,8 @@ TEST(SoilStorageContent, BaseflowDeficitIsCarriedOver) {
     f.model->FinishRun(0);
     f.model.reset();
     const std::string stored = ReadFile("storage.txt_0");
-    const std::string line = "\n0.125 0.3333333333333333 (baseflow deficit [mm])\n\n";
-    ASSERT_EQ(stored.substr(stored.size() - line.size()), line);
+    const std::string line = "\n0.125 0.3333333333333333 (baseflow deficit [mm])\n";
+    ASSERT_NE(stored.find(line), std::string::npos);
 
     struct Case {
         const char* name;
@@ -248,7 +248,8 @@ TEST(SoilStorageContent, BaseflowDeficitIsCarriedOver) {
         std::vector<double> loaded;  // subbasins 1, 2
         const char* text;
     };
-    const std::string older = Replace(stored, line, "\n\n");
+    // Written before the deficits: the section ends after the storages.
+    const std::string older = stored.substr(0, stored.find(line)) + "\n\n";
     const Case cases[] = {
         {"as written", stored, 0, {owed[0], owed[1]}, "storage content of unsatzon_model read from"},
         {"older section, end of file", older, 0, {0, 0}, "no baseflow deficit in the section [unsatzon_model]"},

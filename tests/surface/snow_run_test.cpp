@@ -263,8 +263,8 @@ TEST(SnowRun, TracerStatisticsLeaveGlacierCellsOut) {
         const std::string codes = "statcode = 2024 gridcode = 3";
         for (size_t at; (at = control.find(codes)) != std::string::npos;)
             control.replace(at, codes.size(), "statcode = 2001 gridcode = 3");
-        SetLine(control, "# write code\nsnowstorage_liquid.asc", "3");
-        SetLine(control, "# write code\nsnow_storage.sta", "3");
+        SetLine(control, "# write code: at the end of the run (warm-start state)\nsnowstorage_liquid.asc", "3");
+        SetLine(control, "# write code: at the end of the run (warm-start state)\nsnow_storage.sta", "3");
         WriteFile(dir.file("basin.ctl"), control);
         const auto run = RunRuvex(dir.path(), {"basin.ctl"});
         ASSERT_EQ(run.exitCode, 0) << run.output;

@@ -1,0 +1,267 @@
+// The example's run continued by its own recipe: basin.ctl over a first
+// part, then basin_continue.ctl from the state that part left in output/.
+// Split at moments of the four seasons, every output of the second part
+// equals the one run over both parts, byte for byte; a state from another
+// configuration is refused, and one from another date is warned about.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <ostream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "support/example_switches.h"
+#include "support/test_support.h"
+#include "support/warm_start.h"
+
+using namespace testsupport;
+
+namespace {
+
+const std::string BasinDir = std::string(RUVEX_TEST_DATA) + "/../../examples/basin";
+
+struct Moment {
+    int Hour, Day, Month, Year;
+    long Key() const { return Year * 93000L + Month * 7750L + Day * 250L + Hour; }
+};
+
+// The control text with [model_time] from `start` to `end`.
+std::string WithPeriod(const std::string& control, const Moment& start, const Moment& end) {
+    auto line = [](int value) { return std::to_string(value) + "\n"; };
+    const std::string period = "[model_time]\n" + line(start.Hour) + line(start.Day) + line(start.Month) +
+                               line(start.Year) + line(end.Hour) + line(end.Day) + line(end.Month) + line(end.Year);
+    const std::string replaced = std::regex_replace(control, std::regex(R"(\[model_time\]\n(.*\n){8})"), period,
+                                                    std::regex_constants::format_first_only);
+    EXPECT_NE(replaced, control) << "no [model_time] to set";
+    return replaced;
+}
+
+// A copy of the example (inputs, both control files, both output
+// directories) with `edit` applied to each control text.
+template <typename Edit>
+void CopyExample(const TempDir& dir, Edit edit) {
+    std::filesystem::copy(BasinDir + "/input", dir.file("input"), std::filesystem::copy_options::recursive);
+    std::filesystem::create_directories(dir.file("output"));
+    std::filesystem::create_directories(dir.file("output_continued"));
+    for (const char* name : {"basin.ctl", "basin_continue.ctl"})
+        WriteFile(dir.file(name), edit(ReadFile(BasinDir + "/" + name), std::string(name) == "basin.ctl"));
+}
+
+RunResult RunExample(const TempDir& dir, const std::string& control) {
+    return RunRuvex(dir.path(), {control}, "OMP_NUM_THREADS=2");
+}
+
+// The rows of a dated table from `from` on: (rows, whether it is a table).
+std::pair<std::vector<std::string>, bool> RowsFrom(const std::string& text, const Moment& from) {
+    std::istringstream in(text);
+    std::vector<std::string> rows;
+    // A table without rows yet: its header names the run's own control file.
+    bool dated = text.rfind("YY\t", 0) == 0;
+    std::string row;
+    while (std::getline(in, row)) {
+        std::istringstream words(row);
+        long y = 0, m = 0, d = 0, h = 0;
+        if (!(words >> y >> m >> d >> h) || y < 1900 || y > 2100 || m < 1 || m > 12) continue;
+        dated = true;
+        if (y * 93000L + m * 7750L + d * 250L + h >= from.Key()) rows.push_back(row);
+    }
+    return {rows, dated};
+}
+
+struct Split {
+    const char* Name;
+    Moment Start, Resume, End;  // first step of each part, last step of the run
+    Moment FirstEnd;            // last step of the first part
+    bool DynamicGlacier;        // the glacier that changes its extent on 30 September
+    int VegetationWriteDay;     // > 0: the meadow's vegetation period from 15 April to 15 September,
+                                // written on this day of the year as sums and means of etr and etp
+};
+
+void PrintTo(const Split& split, std::ostream* out) { *out << split.Name; }
+
+std::string ForSplit(const Split& split, const std::string& control) {
+    std::string text = control;
+    if (split.VegetationWriteDay > 0) {
+        ReplaceOnce(text, "  SoilTillage = 105 280;\n",
+                    "  SoilTillage = 105 280;\n  StartVegetationPeriodForBalance = 2; StopVegetationPeriodForBalance = 5;\n"
+                    "  JDVegetationResetForBalance = 1; JDVegetationWriteForBalance = " +
+                        std::to_string(split.VegetationWriteDay) + ";\n");
+        text = SetWriteCodesAfter(text, {"etr.asc"}, 1000);
+        text = SetWriteCodesAfter(text, {"etp.asc"}, 2000);
+    }
+    if (!split.DynamicGlacier) return text;
+    // The continuing run reads the glacier's extent back from the state.
+    const size_t at = text.find("../input/ice_firn.asc ");
+    if (at != std::string::npos) text.replace(at, 9, "");
+    return WithDynamicGlacier(text);
+}
+
+class ExampleContinue : public ::testing::TestWithParam<Split> {};
+
+TEST_P(ExampleContinue, SecondPartEqualsOneRun) {
+    const Split& s = GetParam();
+    TempDir whole, parts;
+    CopyExample(whole, [&](const std::string& text, bool first) {
+        return first ? WithPeriod(ForSplit(s, text), s.Start, s.End) : text;
+    });
+    CopyExample(parts, [&](const std::string& text, bool first) {
+        return first ? WithPeriod(ForSplit(s, text), s.Start, s.FirstEnd) : WithPeriod(ForSplit(s, text), s.Resume, s.End);
+    });
+    if (HasFatalFailure()) return;
+    const RunResult one = RunExample(whole, "basin.ctl");
+    ASSERT_EQ(one.exitCode, 0) << one.output;
+    const RunResult first = RunExample(parts, "basin.ctl");
+    ASSERT_EQ(first.exitCode, 0) << first.output;
+    const RunResult second = RunExample(parts, "basin_continue.ctl");
+    ASSERT_EQ(second.exitCode, 0) << second.output;
+    // The state belongs to the step before, and nothing falls back to a cold value.
+    for (const char* warning : {"belongs to", "carries neither", "no section", "no baseflow deficit", "no albedo"})
+        EXPECT_EQ(second.output.find(warning), std::string::npos) << warning << "\n" << second.output;
+
+    const std::map<std::string, std::string> expected = OutputFiles(whole);
+    std::map<std::string, std::string> got;
+    for (const auto& entry : std::filesystem::directory_iterator(parts.file("output_continued")))
+        got[entry.path().filename().string()] = ReadFile(entry.path().string());
+    int compared = 0, vegetationOutputs = 0;
+    for (const auto& [name, text] : expected) {
+        const std::string extension = std::filesystem::path(name).extension().string();
+        // Sums and means over a run's own steps; the set-up's derived grids
+        // and the code grids, which the continuing run takes from input/.
+        const bool vegetationPeriod = name.find("_vegper.") != std::string::npos;
+        if (vegetationPeriod) ++vegetationOutputs;
+        if (((extension == ".sum" || extension == ".mit") && !vegetationPeriod) || name.find(".$") != std::string::npos ||
+            name == "landuse.asc" || name == "soils.asc")
+            continue;
+        const auto other = got.find(name);
+        if (other == got.end()) {
+            ADD_FAILURE() << name << " is missing after the continued run";
+            continue;
+        }
+        const auto [rows, dated] = RowsFrom(text, s.Resume);
+        if (!dated) {
+            EXPECT_TRUE(text == other->second) << name << " differs after the continued run";
+            ++compared;
+            continue;
+        }
+        const auto [otherRows, otherDated] = RowsFrom(other->second, s.Resume);
+        // Rows that sum over several steps begin with the continued run's own
+        // steps when it starts inside their period: their dates differ.
+        if (!rows.empty() && !otherRows.empty() && rows.front().substr(0, 14) != otherRows.front().substr(0, 14)) {
+            EXPECT_NE(s.Resume.Hour, 1) << name << ": rows of whole days misplaced";
+            continue;
+        }
+        EXPECT_EQ(rows, otherRows) << name;
+        ++compared;
+    }
+    EXPECT_GT(compared, 40);
+    // Sums and means of etr and etp, of the whole stand and of each layer.
+    if (s.VegetationWriteDay > 0) {
+        EXPECT_EQ(vegetationOutputs, 6);
+    }
+}
+
+#ifdef RUVEX_SANITIZED
+// Under the sanitizers: a few hours on each side.
+const Split Splits[] = {
+    {"NewYear", {21, 31, 12, 2019}, {1, 1, 1, 2020}, {3, 1, 1, 2020}, {24, 31, 12, 2019}, false, 0},
+    {"SummerNoon", {9, 14, 7, 2019}, {13, 14, 7, 2019}, {24, 14, 7, 2019}, {12, 14, 7, 2019}, false, 195},
+};
+#else
+const Split Splits[] = {
+    {"NewYear", {1, 30, 12, 2019}, {1, 1, 1, 2020}, {24, 2, 1, 2020}, {24, 31, 12, 2019}, false, 0},
+    {"Spring", {1, 30, 3, 2019}, {1, 1, 4, 2019}, {24, 2, 4, 2019}, {24, 31, 3, 2019}, false, 0},
+    // Inside the meadow's vegetation period, written on 15 July (day 196).
+    {"SummerNoon", {1, 13, 7, 2019}, {13, 14, 7, 2019}, {24, 15, 7, 2019}, {12, 14, 7, 2019}, false, 196},
+    {"AutumnAfterGlacierUpdate", {1, 29, 9, 2019}, {1, 1, 10, 2019}, {24, 2, 10, 2019}, {24, 30, 9, 2019}, true, 0},
+};
+#endif
+
+INSTANTIATE_TEST_SUITE_P(Seasons, ExampleContinue, ::testing::ValuesIn(Splits),
+                         [](const ::testing::TestParamInfo<Split>& info) { return info.param.Name; });
+
+// A state and the run that continues it, changed in one way each.
+struct Change {
+    const char* Name;
+    const char* StateFile;  // empty: the changes are made to basin_continue.ctl
+    std::vector<std::pair<std::string, std::string>> Edits;
+    int ExitCode;
+    const char* Message;  // a part of the output that names what does not fit
+};
+
+void PrintTo(const Change& change, std::ostream* out) { *out << change.Name; }
+
+// The first part, two steps of 1 April 2019, run once for every case.
+class ExampleContinueChanged : public ::testing::TestWithParam<Change> {
+protected:
+    static void SetUpTestSuite() {
+        First = new TempDir;
+        const Moment start{1, 1, 4, 2019}, firstEnd{2, 1, 4, 2019}, resume{3, 1, 4, 2019}, end{4, 1, 4, 2019};
+        CopyExample(*First, [&](const std::string& text, bool first) {
+            return first ? WithPeriod(text, start, firstEnd) : WithPeriod(text, resume, end);
+        });
+        FirstRun = RunExample(*First, "basin.ctl");
+    }
+    static void TearDownTestSuite() {
+        delete First;
+        First = nullptr;
+    }
+    static TempDir* First;
+    static RunResult FirstRun;
+};
+TempDir* ExampleContinueChanged::First = nullptr;
+RunResult ExampleContinueChanged::FirstRun;
+
+TEST_P(ExampleContinueChanged, IsRefusedOrWarned) {
+    const Change& c = GetParam();
+    ASSERT_EQ(FirstRun.exitCode, 0) << FirstRun.output;
+    TempDir dir;
+    std::filesystem::copy(First->path(), dir.path(), std::filesystem::copy_options::recursive);
+    const std::string target = std::string(c.StateFile).empty() ? dir.file("basin_continue.ctl")
+                                                                : dir.file("output/") + c.StateFile;
+    std::string text = ReadFile(target);
+    for (const auto& [from, to] : c.Edits) ReplaceOnce(text, from, to);
+    WriteFile(target, text);
+    const RunResult second = RunExample(dir, "basin_continue.ctl");
+    EXPECT_EQ(second.exitCode, c.ExitCode) << second.output;
+    EXPECT_NE(second.output.find(c.Message), std::string::npos) << second.output;
+}
+
+const Change Changes[] = {
+    {"LayerThickness", "", {{"thickness = 0.1 0.3 0.5;", "thickness = 0.1 0.3 0.6;"}}, 71,
+     "thickness of layer 5 of soil 3 [m]"},
+    {"LayerCount",
+     "",
+     {{"layers = 2 2 2;\n  thickness = 0.1 0.3 0.5;", "layers = 2 2 3;\n  thickness = 0.1 0.3 0.5;"},
+      {"layers = 2 2 2;\n  thickness = 0.1 0.24 0.3;", "layers = 2 2 3;\n  thickness = 0.1 0.24 0.3;"}},
+     13,
+     "wrong number of levels in stack theta.stk"},
+    {"TracerCount", "", {{"[substance_transport]\n2 ", "[substance_transport]\n1 "}}, 71, "tracers"},
+    {"Subbasins", "storage_content.txt_0", {{"1\t2\t3\t(code)", "1\t2\t4\t(code)"}}, 71, "subbasin code"},
+    {"GridSize", "snowstorage_solid.asc", {{"ncols\t80", "ncols\t79"}}, 24, "output/snowstorage_solid.asc"},
+    {"StateOfAnotherDate", "storage_content.txt_0", {{"2019 4 1 2 (date", "2019 3 31 2 (date"}}, 0,
+     "belongs to 31.3.2019 2. h, but this run starts at 1.4.2019 3. h"},
+    {"StartAtAnotherDate", "", {{"[model_time]\n3\n", "[model_time]\n5\n"}}, 0,
+     "belongs to 1.4.2019 2. h, but this run starts at 1.4.2019 5. h"},
+    // A state written before the date and the soil layers were recorded.
+    {"OlderStateWithoutDateAndLayers",
+     "storage_content.txt_0",
+     {{"2019 4 1 2 (date of the state: year, month, day, hour of its last step)\n2 (soil types)\n"
+       "3 6 0.1 0.1 0.3 0.3 0.5 0.5 (soil code, number of layers, their thicknesses [m])\n"
+       "7 6 0.1 0.1 0.24 0.24 0.3 0.3 (soil code, number of layers, their thicknesses [m])\n",
+       ""}},
+     0,
+     "carries neither the date of its state nor the soil layers"},
+    {"OlderStateWithoutVegetationPeriod", "storage_content.txt_0", {{"[vegetation_period]", "[other]"}}, 0,
+     "no section [vegetation_period] in"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Configurations, ExampleContinueChanged, ::testing::ValuesIn(Changes),
+                         [](const ::testing::TestParamInfo<Change>& info) { return info.param.Name; });
+
+}  // namespace
