@@ -54,13 +54,14 @@ int main(int argc, char** argv) {
 
     int level = DiagDebug;
     std::string diagFile;
-    // The last level option that names no level; the run is refused then.
+    // The last level option whose text names no level (the empty text keeps
+    // the default); the run is refused then.
     std::string unknownLevel;
     for (int n = 1; n < argc; ++n) {
         if (StartsWith(argv[n], DiagLevelOption)) {
             const std::string text = argv[n] + std::strlen(DiagLevelOption);
             level = ParseDiagLevel(text);
-            if (!IsDiagLevelName(text)) unknownLevel = argv[n];
+            if (!text.empty() && !IsDiagLevelName(text)) unknownLevel = argv[n];
         }
         if (StartsWith(argv[n], DiagFileOption)) diagFile = argv[n] + std::strlen(DiagFileOption);
     }
