@@ -281,6 +281,7 @@ void ModellApplication::PreSpinUp() {
     meteointerpol* temperature = MeteoInputs[1];
     const RunHooks hooks = MenuHooks();
     while (!Finished) {
+        StopWhenTerminated(Writer);
         CheckCtrlC(hooks);
         temperature->GetActualDate(&CurrentHour, &CurrentDay, &CurrentMonth, &CurrentYear);
         const int64_t h = CurrentHour, d = CurrentDay, m = CurrentMonth, y = CurrentYear;
@@ -337,6 +338,8 @@ void ModellApplication::WaitForFile(const std::string& name, long ticks) { ::Wai
 
 void ModellApplication::TimeStep() {
     const RunHooks hooks = MenuHooks();
+    // SIGTERM and SIGHUP end the run between two steps.
+    StopWhenTerminated(Writer);
     // Ctrl-C: the state is examined and cleared at the start of every step.
     CheckCtrlC(hooks);
 
