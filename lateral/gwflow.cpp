@@ -7,6 +7,7 @@
 #include "framework/gridfiles.h"
 #include "framework/gridtable.h"
 #include "framework/parallel_rows.h"
+#include "framework/state_checks.h"
 #include "lateral/gwflow_physics.h"
 #include "lateral/gwflow_text.h"
 #include "parameters/soil.h"
@@ -263,9 +264,14 @@ void gwflowclass::CreateGrids() {
         if (GridReadCode == 1) {
             double** h = nullptr;
             ReadGrid(HeadFileName[k], h, 0, true, true, 0, false);
+            const statecheck::Range heads{-statecheck::MaxHeadM, statecheck::MaxHeadM};
+            statecheck::CheckGrid(*this, statecheck::InputPath(*this, HeadFileName[k]), h, "groundwater head [m]",
+                                  heads);
             Register(h, HeadFileName[k], "gw_head_" + s, HeadWriteCode[k], &HeadIndex[k]);
             double** hs = nullptr;
             ReadGrid(OldHeadFileName[k], hs, 0, true, true, 0, false);
+            statecheck::CheckGrid(*this, statecheck::InputPath(*this, OldHeadFileName[k]), hs,
+                                  "groundwater head [m]", heads);
             Register(hs, OldHeadFileName[k], "gw_head_old_" + s, HeadWriteCode[k], &HeadStartIndex[k]);
             Head[k] = h;
             HeadStart[k] = hs;

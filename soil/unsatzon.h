@@ -680,6 +680,7 @@ private:
     void CreateStateGrids();
     void ColdStart(int mode);
     void CheckGroundwaterLevels(const std::string& fileName);
+    void CheckStateValues();
     void ComputeGeodeticHeads();
     void CreateLowerBoundaryTemperature();
     void CreateOtherGrids();
