@@ -23,6 +23,8 @@ inline constexpr double MaxTemperatureC = 100.0;
 inline constexpr double MaxConcentration = 1.0e12;   // tracer contents and concentrations
 inline constexpr double MaxDischarge = 1.0e6;        // flows [m3/s]
 inline constexpr double MaxKineticEnergy = 1.0e6;    // rain's kinetic energy [J/m2]
+// Any finite value.
+inline constexpr double MaxHuge = 1.0e300;
 // Theta may lie a hair above saturation where the model's own arithmetic
 // rounds; a tenth of a percent of volume is far below any real excess.
 inline constexpr double ThetaTolerance = 1.0e-3;
