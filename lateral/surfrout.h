@@ -136,6 +136,10 @@ public:
     double** RiverWidth = nullptr;
     double** FlowTimes = nullptr;
     double** Regions = nullptr;
+    // "ice_firn": the glacier share of a cell of a glacier of fixed extent
+    // (null without one); the soil model works on the rest of the cell.
+    double** IceShare = nullptr;
+    double IceFreeShare(int32_t row, int32_t col) const;
     bool SiltingUpRunoff = false;   // "DirectRunoffSiltingUp" exists
 
     // Zones and runoff tables.

@@ -26,18 +26,19 @@ using namespace testsupport;
 
 namespace {
 
-// The control text of the example from hour 1 of `startDay`, `month` 2019 for
-// `hours` hourly steps, the glacier and the aquifer left as the example has
-// them, without its travel times.
-std::string ExampleWindowControl(int startDay, int hours, int month = 6) {
+// The control text of the example from hour 1 of `startDay`, `month`, `year`
+// for `hours` hourly steps, the glacier and the aquifer left as the example
+// has them, without its travel times.
+std::string ExampleWindowControl(int startDay, int hours, int month = 6, int year = 2019) {
     std::string control = ReadFile((soiltest::ExampleBasin() / "basin.ctl").string());
     const size_t begin = control.find("[model_time]");
     const size_t end = control.find("[zone_grid]");
     if (begin == std::string::npos || end == std::string::npos) return "";
     control.replace(begin, end - begin,
-                    "[model_time]\n1\n" + std::to_string(startDay) + "\n" + std::to_string(month) + "\n2019\n" +
-                        std::to_string((hours - 1) % 24 + 1) + "\n" + std::to_string(startDay + (hours - 1) / 24) +
-                        "\n" + std::to_string(month) + "\n2019\n\n");
+                    "[model_time]\n1\n" + std::to_string(startDay) + "\n" + std::to_string(month) + "\n" +
+                        std::to_string(year) + "\n" + std::to_string((hours - 1) % 24 + 1) + "\n" +
+                        std::to_string(startDay + (hours - 1) / 24) + "\n" + std::to_string(month) + "\n" +
+                        std::to_string(year) + "\n\n");
     // A window cuts its subbasins off from their outlets, so their travel
     // times would start beyond the first zone: every window runs with one zone.
     return RemoveStandardGrids(control, {"flow_times.asc"});
@@ -317,6 +318,25 @@ TEST(BasinLedger, SnowOnTheFixedGlacierCloses) {
         std::printf("%s", ledger.Table().c_str());
         EXPECT_GT(ledger.LargestOf("snow on the glacier part"), 0);
         EXPECT_LT(relative, 1e-9) << ledger.Table();
+        EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+    });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
+// The same corner in the downpour of 20 May 2020: the surface water runs
+// from the cells below the glacier's edge onto two cells all glacier, which
+// have no soil column to take it in. It stays on their surface and flows
+// on, and the soil of a cell takes the surface water over its ice-free part
+// only.
+TEST(BasinLedger, SurfaceWaterOnTheGlacierCloses) {
+    TempDir dir;
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, 38, 58, 12, 12);
+    const std::string control = SubbasinThreeOnly(ExampleWindowControl(20, 14, 5, 2020), 1.0);
+    ASSERT_FALSE(control.empty());
+    const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication&, BasinLedger& ledger) {
+        EXPECT_GT(ledger.LargestOf("water on the surface"), 0);
+        EXPECT_LT(std::fabs(ledger.RunResidual()) / ledger.RunScale(), 1e-9) << ledger.Table();
         EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
     });
     ASSERT_EQ(run.Code, 0) << run.Console;

@@ -422,7 +422,8 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
     });
     if (soil->PondingStorage) Add("ponds", Kind::Store, iceFree(soil->PondingStorage));
     if (surface) {
-        Add("water on the surface", Kind::Store, iceFree(surface->Surface));
+        // The surface water is in mm over the whole cell, glacier or not.
+        Add("water on the surface", Kind::Store, wholeCell(surface->Surface));
         // The travel-time zones behind the outlet zone hold mm x weight x
         // sub-steps; the two linear storages hold q B / (1 - B) over the
         // subbasin.
