@@ -300,6 +300,7 @@ void surfaceroutingclass::ApplyFluxesRow(int32_t row, double dt) {
             out += S;
             S = 0;
         }
+        NetInflow[static_cast<size_t>(row) * static_cast<size_t>(NCols + 2) + static_cast<size_t>(col)] += in - out;
         for (int k = 1; k <= TracerCount; ++k) {
             double& c = TracerStorage[static_cast<size_t>(k)].StorageGrid[row][col];
             c = S > 0 ? c / S : 0.0;
@@ -377,6 +378,8 @@ void surfaceroutingclass::SnapshotRow(int32_t row) {
 void surfaceroutingclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
     if (Method == 0) return;
     RowShortest.assign(static_cast<size_t>(std::max(NRows, 0)) + 1, NoFlow);
+    const size_t gridSize = static_cast<size_t>(std::max(NRows, 0) + 2) * static_cast<size_t>(std::max(NCols, 0) + 2);
+    if (NetInflow.size() != gridSize) NetInflow.assign(gridSize, 0.0);
     const size_t marks = static_cast<size_t>(std::max(NRows, 0)) + 2;
     if (RowMarksSize != marks) {
         FluxesDone = std::make_unique<std::atomic<int64_t>[]>(marks);

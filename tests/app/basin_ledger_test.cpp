@@ -480,6 +480,33 @@ TEST(BasinLedger, EverySubbasinClosesWithSurfaceRoutingAndRiverIrrigation) {
     ASSERT_EQ(run.Code, 0) << run.Console;
 }
 
+// The lower valley in the downpour of 20 May 2020: water on the surface runs
+// from one subbasin's cells onto another's before it reaches a channel.
+// What crossed each border enters one subbasin's ledger and leaves the
+// other's, and every subbasin closes.
+TEST(BasinLedger, SurfaceWaterAcrossSubbasinBordersCloses) {
+    TempDir dir;
+    const std::string control = ValleyControl(dir, ExampleWindowControl(20, 14, 5, 2020), 24, 1, 12, 32);
+    ASSERT_FALSE(control.empty());
+    const LedgerRun run =
+        RunWithLedgers(dir, control, {1, 2, 3}, [](ModellApplication&, std::vector<BasinLedger>& ledgers) {
+            ASSERT_EQ(ledgers.size(), 4u);
+            double crossed = 0, net = 0;
+            for (size_t s = 0; s < ledgers.size(); ++s) {
+                const BasinLedger& ledger = ledgers[s];
+                SCOPED_TRACE(s);
+                EXPECT_LT(std::fabs(ledger.RunResidual()), 1e-9 * ledger.RunScale()) << ledger.Table();
+                EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+                if (s == 0) continue;
+                crossed += std::fabs(ledger.TotalOf("surface water across the border"));
+                net += ledger.TotalOf("surface water across the border");
+            }
+            EXPECT_GT(crossed, 0);
+            EXPECT_NEAR(net, 0, 1e-9 * crossed);
+        });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
 // The first days of January, when the fields take 3 mm a day from the
 // rivers: what the routing gives up, the land receives.
 TEST(BasinLedger, IrrigationFromTheRiversCloses) {
