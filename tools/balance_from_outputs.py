@@ -3,8 +3,11 @@
 
     balance_from_outputs.py [output directory] [control file]
 
-Reads only what the run wrote (the statistics files, the routing's discharge,
-abstraction and reservoir files and a soil grid for the basin's area)
+Reads what the run wrote (the statistics files, the routing's discharge,
+abstraction and reservoir files and a soil grid for the basin's area) and,
+from the control file, only the names of the routing's inflow files (the
+"ZL ... = extern <file>" lines; m3/s in the first value column), whose
+water enters the basin's channels from outside
 and prints for every calendar year the inputs, the outputs, the change of
 each storage the outputs hold and the residual, in mm over the basin.
 
@@ -90,6 +93,20 @@ def yearly_storage(path, total_column="tot_average", col=None):
     return held
 
 
+def inflow_files(control):
+    """The routing's inflow files named in the control file, relative to it."""
+    files = []
+    if not control or not os.path.exists(control):
+        return files
+    base = os.path.dirname(os.path.abspath(control))
+    with open(control) as f:
+        for line in f:
+            words = line.split("#")[0].split()
+            if len(words) >= 5 and words[0] == "ZL" and words[2] == "=" and words[3] == "extern":
+                files.append(os.path.join(base, words[4]))
+    return files
+
+
 def basin_area(directory):
     """Area of the model cells [m2] from the soil model's end-of-run grid of
     the groundwater table (nodata outside the basin)."""
@@ -105,6 +122,7 @@ def basin_area(directory):
 
 def main(argv):
     directory = argv[1] if len(argv) > 1 else "examples/basin/output"
+    control = argv[2] if len(argv) > 2 else os.path.join(os.path.dirname(os.path.abspath(directory)), "basin.ctl")
     area = basin_area(directory)
     mm = 1000.0 / area  # mm per m3 over the basin
     path = lambda name: os.path.join(directory, name)
@@ -119,6 +137,14 @@ def main(argv):
         # evaporation; daily means of mm per step.
         "real evapotranspiration": yearly_flux(path("etr.sta"), mean=True),
     }
+    for k, name in enumerate(inflow_files(control)):
+        sums = {}
+        with open(name) as f:
+            for line in f:
+                words = line.split()
+                if len(words) >= 5 and words[0].isdigit():
+                    sums[int(words[0])] = sums.get(int(words[0]), 0.0) + float(words[4]) * 3600 * mm
+        inputs["inflow from " + os.path.basename(name)] = sums
     # The routing's files: m3/s of every step.
     q = yearly_flux(path("Qrouted.sta"), total_column="3", factor=3600 * mm)
     outputs["outlet discharge"] = q
@@ -146,7 +172,7 @@ def main(argv):
         inputs["precipitation on the reservoir"] = p
 
     years = sorted(set(y for d in list(inputs.values()) + list(outputs.values()) if d for y in d))
-    missing = ["aquifer layer 2", "inflows from files", "soil and surface-routing runoff storages",
+    missing = ["aquifer layer 2", "soil and surface-routing runoff storages",
                "glacier runoff storages", "channels", "fixed heads of the aquifer"]
     previous_end = {}
     for year in years:
