@@ -105,6 +105,7 @@ void siltingupclass::Construct() {
     }
     SoilTypes = RequiredGrid("soil_types");
     SurfaceStorage = RequiredGrid("SurfStorSiltingUp");
+    IceShare = OptionalGrid("ice_firn");
     const int input = FindOneOfThreeGrids("throughfall0", "snowcover_outflow", "precipitation");
     WaterInput = RequiredGrid(GridTable[input].InternalName);
     if (FindGrid("HydrologicResponseUnits") > 0 && FindGrid("MasterHydrologicResponseUnits") > 0) {
