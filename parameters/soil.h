@@ -37,6 +37,31 @@ public:
     // Suction axis of the hydraulic tables [m], entries 1..30 (entry 0 unused).
     static const double SuctionAxis[TablePoints + 1];
 
+    // The interval j (1..29) of a table that falls from entry 1 to entry 30
+    // (entries 1..30) with table[j] > x >= table[j + 1], by bisection; at
+    // the ends and for NaN the end intervals.
+    static int FallingInterval(const double* table, double x) {
+        int lo = 1, hi = TablePoints;
+        while (lo <= hi) {
+            const int probe = lo + (hi - lo) / 2;
+            if (x >= table[probe]) {
+                hi = probe - 1;
+            } else {
+                lo = probe + 1;
+            }
+        }
+        return hi < 1 ? 1 : (hi > TablePoints - 1 ? TablePoints - 1 : hi);
+    }
+    // The same interval on a table that never rises (no NaN in it): the
+    // number of entries x is not at or above, counted without a branch that
+    // depends on the data. On such a table the entries x is below come
+    // first, so the count is where the bisection stops.
+    static int FallingIntervalOfNeverRising(const double* table, double x) {
+        int above = 0;
+        for (int i = 1; i <= TablePoints; ++i) above += !(x >= table[i]) ? 1 : 0;
+        return above < 1 ? 1 : (above > TablePoints - 1 ? TablePoints - 1 : above);
+    }
+
     SoilType();
     explicit SoilType(int code);
 
@@ -75,8 +100,11 @@ public:
     double SuctionFromTheta(int layer, double theta) const;
     // Relative conductivity at the smaller of a and b (a when either is NaN).
     double KrelFromTheta(int layer, double a, double b) const;
-    // Water content at a suction [m].
+    // Water content at a suction [m]. The content at field capacity
+    // (FieldCapacitySuction), which the column asks for in every iteration,
+    // is kept per layer when the tables are made.
     double ThetaFromSuction(int layer, double suction) const;
+    static constexpr double FieldCapacitySuction = 3.45;  // [m]
     const std::vector<double>& GetKsat() const { return ksat; }
     // Per layer 1..LayerCount of the caller's arrays. Without temperatures
     // (null) nothing is written.
@@ -167,6 +195,10 @@ private:
         LayerMissing(layer, file, line);
     }
     [[noreturn]] void LayerMissing(int layer, const char* file, int line) const;
+    // ThetaFromSuction from the layer's row of the table (layer checked).
+    double ThetaFromSuctionInTable(int layer, double suction) const;
+    // Keeps the content at field capacity of a layer from its row.
+    void KeepFieldCapacityContent(int layer);
     // False, with the reason, when a conductivity or a table value of some
     // layer is not finite.
     bool TablesFinite(std::string* problem) const;
@@ -183,6 +215,7 @@ private:
 
     // Flat tables, one row per layer 0..LayerCount.
     std::vector<double> WaterContentSuction;  // W
+    std::vector<double> FieldCapacityContent;  // per layer, ThetaFromSuction at FieldCapacitySuction
     std::vector<double> SuctionSteepness;     // per layer, see SuctionCurveSteepness
     std::vector<double> WaterContentConduct;  // V
     std::vector<double> RelativeConduct;      // K
