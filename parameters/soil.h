@@ -37,30 +37,6 @@ public:
     // Suction axis of the hydraulic tables [m], entries 1..30 (entry 0 unused).
     static const double SuctionAxis[TablePoints + 1];
 
-    // The interval j (1..29) of a table that falls from entry 1 to entry 30
-    // (entries 1..30) with table[j] > x >= table[j + 1], by bisection; at
-    // the ends and for NaN the end intervals.
-    static int FallingInterval(const double* table, double x) {
-        int lo = 1, hi = TablePoints;
-        while (lo <= hi) {
-            const int probe = lo + (hi - lo) / 2;
-            if (x >= table[probe]) {
-                hi = probe - 1;
-            } else {
-                lo = probe + 1;
-            }
-        }
-        return hi < 1 ? 1 : (hi > TablePoints - 1 ? TablePoints - 1 : hi);
-    }
-    // The same interval on a table that never rises (no NaN in it): the
-    // number of entries x is not at or above, counted without a branch that
-    // depends on the data. On such a table the entries x is below come
-    // first, so the count is where the bisection stops.
-    static int FallingIntervalOfNeverRising(const double* table, double x) {
-        int above = 0;
-        for (int i = 1; i <= TablePoints; ++i) above += !(x >= table[i]) ? 1 : 0;
-        return above < 1 ? 1 : (above > TablePoints - 1 ? TablePoints - 1 : above);
-    }
 
     SoilType();
     explicit SoilType(int code);

@@ -18,10 +18,18 @@ constexpr int N = SoilType::TablePoints;
 constexpr double NotANumber = std::numeric_limits<double>::quiet_NaN();
 
 // Index j (1..29) with table[j] > x and table[j+1] <= x in a table that falls
-// from entry 1 to entry 30; `neverRising` when the table is known not to
-// rise anywhere (its layer's SuctionSteepness is not negative).
-int SearchFalling(const double* table, double x, bool neverRising) {
-    return neverRising ? SoilType::FallingIntervalOfNeverRising(table, x) : SoilType::FallingInterval(table, x);
+// from entry 1 to entry 30.
+int SearchFalling(const double* table, double x) {
+    int lo = 1, hi = N;
+    while (lo <= hi) {
+        const int probe = lo + (hi - lo) / 2;
+        if (x >= table[probe]) {
+            hi = probe - 1;
+        } else {
+            lo = probe + 1;
+        }
+    }
+    return std::clamp(hi, 1, N - 1);
 }
 
 // Index j (1..29) with axis[j] < x and axis[j+1] >= x on the rising axis.
@@ -51,7 +59,7 @@ double SoilType::SuctionFromTheta(int layer, double theta) const {
     const double* w = &WaterContentSuction[static_cast<size_t>(layer) * Row];
     if (theta <= w[N]) return SuctionAxis[N];
     if (theta >= w[1]) return 0;
-    const int j = SearchFalling(w, theta, SuctionSteepness[static_cast<size_t>(layer)] >= 0);
+    const int j = SearchFalling(w, theta);
     const double weight = (theta - w[j + 1]) / (w[j] - w[j + 1]);
     return SuctionAxis[j] * weight + SuctionAxis[j + 1] * (1 - weight);
 }
@@ -63,7 +71,7 @@ double SoilType::KrelFromTheta(int layer, double a, double b) const {
     const double theta = (std::isnan(a) || std::isnan(b)) ? a : std::min(a, b);
     if (theta < v[N]) return k[N];
     if (theta >= v[1]) return 1;
-    const int j = SearchFalling(v, theta, SuctionSteepness[static_cast<size_t>(layer)] >= 0);
+    const int j = SearchFalling(v, theta);
     const double weight = (theta - v[j + 1]) / (v[j] - v[j + 1]);
     return k[j] * weight + k[j + 1] * (1 - weight);
 }

@@ -23,10 +23,18 @@ double Centre(const SoilColumn& c, int j) { return (c.boundaryElevation[j - 1] +
 // limiter's trials call it twice each.
 constexpr int CurvePoints = SoilType::TablePoints;
 
-// Interval j (1..29) of the curve with w[j] > theta >= w[j+1]: by bisection,
-// or on a curve that never rises by counting the points above theta.
-int CurveInterval(const double* w, double theta, bool neverRising) {
-    return neverRising ? SoilType::FallingIntervalOfNeverRising(w, theta) : SoilType::FallingInterval(w, theta);
+// Interval j (1..29) of the curve with w[j] > theta >= w[j+1], by bisection.
+int CurveInterval(const double* w, double theta) {
+    int lo = 1, hi = CurvePoints;
+    while (lo <= hi) {
+        const int probe = lo + (hi - lo) / 2;
+        if (theta >= w[probe]) {
+            hi = probe - 1;
+        } else {
+            lo = probe + 1;
+        }
+    }
+    return std::clamp(hi, 1, CurvePoints - 1);
 }
 
 double SuctionInInterval(const double* w, int j, double theta) {
@@ -34,10 +42,10 @@ double SuctionInInterval(const double* w, int j, double theta) {
     return SoilType::SuctionAxis[j] * weight + SoilType::SuctionAxis[j + 1] * (1 - weight);
 }
 
-double SuctionOnCurve(const double* w, double theta, bool neverRising) {
+double SuctionOnCurve(const double* w, double theta) {
     if (theta <= w[CurvePoints]) return SoilType::SuctionAxis[CurvePoints];
     if (theta >= w[1]) return 0;
-    return SuctionInInterval(w, CurveInterval(w, theta, neverRising), theta);
+    return SuctionInInterval(w, CurveInterval(w, theta), theta);
 }
 
 // The same lookup for a run of nearby water contents (the limiter's trials):
@@ -51,7 +59,7 @@ public:
     double Suction(double theta) {
         if (theta <= W[CurvePoints]) return SoilType::SuctionAxis[CurvePoints];
         if (theta >= W[1]) return 0;
-        if (!(Falling && Last >= 1 && W[Last] > theta && theta >= W[Last + 1])) Last = CurveInterval(W, theta, Falling);
+        if (!(Falling && Last >= 1 && W[Last] > theta && theta >= W[Last + 1])) Last = CurveInterval(W, theta);
         return SuctionInInterval(W, Last, theta);
     }
     // On a falling curve the suction never rises with theta.
@@ -175,9 +183,8 @@ double LimitInterfaceFlux(const SoilType& soil, const SoilColumn& c, int L, std:
     const double* curveUpper = soil.ThetaSuctionTable(L);
     const double* curveLower = curveUpper;
     const double centreUpper = Centre(c, L), centreLower = Centre(c, L + 1);
-    const bool neverRising = soil.SuctionCurveSteepness(L) >= 0;
-    auto headUpper = [&](double t) { return centreUpper - SuctionOnCurve(curveUpper, t, neverRising); };
-    auto headLower = [&](double t) { return centreLower - SuctionOnCurve(curveLower, t, neverRising); };
+    auto headUpper = [&](double t) { return centreUpper - SuctionOnCurve(curveUpper, t); };
+    auto headLower = [&](double t) { return centreLower - SuctionOnCurve(curveLower, t); };
     const double satU = c.thetaSat[L];
 
     double q = flux;
@@ -233,8 +240,8 @@ double LimitInterfaceFlux(const SoilType& soil, const SoilColumn& c, int L, std:
         if (!shortcut || !std::isfinite(margin) || trial + 1 >= LimiterTrials) continue;
         // The remaining trials lie between this scale and `far`.
         const double far = down ? scale - 2 * step : scale + 2 * step;
-        const double g1 = centreUpper - SuctionOnCurve(curveUpper, upper(q * far, interflow0 * far), neverRising);
-        const double g2 = centreLower - SuctionOnCurve(curveLower, lower(q * far), neverRising);
+        const double g1 = centreUpper - SuctionOnCurve(curveUpper, upper(q * far, interflow0 * far));
+        const double g2 = centreLower - SuctionOnCurve(curveLower, lower(q * far));
         if (!std::isfinite(h1) || !std::isfinite(h2) || !std::isfinite(g1) || !std::isfinite(g2)) continue;
         const double low = std::min(h2, g2) - std::max(h1, g1), high = std::max(h2, g2) - std::min(h1, g1);
         const TrialOutcome outcome = CommonOutcome(low, high, direction, margin);
