@@ -262,7 +262,7 @@ double gwflowclass::StartHeadOf(int32_t row, int32_t col) const {
 void gwflowclass::CreateGrids() {
     const size_t n = static_cast<size_t>(Layers) + 1;
     for (auto* list : {&Head, &HeadStart, &HeadPrevious, &HeadIterate, &TransX, &TransY, &FlowX, &FlowY, &Balance,
-                       &Leak, &Top, &StoredWater})
+                       &Leak, &Top, &StoredWater, &ConductX, &ConductY})
         list->assign(n, nullptr);
     for (auto* list : {&HeadIndex, &HeadStartIndex, &FlowXIndex, &FlowYIndex, &BalanceIndex}) list->assign(n, 0);
 
@@ -310,6 +310,10 @@ void gwflowclass::CreateGrids() {
         // Kept by the model alone, not in the grid table.
         StoredWater[k] = NewGrid();
         OwnGrids.push_back({0, StoredWater[k]});
+        for (auto* list : {&ConductX, &ConductY}) {
+            (*list)[k] = NewGrid();
+            OwnGrids.push_back({0, (*list)[k]});
+        }
         for (int32_t r = 1; r <= NRows; ++r) {
             for (int32_t c = 1; c <= NCols; ++c) {
                 if (!ModelCell(r, c)) {
@@ -434,7 +438,7 @@ void gwflowclass::ReleaseAll() {
     }
     OwnGrids.clear();
     for (auto* list : {&Head, &HeadStart, &HeadPrevious, &HeadIterate, &TransX, &TransY, &FlowX, &FlowY, &Balance,
-                       &Leak, &Top, &StoredWater})
+                       &Leak, &Top, &StoredWater, &ConductX, &ConductY})
         list->clear();
     ControlRecords.clear();
     ControlValues.clear();

@@ -343,7 +343,8 @@ void siltingupclass::RunTimeStep(int64_t hour, int64_t day, int64_t month, int64
 
     DispositionStatistics->CloseStep(year, month, day, hour);
     RunoffStatistics->CloseStep(year, month, day, hour);
-    for (int g = 0; g < GridCount; ++g) WriteGridByCode(GridIndex[g], true, false);
+    // The sums of every grid in one pass over the rows, then the grids.
+    WriteGridsByCode(GridIndex, GridCount, true, false);
     for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
         TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
         if (record.Statistics) record.Statistics->CloseStep(year, month, day, hour);
