@@ -148,7 +148,14 @@ void ModellApplication::Construct(int argc, char** argv) {
     UnsaturatedZone->UpdateMaxPumping();
     // Read modes 1 and 3 go on from an earlier run's state.
     const int readMode = UnsaturatedZone->GetReadGridMode();
-    if (readMode == 1 || readMode == 3) Setup->ResumeLanduseParameters();
+    if (readMode == 1 || readMode == 3) {
+        // The phenology first: the parameters of the first step follow from it.
+        if (UnsaturatedZone->GetMethod() != 0 && UnsaturatedZone->GetStorageFileName()) {
+            Setup->ReadPhenologyState(
+                InDirectory(Settings.InitialStateDirectory, *UnsaturatedZone->GetStorageFileName()));
+        }
+        Setup->ResumeLanduseParameters();
+    }
     const DumpSwitches dump = DumpSwitchesOf(argc, argv);
     UnsaturatedZone->SetDumpMode(dump.DumpMode, dump.CloseAfterDump);
     Evapotranspiration->InitLakes("[lake_model]");
@@ -469,7 +476,8 @@ void ModellApplication::ClearMemory() {
         if (InitComplete) FlushAll();
         TeardownStarted = 1;
         // Taken before the components release their grids.
-        const std::string vegetation = VegetationStateText(GridTable.get(), Settings.NRows, Settings.NCols);
+        const std::string vegetation = VegetationStateText(GridTable.get(), Settings.NRows, Settings.NCols) +
+                                       (Setup ? Setup->PhenologyStateText() : std::string());
         const std::string* storageName =
             UnsaturatedZone && UnsaturatedZone->GetMethod() != 0 ? UnsaturatedZone->GetStorageFileName() : nullptr;
         FinishComponents();

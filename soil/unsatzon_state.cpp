@@ -66,15 +66,6 @@ std::string DateText(int64_t year, int64_t month, int64_t day, int64_t hour) {
            std::to_string(hour) + ". h";
 }
 
-// One line without its end; false at the end of the file with nothing read.
-bool ReadTextLine(FILE* file, std::string* line) {
-    line->clear();
-    int ch = std::fgetc(file);
-    if (ch == EOF) return false;
-    for (; ch != EOF && ch != '\n'; ch = std::fgetc(file)) *line += static_cast<char>(ch);
-    return true;
-}
-
 bool BlankOrSection(const std::string& line) {
     const size_t first = line.find_first_not_of(" \t\r");
     return first == std::string::npos || line[first] == '[';

@@ -74,6 +74,50 @@ std::pair<std::vector<std::string>, bool> RowsFrom(const std::string& text, cons
     return {rows, dated};
 }
 
+// Every output of the run continued in `parts` (in output_continued/) equals
+// the one run's in `whole` from `resume` on, apart from sums and means over a
+// run's own steps. Returns the number of files compared; counts the
+// vegetation-period outputs in `vegetationOutputs`.
+int ExpectSecondPartEqualsOneRun(const TempDir& whole, const TempDir& parts, const Moment& resume,
+                                 int* vegetationOutputs) {
+    const std::map<std::string, std::string> expected = OutputFiles(whole);
+    std::map<std::string, std::string> got;
+    for (const auto& entry : std::filesystem::directory_iterator(parts.file("output_continued")))
+        got[entry.path().filename().string()] = ReadFile(entry.path().string());
+    int compared = 0;
+    for (const auto& [name, text] : expected) {
+        const std::string extension = std::filesystem::path(name).extension().string();
+        // Sums and means over a run's own steps; the set-up's derived grids
+        // and the code grids, which the continuing run takes from input/.
+        const bool vegetationPeriod = name.find("_vegper.") != std::string::npos;
+        if (vegetationPeriod) ++*vegetationOutputs;
+        if (((extension == ".sum" || extension == ".mit") && !vegetationPeriod) || name.find(".$") != std::string::npos ||
+            name == "landuse.asc" || name == "soils.asc")
+            continue;
+        const auto other = got.find(name);
+        if (other == got.end()) {
+            ADD_FAILURE() << name << " is missing after the continued run";
+            continue;
+        }
+        const auto [rows, dated] = RowsFrom(text, resume);
+        if (!dated) {
+            EXPECT_TRUE(text == other->second) << name << " differs after the continued run";
+            ++compared;
+            continue;
+        }
+        const auto [otherRows, otherDated] = RowsFrom(other->second, resume);
+        // Rows that sum over several steps begin with the continued run's own
+        // steps when it starts inside their period: their dates differ.
+        if (!rows.empty() && !otherRows.empty() && rows.front().substr(0, 14) != otherRows.front().substr(0, 14)) {
+            EXPECT_NE(resume.Hour, 1) << name << ": rows of whole days misplaced";
+            continue;
+        }
+        EXPECT_EQ(rows, otherRows) << name;
+        ++compared;
+    }
+    return compared;
+}
+
 struct Split {
     const char* Name;
     Moment Start, Resume, End;  // first step of each part, last step of the run
@@ -124,42 +168,8 @@ TEST_P(ExampleContinue, SecondPartEqualsOneRun) {
     for (const char* warning : {"belongs to", "carries neither", "no section", "no baseflow deficit", "no albedo"})
         EXPECT_EQ(second.output.find(warning), std::string::npos) << warning << "\n" << second.output;
 
-    const std::map<std::string, std::string> expected = OutputFiles(whole);
-    std::map<std::string, std::string> got;
-    for (const auto& entry : std::filesystem::directory_iterator(parts.file("output_continued")))
-        got[entry.path().filename().string()] = ReadFile(entry.path().string());
-    int compared = 0, vegetationOutputs = 0;
-    for (const auto& [name, text] : expected) {
-        const std::string extension = std::filesystem::path(name).extension().string();
-        // Sums and means over a run's own steps; the set-up's derived grids
-        // and the code grids, which the continuing run takes from input/.
-        const bool vegetationPeriod = name.find("_vegper.") != std::string::npos;
-        if (vegetationPeriod) ++vegetationOutputs;
-        if (((extension == ".sum" || extension == ".mit") && !vegetationPeriod) || name.find(".$") != std::string::npos ||
-            name == "landuse.asc" || name == "soils.asc")
-            continue;
-        const auto other = got.find(name);
-        if (other == got.end()) {
-            ADD_FAILURE() << name << " is missing after the continued run";
-            continue;
-        }
-        const auto [rows, dated] = RowsFrom(text, s.Resume);
-        if (!dated) {
-            EXPECT_TRUE(text == other->second) << name << " differs after the continued run";
-            ++compared;
-            continue;
-        }
-        const auto [otherRows, otherDated] = RowsFrom(other->second, s.Resume);
-        // Rows that sum over several steps begin with the continued run's own
-        // steps when it starts inside their period: their dates differ.
-        if (!rows.empty() && !otherRows.empty() && rows.front().substr(0, 14) != otherRows.front().substr(0, 14)) {
-            EXPECT_NE(s.Resume.Hour, 1) << name << ": rows of whole days misplaced";
-            continue;
-        }
-        EXPECT_EQ(rows, otherRows) << name;
-        ++compared;
-    }
-    EXPECT_GT(compared, 40);
+    int vegetationOutputs = 0;
+    EXPECT_GT(ExpectSecondPartEqualsOneRun(whole, parts, s.Resume, &vegetationOutputs), 40);
     // Sums and means of etr and etp, of the whole stand and of each layer.
     if (s.VegetationWriteDay > 0) {
         EXPECT_EQ(vegetationOutputs, 6);
@@ -184,6 +194,81 @@ const Split Splits[] = {
 
 INSTANTIATE_TEST_SUITE_P(Seasons, ExampleContinue, ::testing::ValuesIn(Splits),
                          [](const ::testing::TestParamInfo<Split>& info) { return info.param.Name; });
+
+// The meadow's season starts by the weather of each cell: after its reset on
+// 7 April it sums the daily mean temperatures above 0 (weighted by the soil's
+// moisture) until they pass a threshold set by the cold days counted, and its
+// fix points follow that start. The alpine pasture's second fix point waits
+// for a sum of 30 degree-days above -5. The forest's understorey is meadow,
+// so both land-use layers carry the phenology.
+std::string WithDynamicPhenology(const std::string& control) {
+    std::string text = control;
+    ReplaceOnce(text, "11 meadow method = VariableDayCount {", "11 meadow method = DynamicPhenology_4 {");
+    ReplaceOnce(text, "  JulDays = 15 105 135 166 258 319;\n",
+                "  JulDays = 15 60 -1 30 258 319;\n"
+                "  F* = 30; DP1_t1_dorm = 52; DP1_T_Bf = 5; JDReset_TStart = 97; maxStartJDforDP1 = 160;\n"
+                "  DP4_t0_dorm = 300; DP4_t1_dorm = 90; DP4_T0 = 5; DP4_T1 = 0; DP4_Par_a = 15; DP4_Par_b = -1;\n"
+                "  DP4_T_xylstop = 8; DP4_t_xs1 = 250; DP4_SPSLF = 5; StressFactorDynPhen = 1;\n");
+    ReplaceOnce(text, "31 alpine_pasture method = VariableDayCount {", "31 alpine_pasture method = DynamicPhenology_3 {");
+    ReplaceOnce(text, "  JulDays = 15 135 166 196 244 288;\n",
+                "  JulDays = 1 110 166 196 244 366; ForcingThreshold = -1 30 -1 -1 -1 -1;\n"
+                "  DP1_t1_dorm = 1; DP1_T_Bf = -5; JDReset_TStart = 300; maxStartJDforDP1 = 160;\n");
+    return text;
+}
+
+// Split at noon of the day on which the meadow's season may start: the
+// day's mean temperature is half summed.
+TEST(ExampleContinuePhenology, SecondPartEqualsOneRun) {
+    const Moment start{1, 7, 4, 2019}, firstEnd{12, 9, 4, 2019}, resume{13, 9, 4, 2019}, end{24, 10, 4, 2019};
+    TempDir whole, parts;
+    CopyExample(whole, [&](const std::string& text, bool first) {
+        return first ? WithPeriod(WithDynamicPhenology(text), start, end) : text;
+    });
+    CopyExample(parts, [&](const std::string& text, bool first) {
+        return WithPeriod(WithDynamicPhenology(text), first ? start : resume, first ? firstEnd : end);
+    });
+    if (HasFatalFailure()) return;
+    const RunResult one = RunExample(whole, "basin.ctl");
+    ASSERT_EQ(one.exitCode, 0) << one.output;
+    const RunResult first = RunExample(parts, "basin.ctl");
+    ASSERT_EQ(first.exitCode, 0) << first.output;
+    const std::string state = ReadFile(parts.file("output/storage_content.txt_0"));
+    ASSERT_NE(state.find("[dynamic_phenology]"), std::string::npos);
+    const RunResult second = RunExample(parts, "basin_continue.ctl");
+    ASSERT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_EQ(second.output.find("no section"), std::string::npos) << second.output;
+    int vegetationOutputs = 0;
+    EXPECT_GT(ExpectSecondPartEqualsOneRun(whole, parts, resume, &vegetationOutputs), 40);
+
+    // The same state read by runs that differ from it, for one step each.
+    const size_t section = state.find("[dynamic_phenology]");
+    const std::string withoutSection = state.substr(0, section) + state.substr(state.find("\n\n", section) + 2);
+    const Moment oneStep{14, 9, 4, 2019};
+    const struct {
+        const char* name;
+        std::string state;
+        bool dynamic;  // the continuing run has dynamic phenology
+        int exitCode;
+        const char* message;
+    } cases[] = {
+        {"an older state without the section", withoutSection, true, 0,
+         "no section [dynamic_phenology] in output/storage_content.txt_0: the dynamic phenology starts "
+         "from the values of the start date"},
+        {"a run without dynamic phenology", state, false, 71, "value in actual control is:   (none in this run)"},
+        {"another number of fix points", std::regex_replace(state, std::regex(R"(\n(60 80 2) 6 )"), "\n$1 7 "), true,
+         71, "value in actual control is:   60 80 2 6\nbut value in storage file is: 60 80 2 7"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(parts.file("output/storage_content.txt_0"), c.state);
+        std::string control = ReadFile(BasinDir + "/basin_continue.ctl");
+        WriteFile(parts.file("basin_continue.ctl"),
+                  WithPeriod(c.dynamic ? WithDynamicPhenology(control) : control, resume, oneStep));
+        const RunResult run = RunExample(parts, "basin_continue.ctl");
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+        EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+    }
+}
 
 // A state and the run that continues it, changed in one way each.
 struct Change {
