@@ -98,7 +98,7 @@ int modelobject::ReadInteger(FILE* stream, long long* value, long long lowest, l
         ReadWord(stream, &tail);
         const long end = std::ftell(stream);
         const std::string word = text + tail;
-        ValueRefused(description, "\"" + word + "\"", "is not a whole number",
+        ValueRefused(description, word, "is not a whole number",
                      end >= 0 ? LineAt(stream, end - static_cast<long>(word.size())) : 0);
     }
     case IntegerScan::NoNumber:
@@ -110,12 +110,17 @@ int modelobject::ReadInteger(FILE* stream, long long* value, long long lowest, l
 }
 
 namespace {
-// The shortest text that reads back as `value`, in the form (with or
-// without an exponent) that "%.17g" gives it.
 std::string NumberText(double value) {
-    char full[40];
-    std::snprintf(full, sizeof full, "%.17g", value);
-    const bool exponent = std::strchr(full, 'e') != nullptr;
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+// The shortest text that reads back as `value`, in the form (with or
+// without an exponent) that "%.17g" gives it: for the bounds of a range.
+std::string ShortNumberText(double value) {
+    const std::string full = NumberText(value);
+    const bool exponent = full.find('e') != std::string::npos;
     char text[40];
     for (int digits = 1; digits < 17; ++digits) {
         std::snprintf(text, sizeof text, "%.*g", digits, value);
@@ -152,7 +157,7 @@ modelobject::WordScan modelobject::ScanNumberWord(FILE* stream, double* value, s
 std::string modelobject::RangeFault(double value, double lowest, double highest) {
     if (!std::isfinite(value)) return "is not a finite number";
     if (value >= lowest && value <= highest) return "";
-    return "lies outside " + NumberText(lowest) + " to " + NumberText(highest);
+    return "lies outside " + ShortNumberText(lowest) + " to " + ShortNumberText(highest);
 }
 
 void modelobject::ReadFloating(FILE* stream, double* value, double lowest, double highest,
@@ -168,7 +173,7 @@ void modelobject::ReadFloating(FILE* stream, double* value, double lowest, doubl
         // "not found" error; one with more in it names what is wrong.
         double prefix = 0;
         if (!controltext::ScanDouble(word, &prefix)) UnreadableValue(word, description);
-        ValueRefused(description, "\"" + word + "\"", "is not a number", line);
+        ValueRefused(description, word, "is not a number", line);
     }
     case WordScan::Read:
         break;

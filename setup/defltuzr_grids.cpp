@@ -284,7 +284,7 @@ int defaultini::ReadVariableGrids() {
         if (!controltext::ScanWholeDouble(word, &defaultValue) || !std::isfinite(defaultValue)) {
             const long after = std::ftell(ControlFile);
             ValueRefused("default value of variable grid " + std::to_string(k) + " (" + identifier + ")",
-                         "\"" + word + "\"", "is not a finite number",
+                         word, "is not a finite number",
                          after >= 0 ? LineAt(ControlFile, after - static_cast<long>(word.size())) : 0);
         }
         // An albedo grid starts from its default until the land-use table sets it.

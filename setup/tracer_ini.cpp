@@ -218,7 +218,7 @@ void tracer_ini_class::ReadTracer(int i, int n, const std::string& line) {
         double v = 0;
         if (!controltext::ScanWholeDouble(word, &v)) {
             if (!controltext::ScanDouble(word, &v)) return false;
-            refuse(keyword, "\"" + word + "\"", "is not a number");
+            refuse(keyword, word, "is not a number");
         }
         const std::string fault = RangeFault(v, -1e300, 1e300);
         if (!fault.empty()) refuse(keyword, word, fault);

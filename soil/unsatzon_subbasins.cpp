@@ -134,7 +134,7 @@ void unsatzonmodellklasse::ReadSubbasinBlock() {
             case WordScan::NotNumber: {
                 double prefix = 0;
                 if (!controltext::ScanDouble(word, &prefix)) return false;
-                SubbasinValueError(line.name, "\"" + word + "\"", "is not a number", lineNumber);
+                SubbasinValueError(line.name, word, "is not a number", lineNumber);
             }
             case WordScan::Read:
                 break;

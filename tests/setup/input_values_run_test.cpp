@@ -76,7 +76,7 @@ TEST(InputValuesRun, SoilSubbasinLines) {
         {"channel network density -9999", density, "1 -9999", 10,
          {"channel network density: the value -9999 lies outside 0 to 1000000"}},
         {"kelsqd 3a-5", "1 2                        # kelsqd", "1 3a-5", 10,
-         {"error reading kelsqd: the value \"3a-5\" is not a number"}},
+         {"error reading kelsqd: the value 3a-5 is not a number"}},
         {"snow runoff fraction 367", "0 0                        # SnowRunoff_fraction", "0 367", 10,
          {"SnowRunoff_fraction: the value 367 lies outside 0 to 1"}},
     });
@@ -95,7 +95,7 @@ TEST(InputValuesRun, SectionValues) {
         {"snow T0 -1e300", "0                          # T0: threshold", "-1e300", 17,
          {"T0 for ; snow_model: the value -1e300 lies outside -100 to 100"}},
         {"snow time step 6o", "[snow_model]\n1                          # on\n60", "[snow_model]\n1\n6o", 17,
-         {"time interval for [snow_model]", "the value \"6o\" is not a number"}},
+         {"time interval for [snow_model]", "the value 6o is not a number"}},
         {"glacier initial ice storage 1e300", "0                          # initial Qice_els", "1e300", 17,
          {"initial Qice_els", "the value 1e300 lies outside 0 to 1000000"}},
         {"glacier initial firn storage -1e300", "0                          # initial Qfirn_els", "-1e300", 17,
@@ -129,7 +129,7 @@ TEST(InputValuesRun, TableValues) {
         {"max_conc Infinity", "max_conc = 100 mg/l soilini = 2", "max_conc = Infinity soilini = 2", 56,
          {"error in max_conc for tracer 1", "the value Infinity is not a finite number"}},
         {"gwini 4x", "gwini = 4 statcode", "gwini = 4x statcode", 56,
-         {"error in gwini for tracer 1", "the value \"4x\" is not a number"}},
+         {"error in gwini for tracer 1", "the value 4x is not a number"}},
     });
 }
 
