@@ -50,6 +50,7 @@ void WriteBanner(DiagnosticsWriter& writer) {
 
 int main(int argc, char** argv) {
     ChooseThreadWaitPolicy(argv);
+    ChooseThreadCount();
     std::setlocale(LC_ALL, "C");
     std::locale::global(std::locale::classic());
 
