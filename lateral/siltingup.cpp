@@ -14,6 +14,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/state_checks.h"
 #include "framework/subbasin_groups.h"
 #include "framework/zonalstatistic.h"
 #include "parameters/multilayer_landuse.h"
@@ -104,6 +105,7 @@ void siltingupclass::Construct() {
     }
     SoilTypes = RequiredGrid("soil_types");
     SurfaceStorage = RequiredGrid("SurfStorSiltingUp");
+    IceShare = OptionalGrid("ice_firn");
     const int input = FindOneOfThreeGrids("throughfall0", "snowcover_outflow", "precipitation");
     WaterInput = RequiredGrid(GridTable[input].InternalName);
     if (FindGrid("HydrologicResponseUnits") > 0 && FindGrid("MasterHydrologicResponseUnits") > 0) {
@@ -318,6 +320,11 @@ double** siltingupclass::CreateGrid(int entry, GridId id, const char* internalNa
     double** grid = nullptr;
     if (read) {
         ReadGrid(GridFile[id], grid, 0, true, true, 0, false);
+        // The state of a warm start: none of the four can be negative.
+        static const char* const what[GridCount] = {"disposition", "rain pause", "kinetic energy [J/m2]",
+                                                    "time since the last tillage", "direct runoff [mm]"};
+        const double top = id == KineticEnergy ? statecheck::MaxKineticEnergy : statecheck::MaxWaterMm;
+        statecheck::CheckGrid(*this, statecheck::InputPath(*this, GridFile[id]), grid, what[id], {0, top});
     } else {
         grid = matrix(1, NRows, 1, NCols, NRows);
         for (int32_t i = 1; i <= NRows; ++i) {

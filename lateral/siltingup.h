@@ -68,6 +68,7 @@ public:
 
     double** WaterInput = nullptr;      // input water grid [mm per step]
     double** SurfaceStorage = nullptr;  // "SurfStorSiltingUp" [mm]
+    double** IceShare = nullptr;        // "ice_firn": glacier share of a cell (null without a glacier)
 
     // The per-step radioactive decay factor of this model's own interval.
     std::vector<double> TracerDecay;

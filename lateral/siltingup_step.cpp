@@ -84,6 +84,17 @@ void siltingupclass::ComputeCell(int32_t i, int32_t j, ExpressionParser* parser,
     double& S = SurfaceStorage[i][j];
     if (!SurfaceRoutingPresent) S = 0;
     const double pin = WaterInput[i][j];
+    // The soil works on the ice-free part of a cell: the surface water (mm
+    // over the whole cell) reaches it as mm over that part. A cell all
+    // glacier keeps its surface water, which surface routing carries on.
+    double iceFree = 1;
+    if (IceShare && IceShare[i][j] != NoData && std::isfinite(IceShare[i][j]))
+        iceFree = 1 - std::clamp(IceShare[i][j], 0.0, 1.0);
+    if (!(iceFree > 0)) {
+        Grids[DirectRunoff][i][j] = 0;
+        return;
+    }
+    const double surface = S / iceFree;
 
     for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
         TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
@@ -92,7 +103,7 @@ void siltingupclass::ComputeCell(int32_t i, int32_t j, ExpressionParser* parser,
         if (Tracers[n].radioactive) stored *= TracerDecay[static_cast<size_t>(n)];
         if (pin > 0) {
             const double cin = TracerInput[static_cast<size_t>(n)][i][j];
-            stored = Tracers[n].evaporating ? MixConcentration(stored, cin, S, pin) : stored + pin * cin;
+            stored = Tracers[n].evaporating ? MixConcentration(stored, cin, surface, pin) : stored + pin * cin;
         }
     }
 
@@ -185,7 +196,7 @@ void siltingupclass::ComputeCell(int32_t i, int32_t j, ExpressionParser* parser,
 
     // The water reaching the surface leaves it: infiltration stays in the
     // input water grid, the rest is direct runoff.
-    const double u = pin + S;
+    const double u = pin + surface;
     const siltingup::Partition split = siltingup::Split(u, capacity, tilled);
     const double dr = split.directRunoff;
     WaterInput[i][j] = split.infiltration;
@@ -332,7 +343,8 @@ void siltingupclass::RunTimeStep(int64_t hour, int64_t day, int64_t month, int64
 
     DispositionStatistics->CloseStep(year, month, day, hour);
     RunoffStatistics->CloseStep(year, month, day, hour);
-    for (int g = 0; g < GridCount; ++g) WriteGridByCode(GridIndex[g], true, false);
+    // The sums of every grid in one pass over the rows, then the grids.
+    WriteGridsByCode(GridIndex, GridCount, true, false);
     for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
         TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
         if (record.Statistics) record.Statistics->CloseStep(year, month, day, hour);

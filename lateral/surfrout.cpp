@@ -63,6 +63,7 @@ void surfaceroutingclass::Construct(int spinUpSwitch) {
     }
     RequiredGrid("soil_types");
     Surface = RequiredGrid("SurfStorSiltingUp");
+    IceShare = OptionalGrid("ice_firn");
 
     ReadSection();
     const int closed = std::fclose(ControlFile);

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/state_checks.h"
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
 #include "framework/zonetable.h"
@@ -691,6 +692,9 @@ private:
     void CreateStateGrids();
     void ColdStart(int mode);
     void CheckGroundwaterLevels(const std::string& fileName);
+    void CheckStateValues();
+    // A value of the storage content file within `range`, else FATAL (71).
+    void CheckStoredValue(const std::string& label, double value, statecheck::Range range);
     void ComputeGeodeticHeads();
     void CreateLowerBoundaryTemperature();
     void CreateOtherGrids();

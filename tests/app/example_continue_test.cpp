@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <ostream>
 #include <regex>
@@ -277,7 +278,12 @@ struct Change {
     std::vector<std::pair<std::string, std::string>> Edits;
     int ExitCode;
     const char* Message;  // a part of the output that names what does not fit
+    // A damage done to the state file (after the edits); it may empty the
+    // text to RemoveFile, which deletes the file.
+    std::function<void(std::string&)> Damage = nullptr;
 };
+
+const char* const RemoveFile = "\x01remove";
 
 void PrintTo(const Change& change, std::ostream* out) { *out << change.Name; }
 
@@ -311,7 +317,12 @@ TEST_P(ExampleContinueChanged, IsRefusedOrWarned) {
                                                                 : dir.file("output/") + c.StateFile;
     std::string text = ReadFile(target);
     for (const auto& [from, to] : c.Edits) ReplaceOnce(text, from, to);
-    WriteFile(target, text);
+    if (c.Damage) c.Damage(text);
+    if (text == RemoveFile) {
+        std::filesystem::remove(target);
+    } else {
+        WriteFile(target, text);
+    }
     const RunResult second = RunExample(dir, "basin_continue.ctl");
     EXPECT_EQ(second.exitCode, c.ExitCode) << second.output;
     EXPECT_NE(second.output.find(c.Message), std::string::npos) << second.output;
@@ -347,6 +358,143 @@ const Change Changes[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Configurations, ExampleContinueChanged, ::testing::ValuesIn(Changes),
+                         [](const ::testing::TestParamInfo<Change>& info) { return info.param.Name; });
+
+// The value of the first cell of a text grid (six header lines) or stack
+// (twelve, one value per line) whose `level` holds a value other than
+// nodata, replaced by `change` of it.
+std::function<void(std::string&)> FirstCell(bool stack, int level, std::function<std::string(double)> change) {
+    return [=](std::string& text) {
+        std::istringstream in(text);
+        std::string out, line;
+        int header = stack ? 12 : 6, levels = 1;
+        long k = 0;
+        bool done = false;
+        while (std::getline(in, line)) {
+            if (header > 0) {
+                --header;
+                if (stack && line.rfind("numlevels", 0) == 0) levels = std::stoi(line.substr(10)) + 1;
+                out += line + "\n";
+                continue;
+            }
+            std::istringstream words(line);
+            std::string word, row;
+            while (words >> word) {
+                const double value = std::stod(word);
+                if (!done && k % levels == level && value != -9999) {
+                    word = change(value);
+                    done = true;
+                }
+                ++k;
+                row += (row.empty() ? "" : "\t") + word;
+            }
+            out += row + "\n";
+        }
+        EXPECT_TRUE(done) << "no cell to damage";
+        text = out;
+    };
+}
+
+std::function<std::string(double)> To(const std::string& value) {
+    return [value](double) { return value; };
+}
+
+// The first number of the line that holds `marker`, replaced by `value`.
+std::function<void(std::string&)> LineValue(const std::string& marker, const std::string& value) {
+    return [=](std::string& text) {
+        const size_t at = text.find(marker);
+        ASSERT_NE(at, std::string::npos) << marker;
+        const size_t start = text.rfind('\n', at) + 1;
+        const size_t end = text.find_first_of(" \t", start);
+        text.replace(start, end - start, value);
+    };
+}
+
+// The text cut after the first `marker` (or `keep` characters before its end).
+std::function<void(std::string&)> CutAfter(const std::string& marker, size_t keep = 0) {
+    return [=](std::string& text) {
+        const size_t at = text.find(marker);
+        ASSERT_NE(at, std::string::npos) << marker;
+        text.resize(at + marker.size() - keep);
+    };
+}
+
+// The section beginning with the line `name` left out, up to its empty line.
+std::function<void(std::string&)> WithoutSection(const std::string& name) {
+    return [=](std::string& text) {
+        const size_t at = text.find(name + "\n");
+        ASSERT_NE(at, std::string::npos) << name;
+        const size_t end = text.find("\n\n", at);
+        text.erase(at, end == std::string::npos ? std::string::npos : end + 2 - at);
+    };
+}
+
+std::string Times(double value, double factor) {
+    std::ostringstream text;
+    text.precision(17);
+    text << value * factor;
+    return text.str();
+}
+
+// Every kind of bad value and every missing or cut state: refused with the
+// code of its file and a message that names the value.
+const Change Damaged[] = {
+    {"SnowStorageNegative", "snowstorage_solid.asc", {}, 22, "solid snow storage [mm] of the cell in row",
+     FirstCell(false, 0, To("-50"))},
+    {"ThetaNegated", "theta.stk", {}, 22, "water content theta of the cell in row",
+     FirstCell(true, 1, [](double v) { return Times(v, -1); })},
+    {"ThetaTimesTen", "theta.stk", {}, 22, "water content theta of the cell in row",
+     FirstCell(true, 2, [](double v) { return Times(v, 10); })},
+    {"SoilTemperatureHuge", "temper.stk", {}, 22, "soil temperature [degC] of the cell in row",
+     FirstCell(true, 1, To("1e300"))},
+    {"SoilHeadHuge", "hh.stk", {}, 22, "hydraulic head [m] of the cell in row", FirstCell(true, 1, To("1e6"))},
+    {"GroundwaterHeadHuge", "gw_head_1.asc", {}, 22, "groundwater head [m] of the cell in row",
+     FirstCell(false, 0, To("1e6"))},
+    {"KineticEnergyHuge", "kinetic_energy.asc", {}, 22, "kinetic energy [J/m2] of the cell in row",
+     FirstCell(false, 0, To("1e308"))},
+    {"TracerStateHuge", "tracer_chlinter.asc", {}, 22, "tracer storage of the cell in row",
+     FirstCell(false, 0, To("1e308"))},
+    {"SoilTracerNegative", "tracer_chlunsat.asc", {}, 22, "tracer content of the cell in row",
+     FirstCell(true, 1, To("-1"))},
+    {"RunoffStorageNan", "storage_content.txt_0", {}, 71, "[unsatzon_model] QDd[0][1] is nan",
+     LineValue("(QDd[0][1])", "nan")},
+    {"RunoffStorageInf", "storage_content.txt_0", {}, 71, "[unsatzon_model] QIi[0][2] is inf",
+     LineValue("(QIi[0][2])", "inf")},
+    {"RoutingOutflowHuge", "storage_content.txt_0", {}, 71, "outflow [m3/s] (position",
+     LineValue("(wqtab[local tributary 1].Qaus[subchannel 1][1..2])", "2147483648")},
+    {"SunshineNegative", "storage_content.txt_0", {}, 71, "[evapotranspiration] sunshine of row",
+     [](std::string& text) {
+         const size_t grid = text.find("(rows and columns of the sunshine grid)\n");
+         ASSERT_NE(grid, std::string::npos);
+         const size_t cell = text.find_first_not_of("-9 \n", text.find('\n', grid));
+         const size_t end = text.find_first_of(" \n", cell);
+         text.replace(cell, end - cell, "-3");
+     }},
+    {"SurfaceStorageNan", "surfrout_state.txt_0", {}, 71, "[SurfaceRoutingModel] QIi[0][1] is nan",
+     LineValue("(QIi[0][1])", "nan")},
+    // Missing or cut.
+    {"SnowSectionMissing", "storage_content.txt_0", {}, 71, "the section [snow_model] is missing",
+     WithoutSection("[snow_model]")},
+    {"CutAfterSoilSection", "storage_content.txt_0", {}, 71, "error in storage file content reading",
+     CutAfter("[unsatzon_model]\n")},
+    {"SurfaceStateMissing", "surfrout_state.txt_0", {}, 64, "error opening storage content file output/surfrout",
+     [](std::string& text) { text = RemoveFile; }},
+    {"SurfaceStateEmpty", "surfrout_state.txt_0", {}, 71, "the section [SurfaceRoutingModel] is missing",
+     [](std::string& text) { text.clear(); }},
+    {"SurfaceStateLastNumberCut", "surfrout_state.txt_0", {}, 71, "cut short",
+     [](std::string& text) {
+         // Whatever the last line holds (a velocity or a storage), its last
+         // characters go.
+         while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+         text.resize(text.size() - 3);
+     }},
+    // The sunshine of the day is this model's own addition: without it the
+    // day starts anew, with a WARNING.
+    {"SunshineSectionMissing", "storage_content.txt_0", {}, 0, "the mean sunshine of the day starts at its cold",
+     WithoutSection("[evapotranspiration]")},
+};
+
+INSTANTIATE_TEST_SUITE_P(DamagedStates, ExampleContinueChanged, ::testing::ValuesIn(Damaged),
                          [](const ::testing::TestParamInfo<Change>& info) { return info.param.Name; });
 
 }  // namespace

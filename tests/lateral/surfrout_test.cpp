@@ -916,17 +916,21 @@ TEST(SurfaceRoutingState, FlowVelocityBlock) {
 
 TEST(SurfaceRoutingState, MismatchAndMissingFile) {
     PlaneFixture f(6, 3);
-    // No file: a warning and a cold start.
-    auto cold = f.Ready(PlaneFixture::Section(5, 1, 600, 1), 1);
-    ASSERT_TRUE(cold);
-    EXPECT_TRUE(HasMessage(f.dir.file("d.xml"), "error opening storage content file "));
-    cold->FinishRun(0);
-    cold.reset();
-    // Another zone count in "flow_times": code 71.
-    double** zone = f.Add("flow_times", 1);
-    zone[1][1] = 2;
+    // No file for a run asked to go on from a state: refused (64).
     int status = -1;
     auto model = f.Make(PlaneFixture::Section(5, 1, 600, 1), 1, &status);
+    ASSERT_EQ(status, 0);
+    model->InitTracers(&status, 0, f.tracers, f.statistics, StatisticsTableSize);
+    EXPECT_EQ(status, 64);
+    EXPECT_TRUE(HasMessage(f.dir.file("d.xml"), "error opening storage content file "));
+    // A state written by a run, then another zone count in "flow_times": code 71.
+    auto cold = f.Ready(PlaneFixture::Section(5, 1, 600, 0), 1);
+    ASSERT_TRUE(cold);
+    cold->FinishRun(0);
+    cold.reset();
+    double** zone = f.Add("flow_times", 1);
+    zone[1][1] = 2;
+    model = f.Make(PlaneFixture::Section(5, 1, 600, 1), 1, &status);
     ASSERT_EQ(status, 0);
     model->InitTracers(&status, 0, f.tracers, f.statistics, StatisticsTableSize);
     EXPECT_EQ(status, 71);
