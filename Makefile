@@ -4,7 +4,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all build configure model run run-small balance test bench bench-full clean
+.PHONY: all build configure model run run-small balance balance-outputs test bench bench-full clean
 
 all: build
 
@@ -29,6 +29,11 @@ balance: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target ruvex_balance
 	mkdir -p examples/basin/output
 	cd examples/basin && ../../$(BUILD_DIR)/tests/ruvex_balance basin.ctl
+
+# The example's balance year by year from the outputs of the last `make run`
+# or `make balance` alone (statistics and routing files, not the ledger).
+balance-outputs:
+	python3 tools/balance_from_outputs.py examples/basin/output
 
 # The smallest run: two subbasins, one temperature station file, ten days.
 run-small: model

@@ -7,6 +7,7 @@
 #include "framework/gridfiles.h"
 #include "framework/gridtable.h"
 #include "framework/parallel_rows.h"
+#include "framework/state_checks.h"
 #include "lateral/gwflow_physics.h"
 #include "lateral/gwflow_text.h"
 #include "parameters/soil.h"
@@ -88,6 +89,13 @@ void gwflowclass::ReadSection() {
     ReadValue(f, "%lf", &Tolerance, "maxerror_allowed in ", &LineBuffer);
     ReadValue(f, "%lf", &Alpha, "alpha in ", &LineBuffer);
     ReadValue(f, "%lf", &SorParameter, "sor-parameter in ", &LineBuffer);
+    // The solver's controls: at least one sweep, a positive tolerance, a
+    // weight of the time levels in [0, 1], and a fixed relaxation factor
+    // below 2 (above it the sweeps diverge and the heads become nan).
+    RequireRange(MaxSweeps, 1, 1000000, "maxiter in ");
+    RequireRange(Tolerance, 1e-15, 1e3, "maxerror_allowed in ");
+    RequireRange(Alpha, 0, 1, "alpha in ");
+    if (SorParameter > 0) RequireRange(SorParameter, 0, std::nextafter(2.0, 0.0), "sor-parameter in ");
     ReadValue(f, "%d", &GridReadCode, "grid read parameter in ", &LineBuffer);
     ReadValue(f, "%d", &Layers, "number of layers in ", &LineBuffer);
     // Without a layer there is nothing to solve and nothing to hand back.
@@ -263,9 +271,14 @@ void gwflowclass::CreateGrids() {
         if (GridReadCode == 1) {
             double** h = nullptr;
             ReadGrid(HeadFileName[k], h, 0, true, true, 0, false);
+            const statecheck::Range heads{-statecheck::MaxHeadM, statecheck::MaxHeadM};
+            statecheck::CheckGrid(*this, statecheck::InputPath(*this, HeadFileName[k]), h, "groundwater head [m]",
+                                  heads);
             Register(h, HeadFileName[k], "gw_head_" + s, HeadWriteCode[k], &HeadIndex[k]);
             double** hs = nullptr;
             ReadGrid(OldHeadFileName[k], hs, 0, true, true, 0, false);
+            statecheck::CheckGrid(*this, statecheck::InputPath(*this, OldHeadFileName[k]), hs,
+                                  "groundwater head [m]", heads);
             Register(hs, OldHeadFileName[k], "gw_head_old_" + s, HeadWriteCode[k], &HeadStartIndex[k]);
             Head[k] = h;
             HeadStart[k] = hs;

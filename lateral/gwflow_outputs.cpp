@@ -9,6 +9,7 @@
 #include "framework/gridtable.h"
 #include "framework/parallel_rows.h"
 #include "framework/signals.h"
+#include "framework/state_checks.h"
 #include "framework/tracer_info.h"
 #include "framework/zonalstatistic.h"
 #include "lateral/gwflow.h"
@@ -63,6 +64,8 @@ void gwflowclass::InitTracers(int* status, int n, TracerInfo* table, StatisticsT
                 double** grid = nullptr;
                 if (GridReadCode == 1) {
                     ReadGrid(gridFile, grid, 0, true, true, 0, false);
+                    statecheck::CheckGrid(*this, statecheck::InputPath(*this, gridFile), grid, "tracer storage",
+                                          {0, statecheck::MaxConcentration});
                 } else {
                     grid = NewGrid();
                     for (int32_t r = 1; r <= NRows; ++r) {

@@ -70,6 +70,13 @@ public:
     // Null when off. When on, a table that does not exist yet ends the run
     // (code 57).
     virtual RunoffTable GetQg();
+    // What flowed onto the cell from its neighbours less what flowed off it
+    // over the current model step [mm over the cell]; summed over a set of
+    // cells it is the flow across the set's border.
+    double StepNetInflow(int32_t row, int32_t col) const {
+        const size_t at = static_cast<size_t>(row) * static_cast<size_t>(NCols + 2) + static_cast<size_t>(col);
+        return at < NetInflow.size() ? NetInflow[at] : 0.0;
+    }
     // The soil model's subbasin table: the ranks of this model index its
     // tables, so the subbasin codes must be the same (else code 3).
     void CheckSubbasins(const SubbasinTable& soil);
@@ -136,6 +143,11 @@ public:
     double** RiverWidth = nullptr;
     double** FlowTimes = nullptr;
     double** Regions = nullptr;
+    std::vector<double> NetInflow;  // StepNetInflow of every cell, (NCols + 2) per row
+    // "ice_firn": the glacier share of a cell of a glacier of fixed extent
+    // (null without one); the soil model works on the rest of the cell.
+    double** IceShare = nullptr;
+    double IceFreeShare(int32_t row, int32_t col) const;
     bool SiltingUpRunoff = false;   // "DirectRunoffSiltingUp" exists
 
     // Zones and runoff tables.
@@ -257,4 +269,5 @@ private:
     ExchangeTable<double> Qg;
     StorageContentStage* StorageStage = nullptr;
     FILE* StateFile = nullptr;  // the storage content file while it is read
+    std::string StatePath;      // its path
 };

@@ -300,6 +300,7 @@ void surfaceroutingclass::ApplyFluxesRow(int32_t row, double dt) {
             out += S;
             S = 0;
         }
+        NetInflow[static_cast<size_t>(row) * static_cast<size_t>(NCols + 2) + static_cast<size_t>(col)] += in - out;
         for (int k = 1; k <= TracerCount; ++k) {
             double& c = TracerStorage[static_cast<size_t>(k)].StorageGrid[row][col];
             c = S > 0 ? c / S : 0.0;
@@ -321,6 +322,12 @@ void surfaceroutingclass::ApplyFluxesRow(int32_t row, double dt) {
     }
 }
 
+double surfaceroutingclass::IceFreeShare(int32_t row, int32_t col) const {
+    if (!IceShare) return 1.0;
+    const double g = IceShare[row][col];
+    return g == NoData || !std::isfinite(g) ? 1.0 : 1.0 - std::clamp(g, 0.0, 1.0);
+}
+
 void surfaceroutingclass::TakeOverRow(int32_t i) {
     const auto [first, last] = ColumnRange(RowExtents, i, NCols);
     for (int32_t j = first; j <= last; ++j) {
@@ -328,9 +335,15 @@ void surfaceroutingclass::TakeOverRow(int32_t i) {
         // With the silting-up model the soil takes its direct runoff and
         // not the surface storage: what lies on the surface stays there,
         // with its tracers.
+        // The soil model's direct runoff is in mm over the cell's ice-free
+        // part, the surface water in mm over the whole cell. A cell all
+        // glacier has no soil column to take the water that flowed onto
+        // it: the water stays on the surface and flows on.
         double& S = Surface[i][j];
-        const double kept = SiltingUpRunoff ? S : 0.0;
-        const double direct = DirectFlow[i][j];
+        const double iceFree = IceFreeShare(i, j);
+        const double kept = SiltingUpRunoff || iceFree <= 0 ? S : 0.0;
+        const double runoff = DirectFlow[i][j];
+        const double direct = runoff * iceFree;
         S = kept + direct;
         Depth[i][j] = S / 1000;
         for (int k = 1; k <= TracerCount; ++k) {
@@ -341,7 +354,7 @@ void surfaceroutingclass::TakeOverRow(int32_t i) {
             // as a concentration and any other tracer's as an amount
             // (concentration x mm); on the surface both are concentrations.
             const bool evaporating = Tracers && Tracers[k].evaporating;
-            const double concentration = evaporating ? qd : (direct > 0 ? qd / direct : 0.0);
+            const double concentration = evaporating ? qd : (runoff > 0 ? qd / runoff : 0.0);
             // The water kept on the surface brings the concentration it
             // had at the end of the last sub-step.
             const double mixed = kept > 0 ? (kept * surface + direct * concentration) / S : concentration;
@@ -365,6 +378,8 @@ void surfaceroutingclass::SnapshotRow(int32_t row) {
 void surfaceroutingclass::RunTimeStep(int64_t, int64_t, int64_t, int64_t) {
     if (Method == 0) return;
     RowShortest.assign(static_cast<size_t>(std::max(NRows, 0)) + 1, NoFlow);
+    const size_t gridSize = static_cast<size_t>(std::max(NRows, 0) + 2) * static_cast<size_t>(std::max(NCols, 0) + 2);
+    if (NetInflow.size() != gridSize) NetInflow.assign(gridSize, 0.0);
     const size_t marks = static_cast<size_t>(std::max(NRows, 0)) + 2;
     if (RowMarksSize != marks) {
         FluxesDone = std::make_unique<std::atomic<int64_t>[]>(marks);

@@ -394,6 +394,7 @@ void surfaceroutingclass::BeginTimeStep(int64_t hour, int64_t day, int64_t month
         if (TracerStorage[k].Statistics) TracerStorage[k].Statistics->ResetStep();
     zoneFZT_QD.Advance();
     zoneFZT_QI.Advance();
+    NetInflow.assign(static_cast<size_t>(NRows + 2) * static_cast<size_t>(NCols + 2), 0.0);
 }
 
 void surfaceroutingclass::RouteZonesToSubbasins(int64_t hour, int64_t day, int64_t month, int64_t year) {

@@ -358,8 +358,8 @@ void unsatzonmodellklasse::SoilColumnRow(int i, int64_t hour, int64_t day, int64
             if (SiltingUp && SiltingUp[i][j] > 0) {
                 if (!SiltingUpIsSurfaceStorage)
                     silting = SiltingUp[i][j] / (S * U);  // direct runoff of the whole model step
-                else if (SurfaceRoutingActive)
-                    silting = SiltingUp[i][j] / U;  // refilled by surface routing every sub-step
+                else if (SurfaceRoutingActive)  // refilled by surface routing every sub-step; mm over
+                    silting = SiltingUp[i][j] / U / (1 - glacier);  // the cell to its ice-free part
             }
             for (auto* v : {&w.layerInterflow, &w.riverInfiltration, &w.riverExfiltration, &w.capillarySupply,
                             &w.baseflowWithdrawal, &w.layerEvaporation, &w.layerTranspiration, &w.layerEtr,

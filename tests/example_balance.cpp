@@ -9,9 +9,9 @@
 // 1e-9 of what moved in it, with the terms of that step.
 //
 // The run writes its outputs as `ruvex` would. The tables give every term in
-// mm over the ledger's area; the exit code is 0 when the basin's ledger
-// closes every year to 1e-9 of its precipitation, else 1 (2 when the run
-// itself fails).
+// mm over the ledger's area; the exit code is 0 when the basin's ledger and
+// every subbasin's close every year to 1e-9 of their precipitation, else 1
+// (2 when the run itself fails).
 
 #include <cmath>
 #include <cstdio>
@@ -87,11 +87,13 @@ int main(int argc, char** argv) {
         for (size_t l = 0; l < ledgers.size(); ++l) {
             std::printf("%s\n", ledgers[l].PeriodTableInMm(k, names[l]).c_str());
         }
-        const double precipitation = ledgers[0].PeriodTotal(k, "precipitation");
-        const double residual = ledgers[0].Periods()[k].Residual;
-        if (!(std::fabs(residual) <= Limit * precipitation)) closed = false;
+        for (size_t l = 0; l < ledgers.size(); ++l) {
+            const double precipitation = ledgers[l].PeriodTotal(k, "precipitation");
+            const double residual = ledgers[l].Periods()[k].Residual;
+            if (!(std::fabs(residual) <= Limit * precipitation)) closed = false;
+        }
     }
-    std::printf("the basin's ledger %s every year to %.0e of its precipitation\n", closed ? "closes" : "does NOT close",
-                Limit);
+    std::printf("the ledgers of the basin and its subbasins %s every year to %.0e of their precipitation\n",
+                closed ? "close" : "do NOT close", Limit);
     return closed ? 0 : 1;
 }

@@ -26,18 +26,19 @@ using namespace testsupport;
 
 namespace {
 
-// The control text of the example from hour 1 of `startDay`, `month` 2019 for
-// `hours` hourly steps, the glacier and the aquifer left as the example has
-// them, without its travel times.
-std::string ExampleWindowControl(int startDay, int hours, int month = 6) {
+// The control text of the example from hour 1 of `startDay`, `month`, `year`
+// for `hours` hourly steps, the glacier and the aquifer left as the example
+// has them, without its travel times.
+std::string ExampleWindowControl(int startDay, int hours, int month = 6, int year = 2019) {
     std::string control = ReadFile((soiltest::ExampleBasin() / "basin.ctl").string());
     const size_t begin = control.find("[model_time]");
     const size_t end = control.find("[zone_grid]");
     if (begin == std::string::npos || end == std::string::npos) return "";
     control.replace(begin, end - begin,
-                    "[model_time]\n1\n" + std::to_string(startDay) + "\n" + std::to_string(month) + "\n2019\n" +
-                        std::to_string((hours - 1) % 24 + 1) + "\n" + std::to_string(startDay + (hours - 1) / 24) +
-                        "\n" + std::to_string(month) + "\n2019\n\n");
+                    "[model_time]\n1\n" + std::to_string(startDay) + "\n" + std::to_string(month) + "\n" +
+                        std::to_string(year) + "\n" + std::to_string((hours - 1) % 24 + 1) + "\n" +
+                        std::to_string(startDay + (hours - 1) / 24) + "\n" + std::to_string(month) + "\n" +
+                        std::to_string(year) + "\n\n");
     // A window cuts its subbasins off from their outlets, so their travel
     // times would start beyond the first zone: every window runs with one zone.
     return RemoveStandardGrids(control, {"flow_times.asc"});
@@ -322,6 +323,25 @@ TEST(BasinLedger, SnowOnTheFixedGlacierCloses) {
     ASSERT_EQ(run.Code, 0) << run.Console;
 }
 
+// The same corner in the downpour of 20 May 2020: the surface water runs
+// from the cells below the glacier's edge onto two cells all glacier, which
+// have no soil column to take it in. It stays on their surface and flows
+// on, and the soil of a cell takes the surface water over its ice-free part
+// only.
+TEST(BasinLedger, SurfaceWaterOnTheGlacierCloses) {
+    TempDir dir;
+    soiltest::CopyExampleInputs(dir);
+    soiltest::CropExampleGrids(dir, 38, 58, 12, 12);
+    const std::string control = SubbasinThreeOnly(ExampleWindowControl(20, 14, 5, 2020), 1.0);
+    ASSERT_FALSE(control.empty());
+    const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication&, BasinLedger& ledger) {
+        EXPECT_GT(ledger.LargestOf("water on the surface"), 0);
+        EXPECT_LT(std::fabs(ledger.RunResidual()) / ledger.RunScale(), 1e-9) << ledger.Table();
+        EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+    });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
 // Without the glacier and the aquifer, with surface routing (flowpath method
 // 1) over two sub-steps and the silting-up of the tilled meadow: the water
 // that the soil cannot take in flows over the surface to the river cells and
@@ -460,12 +480,40 @@ TEST(BasinLedger, EverySubbasinClosesWithSurfaceRoutingAndRiverIrrigation) {
     ASSERT_EQ(run.Code, 0) << run.Console;
 }
 
-// The first days of January, when the fields take 3 mm a day from the
+// The lower valley in the downpour of 20 May 2020: water on the surface runs
+// from one subbasin's cells onto another's before it reaches a channel.
+// What crossed each border enters one subbasin's ledger and leaves the
+// other's, and every subbasin closes.
+TEST(BasinLedger, SurfaceWaterAcrossSubbasinBordersCloses) {
+    TempDir dir;
+    const std::string control = ValleyControl(dir, ExampleWindowControl(20, 14, 5, 2020), 24, 1, 12, 32);
+    ASSERT_FALSE(control.empty());
+    const LedgerRun run =
+        RunWithLedgers(dir, control, {1, 2, 3}, [](ModellApplication&, std::vector<BasinLedger>& ledgers) {
+            ASSERT_EQ(ledgers.size(), 4u);
+            double crossed = 0, net = 0;
+            for (size_t s = 0; s < ledgers.size(); ++s) {
+                const BasinLedger& ledger = ledgers[s];
+                SCOPED_TRACE(s);
+                EXPECT_LT(std::fabs(ledger.RunResidual()), 1e-9 * ledger.RunScale()) << ledger.Table();
+                EXPECT_LT(ledger.WorstRelativeStep(), 1e-9) << ledger.Table();
+                if (s == 0) continue;
+                crossed += std::fabs(ledger.TotalOf("surface water across the border"));
+                net += ledger.TotalOf("surface water across the border");
+            }
+            EXPECT_GT(crossed, 0);
+            EXPECT_NEAR(net, 0, 1e-9 * crossed);
+        });
+    ASSERT_EQ(run.Code, 0) << run.Console;
+}
+
+// The first days of January, with the fields taking 3 mm a day from the
 // rivers: what the routing gives up, the land receives.
 TEST(BasinLedger, IrrigationFromTheRiversCloses) {
     TempDir dir;
-    const std::string control = LowerValleyControl(dir, 2, 1);
+    std::string control = LowerValleyControl(dir, 2, 1);
     ASSERT_FALSE(control.empty());
+    control = WithJanuaryRiverIrrigation(control);
     const LedgerRun run = RunWithLedger(dir, control, [](ModellApplication&, BasinLedger& ledger) {
         const double relative = std::fabs(ledger.RunResidual()) / ledger.RunScale();
         std::printf("%s", ledger.Table().c_str());

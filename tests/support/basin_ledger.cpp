@@ -96,8 +96,9 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
     surfaceroutingclass* surface =
         app.SurfaceRouting && app.SurfaceRouting->GetMethod() > 0 ? app.SurfaceRouting : nullptr;
     // A subbasin's ledger ends where its runoff is handed to the routing,
-    // which stays out of it; surface routing's flows across its border it
-    // does not know. The groundwater model joins it
+    // which stays out of it; surface routing's flows across its border
+    // enter it as what flowed onto its cells less what flowed off them. The
+    // groundwater model joins it
     // when it runs one sub-step per step: the flows across the border and
     // the cells' balance residuals are then those of the heads and balances
     // the step ends with.
@@ -246,6 +247,15 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
                 }
             }
             return sum;
+        });
+    }
+
+    if (subbasin > 0 && surface) {
+        // Water on the surface flows between the subbasins' cells.
+        Add("surface water across the border", Kind::In, [surface, cells] {
+            double sum = 0;
+            for (const Cell& k : *cells) sum += surface->StepNetInflow(k.r, k.c) * k.area;
+            return sum / 1000;
         });
     }
 
@@ -422,7 +432,8 @@ BasinLedger::BasinLedger(ModellApplication& app, int subbasin) {
     });
     if (soil->PondingStorage) Add("ponds", Kind::Store, iceFree(soil->PondingStorage));
     if (surface) {
-        Add("water on the surface", Kind::Store, iceFree(surface->Surface));
+        // The surface water is in mm over the whole cell, glacier or not.
+        Add("water on the surface", Kind::Store, wholeCell(surface->Surface));
         // The travel-time zones behind the outlet zone hold mm x weight x
         // sub-steps; the two linear storages hold q B / (1 - B) over the
         // subbasin.

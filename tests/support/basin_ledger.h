@@ -51,9 +51,9 @@ public:
     // With `subbasin` (a rank of the soil model's subbasins) the ledger
     // covers that subbasin's cells down to its runoff handed to the
     // routing, with the groundwater flows across its border when the
-    // groundwater model runs one sub-step per step; it closes only without
-    // surface routing, whose flows across the border it does not know, and
-    // without water the rivers give to its land.
+    // groundwater model runs one sub-step per step and the surface water
+    // that surface routing moved across it; the river water its fields
+    // take comes into it from outside.
     explicit BasinLedger(ModellApplication& app, int subbasin = 0);
 
     // Reads the storages before the first step.
