@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/modapuzr.h"
+#include "app/modapuzr_menu.h"
 #include "framework/build_stamp.h"
 #include "framework/diagnostics_writer.h"
 #include "framework/parallel_rows.h"
@@ -49,6 +50,7 @@ void WriteBanner(DiagnosticsWriter& writer) {
 
 int main(int argc, char** argv) {
     ChooseThreadWaitPolicy(argv);
+    ChooseThreadCount();
     std::setlocale(LC_ALL, "C");
     std::locale::global(std::locale::classic());
 
@@ -88,6 +90,9 @@ int main(int argc, char** argv) {
             InstallSignalHandlers();
             try {
                 exitCode = application->run();
+                // A signal to end after the last step: the run is not cleared
+                // as a finished one, its end state is not written.
+                StopWhenTerminated(writer);
                 application->ClearMemory();
             } catch (int code) {
                 ApplicationRunning = 0;
@@ -106,6 +111,9 @@ int main(int argc, char** argv) {
             ApplicationRunning = 0;
             CurrentApplication = nullptr;
             delete application;
+            // A signal that arrived while the end state was being committed:
+            // the state is whole, the remaining control files are not run.
+            StopWhenTerminated(writer);
         }
         *writer << "exitcode " << exitCode << "[end-entry]";
         *writer << "o.k.\n\nthe end." << "[end-entry]";

@@ -4,12 +4,14 @@
 #include <functional>
 #include <initializer_list>
 
+#include "app/modapuzr_menu.h"
 #include "forcing/expokorr.h"
 #include "framework/build_stamp.h"
 #include "forcing/meteoint.h"
 #include "forcing/meteoint_precicorr.h"
 #include "forcing/meteoint_superposition.h"
 #include "framework/diagnostics_writer.h"
+#include "framework/end_state_stage.h"
 #include "framework/gridtable.h"
 #include "framework/signals.h"
 #include "framework/statistics_table.h"
@@ -148,7 +150,14 @@ void ModellApplication::Construct(int argc, char** argv) {
     UnsaturatedZone->UpdateMaxPumping();
     // Read modes 1 and 3 go on from an earlier run's state.
     const int readMode = UnsaturatedZone->GetReadGridMode();
-    if (readMode == 1 || readMode == 3) Setup->ResumeLanduseParameters();
+    if (readMode == 1 || readMode == 3) {
+        // The phenology first: the parameters of the first step follow from it.
+        if (UnsaturatedZone->GetMethod() != 0 && UnsaturatedZone->GetStorageFileName()) {
+            Setup->ReadPhenologyState(
+                InDirectory(Settings.InitialStateDirectory, *UnsaturatedZone->GetStorageFileName()));
+        }
+        Setup->ResumeLanduseParameters();
+    }
     const DumpSwitches dump = DumpSwitchesOf(argc, argv);
     UnsaturatedZone->SetDumpMode(dump.DumpMode, dump.CloseAfterDump);
     Evapotranspiration->InitLakes("[lake_model]");
@@ -246,6 +255,9 @@ void ModellApplication::Construct(int argc, char** argv) {
 }
 
 int ModellApplication::run() {
+    // The snapshots of the last step under their plain names are staged with
+    // the end state.
+    endstate::Enable();
     try {
         if (SpinUpSwitch > 0 && doTemperaturePreSpinUp > 0) PreSpinUp();
         if (SpinUpSwitch > 0 && repeatCnt <= 0) Finished = 1;
@@ -281,6 +293,7 @@ void ModellApplication::PreSpinUp() {
     meteointerpol* temperature = MeteoInputs[1];
     const RunHooks hooks = MenuHooks();
     while (!Finished) {
+        StopWhenTerminated(Writer);
         CheckCtrlC(hooks);
         temperature->GetActualDate(&CurrentHour, &CurrentDay, &CurrentMonth, &CurrentYear);
         const int64_t h = CurrentHour, d = CurrentDay, m = CurrentMonth, y = CurrentYear;
@@ -337,6 +350,8 @@ void ModellApplication::WaitForFile(const std::string& name, long ticks) { ::Wai
 
 void ModellApplication::TimeStep() {
     const RunHooks hooks = MenuHooks();
+    // SIGTERM and SIGHUP end the run between two steps.
+    StopWhenTerminated(Writer);
     // Ctrl-C: the state is examined and cleared at the start of every step.
     CheckCtrlC(hooks);
 
@@ -459,8 +474,10 @@ void ModellApplication::FlushAfterError() noexcept {
         } catch (...) {
         }
     }
-    // The storage content file stays as it was: its staged sections are
+    // The end state stays as it was: the grids and stacks staged at the last
+    // step are removed, the storage content file's staged sections are
     // dropped with the application.
+    endstate::Discard();
 }
 
 void ModellApplication::ClearMemory() {
@@ -468,8 +485,12 @@ void ModellApplication::ClearMemory() {
         *Writer << "reached end of simulation sucessfully" << "[end-entry]";
         if (InitComplete) FlushAll();
         TeardownStarted = 1;
+        // Every file written from here on belongs to the end state, which is
+        // put in place whole once all of it is written.
+        endstate::Begin(Settings.DefaultOutputDirectory);
         // Taken before the components release their grids.
-        const std::string vegetation = VegetationStateText(GridTable.get(), Settings.NRows, Settings.NCols);
+        const std::string vegetation = VegetationStateText(GridTable.get(), Settings.NRows, Settings.NCols) +
+                                       (Setup ? Setup->PhenologyStateText() : std::string());
         const std::string* storageName =
             UnsaturatedZone && UnsaturatedZone->GetMethod() != 0 ? UnsaturatedZone->GetStorageFileName() : nullptr;
         FinishComponents();
@@ -478,9 +499,15 @@ void ModellApplication::ClearMemory() {
                                 true, Writer);
         }
         StorageContent.Commit(Writer);
+        // A signal to end that came while the end state was written: the
+        // staged files are dropped, the state before this run stands.
+        StopWhenTerminated(Writer);
+        endstate::Commit(Writer);
         *Writer << "o.k.\n" << "[end-entry]";
         *Writer << "deleting modules..." << "[end-entry]";
     } catch (int code) {
+        StorageContent.Discard();
+        endstate::Discard();
         *Writer << "FATAL: Exception in Modellapplication::ClearMemory() caught!" << "[end-entry]";
         throw;
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -37,7 +38,7 @@ bool SameMonth(const CouplingProgress& last, const StepDate& date) {
 
 int ReadMenuAnswer(std::istream& console) {
     char answer = 0;
-    if (!(console >> std::skipws >> answer)) return 0;
+    if (!(console >> std::skipws >> answer)) return MenuAnswerEndOfInput;
     return std::isdigit(static_cast<unsigned char>(answer)) ? answer - '0' : 0;
 }
 
@@ -48,7 +49,16 @@ int CtrlCMenu(const RunHooks& hooks) {
                          "buffers and go on\n\nchoose one of the above options: "
                       << "[end-entry]";
     }
-    const int answer = ReadMenuAnswer(ConsoleOf(hooks));
+    int answer = ReadMenuAnswer(ConsoleOf(hooks));
+    if (answer == MenuAnswerEndOfInput) {
+        // Nobody can answer (a batch job): stop cleanly and keep everything.
+        if (hooks.Writer) {
+            *hooks.Writer << "WARNING: no answer from the console (end of input): taking 1, the run ends after this "
+                             "step with all grids, buffers and the end state written"
+                          << "[end-entry]";
+        }
+        answer = 1;
+    }
     CtrlCState = answer;
     switch (answer) {
     case 0:
@@ -96,6 +106,16 @@ void CheckCtrlC(const RunHooks& hooks) {
     if (state == 1) ShowCtrlCMenu(hooks);
 }
 
+void StopWhenTerminated(DiagnosticsWriter* writer) {
+    const int code = TerminationExitCode();
+    if (code == 0) return;
+    if (writer) {
+        *writer << "FATAL: the run was told to end by " << (TerminationSignal == SIGHUP ? "SIGHUP" : "SIGTERM")
+                << ": the finished steps are kept, the end state is not written" << "[end-entry]";
+    }
+    throw code;
+}
+
 void WaitTicks(long ticks) {
     if (ticks <= 0) {
         std::this_thread::yield();
@@ -106,7 +126,7 @@ void WaitTicks(long ticks) {
     const auto deadline = steady_clock::now() + duration_cast<steady_clock::duration>(duration<double>(seconds));
     // Short slices, so that a pending Ctrl-C is answered without delay.
     constexpr auto slice = milliseconds(50);
-    while (CtrlCState == 0) {
+    while (CtrlCState == 0 && TerminationSignal == 0) {
         const auto now = steady_clock::now();
         if (now >= deadline) return;
         std::this_thread::sleep_for(std::min<steady_clock::duration>(deadline - now, slice));
@@ -115,14 +135,17 @@ void WaitTicks(long ticks) {
 
 void WaitForFile(const RunHooks& hooks, const std::string& name, long ticks) {
     DiagnosticsWriter* writer = hooks.Writer;
+    bool stopAfterWait = false;
     try {
         if (writer) *writer << "waiting for external synchronisation file " << name << "...";
         for (;;) {
             if (FILE* file = std::fopen(name.c_str(), "rb")) {
                 std::fclose(file);
                 if (writer) *writer << "found it! " << "[end-entry]";
+                if (stopAfterWait) CtrlCState = 1;
                 return;
             }
+            StopWhenTerminated(writer);
             if (CtrlCState != 0) {
                 CtrlCState = 0;
                 if (writer) {
@@ -131,7 +154,19 @@ void WaitForFile(const RunHooks& hooks, const std::string& name, long ticks) {
                                "buffers!\n\nchoose one of the above options: "
                             << "[end-entry]";
                 }
-                const int answer = ReadMenuAnswer(ConsoleOf(hooks));
+                int answer = ReadMenuAnswer(ConsoleOf(hooks));
+                if (answer == MenuAnswerEndOfInput) {
+                    // Nobody can answer: the wait goes on, and the menu at the
+                    // next step (which reads the same end of input) ends the
+                    // run cleanly.
+                    if (writer) {
+                        *writer << "WARNING: no answer from the console (end of input): the run ends cleanly after "
+                                   "the next step"
+                                << "[end-entry]";
+                    }
+                    stopAfterWait = true;
+                    answer = 0;
+                }
                 // 1 and 3 stay: the question comes again while the file is
                 // missing, and a 1 left standing opens the menu at the next step.
                 CtrlCState = answer > 3 ? 0 : answer;

@@ -55,9 +55,12 @@ struct RunHooks {
     std::function<void(long ticks)> WaitTicks;
 };
 
+// What ReadMenuAnswer gives when the console has no more input.
+inline constexpr int MenuAnswerEndOfInput = -1;
+
 // One answer from the console: the first character after blanks; its digit
-// value, 0 for anything else or the end of the input. The rest of the line
-// stays in the input.
+// value, 0 for anything else, MenuAnswerEndOfInput at the end of the input.
+// The rest of the line stays in the input.
 int ReadMenuAnswer(std::istream& console);
 
 // Shows the Ctrl-C menu, reads the answer and acts on it; the global Ctrl-C
@@ -65,6 +68,8 @@ int ReadMenuAnswer(std::istream& console);
 // CtrlCCancelAtEndOfStep after "cancel with next interval" (end dates set), or
 // CtrlCCancelNow for "cancel now", which is left to the caller (nothing else
 // is done then). The Ctrl-C handler is armed again after every other answer.
+// A console without input (a run without a terminal) answers 1: the run ends
+// cleanly after the step with everything written, and says so.
 int CtrlCMenu(const RunHooks& hooks);
 
 // "Cancel now": the warning entry, the diagnostics file finished, and the
@@ -78,12 +83,19 @@ void ShowCtrlCMenu(const RunHooks& hooks);
 // shows the menu when Ctrl-C had been pressed.
 void CheckCtrlC(const RunHooks& hooks);
 
+// Ends the run when SIGTERM or SIGHUP has arrived: a FATAL entry naming the
+// signal, then the code 128 + the signal is thrown, so that the finished
+// steps are flushed as after any fatal error and no end state is written.
+void StopWhenTerminated(DiagnosticsWriter* writer);
+
 // A sleeping pause as long as `ticks` processor clock ticks; it ends early
-// when a Ctrl-C is pending.
+// when a Ctrl-C or a signal to end is pending.
 void WaitTicks(long ticks);
 
 // Waits until the file `name` can be opened, pausing `ticks` between looks.
-// A Ctrl-C while waiting asks whether to cancel; the answer 2 throws 98.
+// A Ctrl-C while waiting asks whether to cancel; the answer 2 throws 98. A
+// console without input leaves the Ctrl-C state at 1 once the file is found,
+// so that the menu at the next step ends the run cleanly.
 void WaitForFile(const RunHooks& hooks, const std::string& name, long ticks);
 
 // Writes `text` (nothing added) to a temporary file in the target's directory

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/end_state_stage.h"
 #include "framework/gridfiles.h"
 #include "framework/gridfiles_io.h"
 #include "framework/gridtable.h"
@@ -213,7 +214,9 @@ void modelobject::WriteStack(const std::string& fileName, GridStack stack, int n
             Entry(Writer, "FATAL: error opening ", path, ": invalid number of levels ", numLevels);
             throw 26;
         }
-        gridio::CFile file(std::fopen(path.c_str(), textOutput ? "w" : "wb"));
+        // While the end state is written, the file goes to a staged name.
+        const std::string written = endstate::WritePath(path);
+        gridio::CFile file(std::fopen(written.c_str(), textOutput ? "w" : "wb"));
         if (!file.get()) {
             Entry(Writer, "FATAL: error opening ", path);
             throw 26;
@@ -267,6 +270,7 @@ void modelobject::WriteStack(const std::string& fileName, GridStack stack, int n
             Entry(Writer, "FATAL: error closing ", path);
             throw 27;
         }
+        endstate::Written(path);
     }
     ArmCtrlCHandler();
 }

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/end_state_stage.h"
 #include "framework/gridfiles.h"
 #include "framework/gridfiles_io.h"
 #include "framework/modelobject.h"
@@ -99,7 +100,9 @@ void WriteGridFile(modelobject& writer, const std::string& fileName, double** gr
     PrefixDirectory(writer.OutputDirectory, path);
     {
         CtrlCIgnored quiet;
-        gridio::CFile file(std::fopen(path.c_str(), textOutput ? "w" : "wb"));
+        // While the end state is written, the file goes to a staged name.
+        const std::string written = endstate::WritePath(path);
+        gridio::CFile file(std::fopen(written.c_str(), textOutput ? "w" : "wb"));
         if (!file.get()) {
             Entry(writer.Writer, "FATAL: error creating ", path,
                   textOutput ? " for writing in text mode." : " for writing in binary mode.");
@@ -114,6 +117,7 @@ void WriteGridFile(modelobject& writer, const std::string& fileName, double** gr
             Entry(writer.Writer, "FATAL: error closing ", path);
             throw 27;
         }
+        endstate::Written(path);
     }
     ArmCtrlCHandler();
 }

@@ -86,6 +86,26 @@ inline bool WorthThreadsForLightPass(int64_t cells) { return cells >= ParallelTh
 // be done or the new start failed.
 void ChooseThreadWaitPolicy(char** argv);
 
+// Threads a run can use on `cores` processors while other work keeps `load`
+// of them busy: the idle cores, at least 1 and at most `cores`. A thread
+// more than the idle cores shares a core with other work, and the whole team
+// then waits at every barrier for the thread that lost its time slice: on
+// the 400 x 300 valley at a load of about 5, 8 threads were slower than 4.
+int ThreadsForLoad(int cores, double load);
+
+// The work of other processes on the machine from /proc/loadavg
+// (`text` its contents): the smaller of the one-minute average and the tasks
+// runnable now less the reader itself, so that a machine that has just
+// become quiet (or the load of this user's previous run) does not hold the
+// count down. Negative when the text cannot be read.
+double OtherLoad(const char* text);
+
+// Sets the team size of the run's parallel regions to ThreadsForLoad of the
+// processors the run may use and the load of the machine at its start,
+// unless OMP_NUM_THREADS is set (then the runtime's choice stands). Returns
+// the number of threads chosen, 0 when the choice was left alone.
+int ChooseThreadCount();
+
 // Cuts rows 1..rows into `threads` blocks of neighbouring rows of about equal
 // cost (`cost(r)` is row r's): a pass in which every thread takes its own
 // block keeps what a row reads of its neighbour rows mostly in the thread's

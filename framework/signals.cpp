@@ -5,6 +5,9 @@
 ModellApplication* CurrentApplication = nullptr;
 volatile sig_atomic_t CtrlCState = 0;
 volatile sig_atomic_t ApplicationRunning = 0;
+volatile sig_atomic_t TerminationSignal = 0;
+
+int TerminationExitCode() { return TerminationSignal != 0 ? 128 + TerminationSignal : 0; }
 
 namespace {
 
@@ -37,6 +40,13 @@ void OnCtrlC(int signalNumber) {
     WriteConsole(message, sizeof message - 1);
 }
 
+void OnTermination(int signalNumber) {
+    if (TerminationSignal != 0) return;
+    TerminationSignal = signalNumber;
+    static const char message[] = "\nsignal to end received: the run stops after the current step...\n\n";
+    WriteConsole(message, sizeof message - 1);
+}
+
 void OnFloatingPointError(int /*signalNumber*/) {
     // Floating-point traps stay masked, so only integer faults arrive here;
     // returning would repeat the faulting instruction.
@@ -52,6 +62,8 @@ void ResetCtrlCHandler() { SetHandler(SIGINT, SIG_DFL); }
 void InstallSignalHandlers() {
     SetHandler(SIGINT, OnCtrlC);
     SetHandler(SIGFPE, OnFloatingPointError);
+    SetHandler(SIGTERM, OnTermination);
+    SetHandler(SIGHUP, OnTermination);
 }
 
 CtrlCIgnored::CtrlCIgnored() {

@@ -16,7 +16,16 @@ extern volatile sig_atomic_t CtrlCState;
 // deletion; the Ctrl-C handler touches nothing otherwise.
 extern volatile sig_atomic_t ApplicationRunning;
 
+// The signal (SIGTERM or SIGHUP) that asked the run to end, 0 while none has.
+// The time loop ends the run between two steps as a fatal error does, with
+// the code TerminationExitCode().
+extern volatile sig_atomic_t TerminationSignal;
+
+// 128 + the termination signal, or 0 while none has arrived.
+int TerminationExitCode();
+
 void OnCtrlC(int signalNumber);
+void OnTermination(int signalNumber);
 void OnFloatingPointError(int signalNumber);
 void ArmCtrlCHandler();
 void ResetCtrlCHandler();

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "framework/diagnostics_writer.h"
+#include "framework/end_state_stage.h"
 
 StorageContentStage::~StorageContentStage() { Discard(); }
 
@@ -59,6 +60,12 @@ void StorageContentStage::Commit(DiagnosticsWriter* writer) {
         if (!written || closed != 0) {
             std::remove(staged.Path.c_str());
             Fail(writer, target, errno);
+        }
+        if (endstate::Active()) {
+            // Part of the run's end state: renamed with all its other files.
+            endstate::WritePath(target);
+            endstate::Written(target);
+            continue;
         }
         if (std::rename(staged.Path.c_str(), target.c_str()) != 0) {
             const int number = errno;

@@ -1,6 +1,7 @@
 #include "framework/string_helpers.h"
 
 #include <charconv>
+#include <cstdio>
 
 size_t SplitString(const std::string& text, const std::string& delimiters, std::vector<std::string>& list) {
     const bool quotesSplit = delimiters.find('"') != std::string::npos;
@@ -60,6 +61,26 @@ void AppendShortest(std::string& out, double value) {
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     out.append(buffer, result.ptr);
 }
+
+void AppendGridRows(std::string& out, double** grid, int first, int last, int columns) {
+    for (int i = first; i <= last; ++i) {
+        for (int j = 1; j <= columns; ++j) {
+            if (j > 1) out += ' ';
+            AppendShortest(out, grid[i][j]);
+        }
+        out += '\n';
+    }
+}
+
+bool ReadTextLine(FILE* file, std::string* line) {
+    line->clear();
+    int ch = std::fgetc(file);
+    if (ch == EOF) return false;
+    for (; ch != EOF && ch != '\n'; ch = std::fgetc(file)) *line += static_cast<char>(ch);
+    return true;
+}
+
+bool BlankLine(const std::string& line) { return line.find_first_not_of(" \t\r") == std::string::npos; }
 
 std::string InDirectory(const std::string& directory, const std::string& name) {
     if (name.empty() || name[0] == '/' || name[0] == '~') return name;

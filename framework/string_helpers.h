@@ -1,6 +1,7 @@
 #pragma once
 // Small text helpers used by the table readers and the control-file code.
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,16 @@ std::string& CutSubstring(std::string& buffer, long start, long length);
 // number the model may read again: grids, tables, state sections).
 std::string ShortestText(double value);
 void AppendShortest(std::string& out, double value);
+
+// Appends the rows `first` to `last` of `grid` (columns 1 to `columns`), one
+// line each, its numbers in the shortest form that reads back exactly.
+void AppendGridRows(std::string& out, double** grid, int first, int last, int columns);
+
+// Reads one line of `file` without its newline; false at the end of the file.
+bool ReadTextLine(FILE* file, std::string* line);
+
+// True when `line` holds nothing but blanks, tabs and carriage returns.
+bool BlankLine(const std::string& line);
 
 // `name` inside `directory`, unless it begins with "/" or "~".
 std::string InDirectory(const std::string& directory, const std::string& name);

@@ -5,6 +5,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/state_checks.h"
 #include "framework/statistics_table.h"
 #include "framework/tracer_info.h"
 #include "framework/zonalstatistic.h"
@@ -269,6 +270,8 @@ void teilmodellklasse::InitTracers(int* status, int n, TracerInfo* table, Statis
             std::snprintf(name, sizeof name, "concstor_tracer_%d_%s", i, ModuleName.c_str());
             if (ReadGridsCode == 1) {
                 ReadGrid(record.GridFileName, record.StorageGrid, 0, true, false, 0, false);
+                statecheck::CheckGrid(*this, statecheck::InputPath(*this, record.GridFileName), record.StorageGrid,
+                                      "tracer storage", {0, statecheck::MaxConcentration});
             } else {
                 record.StorageGrid = matrix(1, NRows, 1, NCols, NRows);
                 for (int r = 1; r <= NRows; ++r) {

@@ -27,26 +27,6 @@ bool VegetationGridName(const std::string& name) {
     return false;
 }
 
-void AppendRows(std::string& text, double** grid, int first, int last, int columns) {
-    for (int i = first; i <= last; ++i) {
-        for (int j = 1; j <= columns; ++j) {
-            if (j > 1) text += ' ';
-            AppendShortest(text, grid[i][j]);
-        }
-        text += '\n';
-    }
-}
-
-bool ReadLine(FILE* file, std::string* line) {
-    line->clear();
-    int ch = std::fgetc(file);
-    if (ch == EOF) return false;
-    for (; ch != EOF && ch != '\n'; ch = std::fgetc(file)) *line += static_cast<char>(ch);
-    return true;
-}
-
-bool Blank(const std::string& line) { return line.find_first_not_of(" \t\r") == std::string::npos; }
-
 }  // namespace
 
 std::string VegetationStateText(const MemoryGrid* table, int rows, int columns) {
@@ -57,7 +37,7 @@ std::string VegetationStateText(const MemoryGrid* table, int rows, int columns) 
         if (entry.InternalName.empty() || !entry.Data) continue;
         if (VegetationGridName(entry.InternalName)) {
             blocks += entry.InternalName + " 1 " + std::to_string(rows) + " (vegetation grid, its rows)\n";
-            AppendRows(blocks, entry.Data, 1, rows, columns);
+            AppendGridRows(blocks, entry.Data, 1, rows, columns);
         }
     }
     for (int k = FirstGridIndex; k <= LastGridIndex; ++k) {
@@ -68,7 +48,7 @@ std::string VegetationStateText(const MemoryGrid* table, int rows, int columns) 
         blocks += entry.InternalName + " " + std::to_string(first) + " " + std::to_string(last) + " " +
                   std::to_string(entry.VegOutputDue) + " " + std::to_string(entry.VegResetDue) +
                   " (vegetation-period sum of a grid, its rows, output and reset due)\n";
-        AppendRows(blocks, entry.VegGrid, first, last, columns);
+        AppendGridRows(blocks, entry.VegGrid, first, last, columns);
     }
     if (blocks.empty()) return {};
     return std::string(SectionName) + "\n" + std::to_string(rows) + " " + std::to_string(columns) +
@@ -88,7 +68,7 @@ void ReadVegetationState(MemoryGrid* table, int rows, int columns, const std::st
     } closer{file};
     std::string line;
     bool found = false;
-    while (!found && ReadLine(file, &line)) found = line.rfind(SectionName, 0) == 0;
+    while (!found && ReadTextLine(file, &line)) found = line.rfind(SectionName, 0) == 0;
     if (!found) {
         warn(std::string("no section ") + SectionName + " in " + path +
              ": the vegetation period starts from the values of the start date");
@@ -114,7 +94,7 @@ void ReadVegetationState(MemoryGrid* table, int rows, int columns, const std::st
         }
         return values;
     };
-    if (!ReadLine(file, &line)) mismatch("number of rows and columns", "2 values", "(missing)");
+    if (!ReadTextLine(file, &line)) mismatch("number of rows and columns", "2 values", "(missing)");
     const std::vector<double> size = numbers("number of rows and columns", 2, 0);
     if (size[0] != rows || size[1] != columns) {
         mismatch("number of rows and columns", std::to_string(rows) + " " + std::to_string(columns),
@@ -124,7 +104,7 @@ void ReadVegetationState(MemoryGrid* table, int rows, int columns, const std::st
     // Every block is read whole before it is loaded.
     std::vector<bool> loaded(static_cast<size_t>(LastGridIndex) + 1, false);
     std::vector<double> cells;
-    while (ReadLine(file, &line) && !Blank(line) && line.front() != '[') {
+    while (ReadTextLine(file, &line) && !BlankLine(line) && line.front() != '[') {
         const size_t space = line.find(' ');
         if (space == std::string::npos) mismatch("vegetation grid", "a name and its rows", line);
         const std::string name = line.substr(0, space);
@@ -134,7 +114,7 @@ void ReadVegetationState(MemoryGrid* table, int rows, int columns, const std::st
         if (first < 1 || last > rows || first > last) mismatch("rows of " + name, "1 to " + std::to_string(rows), line);
         cells.assign(static_cast<size_t>(last - first + 1) * static_cast<size_t>(columns), 0.0);
         for (int i = first; i <= last; ++i) {
-            if (!ReadLine(file, &line)) mismatch("row " + std::to_string(i) + " of " + name, "a row", "(missing)");
+            if (!ReadTextLine(file, &line)) mismatch("row " + std::to_string(i) + " of " + name, "a row", "(missing)");
             const std::vector<double> row = numbers("row " + std::to_string(i) + " of " + name,
                                                     static_cast<size_t>(columns), 0);
             std::copy(row.begin(), row.end(), cells.begin() + static_cast<long>(i - first) * columns);

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "framework/diagnostics_writer.h"
+#include "framework/end_state_stage.h"
 #include "framework/gridfiles_io.h"
 #include "framework/parallel_rows.h"
 #include "framework/gridtable.h"
@@ -308,8 +309,15 @@ void Snapshot(modelobject& owner, MemoryGrid& entry, const WriteMoments& at) {
         name = PrefixedName(entry.FileName,
                             DatedTail(owner.StepYear, owner.StepMonth, owner.StepDay, owner.StepHour, repeat));
     }
+    if (at.RunEnd && name == entry.FileName) {
+        // The run's last snapshot under the plain name is part of its end state.
+        endstate::StagedWrites staged;
+        owner.WriteGrid(name, entry.Data, owner.WriteAsciiGrids, owner.WriteDoubleGrids);
+        return;
+    }
     owner.WriteGrid(name, entry.Data, owner.WriteAsciiGrids, owner.WriteDoubleGrids);
     if ((dated || entry.UnitsDigit == 8) && at.RunEnd) {
+        endstate::StagedWrites staged;
         owner.WriteGrid(entry.FileName, entry.Data, owner.WriteAsciiGrids, owner.WriteDoubleGrids);
     }
 }

@@ -1,5 +1,6 @@
 #include <string>
 
+#include "framework/end_state_stage.h"
 #include "framework/gridtable.h"
 #include "framework/modelobject.h"
 #include "framework/writecode.h"
@@ -23,6 +24,15 @@ void modelobject::WriteStackByCode(int index) {
         const int64_t repeat = NextDatedRepeat(entry, StepYear, StepMonth, StepDay, StepHour);
         name = PrefixedName(entry.FileName, DatedTail(StepYear, StepMonth, StepDay, StepHour, repeat));
     }
+    if (at.RunEnd && !dated) {
+        // The run's last snapshot under the plain name is part of its end state.
+        endstate::StagedWrites staged;
+        WriteStack(name, entry.Stack, entry.NumLevels, WriteAsciiGrids, WriteDoubleGrids);
+        return;
+    }
     WriteStack(name, entry.Stack, entry.NumLevels, WriteAsciiGrids, WriteDoubleGrids);
-    if (dated && at.RunEnd) WriteStack(entry.FileName, entry.Stack, entry.NumLevels, WriteAsciiGrids, WriteDoubleGrids);
+    if (dated && at.RunEnd) {
+        endstate::StagedWrites staged;
+        WriteStack(entry.FileName, entry.Stack, entry.NumLevels, WriteAsciiGrids, WriteDoubleGrids);
+    }
 }

@@ -7,6 +7,7 @@
 #include "framework/gridfiles.h"
 #include "framework/gridtable.h"
 #include "framework/parallel_rows.h"
+#include "framework/state_checks.h"
 #include "lateral/gwflow_physics.h"
 #include "lateral/gwflow_text.h"
 #include "parameters/soil.h"
@@ -88,6 +89,13 @@ void gwflowclass::ReadSection() {
     ReadValue(f, "%lf", &Tolerance, "maxerror_allowed in ", &LineBuffer);
     ReadValue(f, "%lf", &Alpha, "alpha in ", &LineBuffer);
     ReadValue(f, "%lf", &SorParameter, "sor-parameter in ", &LineBuffer);
+    // The solver's controls: at least one sweep, a positive tolerance, a
+    // weight of the time levels in [0, 1], and a fixed relaxation factor
+    // below 2 (above it the sweeps diverge and the heads become nan).
+    RequireRange(MaxSweeps, 1, 1000000, "maxiter in ");
+    RequireRange(Tolerance, 1e-15, 1e3, "maxerror_allowed in ");
+    RequireRange(Alpha, 0, 1, "alpha in ");
+    if (SorParameter > 0) RequireRange(SorParameter, 0, std::nextafter(2.0, 0.0), "sor-parameter in ");
     ReadValue(f, "%d", &GridReadCode, "grid read parameter in ", &LineBuffer);
     ReadValue(f, "%d", &Layers, "number of layers in ", &LineBuffer);
     // Without a layer there is nothing to solve and nothing to hand back.
@@ -254,7 +262,7 @@ double gwflowclass::StartHeadOf(int32_t row, int32_t col) const {
 void gwflowclass::CreateGrids() {
     const size_t n = static_cast<size_t>(Layers) + 1;
     for (auto* list : {&Head, &HeadStart, &HeadPrevious, &HeadIterate, &TransX, &TransY, &FlowX, &FlowY, &Balance,
-                       &Leak, &Top, &StoredWater})
+                       &Leak, &Top, &StoredWater, &ConductX, &ConductY})
         list->assign(n, nullptr);
     for (auto* list : {&HeadIndex, &HeadStartIndex, &FlowXIndex, &FlowYIndex, &BalanceIndex}) list->assign(n, 0);
 
@@ -263,9 +271,14 @@ void gwflowclass::CreateGrids() {
         if (GridReadCode == 1) {
             double** h = nullptr;
             ReadGrid(HeadFileName[k], h, 0, true, true, 0, false);
+            const statecheck::Range heads{-statecheck::MaxHeadM, statecheck::MaxHeadM};
+            statecheck::CheckGrid(*this, statecheck::InputPath(*this, HeadFileName[k]), h, "groundwater head [m]",
+                                  heads);
             Register(h, HeadFileName[k], "gw_head_" + s, HeadWriteCode[k], &HeadIndex[k]);
             double** hs = nullptr;
             ReadGrid(OldHeadFileName[k], hs, 0, true, true, 0, false);
+            statecheck::CheckGrid(*this, statecheck::InputPath(*this, OldHeadFileName[k]), hs,
+                                  "groundwater head [m]", heads);
             Register(hs, OldHeadFileName[k], "gw_head_old_" + s, HeadWriteCode[k], &HeadStartIndex[k]);
             Head[k] = h;
             HeadStart[k] = hs;
@@ -297,6 +310,10 @@ void gwflowclass::CreateGrids() {
         // Kept by the model alone, not in the grid table.
         StoredWater[k] = NewGrid();
         OwnGrids.push_back({0, StoredWater[k]});
+        for (auto* list : {&ConductX, &ConductY}) {
+            (*list)[k] = NewGrid();
+            OwnGrids.push_back({0, (*list)[k]});
+        }
         for (int32_t r = 1; r <= NRows; ++r) {
             for (int32_t c = 1; c <= NCols; ++c) {
                 if (!ModelCell(r, c)) {
@@ -421,7 +438,7 @@ void gwflowclass::ReleaseAll() {
     }
     OwnGrids.clear();
     for (auto* list : {&Head, &HeadStart, &HeadPrevious, &HeadIterate, &TransX, &TransY, &FlowX, &FlowY, &Balance,
-                       &Leak, &Top, &StoredWater})
+                       &Leak, &Top, &StoredWater, &ConductX, &ConductY})
         list->clear();
     ControlRecords.clear();
     ControlValues.clear();

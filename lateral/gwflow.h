@@ -110,6 +110,10 @@ public:
     // sub-step's head change times the storage coefficient the solver took
     // for it (SolverStorage).
     std::vector<double**> StoredWater;
+    // Conductance of the face towards the next column (ConductX) and the
+    // next row (ConductY) [m2/s], set with the transmissivities at the start
+    // of each sub-step and read by every sweep (kept by the model alone).
+    std::vector<double**> ConductX, ConductY;
     std::vector<int> HeadIndex, HeadStartIndex, FlowXIndex, FlowYIndex, BalanceIndex;
 
     // --- Input grids (owned by the grid table) ------------------------------
@@ -221,6 +225,7 @@ private:
     void ComputeLeakageRows(int k, int32_t row);
     void StartIterationRows(int k, int32_t row);
     void ComputeTransmissivitiesRows(int k, int32_t row);
+    void ConductancesRow(int k, int32_t r);
     void SorSweepRows(int k, double dt, int32_t row, SweepPartial* partials);
     void ComputeFlowsRows(int k, int32_t row);
     void ComputeBalancesRows(int k, double dt, int32_t row);

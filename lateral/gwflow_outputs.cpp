@@ -9,6 +9,7 @@
 #include "framework/gridtable.h"
 #include "framework/parallel_rows.h"
 #include "framework/signals.h"
+#include "framework/state_checks.h"
 #include "framework/tracer_info.h"
 #include "framework/zonalstatistic.h"
 #include "lateral/gwflow.h"
@@ -63,6 +64,8 @@ void gwflowclass::InitTracers(int* status, int n, TracerInfo* table, StatisticsT
                 double** grid = nullptr;
                 if (GridReadCode == 1) {
                     ReadGrid(gridFile, grid, 0, true, true, 0, false);
+                    statecheck::CheckGrid(*this, statecheck::InputPath(*this, gridFile), grid, "tracer storage",
+                                          {0, statecheck::MaxConcentration});
                 } else {
                     grid = NewGrid();
                     for (int32_t r = 1; r <= NRows; ++r) {
@@ -157,14 +160,14 @@ int gwflowclass::RankOfZone(int32_t row, int32_t col) const {
 
 void gwflowclass::WriteOutput(int64_t, int64_t, int64_t, int64_t) {
     if (Method == 0) return;
-    if (BaseflowIndex > 0) WriteGridByCode(BaseflowIndex, true, false);
-    for (int k = 1; k <= Layers; ++k) {
-        WriteGridByCode(HeadIndex[k], true, false);
-        WriteGridByCode(HeadStartIndex[k], true, false);
-        WriteGridByCode(FlowXIndex[k], true, false);
-        WriteGridByCode(FlowYIndex[k], true, false);
-        WriteGridByCode(BalanceIndex[k], true, false);
-    }
+    // The sums of every grid in one pass over the rows, then the grids in
+    // their order.
+    std::vector<int> indices;
+    if (BaseflowIndex > 0) indices.push_back(BaseflowIndex);
+    for (int k = 1; k <= Layers; ++k)
+        for (int index : {HeadIndex[k], HeadStartIndex[k], FlowXIndex[k], FlowYIndex[k], BalanceIndex[k]})
+            indices.push_back(index);
+    WriteGridsByCode(indices.data(), static_cast<int>(indices.size()), true, false);
     if (TracerCount <= 0 || TracerStatistics.empty()) return;
     // The statistics describe the last sub-step: the mixed concentrations
     // of every balanced cell, per subbasin of its zone. One pass over the

@@ -252,6 +252,21 @@ void gwflowclass::ComputeTransmissivitiesRows(int k, int32_t r) {
             TransY[k][r][c] = gwflow::FaceTransmissivity(cell, next, ok);
         }
     }
+    ConductancesRow(k, r);
+}
+
+// The conductances of the faces towards the next column and row, from the
+// transmissivities of this row: both cells of a face use its one
+// conductance, whatever their sizes (the mean width and distance of a face
+// are the same from either side).
+void gwflowclass::ConductancesRow(int k, int32_t r) {
+    double* cx = ConductX[k][r];
+    double* cy = ConductY[k][r];
+    for (int32_t c = 1; c <= NCols; ++c) {
+        const double dx = WidthX(r, c), dy = WidthY(r, c);
+        cx[c] = c < NCols ? gwflow::FaceConductance(TransX[k][r][c], dy, WidthY(r, c + 1), dx, WidthX(r, c + 1)) : 0.0;
+        cy[c] = r < NRows ? gwflow::FaceConductance(TransY[k][r][c], dx, WidthX(r + 1, c), dy, WidthY(r + 1, c)) : 0.0;
+    }
 }
 
 // --- Solver --------------------------------------------------------------------
@@ -262,6 +277,8 @@ void gwflowclass::SorSweepRows(int k, double dt, int32_t r, SweepPartial* partia
     double** hp = HeadPrevious[k];
     double** hi = HeadIterate[k];
     double** top = Top[k];
+    double** conductX = ConductX[k];
+    double** conductY = ConductY[k];
     double largest = 0, relaxSum = 0, relaxCount = 0;
     int64_t unsolvable = 0;
     for (int32_t c = 1; c <= NCols; ++c) {
@@ -277,15 +294,11 @@ void gwflowclass::SorSweepRows(int k, double dt, int32_t r, SweepPartial* partia
         gwflow::CellEquation e;
         const int32_t nr[4] = {r - 1, r, r + 1, r};
         const int32_t nc[4] = {c, c + 1, c, c - 1};
-        // Both cells of a face use its one conductance, whatever their sizes.
-        e.conductance[0] =
-            r > 1 ? gwflow::FaceConductance(TransY[k][r - 1][c], dx, WidthX(r - 1, c), dy, WidthY(r - 1, c)) : 0.0;
-        e.conductance[1] =
-            c < NCols ? gwflow::FaceConductance(TransX[k][r][c], dy, WidthY(r, c + 1), dx, WidthX(r, c + 1)) : 0.0;
-        e.conductance[2] =
-            r < NRows ? gwflow::FaceConductance(TransY[k][r][c], dx, WidthX(r + 1, c), dy, WidthY(r + 1, c)) : 0.0;
-        e.conductance[3] =
-            c > 1 ? gwflow::FaceConductance(TransX[k][r][c - 1], dy, WidthY(r, c - 1), dx, WidthX(r, c - 1)) : 0.0;
+        // The faces' conductances of this sub-step (ConductancesRow).
+        e.conductance[0] = r > 1 ? conductY[r - 1][c] : 0.0;
+        e.conductance[1] = c < NCols ? conductX[r][c] : 0.0;
+        e.conductance[2] = r < NRows ? conductY[r][c] : 0.0;
+        e.conductance[3] = c > 1 ? conductX[r][c - 1] : 0.0;
         for (int x = 0; x < 4; ++x) {
             const bool inside = nr[x] >= 1 && nr[x] <= NRows && nc[x] >= 1 && nc[x] <= NCols;
             e.startHead[x] = inside ? hs[nr[x]][nc[x]] : h0;

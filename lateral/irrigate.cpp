@@ -44,6 +44,7 @@ irrigationclass::~irrigationclass() = default;
 
 void irrigationclass::Construct() {
     RuleCount = IrrigationTable ? IrrigationTable[0].Code : 0;
+    CheckEventAmounts();
     FILE* f = ControlFile;
     const std::string description = "Name des GWSTANDstatfiles fuer ";
     if (!ReadWord(f, &GroundwaterFileName)) ControlFileError(description, ModuleName);
@@ -228,4 +229,28 @@ void irrigationclass::DeleteModule() {
     RoutingTargets = nullptr;
     Abfrel = nullptr;
     modelobject::DeleteModule();
+}
+
+void irrigationclass::CheckEventAmounts() {
+    // An event's amount is water given to a cell per day: a number from 0
+    // to MaxEventAmount mm, never a withdrawal and never more than any
+    // field could take.
+    constexpr double MaxEventAmount = 10000;
+    for (int k = 1; k <= RuleCount; ++k) {
+        const IrrigationRule& rule = IrrigationTable[k];
+        const size_t events = std::min({rule.Amount.size(), rule.Day.size(), rule.Month.size(),
+                                        static_cast<size_t>(std::max(rule.tabcnt, 0) + 1)});
+        for (size_t e = 1; e < events; ++e) {
+            const double amount = rule.Amount[e];
+            if (amount >= 0 && amount <= MaxEventAmount) continue;
+            if (Writer) {
+                char text[40];
+                std::snprintf(text, sizeof text, "%.17g", amount);
+                *Writer << "FATAL: [irrigation_table] in " << ControlFilePath << ": irrigation code " << rule.Code
+                        << ", event " << e << " (" << rule.Day[e] << "." << rule.Month[e] << "."
+                        << "): the amount " << text << " mm/day lies outside 0 to " << MaxEventAmount << "[end-entry]";
+            }
+            throw 29;
+        }
+    }
 }

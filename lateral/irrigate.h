@@ -74,6 +74,8 @@ public:
 private:
     [[noreturn]] void MissingRoutingTable(const char* first, const char* detail);
     bool Active() const { return Method != 0 && SpinUpSwitch != 1; }
+    // Refuses (code 29) an event amount that is no number from 0 to 10000 mm/day.
+    void CheckEventAmounts();
     void Construct();
     std::unique_ptr<zonalstatistic> CreateStatistics(const std::string& fileName, int code,
                                                      std::vector<ZoneRecord>& records, const std::string& header);

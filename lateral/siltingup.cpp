@@ -14,6 +14,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/state_checks.h"
 #include "framework/subbasin_groups.h"
 #include "framework/zonalstatistic.h"
 #include "parameters/multilayer_landuse.h"
@@ -288,9 +289,12 @@ void siltingupclass::ReadExpressionBlock() {
             throw 402;
         }
     }
+    // The second batch starts with the first assignment to V: the name V
+    // (either case) and a lone "=" at the start of the expression, whose
+    // blanks are gone. "DEV=3" or "V==3" assign no V.
     SecondBatch = Expressions.size();
     for (size_t k = 0; k < Expressions.size(); ++k) {
-        if (Expressions[k].find("V=") != std::string::npos) {
+        if (AssignsV(Expressions[k])) {
             SecondBatch = k;
             break;
         }
@@ -316,6 +320,11 @@ double** siltingupclass::CreateGrid(int entry, GridId id, const char* internalNa
     double** grid = nullptr;
     if (read) {
         ReadGrid(GridFile[id], grid, 0, true, true, 0, false);
+        // The state of a warm start: none of the four can be negative.
+        static const char* const what[GridCount] = {"disposition", "rain pause", "kinetic energy [J/m2]",
+                                                    "time since the last tillage", "direct runoff [mm]"};
+        const double top = id == KineticEnergy ? statecheck::MaxKineticEnergy : statecheck::MaxWaterMm;
+        statecheck::CheckGrid(*this, statecheck::InputPath(*this, GridFile[id]), grid, what[id], {0, top});
     } else {
         grid = matrix(1, NRows, 1, NCols, NRows);
         for (int32_t i = 1; i <= NRows; ++i) {
@@ -409,4 +418,17 @@ void siltingupclass::DeleteModule() {
     if (Deleted()) return;
     if (Method != 0) ReleaseAll();
     modelobject::DeleteModule();
+}
+
+bool AssignsV(std::string_view expression) {
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    auto isOperator = [](char c) { return std::string_view("&|<>=+/*%^!").find(c) != std::string_view::npos; };
+    size_t at = 0;
+    while (at < expression.size() && blank(expression[at])) ++at;
+    if (at >= expression.size() || (expression[at] != 'V' && expression[at] != 'v')) return false;
+    ++at;
+    while (at < expression.size() && blank(expression[at])) ++at;
+    if (at >= expression.size() || expression[at] != '=') return false;
+    ++at;
+    return at >= expression.size() || !isOperator(expression[at]);
 }

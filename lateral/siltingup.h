@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/hru_cells.h"
@@ -24,6 +25,10 @@ struct StatisticsTableEntry;
 class zonalstatistic;
 class ExpressionParser;
 class VariableList;
+
+// True when the expression assigns V: the name V (either case) followed by
+// a lone "=" (not the start of an operator such as "==" or "=>").
+bool AssignsV(std::string_view expression);
 
 class siltingupclass : public teilmodellklasse {
 public:
@@ -51,6 +56,7 @@ public:
     std::vector<double> MinimumRainPause;  // [d] per subbasin rank 1..n (entry 0 unused)
     std::vector<double> ListedCodes;       // per rank: code read, -1 taking the preceding rank's value
     std::vector<std::string> Expressions;  // method 3, in evaluation order
+    size_t SecondBatch = 0;  // index of the first expression that assigns V
 
     // The five grids, in this order: disposition, rain pause, kinetic energy,
     // time since tillage, direct runoff.
@@ -77,6 +83,8 @@ private:
         int Code = 0;             // thrown code; 403 for an expression error
         std::string Expression;   // expression error: the text and the parser's result
         std::string Result;
+        bool NotFinite = false;   // the expression's result (or variable `Result`) is no finite number
+        double Value = 0;
     };
 
     void Construct();
@@ -95,8 +103,12 @@ private:
     void SiltingUpRows(int32_t row, CellFailure& failure);
     void ComputeCell(int32_t row, int32_t col, ExpressionParser* parser, VariableList* variables,
                      CellFailure& failure);
-    bool Evaluate(ExpressionParser& parser, size_t first, size_t last, int32_t row, int32_t col,
-                  CellFailure& failure);
+    bool Evaluate(ExpressionParser& parser, VariableList& variables, size_t first, size_t last, int32_t row,
+                  int32_t col, CellFailure& failure);
+    // Reads a result variable (0 when undefined); a value that is not finite
+    // fails the cell like an expression whose result is not finite.
+    bool ResultVariable(VariableList& variables, const char* name, double& value, int32_t row, int32_t col,
+                        CellFailure& failure);
     void CopyFromMasterAndGather(int32_t row);
 
     double** Regions = nullptr;
@@ -111,7 +123,6 @@ private:
     DiagnosticsWriter* CellLog = nullptr;  // the cell step's log: none inside the parallel loop
     bool SurfaceRoutingPresent = false;
     bool SurfaceRoutingChecked = false;
-    size_t SecondBatch = 0;  // index of the first expression that holds "V="
 
     std::vector<double**> TracerInput;  // 1..T
     double** OwnData[GridCount] = {};

@@ -45,18 +45,19 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool IsNameChar(char c) { return IsNameStart(c) || IsDigit(c); }
 
-// The longest decimal prefix of a number token that a text-to-double
-// conversion accepts; a token with no such prefix (a lone point) is 0.
-double NumberValue(std::string_view token) {
-    double value = 0.0;
+// The value of a number token, which must be one whole decimal number: a
+// token such as ".", "1e" or "1.2.3" is no number (false). A number beyond
+// the range of a double is infinite.
+bool NumberValue(std::string_view token, double& value) {
     const auto [ptr, ec] = std::from_chars(token.data(), token.data() + token.size(), value,
                                            std::chars_format::general);
+    if (ptr != token.data() + token.size()) return false;
     if (ec == std::errc::result_out_of_range) {
-        const std::string copy(token.data(), static_cast<size_t>(ptr - token.data()));
-        return std::strtod(copy.c_str(), nullptr);
+        const std::string copy(token);
+        value = std::strtod(copy.c_str(), nullptr);
+        return true;
     }
-    if (ec != std::errc()) return 0.0;
-    return value;
+    return ec == std::errc();
 }
 
 // x! for an integral x, in double: n (n-1) ... 2, and 1 for a product of 0.
@@ -336,7 +337,8 @@ double ExpressionParser::ParseFactorial() {
     while (GetOperatorId() == 17) {
         GetToken();
         const int n = ParserToInt(value);
-        if (!(value == n)) throw Error(-1, kIntegerExpected, "factorial");
+        // The factorial is defined for the whole numbers from 0 on.
+        if (!(value == n) || n < 0) throw Error(-1, kIntegerExpected, "factorial");
         value = Factorial(n);
     }
     return value;
@@ -368,7 +370,8 @@ double ExpressionParser::ParseValue() {
         return value;
     }
     if (TokenKind == 1) {
-        const double value = NumberValue(Token);
+        double value = 0.0;
+        if (!NumberValue(Token, value)) throw Error(GetColumn(), kSyntaxPart, Token);
         GetToken();
         return value;
     }
@@ -404,7 +407,7 @@ double ExpressionParser::EvalFunction(std::string_view name, double x) const {
     if (EqualNoCase(name, "ATAN")) return std::atan(x);
     if (EqualNoCase(name, "FACTORIAL")) {
         const int n = ParserToInt(x);
-        if (!(x == n)) throw Error(GetColumn(), kIntegerExpected, "factorial");
+        if (!(x == n) || n < 0) throw Error(GetColumn(), kIntegerExpected, "factorial");
         return Factorial(n);
     }
     throw Error(GetColumn(), kUnknownFunction, name);

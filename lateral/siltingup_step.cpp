@@ -43,20 +43,39 @@ bool siltingupclass::CellIsComputed(int32_t row, int32_t col) const {
     return !MasterGrid || MasterGrid[row][col] != NoData;
 }
 
-bool siltingupclass::Evaluate(ExpressionParser& parser, size_t first, size_t last, int32_t row, int32_t col,
-                              CellFailure& failure) {
+bool siltingupclass::Evaluate(ExpressionParser& parser, VariableList& variables, size_t first, size_t last,
+                              int32_t row, int32_t col, CellFailure& failure) {
     for (size_t k = first; k < last; ++k) {
         const std::string& result = parser.Parse(Expressions[k]);
-        if (result.find("Error") != std::string::npos) {
+        double value = 0;
+        const bool error = result.find("Error") != std::string::npos;
+        // A result that is no finite number (log(-1), 1/0, 171!) would reach
+        // the grids and the statistics.
+        if (error || (variables.GetValue("Ans", value) && !std::isfinite(value))) {
             failure.Row = row;
             failure.Col = col;
             failure.Code = 403;
             failure.Expression = Expressions[k];
             failure.Result = result;
+            failure.NotFinite = !error;
+            failure.Value = value;
             return false;
         }
     }
     return true;
+}
+
+bool siltingupclass::ResultVariable(VariableList& variables, const char* name, double& value, int32_t row,
+                                    int32_t col, CellFailure& failure) {
+    if (!variables.GetValue(name, value)) value = 0;
+    if (std::isfinite(value)) return true;
+    failure.Row = row;
+    failure.Col = col;
+    failure.Code = 403;
+    failure.Expression = name;
+    failure.NotFinite = true;
+    failure.Value = value;
+    return false;
 }
 
 void siltingupclass::ComputeCell(int32_t i, int32_t j, ExpressionParser* parser, VariableList* variables,
@@ -153,10 +172,10 @@ void siltingupclass::ComputeCell(int32_t i, int32_t j, ExpressionParser* parser,
         variables->Set("P", intensity);
         variables->Set("Q", ke);
         variables->Set("R", dt);
-        if (!Evaluate(*parser, 0, SecondBatch, i, j, failure)) return;
+        if (!Evaluate(*parser, *variables, 0, SecondBatch, i, j, failure)) return;
         // A list that never defines Z leaves no disposition: 0.
-        if (!variables->GetValue("Z", cv)) cv = 0;
-        if (!variables->GetValue("W", e)) e = 0;
+        if (!ResultVariable(*variables, "Z", cv, i, j, failure)) return;
+        if (!ResultVariable(*variables, "W", e, i, j, failure)) return;
     }
     Grids[Disposition][i][j] = cv;
 
@@ -171,8 +190,8 @@ void siltingupclass::ComputeCell(int32_t i, int32_t j, ExpressionParser* parser,
         capacity = siltingup::Capacity(cv, ke, x, y, dt);
     } else {
         variables->Add("Q", ke);
-        if (!Evaluate(*parser, SecondBatch, Expressions.size(), i, j, failure)) return;
-        if (!variables->GetValue("V", capacity)) capacity = 0;
+        if (!Evaluate(*parser, *variables, SecondBatch, Expressions.size(), i, j, failure)) return;
+        if (!ResultVariable(*variables, "V", capacity, i, j, failure)) return;
     }
 
     // The water reaching the surface leaves it: infiltration stays in the
@@ -280,6 +299,20 @@ void siltingupclass::RunTimeStep(int64_t hour, int64_t day, int64_t month, int64
     for (int32_t i = first; i <= last; ++i) {
         const CellFailure& f = failures[static_cast<size_t>(i)];
         if (f.Code == 0) continue;
+        if (f.Code == 403 && f.NotFinite) {
+            if (Writer) {
+                char value[40];
+                if (std::isnan(f.Value)) {
+                    std::snprintf(value, sizeof value, "nan");
+                } else {
+                    std::snprintf(value, sizeof value, "%g", f.Value);
+                }
+                *Writer << "FATAL: \n-----------------error------------\nin instance " << ModuleName
+                        << "\nexpression " << f.Expression << " gives " << value << " in the cell of row " << f.Row
+                        << ", column " << f.Col << "; the expressions must give finite numbers" << "[end-entry]";
+            }
+            throw f.Code;
+        }
         if (f.Code == 403) {
             if (Writer) {
                 *Writer << "FATAL: \n-----------------error------------\nin instance " << ModuleName
@@ -310,7 +343,8 @@ void siltingupclass::RunTimeStep(int64_t hour, int64_t day, int64_t month, int64
 
     DispositionStatistics->CloseStep(year, month, day, hour);
     RunoffStatistics->CloseStep(year, month, day, hour);
-    for (int g = 0; g < GridCount; ++g) WriteGridByCode(GridIndex[g], true, false);
+    // The sums of every grid in one pass over the rows, then the grids.
+    WriteGridsByCode(GridIndex, GridCount, true, false);
     for (int n = 1; n <= TracerCount && static_cast<size_t>(n) < TracerStorage.size(); ++n) {
         TracerStorageRecord& record = TracerStorage[static_cast<size_t>(n)];
         if (record.Statistics) record.Statistics->CloseStep(year, month, day, hour);

@@ -115,8 +115,25 @@ void surfaceroutingclass::ReadSection() {
               "minimum flow depth to take into account the roughness of the crops [m] in ", &LineBuffer);
     ReadValue(f, "%lf", &Controls.concentration, "Concentration factor [1/1] in ", &LineBuffer);
 
-    // Both bounds become the sub-step length divided by a whole number.
+    // Each control within its range: a line left out shifts every later
+    // value into the wrong place, and a zero iteration count or a sub-step of
+    // a hundredth of a second would stall the step.
     const double T = TimeInterval / std::max(1, SubSteps) * 60;
+    RequireRange(Controls.wakeTolerance, 0, 1, "maximum iteration error for A_NL [m] in ");
+    // No wake iteration keeps the fixed wake share; no velocity iteration
+    // would leave every velocity at its start value of 0.
+    RequireRange(Controls.wakeIterations, 0, 1000, "maximum iteration steps for A_NL in ");
+    RequireRange(Controls.velocityTolerance, 0, 1, "maximum iteration error [m/s] for velocity in ");
+    RequireRange(Controls.velocityIterations, 1, 1000, "maximum iteration steps for velocity in ");
+    // A shortest sub-step of 0 stands for the whole step; otherwise each
+    // bound is at least a tenth of a second and the longest at least one
+    // second, so that a step holds a bounded number of sub-steps.
+    if (Controls.dtMin != 0) RequireRange(Controls.dtMin, 0.1, 1e6, "minimum sub time step [s] in ");
+    RequireRange(Controls.dtMax, 1, 1e6, "maximum sub time step [s] in ");
+    RequireRange(Controls.minDepth, 0, 10,
+                 "minimum flow depth to take into account the roughness of the crops [m] in ");
+    RequireRange(Controls.concentration, 0, 100, "Concentration factor [1/1] in ");
+    // Both bounds become the sub-step length divided by a whole number.
     const double longest = surfrout::FractionOfSubStep(T, Controls.dtMax);
     if (longest != Controls.dtMax && Writer) {
         *Writer << "INFO: longest allowed subtimestep changed from " << Controls.dtMax << " to " << longest

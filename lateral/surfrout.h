@@ -269,4 +269,5 @@ private:
     ExchangeTable<double> Qg;
     StorageContentStage* StorageStage = nullptr;
     FILE* StateFile = nullptr;  // the storage content file while it is read
+    std::string StatePath;      // its path
 };

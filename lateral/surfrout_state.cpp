@@ -9,6 +9,7 @@
 #include <string>
 
 #include "framework/diagnostics_writer.h"
+#include "framework/state_checks.h"
 #include "framework/storage_content_file.h"
 #include "framework/string_helpers.h"
 #include "lateral/surfrout.h"
@@ -16,9 +17,6 @@
 namespace {
 
 const char* const SectionName = "SurfaceRoutingModel";
-const char* const ColdStartNote =
-    ". This means that the actual model run will not initialize the flow travel time zones for direct runoff and "
-    "interflow, as it was before version 9.08.06.";
 // The velocities of the last computation start the velocity iteration of the
 // next step, so a warm start needs them to go on where the run stopped. They
 // follow the linear storages as a block of their own: a file without it (an
@@ -100,8 +98,17 @@ void surfaceroutingclass::ReadVelocityBlock() {
         }
         line += static_cast<char>(ch);
     }
-    // An older file, or the next section: the velocities start at 0.
-    if (line.find(VelocityMarker) == std::string::npos) return;
+    // An older file, or the next section: the velocities start at 0. Any
+    // other line is what is left of a cut or damaged one.
+    if (line.find(VelocityMarker) == std::string::npos) {
+        const size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '[') return;
+        if (Writer) {
+            *Writer << "FATAL: error in storage file content reading " << StatePath
+                    << ": the line after the storages is cut short or damaged (\"" << line << "\")" << "[end-entry]";
+        }
+        throw 71;
+    }
     long long count = -1;
     const int read = std::sscanf(line.c_str(), "%lld", &count);
     const long long cells = static_cast<long long>(NRows) * NCols;
@@ -120,7 +127,17 @@ void surfaceroutingclass::ReadVelocityBlock() {
                 StorageMismatchError("number of flow velocities of a cell", 8, d - 1);
             v[d] = value;
         }
-        ReadRestOfLine(f, nullptr);
+        // Each cell's line ends with its line end: one without was cut.
+        std::string rest;
+        ReadRestOfLine(f, &rest);
+        if (rest.empty() || rest.back() != '\n') {
+            if (Writer) {
+                *Writer << "FATAL: error in storage file content reading " << StatePath
+                        << ": the flow velocities of the cell in row " << row << ", column " << col << " are cut short"
+                        << "[end-entry]";
+            }
+            throw 71;
+        }
     }
 }
 
@@ -143,9 +160,10 @@ void surfaceroutingclass::ReadStorageContent() {
     if (Method == 0) return;
     const std::string path = InDirectory(InputDirectory, StorageFile);
     FILE* f = std::fopen(path.c_str(), "rt");
+    // The run was asked to go on from a state: one that is not there ends it.
     if (!f) {
-        if (Writer) *Writer << "WARNING: error opening storage content file " << path << ColdStartNote << "[end-entry]";
-        return;
+        if (Writer) *Writer << "FATAL: error opening storage content file " << path << "[end-entry]";
+        throw 64;
     }
     StateFile = f;
     struct Closer {
@@ -168,11 +186,12 @@ void surfaceroutingclass::ReadStorageContent() {
     if (!found && line.find(SectionName) != std::string::npos) found = true;
     if (!found) {
         if (Writer) {
-            *Writer << "WARNING: error locking for the section [" << SectionName << "] in " << path << ColdStartNote
-                    << "[end-entry]";
+            *Writer << "FATAL: error in storage file content reading: the section " << SectionName
+                    << " is missing in " << path << "[end-entry]";
         }
-        return;
+        throw 71;
     }
+    StatePath = path;
     const int n = Settings.Zones ? Settings.ZoneCount : 0;
     const int t = std::max(TracerCount, 0);
     auto integer = [&](const std::string& description, int expected) {
@@ -185,16 +204,38 @@ void surfaceroutingclass::ReadStorageContent() {
         if (value != expected) StorageMismatchError(description, expected, value);
         ReadRestOfLine(f, nullptr);
     };
-    auto real = [&](const std::string& description) {
+    std::string section = SectionName;
+    section += " ";
+    // Every value line ends with its comment: a line without one was cut.
+    auto comment = [&](const std::string& description) {
+        std::string rest;
+        ReadRestOfLine(f, &rest);
+        if (rest.find('(') == std::string::npos) {
+            if (Writer) {
+                *Writer << "FATAL: error in storage file content reading " << path << ": the line of " << description
+                        << " is cut short" << "[end-entry]";
+            }
+            throw 71;
+        }
+    };
+    auto real = [&](const std::string& description, statecheck::Range range) {
         double value = 0;
         if (std::fscanf(f, "%lf", &value) != 1) StorageMismatchError(description, 1, 0);
-        ReadRestOfLine(f, nullptr);
+        comment(description);
+        statecheck::CheckValue(Writer, path, section + description, value, range, 71);
         return value;
     };
     auto zone = [&](unsatzon::FlowTimeZone& z, const std::string& description) {
         const int read = std::fscanf(f, "%lf %lf %lf %lf %lf", &z.n, &z.sx, &z.zonenwert, &z.rel, &z.RelCellSum);
         if (read != 5) StorageMismatchError(description, 5, read < 0 ? 0 : read);
-        ReadRestOfLine(f, nullptr);
+        comment(description);
+        // Counts, sums and cell shares: finite, none negative but the zone's value.
+        const double values[5] = {z.n, z.sx, z.zonenwert, z.rel, z.RelCellSum};
+        static const char* const fields[5] = {".n", ".sx", ".zonenwert", ".rel", ".RelCellSum"};
+        for (int k = 0; k < 5; ++k) {
+            statecheck::CheckValue(Writer, path, section + "zone" + fields[k], values[k],
+                                   {k == 2 ? -statecheck::MaxHuge : 0, statecheck::MaxHuge}, 71);
+        }
     };
     expect("number of subbasins", n);
     expect("number of tracers", t);
@@ -213,8 +254,12 @@ void surfaceroutingclass::ReadStorageContent() {
                 zone(zoneFZT_QD.Zones(i, j)[z], "number of fields for zonal statistics QD");
                 zone(zoneFZT_QI.Zones(i, j)[z], "number of fields for zonal statistics QI");
             }
-            qdd[i][j] = real("QDd");
-            qii[i][j] = real("QIi");
+            // The two runoff storages: water [mm] or tracer contents.
+            const statecheck::Range storage{0, i == 0 ? statecheck::MaxWaterMm : statecheck::MaxConcentration};
+            std::string at = "[";
+            at += std::to_string(i) + "][" + std::to_string(j) + "]";
+            qdd[i][j] = real("QDd" + at, storage);
+            qii[i][j] = real("QIi" + at, storage);
         }
     }
     ReadVelocityBlock();

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <array>
+#include <string>
 #include <vector>
 
 #include "framework/memory_handling.h"
@@ -82,6 +83,22 @@ public:
     // the start date's. The vegetation-period grids keep their start values.
     void ResumeParameters(long hour, long day, long month, long year);
 
+    // The state of the dynamic phenology that goes on from day to day, as the
+    // section "[dynamic_phenology]" of the storage content file: the daily and
+    // 7-day mean temperatures with their levels and day count, the leaf-fall
+    // day, the forcing and chilling sums, start days and thresholds of every
+    // layer, the sample days of the fix points, and every class's first-season
+    // flag and start day. Empty without dynamic phenology.
+    std::string PhenologyStateText() const;
+
+    // Loads that section from the storage content file `path` (after the
+    // start values are set). A file without it leaves the start values, with
+    // a WARNING; a section from another configuration (grid size, land-use
+    // layers or classes, fix points) or of a run without dynamic phenology is
+    // code 71, naming what does not fit. The section is read whole before any
+    // grid changes.
+    void ReadPhenologyState(const std::string& path);
+
     // Advances the dynamic phenology of every own cell and layer by the day
     // of the year `dayOfYear` (model calendar).
     void UpdateDynamicPhenology(int dayOfYear, int layerCount);
@@ -133,6 +150,15 @@ private:
     void CountVegetationDuration();
     void LogDayEnd(long hour, long day, long month, long year);
     void FreeCreated(bool releaseEntries);
+    // The grids and stack levels of the dynamic phenology, in the order of
+    // the state section: a grid (level -1) or a level of a stack.
+    struct StateBlock {
+        std::string Name;
+        int Level;
+        double** Rows;
+        GridStack Stack;
+    };
+    std::vector<StateBlock> PhenologyStateBlocks() const;
 
     double& At(LayerGrid grid, int layer, int row, int col) const { return Grids[grid][layer][row][col]; }
 

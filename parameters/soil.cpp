@@ -40,6 +40,12 @@ void SoilType::CreateLayers(int layers, double fill) {
     UnfrozenSlope.assign(freezing, 0);
     FreezingShift.assign(freezing, 0);
     FreezingMade.assign(n, 0);
+    FieldCapacityContent.assign(n, 0);
+    for (int l = 0; l <= layers; ++l) KeepFieldCapacityContent(l);
+}
+
+void SoilType::KeepFieldCapacityContent(int layer) {
+    FieldCapacityContent[static_cast<size_t>(layer)] = ThetaFromSuctionInTable(layer, FieldCapacitySuction);
 }
 
 void SoilType::MakeHydraulicTables(int layer) {
@@ -71,6 +77,7 @@ void SoilType::MakeHydraulicTables(int layer) {
         steepest = std::max(steepest, gap > 0 ? rise / gap : std::numeric_limits<double>::infinity());
     }
     SuctionSteepness[static_cast<size_t>(layer)] = steepest;
+    KeepFieldCapacityContent(layer);
     ConductTablePoints = TablePoints;
     SuctionTablePoints = TablePoints;
 }

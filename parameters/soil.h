@@ -37,6 +37,7 @@ public:
     // Suction axis of the hydraulic tables [m], entries 1..30 (entry 0 unused).
     static const double SuctionAxis[TablePoints + 1];
 
+
     SoilType();
     explicit SoilType(int code);
 
@@ -75,8 +76,11 @@ public:
     double SuctionFromTheta(int layer, double theta) const;
     // Relative conductivity at the smaller of a and b (a when either is NaN).
     double KrelFromTheta(int layer, double a, double b) const;
-    // Water content at a suction [m].
+    // Water content at a suction [m]. The content at field capacity
+    // (FieldCapacitySuction), which the column asks for in every iteration,
+    // is kept per layer when the tables are made.
     double ThetaFromSuction(int layer, double suction) const;
+    static constexpr double FieldCapacitySuction = 3.45;  // [m]
     const std::vector<double>& GetKsat() const { return ksat; }
     // Per layer 1..LayerCount of the caller's arrays. Without temperatures
     // (null) nothing is written.
@@ -167,6 +171,10 @@ private:
         LayerMissing(layer, file, line);
     }
     [[noreturn]] void LayerMissing(int layer, const char* file, int line) const;
+    // ThetaFromSuction from the layer's row of the table (layer checked).
+    double ThetaFromSuctionInTable(int layer, double suction) const;
+    // Keeps the content at field capacity of a layer from its row.
+    void KeepFieldCapacityContent(int layer);
     // False, with the reason, when a conductivity or a table value of some
     // layer is not finite.
     bool TablesFinite(std::string* problem) const;
@@ -183,6 +191,7 @@ private:
 
     // Flat tables, one row per layer 0..LayerCount.
     std::vector<double> WaterContentSuction;  // W
+    std::vector<double> FieldCapacityContent;  // per layer, ThetaFromSuction at FieldCapacitySuction
     std::vector<double> SuctionSteepness;     // per layer, see SuctionCurveSteepness
     std::vector<double> WaterContentConduct;  // V
     std::vector<double> RelativeConduct;      // K

@@ -78,6 +78,11 @@ double SoilType::KrelFromTheta(int layer, double a, double b) const {
 
 double SoilType::ThetaFromSuction(int layer, double suctionHead) const {
     CheckLayer(layer, __FILE__, __LINE__);
+    if (suctionHead == FieldCapacitySuction) return FieldCapacityContent[static_cast<size_t>(layer)];
+    return ThetaFromSuctionInTable(layer, suctionHead);
+}
+
+double SoilType::ThetaFromSuctionInTable(int layer, double suctionHead) const {
     const double* w = &WaterContentSuction[static_cast<size_t>(layer) * Row];
     if (suctionHead >= SuctionAxis[N]) return w[N];
     if (suctionHead <= SuctionAxis[1]) return w[1];

@@ -31,6 +31,13 @@ void abflussmodellklasse::SetQg(RunoffTable qg) {
     Qg = qg;
 }
 
+namespace {
+
+// The most initial routing passes.
+constexpr int MaxInitialPasses = 1000;
+
+}  // namespace
+
 // The start of the channel state: the runoff of the start into the flow
 // arrays, every description's storage elements filled from it, then the
 // initial routing passes with the zero date (none when the state is read
@@ -90,6 +97,19 @@ int abflussmodellklasse::InitialRoutingPasses() {
         hours += slowest;
     }
     const double passes = std::ceil(hours / TimeInterval * 60.0);
+    // The passes only bring the channels near the state that the start's
+    // runoff would keep; a channel slower than MaxInitialPasses steps (a
+    // tiny catchment area, a very long channel) starts emptier instead of
+    // holding up the start for hours. That is a valid, if less settled,
+    // start: a warning, not a failure.
+    if (passes > MaxInitialPasses) {
+        if (Writer) {
+            *Writer << "WARNING: the slowest channels of " << ModuleName << " need " << passes
+                    << " initial routing passes to fill; only " << MaxInitialPasses
+                    << " are made, so the channels start below their steady state" << "[end-entry]";
+        }
+        return MaxInitialPasses;
+    }
     return passes >= 1 ? static_cast<int>(passes) : 1;
 }
 

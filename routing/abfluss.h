@@ -136,6 +136,11 @@ public:
     std::string ObservedFileName;
     std::vector<int> GaugeColumns;  // 0..n by rank; 0 = no gauge
     int DescriptorCount = 0;  // N, the column descriptor lines
+    // Where the first pass began (the line after the R-square offset) and
+    // that line's number, so that the second pass starts at the same line.
+    long FirstDescriptionOffset = -1;
+    int FirstDescriptionLine = 0;
+    int DescriptionLine = 0;  // line of the description being built
     int RSquareOffset = 0;
     int OutputUnit = 0;
     int ProcessOffMethod = 1;

@@ -9,8 +9,20 @@
 
 #include "framework/diagnostics_writer.h"
 #include "routing/abfluss.h"
+#include "routing/routing_text.h"
 
 namespace {
+
+// Physical upper bounds of the values of a description.
+constexpr double MaxArea = 1e7;             // km2, more than any river basin
+constexpr double MaxAreaFactor = 1e3;
+constexpr double MaxStorageConstant = 1e5;  // h
+constexpr double MaxWidth = 1e5;            // m
+constexpr double MaxDepth = 1e4;            // m
+constexpr double MaxManning = 1e4;          // m^(1/3)/s
+constexpr double MaxSlope = 10;             // 1/1
+constexpr double MaxLength = 1e7;           // m
+constexpr double MaxDischarge = 1e6;        // m3/s
 
 bool Contains(const std::string& line, const char* token) { return line.find(token) != std::string::npos; }
 
@@ -40,17 +52,23 @@ struct DescriptionCursor {
         errno = 0;
         const long v = std::strtol(start, &end, 10);
         if (end == start) return false;
+        // The code is a whole token: a letter, digit or point glued to it
+        // (other than the next element's keyword) makes it no code.
+        const size_t after = Position + static_cast<size_t>(end - start);
+        if (after < Text.size()) {
+            const char c = Text[after];
+            if ((std::isalnum(static_cast<unsigned char>(c)) || c == '.') &&
+                !routingtext::KeywordAt(Text, after))
+                return false;
+        }
         value = v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v));
         Position += static_cast<size_t>(end - start);
         return true;
     }
-    bool ReadNumber(double& value) {
-        const char* start = Text.c_str() + Position;
-        char* end = nullptr;
-        value = std::strtod(start, &end);
-        if (end == start) return false;
-        Position += static_cast<size_t>(end - start);
-        return true;
+    // A whole number token at the cursor; `token` receives the offending
+    // text on failure.
+    bool ReadNumber(double& value, std::string* token = nullptr) {
+        return routingtext::ReadWholeNumber(Text, Position, value, token);
     }
     // The next word at the cursor (leading blanks skipped).
     bool ReadWord(std::string& word) {
@@ -68,6 +86,22 @@ struct DescriptionCursor {
         return true;
     }
 };
+
+// The 1-based number of the line that starts at byte `offset` of `stream`;
+// the stream's position is kept.
+int LineOfOffset(FILE* stream, long offset) {
+    const long saved = std::ftell(stream);
+    if (saved < 0 || offset < 0) return 0;
+    std::rewind(stream);
+    int line = 1;
+    for (long at = 0; at < offset; ++at) {
+        const int c = std::fgetc(stream);
+        if (c == EOF) break;
+        if (c == '\n') ++line;
+    }
+    std::fseek(stream, saved, SEEK_SET);
+    return line;
+}
 
 }  // namespace
 
@@ -88,6 +122,8 @@ int abflussmodellklasse::CountSubstring(const std::string& line, const std::stri
 void abflussmodellklasse::CountDescriptions() {
     Totals = ElementCounts{};
     DescriptionCount = 0;
+    FirstDescriptionOffset = std::ftell(ControlFile);
+    FirstDescriptionLine = LineOfOffset(ControlFile, FirstDescriptionOffset);
     std::string line;
     for (;;) {
         ReadRestOfLine(ControlFile, &line);
@@ -127,17 +163,17 @@ void abflussmodellklasse::CountDescriptions() {
 void abflussmodellklasse::BuildDescriptions() {
     FindSection("[routing_model]", true);
     std::string line;
-    for (int j = 0; j < DescriptorCount + 7; ++j) {
-        ReadRestOfLine(ControlFile, &line);
-        if (line.empty()) {
-            if (Writer) {
-                *Writer << "FATAL: error searching the second time for routing descriptions\nthe first run was ok., "
-                           "but not the second"
-                        << "[end-entry]";
-            }
-            throw 38;
+    // The second pass begins where the first did, whatever the lines before
+    // it held.
+    if (FirstDescriptionOffset < 0 || std::fseek(ControlFile, FirstDescriptionOffset, SEEK_SET) != 0) {
+        if (Writer) {
+            *Writer << "FATAL: error searching the second time for routing descriptions\nthe first run was ok., "
+                       "but not the second"
+                    << "[end-entry]";
         }
+        throw 38;
     }
+    int lineNumber = FirstDescriptionLine;
     std::string pending;
     ReadRestOfLine(ControlFile, &pending);
     if (pending.empty()) {
@@ -158,6 +194,7 @@ void abflussmodellklasse::BuildDescriptions() {
         }
         // Join the description's lines without separator. Lines have no
         // length limit, so a line without its line end is the file's end.
+        DescriptionLine = lineNumber;
         std::string text;
         line = pending;
         for (;;) {
@@ -170,6 +207,7 @@ void abflussmodellklasse::BuildDescriptions() {
             }
             line.pop_back();
             text += line;
+            ++lineNumber;
             ReadRestOfLine(ControlFile, &line);
             if (line.empty()) {
                 if (Writer) {
@@ -183,12 +221,23 @@ void abflussmodellklasse::BuildDescriptions() {
         pending = line;
         BuildDescription(k, text);
     }
+    // Every description the first pass counted must have been built: the
+    // routing tables and the steps index them all.
+    if (k != DescriptionCount) {
+        if (Writer) {
+            *Writer << "FATAL: rerror reading routing description \n2nd run, (1st run: o.k.): the first run counted "
+                    << DescriptionCount << " routing descriptions from line " << FirstDescriptionLine << " of "
+                    << ControlFilePath << ", the second built " << k << "[end-entry]";
+        }
+        throw 38;
+    }
 }
 
 void abflussmodellklasse::DescriptionError(int k, int outlet, int element, const std::string& what) {
     if (Writer) {
         *Writer << "FATAL: error in routing description " << k << " (TG " << outlet << "), element " << element
-                << ": " << what << "[end-entry]";
+                << ": " << what << " (description on line " << DescriptionLine << " of " << ControlFilePath << ")"
+                << "[end-entry]";
     }
     throw 17;
 }
@@ -252,15 +301,26 @@ void abflussmodellklasse::BuildDescription(int k, const std::string& text) {
     int element = 0;
     auto value = [&](double& target, const char* what) {
         if (!s.SkipEquals()) DescriptionError(k, outlet, element, std::string("no \"=\" before the ") + what);
-        if (!s.ReadNumber(target)) DescriptionError(k, outlet, element, std::string("no number after \"=\" for the ") + what);
+        std::string token;
+        if (!s.ReadNumber(target, &token)) {
+            DescriptionError(k, outlet, element, std::string("no number after \"=\" for the ") + what +
+                                                     (token.empty() ? std::string() : " (\"" + token + "\")"));
+        }
+    };
+    // A value outside [lowest, highest] (`open` excludes the lowest).
+    auto bounded = [&](double v, double lowest, double highest, bool open, const char* what) {
+        if ((open ? v > lowest : v >= lowest) && v <= highest) return;
+        DescriptionError(k, outlet, element,
+                         std::string("the ") + what + " " + routingtext::NumberText(v) + " lies outside " +
+                             (open ? "(" : "[") + routingtext::NumberText(lowest) + ", " +
+                             routingtext::NumberText(highest) + "]");
     };
     double area = 0, factor = 0;
     value(area, "catchment area");
     value(factor, "area factor");
     // Every conversion of a routed outflow divides by the area factor.
-    if (!(factor > 0) || !std::isfinite(factor) || !std::isfinite(area)) {
-        DescriptionError(k, outlet, 0, "the catchment area must be a number and the area factor above 0");
-    }
+    bounded(area, 0, MaxArea, false, "catchment area [km2]");
+    bounded(factor, 0, MaxAreaFactor, true, "area factor");
 
     RoutingDescriptionLinks links;
     links.Writer = Writer;
@@ -305,6 +365,19 @@ void abflussmodellklasse::BuildDescription(int k, const std::string& text) {
                                               "channel length",
                                               "catchment area of the channel"};
         for (int j = 0; j < 10; ++j) value(x[j], names[j]);
+        // Values that are not positive stand for the channel's defaults,
+        // except the length and the catchment area: a channel of no length
+        // or area has no travel time, and the initial routing would never
+        // fill it. Each value has a physical upper bound.
+        static const double highest[10] = {MaxStorageConstant, MaxStorageConstant, MaxWidth, MaxWidth, MaxDepth,
+                                           MaxManning,         MaxManning,         MaxSlope, MaxLength, MaxArea};
+        for (int j = 0; j < 10; ++j) {
+            if (j >= 8) {
+                bounded(x[j], 0, highest[j], true, names[j]);
+            } else if (x[j] > highest[j]) {
+                bounded(x[j], -highest[j], highest[j], false, names[j]);
+            }
+        }
         return ChannelValues{x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], x[8], x[9]};
     };
     auto setChannel = [&](int code, const std::vector<int>& list) {
@@ -377,7 +450,11 @@ void abflussmodellklasse::BuildDescription(int k, const std::string& text) {
         std::string file;
         if (mode == "constant") {
             modeCode = 1;
-            if (!s.ReadNumber(constant)) DescriptionError(k, outlet, element, "no value after \"constant\"");
+            std::string token;
+            if (!s.ReadNumber(constant, &token)) {
+                DescriptionError(k, outlet, element, "no number after \"constant\" (\"" + token + "\")");
+            }
+            bounded(constant, 0, MaxDischarge, false, "constant inflow [m3/s]");
         } else if (mode == "extern") {
             modeCode = 4;
             if (!s.ReadWord(file) || !s.ReadInt(startRow) || !s.ReadInt(column)) {

@@ -94,6 +94,10 @@ public:
     virtual double MixConcentration(double x1, double x2, double w1, double w2);
     virtual double ConcentrateByLoss(double x, double volume, double loss);
     virtual void ReadInflows(double** stepFlows, int64_t year, int64_t month, int64_t day, int64_t hour);
+    // An inflow value read from its file (missing values as 0), refused
+    // (code 39) when it lies outside its bounds.
+    double CheckedInflowValue(double v, int tracer, int inflow, const std::string& file, int column, int year,
+                              int month, int day, int hour);
     virtual void FlushOutputs();
     virtual void SetSpeicherParams(FILE* controlFile, int element, const std::string& text, size_t& position,
                                    int subIntervals);

@@ -9,6 +9,14 @@
 #include "framework/gridtable.h"
 #include "framework/routstatistic.h"
 #include "routing/abfluss.h"
+#include "routing/routing_text.h"
+
+namespace {
+
+// The most time sub-intervals of one routing step.
+constexpr int MaxSubIntervals = 1000;
+
+}  // namespace
 
 void SubIntervalFlowArray::Allocate(int tracers, int subIntervals, int entries) {
     const size_t t = static_cast<size_t>(tracers), s = static_cast<size_t>(subIntervals + 1),
@@ -124,26 +132,43 @@ void abflussmodellklasse::Construct() {
 
 void abflussmodellklasse::ReadSettings() {
     FILE* f = ControlFile;
-    double qMin = 0, qMax = 0, intervals = 0;
-    int subIntervals = 0;
-    const int read = std::fscanf(f, "%lf%lf%lf%d", &qMin, &qMax, &intervals, &subIntervals);
+    double qMin = 0, qMax = 0, intervals = 0, subIntervals = 0;
     ReadRestOfLine(f, &LineBuffer);
-    // Every table row takes logarithms of both bounds and the channel step
-    // divides by the intervals: the bounds must be ordered and positive.
-    const bool usable = read == 4 && std::isfinite(qMin) && std::isfinite(qMax) && std::isfinite(intervals) &&
-                        qMin > 0 && qMax > qMin && intervals >= 1 && intervals < 1e6 && subIntervals >= 1;
-    if (!usable) {
-        if (Writer) {
-            *Writer << "FATAL: values for min/max specific discharge and/or discharge and time interval splitting   "
-                       "\nnot found in control file"
-                    << "[end-entry]";
+    {
+        // Four whole numbers; the rest of the line is a comment.
+        size_t at = 0;
+        const bool read = routingtext::ReadWholeNumber(LineBuffer, at, qMin) &&
+                          routingtext::ReadWholeNumber(LineBuffer, at, qMax) &&
+                          routingtext::ReadWholeNumber(LineBuffer, at, intervals) &&
+                          routingtext::ReadWholeNumber(LineBuffer, at, subIntervals);
+        // Every table row takes logarithms of both bounds and the channel
+        // step divides by the intervals: the bounds must be ordered and
+        // positive.
+        const bool usable = read && qMin > 0 && qMax > qMin && intervals >= 1 && intervals < 1e6 &&
+                            subIntervals == std::floor(subIntervals);
+        if (!usable) {
+            if (Writer) {
+                *Writer << "FATAL: values for min/max specific discharge and/or discharge and time interval "
+                           "splitting   \nnot found in control file"
+                        << "[end-entry]";
+            }
+            throw 17;
         }
-        throw 17;
+        // Every channel holds its storage elements per sub-interval and
+        // every step loops over them: at most MaxSubIntervals.
+        if (!(subIntervals >= 1 && subIntervals <= MaxSubIntervals)) {
+            if (Writer) {
+                *Writer << "FATAL: the number of time sub-intervals per routing step " << routingtext::NumberText(subIntervals)
+                        << " in line 3 of [routing_model] in " << ControlFilePath << " lies outside 1 to "
+                        << MaxSubIntervals << "[end-entry]";
+            }
+            throw 17;
+        }
     }
     QMinSpecific = qMin;
     QMaxSpecific = qMax;
     WqIntervals = intervals;
-    SubIntervals = subIntervals;
+    SubIntervals = static_cast<int>(subIntervals);
 
     if (!ReadWord(f, &QstatName)) ControlFileError("name of the Qstatfiles for ", ModuleName);
     ReadValue(f, "%d", &QstatCode, "name of the Qstatfiles for ", &LineBuffer);
@@ -154,22 +179,37 @@ void abflussmodellklasse::ReadSettings() {
     if (descriptors < 0) ControlFileError("number column descriptors for", ModuleName);
     DescriptorCount = descriptors;
     for (int j = 0; j < descriptors; ++j) {
+        // Subbasin code and column, each a whole integer; the rest of the
+        // line is a comment.
         int code = 0, column = 0;
-        if (std::fscanf(f, "%d", &code) != 1) {
-            if (Writer) {
-                *Writer << "FATAL: error reading a subbasin index for column indexing in routing model"
-                        << "[end-entry]";
-            }
-            throw 17;
-        }
-        if (std::fscanf(f, "%d", &column) != 1) {
-            if (Writer) {
-                *Writer << "FATAL: error reading a column number for column indexing in routing model"
-                        << "[end-entry]";
-            }
-            throw 17;
-        }
         ReadRestOfLine(f, &LineBuffer);
+        size_t at = 0;
+        double value = 0;
+        auto integer = [&](int& target) {
+            if (!routingtext::ReadWholeNumber(LineBuffer, at, value) || value != std::floor(value) ||
+                std::fabs(value) > 2147483647.0)
+                return false;
+            target = static_cast<int>(value);
+            return true;
+        };
+        const std::string codeText = routingtext::TokenAt(LineBuffer, at);
+        if (!integer(code)) {
+            if (Writer) {
+                *Writer << "FATAL: error reading a subbasin index for column indexing in routing model (\""
+                        << codeText << "\" in descriptor " << j + 1 << " of " << ControlFilePath << ")"
+                        << "[end-entry]";
+            }
+            throw 17;
+        }
+        const std::string columnText = routingtext::TokenAt(LineBuffer, at);
+        if (!integer(column)) {
+            if (Writer) {
+                *Writer << "FATAL: error reading a column number for column indexing in routing model (\""
+                        << columnText << "\" in descriptor " << j + 1 << " of " << ControlFilePath << ")"
+                        << "[end-entry]";
+            }
+            throw 17;
+        }
         // A code outside the code-to-rank table or a negative column is no
         // gauge.
         const int rank = SubbasinRank(code);

@@ -13,6 +13,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridfiles.h"
+#include "framework/state_checks.h"
 #include "framework/storage_content_file.h"
 #include "routing/abfluss.h"
 #include "soil/unsatzon.h"
@@ -172,6 +173,8 @@ bool routingclass::ReadExtraState(const std::string& line, const std::string& pa
             int more = 0;
             if (std::sscanf(text, "%lf%n", &v, &more) != 1 || !std::isfinite(v)) bad();
             text += more;
+            statecheck::CheckValue(Writer, path, "storage outflow [m3/s] (line \"" + line + "\")", v,
+                                   {0, statecheck::MaxDischarge}, 71);
         }
         for (int s = 1; s <= Ns; ++s) {
             w.QausMain[static_cast<size_t>(sigma)][static_cast<size_t>(s)] = values[static_cast<size_t>(s - 1)];
@@ -205,9 +208,15 @@ void routingclass::ReadStorage(FILE* file, const std::string& path) {
         if (Writer) *Writer << "FATAL: error reading " << what << " in file " << path << " (position " << at << ")" << "[end-entry]";
         throw 71;
     };
-    auto value = [&](double& v) {
+    // Flows and tracer contents are finite and not negative; a flow above
+    // any river's is refused as well.
+    auto value = [&](double& v, const char* what, statecheck::Range range) {
         if (std::fscanf(file, "%lf", &v) != 1) fail("a stored value", position);
+        statecheck::CheckValue(Writer, path, std::string(what) + " (position " + std::to_string(position) + ")", v,
+                               range, 71);
     };
+    const statecheck::Range flow{0, statecheck::MaxDischarge};
+    const statecheck::Range content{0, statecheck::MaxConcentration};
     auto header = [&](int t, int i) {
         int a = 0, b = 0;
         ++position;
@@ -220,10 +229,10 @@ void routingclass::ReadStorage(FILE* file, const std::string& path) {
         wqtab& w = Tables[static_cast<size_t>(e)];
         for (int sigma = 1; sigma <= static_cast<int>(w.S); ++sigma) {
             const size_t ks = static_cast<size_t>(sigma);
-            for (int s = 1; s <= Ns; ++s) value(w.Qaus[ks][static_cast<size_t>(s)]);
+            for (int s = 1; s <= Ns; ++s) value(w.Qaus[ks][static_cast<size_t>(s)], "outflow [m3/s]", flow);
             SkipLine(file);
             ++position;
-            value(w.qvzuq[ks]);
+            value(w.qvzuq[ks], "share of the flood plain", {0, 1});
             SkipLine(file);
             ++position;
             // The split between the storages as the share gives it; the
@@ -250,7 +259,10 @@ void routingclass::ReadStorage(FILE* file, const std::string& path) {
             for (int t = 0; t <= T; ++t) {
                 header(t, i);
                 std::vector<double>& E = (*Storage)[static_cast<size_t>(t)][static_cast<size_t>(i)];
-                for (int p = 1; p <= M; ++p) value(E[static_cast<size_t>(p)]);
+                for (int p = 1; p <= M; ++p) {
+                    value(E[static_cast<size_t>(p)], t == 0 ? "stored flow [m3/s]" : "stored tracer content",
+                          t == 0 ? flow : content);
+                }
             }
             linearStates(e);
             // River-flow lines follow where the writing run had the table;
@@ -273,11 +285,17 @@ void routingclass::ReadStorage(FILE* file, const std::string& path) {
                         double v = 0;
                         int used = 0;
                         if (std::sscanf(text, "%lf%n", &v, &used) != 1) fail("a river-flow value", position);
+                        statecheck::CheckValue(Writer, path,
+                                               "river flow [mm] (position " + std::to_string(position) + ")", v,
+                                               t == 0 ? statecheck::Range{0, statecheck::MaxWaterMm} : content, 71);
                         if (t < 10) r.flow_mm[t] = v;
                         text += used;
                     }
                     if (std::sscanf(second.c_str(), "%lf %lf", &r.flowm3s, &r.speed) != 2)
                         fail("a river-flow value", position);
+                    const std::string at = " (position " + std::to_string(position) + ")";
+                    statecheck::CheckValue(Writer, path, "river flow [m3/s]" + at, r.flowm3s, flow, 71);
+                    statecheck::CheckValue(Writer, path, "river flow speed" + at, r.speed, flow, 71);
                 }
             } else {
                 std::fseek(file, start, SEEK_SET);
@@ -291,7 +309,10 @@ void routingclass::ReadStorage(FILE* file, const std::string& path) {
         for (int t = 0; t <= T; ++t) {
             header(t, i);
             std::vector<double>& E = (*Storage)[static_cast<size_t>(t)][static_cast<size_t>(i)];
-            for (int p = 1; p <= M; ++p) value(E[static_cast<size_t>(p)]);
+            for (int p = 1; p <= M; ++p) {
+                value(E[static_cast<size_t>(p)], t == 0 ? "stored flow [m3/s]" : "stored tracer content",
+                      t == 0 ? flow : content);
+            }
         }
         linearStates(e);
     }

@@ -185,6 +185,18 @@ int routingclass::SetChannelParams(int e, int code, const std::vector<int>& trib
         }
     }
 
+    // The storage elements of a channel and the initial routing passes grow
+    // with its travel time at the lowest discharge: a channel that would hold
+    // that flow for more than MaxTravelSteps routing steps has values that
+    // cannot be meant (an area or a slope near 0, a length far too long).
+    constexpr double MaxTravelSteps = 10000;
+    if (!(w.t[1] <= MaxTravelSteps * TimeStep / 60.0)) {
+        char hours[32];
+        std::snprintf(hours, sizeof hours, "%.6g", w.t[1]);
+        ChannelSetupError(e, std::string("the travel time through the channel at the lowest specific discharge, ") +
+                                 hours + " h, is longer than 10000 routing steps; check its length L, its area A "
+                                 "and its other values");
+    }
     const int Ns = subIntervals;
     const double S = SubChannelCount(w.t[1], w.t[static_cast<size_t>(R)], TimeStep / 60.0, INT_MAX / 4);
     if (!(S >= 1.0)) ChannelSetupError(e, "the channel needs too many sub-channels; check its values and line 3");

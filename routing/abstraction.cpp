@@ -2,11 +2,13 @@
 // a step by mode, and the abstraction file.
 
 #include "routing/abstraction.h"
+#include "routing/routing_text.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/signals.h"
@@ -38,23 +40,19 @@ bool SkipBehind(const std::string& text, size_t& position, const char* token) {
     return true;
 }
 
+// One whole, finite number at `position`.
 bool Number(const std::string& text, size_t& position, double& value) {
-    const char* start = text.c_str() + position;
-    char* end = nullptr;
-    value = std::strtod(start, &end);
-    if (end == start) return false;
-    position += static_cast<size_t>(end - start);
-    return true;
+    return routingtext::ReadWholeNumber(text, position, value);
 }
 
-// Numbers of a line, in order.
+// The whole numbers at the start of a line, in order, up to the first text
+// that is none.
 std::vector<double> Numbers(const char* text) {
     std::vector<double> values;
-    char* end = nullptr;
-    for (double v = std::strtod(text, &end); end != text; v = std::strtod(text, &end)) {
-        values.push_back(v);
-        text = end;
-    }
+    const std::string line(text);
+    size_t position = 0;
+    double v = 0;
+    while (routingtext::ReadWholeNumber(line, position, v)) values.push_back(v);
     return values;
 }
 
@@ -162,7 +160,14 @@ void AL_class::ReadDescription(FILE*, int code, const std::string& text, size_t&
     if (Mode == FromFile) {
         if (SkipBehind(text, position, "input_file") && SkipBehind(text, position, "=")) InputName = Word(text, position);
         double column = 0;
-        if (SkipBehind(text, position, "=") && Number(text, position, column)) InputColumn = static_cast<int>(column);
+        if (SkipBehind(text, position, "=") && Number(text, position, column)) {
+            if (!(column >= 1 && column <= 1e6) || column != std::floor(column)) {
+                Fatal("FATAL: abstraction " + std::to_string(code) + ": the input column " +
+                          routingtext::NumberText(column) + " is no column number",
+                      17);
+            }
+            InputColumn = static_cast<int>(column);
+        }
         if (SkipBehind(text, position, "=")) OutputName = Word(text, position);
     }
     if (Mode == Intern || Mode == Extern) {
@@ -172,6 +177,14 @@ void AL_class::ReadDescription(FILE*, int code, const std::string& text, size_t&
             if (!Number(text, position, v)) {
                 Fatal("FATAL: error reading threshold, fraction and maximum of abstraction " + std::to_string(code), 17);
             }
+        }
+        // A threshold, a fraction and a maximum are amounts of 0 or more (the
+        // abstraction never takes more than the river holds).
+        if (!(values[0] >= 0 && values[1] >= 0 && values[2] >= 0)) {
+            Fatal("FATAL: abstraction " + std::to_string(code) + ": threshold " + routingtext::NumberText(values[0]) +
+                      ", fraction " + routingtext::NumberText(values[1]) + " and maximum " +
+                      routingtext::NumberText(values[2]) + " must be 0 or more",
+                  17);
         }
         const std::string unit = Word(text, position);
         Threshold = values[0];
@@ -253,8 +266,12 @@ void AL_class::ReadRules(FILE* controlFile) {
     R.Columns = first.size() > 1 ? static_cast<int>(first.size()) - 1 : 1;
     const size_t m = static_cast<size_t>(R.Columns) + 1, r = static_cast<size_t>(R.Rows) + 1;
     R.DayKey.assign(m, 1);
-    if (R.Columns > 1)
-        for (size_t k = 1; k < m; ++k) R.DayKey[k] = static_cast<int>(first[k]);
+    if (R.Columns > 1) {
+        for (size_t k = 1; k < m; ++k) {
+            if (!(first[k] >= -366 && first[k] <= 366) || first[k] != std::floor(first[k])) bad();
+            R.DayKey[k] = static_cast<int>(first[k]);
+        }
+    }
     R.x.assign(r, 0.0);
     R.y.assign(m, std::vector<double>(r, 0.0));
     R.slope = R.y;
@@ -277,8 +294,12 @@ void AL_class::ReadRules(FILE* controlFile) {
         const size_t eq = line.find('=');
         if (eq == std::string::npos) return;
         const std::vector<double> values = Numbers(line.c_str() + eq + 1);
-        for (size_t k = 1; k < m && k - 1 < values.size(); ++k)
-            target[k] = static_cast<typename std::decay_t<decltype(target)>::value_type>(values[k - 1]);
+        using Value = typename std::decay_t<decltype(target)>::value_type;
+        for (size_t k = 1; k < m && k - 1 < values.size(); ++k) {
+            // Masks and hours are whole numbers well within any integer.
+            if (std::is_integral_v<Value> && !(std::fabs(values[k - 1]) <= 1e9)) bad();
+            target[k] = static_cast<Value>(values[k - 1]);
+        }
     };
     keyed("TargetCap", R.TargetCap, -1.0);
     keyed("WeekDays", R.Mask, int64_t{-1});

@@ -1,6 +1,7 @@
 // Inflows of a routing description: constant, internal (fed by an
 // abstraction) and external (a date-keyed file with one row per step).
 
+#include <cstdio>
 #include <string>
 
 #include "framework/diagnostics_writer.h"
@@ -16,6 +17,32 @@ int FullYear(int year) { return year < 1000 ? year + 1900 : year; }
 
 // A value of -9998 or less stands for a missing one and gives 0.
 double InflowValueOrZero(double v) { return v <= -9998 ? 0.0 : v; }
+
+// Bounds of an inflow's discharge [m3/s] and of its concentrations.
+constexpr double MaxInflow = 1e6;
+constexpr double MaxInflowConcentration = 1e12;
+
+}  // namespace
+
+// A discharge (tracer 0) or concentration that is not a number within its
+// bounds (missing values already taken as 0) ends the run.
+double routingclass::CheckedInflowValue(double v, int tracer, int inflow, const std::string& file, int column,
+                                        int year, int month, int day, int hour) {
+    const double value = InflowValueOrZero(v);
+    const double highest = tracer == 0 ? MaxInflow : MaxInflowConcentration;
+    if (value >= 0 && value <= highest) return value;
+    if (Writer) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%.17g", value);
+        *Writer << "FATAL: the " << (tracer == 0 ? "discharge [m3/s]" : "concentration of tracer " + std::to_string(tracer))
+                << " " << text << " of inflow " << inflow << " in " << file << ", column " << column << ", row of "
+                << year << "." << month << "." << day << ", " << hour << ". h, lies outside 0 to " << highest
+                << "[end-entry]";
+    }
+    throw 39;
+}
+
+namespace {
 
 }  // namespace
 
@@ -90,7 +117,8 @@ void routingclass::SetZuflussModus(int e, int inflowNumber, int mode, const std:
         }
         throw 38;
     }
-    InflowValue[0][kk] = InflowValueOrZero(reader.GetValue(column - 5));
+    InflowValue[0][kk] = CheckedInflowValue(reader.GetValue(column - 5), 0, inflowNumber, fileName, column,
+                                            LastInflowDate[0], LastInflowDate[1], LastInflowDate[2], LastInflowDate[3]);
 }
 
 void routingclass::ReadInflows(double** F, int64_t year, int64_t month, int64_t day, int64_t hour) {
@@ -122,10 +150,11 @@ void routingclass::ReadInflows(double** F, int64_t year, int64_t month, int64_t 
             throw 36;
         }
         const int column = InflowColumn[kk] - 5;
-        for (int t = 1; t <= T; ++t) F[t][n + z] = InflowValueOrZero(reader.GetValue(column + t));
+        for (int t = 1; t <= T; ++t)
+            F[t][n + z] = CheckedInflowValue(reader.GetValue(column + t), t, z, file, column + t + 5, y, m, d, h);
         const int e = Counts.OL + Counts.SUMTRIB + k;
-        F[0][n + z] = ConvertToMm(InflowValueOrZero(reader.GetValue(column)), ChannelArea[static_cast<size_t>(e)],
-                                  TimeStep);
+        F[0][n + z] = ConvertToMm(CheckedInflowValue(reader.GetValue(column), 0, z, file, column + 5, y, m, d, h),
+                                  ChannelArea[static_cast<size_t>(e)], TimeStep);
         reader.NextRow();
     }
 }

@@ -13,6 +13,7 @@
 #include "framework/signals.h"
 #include "framework/tracer_info.h"
 #include "framework/string_helpers.h"
+#include "routing/routing_text.h"
 
 namespace {
 
@@ -46,13 +47,13 @@ bool BehindKey(const std::string& text, size_t& at, const char* key) {
 }
 
 bool ReadNumberAt(const std::string& text, size_t& at, double& value) {
-    const char* start = text.c_str() + at;
-    char* end = nullptr;
-    value = std::strtod(start, &end);
-    if (end == start || !std::isfinite(value)) return false;
-    at += static_cast<size_t>(end - start);
-    return true;
+    return routingtext::ReadWholeNumber(text, at, value);
 }
+
+// Bounds of a reservoir's start values.
+constexpr double MaxVolume = 1e13;         // m3, far above the largest reservoir
+constexpr double MaxConcentration = 1e12;  // in the tracer's unit
+constexpr double MinSubStep = 1;           // s
 
 void PutDateField(std::string& out, double value) {
     char buffer[64];
@@ -106,6 +107,7 @@ void SP_class::SetParams(DiagnosticsWriter* writer, TracerInfo* tracers, int tra
     CodeToRank = codeToRank;
     LargestCode = largestCode;
     LakeFlag = lakeFlag;
+    StepMinutes = timeStep;
     InputDirectory = inputDirectory;
     OutputDirectory = outputDirectory;
     const size_t n = static_cast<size_t>(TracerCount + 1);
@@ -141,21 +143,43 @@ void SP_class::ReadDescription(FILE*, int code, const std::string& text) {
     at = wordEnd;
     AddOutputPath(OutputDirectory, FileName);
     double v0 = 0;
-    if (!BehindKey(text, at, "V0") || !ReadNumberAt(text, at, v0)) Fatal(who + "no \"V0 =\" found!", 35);
-    if (v0 < 0) Fatal(who + "the initial volume V0 = " + std::to_string(v0) + " is below 0", 35);
+    if (!BehindKey(text, at, "V0")) Fatal(who + "no \"V0 =\" found!", 35);
+    if (!ReadNumberAt(text, at, v0)) {
+        Fatal(who + "no \"V0 =\" found! (\"" + routingtext::TokenAt(text, at) + "\" is no number)", 35);
+    }
+    if (!(v0 >= 0 && v0 <= MaxVolume)) {
+        Fatal(who + "the initial volume V0 = " + routingtext::NumberText(v0) + " lies outside 0 to " +
+                  routingtext::NumberText(MaxVolume) + " m3",
+              35);
+    }
     State[0] = v0;
     if (!BehindKey(text, at, "C0")) Fatal(who + "no \"C0 =\" found!", 35);
     for (int k = 1; k <= 9; ++k) {
         double c = 0;
-        if (!ReadNumberAt(text, at, c)) Fatal(who + "\"C0 =\" must be followed by nine concentrations", 35);
+        if (!ReadNumberAt(text, at, c)) {
+            Fatal(who + "\"C0 =\" must be followed by nine concentrations (\"" + routingtext::TokenAt(text, at) +
+                      "\" is no number)",
+                  35);
+        }
+        if (!(c >= 0 && c <= MaxConcentration)) {
+            Fatal(who + "the initial concentration " + std::to_string(k) + " of \"C0 =\", " +
+                      routingtext::NumberText(c) + ", lies outside 0 to " + routingtext::NumberText(MaxConcentration),
+                  35);
+        }
         if (k <= TracerCount) State[static_cast<size_t>(k)] = c;
     }
     dTmin = 60;
     size_t keyAt = at;
     if (BehindKey(text, keyAt, "dTmin")) {
         double value = 0;
-        if (!ReadNumberAt(text, keyAt, value) || !(value > 0))
-            Fatal(who + "the sub-step dTmin must be a number above 0", 35);
+        const std::string token = routingtext::TokenAt(text, keyAt);
+        // The rule release loops over the step in sub-steps of dTmin.
+        if (!ReadNumberAt(text, keyAt, value) || !(value >= MinSubStep && (StepMinutes <= 0 || value <= 60.0 * StepMinutes))) {
+            Fatal(who + "the sub-step dTmin (\"" + token + "\") must be a number from " +
+                      routingtext::NumberText(MinSubStep) + " s to the routing step, " +
+                      routingtext::NumberText(60.0 * StepMinutes) + " s",
+                  35);
+        }
         dTmin = value;
     }
     RecordValues = TracerCount + 35;
@@ -193,8 +217,12 @@ void SP_class::ReadRules(FILE* controlFile) {
         lines.push_back(line);
     };
     readLine();
-    const long rows = std::strtol(lines[0].c_str(), nullptr, 10);
-    for (long i = 0; i < rows + 3 && i < 1000000 && c != EOF; ++i) readLine();
+    // The count decides only how many lines are read; the table's parser
+    // checks it. A count beyond MaxRuleRows is read as that many.
+    constexpr long MaxRuleRows = 1000000;
+    const long count = std::strtol(lines[0].c_str(), nullptr, 10);
+    const long rows = count < 0 ? 0 : (count > MaxRuleRows ? MaxRuleRows : count);
+    for (long i = 0; i < rows + 3 && c != EOF; ++i) readLine();
     // Each row of a lake's release reads the slope of the row before.
     const std::string problem = ParseRuleTable(lines, LakeFlag != 0 ? 2 : 1, Rules);
     if (!problem.empty()) Fatal("FATAL: section " + section + " in control file: " + problem, 34);

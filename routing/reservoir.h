@@ -122,6 +122,7 @@ public:
 
     RuleTable Rules;
     double dTmin = 60;  // sub-step of the rule release [s]
+    double StepMinutes = 0;  // routing step [min]; 0 before SetParams
 
     // Balance of the last step.
     double Area = 0;  // lake surface [m2]

@@ -60,6 +60,7 @@ std::string ParseRuleTable(const std::vector<std::string>& lines, int minimumRow
     auto line = [&](size_t i) -> std::string { return i < lines.size() ? lines[i] : std::string(); };
     table = RuleTable{};
     const std::vector<double> head = LeadingNumbers(line(0).c_str());
+    if (!head.empty() && std::isfinite(head[0]) && head[0] > 1e6) return "the number of rows is too large";
     if (head.empty() || !IsWhole(head[0])) return "the first line does not start with the number of rows";
     if (head[0] < minimumRows) {
         return "the table has " + std::to_string(static_cast<long long>(head[0])) + " rows, at least " +

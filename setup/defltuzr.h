@@ -256,6 +256,10 @@ public:
     // A run that goes on from an earlier run's state: the daily land-use
     // parameters of its first step are those the earlier run held there.
     void ResumeLanduseParameters();
+    // The dynamic phenology's section of the storage content file (empty
+    // without it), and its reading at a warm start from the file `path`.
+    std::string PhenologyStateText() const;
+    void ReadPhenologyState(const std::string& path);
     virtual void CalcActualLanduseParameters(int64_t hour, int64_t day, int64_t month, int64_t year,
                                              int periodMinutes);
 

@@ -281,6 +281,14 @@ void defaultini::ResumeLanduseParameters() {
     }
 }
 
+std::string defaultini::PhenologyStateText() const {
+    return LanduseGrids ? LanduseGrids->PhenologyStateText() : std::string();
+}
+
+void defaultini::ReadPhenologyState(const std::string& path) {
+    if (LanduseGrids) LanduseGrids->ReadPhenologyState(path);
+}
+
 void defaultini::CalcActualLanduseParameters(int64_t hour, int64_t day, int64_t month, int64_t year,
                                              int periodMinutes) {
     if (!LanduseGrids) LanduseGrids = std::make_unique<LanduseParameterGrids>(*this);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "framework/diagnostics_writer.h"
+#include "framework/end_state_stage.h"
 #include "setup/control_text.h"
 #include "setup/defltuzr.h"
 #include "setup/model_time.h"
@@ -116,6 +117,10 @@ void defaultini::ReadOutputKeys(ModelSettings& receiver, const std::string& path
     WriteDoubleGrids = receiver.WriteDoubleGrids;
     InputDirectory = receiver.InitialStateDirectory;
     OutputDirectory = receiver.DefaultOutputDirectory;
+    // A run killed while it wrote its end state: the state it was read from
+    // and the one this run writes over are made whole first.
+    endstate::Recover(InputDirectory, Writer);
+    if (OutputDirectory != InputDirectory) endstate::Recover(OutputDirectory, Writer);
 }
 
 void defaultini::ReadOutputList(ModelSettings& receiver) {

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/state_checks.h"
 #include "framework/teilmod.h"
 #include "framework/zonalstatistic.h"
 #include "framework/zonetable.h"
@@ -343,6 +344,17 @@ public:
     void WritePointBuffers();
     void WriteFullPointBuffers();
     void WriteModelEndReport();
+    // Mean soil water [m^3/m^2] of the own cells with a subbasin over the
+    // layers 1..`layers`: of the ice-free parts, and of the glacier-covered
+    // parts (counted as saturated). Each cell's water and area count with its
+    // weight, so that the two add up to the mean over all cells.
+    struct SoilWaterMeans {
+        double Unglacierised = 0, Glacierised = 0;
+    };
+    SoilWaterMeans MeanSoilWater(int layers) const;
+    // The three lines of those means in the instance log, at `moment`
+    // ("model-start", "model-end").
+    void WriteMeanSoilWater(FILE* log, int layers, const char* moment) const;
     virtual RunoffTable GetQD();
     virtual RunoffTable GetQI();
     // The table the snow model writes the glacier runoff of a step into
@@ -680,6 +692,9 @@ private:
     void CreateStateGrids();
     void ColdStart(int mode);
     void CheckGroundwaterLevels(const std::string& fileName);
+    void CheckStateValues();
+    // A value of the storage content file within `range`, else FATAL (71).
+    void CheckStoredValue(const std::string& label, double value, statecheck::Range range);
     void ComputeGeodeticHeads();
     void CreateLowerBoundaryTemperature();
     void CreateOtherGrids();

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 
+#include "framework/state_checks.h"
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
 #include "parameters/landuse.h"
@@ -209,6 +210,34 @@ void unsatzonmodellklasse::CreateLowerBoundaryTemperature() {
     WriteGrid("T_Lower_Boundary_Condition", LowerBoundaryTemperature, WriteAsciiGrids, WriteDoubleGrids);
 }
 
+// The state read at a warm start: water contents between 0 and the
+// saturation of their layer, heads, temperatures and storages within what
+// they can be.
+void unsatzonmodellklasse::CheckStateValues() {
+    using namespace statecheck;
+    const NamedCode* p = GridFiles;
+    const int L = maxLayers;
+    CheckStack(*this, InputPath(*this, p[4].Name), Theta, 0, L, "water content theta", [&](long i, long j, int l) {
+        if (l == 0 || !OwnModelCell(static_cast<int>(i), static_cast<int>(j))) return Range{0, 1};
+        const std::vector<double>& saturation = CellSoil(static_cast<int>(i), static_cast<int>(j)).theta_sat;
+        const double top = static_cast<size_t>(l) < saturation.size() ? saturation[static_cast<size_t>(l)] : 1.0;
+        return Range{0, top + ThetaTolerance};
+    });
+    const auto heads = [](long, long, int) { return Range{-MaxHeadM, MaxHeadM}; };
+    CheckStack(*this, InputPath(*this, p[5].Name), HydraulicHeads, 0, L, "hydraulic head [m]", heads);
+    if (SoilTemperature) {
+        CheckStack(*this, InputPath(*this, TemperatureStack.Name), SoilTemperature, 0, L, "soil temperature [degC]",
+                   [](long, long, int) { return Range{MinTemperatureC, MaxTemperatureC}; });
+    }
+    CheckGrid(*this, InputPath(*this, p[8].Name), GroundwaterDistance, "groundwater distance [m]",
+              {-MaxHeadM, MaxHeadM});
+    CheckGrid(*this, InputPath(*this, p[9].Name), ThetaInGwLevel, "water content in the groundwater layer", {0, 1});
+    CheckGrid(*this, InputPath(*this, p[17].Name), Baseflow, "baseflow [mm]", {-MaxWaterMm, MaxWaterMm});
+    if (PondingStorage) {
+        CheckGrid(*this, InputPath(*this, p[20].Name), PondingStorage, "ponding storage [mm]", {0, MaxWaterMm});
+    }
+}
+
 void unsatzonmodellklasse::CreateStateGrids() {
     maxLayers = 0;
     for (int t = 1; t <= Settings.SoilCount; ++t) maxLayers = std::max(maxLayers, soilTypes[t].LayerCount);
@@ -247,11 +276,18 @@ void unsatzonmodellklasse::CreateStateGrids() {
         Baseflow = ReadStateGrid(p[17].Name, "baseflow", p[17].Code);
         if (MaxPonding) PondingStorage = ReadStateGrid(p[20].Name, "ponding_storage", p[20].Code);
         CheckGroundwaterLevels(p[11].Name);
+        CheckStateValues();
         return;
     }
     if (mode == 2) {
         GroundwaterDistance = ReadStateGrid(p[8].Name, "groundwater_distance", p[8].Code);
         if (MaxPonding) PondingStorage = ReadStateGrid(p[20].Name, "ponding_storage", p[20].Code);
+        using namespace statecheck;
+        CheckGrid(*this, InputPath(*this, p[8].Name), GroundwaterDistance, "groundwater distance [m]",
+                  {-MaxHeadM, MaxHeadM});
+        if (PondingStorage) {
+            CheckGrid(*this, InputPath(*this, p[20].Name), PondingStorage, "ponding storage [mm]", {0, MaxWaterMm});
+        }
     } else {
         GroundwaterDistance = CreateGrid(p[8].Name, "groundwater_distance", p[8].Code, 0);
         if (MaxPonding) PondingStorage = CreateGrid(p[20].Name, "ponding_storage", p[20].Code, 0);

@@ -174,36 +174,6 @@ void unsatzonmodellklasse::WriteStartReport() {
         std::fprintf(log, "soil water content (for control point r=%d c=%d) at model-start: %lf mm\n", controlRow,
                      controlColumn, water);
     }
-    if (ProcessNumber == 0) {
-        double a = 0, b = 0, w1 = 0, w2 = 0;
-        for (int i = 1; i <= NRows; ++i) {
-            for (int j = 1; j <= NCols; ++j) {
-                if (SubbasinGrid[i][j] == NoData || !(SubbasinGrid[i][j] > 0)) continue;
-                if (Regions && Regions[i][j] != ProcessNumber) continue;
-                double g = GlacierFraction ? GlacierFraction[i][j] : 0;
-                g = std::clamp(g, 0.0, 1.0);
-                const double r = RelCellArea ? RelCellArea[i][j] : 1;
-                const SoilType& soil = CellSoil(i, j);
-                // Each cell's water counts with its area, as in the weights.
-                for (int l = 1; l <= maxLayers; ++l) {
-                    const double dz = soil.thickness[static_cast<size_t>(l)];
-                    a += r * Theta[i][j][l] * dz * (1 - g);
-                    b += r * soil.theta_sat[static_cast<size_t>(l)] * dz * g;
-                }
-                w1 += r * (1 - g) + g;
-                w2 += (1 - g) + g * r;
-            }
-        }
-        const double all = (w1 > 0 ? a / w1 : 0) + (w2 > 0 ? b / w2 : 0);
-        std::fprintf(log, "mean soil water content for all cells at model-start: %lf m^3/m^2\n", all);
-        std::fprintf(log,
-                     "mean soil water content for unglacierized or only partly unglacierized cells at model-start: "
-                     "%lf m^3/m^2\n",
-                     w1 > 0 ? a / w1 : 0);
-        std::fprintf(log,
-                     "mean soil water content for partly or completely glacierized cells at model-start: %lf "
-                     "m^3/m^2\n",
-                     w2 > 0 ? b / w2 : 0);
-    }
+    if (ProcessNumber == 0) WriteMeanSoilWater(log, maxLayers, "model-start");
     std::fclose(log);
 }

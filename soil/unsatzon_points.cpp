@@ -152,6 +152,43 @@ void unsatzonmodellklasse::WriteFullPointBuffers() {
     }
 }
 
+unsatzonmodellklasse::SoilWaterMeans unsatzonmodellklasse::MeanSoilWater(int layers) const {
+    double ice = 0, free = 0, area = 0;
+    for (int i = 1; i <= NRows; ++i) {
+        for (int j = 1; j <= NCols; ++j) {
+            if (SubbasinGrid[i][j] == NoData || !(SubbasinGrid[i][j] > 0)) continue;
+            if (Regions && Regions[i][j] != ProcessNumber) continue;
+            const double g = GlacierShare(i, j);
+            const double w = CellWeight(i, j);
+            const SoilType& soil = CellSoil(i, j);
+            for (int l = 1; l <= layers; ++l) {
+                const double dz = soil.thickness[static_cast<size_t>(l)];
+                free += w * Theta[i][j][l] * dz * (1 - g);
+                ice += w * soil.theta_sat[static_cast<size_t>(l)] * dz * g;
+            }
+            area += w;
+        }
+    }
+    SoilWaterMeans means;
+    if (area > 0) {
+        means.Unglacierised = free / area;
+        means.Glacierised = ice / area;
+    }
+    return means;
+}
+
+void unsatzonmodellklasse::WriteMeanSoilWater(FILE* log, int layers, const char* moment) const {
+    const SoilWaterMeans means = MeanSoilWater(layers);
+    std::fprintf(log, "mean soil water content for all cells at %s: %lf m^3/m^2\n", moment,
+                 means.Unglacierised + means.Glacierised);
+    std::fprintf(log,
+                 "mean soil water content for unglacierized or only partly unglacierized cells at %s: %lf "
+                 "m^3/m^2\n",
+                 moment, means.Unglacierised);
+    std::fprintf(log, "mean soil water content for partly or completely glacierized cells at %s: %lf m^3/m^2\n",
+                 moment, means.Glacierised);
+}
+
 void unsatzonmodellklasse::WriteModelEndReport() {
     const std::string name = "modell_" + std::to_string(ProcessNumber) + ".log";
     FILE* log = std::fopen(name.c_str(), "a+");
@@ -168,39 +205,7 @@ void unsatzonmodellklasse::WriteModelEndReport() {
         std::fprintf(log, "(mpi_rank %d) soil water content (control point r=%d c=%d) at model-end: %lf mm\n",
                      ProcessNumber, controlRow, controlColumn, water);
     }
-    // Each cell's water counts with its area, in the sums and in the areas
-    // they are divided by, so that the two parts add up to the mean of all.
-    double wu = 0, wg = 0, nu = 0, ng = 0;
-    for (int i = 1; i <= NRows; ++i) {
-        for (int j = 1; j <= NCols; ++j) {
-            if (SubbasinGrid[i][j] == NoData || !(SubbasinGrid[i][j] > 0)) continue;
-            if (Regions && Regions[i][j] != ProcessNumber) continue;
-            const double g = GlacierShare(i, j);
-            const double w = RelCellArea ? RelCellArea[i][j] : 1;
-            const SoilType& soil = CellSoil(i, j);
-            for (int l = 1; l <= L; ++l) {
-                const double dz = soil.thickness[static_cast<size_t>(l)];
-                wu += w * Theta[i][j][l] * dz * (1 - g);
-                wg += w * soil.theta_sat[static_cast<size_t>(l)] * dz * g;
-            }
-            nu += w;
-            ng += w;
-        }
-    }
-    if (ProcessNumber == 0) {
-        const double unglacierised = nu > 0 ? wu / nu : 0;
-        const double glacierised = ng > 0 ? wg / ng : 0;
-        std::fprintf(log, "mean soil water content for all cells at model-end: %lf m^3/m^2\n",
-                     unglacierised + glacierised);
-        std::fprintf(log,
-                     "mean soil water content for unglacierized or only partly unglacierized cells at model-end: "
-                     "%lf m^3/m^2\n",
-                     unglacierised);
-        std::fprintf(log,
-                     "mean soil water content for partly or completely glacierized cells at model-end: %lf "
-                     "m^3/m^2\n",
-                     glacierised);
-    }
+    if (ProcessNumber == 0) WriteMeanSoilWater(log, L, "model-end");
     std::fclose(log);
 }
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "framework/diagnostics_writer.h"
+#include "framework/state_checks.h"
 #include "framework/storage_content_file.h"
 #include "framework/string_helpers.h"
 #include "parameters/soil.h"
@@ -64,15 +65,6 @@ int64_t DateMinutes(int64_t year, int64_t month, int64_t day, int64_t hour) {
 std::string DateText(int64_t year, int64_t month, int64_t day, int64_t hour) {
     return std::to_string(day) + "." + std::to_string(month) + "." + std::to_string(year) + " " +
            std::to_string(hour) + ". h";
-}
-
-// One line without its end; false at the end of the file with nothing read.
-bool ReadTextLine(FILE* file, std::string* line) {
-    line->clear();
-    int ch = std::fgetc(file);
-    if (ch == EOF) return false;
-    for (; ch != EOF && ch != '\n'; ch = std::fgetc(file)) *line += static_cast<char>(ch);
-    return true;
 }
 
 bool BlankOrSection(const std::string& line) {
@@ -191,6 +183,13 @@ void unsatzonmodellklasse::UnreadableStorageValue(const std::string& label, doub
                 << "\nRuvex throws..." << "[end-entry]";
     }
     throw 71;
+}
+
+void unsatzonmodellklasse::CheckStoredValue(const std::string& label, double value, statecheck::Range range) {
+    if (std::isfinite(value) && value >= range.Low && value <= range.High) return;
+    if (StorageFile) std::fclose(StorageFile);
+    StorageFile = nullptr;
+    statecheck::CheckValue(Writer, StoragePath, "[unsatzon_model] " + label, value, range, 71);
 }
 
 void unsatzonmodellklasse::ReadAndCompareStorageValue(double current, const std::string& label) {
@@ -355,6 +354,14 @@ void unsatzonmodellklasse::ReadStorageContent() {
             at = end;
         }
         if (read != 5) StorageMismatchError(label, 5, read);
+        // Counts, sums and cell shares of a zone: finite, none negative but
+        // the zone's value.
+        static const char* const fields[5] = {".n", ".sx", ".zonenwert", ".rel", ".RelCellSum"};
+        for (int k = 0; k < 5; ++k) {
+            const double low = k == 2 ? -statecheck::MaxHuge : 0;
+            CheckStoredValue(std::string(label).substr(std::string(label).rfind(' ') + 1) + fields[k], v[k],
+                             {low, statecheck::MaxHuge});
+        }
         z.n = v[0];
         z.sx = v[1];
         z.zonenwert = v[2];
@@ -377,9 +384,13 @@ void unsatzonmodellklasse::ReadStorageContent() {
             }
             std::string at = "[";
             at += std::to_string(i) + "][" + std::to_string(s) + "]";
+            // The two runoff storages: water [mm] or tracer contents.
+            const statecheck::Range storage{0, i == 0 ? statecheck::MaxWaterMm : statecheck::MaxConcentration};
             readValue("QDd" + at, &qdd[i][s]);
+            CheckStoredValue("QDd" + at, qdd[i][s], storage);
             SkipLine(StorageFile);
             readValue("QIi" + at, &qii[i][s]);
+            CheckStoredValue("QIi" + at, qii[i][s], storage);
             SkipLine(StorageFile);
         }
     }

@@ -11,6 +11,7 @@
 #include "framework/gridtable.h"
 #include "framework/parallel_rows.h"
 #include "framework/signals.h"
+#include "framework/state_checks.h"
 #include "framework/tracer_info.h"
 #include "parameters/soil.h"
 #include "soil/unsatzon.h"
@@ -117,6 +118,10 @@ void unsatzonmodellklasse::InitSoilTracers(TracerInfo* table, StatisticsTableEnt
                 throw 13;
             }
             st.Stack = stack;
+            statecheck::CheckStack(*this, statecheck::InputPath(*this, st.StackFileName), stack, 0, L,
+                                   "tracer content", [](long, long, int) {
+                                       return statecheck::Range{0, statecheck::MaxConcentration};
+                                   });
         } else {
             st.Stack = matrix3d(1, NRows, 1, NCols, L, NRows);
 #pragma omp parallel for schedule(static, 1) if (WorthThreads(Cells()))

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/parallel_rows.h"
@@ -96,14 +97,17 @@ void verdunstungsmodellklasse::PotentialEvapotranspiration(int64_t hour, int64_t
     }
 
     StepHour = hour;
+    std::vector<int> indices;
     for (int k = 0; k <= LayerCount; ++k) {
         PotTranspirationStats[k]->CloseStep(year, month, day, hour);
-        WriteGridByCode(PotTranspirationIndex[k], true, false);
+        indices.push_back(PotTranspirationIndex[k]);
         PotInterceptionStats[k]->CloseStep(year, month, day, hour);
-        WriteGridByCode(PotInterceptionIndex[k], true, false);
+        indices.push_back(PotInterceptionIndex[k]);
     }
     PotEvaporationStats->CloseStep(year, month, day, hour);
-    WriteGridByCode(PotEvaporationIndex, true, false);
+    indices.push_back(PotEvaporationIndex);
+    // The sums of every grid in one pass over the rows, then the grids.
+    WriteGridsByCode(indices.data(), static_cast<int>(indices.size()), true, false);
     RadiationStats->CloseStep(year, month, day, hour);
     CloudinessStats->CloseStep(year, month, day, hour);
 }

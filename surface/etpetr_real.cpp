@@ -145,12 +145,15 @@ void verdunstungsmodellklasse::SumRealEvapotranspiration(int64_t hour, int64_t d
     const int layers = LayerCount;
 #pragma omp parallel for schedule(static, 1) if (WorthThreads(static_cast<int64_t>(NRows) * NCols))
     for (int32_t i = 1; i <= NRows; ++i) SumRealEvapotranspirationRow(i);
+    std::vector<int> indices;
     for (int k = 0; k <= layers; ++k) {
         RealTranspirationStats[k]->CloseStep(year, month, day, hour);
-        WriteGridByCode(RealTranspirationIndex[k], true, false);
+        indices.push_back(RealTranspirationIndex[k]);
     }
     RealEvaporationStats->CloseStep(year, month, day, hour);
-    WriteGridByCode(RealEvaporationIndex, true, false);
+    indices.push_back(RealEvaporationIndex);
+    // The sums of every grid in one pass over the rows, then the grids.
+    WriteGridsByCode(indices.data(), static_cast<int>(indices.size()), true, false);
 }
 
 void verdunstungsmodellklasse::SumRealEvapotranspirationRow(int32_t i) {

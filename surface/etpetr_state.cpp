@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "framework/diagnostics_writer.h"
+#include "framework/state_checks.h"
 #include "framework/storage_content_file.h"
 #include "framework/string_helpers.h"
 #include "surface/etpetr.h"
@@ -100,6 +101,17 @@ void verdunstungsmodellklasse::ReadStorageContent(const std::string* fileName, i
     std::vector<double> cells(static_cast<size_t>(NRows) * static_cast<size_t>(NCols));
     for (int32_t i = 1; i <= NRows; ++i)
         values("sunshine of row " + std::to_string(i), NCols, &cells[static_cast<size_t>(i - 1) * NCols]);
+    // The sunshine of the day so far [h]: nodata or not negative.
+    for (int32_t i = 1; i <= NRows; ++i) {
+        for (int32_t j = 1; j <= NCols; ++j) {
+            const double v = cells[static_cast<size_t>(i - 1) * NCols + j - 1];
+            if (v == NoData) continue;
+            statecheck::CheckValue(Writer, path,
+                                   std::string(SectionName) + " sunshine of row " + std::to_string(i) + ", column " +
+                                       std::to_string(j),
+                                   v, {0, 1.0e6}, 71);
+        }
+    }
     for (int32_t i = 1; i <= NRows; ++i)
         for (int32_t j = 1; j <= NCols; ++j) SsdTemp[i][j] = cells[static_cast<size_t>(i - 1) * NCols + j - 1];
     BrightPartBegun = day[0] == 1;
@@ -149,6 +161,11 @@ void verdunstungsmodellklasse::ReadAlbedo(FILE* file, const std::string& path) {
         const std::string label = "albedo of row " + std::to_string(i);
         if (!ReadLine(file, &line)) mismatch(label, std::to_string(NCols) + " values", "(missing)");
         parse(label, NCols, &cells[static_cast<size_t>(i - 1) * NCols]);
+        for (int32_t j = 1; j <= NCols; ++j) {
+            const double v = cells[static_cast<size_t>(i - 1) * NCols + j - 1];
+            if (v == NoData) continue;
+            statecheck::CheckValue(Writer, path, label + ", column " + std::to_string(j), v, {0, 1}, 71);
+        }
     }
     for (int32_t i = 1; i <= NRows; ++i)
         for (int32_t j = 1; j <= NCols; ++j) Albedo[i][j] = cells[static_cast<size_t>(i - 1) * NCols + j - 1];

@@ -8,6 +8,7 @@
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
 #include "framework/parallel_rows.h"
+#include "framework/state_checks.h"
 #include "framework/writecode.h"
 #include "framework/zonalstatistic.h"
 #include "parameters/landuse.h"
@@ -126,6 +127,8 @@ double** interzeptionsmodellklasse::CreateGrid(int entry, const std::string& fil
     double** grid = nullptr;
     if (read) {
         ReadGrid(fileName, grid, 0, true, true, 0, false);
+        statecheck::CheckGrid(*this, statecheck::InputPath(*this, fileName), grid, "interception storage [mm]",
+                              {0, statecheck::MaxWaterMm});
     } else {
         grid = matrix(1, NRows, 1, NCols, NRows);
         for (int32_t i = 1; i <= NRows; ++i) {

@@ -9,6 +9,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/state_checks.h"
 #include "framework/zonalstatistic.h"
 #include "surface/glacier_physics.h"
 #include "surface/snowmod.h"
@@ -379,6 +380,10 @@ void schneemodellklasse::CreateDynamicGlacierGrids() {
     // Read the way the snow cover's own state grids are read.
     auto state = [&](const OutputLine& line, const char* name, int* index, bool temperature) {
         double** grid = read ? ReadStateGrid(line.Grid, temperature) : fresh(0);
+        if (read) {
+            statecheck::CheckGrid(*this, statecheck::InputPath(*this, line.Grid), grid, name,
+                                  {-statecheck::MaxWaterMm, statecheck::MaxWaterMm});
+        }
         *index = Register(grid, line.Grid, name, line.WriteCode);
         return grid;
     };

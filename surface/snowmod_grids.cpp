@@ -8,6 +8,7 @@
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
 #include "framework/parallel_rows.h"
+#include "framework/state_checks.h"
 #include "framework/zonalstatistic.h"
 #include "surface/snowmod.h"
 #include "surface/snowmod_physics.h"
@@ -57,19 +58,30 @@ double** schneemodellklasse::ReadStateGrid(const std::string& fileName, bool tem
 
 void schneemodellklasse::CreateStateGrids() {
     const bool read = readStorageGrids == 1;
-    auto state = [&](const OutputLine& line, const char* name, int* index) {
+    // What a warm start reads is checked against what it can be: storages
+    // and counts not negative, temperatures of a pack (K) within physical
+    // bounds.
+    auto state = [&](const OutputLine& line, const char* name, int* index, const char* what) {
         double** grid = read ? ReadStateGrid(line.Grid, false) : NewGrid(0, NoData);
+        if (read) {
+            statecheck::CheckGrid(*this, statecheck::InputPath(*this, line.Grid), grid, what,
+                                  {0, statecheck::MaxWaterMm});
+        }
         *index = Register(grid, line.Grid, name, line.WriteCode);
         return grid;
     };
-    solidStorageGrid = state(solidLine, "snowstorage_solid", &solidIndex);
-    liquidStorageGrid = state(liquidLine, "snowstorage_liquid", &liquidIndex);
-    totalStorageGrid = state(totalLine, "snow_storage_total", &totalIndex);
-    snowDaysGrid = state(snowDaysLine, "days_snow", &daysIndex);
-    snowAgeGrid = state(snowAgeLine, "snow_age", &ageIndex);
+    solidStorageGrid = state(solidLine, "snowstorage_solid", &solidIndex, "solid snow storage [mm]");
+    liquidStorageGrid = state(liquidLine, "snowstorage_liquid", &liquidIndex, "liquid snow storage [mm]");
+    totalStorageGrid = state(totalLine, "snow_storage_total", &totalIndex, "total snow storage [mm]");
+    snowDaysGrid = state(snowDaysLine, "days_snow", &daysIndex, "number of snow days");
+    snowAgeGrid = state(snowAgeLine, "snow_age", &ageIndex, "snow age");
     if (EnergyBalanceMethod()) {
         auto temperature = [&](const OutputLine& line, const char* name, int* index) {
             double** grid = read ? ReadStateGrid(line.Grid, true) : NewGrid(NoData, NoData);
+            if (read) {
+                statecheck::CheckGrid(*this, statecheck::InputPath(*this, line.Grid), grid, "temperature [K]",
+                                      {273.15 + statecheck::MinTemperatureC, 273.15 + statecheck::MaxTemperatureC});
+            }
             *index = Register(grid, line.Grid, name, line.WriteCode);
             return grid;
         };

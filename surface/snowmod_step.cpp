@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
@@ -401,14 +402,18 @@ void schneemodellklasse::RunTimeStep(int64_t hour, int64_t day, int64_t month, i
     // Once a year, in the step that ends the evaluation day.
     if (GlacierEvaluationStep(hour, day, month)) AnnualGlacierUpdate();
 
-    for (int index : {totalIndex, solidIndex, liquidIndex, daysIndex, ageIndex, snowFractionIndex, rainFractionIndex,
-                      outflowIndex, meltIndex, inputMassIndex, mobileMassIndex, depositionIndex, snowTempIndex,
-                      surfTempIndex, meltFromFirnIndex, meltFromIceIndex})
-        if (index > 0) WriteGridByCode(index, true, false);
+    // The sums of each group of grids in one pass over the rows, then its
+    // grids in their order.
+    const int snowGrids[] = {totalIndex,      solidIndex,      liquidIndex,     daysIndex,
+                             ageIndex,        snowFractionIndex, rainFractionIndex, outflowIndex,
+                             meltIndex,       inputMassIndex,  mobileMassIndex, depositionIndex,
+                             snowTempIndex,   surfTempIndex,   meltFromFirnIndex, meltFromIceIndex};
+    WriteGridsByCode(snowGrids, static_cast<int>(std::size(snowGrids)), true, false);
     if (firnStackIndex > 0) WriteStackByCode(firnStackIndex);
-    for (int index : {massBalanceIndex, oldMassBalanceIndex, glacierSolidIndex, glacierLiquidIndex, glacierTotalIndex,
-                      glacierSnowMeltIndex, glacierSurfTempIndex, glacierSnowTempIndex, glacierSnowEvaporationIndex})
-        if (index > 0) WriteGridByCode(index, true, false);
+    const int glacierGrids[] = {massBalanceIndex,     oldMassBalanceIndex,  glacierSolidIndex,
+                                glacierLiquidIndex,   glacierTotalIndex,    glacierSnowMeltIndex,
+                                glacierSurfTempIndex, glacierSnowTempIndex, glacierSnowEvaporationIndex};
+    WriteGridsByCode(glacierGrids, static_cast<int>(std::size(glacierGrids)), true, false);
 
     for (size_t i = 1; i < TracerStorage.size(); ++i) {
         TracerStorageRecord& record = TracerStorage[i];

@@ -9,6 +9,7 @@
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/state_checks.h"
 #include "framework/storage_content_file.h"
 #include "framework/zonalstatistic.h"
 #include "framework/string_helpers.h"
@@ -127,16 +128,14 @@ void schneemodellklasse::ReadStorageContent(const std::string* fileName, int rea
     if (readMode == 0 || Qice_els.empty() || Qfirn_els.empty() || Qsnow_els.empty()) return;
 
     const std::string path = InDirectory(InputDirectory, *fileName);
-    auto coldStart = [&](const std::string& first) {
-        if (!Writer) return;
-        *Writer << first << "[end-entry]";
-        *Writer << "WARNING: glacier model will be run with cold start initialization values" << "[end-entry]";
+    // The run was asked to go on from a state: a state that is not there
+    // ends it rather than starting the glaciers cold without a word.
+    auto missing = [&](const std::string& text, int code) {
+        if (Writer) *Writer << "FATAL: (snow model) " << text << "[end-entry]";
+        throw code;
     };
     storageFile = std::fopen(path.c_str(), "rt");
-    if (!storageFile) {
-        coldStart("WARNING: in snow/glacier model: error opening storage content file " + path);
-        return;
-    }
+    if (!storageFile) missing("error opening storage content file " + path, 64);
     struct Closer {
         FILE*& file;
         ~Closer() {
@@ -156,8 +155,9 @@ void schneemodellklasse::ReadStorageContent(const std::string* fileName, int rea
     }
     if (!found && line.find("snow_model") != std::string::npos) found = true;
     if (!found) {
-        coldStart("WARNING: in snow/glacier model: [snow_model] not found in storage content file " + path);
-        return;
+        std::fclose(storageFile);
+        storageFile = nullptr;
+        missing("error in storage file content reading: the section [snow_model] is missing in " + path, 71);
     }
     // Every value is checked: a section cut short ends the run naming the
     // value that was expected.
@@ -179,6 +179,10 @@ void schneemodellklasse::ReadStorageContent(const std::string* fileName, int rea
             double value = 0;
             if (std::fscanf(storageFile, "%lf", &value) != 1)
                 StorageMismatchError(std::string(names[k]) + " of subbasin " + std::to_string(i), 0, NoData);
+            // A storage's outflow: finite and not negative.
+            statecheck::CheckValue(Writer, path,
+                                   "[snow_model] " + std::string(names[k]) + " of subbasin " + std::to_string(i),
+                                   value, {0, statecheck::MaxDischarge}, 71);
             (*arrays[k])[static_cast<size_t>(i)] = value;
             ReadRestOfLine(storageFile, nullptr);
         }

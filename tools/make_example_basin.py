@@ -26,8 +26,11 @@ edge of the raster; a northern and a southern tributary join it. The files:
                   steepest descent, and every cell without a lower
                   neighbour in the basin; 0 on the other cells of the basin
   river_links.asc  0 on every cell of the basin
-  irrigation.asc  irrigation codes: 1 on meadows, 2 in forests, 3 on alpine
-                  pastures
+  irrigation.asc  irrigation codes: 2 on the meadows below the median
+                  elevation of the basin's meadows (fields that take river
+                  water in summer), 1 on the higher meadows (groundwater
+                  pumped on demand), 3 on forest and alpine pasture (never
+                  irrigated)
   slidefraction1.asc .. slidefraction4.asc  the shares of the snow that
                   slides off a steep cell towards its upper, left, right and
                   lower neighbour: the drops to those neighbours, divided by
@@ -45,7 +48,14 @@ edge of the raster; a northern and a southern tributary join it. The files:
   gw_fixed_head_2.asc  fixed heads of the aquifer under the soil at the
                   outlet cells [m], 5 m below the surface, nodata elsewhere
   observed_discharge.txt  hourly discharge at the outlet [m3/s] for 2019
-                  and 2020 (-9999 while the gauge is out of order)
+                  and 2020 (-9999 while the gauge is out of order). It is
+                  not a measurement and not a run of the model: a toy model
+                  makes it from the station data alone (the mean station
+                  precipitation, a degree-day snow store at the mean
+                  station temperature less 3 K, a fast and a slow linear
+                  store and a base flow; see observed_discharge()). The
+                  efficiency tables of the routing therefore measure how
+                  closely the model follows that toy model, not nature.
   <name>.dat      hourly station files for 2019 and 2020 of temperature
                   [degC], precipitation [mm/h], air_humidity [%],
                   wind_speed [m/s] and global_radiation [W/m2] at five
@@ -329,11 +339,24 @@ def build_rivers(dem, zones, threshold=0.3):
     return depth, width, links, times
 
 
-def build_irrigation(landuse, zones):
-    """Irrigation codes by land use: 1 meadows, 2 forest, 3 alpine pasture."""
-    code = {11: 1, 21: 2, 31: 3}
-    return [[code.get(landuse[r][c], NODATA) if c > 0 and r > 0 else NODATA for c in range(NCOLS + 1)]
-            for r in range(NROWS + 1)]
+def build_irrigation(dem, landuse, zones):
+    """Irrigation codes: 2 on the meadows below the median elevation of the
+    basin's meadows (the valley fields, watered from the rivers), 1 on the
+    higher meadows (pumped groundwater on demand), 3 on forest and alpine
+    pasture (never irrigated); nodata outside the basin."""
+    meadows = sorted(dem[r][c] for r in range(1, NROWS + 1) for c in range(1, NCOLS + 1)
+                     if zones[r][c] != NODATA and landuse[r][c] == 11)
+    median = meadows[len(meadows) // 2] if meadows else 0.0
+    codes = [[NODATA] * (NCOLS + 1) for _ in range(NROWS + 1)]
+    for r in range(1, NROWS + 1):
+        for c in range(1, NCOLS + 1):
+            if zones[r][c] == NODATA:
+                continue
+            if landuse[r][c] == 11:
+                codes[r][c] = 2 if dem[r][c] < median else 1
+            else:
+                codes[r][c] = 3
+    return codes
 
 
 def build_slide_fractions(dem, zones):
@@ -752,7 +775,7 @@ def main():
     write_grid(os.path.join(target, "river_width.asc"), width, 2)
     write_grid(os.path.join(target, "river_links.asc"), links, 0)
     write_grid(os.path.join(target, "flow_times.asc"), times, 0)
-    write_grid(os.path.join(target, "irrigation.asc"), build_irrigation(landuse, zones), 0)
+    write_grid(os.path.join(target, "irrigation.asc"), build_irrigation(dem, landuse, zones), 0)
     for k, grid in enumerate(build_slide_fractions(dem, zones), start=1):
         write_grid(os.path.join(target, "slidefraction%d.asc" % k), grid, 3)
     chloride, tritium = build_tracer_inputs(dem, zones)

@@ -165,13 +165,13 @@ gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 -9999
   AltDep = 0.025 0.025 0.025 -0.025 -0.025 -0.025;
 }
 21 forest method = VariableDayCount {
-  RootDist = 1.0; TReduWet = 0.95; LimitReduWet = 0.5; HReduDry = 3.45; IntercepCap = 0.4;
+  RootDist = 1.0; TReduWet = 0.95; LimitReduWet = 0.5; HReduDry = 3.45; IntercepCap = 0.25;
   JulDays = 15 105 135 166 258 319;
   Albedo = 0.12 0.12 0.12 0.12 0.12 0.12;
-  rsc = 100 85 75 75 85 100;
+  rsc = 70 60 50 50 60 70;
   rs_interception = 30 30 30 30 30 30;
-  rs_evaporation = 300 300 300 300 300 300;
-  LAI = 8 9 10 10 10 8;
+  rs_evaporation = 500 500 500 500 500 500;
+  LAI = 5 6 6.5 6.5 6.5 5;
   Z0 = 1.5 1.5 1.5 1.5 1.5 1.5;
   VCF = 0.9 0.9 0.95 0.95 0.95 0.9;
   RootDepth = 0.9 0.9 1.0 1.0 1.0 0.9;
@@ -225,10 +225,10 @@ gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 -9999
 }
 
 [irrigation_table]
-3                          # irrigation codes, one per land use
-1 meadow_pump 3 1 4 2.5    # by soil suction [m]: starts at 4, refills to 2.5; from groundwater
-2 fields_river 1 2 0 0 6 1 1 3 1 2 3 1 3 3 1 4 3 1 5 3 1 6 3   # 3 mm/day on 1-6 January from rivers
-3 forest_none 1 1 0 0 0    # never irrigated
+3                          # irrigation codes of input/irrigation.asc
+1 meadow_pump 3 1 4 2.5    # higher meadows: by soil suction [m], starts at 4, refills to 2.5; from groundwater
+2 fields_river 1 2 0 0 9 5 15 10 6 1 10 6 15 10 7 1 10 7 10 10 7 20 10 8 1 10 8 10 10 8 20 10   # valley meadows: 10 mm a day on nine days from mid-May to August, from rivers
+3 never_irrigated 1 1 0 0 0  # forest and alpine pasture
 
 # Two substances travel with the water: chloride [mg/l], which does not
 # decay, and tritium [TU], radioactive with a half-life of 12.3 years. Both
@@ -463,16 +463,16 @@ surftemp.sta 2024          # surface temperature statistics
 input_mass.asc             # snow released by slides
 0                          # write code
 input_mass.sta 0           # its statistics: off
-mobile_mass.asc            # snow moving in slides
+mobile_mass.asc            # slid snow left over at a cell: beyond its deposition capacity, or with no lower neighbour (it joins the pack as well)
 0                          # write code
 mobile_mass.sta 0          # its statistics: off
-deposition.asc             # snow deposited by slides
+deposition.asc             # slid snow deposited within the capacity (at most maxDepositionFactor mm a step)
 20                         # write code: yearly sums
 deposition.sta 2024        # deposition statistics: daily means per subbasin
 55                         # maxDepositionSlope [deg]
 1                          # maxDepositionFactor
-30                         # minSlideSlope [deg]: steeper cells shed snow
-0.01                       # slideMassFrac: share of the pack released per step
+35                         # minSlideSlope [deg]: steeper cells shed snow
+0.002                      # slideMassFrac: share of the pack released per step (about 5 % a day)
 1                          # LWINcorr
 1                          # LWOUTcorr
 

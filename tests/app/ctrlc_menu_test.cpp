@@ -107,14 +107,15 @@ TEST_F(CtrlCMenuTest, EachAnswerHasItsEffectAndResult) {
         int nextAnswer;  // what the console answers afterwards
     };
     const Case cases[] = {
-        {"0\n", 0, 0, 0, 0, 0, 0},
-        {"1\n", CtrlCCancelAtEndOfStep, CtrlCCancelAtEndOfStep, 1, 1, 0, 0},
-        {"3\n", 0, 0, 0, 0, 1, 0},
-        {"7\n", 0, 0, 0, 0, 0, 0},  // 4 to 9: nothing happens
-        {"x\n", 0, 0, 0, 0, 0, 0},  // not a digit
-        {"", 0, 0, 0, 0, 0, 0},     // end of the console input
+        {"0\n", 0, 0, 0, 0, 0, MenuAnswerEndOfInput},
+        {"1\n", CtrlCCancelAtEndOfStep, CtrlCCancelAtEndOfStep, 1, 1, 0, MenuAnswerEndOfInput},
+        {"3\n", 0, 0, 0, 0, 1, MenuAnswerEndOfInput},
+        {"7\n", 0, 0, 0, 0, 0, MenuAnswerEndOfInput},  // 4 to 9: nothing happens
+        {"x\n", 0, 0, 0, 0, 0, MenuAnswerEndOfInput},  // not a digit
+        // No console input (a batch job): the clean stop of the answer 1.
+        {"", CtrlCCancelAtEndOfStep, CtrlCCancelAtEndOfStep, 1, 1, 0, MenuAnswerEndOfInput},
         {"12\n", CtrlCCancelAtEndOfStep, CtrlCCancelAtEndOfStep, 1, 1, 0, 2},  // one character only
-        {" \n  2\n", CtrlCCancelNow, 2, 0, 0, 0, 0},
+        {" \n  2\n", CtrlCCancelNow, 2, 0, 0, 0, MenuAnswerEndOfInput},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("answer \"") + c.input + "\"");
@@ -256,6 +257,7 @@ TEST_F(CtrlCMenuTest, CtrlCDuringTheWaitAsksWhetherToCancel) {
         {"3\n", 0, 3, 1, 2},
         {"2\n", CtrlCCancelNow, 2, 1, 3},
         {"12\n", CtrlCCancelNow, 2, 2, 3},  // one character: the 2 answers the second question
+        {"", 0, 1, 1, 3},  // no console input: asked once, the clean stop left for the next step
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("answer \"") + c.input + "\"");

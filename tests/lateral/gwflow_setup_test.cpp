@@ -160,6 +160,40 @@ TEST(GroundwaterSetup, Errors) {
         }
     }
     {
+        // The solver's controls within their ranges; a relaxation factor of
+        // 0 or less selects the adaptive relaxation.
+        struct Control {
+            const char* what;
+            void (*set)(Section&);
+            const char* text;
+        };
+        const Control controls[] = {
+            {"relaxation 1e300", [](Section& s) { s.sor = 1e300; },
+             "sor-parameter in ; groundwater_flow: the value 1.0000000000000001e+300 lies outside 0 to "
+             "1.9999999999999998"},
+            {"relaxation 2", [](Section& s) { s.sor = 2; }, "sor-parameter in ; groundwater_flow: the value 2 lies"},
+            {"alpha -1", [](Section& s) { s.alpha = -1; }, "alpha in ; groundwater_flow: the value -1 lies outside 0 to 1"},
+            {"no sweep", [](Section& s) { s.maxSweeps = 0; }, "maxiter in ; groundwater_flow: the value 0 lies outside"},
+            {"tolerance 0", [](Section& s) { s.tolerance = 0; }, "maxerror_allowed in ; groundwater_flow: the value 0"},
+        };
+        for (const Control& c : controls) {
+            SCOPED_TRACE(c.what);
+            Fixture f(2, 2, 1);
+            Section s;
+            s.layers = 1;
+            c.set(s);
+            EXPECT_EQ(f.Make(s), 17);
+            EXPECT_NE(f.Diagnostics().find(c.text), std::string::npos) << f.Diagnostics();
+        }
+        for (double sor : {0.0, -1.0, 1.5}) {
+            Fixture f(2, 2, 1);
+            Section s;
+            s.layers = 1;
+            s.sor = sor;
+            EXPECT_EQ(f.Make(s), 0) << sor << f.Diagnostics();
+        }
+    }
+    {
         SCOPED_TRACE("a missing layer grid");
         Fixture f(2, 2, 1);
         Section s;

@@ -30,7 +30,8 @@ constexpr int Hours = 12;
 #endif
 
 // A copy of the example basin with irrigation on for the first `Hours`
-// hours of 2019; `edit` changes the control text further.
+// hours of 2019, its fields taking river water in January; `edit` changes
+// the control text further.
 void CopyBasin(const TempDir& dir, const std::function<std::string(std::string)>& edit = nullptr) {
     fs::copy(BasinDir + "/input", dir.file("input"), fs::copy_options::recursive);
     fs::create_directories(dir.file("output"));
@@ -39,7 +40,7 @@ void CopyBasin(const TempDir& dir, const std::function<std::string(std::string)>
     const std::string shortened = "[model_time]\n1\n1\n1\n2019\n" + std::to_string(Hours) + "\n1\n1\n2019\n";
     std::string text = std::regex_replace(control, endOfRun, shortened);
     ASSERT_NE(text, control) << "the model time of the example basin has moved";
-    text = SetSectionSwitch(text, "irrigation", 1);
+    text = WithJanuaryRiverIrrigation(SetSectionSwitch(text, "irrigation", 1));
     if (edit) text = edit(text);
     WriteFile(dir.file("basin.ctl"), text);
 }

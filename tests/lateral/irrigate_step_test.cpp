@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <memory>
 #include <sstream>
 #include <string>
@@ -299,5 +301,21 @@ TEST(IrrigationStep, ConstructionFailures) {
                           f.table.get(), f.rules.data(), f.subbasins);
         EXPECT_EQ(status, c.code);
         EXPECT_NE(f.console.str().find(c.message), std::string::npos) << f.console.str();
+    }
+    // An event amount is water per day from 0 to 10000 mm.
+    for (const double amount : {-1e300, -1.0, 1e300, std::nan("")}) {
+        SCOPED_TRACE(amount);
+        Fixture f;
+        f.rules[2].AddEvent(7, 15, amount);
+        WriteFile(f.dir.file("model.ctl"), "[irrigation]\n1\n60\ngw.sta 0\nsw.sta 0\n");
+        f.settings.CompiledControlFile = f.dir.file("model.ctl");
+        int status = -1;
+        irrigationclass m(&status, &f.writer, f.statistics, StatisticsTableSize, "irrigation", f.settings,
+                          f.table.get(), f.rules.data(), f.subbasins);
+        EXPECT_EQ(status, 29);
+        EXPECT_NE(f.console.str().find("[irrigation_table] in " + f.dir.file("model.ctl") +
+                                       ": irrigation code 12, event 2 (15.7.): the amount "),
+                  std::string::npos)
+            << f.console.str();
     }
 }

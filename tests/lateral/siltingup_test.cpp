@@ -569,6 +569,18 @@ TEST(SiltingUpStep, ExpressionErrorsEndTheRun) {
          "expression  could not be parsed correctly. Parser message: Error: Empty expression"},
         {"a failure in the second row only", "SiltingUpExpressions {Z=1; W=2; V=1%(P<5);}\n",
          "expression V=1%(P<5) could not be parsed correctly. Parser message: Error: Unknown error"},
+        {"factorial of a negative number", "SiltingUpExpressions {Z=1; W=2; V=(P-5)!;}\n",
+         "expression V=(P-5)! could not be parsed correctly. Parser message: Error: Integer value expected in "
+         "function factorial (col -1)"},
+        // Results that are no finite number, in the first row (P = 1).
+        {"log of a negative number", "SiltingUpExpressions {Z=1; W=2; V=log(P-5);}\n",
+         "expression V=log(P-5) gives nan in the cell of row 1, column 1; the expressions must give finite numbers"},
+        {"171!", "SiltingUpExpressions {Z=factorial(170+P); W=2; V=1;}\n",
+         "expression Z=factorial(170+P) gives inf in the cell of row 1, column 1"},
+        {"a quotient of 0", "SiltingUpExpressions {Z=1; W=2; V=(P-1)/(P-1);}\n",
+         "expression V=(P-1)/(P-1) gives nan in the cell of row 1, column 1"},
+        {"an intermediate variable", "SiltingUpExpressions {Z=1; W=2; X=sqrt(0-P); V=1;}\n",
+         "expression X=sqrt(0-P) gives nan in the cell of row 1, column 1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -598,6 +610,20 @@ TEST(SiltingUpStep, ExpressionErrorsEndTheRun) {
         }
         EXPECT_EQ(entries[0], entries[1]);
     }
+}
+
+// Only an assignment to V starts the expressions that follow the energy
+// update: DEV=3 and V==3 do not.
+TEST(SiltingUpSection, OnlyAnAssignmentToVStartsTheSecondBatch) {
+    for (const auto& [text, assigns] : std::vector<std::pair<const char*, bool>>{
+             {"V=3", true}, {"v=X*2", true}, {"V=-1", true}, {" V = 3", true}, {"DEV=3", false}, {"V==3", false},
+             {"V=>3", false}, {"VV=3", false}, {"X=V", false}, {"V", false}, {"", false}}) {
+        EXPECT_EQ(AssignsV(text), assigns) << text;
+    }
+    SiltingUpFixture f;
+    auto model = f.Make(SiltingUpFixture::Section("3\n", "1 8\n1 1\n", "SiltingUpExpressions {Z=1; DEV=3; W=2; V=5;}\n"));
+    EXPECT_EQ(model->SecondBatch, 3u);
+    model->DeleteModule();
 }
 
 // Every grid and statistics file is the same, bit for bit, on 1 and 8 threads.

@@ -174,6 +174,26 @@ TEST(SurfaceRoutingSetup, SectionCases) {
          "error reading storage file name for SurfaceRoutingModel"},
         {"a missing value", "[SurfaceRoutingModel]\n1\n60\n1\nqdsr.sta 0\nqisr.sta x\n", false, 17,
          "name of the statistics for interflow from surface routing (QISR) "},
+        // Each control within its range.
+        {"longest sub-step 0.01 s", PlaneFixture::Section(1, 1, 0.01), false, 17,
+         "error in control file, maximum sub time step [s] in ; SurfaceRoutingModel: the value 0.01 lies outside 1 "
+         "to 1000000 ("},
+        {"shortest sub-step 1e-9 s", PlaneFixture::Section(1, 1e-9, 600), false, 17,
+         "minimum sub time step [s] in ; SurfaceRoutingModel: the value 1.0000000000000001e-09 lies outside 0.1"},
+        {"no velocity iteration", PlaneFixture::Section(1, 1, 600, 0, "storage.sta 0\n", "0.000001\n0\n"), false, 17,
+         "maximum iteration steps for velocity in ; SurfaceRoutingModel: the value 0 lies outside 1 to 1000"},
+        {"velocity tolerance 1e300", PlaneFixture::Section(1, 1, 600, 0, "storage.sta 0\n", "1e300\n100\n"), false,
+         17, "maximum iteration error [m/s] for velocity in ; SurfaceRoutingModel: the value 1.0000000000000001e+300"},
+        {"the wake tolerance line left out", [] {
+             std::string s = PlaneFixture::Section(1);
+             s.erase(s.find("0.0001\n"), 7);
+             return s;
+         }(), false, 17, "maximum iteration error for A_NL [m] in ; SurfaceRoutingModel: the value 10 lies outside"},
+        {"concentration factor -1", [] {
+             std::string s = PlaneFixture::Section(1);
+             s.replace(s.find("0.01\n1\n"), 7, "0.01\n-1\n");
+             return s;
+         }(), false, 17, "Concentration factor [1/1] in ; SurfaceRoutingModel: the value -1 lies outside 0 to 100"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -896,17 +916,21 @@ TEST(SurfaceRoutingState, FlowVelocityBlock) {
 
 TEST(SurfaceRoutingState, MismatchAndMissingFile) {
     PlaneFixture f(6, 3);
-    // No file: a warning and a cold start.
-    auto cold = f.Ready(PlaneFixture::Section(5, 1, 600, 1), 1);
-    ASSERT_TRUE(cold);
-    EXPECT_TRUE(HasMessage(f.dir.file("d.xml"), "error opening storage content file "));
-    cold->FinishRun(0);
-    cold.reset();
-    // Another zone count in "flow_times": code 71.
-    double** zone = f.Add("flow_times", 1);
-    zone[1][1] = 2;
+    // No file for a run asked to go on from a state: refused (64).
     int status = -1;
     auto model = f.Make(PlaneFixture::Section(5, 1, 600, 1), 1, &status);
+    ASSERT_EQ(status, 0);
+    model->InitTracers(&status, 0, f.tracers, f.statistics, StatisticsTableSize);
+    EXPECT_EQ(status, 64);
+    EXPECT_TRUE(HasMessage(f.dir.file("d.xml"), "error opening storage content file "));
+    // A state written by a run, then another zone count in "flow_times": code 71.
+    auto cold = f.Ready(PlaneFixture::Section(5, 1, 600, 0), 1);
+    ASSERT_TRUE(cold);
+    cold->FinishRun(0);
+    cold.reset();
+    double** zone = f.Add("flow_times", 1);
+    zone[1][1] = 2;
+    model = f.Make(PlaneFixture::Section(5, 1, 600, 1), 1, &status);
     ASSERT_EQ(status, 0);
     model->InitTracers(&status, 0, f.tracers, f.statistics, StatisticsTableSize);
     EXPECT_EQ(status, 71);

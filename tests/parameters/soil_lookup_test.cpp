@@ -386,3 +386,19 @@ TEST(SoilFreezingLookups, FractionAndSlopeTogetherAsApart) {
         }
     }
 }
+
+// The content at field capacity kept per layer is the table's own
+// interpolation at that suction.
+TEST(SoilHydraulicLookups, FieldCapacityContentIsTheTablesInterpolation) {
+    constexpr int N = SoilType::TablePoints;
+    const SoilType soil = Loam();
+    for (int l = 0; l <= soil.LayerCount; ++l) {
+        const double* w = soil.ThetaSuctionTable(l);
+        int j = 1;
+        while (j < N - 1 && !(Axis[j + 1] >= SoilType::FieldCapacitySuction)) ++j;
+        const double weight = (SoilType::FieldCapacitySuction - Axis[j]) / (Axis[j + 1] - Axis[j]);
+        EXPECT_EQ(soil.ThetaFromSuction(l, SoilType::FieldCapacitySuction), w[j] * (1 - weight) + w[j + 1] * weight);
+        EXPECT_NEAR(soil.ThetaFromSuction(l, std::nextafter(SoilType::FieldCapacitySuction, 0.0)),
+                    soil.ThetaFromSuction(l, SoilType::FieldCapacitySuction), 1e-12);
+    }
+}

@@ -63,11 +63,18 @@ TEST(RoutingSetUp, MalformedSectionsEndWithTheirCode) {
          "routing description 2 (TG 20), element 3: no \"=\" before the catchment area of the channel"},
         {"no code after &", {{"12&13&14", "12&13&"}}, 17, "no subbasin code after \"&\""},
         {"area factor 0", {{"A = 13.26 f = 1.0", "A = 13.26 f = 0"}}, 17,
-         "routing description 1 (TG 3), element 0: the catchment area must be a number and the area factor above 0"},
+         "routing description 1 (TG 3), element 0: the area factor 0 lies outside (0, 1000] (description on line 15 "
+         "of "},
         {"q_min 0", {{"1 1000 10 2", "0 1000 10 2"}}, 17, line3Message},
         {"q_max below q_min", {{"1 1000 10 2", "10 5 10 2"}}, 17, line3Message},
         {"no intervals", {{"1 1000 10 2", "1 1000 0 2"}}, 17, line3Message},
-        {"no sub-intervals", {{"1 1000 10 2", "1 1000 10 0"}}, 17, line3Message},
+        {"no sub-intervals", {{"1 1000 10 2", "1 1000 10 0"}}, 17,
+         "the number of time sub-intervals per routing step 0 in line 3 of [routing_model] in "},
+        {"sub-intervals beyond any step", {{"1 1000 10 2", "1 1000 10 222222222"}}, 17,
+         "the number of time sub-intervals per routing step 222222222 in line 3 of [routing_model] in "},
+        {"fractional sub-intervals", {{"1 1000 10 2", "1 1000 10 2.5"}}, 17, line3Message},
+        {"line 3 number with a tail", {{"1 1000 10 2", "1 1000x 10 2"}}, 17, line3Message},
+        {"line 3 nan", {{"1 1000 10 2", "nan 1000 10 2"}}, 17, line3Message},
         {"line 3 short", {{"1 1000 10 2", "1 1000 10"}}, 17, line3Message},
         {"negative descriptor count", {{"1                          # gauge", "-1                         # gauge"}},
          17, "number column descriptors for"},
@@ -75,8 +82,50 @@ TEST(RoutingSetUp, MalformedSectionsEndWithTheirCode) {
          "error reading a column number for column indexing in routing model"},
         {"no line ends the list", {{"end of the routing network\n", ""}}, 38,
          "error reading a routing description from control file! (eof reached)."},
+        // Each value of a channel is one whole, finite number in its range.
+        {"channel value with a tail", {{"OL 1 kh = 2 kv", "OL 1 kh = 2a kv"}}, 17,
+         "routing description 1 (TG 3), element 1: no number after \"=\" for the storage constant of the main "
+         "channel (\"2a\") (description on line 15 of "},
+        {"channel value nan", {{"I = 0.002 L", "I = nan L"}}, 17, "no number after \"=\" for the slope (\"nan\")"},
+        {"channel area -inf", {{"L = 4000 A = 5.49", "L = 4000 A = -inf"}}, 17,
+         "no number after \"=\" for the catchment area of the channel (\"-inf\")"},
+        {"channel value 1e-7 glued", {{"kv = 10 bm = 10", "kv = 1e<bytes>-7 bm = 10"}}, 17, "(\"1e<bytes>-7\")"},
+        {"channel value 1e400", {{"kv = 10 bm = 10", "kv = 1e400 bm = 10"}}, 17, "(\"1e400\")"},
+        {"channel area 0", {{"L = 4000 A = 5.49", "L = 4000 A = 0"}}, 17,
+         "element 1: the catchment area of the channel 0 lies outside (0, 1e+07]"},
+        {"channel area -0", {{"L = 4000 A = 5.49", "L = 4000 A = -0"}}, 17,
+         "the catchment area of the channel -0 lies outside"},
+        {"channel area -1", {{"L = 4000 A = 5.49", "L = 4000 A = -1"}}, 17,
+         "the catchment area of the channel -1 lies outside"},
+        {"channel length 0", {{"L = 4000 A = 5.49", "L = 0 A = 5.49"}}, 17,
+         "the channel length 0 lies outside (0, 1e+07]"},
+        {"channel length -1", {{"L = 4000 A = 5.49", "L = -1 A = 5.49"}}, 17, "the channel length -1 lies outside"},
+        {"channel width 1e300", {{"kv = 10 bm = 10", "kv = 10 bm = 1e300"}}, 17,
+         "the width of the main channel 1e+300 lies outside"},
+        {"area factor 1e300", {{"A = 13.26 f = 1.0", "A = 13.26 f = 1e300"}}, 17,
+         "the area factor 1e+300 lies outside (0, 1000]"},
+        {"catchment area negative", {{"TG 3 A = 13.26", "TG 3 A = -13.26"}}, 17,
+         "the catchment area [km2] -13.26 lies outside [0, 1e+07]"},
+        {"tributary code with a tail", {{"OL 2 kh", "OL 2x kh"}}, 17, "no subbasin code after \"OL\""},
+        {"constant inflow 1e300", {{"= constant 2.5", "= constant 1e300"}}, 17,
+         "element 3: the constant inflow [m3/s] 1e+300 lies outside [0, 1e+06]"},
+        {"constant inflow -1", {{"= constant 2.5", "= constant -1"}}, 17, "the constant inflow [m3/s] -1 lies outside"},
+        {"constant inflow with a tail", {{"= constant 2.5", "= constant 2.5.1"}}, 17,
+         "no number after \"constant\" (\"2.5.1\")"},
+        // The gauge descriptor line given twice: its second copy is no
+        // descriptor.
+        {"descriptor count twice",
+         {{"1                          # gauge descriptors\n", "1                          # gauge descriptors\n"
+                                                                 "1                          # gauge descriptors\n"}},
+         17, "error reading a column number for column indexing in routing model (\"#\" in descriptor 1 of "},
+        // A channel line before the first description: the first pass
+        // counts on, the second finds no description there.
+        {"element before the first description",
+         {{"TG 3 A = 13.26 f = 1.0\n", "  SP 9\nTG 3 A = 13.26 f = 1.0\n"}}, 38,
+         "the first run counted 2 routing descriptions from line 15 of "},
         {"q_min 1e-300", {{"1 1000 10 2", "1e-300 1000 10 2"}}, 17,
-         "routing description 1 (TG 3), element 1: the channel needs too many sub-channels"},
+         "routing description 1 (TG 3), element 1: the travel time through the channel at the lowest specific "
+         "discharge, 3.00603e+126 h, is longer than 10000 routing steps"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -87,6 +136,21 @@ TEST(RoutingSetUp, MalformedSectionsEndWithTheirCode) {
         EXPECT_NE(h.Console().find(c.message), std::string::npos) << h.Console();
         routing->DeleteModule();
     }
+}
+
+TEST(RoutingSetUp, SecondPassStartsWhereTheFirstDid) {
+    // A blank line before the offset shifts the descriptions by one line;
+    // both passes still find them.
+    RoutingHarness h;
+    int status = -1;
+    auto routing =
+        h.Build(ControlText("network.ctl", {{"\n0                          # offset", "\n\n0                          # offset"}}),
+                &status);
+    ASSERT_EQ(status, 0) << h.Console();
+    ASSERT_EQ(routing->DescriptionCount, 2);
+    EXPECT_EQ(routing->Descriptions[1]->OutletCode, 3);
+    EXPECT_EQ(routing->Descriptions[2]->OutletCode, 20);
+    routing->DeleteModule();
 }
 
 TEST(RoutingSetUp, FirstPassCountsEveryToken) {

@@ -73,6 +73,7 @@ void WriteBasin(const TempDir& dir) {
     WriteFile(dir.file("input/river_links.asc"), RiverLinks(ReadFile(dir.file("input/zones.asc"))));
     std::string control = soiltest::ExampleControl(LastHour, 1, 1);
     ASSERT_FALSE(control.empty());
+    control = WithJanuaryRiverIrrigation(control);
     ReplaceOnce(control, "[model_time]\n1\n", "[model_time]\n" + std::to_string(LastHour - Hours + 1) + "\n");
     // The river exchange of the soil model needs the groundwater model.
     control = SetSectionSwitch(control, "groundwater_flow", 1);

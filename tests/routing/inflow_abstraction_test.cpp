@@ -239,6 +239,30 @@ TEST(RoutingAbstractions, ExternalAbstractionLowersTheOutletByItsAmount) {
     }
 }
 
+// The threshold, fraction and maximum of an abstraction are whole numbers of
+// 0 or more.
+TEST(RoutingAbstractions, ValuesAreWholeNumbersOfZeroOrMore) {
+    struct Case {
+        const char* name;
+        std::string element;
+        const char* message;
+    } cases[] = {
+        {"fraction with a tail", "  AL 1 = extern al.txt 0 1x 0.4 m3/s\n",
+         "FATAL: error reading threshold, fraction and maximum of abstraction 1"},
+        {"maximum nan", "  AL 1 = extern al.txt 0 1 nan m3/s\n",
+         "FATAL: error reading threshold, fraction and maximum of abstraction 1"},
+        {"threshold -1", "  AL 1 = extern al.txt -1 1 0.4 m3/s\n",
+         "FATAL: abstraction 1: threshold -1, fraction 1 and maximum 0.4 must be 0 or more"},
+        {"maximum -1e300", "  AL 1 = extern al.txt 0 1 -1e300 m3/s\n", "and maximum -1e+300 must be 0 or more"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FlowRun run(FlowsControl(c.element), 0.036);
+        EXPECT_EQ(run.status, 17);
+        EXPECT_NE(run.h.Console().find(c.message), std::string::npos) << run.h.Console();
+    }
+}
+
 // A time series abstraction reads the row of each step; a missing value
 // takes nothing, a row of another date ends the run.
 TEST(RoutingAbstractions, AbstractionFromFile) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -398,38 +399,53 @@ TEST(SoilRunoffOutputs, ModelEndWithoutReport) {
     }
 }
 
-// The model-end means weigh each cell by its area in the water summed and in
-// the area divided by alike: 24 cells of 0.3 m of soil at theta 0.3, one of
-// them three times as large and covered by ice, which counts as saturated
-// (0.45). Area 26: 23 x 0.09 / 26 ice-free, 3 x 0.135 / 26 under ice, and
-// their sum the mean over all cells.
-TEST(SoilRunoffOutputs, ModelEndMeansWeighByCellArea) {
+// The model-start and model-end means weigh each cell by its area in the
+// water summed and in the area divided by alike: 24 cells of 0.3 m of soil,
+// one of them three times as large and covered by ice, which counts as
+// saturated (0.45). Area 26: at the end, at theta 0.3, 23 x 0.09 / 26
+// ice-free, 3 x 0.135 / 26 under ice, and their sum the mean over all cells;
+// at the start the same with the start water of the ice-free cells.
+TEST(SoilRunoffOutputs, ModelStartAndEndMeansWeighByCellArea) {
     Fixture f;
     double** area = f.Add("RelCellArea", 1);
     area[1][1] = 3;
     double** ice = f.Add("ice_firn", 0);
     ice[1][1] = 1;
     ASSERT_EQ(f.Make(Section()), 0) << f.Diagnostics();
+    // The start theta of a layer, the same in every cell (0.1 m each).
+    double layer[Layers + 1] = {}, start = 0;
+    for (int l = 1; l <= Layers; ++l) {
+        layer[l] = f.model->Theta[1][2][l];
+        start += 0.1 * layer[l];
+    }
     for (int r = 1; r <= Rows; ++r)
         for (int c = 1; c <= Cols; ++c)
-            for (int l = 1; l <= Layers; ++l) f.model->Theta[r][c][l] = 0.3;
+            for (int l = 1; l <= Layers; ++l) {
+                if (r > 1 || c > 1) {
+                    ASSERT_EQ(f.model->Theta[r][c][l], layer[l]) << r << " " << c;
+                }
+                f.model->Theta[r][c][l] = 0.3;
+            }
     f.model->FinishRun(0);
     const std::vector<std::string> log = Lines(ReadFile(f.dir.file("modell_0.log")));
-    ASSERT_GE(log.size(), 3u);
-    const size_t n = log.size();
     const struct {
-        size_t line;
         const char* text;
         double value;
     } means[] = {
-        {n - 3, "mean soil water content for all cells at model-end: ", (23 * 0.09 + 3 * 0.135) / 26},
-        {n - 2, "mean soil water content for unglacierized or only partly unglacierized cells at model-end: ",
+        {"mean soil water content for all cells at model-start: ", (23 * start + 3 * 0.135) / 26},
+        {"mean soil water content for unglacierized or only partly unglacierized cells at model-start: ",
+         23 * start / 26},
+        {"mean soil water content for partly or completely glacierized cells at model-start: ", 3 * 0.135 / 26},
+        {"mean soil water content for all cells at model-end: ", (23 * 0.09 + 3 * 0.135) / 26},
+        {"mean soil water content for unglacierized or only partly unglacierized cells at model-end: ",
          23 * 0.09 / 26},
-        {n - 1, "mean soil water content for partly or completely glacierized cells at model-end: ", 3 * 0.135 / 26},
+        {"mean soil water content for partly or completely glacierized cells at model-end: ", 3 * 0.135 / 26},
     };
     for (const auto& m : means) {
         SCOPED_TRACE(m.text);
-        ASSERT_EQ(log[m.line].rfind(m.text, 0), 0u) << log[m.line];
-        EXPECT_NEAR(std::strtod(log[m.line].c_str() + std::strlen(m.text), nullptr), m.value, 1e-6);
+        const auto line = std::find_if(log.begin(), log.end(),
+                                       [&](const std::string& l) { return l.rfind(m.text, 0) == 0; });
+        ASSERT_NE(line, log.end());
+        EXPECT_NEAR(std::strtod(line->c_str() + std::strlen(m.text), nullptr), m.value, 1e-6);
     }
 }

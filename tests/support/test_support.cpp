@@ -187,6 +187,16 @@ std::string SetSectionSwitch(const std::string& control, const std::string& sect
     return control.substr(0, begin) + std::to_string(value) + control.substr(end);
 }
 
+std::string WithJanuaryRiverIrrigation(const std::string& control) {
+    const std::string rule = "\n2 fields_river ";
+    const size_t at = control.find(rule);
+    EXPECT_NE(at, std::string::npos) << "the example has no river-irrigated fields";
+    if (at == std::string::npos) return control;
+    const size_t end = control.find('\n', at + 1);
+    return control.substr(0, at) + "\n2 fields_river 1 2 0 0 6 1 1 3 1 2 3 1 3 3 1 4 3 1 5 3 1 6 3" +
+           control.substr(end);
+}
+
 namespace {
 
 // The standard-grid list of a control text: where its count stands and where

@@ -72,6 +72,12 @@ void ReplaceOnce(std::string& text, const std::string& from, const std::string& 
 
 std::string SetSectionSwitch(const std::string& control, const std::string& section, int value);
 
+// The example's control text with its river-irrigated fields (irrigation
+// code 2) watered 3 mm a day on 1 to 6 January from the rivers instead of in
+// summer, for short runs at the start of the example's time that need river
+// irrigation. A text without that rule fails the test.
+std::string WithJanuaryRiverIrrigation(const std::string& control);
+
 // The control text with `lines` (each ending in a newline) added after the
 // last of its standard grids, and the count in front of them raised to match.
 std::string AddStandardGrids(const std::string& control, const std::string& lines);
