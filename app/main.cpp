@@ -56,8 +56,15 @@ int main(int argc, char** argv) {
 
     int level = DiagDebug;
     std::string diagFile;
+    // The last level option whose text names no level (the empty text keeps
+    // the default); the run is refused then.
+    std::string unknownLevel;
     for (int n = 1; n < argc; ++n) {
-        if (StartsWith(argv[n], DiagLevelOption)) level = ParseDiagLevel(argv[n] + std::strlen(DiagLevelOption));
+        if (StartsWith(argv[n], DiagLevelOption)) {
+            const std::string text = argv[n] + std::strlen(DiagLevelOption);
+            level = ParseDiagLevel(text);
+            if (!text.empty() && !IsDiagLevelName(text)) unknownLevel = argv[n];
+        }
         if (StartsWith(argv[n], DiagFileOption)) diagFile = argv[n] + std::strlen(DiagFileOption);
     }
 
@@ -67,6 +74,11 @@ int main(int argc, char** argv) {
         writer = new DiagnosticsWriter(diagFile, level);
         CurrentApplication = nullptr;
         WriteBanner(*writer);
+        if (!unknownLevel.empty()) {
+            *writer << "FATAL: \nunknown diagnostics level in " << unknownLevel
+                    << " (FATAL, ERROR, WARNING, INFO or DEBUG)\n" << "[end-entry]";
+            throw 2;
+        }
         if (argc < 2) {
             *writer << "FATAL: \nusage: " << std::string(argv[0] ? argv[0] : "ruvex")
                     << " <1-st cntrl-file> [<2-nd cntrl-file> ... [n-th cntrl-file]] [-diagfile:<diagnostics_file> "

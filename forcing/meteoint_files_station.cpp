@@ -53,6 +53,14 @@ void HeaderNumbers(DiagnosticsWriter* writer, const std::string& fileName, int64
         }
         values[i] = v;
     }
+    // A number beyond the stations of the altitude line means that line
+    // lacks one: the station would be dropped without a word.
+    double extra = 0;
+    if (tokens.size() > labels + count && ParseNumber(tokens[labels + count], extra)) {
+        FormatError(writer, fileName, LineText(line),
+                    "the line holds more " + std::string(what) + "s than the " + std::to_string(n) +
+                        " station altitudes of line 2 (" + Quoted(tokens[labels + count]) + " is one too many)");
+    }
 }
 
 std::string OrderProblem(const MeteoDate& date, const MeteoDate& previous) {

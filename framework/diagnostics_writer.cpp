@@ -79,6 +79,14 @@ std::string ReplaceForbiddenBytes(const std::string& text) {
 
 }  // namespace
 
+bool IsDiagLevelName(const std::string& text) {
+    std::string upper = text;
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return upper == "FATAL" || upper == "ERROR" || upper == "WARNING" || upper == "INFO" || upper == "DEBUG";
+}
+
 int ParseDiagLevel(const std::string& text) {
     std::string upper = text;
     for (char& c : upper) {

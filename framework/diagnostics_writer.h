@@ -70,3 +70,6 @@ private:
 // Parses the value of "-diaglevel:": FATAL, ERROR, WARNING, INFO (any case of
 // the letters), everything else DEBUG.
 int ParseDiagLevel(const std::string& text);
+// True for the five level names (letters in any case); the program refuses
+// any other text after "-diaglevel:".
+bool IsDiagLevelName(const std::string& text);

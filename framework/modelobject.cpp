@@ -3,9 +3,12 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "framework/diagnostics_writer.h"
+#include "setup/control_text.h"
 
 modelobject::modelobject(DiagnosticsWriter* writer, const std::string& controlFilePath, bool writeAsciiGrids,
                          bool writeDoubleGrids, const std::string& inputDirectory,
@@ -83,8 +86,21 @@ int modelobject::ReadInteger(FILE* stream, long long* value, long long lowest, l
                              const std::string& description) {
     std::string text;
     switch (ScanInteger(stream, lowest, highest, value, &text)) {
-    case IntegerScan::Read:
-        return 1;
+    case IntegerScan::Read: {
+        // The digits must be the whole word: "6o" is no number.
+        const int next = std::fgetc(stream);
+        if (next == EOF || std::isspace(next)) {
+            if (next != EOF) std::ungetc(next, stream);
+            return 1;
+        }
+        std::ungetc(next, stream);
+        std::string tail;
+        ReadWord(stream, &tail);
+        const long end = std::ftell(stream);
+        const std::string word = text + tail;
+        ValueRefused(description, word, "is not a whole number",
+                     end >= 0 ? LineAt(stream, end - static_cast<long>(word.size())) : 0);
+    }
     case IntegerScan::NoNumber:
         return 0;
     case IntegerScan::OutOfRange:
@@ -99,7 +115,73 @@ std::string NumberText(double value) {
     std::snprintf(text, sizeof text, "%.17g", value);
     return text;
 }
+
+// The shortest text that reads back as `value`, in the form (with or
+// without an exponent) that "%.17g" gives it: for the bounds of a range.
+std::string ShortNumberText(double value) {
+    const std::string full = NumberText(value);
+    const bool exponent = full.find('e') != std::string::npos;
+    char text[40];
+    for (int digits = 1; digits < 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, value);
+        if ((std::strchr(text, 'e') != nullptr) == exponent && std::strtod(text, nullptr) == value) return text;
+    }
+    return full;
+}
 }  // namespace
+
+long modelobject::LineAt(FILE* stream, long offset) {
+    const long here = std::ftell(stream);
+    if (here < 0 || offset < 0 || std::fseek(stream, 0, SEEK_SET) != 0) return 0;
+    long line = 1;
+    for (long k = 0; k < offset; ++k) {
+        const int c = std::fgetc(stream);
+        if (c == EOF) break;
+        if (c == '\n') ++line;
+    }
+    std::clearerr(stream);
+    std::fseek(stream, here, SEEK_SET);
+    return line;
+}
+
+modelobject::WordScan modelobject::ScanNumberWord(FILE* stream, double* value, std::string* word, long* line) {
+    if (line) *line = 0;
+    if (!ReadWord(stream, word)) return WordScan::Missing;
+    if (line) {
+        const long after = std::ftell(stream);
+        *line = after >= 0 ? LineAt(stream, after - static_cast<long>(word->size())) : 0;
+    }
+    return controltext::ScanWholeDouble(*word, value) ? WordScan::Read : WordScan::NotNumber;
+}
+
+std::string modelobject::RangeFault(double value, double lowest, double highest) {
+    if (!std::isfinite(value)) return "is not a finite number";
+    if (value >= lowest && value <= highest) return "";
+    return "lies outside " + ShortNumberText(lowest) + " to " + ShortNumberText(highest);
+}
+
+void modelobject::ReadFloating(FILE* stream, double* value, double lowest, double highest,
+                               const std::string& description) {
+    std::string word;
+    long line = 0;
+    double v = 0;
+    switch (ScanNumberWord(stream, &v, &word, &line)) {
+    case WordScan::Missing:
+        UnreadableValue(word, description);
+    case WordScan::NotNumber: {
+        // A word that does not even begin like a number is the plain
+        // "not found" error; one with more in it names what is wrong.
+        double prefix = 0;
+        if (!controltext::ScanDouble(word, &prefix)) UnreadableValue(word, description);
+        ValueRefused(description, word, "is not a number", line);
+    }
+    case WordScan::Read:
+        break;
+    }
+    const std::string fault = RangeFault(v, lowest, highest);
+    if (!fault.empty()) ValueRefused(description, word, fault, line);
+    *value = v;
+}
 
 void modelobject::RequireFinite(double value, const std::string& description) {
     if (std::isfinite(value)) return;
@@ -111,11 +193,14 @@ void modelobject::RequireRange(double value, double lowest, double highest, cons
     ValueRefused(description, NumberText(value), "lies outside " + NumberText(lowest) + " to " + NumberText(highest));
 }
 
-void modelobject::ValueRefused(const std::string& description, const std::string& value, const std::string& why) {
+void modelobject::ValueRefused(const std::string& description, const std::string& value, const std::string& why,
+                               long line) {
     if (Writer) {
         *Writer << "FATAL: error in control file, " << description;
         if (!ModuleName.empty()) *Writer << "; " << ModuleName;
-        *Writer << ": the value " << value << " " << why << " (" << ControlFilePath << ")" << "[end-entry]";
+        *Writer << ": the value " << value << " " << why << " (" << ControlFilePath;
+        if (line > 0) *Writer << ", line " << std::to_string(line);
+        *Writer << ")" << "[end-entry]";
     }
     throw 17;
 }

@@ -74,13 +74,28 @@ public:
             long long value = 0;
             converted = ReadInteger(stream, &value, Lowest<T>(), Highest<T>(), description);
             if (converted == 1) *target = static_cast<T>(value);
+        } else if constexpr (!std::is_floating_point_v<T>) {
+            converted = std::fscanf(stream, format, target);  // a single character ("%c")
         } else {
-            converted = std::fscanf(stream, format, target);
-            if constexpr (std::is_floating_point_v<T>) {
-                if (converted == 1) RequireFinite(static_cast<double>(*target), description);
-            }
+            double value = 0;
+            ReadFloating(stream, &value, Lowest<double>(), Highest<double>(), description);
+            *target = static_cast<T>(value);
+            RequireFinite(static_cast<double>(*target), description);
+            converted = 1;
         }
         return FinishReadValue(stream, converted, description, rest);
+    }
+    // As ReadValue for one floating-point value, which must lie within
+    // lowest..highest; out of range is a control-file error (code 17) naming
+    // the file, the line, the description and the value.
+    template <typename T>
+    int ReadValueInRange(FILE* stream, T* target, double lowest, double highest, const std::string& description,
+                         std::string* rest = nullptr) {
+        static_assert(std::is_floating_point_v<T>, "floating-point target expected");
+        double value = 0;
+        ReadFloating(stream, &value, lowest, highest, description);
+        *target = static_cast<T>(value);
+        return FinishReadValue(stream, 1, description, rest);
     }
     // A word of any length. A word longer than `maxLength` characters (when
     // positive) is a control-file error, never a silent truncation.
@@ -102,11 +117,15 @@ public:
             }
         } else {
             static_assert(!IsCountable<T>() && !IsCountable<U>(), "two integers or two floating-point values");
-            converted = std::fscanf(stream, format, first, second);
-            if (converted == 2) {
-                RequireFinite(static_cast<double>(*first), description);
-                RequireFinite(static_cast<double>(*second), description);
-            }
+            (void)format;
+            double a = 0, b = 0;
+            ReadFloating(stream, &a, Lowest<double>(), Highest<double>(), description);
+            ReadFloating(stream, &b, Lowest<double>(), Highest<double>(), description);
+            *first = static_cast<T>(a);
+            *second = static_cast<U>(b);
+            RequireFinite(static_cast<double>(*first), description);
+            RequireFinite(static_cast<double>(*second), description);
+            converted = 2;
         }
         if (converted != 2) ControlFileError(description, ModuleName);
         ReadRestOfLine(stream, rest);
@@ -126,6 +145,26 @@ public:
     // (code 17) naming the value and the range.
     int ReadInteger(FILE* stream, long long* value, long long lowest, long long highest,
                     const std::string& description);
+    // The one reader of control-file floating-point values: the next word,
+    // which must be one number as a whole ("6o" is none) and finite, within
+    // lowest..highest. No word at all, or one that does not begin like a
+    // number, is the control-file error for the description (code 17); a
+    // word with more than a number in it, a non-finite value or one out of
+    // range is a control-file error naming file, line, description and word.
+    void ReadFloating(FILE* stream, double* value, double lowest, double highest, const std::string& description);
+    // Reads the next word of `stream` as one number as a whole (white space
+    // before it skipped). Missing: no word before the end of the file;
+    // NotNumber: the word is no number, or holds more than one ("6o",
+    // "3a-5"). `word` and `line` (when given) receive the word and the line
+    // it stands on, for messages. Non-finite numbers are Read.
+    enum class WordScan { Read, Missing, NotNumber };
+    static WordScan ScanNumberWord(FILE* stream, double* value, std::string* word, long* line = nullptr);
+    // Empty when `value` is finite and lies within lowest..highest; else why
+    // it is refused ("is not a finite number", "lies outside a to b").
+    static std::string RangeFault(double value, double lowest, double highest);
+    // The 1-based line of the stream's file that holds byte `offset` (0 when
+    // the stream cannot be repositioned). The stream's position is kept.
+    static long LineAt(FILE* stream, long offset);
     // A control-file error (code 17) naming the value unless it is finite.
     void RequireFinite(double value, const std::string& description);
     // A control-file error (code 17) naming the value unless it lies within
@@ -133,7 +172,9 @@ public:
     void RequireRange(double value, double lowest, double highest, const std::string& description);
     // "FATAL: error in control file, <description>; <module>: the value <value>
     // <why> (<control file>)", code 17.
-    [[noreturn]] void ValueRefused(const std::string& description, const std::string& value, const std::string& why);
+    // With `line` > 0 the entry names the line of the control file as well.
+    [[noreturn]] void ValueRefused(const std::string& description, const std::string& value, const std::string& why,
+                                   long line = 0);
 
     // Rewinds the control-file stream and looks for a line whose first word is
     // the section name (in brackets). Leaves the stream on the line after it.
@@ -255,11 +296,16 @@ private:
     template <typename T> static constexpr bool IsCountable() {
         return std::is_integral_v<T> && !std::is_same_v<T, char> && !std::is_same_v<T, bool>;
     }
-    template <typename T> static constexpr long long Lowest() {
-        return static_cast<long long>(std::numeric_limits<T>::min());
+    template <typename T> static constexpr auto Lowest() {
+        if constexpr (std::is_floating_point_v<T>)
+            return -std::numeric_limits<double>::infinity();
+        else
+            return static_cast<long long>(std::numeric_limits<T>::min());
     }
-    template <typename T> static constexpr long long Highest() {
-        if constexpr (std::numeric_limits<T>::digits > std::numeric_limits<long long>::digits)
+    template <typename T> static constexpr auto Highest() {
+        if constexpr (std::is_floating_point_v<T>)
+            return std::numeric_limits<double>::infinity();
+        else if constexpr (std::numeric_limits<T>::digits > std::numeric_limits<long long>::digits)
             return std::numeric_limits<long long>::max();
         else
             return static_cast<long long>(std::numeric_limits<T>::max());

@@ -28,6 +28,12 @@ const char* NumberStart(const char* p) {
     return p;
 }
 
+// A number ends a word: white space, a separator of lists and keys, or the
+// end of the text must follow it ("3a" is no 3).
+bool EndsWord(const char* p) {
+    return *p == '\0' || std::isspace(static_cast<unsigned char>(*p)) || *p == ',' || *p == ';' || *p == '}';
+}
+
 }  // namespace
 
 bool ScanInt(const char** cursor, int* value) {
@@ -35,7 +41,7 @@ bool ScanInt(const char** cursor, int* value) {
     const char* end = p + std::strlen(p);
     int parsed = 0;
     const auto result = std::from_chars(p, end, parsed);
-    if (result.ec != std::errc()) return false;
+    if (result.ec != std::errc() || !EndsWord(result.ptr)) return false;
     *value = parsed;
     *cursor = result.ptr;
     return true;
@@ -46,7 +52,7 @@ bool ScanDouble(const char** cursor, double* value) {
     const char* end = p + std::strlen(p);
     double parsed = 0;
     const auto result = std::from_chars(p, end, parsed, std::chars_format::general);
-    if (result.ec != std::errc() || !std::isfinite(parsed)) return false;
+    if (result.ec != std::errc() || !std::isfinite(parsed) || !EndsWord(result.ptr)) return false;
     *value = parsed;
     *cursor = result.ptr;
     return true;

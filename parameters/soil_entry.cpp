@@ -41,6 +41,9 @@ template <typename T> Scan ScanNumber(const std::string& text, size_t& pos, T* v
     }
     if (result.ec == std::errc::invalid_argument) return Scan::None;
     if (result.ec != std::errc()) return Scan::Bad;
+    // A number is a whole word: "3a-5" is no 3.
+    if (result.ptr < last && !std::isspace(static_cast<unsigned char>(*result.ptr)) && *result.ptr != ',')
+        return Scan::Bad;
     if constexpr (std::is_floating_point_v<T>) {
         if (!std::isfinite(v)) return Scan::Bad;
     }
@@ -99,6 +102,27 @@ template <typename T> bool ReadPerHorizon(const std::string& text, int count, st
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string Number(double value);
+
+// The physical ranges of one layer's parameters: a conductivity [m/s] above
+// 0 and at most 1, water contents within 0 to 1, alpha [1/m] and n at most
+// 1e6, a thickness [m] above 0 and at most 1000, a conductivity recession
+// factor [1/m] above 0. Empty when every value lies within its range.
+std::string LayerRangeFault(double ksat, double thetaSat, double thetaRes, double alpha, double n,
+                            double thickness, double recession, const char* recessionName = "k_recession") {
+    auto outside = [](const char* key, double v, const char* range) {
+        return std::string(key) + " (here " + Number(v) + ") must lie " + range;
+    };
+    if (!(ksat > 0 && ksat <= 1)) return outside("ksat", ksat, "above 0 and at most 1 m/s");
+    if (!(thetaSat > 0 && thetaSat <= 1)) return outside("theta_sat", thetaSat, "above 0 and at most 1");
+    if (!(thetaRes >= 0 && thetaRes < 1)) return outside("theta_res", thetaRes, "within 0 to 1");
+    if (!(alpha <= 1e6)) return outside("alpha", alpha, "at most 1e6 1/m");
+    if (!(n <= 1e6)) return outside("the van Genuchten parameter n", n, "at most 1e6");
+    if (!(thickness > 0 && thickness <= 1000)) return outside("the thickness", thickness, "above 0 and at most 1000 m");
+    if (!(recession > 0 && recession <= 1e6)) return outside(recessionName, recession, "above 0 and at most 1e6");
+    return "";
+}
 
 std::string Number(double value) {
     if (std::isnan(value)) return "nan";
@@ -335,6 +359,9 @@ void SoilType::ParseEntry(DiagnosticsWriter* writer, const std::string& entry) {
         if (!(Par_n[l] > 0) || !(Par_m[l] > 0))
             refuse(layer + "the van Genuchten parameters n (here " + Number(Par_n[l]) + ") and m (here " +
                    Number(Par_m[l]) + ") must be > 0");
+        const std::string range = LayerRangeFault(ksat[l], theta_sat[l], theta_res[l], alpha[l], Par_n[l],
+                                                  thickness[l], k_recession[l]);
+        if (!range.empty()) refuse(layer + range);
     }
 
     for (int l = 0; l <= LayerCount; ++l) MakeHydraulicTables(l);
@@ -434,6 +461,10 @@ void SoilType::ParseOldFormat(DiagnosticsWriter* writer, const std::string& entr
         refuse("theta_sat (here " + Number(thetaSat) + ") must be greater than theta_res (here " + Number(thetaRes) +
                ")");
     if (alphaValue < 0) refuse("alpha (here " + Number(alphaValue) + ") must not be negative");
+    if (!(ksat_topmodel > 0)) refuse("ksat_topmodel (here " + Number(ksat_topmodel) + " m/s) must be > 0");
+    const std::string range = LayerRangeFault(ksat_topmodel, thetaSat, thetaRes, alphaValue, n, t, reduction,
+                                              "the conductivity reduction");
+    if (!range.empty()) refuse(range);
 
     Method = 1;
     maxratio = ratio;

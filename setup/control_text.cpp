@@ -46,6 +46,15 @@ bool ScanDouble(std::string_view text, double* value, size_t* end) {
     return true;
 }
 
+bool ScanWholeDouble(std::string_view word, double* value) {
+    size_t end = 0;
+    double v = 0;
+    if (!ScanDouble(word, &v, &end)) return false;
+    if (SkipSpace(word, end) != word.size()) return false;
+    *value = v;
+    return true;
+}
+
 bool ScanInt(std::string_view text, int* value, size_t* end) {
     size_t pos = SkipSpace(text, 0);
     bool negative = false;

@@ -24,6 +24,11 @@ bool ReadLine(FILE* stream, std::string& line, modelobject& reporter, const std:
 // `end` (when given) receives the position after the number.
 bool ScanDouble(std::string_view text, double* value, size_t* end = nullptr);
 
+// The whole of `word` (white space around it aside) as one number, as
+// strtod reads it: "6o", "3a-5" or "1e" are no numbers, where "%lf" would
+// take their first characters. Non-finite values are returned as read.
+bool ScanWholeDouble(std::string_view word, double* value);
+
 // As "%d" for decimal digits; a value beyond the range of int is a failure.
 bool ScanInt(std::string_view text, int* value, size_t* end = nullptr);
 

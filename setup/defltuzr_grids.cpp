@@ -278,9 +278,22 @@ int defaultini::ReadVariableGrids() {
         double defaultValue = 0;
         const bool lineRead = ReadWord(ControlFile, &fileName) && ReadWord(ControlFile, &identifier) &&
                               ReadWord(ControlFile, &word) && controltext::ScanInt(word, &fillCode) &&
-                              ReadWord(ControlFile, &word) && controltext::ScanDouble(word, &defaultValue) &&
-                              std::isfinite(defaultValue);
+                              ReadWord(ControlFile, &word) && controltext::ScanDouble(word, &defaultValue);
         if (!lineRead) ControlFileError(description, ModuleName);
+        // The default value is one whole, finite number ("1e<bytes>-7" is none).
+        if (!controltext::ScanWholeDouble(word, &defaultValue) || !std::isfinite(defaultValue)) {
+            const long after = std::ftell(ControlFile);
+            ValueRefused("default value of variable grid " + std::to_string(k) + " (" + identifier + ")",
+                         word, "is not a finite number",
+                         after >= 0 ? LineAt(ControlFile, after - static_cast<long>(word.size())) : 0);
+        }
+        // An albedo grid starts from its default until the land-use table sets it.
+        if (identifier == "albedo" && !(defaultValue >= 0 && defaultValue <= 1)) {
+            const long after = std::ftell(ControlFile);
+            ValueRefused("default value of variable grid " + std::to_string(k) + " (" + identifier + ")", word,
+                         "lies outside 0 to 1",
+                         after >= 0 ? LineAt(ControlFile, after - static_cast<long>(word.size())) : 0);
+        }
         ReadRestOfLine(ControlFile, nullptr);
         if (identifier.size() > 100) {
             ControlFileError("\nthe identifier " + identifier + " of variable grid " + std::to_string(k) +

@@ -55,11 +55,12 @@ void defaultini::ReadOutputControl(const std::string& controlFilePath, ModelSett
     ReadOutputList(receiver);
 
     FindSection("[coordinates]", true);
-    ReadValue(ControlFile, "%lf", &receiver.Latitude, "geographic latitude");
-    RequireRange(receiver.Latitude, -90, 90, "geographic latitude");
-    ReadValue(ControlFile, "%lf", &receiver.Longitude, "geographic longitude");
-    ReadValue(ControlFile, "%lf", &receiver.ReferenceMeridian, "reference meridian");
-    ReadValue(ControlFile, "%lf", &receiver.TimeShift, "time shift of data time to lokal time");
+    ReadValueInRange(ControlFile, &receiver.Latitude, -90, 90, "geographic latitude");
+    // Longitudes east of Greenwich up to 360 degrees are taken as well; the
+    // data may be a day at most away from local time.
+    ReadValueInRange(ControlFile, &receiver.Longitude, -180, 360, "geographic longitude");
+    ReadValueInRange(ControlFile, &receiver.ReferenceMeridian, -180, 360, "reference meridian");
+    ReadValueInRange(ControlFile, &receiver.TimeShift, -24, 24, "time shift of data time to lokal time");
 
     ReadMeteoInputs(receiver);
     session.Close();
@@ -197,6 +198,17 @@ void defaultini::ReadModelTime() {
     if (start.year < MinModelYear || start.year > MaxModelYear) ValueOutOfRange(descriptions[3], start.year, years);
     if (end.hour < 0 || end.hour > MaxModelHour) ValueOutOfRange(descriptions[4], end.hour, hours);
     if (end.year < MinModelYear || end.year > MaxModelYear) ValueOutOfRange(descriptions[7], end.year, years);
+    // A run that ends before it starts would compute nothing and still be
+    // reported as a success.
+    if (DateKey(end.year, end.month, end.day, end.hour) < DateKey(start.year, start.month, start.day, start.hour)) {
+        auto date = [](const ModelDate& d) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%02ld.%02ld.%ld %ld:00", static_cast<long>(d.day),
+                          static_cast<long>(d.month), static_cast<long>(d.year), static_cast<long>(d.hour));
+            return std::string(text);
+        };
+        ValueRefused("end of the run in [model_time]", date(end), "lies before its start " + date(start));
+    }
 
     Settings.StartHour = start.hour;
     Settings.StartDay = start.day;

@@ -1,6 +1,7 @@
 #include "setup/tracer_ini.h"
 
 #include <cctype>
+#include <cmath>
 
 #include "framework/diagnostics_writer.h"
 #include "setup/control_text.h"
@@ -87,6 +88,8 @@ void tracer_ini_class::ReadSection() {
     for (int i = 1; i <= n; ++i) {
         if (Writer) *Writer << "reading parameters for tracer " << i << " ..." << "[end-entry]";
         // A missing line reads as an empty one, which lacks every keyword.
+        const long start = std::ftell(ControlFile);
+        TracerLine = start >= 0 ? LineAt(ControlFile, start) : 0;
         if (!controltext::ReadLine(ControlFile, line, *this, ControlFilePath)) line.clear();
         ReadTracer(i, n, line);
         if (Writer) *Writer << "done." << "[end-entry]";
@@ -124,6 +127,15 @@ void tracer_ini_class::ReadTracer(int i, int n, const std::string& line) {
     std::string unit;
     size_t end = 0;
 
+    // A value out of its range ends the run naming file, line, key and value.
+    auto refuse = [&](const char* keyword, const std::string& text, const std::string& why) {
+        if (w) {
+            *w << "FATAL: error in " << keyword << " for tracer " << i << " (" << ControlFilePath << ", line "
+               << std::to_string(TracerLine) << "): the value " << text << " " << why << "[end-entry]";
+        }
+        throw 56;
+    };
+
     if (line.find("non_radioactive") != std::string::npos) {
         tracer.radioactive = 0;
         tracer.half_time = -9999;
@@ -157,6 +169,10 @@ void tracer_ini_class::ReadTracer(int i, int n, const std::string& line) {
                    << "[end-entry]";
             }
             throw 56;
+        }
+        if (!(halfTime <= 1e12)) {
+            refuse("half_time", std::string(controltext::SkipBlanks(value.substr(0, end))),
+                   "is not a finite number of days up to 1e12");
         }
         tracer.half_time = halfTime;
     } else {
@@ -195,16 +211,42 @@ void tracer_ini_class::ReadTracer(int i, int n, const std::string& line) {
         throw 56;
     };
 
+    // A concentration is one whole word, a finite number (isotope ratios may
+    // be negative).
+    auto concentration = [&](const char* keyword, double* target) {
+        if (!controltext::ScanWord(value, &word)) return false;
+        double v = 0;
+        if (!controltext::ScanWholeDouble(word, &v)) {
+            if (!controltext::ScanDouble(word, &v)) return false;
+            refuse(keyword, word, "is not a number");
+        }
+        const std::string fault = RangeFault(v, -1e300, 1e300);
+        if (!fault.empty()) refuse(keyword, word, fault);
+        *target = v;
+        return true;
+    };
+
     requireValue("min_conc");
-    if (!controltext::ScanDouble(value, &tracer.min_conc)) {
+    if (!concentration("min_conc", &tracer.min_conc)) {
         if (w) *w << "FATAL: error reading " << "min_conc" << " for tracer " << i << "[end-entry]";
         throw 56;
     }
 
     requireValue("max_conc");
     double maxConc = 0;
+    // The largest concentration in mg/l (the unit of the other values), for
+    // the bounds of the initial values; kg/kg (or no unit) taken as 1e6 mg/l.
+    double maxInMgPerLitre = 0;
+    std::string maxText = "0";
+    // A max_conc without a number keeps 0.
     if (controltext::ScanDouble(value, &maxConc, &end)) {
+        maxText = std::string(controltext::SkipBlanks(value.substr(0, end)));
+        if (!std::isfinite(maxConc)) refuse("max_conc", maxText, "is not a finite number");
         tracer.max_conc = maxConc;
+        const bool hasUnit = controltext::ScanWord(value.substr(end), &unit) && !IsKeyword(unit);
+        maxInMgPerLitre = maxConc * (hasUnit && unit == "mg/l" ? 1 : hasUnit && unit == "g/l" ? 1e3 : 1e6);
+        if (hasUnit) maxText += " " + unit;
+        if (!(maxInMgPerLitre >= tracer.min_conc)) refuse("max_conc", maxText, "lies below min_conc");
         if (controltext::ScanWord(value.substr(end), &unit) && !IsKeyword(unit) && unit != "mg/l" && unit != "g/l" &&
             unit != "kg/kg" && unit != "Kg/Kg") {
             if (w) {
@@ -219,10 +261,13 @@ void tracer_ini_class::ReadTracer(int i, int n, const std::string& line) {
     for (const char* keyword : {"soilini", "gwini"}) {
         requireValue(keyword);
         double* target = keyword[0] == 's' ? &tracer.soilini : &tracer.gwini;
-        if (!controltext::ScanDouble(value, target)) {
+        if (!concentration(keyword, target)) {
             if (w) *w << "FATAL: error reading " << keyword << " for tracer " << i << "!" << "[end-entry]";
             throw 56;
         }
+        // Initial concentrations lie within the tracer's bounds.
+        if (*target < tracer.min_conc) refuse(keyword, word, "lies below min_conc");
+        if (*target > maxInMgPerLitre) refuse(keyword, word, "lies above max_conc (" + maxText + ")");
     }
 
     // Codes and texts: the key includes its "=", written with one blank.

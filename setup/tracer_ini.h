@@ -33,4 +33,5 @@ private:
     void ReadTracer(int i, int n, const std::string& line);
 
     std::vector<TracerInfo> Table;
+    long TracerLine = 0;  // line of the control file that holds the tracer being read
 };

@@ -675,6 +675,10 @@ private:
     void ReadSubbasinBlock();
     void BuildGlacierTable();
     [[noreturn]] void SubbasinError(const std::string& first, const std::string& value, bool extraNewline);
+    // A parameter of the subbasin lines out of its range (code 10), naming the
+    // file, the line, the parameter and the value.
+    [[noreturn]] void SubbasinValueError(const std::string& name, const std::string& value, const std::string& why,
+                                         long line);
     // Outputs (unsatzon_outputs.cpp).
     zonalstatistic* CreateStatistics(const NamedCode& file, int precision, const std::string& title);
     void CreateMainStatistics();

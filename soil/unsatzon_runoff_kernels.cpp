@@ -33,6 +33,10 @@ double StorageConcentration(double inflow, double inflowConcentration, double pr
 }
 
 double BaselineBaseflow(double q0, double groundwaterDistance, double kelsqlat) {
+    // A kelsqlat given as 0 is stored as an infinite reciprocal: the whole Q0
+    // flows while the water table is at or above its reference, none below
+    // (0 times infinity would make a NaN of it).
+    if (std::isinf(kelsqlat)) return groundwaterDistance < 0 ? 0.0 : q0;
     return q0 * std::exp(groundwaterDistance * kelsqlat);
 }
 

@@ -72,7 +72,7 @@ void unsatzonmodellklasse::ReadModelSection() {
     integer(pondSwitch, " pond parameter of ");
     integer(drainageSwitch, " drainage parameter of ");
     integer(claySwitch, " clay parameter ");
-    real(ksatClay, " k_sat. for clay  ");
+    ReadValueInRange(f, &ksatClay, 0, 1, " k_sat. for clay  ", &LineBuffer);
     real(ini_gw_level, " ini_gw_level  ");
     // The cold start divides the layer count by it.
     if (!(ini_gw_level > 0)) ControlFileError(" ini_gw_level  ", ModuleName);
@@ -140,37 +140,39 @@ void unsatzonmodellklasse::ReadHeatSection() {
     auto integer = [&](int& target, const char* description) {
         ReadValue(f, "%d", &target, description, &LineBuffer);
     };
-    auto real = [&](double& target, const char* description) {
-        ReadValue(f, "%lf", &target, description, &LineBuffer);
-    };
     integer(heatTransferSwitch, "");
     if (heatTransferSwitch <= 0) return;
     integer(heatMethod, " method of heat transfer modelling ");
     int unused = 0;
     integer(unused, "");
     integer(unused, "");
-    real(dTModLowBoundBase, " dTModLowBoundBase ");
-    real(dTModLapseRate, " dTModLapseRate ");
-    real(dTModCDrySoil, " dTModCDrySoil ");
-    real(dTModRhoDrySoil, " dTModRhoDrySoil ");
-    real(dTModLamDrySoil, " dTModLamDrySoil ");
-    real(dTModKmin, " dTModKmin ");
-    real(dTModLamWat, " dTModLamWat ");
-    real(dTModLamIce, " dTModLamIce ");
-    real(dTModCWater, " dTModCWater ");
-    real(dTModCIce20, " dTModCIce20 ");
-    real(dTModCIce0, " dTModCIce0 ");
-    real(dTModLatHeat, " dTModLatHeat ");
-    real(dTModRhoWater, " dTModRhoWater ");
-    real(dTModFactor, " dTModFactor ");
-    real(dTModSEForStat, " dTModSEForStat ");
-    real(dTModShortestStep, " dTModShortestStep ");
+    // Each value within its physical range: temperatures [degC], a lapse rate
+    // [K/m], heat capacities [J/(kg K)], densities [kg/m3], conductivities
+    // [W/(m K)] and the latent heat [J/kg] above 0, steps [s] above 0.
+    auto ranged = [&](double& target, double lowest, double highest, const char* description) {
+        ReadValueInRange(f, &target, lowest, highest, description, &LineBuffer);
+    };
+    constexpr double Positive = 1e-300;
+    ranged(dTModLowBoundBase, -100, 100, " dTModLowBoundBase ");
+    ranged(dTModLapseRate, -0.1, 0.1, " dTModLapseRate ");
+    ranged(dTModCDrySoil, Positive, 1e5, " dTModCDrySoil ");
+    ranged(dTModRhoDrySoil, Positive, 1e5, " dTModRhoDrySoil ");
+    ranged(dTModLamDrySoil, Positive, 1e3, " dTModLamDrySoil ");
+    ranged(dTModKmin, 0, 1, " dTModKmin ");
+    ranged(dTModLamWat, Positive, 1e3, " dTModLamWat ");
+    ranged(dTModLamIce, Positive, 1e3, " dTModLamIce ");
+    ranged(dTModCWater, Positive, 1e5, " dTModCWater ");
+    ranged(dTModCIce20, Positive, 1e5, " dTModCIce20 ");
+    ranged(dTModCIce0, Positive, 1e5, " dTModCIce0 ");
+    ranged(dTModLatHeat, Positive, 1e7, " dTModLatHeat ");
+    ranged(dTModRhoWater, Positive, 1e5, " dTModRhoWater ");
+    ranged(dTModFactor, Positive, 1e3, " dTModFactor ");
+    ranged(dTModSEForStat, 0, 1e3, " dTModSEForStat ");
     // The heat step divides the model step by these: they must be positive.
-    if (!(dTModShortestStep > 0)) ControlFileError(" dTModShortestStep ", ModuleName);
-    real(dTModLongestStep, " dTModLongestStep ");
-    if (!(dTModLongestStep > 0)) ControlFileError(" dTModLongestStep ", ModuleName);
-    real(dTModNFactorFreezing, " dTModNFactorFreezing ");
-    real(dTModNFactorThawing, " dTModNFactorThawing ");
+    ranged(dTModShortestStep, Positive, 1e7, " dTModShortestStep ");
+    ranged(dTModLongestStep, Positive, 1e7, " dTModLongestStep ");
+    ranged(dTModNFactorFreezing, 0, 10, " dTModNFactorFreezing ");
+    ranged(dTModNFactorThawing, 0, 10, " dTModNFactorThawing ");
     ReadValue(f, "%s", &TemperatureFileName, "Name of the temperature-file in ", &LineBuffer);
     PrefixDirectory(OutputDirectory, TemperatureFileName);
     if (!ReadWord(f, &TemperatureStatistics.Name)) ControlFileError("name of the temperstatfiles in ", ModuleName);
@@ -210,6 +212,9 @@ void ReadTuningLines(FILE* stream, double* maxError, double* maxIterations) {
 void unsatzonmodellklasse::ReadTuningSection() {
     if (!FindSection("[unsatzon_tuning]", false)) return;
     ReadTuningLines(ControlFile, &max_error, &max_iterations);
+    // The solver iterates to this error in at most so many passes.
+    RequireRange(max_error, 1e-300, 1e6, "max_error in [unsatzon_tuning]");
+    RequireRange(max_iterations, 1, 1e7, "max_iterations in [unsatzon_tuning]");
 }
 
 void unsatzonmodellklasse::ReadPermafrostSection() {

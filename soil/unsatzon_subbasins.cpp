@@ -6,6 +6,7 @@
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
 #include "framework/subbasin_groups.h"
+#include "setup/control_text.h"
 #include "soil/unsatzon.h"
 
 namespace {
@@ -65,6 +66,15 @@ void unsatzonmodellklasse::SubbasinError(const std::string& first, const std::st
     throw 10;
 }
 
+void unsatzonmodellklasse::SubbasinValueError(const std::string& name, const std::string& value,
+                                              const std::string& why, long line) {
+    if (Writer) {
+        *Writer << ErrorHead << "error reading " << name << ": the value " << value << " " << why << " ("
+                << ControlFilePath << ", line " << std::to_string(line) << ") for " << ModuleName << "[end-entry]";
+    }
+    throw 10;
+}
+
 void unsatzonmodellklasse::ReadSubbasinBlock() {
     FILE* f = ControlFile;
     const int n = Subbasins.Count;
@@ -72,8 +82,16 @@ void unsatzonmodellklasse::ReadSubbasinBlock() {
     SubbasinGroupList marks(Subbasins.CodeToRank, Subbasins.LargestCode, n, smallest, GroupRule::Soil);
     int previous = 0;
     while (!marks.Complete()) {
-        int code = 0;
-        if (std::fscanf(f, "%d", &code) != 1) SubbasinError("error reading code[", std::to_string(previous), false);
+        long long value = 0;
+        std::string text;
+        const bool read = ScanInteger(f, 0, 32767, &value, &text) == IntegerScan::Read;
+        const int after = std::fgetc(f);
+        if (after != EOF) std::ungetc(after, f);
+        // A code is one whole word of digits within the range of zone codes.
+        if (!read || (after != EOF && !controltext::IsSpace(static_cast<char>(after)))) {
+            SubbasinError("error reading code[", std::to_string(previous), false);
+        }
+        const int code = static_cast<int>(value);
         if (!marks.Add(code)) {
             if (Writer) {
                 *Writer << ErrorHead << "error! there is no code " << code << " (from " << ControlFilePath
@@ -85,22 +103,47 @@ void unsatzonmodellklasse::ReadSubbasinBlock() {
     }
     ReadRestOfLine(f, nullptr);
 
+    // Each number must be one whole word and lie within its range: recession
+    // constants [h] not negative, the baseflow Q0 finite, the channel network
+    // density not negative, a fraction within 0 to 1; kelsqlat is stored as
+    // its reciprocal (0 for a negative value, infinity for 0).
     struct Line {
         const char* name;
         std::vector<double>* target;
         double (*convert)(double);
+        double lowest, highest;
+        bool zeroRefused;
     };
+    constexpr double Bound = 1e6;
     const Line lines[] = {
-        {"kelsqd", &kelsqd, RecessionMinutes},
-        {"kelsqi", &kelsqi, RecessionMinutes},
-        {"channel network density", &channelNetworkDensity, [](double v) { return v; }},
-        {"kelsqlat", &kelsqlat, LateralReciprocal},
-        {"QB-Red.Faktor", &qbRedFaktor, [](double v) { return v; }},
-        {"SnowRunoff_fraction", &SnowRunoff_fraction, [](double v) { return v; }},
+        {"kelsqd", &kelsqd, RecessionMinutes, 0, Bound, false},
+        {"kelsqi", &kelsqi, RecessionMinutes, 0, Bound, false},
+        {"channel network density", &channelNetworkDensity, [](double v) { return v; }, 0, Bound, false},
+        {"kelsqlat", &kelsqlat, LateralReciprocal, -Bound, Bound, false},
+        {"QB-Red.Faktor", &qbRedFaktor, [](double v) { return v; }, -1e10, 1e10, false},
+        {"SnowRunoff_fraction", &SnowRunoff_fraction, [](double v) { return v; }, 0, 1, false},
     };
     for (const Line& line : lines) {
         int failedRank = 0;
-        auto next = [&](double* v) { return std::fscanf(f, "%lf", v) == 1; };
+        auto next = [&](double* v) {
+            std::string word;
+            long lineNumber = 0;
+            switch (ScanNumberWord(f, v, &word, &lineNumber)) {
+            case WordScan::Missing:
+                return false;
+            case WordScan::NotNumber: {
+                double prefix = 0;
+                if (!controltext::ScanDouble(word, &prefix)) return false;
+                SubbasinValueError(line.name, word, "is not a number", lineNumber);
+            }
+            case WordScan::Read:
+                break;
+            }
+            std::string fault = RangeFault(*v, line.lowest, line.highest);
+            if (fault.empty() && line.zeroRefused && *v == 0) fault = "has no reciprocal (below 0 switches it off)";
+            if (!fault.empty()) SubbasinValueError(line.name, word, fault, lineNumber);
+            return true;
+        };
         if (!AssignGroupedValues(marks.Marks(), *line.target, next, line.convert, &failedRank)) {
             const int code = static_cast<int>(Subbasins.Records[failedRank].zonenwert);
             SubbasinError(std::string("error reading ") + line.name + "[", std::to_string(code),

@@ -57,7 +57,12 @@ void verdunstungsmodellklasse::Construct() {
 
 void verdunstungsmodellklasse::ReadMonthlyTable(double table[14], bool pec) {
     for (int m = 1; m <= 12; ++m) {
-        if (std::fscanf(ControlFile, "%lf", &table[m]) != 1) {
+        std::string text;
+        long line = 0;
+        // Each value a whole, finite word.
+        const bool read = ScanNumberWord(ControlFile, &table[m], &text, &line) == WordScan::Read &&
+                          RangeFault(table[m], -1e6, 1e6).empty();
+        if (!read) {
             if (Writer) {
                 *Writer << ErrorHeader << "there have to be 12 (monthly) values for the "
                         << (pec ? "PEC-parameter for \nHAMON-evaporation" : "fh-parameter for \nHAUDE-evaporation")
@@ -84,7 +89,7 @@ void verdunstungsmodellklasse::ReadSection() {
     };
     auto reals = [&](double* target, int n, const std::string& description) {
         for (int i = 0; i < n; ++i) {
-            if (std::fscanf(f, "%lf", &target[i]) != 1) ControlFileError(description, ModuleName);
+            ReadFloating(f, &target[i], -1e6, 1e6, description);
         }
         ReadRestOfLine(f, nullptr);
     };
@@ -141,7 +146,12 @@ void verdunstungsmodellklasse::ReadSection() {
     reals(AmplitudeTable + 1, 12, "monthly temperature amplitudes for ");
     AmplitudeTable[0] = AmplitudeTable[12];
     AmplitudeTable[13] = AmplitudeTable[1];
-    if (std::fscanf(f, "%lf", &DayFraction) != 1 || std::fscanf(f, "%lf", &AnnualVariability) != 1) {
+    std::string dayText, variabilityText;
+    const bool pairRead = ScanNumberWord(f, &DayFraction, &dayText) == WordScan::Read &&
+                          RangeFault(DayFraction, -1e300, 1e300).empty() &&
+                          ScanNumberWord(f, &AnnualVariability, &variabilityText) == WordScan::Read &&
+                          RangeFault(AnnualVariability, -1e6, 1e6).empty();
+    if (!pairRead) {
         if (Writer) {
             *Writer << "FATAL: error reading fraction for temperature amplitude for day/night\n"
                     << "or the annual variability\n"

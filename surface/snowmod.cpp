@@ -149,19 +149,25 @@ void schneemodellklasse::ReadSection() {
         }
         throw 17;
     }
-    ReadRealLine(transzone, "transzone for ");
-    ReadRealLine(T0R, "T0R for ");
-    ReadRealLine(T0, "T0 for ");
-    ReadRealLine(CWH, "CWH for ");
-    ReadRealLine(CRFR, "CRFR for ");
-    ReadRealLine(C0, "C0 for ");
-    ReadRealLine(C1, "C1 for ");
-    ReadRealLine(C2, "C2 for ");
-    ReadRealLine(z0, "z0 for ");
-    ReadRealLine(RMFMIN, "RMFMIN for ");
-    ReadRealLine(RMFMAX, "RMFMAX for ");
-    ReadRealLine(ALBsnow_min, "ALBsnow_min for ");
-    ReadRealLine(ALBsnow_max, "ALBsnow_max for ");
+    // Each parameter within its physical range: temperatures [degC] and the
+    // transition width [K] within what air temperatures span, fractions and
+    // albedos within 0 to 1, factors and the roughness length [m] not negative.
+    auto ranged = [&](double& target, double lowest, double highest, const char* description) {
+        ReadValueInRange(ControlFile, &target, lowest, highest, description, &LineBuffer);
+    };
+    ranged(transzone, 0, 100, "transzone for ");
+    ranged(T0R, -100, 100, "T0R for ");
+    ranged(T0, -100, 100, "T0 for ");
+    ranged(CWH, 0, 1, "CWH for ");
+    ranged(CRFR, 0, 1e3, "CRFR for ");
+    ranged(C0, 0, 1e3, "C0 for ");
+    ranged(C1, 0, 1e3, "C1 for ");
+    ranged(C2, 0, 1e3, "C2 for ");
+    ranged(z0, 0, 100, "z0 for ");
+    ranged(RMFMIN, 0, 1e3, "RMFMIN for ");
+    ranged(RMFMAX, 0, 1e3, "RMFMAX for ");
+    ranged(ALBsnow_min, 0, 1, "ALBsnow_min for ");
+    ranged(ALBsnow_max, 0, 1, "ALBsnow_max for ");
     ReadWordLine(rainLine.Grid, "Name of the rain-grid for ");
     ReadIntegerLine(rainLine.WriteCode, "Writegrid of rain-grid for ");
     ReadStatisticsLine(rainLine, "Name of the rain statistics for ");

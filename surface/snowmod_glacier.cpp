@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
+#include <variant>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
 #include "framework/state_checks.h"
 #include "framework/zonalstatistic.h"
+#include "setup/control_text.h"
 #include "surface/glacier_physics.h"
 #include "surface/snowmod.h"
 #include "surface/snowmod_physics.h"
@@ -111,17 +114,22 @@ void schneemodellklasse::ReadGlacierSection() {
     firnInflow.assign(n, 0.0);
     snowInflow.assign(n, 0.0);
 
-    ReadRealLine(DDFice, "DDFice  for ");
-    ReadRealLine(DDFfirn, "DDFfirn for ");
-    ReadRealLine(DDFsnow, "DDFsnow for ");
-    ReadRealLine(MF, "MF  for ");
-    ReadRealLine(Aice_min, "Aice_min for ");
-    ReadRealLine(Aice_max, "Aice_max for ");
-    ReadRealLine(Asnow_min, "Asnow_min for ");
-    ReadRealLine(Asnow_max, "Asnow_max for ");
-    ReadRealLine(kice_els, "kice_els for ");
-    ReadRealLine(kfirn_els, "kfirn_els ");
-    ReadRealLine(ksnow_els, "ksnow_els for ");
+    // Melt factors and storage constants finite and within what a glacier
+    // can show, albedos within 0 to 1; the initial storages not negative.
+    auto ranged = [&](double& target, double lowest, double highest, const char* description) {
+        ReadValueInRange(ControlFile, &target, lowest, highest, description, &LineBuffer);
+    };
+    ranged(DDFice, 0, 1e3, "DDFice  for ");
+    ranged(DDFfirn, 0, 1e3, "DDFfirn for ");
+    ranged(DDFsnow, 0, 1e3, "DDFsnow for ");
+    ranged(MF, 0, 1e3, "MF  for ");
+    ranged(Aice_min, 0, 1, "Aice_min for ");
+    ranged(Aice_max, 0, 1, "Aice_max for ");
+    ranged(Asnow_min, 0, 1, "Asnow_min for ");
+    ranged(Asnow_max, 0, 1, "Asnow_max for ");
+    ranged(kice_els, -1e6, 1e6, "kice_els for ");
+    ranged(kfirn_els, -1e6, 1e6, "kfirn_els ");
+    ranged(ksnow_els, -1e6, 1e6, "ksnow_els for ");
     // A negative constant would make the outflow grow without inflow.
     auto notNegative = [&](double value, const char* name) {
         if (value >= 0) return;
@@ -135,14 +143,14 @@ void schneemodellklasse::ReadGlacierSection() {
     notNegative(kfirn_els, "kfirn_els");
     notNegative(ksnow_els, "ksnow_els");
     if (n > 1) {
-        ReadRealLine(Qice_els[1], "initial Qice_els for ");
-        ReadRealLine(Qfirn_els[1], "initial Qfirn_els ");
-        ReadRealLine(Qsnow_els[1], "initial Qsnow_els for ");
+        ranged(Qice_els[1], 0, 1e6, "initial Qice_els for ");
+        ranged(Qfirn_els[1], 0, 1e6, "initial Qfirn_els ");
+        ranged(Qsnow_els[1], 0, 1e6, "initial Qsnow_els for ");
     } else {
         double unused = 0;
-        ReadRealLine(unused, "initial Qice_els for ");
-        ReadRealLine(unused, "initial Qfirn_els ");
-        ReadRealLine(unused, "initial Qsnow_els for ");
+        ranged(unused, 0, 1e6, "initial Qice_els for ");
+        ranged(unused, 0, 1e6, "initial Qfirn_els ");
+        ranged(unused, 0, 1e6, "initial Qsnow_els for ");
     }
     for (size_t i = 2; i < n; ++i) {
         Qice_els[i] = Qice_els[1];
@@ -167,15 +175,34 @@ void schneemodellklasse::ReadGlacierSection() {
         std::string line;
         int firnLevels = 0;
         double firnBase = 0, deltaFirn = 0;
+        // The values of a line are whole words; anything after them is free text.
+        auto words = [&](std::initializer_list<std::variant<int*, double*>> targets) {
+            std::string_view rest = line;
+            for (const auto& target : targets) {
+                std::string word;
+                size_t end = 0;
+                if (!controltext::ScanWord(rest, &word, &end)) return false;
+                rest = rest.substr(end);
+                if (const auto* i = std::get_if<int*>(&target)) {
+                    size_t digits = 0;
+                    if (!controltext::ScanInt(word, *i, &digits) || digits != word.size()) return false;
+                } else {
+                    double v = 0;
+                    if (!controltext::ScanWholeDouble(word, &v) || !std::isfinite(v) || std::fabs(v) > 1e6) return false;
+                    *std::get<double*>(target) = v;
+                }
+            }
+            return true;
+        };
         ReadRestOfLine(f, &line);
-        if (std::sscanf(line.c_str(), "%d%lf%lf", &firnLevels, &firnBase, &deltaFirn) != 3) {
+        if (!words({&firnLevels, &firnBase, &deltaFirn})) {
             ThrowFatal(head + "Could not read the three parameters firn_levels (int),\n" +
                            "firn_base (double), and deltafirnper100m (double)  \n" + "for dynamic glacier modelling ",
                        80);
         }
         int evalDay = 0, evalMonth = 0;
         ReadRestOfLine(f, &line);
-        if (std::sscanf(line.c_str(), "%d%d", &evalDay, &evalMonth) != 2) {
+        if (!words({&evalDay, &evalMonth})) {
             ThrowFatal(head + "Could not read the two parameters GMBEvalDay (int 1...31)\n" +
                            "and GMBEvalMonth (int 1..12) for dynamic glacier modelling ",
                        80);
@@ -183,7 +210,7 @@ void schneemodellklasse::ReadGlacierSection() {
         double scaling = 0, exponent = 0;
         int bands = 0, extraWeight = 0;
         ReadRestOfLine(f, &line);
-        if (std::sscanf(line.c_str(), "%lf%lf%d%d", &scaling, &exponent, &bands, &extraWeight) != 4) {
+        if (!words({&scaling, &exponent, &bands, &extraWeight})) {
             ThrowFatal(head +
                            "Could not read the four parameters VAscaling, VAexponent, numElevBands and "
                            "extraWeightFactorBand0\n" +
@@ -226,7 +253,7 @@ void schneemodellklasse::ReadGlacierSection() {
                   "write code for glacier mass balance grid (old reference) in ");
         ReadStatisticsLine(massBalanceStatLine, "name of the glacier mass balance statistics file (1) for ");
         ReadStatisticsLine(massBalanceGlacierStatLine, "name of the glacier mass balance statistics file (2) for ");
-        ReadRealLine(globalDebrisFactor,
+        ranged(globalDebrisFactor, 0, 1e3,
                      "global debris scaling factor (requirede when using a debris_on_glaciers grid) ");
         ReadStatisticsLine(noGlacierLine, "name of the sow statistics for snow on glacier for ");
         gridLines(glacierSolidLine,

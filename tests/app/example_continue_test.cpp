@@ -342,8 +342,8 @@ const Change Changes[] = {
     {"GridSize", "snowstorage_solid.asc", {{"ncols\t80", "ncols\t79"}}, 24, "output/snowstorage_solid.asc"},
     {"StateOfAnotherDate", "storage_content.txt_0", {{"2019 4 1 2 (date", "2019 3 31 2 (date"}}, 0,
      "belongs to 31.3.2019 2. h, but this run starts at 1.4.2019 3. h"},
-    {"StartAtAnotherDate", "", {{"[model_time]\n3\n", "[model_time]\n5\n"}}, 0,
-     "belongs to 1.4.2019 2. h, but this run starts at 1.4.2019 5. h"},
+    {"StartAtAnotherDate", "", {{"[model_time]\n3\n", "[model_time]\n4\n"}}, 0,
+     "belongs to 1.4.2019 2. h, but this run starts at 1.4.2019 4. h"},
     // A state written before the date and the soil layers were recorded.
     {"OlderStateWithoutDateAndLayers",
      "storage_content.txt_0",

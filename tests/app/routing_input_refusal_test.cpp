@@ -94,7 +94,7 @@ TEST(RoutingInputRefusal, EachBadValueEndsWithItsCode) {
          17, "maximum sub time step [s] in ; SurfaceRoutingModel: the value 0.01 lies outside 1 to 1000000"},
         {"surface wake tolerance line left out",
          {{"basin.ctl", "0.0001                     # iteration error of the wake length [m]\n", ""}}, 17,
-         "maximum iteration error for A_NL [m] in ; SurfaceRoutingModel: the value 10 lies outside 0 to 1"},
+         "maximum iteration steps for A_NL in ; SurfaceRoutingModel: the value 0.000001 is not a whole number"},
         {"groundwater relaxation 1e300", {{"basin.ctl", "0                          # relaxation: 0 = adaptive",
                                            "1e300                      # relaxation"}},
          17, "sor-parameter in ; groundwater_flow: the value 1.0000000000000001e+300 lies outside 0 to"},

@@ -364,6 +364,7 @@ TEST(StationFile, MalformedLinesEndWith49) {
         {"no station on line 2", "t\nYY MM DD HH alt\nYY MM DD HH 1\nYY MM DD HH 1\nnames\n" + good, "line 2"},
         {"file ends in the header", "text\nYY MM DD HH 100 200\n", "line 3"},
         {"x coordinate missing", "t\nYY MM DD HH 100 200\nYY MM DD HH 1\nYY MM DD HH 1 2\nn\n" + good, "line 3"},
+        {"one altitude too few", "t\nYY MM DD HH 100\nYY MM DD HH 1 2\nYY MM DD HH 1 2\nn\n" + good, "line 3"},
         {"y coordinate not a number", "t\nYY MM DD HH 100 200\nYY MM DD HH 1 2\nYY MM DD HH 1 y2\nn\n" + good,
          "line 4"},
         {"bad month before the start", header + "2000 13 31 24 1 2\n" + good, "line 6"},

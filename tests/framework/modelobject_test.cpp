@@ -99,7 +99,9 @@ TEST(ReadValue, IntegersBeyondTheirRangeFail17NamingTheValue) {
         {"99999999999999999999999999\n", 17, 0, "the value 99999999999999999999999999 lies outside"},
         {"2147483647 rest\n", 0, 2147483647, ""},
         {"  -2147483648\n", 0, -2147483648LL, ""},
-        {"+12abc\n", 0, 12, ""},
+        {"+12 # comment\n", 0, 12, ""},
+        {"+12abc\n", 17, 0, "the value +12abc is not a whole number"},
+        {"6o\n", 17, 0, "count; snow_model: the value 6o is not a whole number"},
     };
     for (const Case& c : intCases) {
         SCOPED_TRACE(c.text);
@@ -139,6 +141,51 @@ TEST(ReadValue, FloatingPointValuesMustBeFinite) {
     f.object.ReadValue(f.object.ControlFile, "%lf", &d, "latitude");
     EXPECT_EQ(ThrownCode([&] { f.object.RequireRange(d, -90, 90, "latitude"); }), 17);
     EXPECT_NE(f.console.str().find("the value 95 lies outside -90 to 90"), std::string::npos) << f.console.str();
+}
+
+// A number is a whole word: what "%lf" would read of "6o" or "3a-5" is no
+// value. The entry names the file, the line, the description and the word.
+TEST(ReadValue, NumbersAreWholeWords) {
+    struct Case {
+        const char* text;
+        int code;
+        double expected;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"6 # six\n", 0, 6, ""},
+        {"\n  -2.5e-3\trest\n", 0, -2.5e-3, ""},
+        {"6o\n", 17, 0, "interval; snow_model: the value 6o is not a number"},
+        {"3a-5\n", 17, 0, "the value 3a-5 is not a number"},
+        {"1e\n", 17, 0, "the value 1e is not a number"},
+        {"1e\x80\x81-7\n", 17, 0, "is not a number"},
+        {"0x\n", 17, 0, "is not a number"},
+        {"x6\n", 17, 0, "interval; snow_modelnot found!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        Fixture f(std::string("# line 1\n") + c.text);
+        modelobject::ReadRestOfLine(f.object.ControlFile, nullptr);
+        double d = -1;
+        EXPECT_EQ(ThrownCode([&] { f.object.ReadValue(f.object.ControlFile, "%lf", &d, "interval"); }), c.code);
+        if (c.code == 0) {
+            EXPECT_EQ(d, c.expected);
+        } else {
+            EXPECT_NE(f.console.str().find(c.message), std::string::npos) << f.console.str();
+        }
+    }
+    // The line is that of the word in the file, after blank lines too.
+    Fixture f("1\n\n\n  2x\n");
+    double a = 0, b = 0;
+    f.object.ReadValue(f.object.ControlFile, "%lf", &a, "first");
+    EXPECT_EQ(ThrownCode([&] { f.object.ReadValue(f.object.ControlFile, "%lf", &b, "second"); }), 17);
+    EXPECT_NE(f.console.str().find(", line 4)"), std::string::npos) << f.console.str();
+    // The range reader names the range.
+    Fixture g("1e300\n");
+    EXPECT_EQ(ThrownCode([&] { g.object.ReadValueInRange(g.object.ControlFile, &a, -24, 24, "time shift"); }), 17);
+    EXPECT_NE(g.console.str().find("time shift; snow_model: the value 1e300 lies outside -24 to 24"),
+              std::string::npos)
+        << g.console.str();
 }
 
 TEST(ReadValue, WordsOfAnyLengthAndTheirLimit) {

@@ -188,7 +188,7 @@ TEST(SurfaceRoutingSetup, SectionCases) {
              std::string s = PlaneFixture::Section(1);
              s.erase(s.find("0.0001\n"), 7);
              return s;
-         }(), false, 17, "maximum iteration error for A_NL [m] in ; SurfaceRoutingModel: the value 10 lies outside"},
+         }(), false, 17, "maximum iteration steps for A_NL in ; SurfaceRoutingModel: the value 0.000001 is not a whole number"},
         {"concentration factor -1", [] {
              std::string s = PlaneFixture::Section(1);
              s.replace(s.find("0.01\n1\n"), 7, "0.01\n-1\n");

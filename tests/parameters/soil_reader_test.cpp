@@ -289,9 +289,6 @@ TEST(SoilTableReader, HorizonListsAndSubstringKeys) {
         {"two numbers", TwoHorizons("1e-5 2e-6;"), {1e-5, 1e-5, 1e-5, 1e-5, 2e-6, 2e-6}},
         // A number directly before the ";" ends the text: later horizons repeat it.
         {"repeated", TwoHorizons("1e-5;"), {1e-5, 1e-5, 1e-5, 1e-5, 1e-5, 1e-5}},
-        // A blank before the ";" leaves a read that finds nothing: 0.
-        {"blank", TwoHorizons("1e-5 ;"), {1e-5, 1e-5, 1e-5, 1e-5, 0, 0}},
-        {"comma", TwoHorizons("1e-5,2e-6;"), {1e-5, 1e-5, 1e-5, 1e-5, 0, 0}},
         {"tab", TwoHorizons("1e-5\t2e-6;"), {1e-5, 1e-5, 1e-5, 1e-5, 2e-6, 2e-6}},
         // The last "ksat" of the entry is the one in "ksat_topmodel".
         {"ksat_topmodel after ksat", TwoHorizons("1e-5 2e-6;", " ksat_topmodel = 3e-4;"),
@@ -301,6 +298,19 @@ TEST(SoilTableReader, HorizonListsAndSubstringKeys) {
         const TableRead r = ReadTableText(c.text);
         ASSERT_EQ(r.code, 0) << c.name;
         ExpectList(r.table[1].ksat, c.ksat, c.name);
+    }
+    // A blank before the ";" leaves a read that finds nothing: 0, which a
+    // residual water content may be and a conductivity may not.
+    for (const char* list : {"0.05 ;", "0.05,0.04;"}) {
+        SCOPED_TRACE(list);
+        std::string text = TwoHorizons("1e-5;");
+        text.replace(text.find("theta_res = 0.05;"), 17, std::string("theta_res = ") + list);
+        const TableRead r = ReadTableText(text);
+        ASSERT_EQ(r.code, 0);
+        ExpectList(r.table[1].theta_res, {0.05, 0.05, 0.05, 0.05, 0, 0}, list);
+        const TableRead k = ReadTableText(TwoHorizons(std::string("1e-5") + (list + 4)));
+        EXPECT_EQ(k.code, 29);
+        EXPECT_TRUE(k.HasEntry(DiagError, "layer 4: ksat (here 0) must lie above 0 and at most 1 m/s"));
     }
     // The single key "ksat_topmodel" is found by its own name either way.
     const TableRead r = ReadTableText(TwoHorizons("1e-5 2e-6;", " ksat_topmodel = 3e-4;"));
@@ -382,7 +392,7 @@ TEST(SoilTableReader, MalformedInputIsRefused) {
                      "theta_res = 0.05; alpha = 2; Par_n = 1; thickness = 0.1;}\n")},
          "layer 1: the van Genuchten parameters n (here 1) and m (here 0) must be > 0"},
         {"negative recession", brace(b + " k_recession = -0.5;}\n"), 29,
-         {braceFatal(b + " k_recession = -0.5;}\n")}, "layer 1: the conductivity (nan) is not a finite number"},
+         {braceFatal(b + " k_recession = -0.5;}\n")}, "layer 1: k_recession (here -0.5) must lie above 0"},
         {"zero thickness scaling", brace(b + " ThicknessScaling = 0;}\n"), 29,
          {braceFatal(b + " ThicknessScaling = 0;}\n")}, "layer 1: the thickness (here 0 m) must be > 0"},
         {"grain sizes unreadable", brace(b + " GrainSizeDist = 0.5 0.5;}\n"), 29,
@@ -441,7 +451,7 @@ TEST(SoilTableReader, MalformedInputIsRefused) {
          "more than 1000 layers"},
         {"one-line negative reduction", oneLine("1 loam 25 35 0.0001 300 1 0.45 0.05 2.0 1.5 10 0.2 1000 -0.5\n"),
          30, {lineFatal(1, "1 loam 25 35 0.0001 300 1 0.45 0.05 2.0 1.5 10 0.2 1000 -0.5\n")},
-         "the conductivity (nan) is not a finite number"},
+         "the conductivity reduction (here -0.5) must lie above 0"},
         {"one-line long name", oneLine("1 " + longName + " 25 35 0.0001 300 1 0.45 0.05 2.0 1.5 10 0.2 1000 0.5\n"),
          30, {lineFatal(1, "1 " + longName + " 25 35 0.0001 300 1 0.45 0.05 2.0 1.5 10 0.2 1000 0.5\n")},
          "the name is longer than 199 characters"},

@@ -220,7 +220,7 @@ struct TimeCase {
 TEST_F(ModelSettingsTest, ModelTimeIsNormalised) {
     const std::vector<TimeCase> cases = {
         {"two-digit start year", "0 1 1 95 24 31 12 2005", {0, 1, 1, 1995}, {24, 31, 12, 2005}, 28},
-        {"two-digit end year", "1 1 1 2000 24 31 12 0", {1, 1, 1, 2000}, {24, 31, 12, 1900}, 28},
+        {"two-digit end year", "1 1 1 1850 24 31 12 0", {1, 1, 1, 1850}, {24, 31, 12, 1900}, 28},
         {"months clamped", "0 1 0 2001 0 1 13 2001", {0, 1, 1, 2001}, {0, 1, 12, 2001}, 28},
         {"days clamped", "0 0 4 2001 0 31 4 2001", {0, 1, 4, 2001}, {0, 30, 4, 2001}, 28},
         {"29 February of a leap end year stays", "0 1 1 1999 24 29 2 2000", {0, 1, 1, 1999}, {24, 29, 2, 2000}, 29},

@@ -223,7 +223,8 @@ TEST(SoilRun, ExfiltrationStatisticsEqualTheBaseflowStatistics) {
 // Rivers that give water to the cells linked to them serve those cells one
 // after the other: a day of the example with every channel cell linked
 // writes the same files on one, three and eight threads, and the rivers gave
-// water.
+// water (little: 1 June is a day on which the valley fields also take river
+// water, which wets their soils).
 TEST(SoilRun, RiverExampleDoesNotDependOnThreads) {
     std::map<std::string, std::string> outputs[3];
     const int threads[] = {1, 3, 8};
