@@ -302,6 +302,8 @@ int defaultini::ReadVariableGrids() {
             {"gw_k_y_", true, 0, 1},                   // [m/s]
             {"gw_storage_coeff_", true, 0, 1},         // [-]
             {"gw_kolmation_", true, 0, 1},             // [1/s]
+            {"gw_boundary_fix_h_", true, -1e4, 1e5},   // [m], -9999 for none
+            {"gw_boundary_fix_q_", true, -1e4, 1e4},   // -9999 for none
         };
         for (const DefaultRange& range : ranges) {
             const bool named = range.stem ? identifier.rfind(range.name, 0) == 0 : identifier == range.name;
