@@ -356,7 +356,15 @@ int main(int argc, char** argv) {
 
         // The soil phase has a basin of its own; a cell-step there is one
         // valid soil column advanced by one sub-step.
-        const long soilCells = bench::Basin(300, 300).ValidCells;
+        // On a grid smaller than theirs (the default bench's), the soil and
+        // surface routing phases take the grid's size.
+        const long soilRows = std::min(rows, 300L), soilCols = std::min(cols, 300L);
+        const long routingCols = std::min(cols, 400L), routingRows = std::min(rows, 300L);
+        const long soilCells = bench::Basin(soilRows, soilCols).ValidCells;
+        const std::string soilName = "soil columns: 8 layers, one sub-step (" + std::to_string(soilRows) + " x " +
+                                     std::to_string(soilCols) + " basin)";
+        const std::string routingName = "surface routing sub-step: method 3 (" + std::to_string(routingCols) +
+                                        " x " + std::to_string(routingRows) + " rough plane)";
         std::vector<Phase> phases = {
             {"write codes: 4 grids, monthly mean, yearly sum, min/max", 4 * cells,
              [&] { return WriteCodes(basin, steps, scratch.Path()); }},
@@ -379,9 +387,9 @@ int main(int argc, char** argv) {
              [&] { return Interpolation(basin, steps, MethodOf(basin, 12, 2, 1)); }},
             {"daily land-use parameter grids: 1 layer, 3 classes", cells,
              [&] { return DailyLanduse(basin, steps, scratch.Path()); }},
-            {"soil columns: 8 layers, one sub-step (300 x 300 basin)", static_cast<double>(soilCells),
+            {soilName, static_cast<double>(soilCells),
              [&] {
-                 const bench::SoilPhaseResult r = bench::SoilColumns(300, 300, steps, scratch.Path());
+                 const bench::SoilPhaseResult r = bench::SoilColumns(soilRows, soilCols, steps, scratch.Path());
                  return Outcome{r.StepSeconds, r.Fingerprint};
              }},
             {"groundwater sub-step: 2 layers, 20 sweeps each", 2 * cells,
@@ -391,10 +399,10 @@ int main(int argc, char** argv) {
              }},
             // Some twenty iterations of the flow between cells in every
             // sub-step: three sub-steps per step of the other phases.
-            {"surface routing sub-step: method 3 (400 x 300 rough plane)", 400.0 * 300.0,
+            {routingName, static_cast<double>(routingCols) * routingRows,
              [&] {
                  const bench::SurfaceRoutingTiming t =
-                     bench::SurfaceRoutingSubSteps(400, 300, 3, 3 * steps, scratch.Path());
+                     bench::SurfaceRoutingSubSteps(routingCols, routingRows, 3, 3 * steps, scratch.Path());
                  return Outcome{t.StepSeconds, t.Fingerprint};
              }},
         };

@@ -9,8 +9,8 @@
 // `nowait` and every explicit or implied `omp barrier` (a `single` without
 // `nowait` ends with one). The join at the end of each region is not
 // counted as a barrier. With RUVEX_REGION_COUNT_DETAIL set the file also
-// lists each region's body by its offset in the program and its count
-// (`nm -C` on the program names them).
+// lists each region's body by its offset in the program, its regions and
+// the barriers met in it (`nm -C` on the program names the bodies).
 
 #include <dlfcn.h>
 #include <omp.h>
@@ -27,7 +27,9 @@ namespace {
 std::atomic<long long> Regions{0};
 std::atomic<long long> Barriers{0};
 std::mutex BodiesLock;
-std::map<void*, long long>* Bodies = nullptr;  // region body -> count, with RUVEX_REGION_COUNT_DETAIL
+// Region body -> regions and barriers, with RUVEX_REGION_COUNT_DETAIL.
+std::map<void*, std::pair<long long, long long>>* Bodies = nullptr;
+std::atomic<void*> CurrentBody{nullptr};  // the body of the region open now
 
 template <typename F>
 F Next(const char* name, const char* version) {
@@ -41,7 +43,12 @@ F Next(const char* name, const char* version) {
 }
 
 void CountBarrier() {
-    if (omp_get_thread_num() == 0) Barriers.fetch_add(1, std::memory_order_relaxed);
+    if (omp_get_thread_num() != 0) return;
+    Barriers.fetch_add(1, std::memory_order_relaxed);
+    if (Bodies) {
+        std::lock_guard<std::mutex> hold(BodiesLock);
+        ++(*Bodies)[CurrentBody.load()].second;
+    }
 }
 
 struct Report {
@@ -51,12 +58,12 @@ struct Report {
         if (FILE* f = std::fopen(path, "w")) {
             std::fprintf(f, "regions %lld\nbarriers %lld\n", Regions.load(), Barriers.load());
             if (Bodies) {
-                for (const auto& [body, count] : *Bodies) {
+                for (const auto& [body, counts] : *Bodies) {
                     Dl_info info{};
                     uintptr_t offset = reinterpret_cast<uintptr_t>(body);
                     if (dladdr(body, &info) && info.dli_fbase) offset -= reinterpret_cast<uintptr_t>(info.dli_fbase);
-                    std::fprintf(f, "body %#lx %lld %s\n", static_cast<unsigned long>(offset), count,
-                                 info.dli_fname ? info.dli_fname : "?");
+                    std::fprintf(f, "body %#lx %lld %lld %s\n", static_cast<unsigned long>(offset), counts.first,
+                                 counts.second, info.dli_fname ? info.dli_fname : "?");
                 }
             }
             std::fclose(f);
@@ -81,9 +88,10 @@ void GOMP_parallel(void (*fn)(void*), void* data, unsigned threads, unsigned fla
     static const bool detail = std::getenv("RUVEX_REGION_COUNT_DETAIL") != nullptr;
     if (detail) {
         std::lock_guard<std::mutex> hold(BodiesLock);
-        if (!Bodies) Bodies = new std::map<void*, long long>;
-        ++(*Bodies)[reinterpret_cast<void*>(fn)];
+        if (!Bodies) Bodies = new std::map<void*, std::pair<long long, long long>>;
+        ++(*Bodies)[reinterpret_cast<void*>(fn)].first;
     }
+    CurrentBody.store(reinterpret_cast<void*>(fn));
     next(fn, data, threads, flags);
 }
 

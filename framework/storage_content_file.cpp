@@ -1,10 +1,13 @@
 #include "framework/storage_content_file.h"
 
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/end_state_stage.h"
+#include "framework/string_helpers.h"
 
 StorageContentStage::~StorageContentStage() { Discard(); }
 
@@ -96,4 +99,51 @@ void WriteStorageSection(StorageContentStage* shared, const std::string& path, c
         throw 18;
     }
     if (!shared) own.Commit(writer);
+}
+
+StorageSectionReader::StorageSectionReader(const std::string& path, DiagnosticsWriter* writer)
+    : File(std::fopen(path.c_str(), "rt")), FilePath(path), Writer(writer) {}
+
+StorageSectionReader::~StorageSectionReader() {
+    if (File) std::fclose(File);
+}
+
+bool StorageSectionReader::FindSection(const std::string& section) {
+    while (NextLine())
+        if (Line.rfind(section, 0) == 0) return true;
+    return false;
+}
+
+bool StorageSectionReader::NextLine() { return File && ReadTextLine(File, &Line); }
+
+void StorageSectionReader::Mismatch(const std::string& label, const std::string& current,
+                                    const std::string& stored) const {
+    if (Writer) {
+        *Writer << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   "
+                << current << "\nbut value in storage file is: " << stored << " in " << FilePath
+                << "\nRuvex throws..." << "[end-entry]";
+    }
+    throw 71;
+}
+
+void StorageSectionReader::ParseNumbers(const std::string& label, size_t count, double* target,
+                                        size_t offset) const {
+    const char* at = Line.c_str() + offset;
+    for (size_t k = 0; k < count; ++k) {
+        char* end = nullptr;
+        target[k] = std::strtod(at, &end);
+        if (end == at || !std::isfinite(target[k])) Mismatch(label, std::to_string(count) + " values", Line);
+        at = end;
+    }
+}
+
+std::vector<double> StorageSectionReader::ParseNumbers(const std::string& label, size_t count, size_t offset) const {
+    std::vector<double> values(count);
+    ParseNumbers(label, count, values.data(), offset);
+    return values;
+}
+
+void StorageSectionReader::ReadNumbers(const std::string& label, size_t count, double* target) {
+    if (!NextLine()) Mismatch(label, std::to_string(count) + " values", "(missing)");
+    ParseNumbers(label, count, target);
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 class DiagnosticsWriter;
 
@@ -49,3 +50,43 @@ private:
 // once. A failing write drops the staged copies and is FATAL (code 18).
 void WriteStorageSection(StorageContentStage* shared, const std::string& path, const std::string& text, bool append,
                          DiagnosticsWriter* writer);
+
+// Reads one sub-model's section of the storage content file `path`: finds the
+// section, reads its lines one by one and parses the numbers they begin with.
+// A value that does not fit this run is FATAL (code 71), naming what was
+// expected, what the file holds and the file.
+class StorageSectionReader {
+public:
+    StorageSectionReader(const std::string& path, DiagnosticsWriter* writer);
+    ~StorageSectionReader();
+    StorageSectionReader(const StorageSectionReader&) = delete;
+    StorageSectionReader& operator=(const StorageSectionReader&) = delete;
+
+    // False when the file could not be opened.
+    bool IsOpen() const { return File != nullptr; }
+    const std::string& Path() const { return FilePath; }
+
+    // Reads on to the line after the one that begins with `section`; false
+    // when no line does.
+    bool FindSection(const std::string& section);
+    // Reads the next line into `Line` (without its end); false at the end of
+    // the file with nothing read.
+    bool NextLine();
+
+    [[noreturn]] void Mismatch(const std::string& label, const std::string& current, const std::string& stored) const;
+    // The `count` finite numbers `Line` begins with (from `offset` on) into
+    // `target`; anything after them is left. A number that is missing or not
+    // finite is a mismatch of "`count` values" against the line.
+    void ParseNumbers(const std::string& label, size_t count, double* target, size_t offset = 0) const;
+    std::vector<double> ParseNumbers(const std::string& label, size_t count, size_t offset = 0) const;
+    // The next line, then its numbers; a missing line is a mismatch of
+    // "`count` values" against "(missing)".
+    void ReadNumbers(const std::string& label, size_t count, double* target);
+
+    std::string Line;
+
+private:
+    FILE* File = nullptr;
+    std::string FilePath;
+    DiagnosticsWriter* Writer = nullptr;
+};

@@ -1,15 +1,13 @@
 #include "framework/vegetation_state.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/gridtable.h"
+#include "framework/storage_content_file.h"
 #include "framework/string_helpers.h"
 
 namespace {
@@ -60,70 +58,46 @@ void ReadVegetationState(MemoryGrid* table, int rows, int columns, const std::st
     auto warn = [&](const std::string& why) {
         if (writer) *writer << "WARNING: " << why << "[end-entry]";
     };
-    FILE* file = std::fopen(path.c_str(), "rt");
-    if (!file) return;  // the soil model has refused a missing file already
-    struct Closer {
-        FILE* file;
-        ~Closer() { std::fclose(file); }
-    } closer{file};
-    std::string line;
-    bool found = false;
-    while (!found && ReadTextLine(file, &line)) found = line.rfind(SectionName, 0) == 0;
-    if (!found) {
+    StorageSectionReader reader(path, writer);
+    if (!reader.IsOpen()) return;  // the soil model has refused a missing file already
+    if (!reader.FindSection(SectionName)) {
         warn(std::string("no section ") + SectionName + " in " + path +
              ": the vegetation period starts from the values of the start date");
         return;
     }
-    auto mismatch = [&](const std::string& label, const std::string& current, const std::string& stored) {
-        if (writer) {
-            *writer << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   "
-                    << current << "\nbut value in storage file is: " << stored << " in " << path
-                    << "\nRuvex throws..." << "[end-entry]";
-        }
-        throw 71;
-    };
-    auto numbers = [&](const std::string& label, size_t count, size_t offset) {
-        std::vector<double> values;
-        const char* at = line.c_str() + offset;
-        for (size_t k = 0; k < count; ++k) {
-            char* end = nullptr;
-            const double v = std::strtod(at, &end);
-            if (end == at || !std::isfinite(v)) mismatch(label, std::to_string(count) + " values", line);
-            values.push_back(v);
-            at = end;
-        }
-        return values;
-    };
-    if (!ReadTextLine(file, &line)) mismatch("number of rows and columns", "2 values", "(missing)");
-    const std::vector<double> size = numbers("number of rows and columns", 2, 0);
+    const std::string& line = reader.Line;
+    double size[2] = {};
+    reader.ReadNumbers("number of rows and columns", 2, size);
     if (size[0] != rows || size[1] != columns) {
-        mismatch("number of rows and columns", std::to_string(rows) + " " + std::to_string(columns),
-                 ShortestText(size[0]) + " " + ShortestText(size[1]));
+        reader.Mismatch("number of rows and columns", std::to_string(rows) + " " + std::to_string(columns),
+                        ShortestText(size[0]) + " " + ShortestText(size[1]));
     }
 
     // Every block is read whole before it is loaded.
     std::vector<bool> loaded(static_cast<size_t>(LastGridIndex) + 1, false);
     std::vector<double> cells;
-    while (ReadTextLine(file, &line) && !BlankLine(line) && line.front() != '[') {
+    while (reader.NextLine() && !BlankLine(line) && line.front() != '[') {
         const size_t space = line.find(' ');
-        if (space == std::string::npos) mismatch("vegetation grid", "a name and its rows", line);
+        if (space == std::string::npos) reader.Mismatch("vegetation grid", "a name and its rows", line);
         const std::string name = line.substr(0, space);
         const bool vegetation = VegetationGridName(name);
-        const std::vector<double> head = numbers("rows of " + name, vegetation ? 2 : 4, space);
+        const std::vector<double> head = reader.ParseNumbers("rows of " + name, vegetation ? 2 : 4, space);
         const int first = static_cast<int>(head[0]), last = static_cast<int>(head[1]);
-        if (first < 1 || last > rows || first > last) mismatch("rows of " + name, "1 to " + std::to_string(rows), line);
+        if (first < 1 || last > rows || first > last) {
+            reader.Mismatch("rows of " + name, "1 to " + std::to_string(rows), line);
+        }
         cells.assign(static_cast<size_t>(last - first + 1) * static_cast<size_t>(columns), 0.0);
         for (int i = first; i <= last; ++i) {
-            if (!ReadTextLine(file, &line)) mismatch("row " + std::to_string(i) + " of " + name, "a row", "(missing)");
-            const std::vector<double> row = numbers("row " + std::to_string(i) + " of " + name,
-                                                    static_cast<size_t>(columns), 0);
-            std::copy(row.begin(), row.end(), cells.begin() + static_cast<long>(i - first) * columns);
+            const std::string label = "row " + std::to_string(i) + " of " + name;
+            if (!reader.NextLine()) reader.Mismatch(label, "a row", "(missing)");
+            reader.ParseNumbers(label, static_cast<size_t>(columns),
+                                &cells[static_cast<size_t>(i - first) * static_cast<size_t>(columns)]);
         }
         const int index = FindGridEntry(table, name, true);
         MemoryGrid* entry = index > 0 ? &table[index] : nullptr;
         double** target = nullptr;
         if (vegetation) {
-            if (!entry) mismatch("vegetation grid " + name, "(none in this run)", name);
+            if (!entry) reader.Mismatch("vegetation grid " + name, "(none in this run)", name);
             target = entry->Data;
         } else if (!entry || entry->ThousandsDigit == 0 || !entry->VegGrid || first < entry->FirstRow ||
                    last > entry->LastRow) {

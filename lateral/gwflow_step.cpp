@@ -108,8 +108,11 @@ void gwflowclass::SubStepInTeam(double dt) {
     for (int k = 1; k <= Layers; ++k) {
         for (int32_t r = begin; r < end; ++r) ComputeBalancesRows(k, dt, r);
 #pragma omp barrier
+        // Finishing a layer writes only its own rows of that layer, and the
+        // next layer's balances read this layer at their own cells alone,
+        // which this thread finished just now: no barrier before them (the
+        // end of the region waits for the last layer).
         for (int32_t r = begin; r < end; ++r) FinishBalancesRow(k, r);
-#pragma omp barrier
     }
 }
 

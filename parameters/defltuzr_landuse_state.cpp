@@ -4,13 +4,13 @@
 // left them.
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "framework/diagnostics_writer.h"
 #include "framework/modelobject.h"
+#include "framework/storage_content_file.h"
 #include "framework/string_helpers.h"
 #include "parameters/defltuzr_landuse_grids.h"
 
@@ -77,24 +77,11 @@ std::string LanduseParameterGrids::PhenologyStateText() const {
 
 void LanduseParameterGrids::ReadPhenologyState(const std::string& path) {
     DiagnosticsWriter* writer = Setup.Writer;
-    FILE* file = std::fopen(path.c_str(), "rt");
-    if (!file) return;  // the soil model has refused a missing file already
-    struct Closer {
-        FILE* file;
-        ~Closer() { std::fclose(file); }
-    } closer{file};
-    std::string line;
-    bool found = false;
-    while (!found && ReadTextLine(file, &line)) found = line.rfind(SectionName, 0) == 0;
+    StorageSectionReader reader(path, writer);
+    if (!reader.IsOpen()) return;  // the soil model has refused a missing file already
+    const bool found = reader.FindSection(SectionName);
     const std::vector<StateBlock> blocks = PhenologyStateBlocks();
-    auto mismatch = [&](const std::string& label, const std::string& current, const std::string& stored) {
-        if (writer) {
-            *writer << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   "
-                    << current << "\nbut value in storage file is: " << stored << " in " << path
-                    << "\nRuvex throws..." << "[end-entry]";
-        }
-        throw 71;
-    };
+    const std::string& line = reader.Line;
     if (!found) {
         if (!blocks.empty() && writer) {
             *writer << "WARNING: no section " << SectionName << " in " << path
@@ -102,7 +89,7 @@ void LanduseParameterGrids::ReadPhenologyState(const std::string& path) {
         }
         return;
     }
-    if (blocks.empty()) mismatch("dynamic phenology", "(none in this run)", SectionName);
+    if (blocks.empty()) reader.Mismatch("dynamic phenology", "(none in this run)", SectionName);
 
     // Whole numbers and a comment in parentheses after them, or nothing.
     auto numbers = [&](const std::string& label, size_t count, bool whole) {
@@ -113,17 +100,17 @@ void LanduseParameterGrids::ReadPhenologyState(const std::string& path) {
             const double v = std::strtod(at, &end);
             const bool token = end != at && (*end == '\0' || *end == ' ' || *end == '\t' || *end == '\r');
             if (!token || !std::isfinite(v) || (whole && v != std::trunc(v))) {
-                mismatch(label, std::to_string(count) + (whole ? " whole numbers" : " numbers"), line);
+                reader.Mismatch(label, std::to_string(count) + (whole ? " whole numbers" : " numbers"), line);
             }
             values.push_back(v);
             at = end;
         }
         while (*at == ' ' || *at == '\t' || *at == '\r') ++at;
-        if (*at != '\0' && *at != '(') mismatch(label, std::to_string(count) + " values", line);
+        if (*at != '\0' && *at != '(') reader.Mismatch(label, std::to_string(count) + " values", line);
         return values;
     };
     auto next = [&](const std::string& label) {
-        if (!ReadTextLine(file, &line)) mismatch(label, "a line", "(missing)");
+        if (!reader.NextLine()) reader.Mismatch(label, "a line", "(missing)");
     };
     const int rows = Setup.NRows, columns = Setup.NCols;
     const int classes = static_cast<int>(Table->size()) - 1;
@@ -132,23 +119,23 @@ void LanduseParameterGrids::ReadPhenologyState(const std::string& path) {
     const std::string current = std::to_string(rows) + " " + std::to_string(columns) + " " + std::to_string(Layers) +
                                 " " + std::to_string(LargestFixPoints);
     if (head[0] != rows || head[1] != columns || head[2] != Layers || head[3] != LargestFixPoints) {
-        mismatch("rows, columns, land-use layers and largest number of fix points", current,
+        reader.Mismatch("rows, columns, land-use layers and largest number of fix points", current,
                  ShortestText(head[0]) + " " + ShortestText(head[1]) + " " + ShortestText(head[2]) + " " +
                      ShortestText(head[3]));
     }
     next("days in the 7-day mean temperature");
     const double days = numbers("days in the 7-day mean temperature", 1, true)[0];
-    if (days < 0 || days > 7) mismatch("days in the 7-day mean temperature", "0 to 7", line);
+    if (days < 0 || days > 7) reader.Mismatch("days in the 7-day mean temperature", "0 to 7", line);
     next("number of land-use classes");
     const double storedClasses = numbers("number of land-use classes", 1, true)[0];
-    if (storedClasses != classes) mismatch("number of land-use classes", std::to_string(classes), line);
+    if (storedClasses != classes) reader.Mismatch("number of land-use classes", std::to_string(classes), line);
     std::vector<std::pair<bool, int>> flags(static_cast<size_t>(classes) + 1);
     for (int i = 1; i <= classes; ++i) {
         const std::string label = "first-season flag and start day of land-use class " + std::to_string(i);
         next(label);
         const std::vector<double> v = numbers(label, 3, true);
         if (v[0] != i || (v[1] != 0 && v[1] != 1) || std::fabs(v[2]) > 1e6) {
-            mismatch(label, std::to_string(i) + ", 0 or 1, a day", line);
+            reader.Mismatch(label, std::to_string(i) + ", 0 or 1, a day", line);
         }
         flags[static_cast<size_t>(i)] = {v[1] != 0, static_cast<int>(v[2])};
     }
@@ -158,7 +145,7 @@ void LanduseParameterGrids::ReadPhenologyState(const std::string& path) {
         next(expected);
         if (line.compare(0, expected.size(), expected) != 0 ||
             (line.size() > expected.size() && line[expected.size()] != ' ')) {
-            mismatch("dynamic-phenology grid", expected, line);
+            reader.Mismatch("dynamic-phenology grid", expected, line);
         }
         cells[b].reserve(static_cast<size_t>(rows) * static_cast<size_t>(columns));
         for (int r = 1; r <= rows; ++r) {
@@ -168,8 +155,8 @@ void LanduseParameterGrids::ReadPhenologyState(const std::string& path) {
             cells[b].insert(cells[b].end(), row.begin(), row.end());
         }
     }
-    if (ReadTextLine(file, &line) && !BlankLine(line) && line.front() != '[') {
-        mismatch("dynamic-phenology grid", "(no more)", line);
+    if (reader.NextLine() && !BlankLine(line) && line.front() != '[') {
+        reader.Mismatch("dynamic-phenology grid", "(no more)", line);
     }
 
     // Read whole: now load it.

@@ -3,6 +3,7 @@
 // internal abstractions with internal inflows.
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 
@@ -10,6 +11,7 @@
 #include "routing/abfluss.h"
 #include "routing/abfluss_routingclass.h"
 #include "routing/abstraction.h"
+#include "routing/routing_text.h"
 
 void routingclass::SetAblaufModus(FILE* controlFile, int e, const std::string& text, size_t& position,
                                   int subIntervals, int64_t year, int64_t month, int64_t day, int64_t hour) {
@@ -25,6 +27,18 @@ void routingclass::SetAblaufModus(FILE* controlFile, int e, const std::string& t
     position += static_cast<size_t>(end - start);
     const int k = e - ChannelCount;
     if (k < 1 || k > Counts.AL) return;
+    // A number is a whole token: "AL 1x" names no abstraction. (A word that
+    // holds "AL", such as "TOTAL =", is an element without a number, 0.)
+    const bool glued = end != start && position < text.size() &&
+                       (std::isalnum(static_cast<unsigned char>(text[position])) || text[position] == '.') &&
+                       !routingtext::KeywordAt(text, position);
+    if (glued) {
+        if (Writer) {
+            *Writer << "FATAL: no abstraction number after \"AL\" in the routing description of TG " << OutletCode
+                    << " (\"" << routingtext::TokenAt(text, found + 2) << "\")" << "[end-entry]";
+        }
+        throw 44;
+    }
     if (Abstractions.empty()) {
         Abstractions.resize(static_cast<size_t>(Counts.AL) + 1);
         for (int j = 1; j <= Counts.AL; ++j) {

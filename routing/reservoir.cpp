@@ -4,6 +4,7 @@
 #include "routing/reservoir.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -80,6 +81,10 @@ bool NextReservoirElement(const std::string& text, size_t& position, int& code, 
     const long value = std::strtol(start, &end, 10);
     code = end == start || value < 0 || value > 1000000 ? -1 : static_cast<int>(value);
     at += static_cast<size_t>(end - start);
+    // The code is a whole token: "1e300" or "1x" is no code.
+    if (at < text.size() && (std::isalnum(static_cast<unsigned char>(text[at])) || text[at] == '.') &&
+        !routingtext::KeywordAt(text, at))
+        code = -1;
     position = at;
     elementText = text.substr(at, NextToken(text, at) - at);
     return true;

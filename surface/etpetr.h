@@ -17,6 +17,7 @@
 
 struct StatisticsTableEntry;
 class zonalstatistic;
+class StorageSectionReader;
 class StorageContentStage;
 
 class verdunstungsmodellklasse : public teilmodellklasse {
@@ -53,7 +54,7 @@ public:
     virtual void ReadStorageContent(const std::string* fileName, int readMode);
     void WriteStorageContent();
     // The albedo lines of the section, read after the sunshine grid.
-    void ReadAlbedo(FILE* file, const std::string& path);
+    void ReadAlbedo(StorageSectionReader& reader);
     void SetStorageContentStage(StorageContentStage* stage) { StorageStage = stage; }
 
     StatisticsTableEntry* StatisticsTable = nullptr;

@@ -14,7 +14,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -27,15 +26,6 @@
 namespace {
 
 constexpr const char* SectionName = "[evapotranspiration]";
-
-// One line without its end; false at the end of the file with nothing read.
-bool ReadLine(FILE* file, std::string* line) {
-    line->clear();
-    int ch = std::fgetc(file);
-    if (ch == EOF) return false;
-    for (; ch != EOF && ch != '\n'; ch = std::fgetc(file)) *line += static_cast<char>(ch);
-    return true;
-}
 
 }  // namespace
 
@@ -50,57 +40,33 @@ void verdunstungsmodellklasse::ReadStorageContent(const std::string* fileName, i
         *Writer << "WARNING: evapotranspiration: " << why << path << "[end-entry]";
         *Writer << "WARNING: the mean sunshine of the day starts at its cold start value" << "[end-entry]";
     };
-    FILE* file = std::fopen(path.c_str(), "rt");
-    if (!file) {
+    StorageSectionReader reader(path, Writer);
+    if (!reader.IsOpen()) {
         coldStart("error opening storage content file ");
         return;
     }
-    struct Closer {
-        FILE* file;
-        ~Closer() { std::fclose(file); }
-    } closer{file};
-    std::string line;
-    bool found = false;
-    while (!found && ReadLine(file, &line)) found = line.rfind(SectionName, 0) == 0;
-    if (!found) {
+    if (!reader.FindSection(SectionName)) {
         coldStart(std::string(SectionName) + " not found in storage content file ");
         return;
     }
 
-    auto mismatch = [&](const std::string& label, const std::string& current, const std::string& stored) {
-        if (Writer) {
-            *Writer << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   "
-                    << current << "\nbut value in storage file is: " << stored << " in " << path
-                    << "\nRuvex throws..." << "[end-entry]";
-        }
-        throw 71;
-    };
-    // The values of one line, the comment after them skipped.
-    auto values = [&](const std::string& label, int count, double* target) {
-        if (!ReadLine(file, &line)) mismatch(label, std::to_string(count) + " values", "(missing)");
-        const char* at = line.c_str();
-        for (int k = 0; k < count; ++k) {
-            char* end = nullptr;
-            target[k] = std::strtod(at, &end);
-            if (end == at || !std::isfinite(target[k])) mismatch(label, std::to_string(count) + " values", line);
-            at = end;
-        }
-    };
     double day[2] = {};
-    values("sunlit steps of the day", 2, day);
+    reader.ReadNumbers("sunlit steps of the day", 2, day);
     if ((day[0] != 0 && day[0] != 1) || day[1] < 0 || day[1] != std::floor(day[1]) || day[1] > 1e6)
-        mismatch("sunlit steps of the day", "0 or 1 and a count", line);
+        reader.Mismatch("sunlit steps of the day", "0 or 1 and a count", reader.Line);
     double size[2] = {};
-    values("number of rows and columns", 2, size);
+    reader.ReadNumbers("number of rows and columns", 2, size);
     if (size[0] != NRows || size[1] != NCols) {
-        mismatch("number of rows and columns", std::to_string(NRows) + " " + std::to_string(NCols),
-                 ShortestText(size[0]) + " " + ShortestText(size[1]));
+        reader.Mismatch("number of rows and columns", std::to_string(NRows) + " " + std::to_string(NCols),
+                        ShortestText(size[0]) + " " + ShortestText(size[1]));
     }
     // Read whole before any cell is changed: a section cut short leaves
     // nothing half loaded.
     std::vector<double> cells(static_cast<size_t>(NRows) * static_cast<size_t>(NCols));
-    for (int32_t i = 1; i <= NRows; ++i)
-        values("sunshine of row " + std::to_string(i), NCols, &cells[static_cast<size_t>(i - 1) * NCols]);
+    for (int32_t i = 1; i <= NRows; ++i) {
+        reader.ReadNumbers("sunshine of row " + std::to_string(i), static_cast<size_t>(NCols),
+                           &cells[static_cast<size_t>(i - 1) * NCols]);
+    }
     // The sunshine of the day so far [h]: nodata or not negative.
     for (int32_t i = 1; i <= NRows; ++i) {
         for (int32_t j = 1; j <= NCols; ++j) {
@@ -116,51 +82,34 @@ void verdunstungsmodellklasse::ReadStorageContent(const std::string* fileName, i
         for (int32_t j = 1; j <= NCols; ++j) SsdTemp[i][j] = cells[static_cast<size_t>(i - 1) * NCols + j - 1];
     BrightPartBegun = day[0] == 1;
     BrightSteps = static_cast<int>(day[1]);
-    ReadAlbedo(file, path);
+    ReadAlbedo(reader);
     if (Writer) *Writer << "storage content of " << ModuleName << " read from " << path << "[end-entry]";
 }
 
-void verdunstungsmodellklasse::ReadAlbedo(FILE* file, const std::string& path) {
+void verdunstungsmodellklasse::ReadAlbedo(StorageSectionReader& reader) {
     if (!Albedo) return;
-    std::string line;
+    const std::string& path = reader.Path();
     auto older = [&] {
         if (Writer) {
             *Writer << "WARNING: evapotranspiration: no albedo in the section " << SectionName << " of " << path
                     << ": the first step takes the land use's albedo of the day before" << "[end-entry]";
         }
     };
-    if (!ReadLine(file, &line) || line.find_first_not_of(" \t\r") == std::string::npos || line.front() == '[') {
+    if (!reader.NextLine() || BlankLine(reader.Line) || reader.Line.front() == '[') {
         older();
         return;
     }
-    auto mismatch = [&](const std::string& label, const std::string& current, const std::string& stored) {
-        if (Writer) {
-            *Writer << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   "
-                    << current << "\nbut value in storage file is: " << stored << " in " << path
-                    << "\nRuvex throws..." << "[end-entry]";
-        }
-        throw 71;
-    };
-    auto parse = [&](const std::string& label, int count, double* target) {
-        const char* at = line.c_str();
-        for (int k = 0; k < count; ++k) {
-            char* end = nullptr;
-            target[k] = std::strtod(at, &end);
-            if (end == at || !std::isfinite(target[k])) mismatch(label, std::to_string(count) + " values", line);
-            at = end;
-        }
-    };
     double size[2] = {};
-    parse("number of rows and columns of the albedo", 2, size);
+    reader.ParseNumbers("number of rows and columns of the albedo", 2, size);
     if (size[0] != NRows || size[1] != NCols) {
-        mismatch("number of rows and columns of the albedo", std::to_string(NRows) + " " + std::to_string(NCols),
-                 ShortestText(size[0]) + " " + ShortestText(size[1]));
+        reader.Mismatch("number of rows and columns of the albedo",
+                        std::to_string(NRows) + " " + std::to_string(NCols),
+                        ShortestText(size[0]) + " " + ShortestText(size[1]));
     }
     std::vector<double> cells(static_cast<size_t>(NRows) * static_cast<size_t>(NCols));
     for (int32_t i = 1; i <= NRows; ++i) {
         const std::string label = "albedo of row " + std::to_string(i);
-        if (!ReadLine(file, &line)) mismatch(label, std::to_string(NCols) + " values", "(missing)");
-        parse(label, NCols, &cells[static_cast<size_t>(i - 1) * NCols]);
+        reader.ReadNumbers(label, static_cast<size_t>(NCols), &cells[static_cast<size_t>(i - 1) * NCols]);
         for (int32_t j = 1; j <= NCols; ++j) {
             const double v = cells[static_cast<size_t>(i - 1) * NCols + j - 1];
             if (v == NoData) continue;

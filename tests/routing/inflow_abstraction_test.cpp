@@ -239,8 +239,8 @@ TEST(RoutingAbstractions, ExternalAbstractionLowersTheOutletByItsAmount) {
     }
 }
 
-// The threshold, fraction and maximum of an abstraction are whole numbers of
-// 0 or more.
+// The number, threshold, fraction and maximum of an abstraction are whole
+// numbers, the last three of 0 or more.
 TEST(RoutingAbstractions, ValuesAreWholeNumbersOfZeroOrMore) {
     struct Case {
         const char* name;
@@ -254,11 +254,13 @@ TEST(RoutingAbstractions, ValuesAreWholeNumbersOfZeroOrMore) {
         {"threshold -1", "  AL 1 = extern al.txt -1 1 0.4 m3/s\n",
          "FATAL: abstraction 1: threshold -1, fraction 1 and maximum 0.4 must be 0 or more"},
         {"maximum -1e300", "  AL 1 = extern al.txt 0 1 -1e300 m3/s\n", "and maximum -1e+300 must be 0 or more"},
+        {"number with a tail", "  AL 1e300 = extern al.txt 0 1 0.4 m3/s\n",
+         "no abstraction number after \"AL\" in the routing description of TG 3 (\"1e300\")"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FlowRun run(FlowsControl(c.element), 0.036);
-        EXPECT_EQ(run.status, 17);
+        EXPECT_EQ(run.status, std::string(c.name) == "number with a tail" ? 44 : 17);
         EXPECT_NE(run.h.Console().find(c.message), std::string::npos) << run.h.Console();
     }
 }

@@ -73,6 +73,8 @@ TEST(Reservoir, ElementKeysAndRuleSectionErrors) {
         {"dTmin 0", ControlText("reservoir.ctl", {{"dTmin = 600", "dTmin = 0"}}), 35, "the sub-step dTmin (\"0\") must be a number from 1 s to the routing step, 3600 s"},
         {"V0 not a whole number", ControlText("reservoir.ctl", {{"V0 = 200000", "V0 = 2e5x"}}), 35,
          "FATAL: for reservoir 1: no \"V0 =\" found! (\"2e5x\" is no number)"},
+        {"reservoir number with a tail", ControlText("reservoir.ctl", {{"SP 1 file", "SP 1e300 file"}}), 35,
+         "no reservoir number after \"SP\" in the routing description of TG 3"},
         {"V0 nan", ControlText("reservoir.ctl", {{"V0 = 200000", "V0 = nan"}}), 35, "(\"nan\" is no number)"},
         {"V0 1e300", ControlText("reservoir.ctl", {{"V0 = 200000", "V0 = 1e300"}}), 35,
          "FATAL: for reservoir 1: the initial volume V0 = 1e+300 lies outside 0 to 1e+13 m3"},

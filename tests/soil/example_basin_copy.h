@@ -38,18 +38,30 @@ inline std::string CropAsciiGrid(const std::string& text, int firstRow, int firs
     return out.str();
 }
 
+// `control` with the lines of its section "[model_time]" (up to the section
+// "[zone_grid]") replaced by `lines`; empty when either section is missing.
+inline std::string WithModelTimeLines(std::string control, const std::string& lines) {
+    const size_t begin = control.find("[model_time]");
+    const size_t end = control.find("[zone_grid]");
+    if (begin == std::string::npos || end == std::string::npos) return "";
+    control.replace(begin, end - begin, "[model_time]\n" + lines);
+    return control;
+}
+
+// The example's own control text with the model time `lines`.
+inline std::string ExampleControlWithTime(const std::string& lines) {
+    return WithModelTimeLines(testsupport::ReadFile((ExampleBasin() / "basin.ctl").string()), lines);
+}
+
 // The example's control text with the model time from hour 1 of day
 // `startDay`, month `startMonth` to `endHour` of day `endDay`, month
 // `endMonth`, all in 2019.
 inline std::string ExampleControl(int endHour, int endDay, int endMonth, int startDay = 1, int startMonth = 1) {
-    std::string control = testsupport::ReadFile((ExampleBasin() / "basin.ctl").string());
-    const size_t begin = control.find("[model_time]");
-    const size_t end = control.find("[zone_grid]");
-    if (begin == std::string::npos || end == std::string::npos) return "";
-    control.replace(begin, end - begin,
-                    "[model_time]\n1\n" + std::to_string(startDay) + "\n" + std::to_string(startMonth) + "\n2019\n" +
-                        std::to_string(endHour) + "\n" + std::to_string(endDay) + "\n" +
-                        std::to_string(endMonth) + "\n2019\n\n");
+    std::string control = ExampleControlWithTime("1\n" + std::to_string(startDay) + "\n" +
+                                                 std::to_string(startMonth) + "\n2019\n" + std::to_string(endHour) +
+                                                 "\n" + std::to_string(endDay) + "\n" + std::to_string(endMonth) +
+                                                 "\n2019\n\n");
+    if (control.empty()) return "";
     // The soil model's own checks: the glacier, whose runoff the snow model
     // adds, and the aquifer, surface routing and the silting-up, which take
     // part of its water, stay out.

@@ -8,12 +8,12 @@
 #include <sstream>
 #include <string>
 
+#include "soil/example_basin_copy.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
 
 TEST(SoilHeatExample, TemperatureStackAndThawDepthDoNotDependOnThreads) {
-    const std::filesystem::path example = TestDataPath("../../examples/basin");
     const char* environments[] = {"OMP_NUM_THREADS=1", "RUVEX_PARALLEL_MIN_CELLS=1 OMP_NUM_THREADS=8"};
     const char* files[] = {"temper.stk", "thaw.asc", "temper.sta", "theta.stk"};
     constexpr int Files = 4;
@@ -21,13 +21,9 @@ TEST(SoilHeatExample, TemperatureStackAndThawDepthDoNotDependOnThreads) {
     for (int k = 0; k < 2; ++k) {
         SCOPED_TRACE(environments[k]);
         TempDir dir;
-        std::filesystem::copy(example / "input", dir.file("input"), std::filesystem::copy_options::recursive);
-        std::filesystem::create_directories(dir.file("output"));
-        std::string control = ReadFile((example / "basin.ctl").string());
-        const size_t begin = control.find("[model_time]");
-        const size_t end = control.find("[zone_grid]");
-        ASSERT_NE(begin, std::string::npos);
-        control.replace(begin, end - begin, "[model_time]\n1\n10\n1\n2019\n6\n10\n1\n2019\n\n");
+        soiltest::CopyExampleInputs(dir);
+        std::string control = soiltest::ExampleControlWithTime("1\n10\n1\n2019\n6\n10\n1\n2019\n\n");
+        ASSERT_FALSE(control.empty());
         control += "\n[heat_transfer]\n1 switch\n12 method: implicit, heat carried by the water\n0\n0\n12\n-0.007\n"
                    "800\n1500\n0.58\n1e-10\n0.5562\n2.33\n4187\n1940\n2090\n334000\n1000\n1.22\n0.5\n60\n1800\n1\n1\n"
                    "temper.txt\ntemper.sta 2024\ntemper.stk\n3\nthaw.asc\n3\n";

@@ -17,14 +17,9 @@ using namespace testsupport;
 
 TEST(SoilPointRun, ControlPointFilesAndModelEndReport) {
     TempDir dir;
-    const std::filesystem::path example = TestDataPath("../../examples/basin");
-    std::filesystem::copy(example / "input", dir.file("input"), std::filesystem::copy_options::recursive);
-    std::filesystem::create_directories(dir.file("output"));
-    std::string control = ReadFile((example / "basin.ctl").string());
-    const size_t begin = control.find("[model_time]");
-    const size_t end = control.find("[zone_grid]");
-    ASSERT_NE(begin, std::string::npos);
-    control.replace(begin, end - begin, "[model_time]\n1\n1\n1\n2019\n10\n1\n1\n2019\n\n");
+    soiltest::CopyExampleInputs(dir);
+    std::string control = soiltest::ExampleControlWithTime("1\n1\n1\n2019\n10\n1\n1\n2019\n\n");
+    ASSERT_FALSE(control.empty());
     const std::string none = "0 0                        # control point (row column): none";
     const size_t point = control.find(none);
     ASSERT_NE(point, std::string::npos) << "the control point line of the example has moved";

@@ -368,19 +368,23 @@ TEST(GlacierState, StorageContentSection) {
         {"a cut section", zones, four.substr(0, four.find("\n3\t") + 1), "subbasin code:\nvalue in actual control is:   3"},
         {"a value missing", zones, four.substr(0, four.rfind("0.5")), "Qsnow_els of subbasin 3"},
     };
+    // The code a glacier model of `f` throws reading the state in read mode 1
+    // (0 when it reads it).
+    auto readCode = [&](SnowFixture& f) {
+        AddGlacierInputs(f, 5, iceFirn);
+        auto model = f.Make(SnowSection(), 60, IceFirnSection().Text());
+        try {
+            model->ReadStorageContent(&name, 1);
+        } catch (int thrown) {
+            return thrown;
+        }
+        return 0;
+    };
     for (const Bad& b : bad) {
         SCOPED_TRACE(b.name);
         SnowFixture f(2, 4, b.zones, dem);
         WriteFile(f.dir.file("in/" + name), b.text);
-        AddGlacierInputs(f, 5, iceFirn);
-        auto model = f.Make(SnowSection(), 60, IceFirnSection().Text());
-        int code = 0;
-        try {
-            model->ReadStorageContent(&name, 1);
-        } catch (int thrown) {
-            code = thrown;
-        }
-        EXPECT_EQ(code, 71);
+        EXPECT_EQ(readCode(f), 71);
         EXPECT_NE(f.Diagnostics().find(b.message), std::string::npos) << f.Diagnostics().substr(0, 2000);
     }
 
@@ -388,15 +392,7 @@ TEST(GlacierState, StorageContentSection) {
     for (const bool file : {false, true}) {
         SnowFixture f(2, 4, zones, dem);
         if (file) WriteFile(f.dir.file("in/" + name), "[soil_model]\n1\n");
-        AddGlacierInputs(f, 5, iceFirn);
-        auto model = f.Make(SnowSection(), 60, IceFirnSection().Text());
-        int code = 0;
-        try {
-            model->ReadStorageContent(&name, 1);
-        } catch (int thrown) {
-            code = thrown;
-        }
-        EXPECT_EQ(code, file ? 71 : 64);
+        EXPECT_EQ(readCode(f), file ? 71 : 64);
         EXPECT_NE(f.Diagnostics().find(file ? "the section [snow_model] is missing in " : "error opening storage content file "),
                   std::string::npos);
     }
