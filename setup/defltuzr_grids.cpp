@@ -287,11 +287,30 @@ int defaultini::ReadVariableGrids() {
                          word, "is not a finite number",
                          after >= 0 ? LineAt(ControlFile, after - static_cast<long>(word.size())) : 0);
         }
-        // An albedo grid starts from its default until the land-use table sets it.
-        if (identifier == "albedo" && !(defaultValue >= 0 && defaultValue <= 1)) {
+        // The grids the sub-models take as physical parameters start from
+        // their default: it must be a value of that parameter.
+        struct DefaultRange {
+            const char* name;  // the identifier, or its stem before the layer number
+            bool stem;
+            double lowest, highest;
+        };
+        static const DefaultRange ranges[] = {
+            {"albedo", false, 0, 1},                   // [-]
+            {"SurfStorSiltingUp", false, 0, 1e5},      // [mm]
+            {"aquifer_thickness_", true, 0, 1e4},      // [m]
+            {"gw_k_x_", true, 0, 1},                   // [m/s]
+            {"gw_k_y_", true, 0, 1},                   // [m/s]
+            {"gw_storage_coeff_", true, 0, 1},         // [-]
+            {"gw_kolmation_", true, 0, 1},             // [1/s]
+            {"gw_boundary_fix_h_", true, -1e4, 1e5},   // [m], -9999 for none
+            {"gw_boundary_fix_q_", true, -1e4, 1e4},   // -9999 for none
+        };
+        for (const DefaultRange& range : ranges) {
+            const bool named = range.stem ? identifier.rfind(range.name, 0) == 0 : identifier == range.name;
+            const std::string fault = named ? RangeFault(defaultValue, range.lowest, range.highest) : "";
+            if (fault.empty()) continue;
             const long after = std::ftell(ControlFile);
-            ValueRefused("default value of variable grid " + std::to_string(k) + " (" + identifier + ")", word,
-                         "lies outside 0 to 1",
+            ValueRefused("default value of variable grid " + std::to_string(k) + " (" + identifier + ")", word, fault,
                          after >= 0 ? LineAt(ControlFile, after - static_cast<long>(word.size())) : 0);
         }
         ReadRestOfLine(ControlFile, nullptr);

@@ -212,8 +212,9 @@ void ReadTuningLines(FILE* stream, double* maxError, double* maxIterations) {
 void unsatzonmodellklasse::ReadTuningSection() {
     if (!FindSection("[unsatzon_tuning]", false)) return;
     ReadTuningLines(ControlFile, &max_error, &max_iterations);
-    // The solver iterates to this error in at most so many passes.
-    RequireRange(max_error, 1e-300, 1e6, "max_error in [unsatzon_tuning]");
+    // The solver iterates to this error in at most so many passes (below 0
+    // it never reaches it and always takes them all).
+    RequireRange(max_error, -1e6, 1e6, "max_error in [unsatzon_tuning]");
     RequireRange(max_iterations, 1, 1e7, "max_iterations in [unsatzon_tuning]");
 }
 

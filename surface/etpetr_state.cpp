@@ -127,22 +127,10 @@ void verdunstungsmodellklasse::WriteStorageContent() {
     text += std::to_string(BrightPartBegun ? 1 : 0) + " " + std::to_string(BrightSteps) +
             " (sunlit part of the day begun, its steps so far)\n";
     text += std::to_string(NRows) + " " + std::to_string(NCols) + " (rows and columns of the sunshine grid)\n";
-    for (int32_t i = 1; i <= NRows; ++i) {
-        for (int32_t j = 1; j <= NCols; ++j) {
-            if (j > 1) text += ' ';
-            text += ShortestText(SsdTemp[i][j]);
-        }
-        text += "\n";
-    }
+    AppendGridRows(text, SsdTemp, 1, NRows, NCols);
     if (Albedo) {
         text += std::to_string(NRows) + " " + std::to_string(NCols) + " (rows and columns of the albedo grid)\n";
-        for (int32_t i = 1; i <= NRows; ++i) {
-            for (int32_t j = 1; j <= NCols; ++j) {
-                if (j > 1) text += ' ';
-                text += ShortestText(Albedo[i][j]);
-            }
-            text += "\n";
-        }
+        AppendGridRows(text, Albedo, 1, NRows, NCols);
     }
     text += "\n";
 

@@ -110,6 +110,8 @@ TEST(InputValuesRun, SectionValues) {
          {"end of the run in [model_time]", "31.12.2018 24:00 lies before its start 01.01.2019 1:00"}},
         {"leakage coefficient 1e<bytes>-7", "gw_kolmation_1 0 1e-7", "gw_kolmation_1 0 1e\x80\x81-7", 17,
          {"default value of variable grid", "gw_kolmation_1", "is not a finite number", "line "}},
+        {"conductivity default 1e300", "gw_k_x_1 0 1e-6", "gw_k_x_1 0 1e300", 17,
+         {"(gw_k_x_1)", "the value 1e300 lies outside 0 to 1"}},
         {"albedo default -1e308", "albedo.asc albedo 0 0.2", "albedo.asc albedo 0 -1e308", 17,
          {"(albedo)", "the value -1e308 lies outside 0 to 1"}},
     });
