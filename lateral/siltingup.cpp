@@ -214,7 +214,10 @@ void siltingupclass::ReadRainPauseTable() {
     ReadRestOfLine(f, nullptr);
     ListedCodes = list.Marks();
     int failedRank = 0;
-    auto next = [&](double* v) { return std::fscanf(f, "%lf", v) == 1 && std::isfinite(*v); };
+    auto next = [&](double* v) {
+        std::string word;
+        return ScanNumberWord(f, v, &word) == WordScan::Read && std::isfinite(*v);
+    };
     if (!AssignGroupedValues(ListedCodes, MinimumRainPause, next, [](double v) { return v; }, &failedRank)) {
         if (Writer) {
             *Writer << ErrorHead << "error reading RainPause[" << static_cast<int>(Settings.Zones[failedRank].zonenwert)

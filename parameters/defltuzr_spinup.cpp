@@ -146,7 +146,9 @@ std::vector<ClassGrid> ReadClassGrids(modelobject& setup, FILE* stream, int coun
     for (int k = 0; k < count; ++k) {
         ClassGrid grid;
         std::string spacing;
-        if (!modelobject::ReadWord(stream, &grid.Name) || std::fscanf(stream, "%lf", &grid.Width) != 1 ||
+        std::string width;
+        if (!modelobject::ReadWord(stream, &grid.Name) ||
+            modelobject::ScanNumberWord(stream, &grid.Width, &width) != modelobject::WordScan::Read ||
             !modelobject::ReadWord(stream, &spacing)) {
             setup.ControlFileError(" error reading HRU defintions ", "");
         }

@@ -50,10 +50,18 @@ public:
     }
 
     bool Double(double* value) {
-        if (std::fscanf(Stream, "%lf", value) != 1) return false;
+        std::string word;
+        switch (modelobject::ScanNumberWord(Stream, value, &word)) {
+        case modelobject::WordScan::Missing:
+            return false;
+        case modelobject::WordScan::NotNumber:
+            Offending = "the value " + word + " is not a number";
+            return false;
+        case modelobject::WordScan::Read:
+            break;
+        }
         if (std::isfinite(*value)) return true;
-        Offending = "the value " + std::string(std::isnan(*value) ? "nan" : (*value > 0 ? "inf" : "-inf")) +
-                    " is not a finite number";
+        Offending = "the value " + word + " is not a finite number";
         return false;
     }
 

@@ -60,8 +60,7 @@ void schneemodellklasse::InitLakes(const std::string& sectionName) {
         const std::string section = sectionName.substr(0, 1200);
         try {
             FindSection(section, true);
-            if (std::fscanf(file, "%d", &lakeFlag) != 1) ControlFileError("flow control parameter for ", section);
-            ReadRestOfLine(file, nullptr);
+            ReadValue(file, "%d", &lakeFlag, "flow control parameter for " + section);
         } catch (...) {
             std::fclose(file);
             throw;

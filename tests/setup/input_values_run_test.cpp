@@ -132,6 +132,8 @@ TEST(InputValuesRun, TableValues) {
          {"error in max_conc for tracer 1", "the value Infinity is not a finite number"}},
         {"gwini 4x", "gwini = 4 statcode", "gwini = 4x statcode", 56,
          {"error in gwini for tracer 1", "the value 4x is not a number"}},
+        {"irrigation suction 2.5x", "meadow_pump 3 1 4 2.5 ", "meadow_pump 3 1 4 2.5x ", 29,
+         {"the value 2.5x is not a number"}},
     });
 }
 

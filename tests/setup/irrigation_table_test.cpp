@@ -281,7 +281,8 @@ TEST(IrrigationTable, RefusedInputEndsWithItsCode) {
         const char* what;
         std::string control;
         int code;
-        std::string fatal;  // the last FATAL entry, without its prefix
+        std::string fatal;      // the last FATAL entry, without its prefix
+        std::string word = "";  // a value that is no number, named after the message
     };
     const std::vector<Case> cases = {
         {"no [irrigation]", "[model_time]\n", 17, "error in control file, [irrigation]; (EOF)not found!"},
@@ -304,15 +305,15 @@ TEST(IrrigationTable, RefusedInputEndsWithItsCode) {
         {"method 0", Table("1", "1 a 0 1 20 3\n"), 29, RuleError(1)},
         {"method 5", Table("2", "1 a 3 1 20 3\n2 b 5 1 20 3\n"), 29, RuleError(2)},
         {"unreadable ratio", Table("1", "1 a 4 1 low\n"), 29,
-         "for irrigation code 1: min(ETR/ETP) could not be read correctly\n"},
+         "for irrigation code 1: min(ETR/ETP) could not be read correctly\n", "low"},
         {"unreadable psi_wet", Table("1", "1 a 3 1 20 wet\n"), 29,
-         "for irrigation code 1: psi_dry or psi_wet could not be read correctly\n"},
+         "for irrigation code 1: psi_dry or psi_wet could not be read correctly\n", "wet"},
         {"unreadable tabcnt", Table("1", "1 a 1 1 20 3 some\n"), 29,
          "for irrigation code 1: tabcnt could not be read correctly\n"},
         {"negative tabcnt", Table("1", "1 a 1 1 20 3 -1\n"), 29,
          "for irrigation code 1: tabcnt could not be read correctly\n"},
         {"unreadable amount", Table("1", "1 a 1 1 20 3 2\n4 1 10\n4 15 much\n"), 29,
-         "for irrigation code 1 month[2] or day[2] or amount[2] could not be read\n"},
+         "for irrigation code 1 month[2] or day[2] or amount[2] could not be read\n", "much"},
         {"huge tabcnt with one event", Table("1", "1 a 1 1 20 3 2000000000 4 1 10\n"), 29,
          "for irrigation code 1 month[2] or day[2] or amount[2] could not be read\n"},
         {"month 13", Table("1", "1 a 1 1 20 3 1 13 1 10\n"), 29,
@@ -333,7 +334,15 @@ TEST(IrrigationTable, RefusedInputEndsWithItsCode) {
         EXPECT_EQ(r.Read(), c.code);
         const auto fatal = r.Entries(DiagFatal);
         ASSERT_FALSE(fatal.empty());
-        EXPECT_EQ(fatal.back(), DiagnosticsWriter::Escape(c.fatal));
+        std::string expected = DiagnosticsWriter::Escape(c.fatal);
+        if (!c.word.empty()) {
+            // the message goes on with the word that was found and the file
+            expected.pop_back();
+            expected += ";the value " + c.word + " is not a number (in ";
+            EXPECT_EQ(fatal.back().rfind(expected, 0), 0u) << fatal.back();
+        } else {
+            EXPECT_EQ(fatal.back(), expected);
+        }
         EXPECT_EQ(r.object.ControlFile, nullptr);
     }
 }
