@@ -78,7 +78,7 @@ public:
             converted = std::fscanf(stream, format, target);  // a single character ("%c")
         } else {
             double value = 0;
-            ReadFloating(stream, &value, Lowest<double>(), Highest<double>(), description);
+            ReadFloating(stream, &value, -Unbounded, Unbounded, description);
             *target = static_cast<T>(value);
             RequireFinite(static_cast<double>(*target), description);
             converted = 1;
@@ -119,8 +119,8 @@ public:
             static_assert(!IsCountable<T>() && !IsCountable<U>(), "two integers or two floating-point values");
             (void)format;
             double a = 0, b = 0;
-            ReadFloating(stream, &a, Lowest<double>(), Highest<double>(), description);
-            ReadFloating(stream, &b, Lowest<double>(), Highest<double>(), description);
+            ReadFloating(stream, &a, -Unbounded, Unbounded, description);
+            ReadFloating(stream, &b, -Unbounded, Unbounded, description);
             *first = static_cast<T>(a);
             *second = static_cast<U>(b);
             RequireFinite(static_cast<double>(*first), description);
@@ -296,6 +296,8 @@ private:
     template <typename T> static constexpr bool IsCountable() {
         return std::is_integral_v<T> && !std::is_same_v<T, char> && !std::is_same_v<T, bool>;
     }
+    // No bound at all: a floating-point value is then only checked for being finite.
+    static constexpr double Unbounded = std::numeric_limits<double>::infinity();
     template <typename T> static constexpr auto Lowest() {
         if constexpr (std::is_floating_point_v<T>)
             return -std::numeric_limits<double>::infinity();
