@@ -32,16 +32,6 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
-std::string Unescaped(std::string text) {
-    for (const auto& [entity, c] : std::vector<std::pair<std::string, std::string>>{
-             {"&quot;", "\""}, {"&apos;", "'"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}}) {
-        for (size_t at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1)) {
-            text.replace(at, entity.size(), c);
-        }
-    }
-    return text;
-}
-
 void RunCases(const std::vector<BadInputCase>& cases) {
     for (const BadInputCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -58,7 +48,7 @@ void RunCases(const std::vector<BadInputCase>& cases) {
         // that explain them) carry the messages.
         std::string fatal;
         for (const DiagLine& line : DiagLines(ReadFile(dir.file("Ruvex_Diag.xml")))) {
-            if (line.level <= 1) fatal += Unescaped(line.description) + "\n";
+            if (line.level <= 1) fatal += XmlUnescaped(line.description) + "\n";
         }
         EXPECT_NE(fatal, "");
         for (const std::string& message : c.messages) {

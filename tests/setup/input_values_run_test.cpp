@@ -27,16 +27,6 @@ struct ValueCase {
     std::vector<std::string> messages;  // parts of the FATAL entries
 };
 
-std::string Unescaped(std::string text) {
-    for (const auto& [entity, c] : std::vector<std::pair<std::string, std::string>>{
-             {"&quot;", "\""}, {"&apos;", "'"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}}) {
-        for (size_t at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1)) {
-            text.replace(at, entity.size(), c);
-        }
-    }
-    return text;
-}
-
 // Runs a copy of the example basin once per case, the case's text replaced.
 void RunCases(const std::vector<ValueCase>& cases) {
     TempDir dir;
@@ -54,7 +44,7 @@ void RunCases(const std::vector<ValueCase>& cases) {
         EXPECT_EQ(run.exitCode, c.code & 0xff) << run.output;
         std::string fatal;
         for (const DiagLine& line : DiagLines(ReadFile(dir.file("Ruvex_Diag.xml")))) {
-            if (line.level <= 1) fatal += Unescaped(line.description) + "\n";
+            if (line.level <= 1) fatal += XmlUnescaped(line.description) + "\n";
         }
         EXPECT_NE(fatal.find("Program aborted with exit code " + std::to_string(c.code)), std::string::npos)
             << fatal;

@@ -166,6 +166,16 @@ std::string XmlProblem(const std::string& text) {
     return "";
 }
 
+std::string XmlUnescaped(std::string text) {
+    for (const auto& [entity, c] : std::vector<std::pair<std::string, std::string>>{
+             {"&quot;", "\""}, {"&apos;", "'"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}}) {
+        for (size_t at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1)) {
+            text.replace(at, entity.size(), c);
+        }
+    }
+    return text;
+}
+
 std::vector<DiagLine> DiagLines(const std::string& xml) {
     std::vector<DiagLine> lines;
     static const std::regex pattern("<line level=\"([0-9])\" description= \"([^\"]*)\"/>");

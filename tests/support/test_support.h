@@ -49,6 +49,8 @@ struct DiagLine {
     std::string description;
 };
 std::vector<DiagLine> DiagLines(const std::string& xml);
+// A description attribute with its XML entities turned back into characters.
+std::string XmlUnescaped(std::string text);
 
 std::string TestDataPath(const std::string& name);
 
