@@ -63,14 +63,24 @@ def column(names, wanted):
     return names.index(wanted) + 4 if wanted in names else None
 
 
-def yearly_flux(path, total_column="tot_average", mean=False, factor=1.0, col=None):
-    """Sum per year of a flux statistic [mm]; means times steps per row."""
+def statistics_column(path, total_column, col):
+    """The rows of a statistics file and the index of the wanted column, or
+    None when the file, the column or its rows are missing."""
     if not os.path.exists(path):
         return None
     rows, names = read_statistics(path)
     c = col if col is not None else column(names, total_column)
     if c is None or not rows:
         return None
+    return rows, c
+
+
+def yearly_flux(path, total_column="tot_average", mean=False, factor=1.0, col=None):
+    """Sum per year of a flux statistic [mm]; means times steps per row."""
+    found = statistics_column(path, total_column, col)
+    if found is None:
+        return None
+    rows, c = found
     per_row = step_hours(rows) if mean else 1
     sums = {}
     for r in rows:
@@ -80,12 +90,10 @@ def yearly_flux(path, total_column="tot_average", mean=False, factor=1.0, col=No
 
 def yearly_storage(path, total_column="tot_average", col=None):
     """Per year: (first row's value, last row's value)."""
-    if not os.path.exists(path):
+    found = statistics_column(path, total_column, col)
+    if found is None:
         return None
-    rows, names = read_statistics(path)
-    c = col if col is not None else column(names, total_column)
-    if c is None or not rows:
-        return None
+    rows, c = found
     held = {}
     for r in rows:
         first, _ = held.get(r[0], (r[c], r[c]))
