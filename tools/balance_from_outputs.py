@@ -145,12 +145,16 @@ def main(argv):
         # evaporation; daily means of mm per step.
         "real evapotranspiration": yearly_flux(path("etr.sta"), mean=True),
     }
+    # Only the inflow of the steps the run routed: a file may reach past them.
+    routed_steps = {tuple(r[:4]) for r in read_statistics(path("Qrouted.sta"))[0]}
     for k, name in enumerate(inflow_files(control)):
         sums = {}
         with open(name) as f:
             for line in f:
                 words = line.split()
-                if len(words) >= 5 and words[0].isdigit():
+                if len(words) >= 5 and all(w.isdigit() for w in words[:4]):
+                    if tuple(int(w) for w in words[:4]) not in routed_steps:
+                        continue
                     sums[int(words[0])] = sums.get(int(words[0]), 0.0) + float(words[4]) * 3600 * mm
         inputs["inflow from " + os.path.basename(name)] = sums
     # The routing's files: m3/s of every step.
